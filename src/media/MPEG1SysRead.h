@@ -1,0 +1,101 @@
+// Walking an MPEG-1 system stream (ISO/IEC 11172-1) packet by packet.
+#pragma once
+
+#include "FileBufs.h"
+#include "Streams.h"
+#include "SysUtils.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace vantrel {
+
+enum TPacketKind : std::uint8_t { pkPackHeader = 0, pkSystemHeader = 1, pkPES = 2 };
+
+// The decoded header of one PES packet; zeroed before every parse, so what a
+// packet lacks reads 0 or false.
+struct TPESInfo
+{
+    std::uint8_t StreamId = 0;
+    std::int64_t PayloadPosition = 0; // 0 for private stream 2 (0xBF)
+    std::uint16_t PayloadLength = 0;  // 0 for private stream 2 (0xBF)
+    bool HasPTS = false;
+    std::int64_t PTS = 0;
+    bool HasDTS = false;
+    std::int64_t DTS = 0;
+    bool HasSTD = false;
+};
+
+constexpr std::uint8_t PrivateStream2 = 0xBF;
+constexpr std::uint8_t FirstAudioStream = 0xC0;
+constexpr std::uint8_t LastAudioStream = 0xDF;
+constexpr std::uint8_t FirstVideoStream = 0xE0;
+
+// Decodes a 5-byte time stamp field (PTS, DTS, or the SCR of a pack header):
+// byte 0 bits 3-1 hold value bits 32-30, bytes 1-2 and 3-4 hold bits 29-15 and
+// 14-0 above a marker bit each. Prefix and marker bits are not checked.
+std::int64_t DecodeTimeStamp(const std::uint8_t* Field);
+
+class TMPEG1SystemReader
+{
+public:
+    TMPEG1SystemReader() = default;
+    ~TMPEG1SystemReader() { Close(); }
+    TMPEG1SystemReader(const TMPEG1SystemReader&) = delete;
+    TMPEG1SystemReader& operator=(const TMPEG1SystemReader&) = delete;
+
+    // Opens the file and positions before its first byte. Raises the system
+    // error when the file cannot be opened.
+    void Open(const std::string& FileName);
+    void Close();
+
+    // Advances to the next packet and decodes its header. False at the end of
+    // the file or when the header is cut off by it; the walk is then over.
+    bool NextPacket();
+    // Copies the whole current packet (PacketLength bytes from PacketPosition).
+    // What the file cannot deliver is filled with zeros; false when that happened.
+    bool ReadPacket(void* Dest);
+    // Copies the current PES payload, zero-filled and reported as ReadPacket.
+    bool ReadPayload(void* Dest);
+    // Appends the payloads of the PES packets of StreamId to Dest, from the
+    // packet after the current one, until MaxBytes were appended or a matching
+    // packet is found at packet index MaxPackets or later (0 or less: no
+    // limit), or the file ends. Only bytes actually read are appended.
+    void ExtractStream(std::uint8_t StreamId, TMemoryStream& Dest, std::int32_t MaxPackets,
+                       std::int64_t MaxBytes);
+
+    TPacketKind PacketKind() const { return m_PacketKind; }
+    // Total length of the current packet, start code included.
+    std::uint32_t PacketLength() const { return m_PacketLength; }
+    std::int64_t PacketPosition() const { return m_PacketPosition; }
+    // From the last pack header read.
+    std::int64_t SCR() const { return m_SCR; }
+    std::uint32_t MuxRate() const { return m_MuxRate; }
+    // From the last PES packet read.
+    const TPESInfo& PES() const { return m_PES; }
+    // True when the PES header ends inside its packet. A header that runs past
+    // the packet's end leaves PayloadLength wrapped modulo 65536.
+    bool PESHeaderFits() const;
+    std::int64_t FileSize() const { return m_ReadBuffer ? m_ReadBuffer->FileSize() : 0; }
+
+    static constexpr std::uint32_t WindowSize = 8192;
+
+private:
+    bool ReadBytes(std::int64_t Position, std::uint8_t* Dest, std::uint32_t Count);
+    std::int64_t ReadAt(void* Dest, std::uint32_t Count, std::int64_t Position);
+    bool DecodePackHeader();
+    bool DecodeSystemHeader();
+    bool DecodePESHeader(std::uint8_t StreamId);
+
+    TPacketKind m_PacketKind = pkPackHeader;
+    std::uint32_t m_PacketLength = 0;
+    std::int64_t m_SCR = 0;
+    std::uint32_t m_MuxRate = 0;
+    TPESInfo m_PES;
+    TFileHandle m_FileHandle;
+    std::unique_ptr<TFileReadBuffer> m_ReadBuffer;
+    std::int64_t m_PacketPosition = 0;
+};
+
+} // namespace vantrel

@@ -1,0 +1,122 @@
+#include "SysUtils.h"
+
+#include <cerrno>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace vantrel {
+
+std::string Format(const char* Fmt, ...)
+{
+    va_list Args;
+    va_start(Args, Fmt);
+    va_list Copy;
+    va_copy(Copy, Args);
+    const int Length = std::vsnprintf(nullptr, 0, Fmt, Copy);
+    va_end(Copy);
+    std::string Result;
+    if (Length > 0) {
+        std::vector<char> Text(static_cast<std::size_t>(Length) + 1);
+        std::vsnprintf(Text.data(), Text.size(), Fmt, Args);
+        Result.assign(Text.data(), static_cast<std::size_t>(Length));
+    }
+    va_end(Args);
+    return Result;
+}
+
+std::string SystemErrorMessage(int Code)
+{
+    if (Code == 0)
+        return "A system call failed";
+    return Format("System Error.  Code: %d.\r\n%s", Code, std::strerror(Code));
+}
+
+void RaiseLastOSError()
+{
+    throw Exception(SystemErrorMessage(errno));
+}
+
+TFileHandle& TFileHandle::operator=(TFileHandle&& Other) noexcept
+{
+    if (this != &Other) {
+        Close();
+        m_Fd = std::exchange(Other.m_Fd, -1);
+    }
+    return *this;
+}
+
+TFileHandle TFileHandle::TryOpenRead(const std::string& Name)
+{
+    return TFileHandle(::open(Name.c_str(), O_RDONLY | O_CLOEXEC));
+}
+
+TFileHandle TFileHandle::TryCreate(const std::string& Name)
+{
+    return TFileHandle(::open(Name.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+}
+
+bool TFileHandle::Close()
+{
+    if (m_Fd < 0)
+        return true;
+    const int Result = ::close(std::exchange(m_Fd, -1));
+    return Result == 0;
+}
+
+std::int64_t ReadFully(int Fd, void* Dest, std::size_t Count, std::int64_t Position)
+{
+    auto* Out = static_cast<std::uint8_t*>(Dest);
+    std::size_t Done = 0;
+    while (Done < Count) {
+        const ssize_t N = ::pread(Fd, Out + Done, Count - Done, static_cast<off_t>(Position + Done));
+        if (N < 0) {
+            if (errno == EINTR)
+                continue;
+            return Done > 0 ? static_cast<std::int64_t>(Done) : -1;
+        }
+        if (N == 0)
+            break;
+        Done += static_cast<std::size_t>(N);
+    }
+    return static_cast<std::int64_t>(Done);
+}
+
+std::int64_t ReadFully(int Fd, void* Dest, std::size_t Count)
+{
+    auto* Out = static_cast<std::uint8_t*>(Dest);
+    std::size_t Done = 0;
+    while (Done < Count) {
+        const ssize_t N = ::read(Fd, Out + Done, Count - Done);
+        if (N < 0) {
+            if (errno == EINTR)
+                continue;
+            return Done > 0 ? static_cast<std::int64_t>(Done) : -1;
+        }
+        if (N == 0)
+            break;
+        Done += static_cast<std::size_t>(N);
+    }
+    return static_cast<std::int64_t>(Done);
+}
+
+bool FileExists(const std::string& Name)
+{
+    struct stat St {};
+    return ::stat(Name.c_str(), &St) == 0 && S_ISREG(St.st_mode);
+}
+
+bool SameFile(const std::string& A, const std::string& B)
+{
+    struct stat Sa {};
+    struct stat Sb {};
+    if (::stat(A.c_str(), &Sa) != 0 || ::stat(B.c_str(), &Sb) != 0)
+        return false;
+    return Sa.st_dev == Sb.st_dev && Sa.st_ino == Sb.st_ino;
+}
+
+} // namespace vantrel

@@ -1,0 +1,72 @@
+// Errors, message formatting and the thin POSIX file layer the core reads and
+// writes through. Nothing here knows about MPEG.
+#pragma once
+
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+#include <utility>
+
+namespace vantrel {
+
+// The one exception class of the program: it carries the message a user sees.
+class Exception : public std::runtime_error
+{
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// printf-style formatting into a std::string.
+std::string Format(const char* Fmt, ...) __attribute__((format(printf, 1, 2)));
+
+// The operating system's text for errno code Code, laid out as the program
+// shows it: "System Error.  Code: N." CR LF text. Code 0 gives a generic text.
+std::string SystemErrorMessage(int Code);
+[[noreturn]] void RaiseLastOSError();
+
+// An open POSIX file descriptor, closed when the object goes away.
+//
+// POSIX has no share modes: where a Windows program would let other programs
+// read but not write a file it has open, we simply open it; a writer elsewhere
+// is not locked out. The reader copes with a file that changes under it by
+// reporting short reads.
+class TFileHandle
+{
+public:
+    TFileHandle() = default;
+    explicit TFileHandle(int Fd) : m_Fd(Fd) {}
+    ~TFileHandle() { Close(); }
+    TFileHandle(TFileHandle&& Other) noexcept : m_Fd(std::exchange(Other.m_Fd, -1)) {}
+    TFileHandle& operator=(TFileHandle&& Other) noexcept;
+    TFileHandle(const TFileHandle&) = delete;
+    TFileHandle& operator=(const TFileHandle&) = delete;
+
+    // Opens an existing file for reading; -1 handle on failure, errno is kept.
+    static TFileHandle TryOpenRead(const std::string& Name);
+    // Creates or truncates a file for reading and writing; -1 handle on failure.
+    static TFileHandle TryCreate(const std::string& Name);
+
+    int Get() const { return m_Fd; }
+    bool IsOpen() const { return m_Fd >= 0; }
+    // Closes the descriptor; returns false when close() reported an error.
+    bool Close();
+
+private:
+    int m_Fd = -1;
+};
+
+// Reads up to Count bytes at Position, retrying short and interrupted reads
+// until Count bytes or the end of the file. Returns the bytes read, or -1 when
+// the first read fails.
+std::int64_t ReadFully(int Fd, void* Dest, std::size_t Count, std::int64_t Position);
+// Reads up to Count bytes from the current file position, as ReadFully.
+std::int64_t ReadFully(int Fd, void* Dest, std::size_t Count);
+
+// True for an existing regular file; a folder is not a file.
+bool FileExists(const std::string& Name);
+
+// True when both names refer to the same file (device and inode), whatever
+// path, symbolic link or hard link leads to it. False when either is missing.
+bool SameFile(const std::string& A, const std::string& B);
+
+} // namespace vantrel

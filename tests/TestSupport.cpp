@@ -1,0 +1,121 @@
+#include "TestSupport.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+#include <sys/wait.h>
+
+namespace vantrel::test {
+
+TTempDir::TTempDir()
+{
+    std::string Template = (std::filesystem::temp_directory_path() / "vantrel-test-XXXXXX").string();
+    if (!::mkdtemp(Template.data()))
+        throw std::runtime_error("mkdtemp failed");
+    m_Path = Template;
+}
+
+TTempDir::~TTempDir()
+{
+    std::error_code Ignored;
+    std::filesystem::remove_all(m_Path, Ignored);
+}
+
+void WriteFile(const std::string& Name, const TBytes& Bytes)
+{
+    std::ofstream Out(Name, std::ios::binary | std::ios::trunc);
+    Out.write(reinterpret_cast<const char*>(Bytes.data()), static_cast<std::streamsize>(Bytes.size()));
+    if (!Out)
+        throw std::runtime_error("cannot write " + Name);
+}
+
+TBytes ReadFile(const std::string& Name)
+{
+    std::ifstream In(Name, std::ios::binary);
+    if (!In)
+        throw std::runtime_error("cannot read " + Name);
+    return TBytes(std::istreambuf_iterator<char>(In), std::istreambuf_iterator<char>());
+}
+
+std::string Stream(const std::string& Name)
+{
+    return std::string(VANTREL_STREAM_DIR) + "/" + Name;
+}
+
+int RunCommand(const std::string& Command, std::string* Output)
+{
+    FILE* Pipe = ::popen((Command + " 2>&1").c_str(), "r");
+    if (!Pipe)
+        throw std::runtime_error("popen failed");
+    std::string Text;
+    char Chunk[4096];
+    std::size_t N;
+    while ((N = std::fread(Chunk, 1, sizeof Chunk, Pipe)) > 0)
+        Text.append(Chunk, N);
+    const int Status = ::pclose(Pipe);
+    if (Output)
+        *Output = Text;
+    return WIFEXITED(Status) ? WEXITSTATUS(Status) : 128 + WTERMSIG(Status);
+}
+
+std::string Quote(const std::string& Word)
+{
+    std::string Result = "'";
+    for (char C : Word)
+        Result += C == '\'' ? std::string("'\\''") : std::string(1, C);
+    return Result + "'";
+}
+
+TBytes TimeStampField(std::uint8_t Prefix, std::int64_t Value)
+{
+    return {static_cast<std::uint8_t>((Prefix << 4) | (((Value >> 30) & 7) << 1) | 1),
+            static_cast<std::uint8_t>(Value >> 22), static_cast<std::uint8_t>((Value >> 14) | 1),
+            static_cast<std::uint8_t>(Value >> 7), static_cast<std::uint8_t>((Value << 1) | 1)};
+}
+
+TBytes PackHeader(std::int64_t SCR, std::uint32_t MuxRate)
+{
+    TBytes Result = {0, 0, 1, 0xBA};
+    const TBytes Field = TimeStampField(2, SCR);
+    Result.insert(Result.end(), Field.begin(), Field.end());
+    Result.push_back(static_cast<std::uint8_t>((MuxRate >> 15) | 0x80));
+    Result.push_back(static_cast<std::uint8_t>(MuxRate >> 7));
+    Result.push_back(static_cast<std::uint8_t>((MuxRate << 1) | 1));
+    return Result;
+}
+
+TBytes PESPacket(std::uint8_t StreamId, const TBytes& Header, const TBytes& Payload)
+{
+    const std::size_t Length = Header.size() + Payload.size();
+    TBytes Result = {0, 0, 1, StreamId, static_cast<std::uint8_t>(Length >> 8),
+                     static_cast<std::uint8_t>(Length)};
+    Result.insert(Result.end(), Header.begin(), Header.end());
+    Result.insert(Result.end(), Payload.begin(), Payload.end());
+    return Result;
+}
+
+TBytes SystemHeader(std::uint16_t HeaderLength)
+{
+    TBytes Result = {0, 0, 1, 0xBB, static_cast<std::uint8_t>(HeaderLength >> 8),
+                     static_cast<std::uint8_t>(HeaderLength)};
+    Result.resize(Result.size() + HeaderLength, 0xFF);
+    return Result;
+}
+
+TBytes Concat(std::initializer_list<TBytes> Parts)
+{
+    TBytes Result;
+    for (const TBytes& Part : Parts)
+        Result.insert(Result.end(), Part.begin(), Part.end());
+    return Result;
+}
+
+TBytes Filled(std::size_t Count, std::uint8_t Value)
+{
+    return TBytes(Count, Value);
+}
+
+} // namespace vantrel::test

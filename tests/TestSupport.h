@@ -1,0 +1,51 @@
+// Helpers shared by the test programs: temporary folders, byte files, the
+// real test streams and running commands.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace vantrel::test {
+
+using TBytes = std::vector<std::uint8_t>;
+
+// A fresh folder under the system's temporary folder, removed with its
+// contents when the object goes away.
+class TTempDir
+{
+public:
+    TTempDir();
+    ~TTempDir();
+    TTempDir(const TTempDir&) = delete;
+    TTempDir& operator=(const TTempDir&) = delete;
+    const std::string& Path() const { return m_Path; }
+    std::string File(const std::string& Name) const { return m_Path + "/" + Name; }
+
+private:
+    std::string m_Path;
+};
+
+void WriteFile(const std::string& Name, const TBytes& Bytes);
+TBytes ReadFile(const std::string& Name);
+
+// Full path of a stream made by tests/data/make-streams.sh.
+std::string Stream(const std::string& Name);
+
+// Runs a shell command; returns its exit status and fills Output with what it
+// printed on stdout and stderr together.
+int RunCommand(const std::string& Command, std::string* Output = nullptr);
+// Quotes a word for the shell.
+std::string Quote(const std::string& Word);
+
+// Builders for hand-made system streams.
+TBytes PackHeader(std::int64_t SCR, std::uint32_t MuxRate);
+TBytes TimeStampField(std::uint8_t Prefix, std::int64_t Value);
+// A PES packet: header bytes as given (stuffing, STD, time stamps or 0x0F),
+// then Payload; the length field counts both.
+TBytes PESPacket(std::uint8_t StreamId, const TBytes& Header, const TBytes& Payload);
+TBytes SystemHeader(std::uint16_t HeaderLength);
+TBytes Concat(std::initializer_list<TBytes> Parts);
+TBytes Filled(std::size_t Count, std::uint8_t Value);
+
+} // namespace vantrel::test

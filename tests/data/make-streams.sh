@@ -1,0 +1,77 @@
+#!/usr/bin/env bash
+# Makes the small MPEG streams the integration tests use, with two independent
+# muxers (ffmpeg and mjpegtools), so our reader meets both packet layouts:
+# ffmpeg writes one system header and large packets, mplex writes VCD-sized
+# packets with padding packets (0xBE) and two system headers.
+#
+# Usage: make-streams.sh OUTDIR
+# Every file is rebuilt only when missing, so running it twice is cheap.
+set -euo pipefail
+
+out=${1:?usage: make-streams.sh OUTDIR}
+mkdir -p "$out"
+cd "$out"
+
+ff() { ffmpeg -nostdin -hide_banner -loglevel error -y "$@"; }
+
+# Two seconds of a moving test picture and a tone; $1 size, $2 rate, $3 seconds.
+video_src() { echo "testsrc=size=$1:rate=$2:duration=$3"; }
+audio_src() { echo "sine=frequency=$1:sample_rate=$2:duration=$3"; }
+
+make() {
+    local name=$1
+    shift
+    [ -s "$name" ] && return 0
+    "$@" || { rm -f "$name"; echo "make-streams: failed to make $name" >&2; exit 1; }
+}
+
+# ffmpeg MPEG-1 system streams: PAL size, 25 fps, mp2 stereo 44.1 kHz.
+make ff_pal.mpg ff -f lavfi -i "$(video_src 352x288 25 2)" -f lavfi -i "$(audio_src 440 44100 2)" \
+    -ac 2 -c:v mpeg1video -b:v 1000k -bf 0 -c:a mp2 -b:a 192k -f mpeg ff_pal.mpg
+make ff_pal_b.mpg ff -f lavfi -i "$(video_src 352x288 25 3)" -f lavfi -i "$(audio_src 660 44100 3)" \
+    -ac 2 -c:v mpeg1video -b:v 1000k -bf 2 -c:a mp2 -b:a 192k -f mpeg ff_pal_b.mpg
+# Same video, other audio: 48 kHz mono.
+make ff_pal_mono48.mpg ff -f lavfi -i "$(video_src 352x288 25 2)" -f lavfi -i "$(audio_src 440 48000 2)" \
+    -ac 1 -c:v mpeg1video -b:v 1000k -bf 2 -c:a mp2 -b:a 128k -f mpeg ff_pal_mono48.mpg
+# Same video, joint stereo and dual channel layer II (twolame), and layer III.
+make ff_pal_joint.mpg ff -f lavfi -i "$(video_src 352x288 25 2)" -f lavfi -i "$(audio_src 440 44100 2)" \
+    -ac 2 -c:v mpeg1video -b:v 1000k -bf 2 -c:a libtwolame -mode joint_stereo -b:a 192k -f mpeg ff_pal_joint.mpg
+make ff_pal_dual.mpg ff -f lavfi -i "$(video_src 352x288 25 2)" -f lavfi -i "$(audio_src 440 44100 2)" \
+    -ac 2 -c:v mpeg1video -b:v 1000k -bf 2 -c:a libtwolame -mode dual_channel -b:a 192k -f mpeg ff_pal_dual.mpg
+make ff_pal_mp3.mpg ff -f lavfi -i "$(video_src 352x288 25 2)" -f lavfi -i "$(audio_src 440 44100 2)" \
+    -ac 2 -c:v mpeg1video -b:v 1000k -bf 2 -c:a libmp3lame -b:a 128k -f mpeg ff_pal_mp3.mpg
+# Video only, no audio stream at all.
+make ff_pal_noaudio.mpg ff -f lavfi -i "$(video_src 352x288 25 2)" \
+    -c:v mpeg1video -b:v 1000k -bf 2 -f mpeg ff_pal_noaudio.mpg
+# NTSC VCD: 352x240 at 29.97 fps, B-frames, VCD packet layout.
+make ff_vcd.mpg ff -f lavfi -i "$(video_src 352x240 30000/1001 2)" -f lavfi -i "$(audio_src 440 44100 2)" \
+    -ac 2 -target ntsc-vcd -bf 2 ff_vcd.mpg
+# Other picture size at 25 fps.
+make ff_small.mpg ff -f lavfi -i "$(video_src 320x240 25 2)" -f lavfi -i "$(audio_src 440 44100 2)" \
+    -ac 2 -c:v mpeg1video -b:v 800k -bf 2 -c:a mp2 -b:a 192k -f mpeg ff_small.mpg
+# A video elementary stream of the PAL picture.
+make ff_pal.m1v ff -f lavfi -i "$(video_src 352x288 25 2)" -c:v mpeg1video -b:v 1000k -bf 2 -f mpeg1video ff_pal.m1v
+# MPEG-2 program streams, which must be refused.
+make ff_mpeg2.vob ff -f lavfi -i "$(video_src 720x576 25 1)" -f lavfi -i "$(audio_src 440 48000 1)" \
+    -ac 2 -c:v mpeg2video -c:a mp2 -f vob ff_mpeg2.vob
+make ff_mpeg2_dvd.mpg ff -f lavfi -i "$(video_src 720x576 25 1)" -f lavfi -i "$(audio_src 440 48000 1)" \
+    -ac 2 -c:v mpeg2video -c:a mp2 -f dvd ff_mpeg2_dvd.mpg
+
+# mjpegtools: mpeg2enc (VCD profile) + mp2enc + mplex, PAL VCD and a generic
+# MPEG-1 stream. mplex VCD output carries padding packets and two system headers.
+mjpeg_pal() {
+    local name=$1 format=$2 seconds=$3
+    local tmp
+    tmp=$(mktemp -d)
+    ff -f lavfi -i "$(video_src 352x288 25 "$seconds")" -pix_fmt yuv420p -f yuv4mpegpipe "$tmp/v.y4m"
+    ff -f lavfi -i "$(audio_src 550 44100 "$seconds")" -ac 2 "$tmp/a.wav"
+    mpeg2enc -v 0 -f 1 -o "$tmp/v.m1v" < "$tmp/v.y4m"
+    mp2enc -v 0 -r 44100 -b 224 -o "$tmp/a.mp2" < "$tmp/a.wav"
+    mplex -v 0 -f "$format" -o "$name" "$tmp/v.m1v" "$tmp/a.mp2"
+    local rc=$?
+    rm -rf "$tmp"
+    return $rc
+}
+make mplex_vcd.mpg mjpeg_pal mplex_vcd.mpg 1 2
+make mplex_vcd_b.mpg mjpeg_pal mplex_vcd_b.mpg 1 3
+make mplex_generic.mpg mjpeg_pal mplex_generic.mpg 0 2

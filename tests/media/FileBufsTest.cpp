@@ -1,0 +1,142 @@
+#include "media/FileBufs.h"
+#include "media/SysUtils.h"
+
+#include "TestSupport.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+namespace vantrel {
+namespace {
+
+using test::TBytes;
+
+// A file whose byte at position p is p mod 251, so every read can be checked
+// against its position.
+class FileReadBufferTest : public ::testing::Test
+{
+protected:
+    TFileHandle Make(std::size_t Size)
+    {
+        TBytes Bytes(Size);
+        for (std::size_t I = 0; I < Size; ++I)
+            Bytes[I] = static_cast<std::uint8_t>(I % 251);
+        const std::string Name = Dir.File("data.bin");
+        test::WriteFile(Name, Bytes);
+        return TFileHandle::TryOpenRead(Name);
+    }
+    static bool HoldsPositions(const TBytes& Bytes, std::int64_t Position, std::int64_t Count)
+    {
+        for (std::int64_t I = 0; I < Count; ++I)
+            if (Bytes[I] != static_cast<std::uint8_t>((Position + I) % 251))
+                return false;
+        return true;
+    }
+    test::TTempDir Dir;
+};
+
+TEST_F(FileReadBufferTest, ReadsAtOrPastTheEndDeliverNothing)
+{
+    TFileHandle File = Make(10000);
+    TFileReadBuffer Buffer(File.Get(), 8192);
+    TBytes Dest(5000);
+    EXPECT_EQ(Buffer.Read(Dest.data(), 10, 10000), 0);
+    EXPECT_EQ(Buffer.Read(Dest.data(), 10, 20000), 0);
+    EXPECT_EQ(Buffer.Read(Dest.data(), 4097, 10000), 0);
+    EXPECT_EQ(Buffer.WindowStart(), -1);
+}
+
+struct ReadCase
+{
+    std::int64_t FileSize;
+    std::uint32_t Count;
+    std::int64_t Position;
+    std::int32_t Delivered;
+    std::int64_t WindowStart; // after the read; -1 when the window was not used
+};
+
+class FileReadBufferRead : public FileReadBufferTest, public ::testing::WithParamInterface<ReadCase>
+{
+};
+
+TEST_P(FileReadBufferRead, DeliversAndPlacesTheWindow)
+{
+    const ReadCase& C = GetParam();
+    TFileHandle File = Make(static_cast<std::size_t>(C.FileSize));
+    TFileReadBuffer Buffer(File.Get(), 8192);
+    TBytes Dest(C.Count);
+    EXPECT_EQ(Buffer.Read(Dest.data(), C.Count, C.Position), C.Delivered);
+    EXPECT_TRUE(HoldsPositions(Dest, C.Position, C.Delivered));
+    EXPECT_EQ(Buffer.WindowStart(), C.WindowStart);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, FileReadBufferRead,
+    ::testing::Values(
+        // Half a window goes through the window, one byte more straight to the file.
+        ReadCase{20000, 4096, 100, 4096, 0}, ReadCase{20000, 4097, 100, 4097, -1},
+        // A window read that runs past the end is clamped to the file size.
+        ReadCase{10000, 300, 9900, 100, 8192},
+        // A direct read past the end delivers what the file has.
+        ReadCase{10000, 5000, 8000, 2000, -1},
+        // A file shorter than a page is one window load of its size.
+        ReadCase{3000, 16, 2990, 10, 0},
+        // Loading at 8192 in a 10000-byte file reads exactly 1808 bytes.
+        ReadCase{10000, 1808, 8192, 1808, 8192}));
+
+TEST_F(FileReadBufferTest, ReloadsOnlyWhenTheReadLeavesTheWindow)
+{
+    TFileHandle File = Make(20000);
+    TFileReadBuffer Buffer(File.Get(), 8192);
+    TBytes Dest(300);
+    ASSERT_EQ(Buffer.Read(Dest.data(), 10, 5000), 10);
+    EXPECT_EQ(Buffer.WindowStart(), 4096); // covers 4096 to 12287
+    ASSERT_EQ(Buffer.Read(Dest.data(), 300, 11900), 300);
+    EXPECT_EQ(Buffer.WindowStart(), 4096); // still inside
+    ASSERT_EQ(Buffer.Read(Dest.data(), 300, 12000), 300);
+    EXPECT_EQ(Buffer.WindowStart(), 8192); // ran past 12287
+    EXPECT_TRUE(HoldsPositions(Dest, 12000, 300));
+    ASSERT_EQ(Buffer.Read(Dest.data(), 1, 100), 1);
+    EXPECT_EQ(Buffer.WindowStart(), 0); // before the window
+    EXPECT_TRUE(HoldsPositions(Dest, 100, 1));
+}
+
+TEST_F(FileReadBufferTest, EmptyFileNeverLoadsAWindow)
+{
+    TFileHandle File = Make(0);
+    TFileReadBuffer Buffer(File.Get(), 8192);
+    std::uint8_t Byte;
+    EXPECT_EQ(Buffer.FileSize(), 0);
+    EXPECT_EQ(Buffer.Read(&Byte, 1, 0), 0);
+    EXPECT_EQ(Buffer.WindowStart(), -1);
+}
+
+TEST_F(FileReadBufferTest, FileThatShrankRaisesUnableToReadFile)
+{
+    TFileHandle File = Make(10000);
+    TFileReadBuffer Buffer(File.Get(), 8192);
+    ASSERT_EQ(::truncate(Dir.File("data.bin").c_str(), 5000), 0);
+    std::uint8_t Byte;
+    try {
+        Buffer.Read(&Byte, 1, 9000);
+        FAIL() << "no exception";
+    } catch (const Exception& E) {
+        EXPECT_STREQ(E.what(), "Unable to read file");
+    }
+}
+
+TEST_F(FileReadBufferTest, UnseekableHandleRaisesUnableToReceiveFileSize)
+{
+    int Pipe[2];
+    ASSERT_EQ(::pipe(Pipe), 0);
+    TFileHandle ReadEnd(Pipe[0]), WriteEnd(Pipe[1]);
+    try {
+        TFileReadBuffer Buffer(ReadEnd.Get(), 8192);
+        FAIL() << "no exception";
+    } catch (const Exception& E) {
+        EXPECT_STREQ(E.what(), "Unable to receive file size");
+    }
+}
+
+} // namespace
+} // namespace vantrel

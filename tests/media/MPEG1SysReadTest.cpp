@@ -1,0 +1,274 @@
+#include "media/MPEG1SysRead.h"
+#include "media/MPEGInfo.h"
+
+#include "TestSupport.h"
+
+#include <gtest/gtest.h>
+
+namespace vantrel {
+namespace {
+
+using namespace test;
+
+struct TimeStampCase
+{
+    std::array<std::uint8_t, 5> Bytes;
+    std::int64_t Value;
+};
+class TimeStampDecode : public ::testing::TestWithParam<TimeStampCase>
+{
+};
+TEST_P(TimeStampDecode, Decodes)
+{
+    EXPECT_EQ(DecodeTimeStamp(GetParam().Bytes.data()), GetParam().Value);
+}
+INSTANTIATE_TEST_SUITE_P(Iso11172, TimeStampDecode,
+                         ::testing::Values(TimeStampCase{{0x21, 0x00, 0x01, 0x00, 0x01}, 0},
+                                           TimeStampCase{{0x2F, 0xFF, 0xFF, 0xFF, 0xFF}, 0x1FFFFFFFF},
+                                           TimeStampCase{{0x21, 0x00, 0x05, 0xBF, 0x21}, 90000},
+                                           // Each group of bits in its place: bit 32, bit 29, bit 14.
+                                           TimeStampCase{{0x29, 0x00, 0x01, 0x00, 0x01}, 1LL << 32},
+                                           TimeStampCase{{0x21, 0x80, 0x01, 0x00, 0x01}, 1LL << 29},
+                                           TimeStampCase{{0x21, 0x00, 0x01, 0x80, 0x01}, 1LL << 14}));
+
+class SystemReaderTest : public ::testing::Test
+{
+protected:
+    TMPEG1SystemReader& Open(const TBytes& Bytes)
+    {
+        WriteFile(Dir.File("s.mpg"), Bytes);
+        Reader.Open(Dir.File("s.mpg"));
+        return Reader;
+    }
+    TTempDir Dir;
+    TMPEG1SystemReader Reader;
+};
+
+TEST_F(SystemReaderTest, PackHeaderAtStartThenNextPacketAfterIt)
+{
+    auto& R = Open(Concat({PackHeader(1000000, 3528), PESPacket(0xE0, {0x0F}, {1, 2, 3})}));
+    ASSERT_TRUE(R.NextPacket());
+    EXPECT_EQ(R.PacketKind(), pkPackHeader);
+    EXPECT_EQ(R.PacketPosition(), 0);
+    EXPECT_EQ(R.PacketLength(), 12u);
+    EXPECT_EQ(R.SCR(), 1000000);
+    EXPECT_EQ(R.MuxRate(), 3528u);
+    ASSERT_TRUE(R.NextPacket());
+    EXPECT_EQ(R.PacketKind(), pkPES);
+    EXPECT_EQ(R.PacketPosition(), 12);
+    EXPECT_FALSE(R.NextPacket());
+}
+
+struct ScanCase
+{
+    const char* Name;
+    TBytes Bytes;
+    std::int64_t FirstPosition;
+    TPacketKind Kind;
+};
+void PrintTo(const ScanCase& Case, std::ostream* Out)
+{
+    *Out << Case.Name;
+}
+class SystemReaderScan : public SystemReaderTest, public ::testing::WithParamInterface<ScanCase>
+{
+};
+TEST_P(SystemReaderScan, FindsTheFirstPacketAtItsPrefix)
+{
+    auto& R = Open(GetParam().Bytes);
+    ASSERT_TRUE(R.NextPacket());
+    EXPECT_EQ(R.PacketPosition(), GetParam().FirstPosition);
+    EXPECT_EQ(R.PacketKind(), GetParam().Kind);
+}
+INSTANTIATE_TEST_SUITE_P(
+    Cases, SystemReaderScan,
+    ::testing::Values(
+        ScanCase{"Junk", Concat({{7, 0, 1, 0xFF, 0, 0}, PackHeader(0, 1)}), 6, pkPackHeader},
+        ScanCase{"LongZeroRun", Concat({{0, 0, 0, 0}, PackHeader(0, 1)}), 4, pkPackHeader},
+        ScanCase{"PrefixInsideCode", {0, 0, 1, 0, 0, 1, 0xBA, 0x21, 0, 1, 0, 1, 0x80, 0, 1}, 3, pkPackHeader},
+        ScanCase{"SequenceCodePassedOver", Concat({{0, 0, 1, 0xB3, 1, 2}, SystemHeader(6)}), 6, pkSystemHeader},
+        ScanCase{"EndCodePassedOver", Concat({{0, 0, 1, 0xB9}, PESPacket(0xC0, {0x0F}, {})}), 4, pkPES}),
+    [](const auto& Info) { return Info.param.Name; });
+
+TEST_F(SystemReaderTest, EndCodeAtTheEndEndsTheWalk)
+{
+    auto& R = Open(Concat({PackHeader(0, 1), {0, 0, 1, 0xB9}}));
+    ASSERT_TRUE(R.NextPacket());
+    EXPECT_FALSE(R.NextPacket());
+}
+
+TEST_F(SystemReaderTest, StuffingSTDAndBothTimeStamps)
+{
+    const TBytes Header = Concat({{0xFF, 0xFF, 0x40 | 0x20, 0x2E}, TimeStampField(3, 90000), TimeStampField(1, 86400)});
+    auto& R = Open(PESPacket(0xE0, Header, {9, 8, 7}));
+    ASSERT_TRUE(R.NextPacket());
+    const TPESInfo& P = R.PES();
+    EXPECT_EQ(P.StreamId, 0xE0);
+    EXPECT_TRUE(P.HasSTD);
+    EXPECT_TRUE(P.HasPTS);
+    EXPECT_TRUE(P.HasDTS);
+    EXPECT_EQ(P.PTS, 90000);
+    EXPECT_EQ(P.DTS, 86400);
+    EXPECT_EQ(P.PayloadPosition, 6 + 2 + 2 + 10);
+    EXPECT_EQ(P.PayloadLength, 3);
+    EXPECT_TRUE(R.PESHeaderFits());
+}
+
+TEST_F(SystemReaderTest, PlainHeaderHasNoTimeStamps)
+{
+    auto& R = Open(PESPacket(0xC0, {0x0F}, {1, 2}));
+    ASSERT_TRUE(R.NextPacket());
+    EXPECT_FALSE(R.PES().HasPTS);
+    EXPECT_FALSE(R.PES().HasDTS);
+    EXPECT_FALSE(R.PES().HasSTD);
+    EXPECT_EQ(R.PES().PayloadPosition, 7);
+    EXPECT_EQ(R.PES().PayloadLength, 2);
+}
+
+TEST_F(SystemReaderTest, PrivateStream2IsNotParsed)
+{
+    auto& R = Open(PESPacket(0xBF, {}, {0x20, 1, 2, 3, 4, 5, 6}));
+    ASSERT_TRUE(R.NextPacket());
+    EXPECT_EQ(R.PacketLength(), 13u);
+    EXPECT_EQ(R.PES().PayloadPosition, 0);
+    EXPECT_EQ(R.PES().PayloadLength, 0);
+    EXPECT_FALSE(R.PES().HasPTS);
+}
+
+TEST_F(SystemReaderTest, LargestPacketKeepsItsTruePayloadLength)
+{
+    auto& R = Open(PESPacket(0xE0, {0x0F}, Filled(65534, 0x11)));
+    ASSERT_TRUE(R.NextPacket());
+    EXPECT_EQ(R.PacketLength(), 65541u);
+    EXPECT_EQ(R.PES().PayloadLength, 65534);
+    TBytes Packet(R.PacketLength());
+    EXPECT_TRUE(R.ReadPacket(Packet.data()));
+    EXPECT_EQ(Packet[65540], 0x11);
+}
+
+TEST_F(SystemReaderTest, HeaderRunningPastItsPacketWrapsThePayloadLength)
+{
+    // Length field 2, but three stuffing bytes and a PTS follow.
+    TBytes Bytes = Concat({{0, 0, 1, 0xE0, 0, 2, 0xFF, 0xFF, 0xFF}, TimeStampField(2, 5)});
+    auto& R = Open(Bytes);
+    ASSERT_TRUE(R.NextPacket());
+    EXPECT_FALSE(R.PESHeaderFits());
+    EXPECT_EQ(R.PES().PayloadLength, static_cast<std::uint16_t>(8 - 14));
+}
+
+TEST_F(SystemReaderTest, HeadersCutByTheEndOfFileEndTheWalk)
+{
+    for (std::size_t Cut : {5u, 11u}) {
+        TBytes Bytes = PackHeader(0, 1);
+        Bytes.resize(Cut);
+        TMPEG1SystemReader R;
+        WriteFile(Dir.File("cut.mpg"), Bytes);
+        R.Open(Dir.File("cut.mpg"));
+        EXPECT_FALSE(R.NextPacket()) << Cut;
+    }
+    TBytes Pes = PESPacket(0xE0, TimeStampField(2, 5), {1});
+    Pes.resize(9); // inside the PTS
+    auto& R = Open(Pes);
+    EXPECT_FALSE(R.NextPacket());
+}
+
+TEST_F(SystemReaderTest, ShortPacketReadIsZeroFilled)
+{
+    TBytes Bytes = PESPacket(0xE0, {0x0F}, Filled(100, 0xAA));
+    Bytes.resize(50);
+    auto& R = Open(Bytes);
+    ASSERT_TRUE(R.NextPacket());
+    TBytes Packet(R.PacketLength(), 0x55);
+    EXPECT_FALSE(R.ReadPacket(Packet.data()));
+    EXPECT_EQ(Packet[49], 0xAA);
+    EXPECT_EQ(Packet[50], 0);
+    EXPECT_EQ(Packet.back(), 0);
+    TBytes Payload(R.PES().PayloadLength, 0x55);
+    EXPECT_FALSE(R.ReadPayload(Payload.data()));
+    EXPECT_EQ(Payload[42], 0xAA);
+    EXPECT_EQ(Payload[43], 0);
+}
+
+TEST_F(SystemReaderTest, ExtractStopsAtTheByteLimit)
+{
+    TBytes Bytes;
+    for (int I = 0; I < 8; ++I) {
+        const TBytes Packet = PESPacket(0xE0, {0x0F}, Filled(2048, static_cast<std::uint8_t>(I)));
+        Bytes.insert(Bytes.end(), Packet.begin(), Packet.end());
+    }
+    auto& R = Open(Bytes);
+    TMemoryStream Dest;
+    R.ExtractStream(0xE0, Dest, 200, 8192);
+    EXPECT_EQ(Dest.Size(), 4 * 2048);
+    EXPECT_EQ(Dest.Data()[Dest.Size() - 1], 3);
+    // A second call goes on after the fourth packet.
+    TMemoryStream Rest;
+    R.ExtractStream(0xE0, Rest, 0, 0);
+    EXPECT_EQ(Rest.Size(), 4 * 2048);
+    EXPECT_EQ(Rest.Data()[0], 4);
+}
+
+TEST_F(SystemReaderTest, ExtractCountsEveryPacketTowardsThePacketLimit)
+{
+    // Packets 0..2 audio, 3 video, 4 video: with MaxPackets 3 the video packet at
+    // index 3 already reaches the limit.
+    const TBytes A = PESPacket(0xC0, {0x0F}, {1}), V = PESPacket(0xE0, {0x0F}, {2});
+    auto& R = Open(Concat({A, A, A, V, V}));
+    TMemoryStream Dest;
+    R.ExtractStream(0xE0, Dest, 3, 0);
+    EXPECT_EQ(Dest.Size(), 1);
+}
+
+TEST_F(SystemReaderTest, ExtractOfAnAbsentStreamReadsToTheEnd)
+{
+    auto& R = Open(Concat({PackHeader(0, 1), PESPacket(0xE0, {0x0F}, {1, 2})}));
+    TMemoryStream Dest;
+    R.ExtractStream(0xC0, Dest, 200, 8192);
+    EXPECT_EQ(Dest.Size(), 0);
+    EXPECT_FALSE(R.NextPacket());
+}
+
+TEST_F(SystemReaderTest, ExtractAppendsOnlyTheBytesThatWereRead)
+{
+    TBytes Bytes = PESPacket(0xE0, {0x0F}, Filled(3000, 0xAB));
+    Bytes.resize(1007); // 1000 payload bytes present
+    auto& R = Open(Bytes);
+    TMemoryStream Dest;
+    R.ExtractStream(0xE0, Dest, 200, 8192);
+    EXPECT_EQ(Dest.Size(), 1000);
+}
+
+TEST_F(SystemReaderTest, OpeningAMissingFileRaisesTheSystemError)
+{
+    try {
+        Reader.Open(Dir.File("missing.mpg"));
+        FAIL() << "no exception";
+    } catch (const Exception& E) {
+        EXPECT_STREQ(E.what(), "System Error.  Code: 2.\r\nNo such file or directory");
+    }
+}
+
+TEST(MediaFileKind, ByTheFirstFourBytes)
+{
+    TTempDir Dir;
+    const struct
+    {
+        TBytes Bytes;
+        TMediaFileKind Kind;
+    } Cases[] = {{{0, 0, 1, 0xBA, 0x21}, mfkSystemStream}, {{0, 0, 1, 0xB3}, mfkVideoStream},
+                 {{0, 0, 1, 0xE0, 0, 0}, mfkUnknown},      {{0, 0, 1}, mfkUnknown},
+                 {{}, mfkUnknown},                         {{0, 0, 0, 1, 0xBA}, mfkUnknown}};
+    for (const auto& C : Cases) {
+        WriteFile(Dir.File("f"), C.Bytes);
+        EXPECT_EQ(GetMediaFileKind(Dir.File("f")), C.Kind) << C.Bytes.size();
+    }
+    try {
+        GetMediaFileKind(Dir.File("missing"));
+        FAIL() << "no exception";
+    } catch (const Exception& E) {
+        EXPECT_EQ(E.what(), "Cannot open file " + Dir.File("missing"));
+    }
+}
+
+} // namespace
+} // namespace vantrel
