@@ -1,0 +1,89 @@
+#include "media/MPEG1VideoRead.h"
+
+#include "TestSupport.h"
+
+#include <gtest/gtest.h>
+
+namespace vantrel {
+namespace {
+
+using test::TBytes;
+
+TMemoryStream MemoryOf(const TBytes& Bytes)
+{
+    TMemoryStream Stream;
+    Stream.Write(Bytes.data(), Bytes.size());
+    Stream.SetPosition(0);
+    return Stream;
+}
+
+struct SequenceCase
+{
+    const char* Name;
+    TBytes Bytes;
+    bool Found;
+    std::uint16_t Width, Height, FrameRateCode;
+};
+void PrintTo(const SequenceCase& Case, std::ostream* Out)
+{
+    *Out << Case.Name;
+}
+
+class SequenceHeader : public ::testing::TestWithParam<SequenceCase>
+{
+};
+
+TEST_P(SequenceHeader, Reads)
+{
+    const SequenceCase& C = GetParam();
+    TMemoryStream Stream = MemoryOf(C.Bytes);
+    std::uint16_t Width = 0, Height = 0, Code = 0;
+    ASSERT_EQ(ReadSequenceHeader(Stream, Width, Height, Code), C.Found);
+    if (C.Found) {
+        EXPECT_EQ(Width, C.Width);
+        EXPECT_EQ(Height, C.Height);
+        EXPECT_EQ(Code, C.FrameRateCode);
+    } else {
+        EXPECT_EQ(Stream.Position(), Stream.Size());
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Iso11172, SequenceHeader,
+    ::testing::Values(
+        SequenceCase{"Ntsc", {0, 0, 1, 0xB3, 0x16, 0x00, 0xF0, 0x14}, true, 352, 240, 4},
+        SequenceCase{"Pal", {0, 0, 1, 0xB3, 0x16, 0x01, 0x20, 0x13}, true, 352, 288, 3},
+        // Every size bit in its place: 0xABC wide, 0xDEF high, aspect bits ignored.
+        SequenceCase{"AllBits", {0, 0, 1, 0xB3, 0xAB, 0xCD, 0xEF, 0xF8}, true, 0xABC, 0xDEF, 8},
+        SequenceCase{"OtherCodesFirst", {0, 0, 1, 0xB8, 7, 0, 0, 1, 0, 0, 0, 1, 0xB3, 0x16, 0x01, 0x20, 0x13},
+                     true, 352, 288, 3},
+        SequenceCase{"LongZeroRun", {0, 0, 0, 0, 1, 0xB3, 0x16, 0x01, 0x20, 0x13}, true, 352, 288, 3},
+        SequenceCase{"PrefixInsideCode", {0, 0, 1, 0, 0, 1, 0xB3, 0x16, 0x01, 0x20, 0x13}, true, 352, 288, 3},
+        SequenceCase{"ValuesUnchecked", {0, 0, 1, 0xB3, 0, 0, 0, 0x0F}, true, 0, 0, 15},
+        SequenceCase{"CutInsideHeader", {0, 0, 1, 0xB3, 0x16, 0x01}, false, 0, 0, 0},
+        SequenceCase{"NoSequenceCode", {0, 0, 1, 0xB8, 0, 0, 1, 0x00, 1, 2, 3}, false, 0, 0, 0},
+        SequenceCase{"Empty", {}, false, 0, 0, 0}),
+    [](const auto& Info) { return Info.param.Name; });
+
+TEST(FindStartCode, StopsJustAfterTheCode)
+{
+    TMemoryStream Stream = MemoryOf({9, 0, 0, 1, 0xB8, 0, 0, 1, 0xB3, 0x42});
+    ASSERT_TRUE(FindStartCode(Stream, 0xB3));
+    EXPECT_EQ(Stream.Position(), 9);
+    EXPECT_FALSE(FindStartCode(Stream, 0xB3));
+}
+
+TEST(FrameRates, TableByCode)
+{
+    const double Expected[] = {23.976, 24, 25, 29.97, 30, 50, 59.94, 60};
+    for (std::uint16_t Code = 1; Code <= 8; ++Code) {
+        ASSERT_TRUE(IsValidFrameRateCode(Code));
+        EXPECT_DOUBLE_EQ(FrameRateOf(Code), Expected[Code - 1]);
+    }
+    EXPECT_FALSE(IsValidFrameRateCode(0));
+    EXPECT_FALSE(IsValidFrameRateCode(9));
+    EXPECT_FALSE(IsValidFrameRateCode(15));
+}
+
+} // namespace
+} // namespace vantrel

@@ -1,0 +1,253 @@
+#include "media/MPEGInfo.h"
+#include "media/SysUtils.h"
+
+#include "TestSupport.h"
+
+#include <gtest/gtest.h>
+
+namespace vantrel {
+namespace {
+
+using namespace test;
+
+std::string ProbeError(const std::string& Name)
+{
+    TMediaInfo Info;
+    try {
+        ProbeMediaFile(Name, Info);
+    } catch (const Exception& E) {
+        return E.what();
+    }
+    return "";
+}
+
+const TBytes PalSequence = {0, 0, 1, 0xB3, 0x16, 0x01, 0x20, 0x13, 0xFF, 0xFF, 0xE0, 0x18};
+// Enough video payload (8192 bytes) for the video search to stop before the
+// packets that follow it.
+const TBytes PalVideo = Concat({PalSequence, Filled(8192 - PalSequence.size(), 0x55)});
+
+TEST(ProbeMediaFile, VideoElementaryStream)
+{
+    TTempDir Dir;
+    WriteFile(Dir.File("v.m1v"), {0, 0, 1, 0xB3, 0x16, 0x00, 0xF0, 0x14, 0, 0, 1, 0xB8});
+    TMediaInfo Info;
+    Info.HasAudio = true; // the probe zeroes the record first
+    ProbeMediaFile(Dir.File("v.m1v"), Info);
+    EXPECT_FALSE(Info.IsSystemStream);
+    EXPECT_EQ(Info.Width, 352);
+    EXPECT_EQ(Info.Height, 240);
+    EXPECT_EQ(Info.FrameRateCode, 4);
+    EXPECT_DOUBLE_EQ(Info.FrameRate, 29.97);
+    EXPECT_FALSE(Info.HasAudio);
+    EXPECT_EQ(Info.AudioLayer, 0);
+    EXPECT_EQ(Info.SampleRate, 0);
+    EXPECT_EQ(Info.ChannelMode, 0);
+}
+
+TEST(ProbeMediaFile, SystemStreamWithAudio)
+{
+    TTempDir Dir;
+    WriteFile(Dir.File("s.mpg"), Concat({PackHeader(0, 1000), PESPacket(0xE0, {0x0F}, PalVideo),
+                                         PESPacket(0xC0, {0x0F}, {0x00, 0xFF, 0xFD, 0xA0, 0x04, 0x55})}));
+    TMediaInfo Info;
+    ProbeMediaFile(Dir.File("s.mpg"), Info);
+    EXPECT_TRUE(Info.IsSystemStream);
+    EXPECT_EQ(Info.Width, 352);
+    EXPECT_EQ(Info.Height, 288);
+    EXPECT_DOUBLE_EQ(Info.FrameRate, 25);
+    EXPECT_TRUE(Info.HasAudio);
+    EXPECT_EQ(Info.AudioLayer, 2);
+    EXPECT_EQ(Info.SampleRate, 44100);
+    EXPECT_EQ(Info.ChannelMode, 0);
+}
+
+TEST(ProbeMediaFile, AudioWithoutAValidHeaderStillCountsAsAudio)
+{
+    TTempDir Dir;
+    WriteFile(Dir.File("s.mpg"), Concat({PackHeader(0, 1000), PESPacket(0xE0, {0x0F}, PalVideo),
+                                         PESPacket(0xC0, {0x0F}, {1, 2, 3, 4, 5})}));
+    TMediaInfo Info;
+    ProbeMediaFile(Dir.File("s.mpg"), Info);
+    EXPECT_TRUE(Info.HasAudio);
+    EXPECT_EQ(Info.AudioLayer, 0);
+    EXPECT_EQ(Info.SampleRate, 0);
+}
+
+TEST(ProbeMediaFile, AudioBeforeTheEndOfTheVideoSearchIsNotSeen)
+{
+    // The video search runs to the end of this short file (less than 8192
+    // bytes of video), so the audio search that follows it finds nothing.
+    TTempDir Dir;
+    WriteFile(Dir.File("s.mpg"), Concat({PackHeader(0, 1000), PESPacket(0xC0, {0x0F}, {0xFF, 0xFD, 0xA0, 0x04}),
+                                         PESPacket(0xE0, {0x0F}, PalSequence)}));
+    TMediaInfo Info;
+    ProbeMediaFile(Dir.File("s.mpg"), Info);
+    EXPECT_FALSE(Info.HasAudio);
+}
+
+TEST(ProbeMediaFile, RefusalMessages)
+{
+    TTempDir Dir;
+    const struct
+    {
+        const char* Name;
+        TBytes Bytes;
+        const char* Message;
+    } Cases[] = {
+        {"OnlyStreamE1", Concat({PackHeader(0, 1), PESPacket(0xE1, {0x0F}, PalSequence)}),
+         "Unable to find video stream"},
+        {"CutSequence", {0, 0, 1, 0xB3, 0x16, 0x01}, "Unable to read video settings"},
+        {"NoSequenceInVideo", Concat({PackHeader(0, 1), PESPacket(0xE0, {0x0F}, {0, 0, 1, 0xB8, 1})}),
+         "Unable to read video settings"},
+        {"FrameRateCode0", {0, 0, 1, 0xB3, 0x16, 0x01, 0x20, 0x10}, "Unable to read video settings"},
+        {"FrameRateCode9", {0, 0, 1, 0xB3, 0x16, 0x01, 0x20, 0x19}, "Unable to read video settings"},
+        {"OtherStartCode", {0, 0, 1, 0xE0, 0, 0, 0, 0}, "Unable to read the file format."},
+        {"Empty", {}, "Unable to read the file format."},
+        {"ThreeBytes", {0, 0, 1}, "Unable to read the file format."},
+        // MPEG-2 pack header: '01' where MPEG-1 has '0010'.
+        {"Mpeg2Pack", {0, 0, 1, 0xBA, 0x44, 0, 4, 0, 4, 1, 1, 0x89, 0xC3, 0xF8},
+         "MPEG-2 program streams are not supported."},
+    };
+    for (const auto& C : Cases) {
+        WriteFile(Dir.File(C.Name), C.Bytes);
+        EXPECT_EQ(ProbeError(Dir.File(C.Name)), C.Message) << C.Name;
+    }
+    EXPECT_EQ(ProbeError(Dir.File("missing")), "Cannot open file " + Dir.File("missing"));
+}
+
+struct RealCase
+{
+    const char* File;
+    bool IsSystemStream;
+    std::uint16_t Width, Height;
+    double FrameRate;
+    bool HasAudio;
+    std::uint8_t Layer;
+    std::int32_t SampleRate;
+    std::uint8_t ChannelMode;
+};
+void PrintTo(const RealCase& Case, std::ostream* Out)
+{
+    *Out << Case.File;
+}
+class ProbeRealStream : public ::testing::TestWithParam<RealCase>
+{
+};
+
+// Sizes, rates, layers (mp2 = II, mp3 = III) and sampling rates as ffprobe
+// reports them; channel modes as the encoders were asked to write them.
+TEST_P(ProbeRealStream, AgreesWithFfprobe)
+{
+    const RealCase& C = GetParam();
+    TMediaInfo Info;
+    ProbeMediaFile(Stream(C.File), Info);
+    EXPECT_EQ(Info.IsSystemStream, C.IsSystemStream);
+    EXPECT_EQ(Info.Width, C.Width);
+    EXPECT_EQ(Info.Height, C.Height);
+    EXPECT_DOUBLE_EQ(Info.FrameRate, C.FrameRate);
+    EXPECT_EQ(Info.HasAudio, C.HasAudio);
+    EXPECT_EQ(Info.AudioLayer, C.Layer);
+    EXPECT_EQ(Info.SampleRate, C.SampleRate);
+    EXPECT_EQ(Info.ChannelMode, C.ChannelMode);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    TestStreams, ProbeRealStream,
+    ::testing::Values(RealCase{"ff_pal.mpg", true, 352, 288, 25, true, 2, 44100, 0},
+                      RealCase{"ff_pal_b.mpg", true, 352, 288, 25, true, 2, 44100, 0},
+                      RealCase{"ff_pal_mono48.mpg", true, 352, 288, 25, true, 2, 48000, 3},
+                      RealCase{"ff_pal_dual.mpg", true, 352, 288, 25, true, 2, 44100, 2},
+                      RealCase{"ff_pal_mp3.mpg", true, 352, 288, 25, true, 3, 44100, 1},
+                      RealCase{"ff_pal_noaudio.mpg", true, 352, 288, 25, false, 0, 0, 0},
+                      RealCase{"ff_vcd.mpg", true, 352, 240, 29.97, true, 2, 44100, 0},
+                      RealCase{"ff_small.mpg", true, 320, 240, 25, true, 2, 44100, 0},
+                      RealCase{"ff_pal.m1v", false, 352, 288, 25, false, 0, 0, 0},
+                      RealCase{"mplex_vcd.mpg", true, 352, 288, 25, true, 2, 44100, 0},
+                      RealCase{"mplex_vcd_b.mpg", true, 352, 288, 25, true, 2, 44100, 0},
+                      RealCase{"mplex_generic.mpg", true, 352, 288, 25, true, 2, 44100, 0}),
+    [](const auto& Info) {
+        std::string Name = Info.param.File;
+        for (char& C : Name)
+            if (!isalnum(static_cast<unsigned char>(C)))
+                C = '_';
+        return Name;
+    });
+
+TEST(ProbeRealStream, Mpeg2ProgramStreamsAreRefused)
+{
+    for (const char* File : {"ff_mpeg2.vob", "ff_mpeg2_dvd.mpg"})
+        EXPECT_EQ(ProbeError(Stream(File)), "MPEG-2 program streams are not supported.") << File;
+}
+
+TMediaInfo Probed(const char* File)
+{
+    TMediaInfo Info;
+    ProbeMediaFile(Stream(File), Info);
+    return Info;
+}
+
+TEST(CompareMediaInfo, RealStreamsAgainstThePalReference)
+{
+    const TMediaInfo Reference = Probed("ff_pal.mpg");
+    const struct
+    {
+        const char* File;
+        TFormatMatch Match;
+    } Cases[] = {
+        {"ff_pal.mpg", fmSame},           {"ff_pal_b.mpg", fmSame},          {"mplex_vcd.mpg", fmSame},
+        {"ff_vcd.mpg", fmVideoDiffers},   {"ff_small.mpg", fmVideoDiffers},  {"ff_pal_mono48.mpg", fmAudioDiffers},
+        {"ff_pal_dual.mpg", fmAudioDiffers}, {"ff_pal_mp3.mpg", fmAudioDiffers},
+        {"ff_pal_noaudio.mpg", fmAudioDiffers}, {"ff_pal.m1v", fmAudioDiffers},
+    };
+    for (const auto& C : Cases)
+        EXPECT_EQ(CompareMediaInfo(Reference, Probed(C.File)), C.Match) << C.File;
+    EXPECT_EQ(CompareMediaInfo(Probed("ff_pal_noaudio.mpg"), Probed("ff_pal.m1v")), fmSame);
+}
+
+TEST(CompareMediaInfo, FieldByField)
+{
+    TMediaInfo A;
+    A.Width = 352, A.Height = 288, A.FrameRateCode = 3, A.HasAudio = true, A.AudioLayer = 2, A.SampleRate = 44100;
+    const struct
+    {
+        const char* What;
+        void (*Change)(TMediaInfo&);
+        TFormatMatch Match;
+    } Cases[] = {
+        {"nothing", [](TMediaInfo&) {}, fmSame},
+        {"frame rate value only", [](TMediaInfo& B) { B.FrameRate = 99; }, fmSame},
+        {"system stream flag only", [](TMediaInfo& B) { B.IsSystemStream = !B.IsSystemStream; }, fmSame},
+        {"width", [](TMediaInfo& B) { B.Width = 320; }, fmVideoDiffers},
+        {"height", [](TMediaInfo& B) { B.Height = 240; }, fmVideoDiffers},
+        {"frame rate code", [](TMediaInfo& B) { B.FrameRateCode = 4; }, fmVideoDiffers},
+        {"code and audio", [](TMediaInfo& B) { B.FrameRateCode = 4, B.SampleRate = 1; }, fmVideoDiffers},
+        {"has audio", [](TMediaInfo& B) { B.HasAudio = false; }, fmAudioDiffers},
+        {"layer", [](TMediaInfo& B) { B.AudioLayer = 3; }, fmAudioDiffers},
+        {"sample rate", [](TMediaInfo& B) { B.SampleRate = 48000; }, fmAudioDiffers},
+        {"channel mode", [](TMediaInfo& B) { B.ChannelMode = 1; }, fmAudioDiffers},
+    };
+    for (const auto& C : Cases) {
+        TMediaInfo B = A;
+        C.Change(B);
+        EXPECT_EQ(CompareMediaInfo(A, B), C.Match) << C.What;
+    }
+}
+
+TEST(CheckJoinCompatibility, VideoDifferenceAnywhereWins)
+{
+    TMediaInfo Ref, Audio, Video, Elementary;
+    Ref.Width = Audio.Width = Elementary.Width = 352;
+    Ref.IsSystemStream = Audio.IsSystemStream = Video.IsSystemStream = true;
+    Ref.HasAudio = Video.HasAudio = true;
+    Video.Width = 320;
+    EXPECT_EQ(CheckJoinCompatibility({&Ref, &Video, &Audio}).Worst, fmVideoDiffers);
+    EXPECT_EQ(CheckJoinCompatibility({&Ref, &Audio, &Video}).Worst, fmVideoDiffers);
+    EXPECT_EQ(CheckJoinCompatibility({&Ref, &Audio}).Worst, fmAudioDiffers);
+    const TJoinCompatibility Same = CheckJoinCompatibility({&Audio, &Elementary});
+    EXPECT_EQ(Same.Worst, fmSame);
+    EXPECT_TRUE(Same.HasVideoStream);
+    EXPECT_FALSE(CheckJoinCompatibility({&Ref, &Ref}).HasVideoStream);
+}
+
+} // namespace
+} // namespace vantrel
