@@ -118,4 +118,28 @@ TBytes Filled(std::size_t Count, std::uint8_t Value)
     return TBytes(Count, Value);
 }
 
+std::vector<TBytes> SplitPackets(const TBytes& File)
+{
+    std::vector<TBytes> Packets;
+    std::size_t Pos = 0;
+    while (Pos + 4 <= File.size()) {
+        if (!(File[Pos] == 0 && File[Pos + 1] == 0 && File[Pos + 2] == 1 && File[Pos + 3] >= 0xBA)) {
+            ++Pos;
+            continue;
+        }
+        std::size_t Length = 12;
+        if (File[Pos + 3] != 0xBA) {
+            if (Pos + 6 > File.size())
+                break;
+            Length = 6 + ((File[Pos + 4] << 8) | File[Pos + 5]);
+        }
+        if (Pos + Length > File.size())
+            break;
+        Packets.emplace_back(File.begin() + static_cast<std::ptrdiff_t>(Pos),
+                             File.begin() + static_cast<std::ptrdiff_t>(Pos + Length));
+        Pos += Length;
+    }
+    return Packets;
+}
+
 } // namespace vantrel::test

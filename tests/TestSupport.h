@@ -48,4 +48,10 @@ TBytes SystemHeader(std::uint16_t HeaderLength);
 TBytes Concat(std::initializer_list<TBytes> Parts);
 TBytes Filled(std::size_t Count, std::uint8_t Value);
 
+// The packets of a system stream held in memory, found without the reader:
+// each start code with a code of 0xBA or more, its length taken from the
+// standard (12 for a pack header, else 6 + the length field). Bytes between
+// packets are left out; a packet cut by the end of the file ends the list.
+std::vector<TBytes> SplitPackets(const TBytes& File);
+
 } // namespace vantrel::test

@@ -21,34 +21,18 @@ struct TPacketCounts
     bool operator==(const TPacketCounts&) const = default;
 };
 
-// A walk written from the standard without the reader: find each start code
-// with a code of 0xBA or more in the whole file, take its length, go on after it.
+// The independent walk of TestSupport, counted.
 TPacketCounts CountInMemory(const TBytes& File)
 {
     TPacketCounts Counts;
-    std::size_t Pos = 0;
-    while (Pos + 4 <= File.size()) {
-        if (!(File[Pos] == 0 && File[Pos + 1] == 0 && File[Pos + 2] == 1 && File[Pos + 3] >= 0xBA)) {
-            ++Pos;
-            continue;
-        }
-        const std::uint8_t Code = File[Pos + 3];
-        std::size_t Length = 12;
-        if (Code != 0xBA) {
-            if (Pos + 6 > File.size())
-                break;
-            Length = 6 + ((File[Pos + 4] << 8) | File[Pos + 5]);
-        }
-        if (Pos + Length > File.size())
-            break;
-        if (Code == 0xBA)
+    for (const TBytes& Packet : SplitPackets(File)) {
+        if (Packet[3] == 0xBA)
             ++Counts.PackHeaders;
-        else if (Code == 0xBB)
+        else if (Packet[3] == 0xBB)
             ++Counts.SystemHeaders;
         else
-            ++Counts.PESByStream[Code];
-        Counts.PacketBytes += static_cast<std::int64_t>(Length);
-        Pos += Length;
+            ++Counts.PESByStream[Packet[3]];
+        Counts.PacketBytes += static_cast<std::int64_t>(Packet.size());
     }
     return Counts;
 }

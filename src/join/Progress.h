@@ -1,0 +1,51 @@
+// What a long operation reports to while it runs: the progress dialog of the
+// desktop program, the terminal bar of the command-line tool, or nothing.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+
+namespace vantrel {
+
+class TProgressSink
+{
+public:
+    virtual ~TProgressSink() = default;
+    virtual void SetCaption(const std::string& Text) = 0;
+    virtual void SetText(const std::string& Text) = 0;
+    // Makes the sink visible without blocking; Cancel works from then on.
+    virtual void Show() = 0;
+    // Percentage of the work done, normally 0 to 100; passed unclamped.
+    virtual void SetPosition(std::int32_t Percent) = 0;
+    // Delivers pending user input first, then tells whether the user asked to
+    // stop. Stays true once it was true.
+    virtual bool IsCancelled() = 0;
+};
+
+// Milliseconds on a clock that only moves forward.
+using TClock = std::function<std::int64_t()>;
+std::int64_t SteadyClockMs();
+
+// "N seconds remaining", "N minutes remaining" below three hours, else
+// "N hours remaining".
+std::string RemainingTimeText(std::int64_t Seconds);
+
+// Estimates the time left from how long the last change of position took:
+// that time, multiplied by the points still to go. Changes that come a second
+// or less apart give no new estimate; the first change only starts the clock.
+class TTimeEstimate
+{
+public:
+    explicit TTimeEstimate(TClock Clock = SteadyClockMs) : m_Clock(std::move(Clock)) {}
+    // Called when the position changed to Position; returns the new text
+    // when there is one.
+    std::optional<std::string> Update(std::int32_t Position);
+
+private:
+    TClock m_Clock;
+    std::optional<std::int64_t> m_LastSample;
+};
+
+} // namespace vantrel
