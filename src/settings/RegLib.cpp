@@ -1,0 +1,159 @@
+#include "RegLib.h"
+
+#include "media/SysUtils.h"
+
+#include <QStringList>
+#include <QWidget>
+#include <limits>
+#include <optional>
+
+namespace vantrel {
+
+namespace {
+
+[[noreturn]] void Raise(const char* Message, const QString& Name)
+{
+    throw Exception(Format(Message, Name.toUtf8().constData()));
+}
+
+// A DWORD value as the store holds it: an integer type in the registry, a
+// text of digits in an INI file.
+std::optional<qint64> ReadNumber(const QSettings& Settings, const QString& Name)
+{
+    if (!Settings.contains(Name))
+        return std::nullopt;
+    const QVariant Value = Settings.value(Name);
+    bool Ok = false;
+    qint64 Number = 0;
+    switch (Value.typeId()) {
+    case QMetaType::Int:
+    case QMetaType::UInt:
+    case QMetaType::LongLong:
+    case QMetaType::ULongLong:
+    case QMetaType::Bool:
+        Number = Value.toLongLong(&Ok);
+        break;
+    case QMetaType::QString:
+        Number = Value.toString().trimmed().toLongLong(&Ok);
+        break;
+    default:
+        break;
+    }
+    if (!Ok)
+        Raise("Invalid data type for '%s'", Name);
+    if (Number < std::numeric_limits<qint32>::min() || Number > std::numeric_limits<quint32>::max())
+        Raise("Failed to get data for '%s'", Name);
+    // A DWORD holds 32 bits; positions are signed, stored in two's complement.
+    return static_cast<qint32>(static_cast<quint32>(Number));
+}
+
+void WriteValue(TRegRoot Root, const QString& KeyPath, const QString& Name, const QVariant& Value)
+{
+    const auto Key = OpenRegKey(Root, KeyPath);
+    if (!Key->IsOpen())
+        Raise("Failed to set data for '%s'", Name);
+    Key->Settings()->setValue(Name, Value);
+    Key->Settings()->sync();
+    if (Key->Settings()->status() != QSettings::NoError)
+        Raise("Failed to set data for '%s'", Name);
+}
+
+} // namespace
+
+TRegKey::TRegKey(TRegRoot Root, const QString& KeyPath)
+{
+    if (Root != TRegRoot::CurrentUser)
+        return;
+    // \Software\<organisation>\<application>\<group...>
+    QStringList Parts = KeyPath.split('\\', Qt::SkipEmptyParts);
+    if (Parts.size() < 3 || Parts.front().compare("Software", Qt::CaseInsensitive) != 0)
+        return;
+    m_Settings = std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope, Parts[1], Parts[2]);
+    Parts.erase(Parts.begin(), Parts.begin() + 3);
+    if (!Parts.isEmpty())
+        m_Settings->beginGroup(Parts.join('/'));
+}
+
+std::unique_ptr<TRegKey> OpenRegKey(TRegRoot Root, const QString& KeyPath)
+{
+    return std::make_unique<TRegKey>(Root, KeyPath);
+}
+
+QString RegReadString(TRegRoot Root, const QString& KeyPath, const QString& Name)
+{
+    const auto Key = OpenRegKey(Root, KeyPath);
+    if (!Key->IsOpen() || !Key->Settings()->contains(Name))
+        return {};
+    const QVariant Value = Key->Settings()->value(Name);
+    switch (Value.typeId()) {
+    case QMetaType::QString:
+        // Cut at a zero character, as a registry string ends there.
+        return Value.toString().section(QChar(0), 0, 0);
+    case QMetaType::QStringList:
+        // An INI text with unquoted commas reads back as a list.
+        return Value.toStringList().join(", ");
+    default:
+        Raise("Invalid data type for '%s'", Name);
+    }
+}
+
+void RegWriteString(TRegRoot Root, const QString& KeyPath, const QString& Name, const QString& Value)
+{
+    WriteValue(Root, KeyPath, Name, Value);
+}
+
+bool RegReadBool(TRegRoot Root, const QString& KeyPath, const QString& Name, bool Default)
+{
+    const auto Key = OpenRegKey(Root, KeyPath);
+    if (!Key->IsOpen())
+        return Default;
+    const std::optional<qint64> Value = ReadNumber(*Key->Settings(), Name);
+    return Value ? *Value != 0 : Default;
+}
+
+void RegWriteBool(TRegRoot Root, const QString& KeyPath, const QString& Name, bool Value)
+{
+    WriteValue(Root, KeyPath, Name, Value ? 1 : 0);
+}
+
+void LoadFormPlacement(TRegRoot Root, const QString& KeyPath, QWidget& Window, bool PositionOnly)
+{
+    const auto Key = OpenRegKey(Root, KeyPath);
+    if (!Key->IsOpen())
+        return;
+    const QSettings& S = *Key->Settings();
+    if (const auto Top = ReadNumber(S, "Top"))
+        Window.move(Window.x(), static_cast<int>(*Top));
+    if (const auto Left = ReadNumber(S, "Left"))
+        Window.move(static_cast<int>(*Left), Window.y());
+    if (PositionOnly)
+        return;
+    if (const auto Width = ReadNumber(S, "Width"))
+        Window.resize(static_cast<int>(*Width), Window.height());
+    if (const auto Height = ReadNumber(S, "Height"))
+        Window.resize(Window.width(), static_cast<int>(*Height));
+    if (const auto State = ReadNumber(S, "WindowState")) {
+        if (*State == 0)
+            Window.setWindowState(Window.windowState() & ~(Qt::WindowMaximized | Qt::WindowMinimized));
+        else if (*State == 1)
+            Window.setWindowState((Window.windowState() & ~Qt::WindowMinimized) | Qt::WindowMaximized);
+    }
+}
+
+void SaveFormPlacement(TRegRoot Root, const QString& KeyPath, const QWidget& Window)
+{
+    if (Window.isMinimized())
+        return;
+    if (Window.isMaximized()) {
+        WriteValue(Root, KeyPath, "WindowState", 1);
+        return;
+    }
+    // Position of the frame, size of the window as Qt restores it.
+    WriteValue(Root, KeyPath, "Top", Window.y());
+    WriteValue(Root, KeyPath, "Left", Window.x());
+    WriteValue(Root, KeyPath, "Width", Window.width());
+    WriteValue(Root, KeyPath, "Height", Window.height());
+    WriteValue(Root, KeyPath, "WindowState", 0);
+}
+
+} // namespace vantrel

@@ -1,0 +1,66 @@
+// The per-user settings store: typed values addressed by root, key path and
+// name, and a window's placement. Backed by QSettings in its native format
+// (an INI file in the user's configuration folder on Linux, the registry on
+// Windows); a key path "\Software\<organisation>\<application>\a\b" is the
+// store of that organisation and application, group "a/b".
+#pragma once
+
+#include <QSettings>
+#include <QString>
+#include <memory>
+
+class QWidget;
+
+namespace vantrel {
+
+enum class TRegRoot { CurrentUser };
+
+// What the program says about itself, filled once at start.
+struct TProductInfo
+{
+    QString ProductName = "Vantrel";
+    QString Version = "1.03";
+    TRegRoot RegRoot = TRegRoot::CurrentUser;
+    QString RegBaseKey = "\\Software\\zentrova\\vantrel";
+    QString WebSite = "https://zentrova.org/vantrel";
+    QString Contacts = "https://zentrova.org/vantrel/contacts";
+    QString Copyright = QString::fromUtf8("Copyright \u00A9 2026 The Vantrel developers");
+};
+
+// An open key: the store positioned at the key's group. Freeing it closes
+// the key. A key that could not be opened refers to no store; reads find
+// nothing there and writes fail.
+class TRegKey
+{
+public:
+    TRegKey(TRegRoot Root, const QString& KeyPath);
+    bool IsOpen() const { return m_Settings != nullptr; }
+    QSettings* Settings() const { return m_Settings.get(); }
+
+private:
+    std::unique_ptr<QSettings> m_Settings;
+};
+
+std::unique_ptr<TRegKey> OpenRegKey(TRegRoot Root, const QString& KeyPath);
+
+// The text of a string value; empty when it does not exist. Raises "Invalid
+// data type for '%s'" when the value is not a string.
+QString RegReadString(TRegRoot Root, const QString& KeyPath, const QString& Name);
+// Raises "Failed to set data for '%s'" when the store refuses the write.
+void RegWriteString(TRegRoot Root, const QString& KeyPath, const QString& Name, const QString& Value);
+// A 32-bit number value read as a boolean (any number but 0 is true); Default
+// when the value does not exist. Raises "Invalid data type for '%s'" for a
+// value that is not a number and "Failed to get data for '%s'" for one that
+// does not fit in 32 bits.
+bool RegReadBool(TRegRoot Root, const QString& KeyPath, const QString& Name, bool Default);
+void RegWriteBool(TRegRoot Root, const QString& KeyPath, const QString& Name, bool Value);
+
+// Restores "Left" and "Top", and unless PositionOnly also "Width", "Height"
+// and "WindowState" (0 normal, 1 maximised; other numbers are ignored). Call it
+// before the window is first shown.
+void LoadFormPlacement(TRegRoot Root, const QString& KeyPath, QWidget& Window, bool PositionOnly);
+// In normal state writes the bounds and "WindowState" 0; maximised only
+// "WindowState" 1; minimised nothing.
+void SaveFormPlacement(TRegRoot Root, const QString& KeyPath, const QWidget& Window);
+
+} // namespace vantrel

@@ -1,0 +1,117 @@
+#include "FileDlg.h"
+
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QMimeData>
+#include <QUrl>
+
+namespace vantrel {
+
+namespace {
+std::optional<QStringList>& NextAnswer()
+{
+    static std::optional<QStringList> Answer;
+    return Answer;
+}
+} // namespace
+
+void TFileCommonDialog::SetNextAnswer(std::optional<QStringList> Answer)
+{
+    NextAnswer() = std::move(Answer);
+}
+
+QString ConvertFilter(const QString& Filter)
+{
+    const QStringList Parts = Filter.split('|');
+    QStringList Filters;
+    for (qsizetype I = 0; I + 1 < Parts.size(); I += 2) {
+        QStringList Patterns = Parts[I + 1].split(';', Qt::SkipEmptyParts);
+        for (QString& Pattern : Patterns)
+            if (Pattern == "*.*") // every file, with or without a dot
+                Pattern = "*";
+        Filters << Parts[I] + " (" + Patterns.join(' ') + ")";
+    }
+    return Filters.join(";;");
+}
+
+std::optional<QStringList> TFileCommonDialog::Run(bool Save, const QString& DefaultExt)
+{
+    if (NextAnswer()) {
+        QStringList Answer = *std::exchange(NextAnswer(), std::nullopt);
+        if (Answer.isEmpty())
+            return std::nullopt;
+        // As the real dialog does with a name typed without an extension.
+        if (Save && !DefaultExt.isEmpty() && QFileInfo(Answer.front()).suffix().isEmpty())
+            Answer.front() += "." + DefaultExt;
+        return Answer;
+    }
+    QFileDialog Dialog(OwnerWindow);
+    if (!Title.isEmpty())
+        Dialog.setWindowTitle(Title);
+    if (!InitialDir.isEmpty())
+        Dialog.setDirectory(InitialDir);
+    Dialog.setNameFilters(ConvertFilter(Filter).split(";;", Qt::SkipEmptyParts));
+    if (FilterIndex > 0 && FilterIndex <= Dialog.nameFilters().size())
+        Dialog.selectNameFilter(Dialog.nameFilters()[FilterIndex - 1]);
+    if (Save) {
+        Dialog.setAcceptMode(QFileDialog::AcceptSave);
+        Dialog.setFileMode(QFileDialog::AnyFile);
+        Dialog.setOption(QFileDialog::DontConfirmOverwrite, !(Options & ofOverwritePrompt));
+        Dialog.setDefaultSuffix(DefaultExt);
+    } else {
+        Dialog.setAcceptMode(QFileDialog::AcceptOpen);
+        Dialog.setFileMode(Options & ofAllowMultiSelect ? QFileDialog::ExistingFiles
+                           : Options & ofFileMustExist  ? QFileDialog::ExistingFile
+                                                        : QFileDialog::AnyFile);
+    }
+    if (Dialog.exec() != QDialog::Accepted || Dialog.selectedFiles().isEmpty())
+        return std::nullopt;
+    return Dialog.selectedFiles();
+}
+
+bool TFileOpenDialog::Execute()
+{
+    if (MultiSelect) {
+        Options |= ofAllowMultiSelect;
+        MaxFileSize = 30720;
+    } else {
+        Options &= ~ofAllowMultiSelect;
+        MaxFileSize = 1024;
+    }
+    const std::optional<QStringList> Chosen = Run(false, {});
+    if (!Chosen)
+        return false;
+    if (MultiSelect)
+        Files = *Chosen;
+    FileName = Chosen->front();
+    return true;
+}
+
+TFileSaveDialog::TFileSaveDialog()
+{
+    Options = (Options & ~ofFileMustExist) | ofOverwritePrompt;
+}
+
+bool TFileSaveDialog::Execute()
+{
+    const std::optional<QStringList> Chosen = Run(true, DefaultExt);
+    if (!Chosen)
+        return false;
+    FileName = Chosen->front();
+    return true;
+}
+
+void GetDroppedFiles(const QMimeData& Drop, QStringList& Files, bool ExistingOnly, bool NonExistingOnly)
+{
+    for (const QUrl& Url : Drop.urls()) {
+        if (!Url.isLocalFile())
+            continue;
+        const QString Name = QFileInfo(Url.toLocalFile()).absoluteFilePath();
+        const bool Exists = QFileInfo(Name).isFile();
+        if ((ExistingOnly && !Exists) || (NonExistingOnly && Exists))
+            continue;
+        Files.append(Name);
+    }
+}
+
+} // namespace vantrel

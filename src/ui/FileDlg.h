@@ -1,0 +1,74 @@
+// Thin wrappers over the file dialogs, and the names of files dropped on a
+// window.
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <optional>
+
+class QMimeData;
+class QWidget;
+
+namespace vantrel {
+
+// Option bits, with the meanings (and values) of the classic file dialogs.
+enum TFileDialogOption : quint32 {
+    ofOverwritePrompt = 0x2,
+    ofHideReadOnly = 0x4,
+    ofAllowMultiSelect = 0x200,
+    ofFileMustExist = 0x1000,
+    ofExplorer = 0x80000,
+};
+
+class TFileCommonDialog
+{
+public:
+    virtual ~TFileCommonDialog() = default;
+    // True when the user confirmed; the results are then filled in.
+    virtual bool Execute() = 0;
+
+    QWidget* OwnerWindow = nullptr;
+    QString InitialDir; // used only when not empty
+    QString Title;      // used only when not empty
+    QString FileName;   // result only; the dialog's name field starts empty
+    QString Filter;     // "Description|pattern;pattern|Description|pattern"
+    quint32 Options = ofExplorer | ofFileMustExist | ofHideReadOnly;
+    qint32 FilterIndex = 0;
+    qint32 MaxFileSize = 1024;
+
+    // Tests answer the next dialog instead of a person: a list of chosen full
+    // paths, or an empty list for Cancel. The answer is used once.
+    static void SetNextAnswer(std::optional<QStringList> Answer);
+
+protected:
+    // Runs the dialog (or takes the test answer); the chosen paths, or nothing
+    // when the user cancelled.
+    std::optional<QStringList> Run(bool Save, const QString& DefaultExt);
+};
+
+class TFileOpenDialog : public TFileCommonDialog
+{
+public:
+    bool Execute() override;
+    QStringList Files; // full paths of a multiple selection
+    bool MultiSelect = false;
+};
+
+class TFileSaveDialog : public TFileCommonDialog
+{
+public:
+    TFileSaveDialog();
+    bool Execute() override;
+    QString DefaultExt; // without the dot; appended to a name typed without one
+};
+
+// "MPEG Files|*.mpeg;*.mpg|All Files|*.*" in the form the Qt dialog takes:
+// "MPEG Files (*.mpeg *.mpg);;All Files (*)".
+QString ConvertFilter(const QString& Filter);
+
+// Appends the local files of a drop to Files, in the drop's order. With
+// ExistingOnly a name that is not an existing file (a folder, a missing
+// name) is left out; with NonExistingOnly an existing file is left out.
+void GetDroppedFiles(const QMimeData& Drop, QStringList& Files, bool ExistingOnly, bool NonExistingOnly);
+
+} // namespace vantrel

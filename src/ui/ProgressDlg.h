@@ -1,0 +1,66 @@
+// The small window a join shows while it runs on the user-interface thread:
+// a text, a bar, an estimate of the time left and a Cancel button.
+#pragma once
+
+#include "join/Progress.h"
+
+#include <QDialog>
+#include <QList>
+#include <QPointer>
+
+class QFrame;
+class QLabel;
+class QProgressBar;
+class QPushButton;
+
+namespace vantrel {
+
+class TfrmProgress : public QDialog, public TProgressSink
+{
+    Q_OBJECT
+public:
+    explicit TfrmProgress(QWidget* Owner, TClock Clock = SteadyClockMs);
+    ~TfrmProgress() override;
+
+    void SetCaption(const std::string& Text) override;
+    void SetText(const std::string& Text) override;
+    void Show() override { show(); }
+    void SetPosition(std::int32_t Position) override;
+    // Delivers pending events (so the dialog repaints and the Cancel press
+    // arrives), then tells whether the user asked to stop.
+    bool IsCancelled() override;
+
+    // Events are delivered at most this often: a join polls after every
+    // packet, tens of thousands of times a second, and a user cannot tell
+    // 10 milliseconds from none.
+    static constexpr std::int64_t PumpIntervalMs = 10;
+
+protected:
+    void showEvent(QShowEvent* Event) override;
+    void hideEvent(QHideEvent* Event) override;
+    void closeEvent(QCloseEvent* Event) override;
+    void keyPressEvent(QKeyEvent* Event) override;
+    void reject() override {}
+
+private:
+    void btnCancelClick();
+    void btnMinimizeClick() {}
+    void DisableOtherWindows();
+    void EnableDisabledWindows();
+
+    QFrame* Panel1;
+    QLabel* lblText;
+    QProgressBar* ProgressBar;
+    QLabel* lblTime;
+    QPushButton* btnCancel;
+    QPushButton* btnMinimize;
+
+    TClock FClock;
+    bool FCancelled = false;
+    std::int32_t FPosition = 0;
+    TTimeEstimate FEstimate;
+    std::optional<std::int64_t> FLastPump;
+    QList<QPointer<QWidget>> FWindowList;
+};
+
+} // namespace vantrel

@@ -1,0 +1,17 @@
+// Asking the desktop to open a file or an address with its associated program.
+#pragma once
+
+#include <QString>
+#include <functional>
+
+namespace vantrel {
+
+// Opens Target (a file path or an address) with the desktop's handler. The
+// answer is not looked at: a file without a handler simply does not open.
+void ShellOpen(const QString& Target);
+
+// Tests replace the desktop with a recorder, so nothing real is started.
+// An empty handler gives the desktop back.
+void SetShellOpenHandler(std::function<void(const QString&)> Handler);
+
+} // namespace vantrel

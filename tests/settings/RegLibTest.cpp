@@ -1,0 +1,176 @@
+#include "media/SysUtils.h"
+#include "settings/RegLib.h"
+
+#include <QRect>
+#include <QSettings>
+#include <QWidget>
+#include <gtest/gtest.h>
+
+namespace vantrel {
+namespace {
+
+const TRegRoot Root = TRegRoot::CurrentUser;
+const QString Base = "\\Software\\zentrova\\vantrel";
+const QString Placement = Base + "\\forms\\frmTest";
+
+class SettingsTest : public ::testing::Test
+{
+protected:
+    SettingsTest() { Store().clear(); }
+    ~SettingsTest() override { Store().clear(); }
+    static QSettings& Store()
+    {
+        static QSettings Settings(QSettings::NativeFormat, QSettings::UserScope, "zentrova", "vantrel");
+        Settings.sync();
+        return Settings;
+    }
+    static void Put(const QString& Key, const QVariant& Value)
+    {
+        Store().setValue(Key, Value);
+        Store().sync();
+    }
+    static QVariant Get(const QString& Key)
+    {
+        Store().sync();
+        return Store().value(Key);
+    }
+};
+
+std::string ErrorOf(const std::function<void()>& Action)
+{
+    try {
+        Action();
+    } catch (const Exception& E) {
+        return E.what();
+    }
+    return "";
+}
+
+TEST_F(SettingsTest, MissingValuesGiveTheDefaults)
+{
+    EXPECT_EQ(RegReadString(Root, Base, "LastOpenFolder"), "");
+    EXPECT_TRUE(RegReadBool(Root, Base, "RecalcTimecodes", true));
+    EXPECT_FALSE(RegReadBool(Root, Base, "RecalcTimecodes", false));
+    QWidget Window;
+    Window.setGeometry(272, 138, 483, 354);
+    LoadFormPlacement(Root, Placement, Window, false);
+    EXPECT_EQ(Window.geometry(), QRect(272, 138, 483, 354));
+    EXPECT_EQ(Window.windowState(), Qt::WindowNoState);
+}
+
+TEST_F(SettingsTest, ValuesRoundTripTyped)
+{
+    RegWriteString(Root, Base, "LastOpenFolder", "/home/me/clips, old");
+    RegWriteBool(Root, Base, "RecalcTimecodes", false);
+    EXPECT_EQ(RegReadString(Root, Base, "LastOpenFolder"), "/home/me/clips, old");
+    EXPECT_FALSE(RegReadBool(Root, Base, "RecalcTimecodes", true));
+    EXPECT_EQ(Get("RecalcTimecodes").toInt(), 0);
+    RegWriteBool(Root, Base, "RecalcTimecodes", true);
+    EXPECT_EQ(Get("RecalcTimecodes").toInt(), 1);
+}
+
+TEST_F(SettingsTest, AnyNumberButZeroReadsTrue)
+{
+    Put("RecalcTimecodes", 5);
+    EXPECT_TRUE(RegReadBool(Root, Base, "RecalcTimecodes", false));
+    Put("RecalcTimecodes", "0");
+    EXPECT_FALSE(RegReadBool(Root, Base, "RecalcTimecodes", true));
+}
+
+TEST_F(SettingsTest, WrongTypesRaiseTheirMessages)
+{
+    Put("RecalcTimecodes", "yes please");
+    EXPECT_EQ(ErrorOf([] { RegReadBool(Root, Base, "RecalcTimecodes", true); }),
+              "Invalid data type for 'RecalcTimecodes'");
+    Put("RecalcTimecodes", QRect(1, 2, 3, 4));
+    EXPECT_EQ(ErrorOf([] { RegReadBool(Root, Base, "RecalcTimecodes", true); }),
+              "Invalid data type for 'RecalcTimecodes'");
+    Put("RecalcTimecodes", "99999999999"); // more than 32 bits
+    EXPECT_EQ(ErrorOf([] { RegReadBool(Root, Base, "RecalcTimecodes", true); }),
+              "Failed to get data for 'RecalcTimecodes'");
+    Put("LastOpenFolder", QRect(1, 2, 3, 4));
+    EXPECT_EQ(ErrorOf([] { RegReadString(Root, Base, "LastOpenFolder"); }),
+              "Invalid data type for 'LastOpenFolder'");
+}
+
+TEST_F(SettingsTest, RefusedWritesRaise)
+{
+    Store().sync();
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, "/dev/null/settings");
+    const std::string Error = ErrorOf([] { RegWriteBool(Root, Base, "RecalcTimecodes", true); });
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, qEnvironmentVariable("XDG_CONFIG_HOME"));
+    EXPECT_EQ(Error, "Failed to set data for 'RecalcTimecodes'");
+}
+
+TEST_F(SettingsTest, NormalPlacementRoundTrips)
+{
+    QWidget Saved;
+    Saved.setGeometry(-20, 40, 600, 400); // a position left of the screen stays negative
+    SaveFormPlacement(Root, Placement, Saved);
+    EXPECT_EQ(Get("forms/frmTest/WindowState").toInt(), 0);
+    QWidget Loaded;
+    Loaded.setGeometry(272, 138, 483, 354);
+    LoadFormPlacement(Root, Placement, Loaded, false);
+    EXPECT_EQ(Loaded.pos(), Saved.pos());
+    EXPECT_EQ(Loaded.size(), QSize(600, 400));
+}
+
+TEST_F(SettingsTest, MaximisedWritesOnlyTheStateAndRestoresOverTheNormalBounds)
+{
+    QWidget Window;
+    Window.setGeometry(100, 120, 500, 300);
+    SaveFormPlacement(Root, Placement, Window);
+    Window.setGeometry(0, 0, 800, 600);
+    Window.setWindowState(Qt::WindowMaximized);
+    SaveFormPlacement(Root, Placement, Window);
+    EXPECT_EQ(Get("forms/frmTest/WindowState").toInt(), 1);
+    EXPECT_EQ(Get("forms/frmTest/Width").toInt(), 500);
+
+    QWidget Loaded;
+    LoadFormPlacement(Root, Placement, Loaded, false);
+    EXPECT_TRUE(Loaded.isMaximized());
+    EXPECT_EQ(Loaded.size(), QSize(500, 300));
+}
+
+TEST_F(SettingsTest, MinimisedWritesNothing)
+{
+    QWidget Window;
+    Window.setGeometry(100, 120, 500, 300);
+    SaveFormPlacement(Root, Placement, Window);
+    Window.setGeometry(1, 2, 300, 200);
+    Window.setWindowState(Qt::WindowMinimized);
+    SaveFormPlacement(Root, Placement, Window);
+    EXPECT_EQ(Get("forms/frmTest/Left").toInt(), 100);
+    EXPECT_EQ(Get("forms/frmTest/WindowState").toInt(), 0);
+}
+
+TEST_F(SettingsTest, UnknownStateIsIgnoredAndPositionOnlyKeepsTheSize)
+{
+    Put("forms/frmTest/Left", 10);
+    Put("forms/frmTest/Top", 20);
+    Put("forms/frmTest/Width", 700);
+    Put("forms/frmTest/Height", 500);
+    Put("forms/frmTest/WindowState", 2);
+    QWidget Window;
+    Window.setGeometry(272, 138, 483, 354);
+    LoadFormPlacement(Root, Placement, Window, true);
+    EXPECT_EQ(Window.pos(), QPoint(10, 20));
+    EXPECT_EQ(Window.size(), QSize(483, 354));
+    LoadFormPlacement(Root, Placement, Window, false);
+    EXPECT_EQ(Window.size(), QSize(700, 500));
+    EXPECT_EQ(Window.windowState(), Qt::WindowNoState);
+}
+
+TEST(ProductInfo, NamesTheProductAndItsStore)
+{
+    const TProductInfo Info;
+    EXPECT_EQ(Info.ProductName, "Vantrel");
+    EXPECT_EQ(Info.Version, "1.03");
+    EXPECT_EQ(Info.RegBaseKey, "\\Software\\zentrova\\vantrel");
+    EXPECT_FALSE(Info.WebSite.isEmpty());
+    EXPECT_FALSE(Info.Contacts.isEmpty());
+    EXPECT_TRUE(Info.Copyright.contains("Vantrel"));
+}
+
+} // namespace
+} // namespace vantrel

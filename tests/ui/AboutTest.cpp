@@ -1,0 +1,83 @@
+#include "ui/About.h"
+#include "ui/ShellUtils.h"
+
+#include <QApplication>
+#include <QLabel>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+#include <gtest/gtest.h>
+
+namespace vantrel {
+namespace {
+
+class AboutBoxTest : public ::testing::Test
+{
+protected:
+    AboutBoxTest() { SetShellOpenHandler([this](const QString& Target) { Opened << Target; }); }
+    ~AboutBoxTest() override { SetShellOpenHandler({}); }
+    QStringList Opened;
+    TProductInfo Info;
+};
+
+TEST_F(AboutBoxTest, ProductLineFitsItsBox)
+{
+    TAboutForm Box(Info, nullptr);
+    auto* Product = Box.findChild<QLabel*>("lblProduct");
+    EXPECT_EQ(Product->text(), "Vantrel 1.03");
+    EXPECT_TRUE(Product->font().bold());
+    EXPECT_TRUE(Product->font().underline());
+    EXPECT_LE(Product->font().pixelSize(), TAboutForm::ProductPixelSize);
+    const QSize Size = QFontMetrics(Product->font()).size(Qt::TextSingleLine, Product->text());
+    EXPECT_LE(Size.width(), 260);
+    EXPECT_LE(Size.height(), 27);
+}
+
+TEST_F(AboutBoxTest, TextThatCanNeverFitStopsAtTheFloor)
+{
+    Info.ProductName = QString(200, 'W');
+    TAboutForm Box(Info, nullptr);
+    EXPECT_EQ(Box.findChild<QLabel*>("lblProduct")->font().pixelSize(), TAboutForm::MinProductPixelSize);
+}
+
+TEST_F(AboutBoxTest, AddressesOpenInTheShellAndTheBoxStays)
+{
+    TAboutForm Box(Info, nullptr);
+    Box.show();
+    QTest::mouseClick(Box.findChild<QLabel*>("lblMail"), Qt::LeftButton);
+    QTest::mouseClick(Box.findChild<QLabel*>("lblSite"), Qt::LeftButton);
+    EXPECT_EQ(Opened, QStringList({Info.Contacts, Info.WebSite}));
+    EXPECT_TRUE(Box.isVisible());
+    EXPECT_EQ(Box.findChild<QLabel*>("lblCopyright")->text(), Info.Copyright);
+}
+
+TEST_F(AboutBoxTest, EnterEscapeAndCloseAllClose)
+{
+    const std::function<void(TAboutForm&)> Ways[] = {
+        [](TAboutForm& Box) { QTest::keyClick(&Box, Qt::Key_Return); },
+        [](TAboutForm& Box) { QTest::keyClick(&Box, Qt::Key_Escape); },
+        [](TAboutForm& Box) { QTest::mouseClick(Box.findChild<QPushButton*>("btnClose"), Qt::LeftButton); },
+        [](TAboutForm& Box) { Box.close(); },
+    };
+    for (const auto& Way : Ways) {
+        TAboutForm Box(Info, nullptr);
+        Box.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&Box));
+        Way(Box);
+        EXPECT_FALSE(Box.isVisible());
+    }
+}
+
+TEST_F(AboutBoxTest, ShowAboutBoxIsModalAndReturnsWhenClosed)
+{
+    QTimer::singleShot(50, [] {
+        auto* Box = qobject_cast<TAboutForm*>(QApplication::activeModalWidget());
+        ASSERT_NE(Box, nullptr);
+        Box->findChild<QPushButton*>("btnClose")->click();
+    });
+    ShowAboutBox(Info, nullptr);
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+}
+
+} // namespace
+} // namespace vantrel

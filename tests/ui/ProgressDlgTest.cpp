@@ -1,0 +1,191 @@
+#include "ui/ProgressDlg.h"
+
+#include <QApplication>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+#include <gtest/gtest.h>
+
+namespace vantrel {
+namespace {
+
+class ProgressDialogTest : public ::testing::Test
+{
+protected:
+    ProgressDialogTest() : Dialog(&Owner, [this] { return Now; }) { Owner.show(); }
+    QString TimeText() const { return Dialog.findChild<QLabel*>("lblTime")->text(); }
+    int Bar() const { return Dialog.findChild<QProgressBar*>("ProgressBar")->value(); }
+
+    std::int64_t Now = 1'000'000;
+    QWidget Owner;
+    TfrmProgress Dialog;
+};
+
+TEST_F(ProgressDialogTest, DesignAfterCreation)
+{
+    EXPECT_EQ(Dialog.windowTitle(), "Processing...");
+    EXPECT_FALSE(Dialog.windowFlags() & Qt::WindowCloseButtonHint);
+    EXPECT_FALSE(Dialog.windowFlags() & Qt::WindowMinMaxButtonsHint);
+    EXPECT_EQ(Dialog.findChild<QLabel*>("lblText")->text(), "");
+    EXPECT_EQ(TimeText(), "");
+    EXPECT_FALSE(Dialog.findChild<QPushButton*>("btnMinimize")->isVisibleTo(&Dialog));
+    EXPECT_EQ(Dialog.findChild<QPushButton*>("btnCancel")->text(), "Cancel");
+    EXPECT_FALSE(Dialog.isModal());
+}
+
+TEST_F(ProgressDialogTest, FirstChangeOnlyStartsTheClock)
+{
+    Dialog.Show();
+    Dialog.SetPosition(10);
+    EXPECT_EQ(Bar(), 10);
+    EXPECT_EQ(TimeText(), "");
+    Now += 2000;
+    Dialog.SetPosition(40);
+    EXPECT_EQ(TimeText(), "2 minutes remaining");
+}
+
+struct EstimateCase
+{
+    std::int64_t ElapsedMs;
+    std::int32_t Position;
+    const char* Text;
+};
+
+TEST_F(ProgressDialogTest, EstimateTexts)
+{
+    const EstimateCase Cases[] = {
+        {2000, 99, "2 seconds remaining"},  {2000, 40, "2 minutes remaining"},
+        {200000, 40, "3 hours remaining"},  {59000, 99, "59 seconds remaining"},
+        {60000, 99, "1 minutes remaining"}, {10799000, 99, "179 minutes remaining"},
+        {10800000, 99, "3 hours remaining"}, {58500, 99, "58 seconds remaining"}, // halves to even
+        {59500, 99, "1 minutes remaining"},                                       // 60
+        {1500, 100, "0 seconds remaining"},
+    };
+    Dialog.Show();
+    std::int32_t Position = 1;
+    Dialog.SetPosition(Position); // starts the clock
+    for (const EstimateCase& C : Cases) {
+        // Step away from the case's position without a sample in between.
+        Dialog.SetPosition(C.Position == 2 ? 3 : 2);
+        Now += C.ElapsedMs;
+        Dialog.SetPosition(C.Position);
+        EXPECT_EQ(TimeText(), C.Text) << C.ElapsedMs << " ms to " << C.Position;
+    }
+}
+
+TEST_F(ProgressDialogTest, ChangesASecondApartOrLessKeepTheText)
+{
+    Dialog.Show();
+    Dialog.SetPosition(1);
+    Now += 1000;
+    Dialog.SetPosition(2);
+    EXPECT_EQ(TimeText(), "");
+}
+
+TEST_F(ProgressDialogTest, UnchangedPositionChangesNothing)
+{
+    Dialog.Show();
+    Dialog.SetPosition(0); // the position after show
+    Now += 5000;
+    Dialog.SetPosition(50); // so this is the first sample
+    EXPECT_EQ(TimeText(), "");
+    Now += 5000;
+    Dialog.SetPosition(50);
+    EXPECT_EQ(TimeText(), "");
+}
+
+TEST_F(ProgressDialogTest, PositionAboveAHundredShowsAFullBar)
+{
+    Dialog.Show();
+    Dialog.SetPosition(120);
+    EXPECT_EQ(Bar(), 100);
+}
+
+TEST_F(ProgressDialogTest, CancelKeepsTheDialogAndIsSeenAtTheNextPoll)
+{
+    Dialog.Show();
+    Dialog.SetPosition(30);
+    EXPECT_FALSE(Dialog.IsCancelled());
+    QTest::mouseClick(Dialog.findChild<QPushButton*>("btnCancel"), Qt::LeftButton);
+    EXPECT_TRUE(Dialog.isVisible());
+    EXPECT_EQ(Bar(), 30);
+    EXPECT_TRUE(Dialog.IsCancelled());
+}
+
+TEST_F(ProgressDialogTest, EscapeDoesNotCancel)
+{
+    Dialog.Show();
+    QTest::keyClick(&Dialog, Qt::Key_Escape);
+    EXPECT_TRUE(Dialog.isVisible());
+    EXPECT_FALSE(Dialog.IsCancelled());
+}
+
+TEST_F(ProgressDialogTest, CloseRequestCancelsAndHides)
+{
+    Dialog.Show();
+    EXPECT_FALSE(Owner.isEnabled());
+    Dialog.close();
+    EXPECT_FALSE(Dialog.isVisible());
+    EXPECT_TRUE(Owner.isEnabled());
+    EXPECT_TRUE(Dialog.IsCancelled());
+}
+
+TEST_F(ProgressDialogTest, PollDeliversPendingEvents)
+{
+    Dialog.Show();
+    bool Delivered = false;
+    QTimer::singleShot(0, [&] { Delivered = true; });
+    Dialog.IsCancelled();
+    EXPECT_TRUE(Delivered);
+    // Within the pump interval the poll does not pump again...
+    bool Again = false;
+    QTimer::singleShot(0, [&] { Again = true; });
+    Dialog.IsCancelled();
+    EXPECT_FALSE(Again);
+    // ...after it, it does.
+    Now += TfrmProgress::PumpIntervalMs;
+    Dialog.IsCancelled();
+    EXPECT_TRUE(Again);
+}
+
+TEST(ProgressDialogWindows, OtherWindowsAreDisabledWhileShown)
+{
+    QWidget Main, Other, Hidden, AlreadyDisabled;
+    Main.show();
+    Other.show();
+    AlreadyDisabled.show();
+    AlreadyDisabled.setEnabled(false);
+    auto Gone = std::make_unique<QWidget>();
+    Gone->show();
+    {
+        TfrmProgress Dialog(&Main);
+        Dialog.Show();
+        EXPECT_FALSE(Main.isEnabled());
+        EXPECT_FALSE(Other.isEnabled());
+        EXPECT_FALSE(Gone->isEnabled());
+        EXPECT_TRUE(Dialog.isEnabled());
+        Gone.reset(); // a window that goes away meanwhile
+    }
+    EXPECT_TRUE(Main.isEnabled());
+    EXPECT_TRUE(Other.isEnabled());
+    EXPECT_TRUE(Hidden.isEnabled());
+    EXPECT_FALSE(AlreadyDisabled.isEnabled()); // it was not ours to enable
+}
+
+TEST(ProgressDialogWindows, SecondHideEnablesNothing)
+{
+    QWidget Main;
+    Main.show();
+    TfrmProgress Dialog(&Main);
+    Dialog.Show();
+    Dialog.hide();
+    EXPECT_TRUE(Main.isEnabled());
+    Main.setEnabled(false);
+    Dialog.hide();
+    EXPECT_FALSE(Main.isEnabled());
+}
+
+} // namespace
+} // namespace vantrel
