@@ -53,7 +53,7 @@ private:
 } // namespace
 
 TAboutForm::TAboutForm(const TProductInfo& Info, QWidget* Owner)
-    : QDialog(Owner, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint),
+    : QDialog(Owner, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint),
       FContactsAddress(Info.Contacts), FProductText(Info.ProductName + " " + Info.Version),
       FSiteAddress(Info.WebSite), FCopyrightText(Info.Copyright)
 {

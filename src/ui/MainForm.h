@@ -99,8 +99,9 @@ public:
     // The settings key of this window's placement.
     QString PlacementKey() const;
 
-    // Tests answer message boxes through this instead of a person.
-    std::function<TMessageAnswer(const QString& Text, TMessageKind, TMessageButtons)> MessageBoxHook;
+    // Tests answer message boxes through this instead of a person; it serves
+    // every window, the one being created included.
+    static inline std::function<TMessageAnswer(const QString& Text, TMessageKind, TMessageButtons)> MessageBoxHook;
 
     static constexpr int DesignLeft = 272, DesignTop = 138, DesignWidth = 483, DesignHeight = 354;
 

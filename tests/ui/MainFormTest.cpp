@@ -1,0 +1,511 @@
+// The main window driven as a user would: through its actions, keys and
+// drops, with message boxes and file dialogs answered through their seams.
+#include "ui/FileDlg.h"
+#include "ui/MainForm.h"
+#include "ui/ShellUtils.h"
+#include "media/SysUtils.h"
+
+#include "TestSupport.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QLabel>
+#include <QMenu>
+#include <QMimeData>
+#include <QSettings>
+#include <QStatusBar>
+#include <QTest>
+#include <QTimer>
+#include <QUrl>
+#include <deque>
+#include <gtest/gtest.h>
+
+namespace vantrel {
+namespace {
+
+using namespace test;
+
+struct TMessage
+{
+    QString Text;
+    TMessageKind Kind;
+    TMessageButtons Buttons;
+};
+
+class MainWindowTest : public ::testing::Test
+{
+protected:
+    MainWindowTest()
+    {
+        QSettings(QSettings::NativeFormat, QSettings::UserScope, "zentrova", "vantrel").clear();
+        SetShellOpenHandler([this](const QString& Target) { Opened << Target; });
+        TfrmMain::MessageBoxHook = [this](const QString& Text, TMessageKind Kind, TMessageButtons Buttons) {
+            Messages.push_back({Text, Kind, Buttons});
+            if (Answers.empty())
+                return Buttons == TMessageButtons::Ok ? TMessageAnswer::Ok : TMessageAnswer::No;
+            const TMessageAnswer Answer = Answers.front();
+            Answers.pop_front();
+            return Answer;
+        };
+        Window = MakeWindow();
+    }
+    ~MainWindowTest() override
+    {
+        Window.reset();
+        TFileCommonDialog::SetNextAnswer(std::nullopt);
+        SetShellOpenHandler({});
+        TfrmMain::MessageBoxHook = {};
+    }
+    static std::unique_ptr<TfrmMain> MakeWindow() { return std::make_unique<TfrmMain>(TProductInfo{}); }
+
+    static QString S(const char* Name) { return QString::fromStdString(Stream(Name)); }
+    void Add(std::initializer_list<const char*> Names)
+    {
+        QStringList Files;
+        for (const char* Name : Names)
+            Files << S(Name);
+        Window->AddFiles(Files);
+        Window->UpdateActions();
+        Window->UpdateStatusBar();
+    }
+    QTreeWidget* List() const { return Window->FileList(); }
+    int Rows() const { return List()->topLevelItemCount(); }
+    QString Caption(int Row) const { return List()->topLevelItem(Row)->text(0); }
+    QString Status(int Row) const { return List()->topLevelItem(Row)->text(3); }
+    QStringList Statuses() const
+    {
+        QStringList Result;
+        for (int I = 0; I < Rows(); ++I)
+            Result << Status(I);
+        return Result;
+    }
+    QAction* Action(const char* Name) const { return Window->findChild<QAction*>(Name); }
+    void Select(int Row) { List()->setCurrentItem(List()->topLevelItem(Row)); }
+    int SelectedRow() const
+    {
+        const auto Items = List()->selectedItems();
+        return Items.isEmpty() ? -1 : List()->indexOfTopLevelItem(Items.front());
+    }
+    QLabel* Panel(int I) const { return Window->findChild<QLabel*>(QString("StatusPanel%1").arg(I)); }
+    std::map<std::string, bool> Enabled() const
+    {
+        std::map<std::string, bool> Result;
+        for (const char* Name : {"acnAddFiles", "acnJoinFile", "acnPlay", "acnMoveUp", "acnMoveDown", "acnDelete",
+                                 "acnClear"})
+            Result[Name] = Action(Name)->isEnabled();
+        return Result;
+    }
+    void Activate()
+    {
+        Window->show();
+        QApplication::setActiveWindow(Window.get());
+        ASSERT_TRUE(QTest::qWaitForWindowActive(Window.get()));
+    }
+
+    std::unique_ptr<TfrmMain> Window;
+    std::vector<TMessage> Messages;
+    std::deque<TMessageAnswer> Answers;
+    QStringList Opened;
+    TTempDir Dir;
+};
+
+TEST_F(MainWindowTest, FirstStartWithNothingStored)
+{
+    EXPECT_EQ(Window->objectName(), "frmMain");
+    EXPECT_EQ(Window->windowTitle(), "Vantrel");
+    EXPECT_EQ(Window->geometry(), QRect(272, 138, 483, 354));
+    EXPECT_TRUE(Action("miRecalcTimecodes")->isChecked());
+    const std::map<std::string, bool> Expected = {{"acnAddFiles", true}, {"acnJoinFile", false},
+                                                  {"acnPlay", false},    {"acnMoveUp", false},
+                                                  {"acnMoveDown", false}, {"acnDelete", false},
+                                                  {"acnClear", false}};
+    EXPECT_EQ(Enabled(), Expected);
+    EXPECT_EQ(Panel(0)->text(), "There are no selected files.");
+    const QFontMetrics Metrics(Window->statusBar()->font());
+    EXPECT_EQ(Panel(0)->width(), Metrics.horizontalAdvance("There are no selected files.") + 10);
+    EXPECT_EQ(Panel(1)->width(), 50);
+    EXPECT_EQ(Panel(2)->width(), 50);
+    EXPECT_EQ(Rows(), 0);
+}
+
+TEST_F(MainWindowTest, CommandsAndShortcutsAsDesigned)
+{
+    const struct
+    {
+        const char* Name;
+        const char* Caption;
+        QKeySequence Key;
+    } Cases[] = {
+        {"acnAddFiles", "Add Files", QKeySequence("Ctrl+O")}, {"acnJoinFile", "Join Files", QKeySequence("Ctrl+S")},
+        {"acnPlay", "Play", QKeySequence(Qt::Key_Return)},    {"acnMoveUp", "Move Up", QKeySequence("Ctrl+Up")},
+        {"acnMoveDown", "Move Down", QKeySequence("Ctrl+Down")}, {"acnDelete", "Delete", QKeySequence("Del")},
+        {"acnClear", "Clear", QKeySequence()},                {"miHelpTopics", "Help Topics", QKeySequence("F1")},
+    };
+    for (const auto& C : Cases) {
+        EXPECT_EQ(Action(C.Name)->text(), C.Caption);
+        EXPECT_EQ(Action(C.Name)->toolTip(), C.Caption);
+        EXPECT_EQ(Action(C.Name)->shortcut(), C.Key) << C.Name;
+    }
+    auto* Popup = Window->findChild<QMenu*>("PopupMenu");
+    ASSERT_NE(Popup, nullptr);
+    EXPECT_EQ(Popup->defaultAction(), Action("acnPlay"));
+    for (const char* Button : {"tbnAddFile", "tbnJoinFile", "tbnPlay", "tbnFileUp", "tbnFileDown", "tbnClear"})
+        EXPECT_NE(Window->findChild<QWidget*>(Button), nullptr) << Button;
+    for (const char* Icon : {"acnAddFiles", "acnJoinFile", "acnPlay", "acnMoveUp", "acnMoveDown", "acnClear"})
+        EXPECT_FALSE(Action(Icon)->icon().pixmap(24, 24).isNull()) << Icon;
+}
+
+TEST_F(MainWindowTest, AddedFilesShowTheirFormatAndStatus)
+{
+    Add({"ff_pal.mpg", "ff_vcd.mpg", "ff_pal_mono48.mpg", "ff_pal.m1v", "mplex_vcd.mpg", "ff_pal.mpg"});
+    ASSERT_EQ(Rows(), 6);
+    EXPECT_EQ(Caption(0), S("ff_pal.mpg"));
+    EXPECT_EQ(List()->topLevelItem(0)->text(1), "352 x 288");
+    EXPECT_EQ(List()->topLevelItem(0)->text(2), FrameRateText(25));
+    EXPECT_EQ(List()->topLevelItem(1)->text(1), "352 x 240");
+    EXPECT_EQ(List()->topLevelItem(1)->text(2), FrameRateText(29.97));
+    EXPECT_EQ(Statuses(), QStringList({"OK", "Video Differ", "Audio Differ", "Audio Differ", "OK", "OK"}));
+    EXPECT_TRUE(Messages.empty());
+    EXPECT_EQ(Panel(0)->text(), "6 file(s)");
+}
+
+TEST_F(MainWindowTest, FilesThatCannotBeAddedAreAskedAbout)
+{
+    const std::string Bad = Dir.File("bad.mpg");
+    WriteFile(Bad, {1, 2, 3, 4, 5});
+    const QStringList Names = {S("ff_pal.mpg"), QString::fromStdString(Bad), S("ff_pal_b.mpg")};
+
+    Answers = {TMessageAnswer::Yes};
+    Window->AddFiles(Names);
+    EXPECT_EQ(Rows(), 2);
+    ASSERT_EQ(Messages.size(), 1u);
+    // The probe's message ends with a full stop, so the prompt has two.
+    EXPECT_EQ(Messages[0].Text, "Unable to add file " + QString::fromStdString(Bad) +
+                                    ": Unable to read the file format..\r\nDo you want to continue add other files?");
+    EXPECT_EQ(Messages[0].Kind, TMessageKind::Warning);
+    EXPECT_EQ(Messages[0].Buttons, TMessageButtons::YesNo);
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+
+    Answers = {TMessageAnswer::No};
+    Window->AddFiles(Names);
+    EXPECT_EQ(Rows(), 3); // only the first of the second batch
+}
+
+TEST_F(MainWindowTest, MoveItemExamples)
+{
+    const struct
+    {
+        int From, To;
+        std::vector<int> Order;
+    } Cases[] = {{0, 2, {1, 2, 0, 3}}, {3, 1, {0, 3, 1, 2}}, {1, -5, {1, 0, 2, 3}}, {0, 9, {1, 2, 3, 0}}};
+    for (const auto& C : Cases) {
+        List()->clear();
+        Add({"ff_pal.mpg", "ff_pal_b.mpg", "mplex_vcd.mpg", "mplex_vcd_b.mpg"});
+        QStringList Before, Expected;
+        for (int I = 0; I < 4; ++I)
+            Before << Caption(I);
+        for (int I : C.Order)
+            Expected << Before[I];
+        Window->MoveItem(List()->topLevelItem(C.From), C.To);
+        QStringList After;
+        for (int I = 0; I < 4; ++I)
+            After << Caption(I);
+        EXPECT_EQ(After, Expected) << C.From << " to " << C.To;
+        EXPECT_EQ(List()->currentItem()->text(0), Before[C.From]);
+    }
+}
+
+TEST_F(MainWindowTest, MovingToItsOwnIndexChangesNothing)
+{
+    Add({"ff_pal.mpg", "ff_vcd.mpg"});
+    Select(0);
+    Window->MoveItem(List()->topLevelItem(1), 1);
+    EXPECT_EQ(SelectedRow(), 0);
+    EXPECT_EQ(Caption(1), S("ff_vcd.mpg"));
+}
+
+TEST_F(MainWindowTest, StatusesAreRecomputedOnlyWhenRowZeroChanges)
+{
+    Add({"ff_pal.mpg", "ff_vcd.mpg", "ff_small.mpg"});
+    List()->topLevelItem(1)->setText(3, "marker");
+    Select(2);
+    Action("acnMoveUp")->trigger(); // row 2 to 1: row 0 stays
+    EXPECT_EQ(Statuses(), QStringList({"OK", "Video Differ", "marker"}));
+    Select(0);
+    Action("acnMoveDown")->trigger(); // ff_pal leaves row 0
+    EXPECT_EQ(Caption(0), S("ff_small.mpg"));
+    EXPECT_EQ(Statuses(), QStringList({"OK", "Video Differ", "Video Differ"}));
+    EXPECT_EQ(SelectedRow(), 1);
+}
+
+TEST_F(MainWindowTest, MoveUpOnTheFirstAndDownOnTheLastDoNothing)
+{
+    Add({"ff_pal.mpg", "ff_vcd.mpg"});
+    Select(0);
+    EXPECT_FALSE(Action("acnMoveUp")->isEnabled());
+    Action("acnMoveUp")->trigger();
+    Select(1);
+    Action("acnMoveDown")->trigger();
+    EXPECT_EQ(Caption(0), S("ff_pal.mpg"));
+    EXPECT_EQ(Caption(1), S("ff_vcd.mpg"));
+}
+
+TEST_F(MainWindowTest, DeletingRows)
+{
+    Add({"ff_pal.mpg", "ff_vcd.mpg", "ff_vcd.mpg"});
+    Select(0);
+    Action("acnDelete")->trigger(); // the NTSC file becomes the reference
+    EXPECT_EQ(Statuses(), QStringList({"OK", "OK"}));
+    EXPECT_EQ(SelectedRow(), 0);
+    Select(1);
+    Action("acnDelete")->trigger(); // the last row: the new last is selected
+    EXPECT_EQ(Rows(), 1);
+    EXPECT_EQ(SelectedRow(), 0);
+    Action("acnDelete")->trigger();
+    EXPECT_EQ(Rows(), 0);
+    EXPECT_EQ(SelectedRow(), -1);
+    EXPECT_EQ(Panel(0)->text(), "There are no selected files.");
+    EXPECT_TRUE(Messages.empty()); // no question
+}
+
+TEST_F(MainWindowTest, ClearAsksFirst)
+{
+    Add({"ff_pal.mpg", "ff_vcd.mpg"});
+    Answers = {TMessageAnswer::No};
+    Action("acnClear")->trigger();
+    EXPECT_EQ(Rows(), 2);
+    ASSERT_EQ(Messages.size(), 1u);
+    EXPECT_EQ(Messages[0].Text, "Are you sure you want to remove all files from the list?");
+    EXPECT_EQ(Messages[0].Kind, TMessageKind::Confirmation);
+    Answers = {TMessageAnswer::Yes};
+    Action("acnClear")->trigger();
+    EXPECT_EQ(Rows(), 0);
+    EXPECT_FALSE(Action("acnJoinFile")->isEnabled());
+}
+
+TEST_F(MainWindowTest, EnablingAndStatusBarFollowTheSelection)
+{
+    Add({"ff_pal.mpg"});
+    EXPECT_EQ(Panel(0)->text(), "1 file(s)");
+    Select(0);
+    const std::map<std::string, bool> OneSelected = {{"acnAddFiles", true}, {"acnJoinFile", true},
+                                                     {"acnPlay", true},     {"acnMoveUp", false},
+                                                     {"acnMoveDown", false}, {"acnDelete", true},
+                                                     {"acnClear", true}};
+    EXPECT_EQ(Enabled(), OneSelected);
+    EXPECT_EQ(Panel(0)->text(), "ff_pal.mpg");
+    Add({"ff_pal.mpg", "ff_pal.mpg"});
+    Select(1);
+    EXPECT_TRUE(Action("acnMoveUp")->isEnabled());
+    EXPECT_TRUE(Action("acnMoveDown")->isEnabled());
+    List()->clearSelection();
+    EXPECT_EQ(Panel(0)->text(), "3 file(s)");
+    const QFontMetrics Metrics(Window->statusBar()->font());
+    EXPECT_EQ(Panel(0)->width(), std::max(50, Metrics.horizontalAdvance("3 file(s)") + 10));
+    EXPECT_EQ(Panel(1)->width(), 50);
+}
+
+TEST_F(MainWindowTest, KeysOfTheCommands)
+{
+    Add({"ff_pal.mpg", "ff_vcd.mpg", "ff_small.mpg"});
+    Activate();
+    Select(2);
+    List()->setFocus();
+    QTest::keyClick(List(), Qt::Key_Up, Qt::ControlModifier);
+    EXPECT_EQ(Caption(1), S("ff_small.mpg"));
+    EXPECT_EQ(SelectedRow(), 1);
+    QTest::keyClick(List(), Qt::Key_Return);
+    EXPECT_EQ(Opened, QStringList{S("ff_small.mpg")});
+    QTest::keyClick(List(), Qt::Key_Delete);
+    EXPECT_EQ(Rows(), 2);
+    EXPECT_TRUE(Messages.empty());
+}
+
+TEST_F(MainWindowTest, PlayOpensTheSelectedFile)
+{
+    Add({"ff_pal.mpg"});
+    emit List()->itemDoubleClicked(List()->topLevelItem(0), 0); // nothing selected
+    EXPECT_TRUE(Opened.isEmpty());
+    Select(0);
+    emit List()->itemDoubleClicked(List()->topLevelItem(0), 0);
+    Action("acnPlay")->trigger();
+    EXPECT_EQ(Opened, QStringList({S("ff_pal.mpg"), S("ff_pal.mpg")}));
+}
+
+TEST_F(MainWindowTest, HelpTopicsOpensTheManual)
+{
+    Action("miHelpTopics")->trigger();
+    ASSERT_EQ(Opened.size(), 1);
+    EXPECT_TRUE(Opened[0].endsWith("/manual.html"));
+}
+
+TEST_F(MainWindowTest, DraggingARowOntoAnotherMovesIt)
+{
+    Add({"ff_pal.mpg", "ff_pal_b.mpg", "mplex_vcd.mpg"});
+    Select(0);
+    auto* View = static_cast<TFileListView*>(List());
+    View->SetDropTarget(List()->topLevelItem(2));
+    Window->lvwFilesDragOver(List(), 50);
+    Window->lvwFilesEndDrag(); // wherever it ended, even outside the list
+    EXPECT_EQ(Caption(2), S("ff_pal.mpg"));
+    // Without a recorded target nothing moves.
+    Window->lvwFilesEndDrag();
+    EXPECT_EQ(Caption(2), S("ff_pal.mpg"));
+}
+
+TEST_F(MainWindowTest, DroppedFilesAreAddedSortedWithoutFolders)
+{
+    const std::string B = Dir.File("b.mpg"), A = Dir.File("A.mpg");
+    WriteFile(B, ReadFile(Stream("ff_pal.mpg")));
+    WriteFile(A, ReadFile(Stream("ff_pal.mpg")));
+    QMimeData Drop;
+    Drop.setUrls({QUrl::fromLocalFile(QString::fromStdString(B)), QUrl::fromLocalFile(QString::fromStdString(Dir.Path())),
+                  QUrl::fromLocalFile(QString::fromStdString(A))});
+    Window->WMDropFiles(Drop);
+    ASSERT_EQ(Rows(), 2);
+    EXPECT_EQ(Caption(0), QString::fromStdString(A));
+    EXPECT_EQ(Caption(1), QString::fromStdString(B));
+    EXPECT_EQ(Window->LastOpenFolder(), "");
+    EXPECT_TRUE(Action("acnClear")->isEnabled());
+}
+
+TEST_F(MainWindowTest, AddFilesDialogSortsAndRemembersTheFolder)
+{
+    TFileCommonDialog::SetNextAnswer(QStringList{});
+    Action("acnAddFiles")->trigger();
+    EXPECT_EQ(Window->LastOpenFolder(), "");
+
+    const QString Folder = QString::fromStdString(Dir.Path());
+    for (const char* Name : {"c.mpg", "A.mpg", "b.mpg"})
+        WriteFile(Dir.File(Name), ReadFile(Stream("ff_pal.mpg")));
+    TFileCommonDialog::SetNextAnswer(QStringList{Folder + "/c.mpg", Folder + "/A.mpg", Folder + "/b.mpg"});
+    Action("acnAddFiles")->trigger();
+    EXPECT_EQ(Window->LastOpenFolder(), Folder);
+    ASSERT_EQ(Rows(), 3);
+    EXPECT_EQ(Caption(0), Folder + "/A.mpg");
+    EXPECT_EQ(Caption(1), Folder + "/b.mpg");
+    EXPECT_EQ(Caption(2), Folder + "/c.mpg");
+}
+
+TEST_F(MainWindowTest, CompatibilityOutcomes)
+{
+    // Video and audio differences: only the video message, no join.
+    Add({"ff_pal.mpg", "ff_pal_mono48.mpg", "ff_vcd.mpg"});
+    TfrmMain::TCompatibility Result = Window->CheckCompatibility();
+    EXPECT_TRUE(Result.Cancel);
+    ASSERT_EQ(Messages.size(), 1u);
+    EXPECT_EQ(Messages[0].Text, "The selected files have the different format of video and cannot be joined.");
+    EXPECT_EQ(Messages[0].Kind, TMessageKind::Information);
+    EXPECT_EQ(Messages[0].Buttons, TMessageButtons::Ok);
+
+    // Audio differences only: the answer decides.
+    List()->takeTopLevelItem(2);
+    Messages.clear();
+    Answers = {TMessageAnswer::No, TMessageAnswer::Yes};
+    EXPECT_TRUE(Window->CheckCompatibility().Cancel);
+    Result = Window->CheckCompatibility();
+    EXPECT_FALSE(Result.Cancel);
+    EXPECT_TRUE(Result.VideoOnly);
+    ASSERT_EQ(Messages.size(), 2u);
+    EXPECT_EQ(Messages[0].Text, "The selected files have the different format of audio and can be joined only "
+                                "without audio.\r\nDo you want to continue?");
+    EXPECT_EQ(Messages[0].Kind, TMessageKind::Confirmation);
+
+    // An elementary stream with no differences: video only, no question.
+    List()->clear();
+    Messages.clear();
+    Add({"ff_pal_noaudio.mpg", "ff_pal.m1v"});
+    Result = Window->CheckCompatibility();
+    EXPECT_FALSE(Result.Cancel);
+    EXPECT_TRUE(Result.VideoOnly);
+    EXPECT_TRUE(Messages.empty());
+
+    List()->clear();
+    Add({"ff_pal.mpg", "mplex_vcd.mpg"});
+    Result = Window->CheckCompatibility();
+    EXPECT_FALSE(Result.Cancel);
+    EXPECT_FALSE(Result.VideoOnly);
+}
+
+std::string DecodeErrors(const std::string& File)
+{
+    std::string Output;
+    RunCommand("ffmpeg -nostdin -v error -i " + Quote(File) + " -f null -", &Output);
+    return Output;
+}
+
+TEST_F(MainWindowTest, JoinFromTheWindow)
+{
+    Add({"ff_pal_b.mpg", "mplex_vcd.mpg"});
+    TFileCommonDialog::SetNextAnswer(QStringList{QString::fromStdString(Dir.File("joined"))});
+    Action("acnJoinFile")->trigger();
+    EXPECT_TRUE(Messages.empty()) << Messages.front().Text.toStdString();
+    const std::string Out = Dir.File("joined.mpeg");
+    ASSERT_TRUE(FileExists(Out));
+    EXPECT_EQ(DecodeErrors(Out), "");
+    EXPECT_EQ(Window->LastSaveFolder(), QString::fromStdString(Dir.Path()));
+    EXPECT_TRUE(Window->isEnabled());
+}
+
+TEST_F(MainWindowTest, OutputNamesGetTheMpegExtension)
+{
+    const std::pair<QString, QString> Cases[] = {{"/a/out.mpeg", "/a/out.mpeg"},
+                                                 {"/a/out.MPEG", "/a/out.MPEG.mpeg"},
+                                                 {"/a/out.mpg", "/a/out.mpg.mpeg"},
+                                                 {"/a.b/out", "/a.b/out.mpeg"}};
+    for (const auto& [Name, Expected] : Cases)
+        EXPECT_EQ(WithMpegExtension(Name), Expected);
+
+    Add({"ff_pal.mpg"});
+    TFileCommonDialog::SetNextAnswer(QStringList{QString::fromStdString(Dir.File("out.mpg"))});
+    Action("acnJoinFile")->trigger();
+    EXPECT_TRUE(FileExists(Dir.File("out.mpg.mpeg")));
+    EXPECT_FALSE(FileExists(Dir.File("out.mpg")));
+}
+
+TEST_F(MainWindowTest, JoinIntoAListedFileFailsAndKeepsIt)
+{
+    const std::string Listed = Dir.File("clip.mpeg");
+    WriteFile(Listed, ReadFile(Stream("ff_pal.mpg")));
+    Window->AddFiles({S("ff_pal_b.mpg"), QString::fromStdString(Listed)});
+    Window->UpdateActions();
+    TFileCommonDialog::SetNextAnswer(QStringList{QString::fromStdString(Listed)});
+    Action("acnJoinFile")->trigger();
+    ASSERT_EQ(Messages.size(), 1u);
+    EXPECT_EQ(Messages[0].Text, "Join fails: The output file cannot be one of the input files.");
+    EXPECT_EQ(Messages[0].Kind, TMessageKind::Warning);
+    EXPECT_TRUE(ReadFile(Listed) == ReadFile(Stream("ff_pal.mpg")));
+    EXPECT_EQ(Rows(), 2);
+}
+
+TEST_F(MainWindowTest, SettingsAreSavedAtExitAndRestored)
+{
+    Add({"ff_pal.mpg"});
+    TFileCommonDialog::SetNextAnswer(QStringList{S("ff_pal.mpg")});
+    Action("acnAddFiles")->trigger();
+    Action("miRecalcTimecodes")->trigger();
+    EXPECT_FALSE(Action("miRecalcTimecodes")->isChecked());
+    Window->setGeometry(50, 60, 600, 420);
+    Window->close();
+
+    auto Next = MakeWindow();
+    EXPECT_EQ(Next->LastOpenFolder(), FolderOf(S("ff_pal.mpg")));
+    EXPECT_EQ(Next->LastSaveFolder(), "");
+    EXPECT_FALSE(Next->findChild<QAction*>("miRecalcTimecodes")->isChecked());
+    EXPECT_EQ(Next->geometry(), QRect(50, 60, 600, 420));
+    EXPECT_EQ(Next->FileList()->topLevelItemCount(), 0);
+}
+
+TEST_F(MainWindowTest, DamagedSettingsAreReportedAndTheWindowStillOpens)
+{
+    QSettings Store(QSettings::NativeFormat, QSettings::UserScope, "zentrova", "vantrel");
+    Store.setValue("RecalcTimecodes", "maybe");
+    Store.sync();
+    auto Next = MakeWindow();
+    ASSERT_EQ(Messages.size(), 1u);
+    EXPECT_EQ(Messages[0].Text, "Invalid data type for 'RecalcTimecodes'");
+    EXPECT_TRUE(Next->findChild<QAction*>("miRecalcTimecodes")->isChecked());
+}
+
+} // namespace
+} // namespace vantrel
