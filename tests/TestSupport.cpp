@@ -118,9 +118,9 @@ TBytes Filled(std::size_t Count, std::uint8_t Value)
     return TBytes(Count, Value);
 }
 
-std::vector<TBytes> SplitPackets(const TBytes& File)
+std::vector<std::size_t> PacketOffsets(const TBytes& File)
 {
-    std::vector<TBytes> Packets;
+    std::vector<std::size_t> Offsets;
     std::size_t Pos = 0;
     while (Pos + 4 <= File.size()) {
         if (!(File[Pos] == 0 && File[Pos + 1] == 0 && File[Pos + 2] == 1 && File[Pos + 3] >= 0xBA)) {
@@ -135,9 +135,20 @@ std::vector<TBytes> SplitPackets(const TBytes& File)
         }
         if (Pos + Length > File.size())
             break;
-        Packets.emplace_back(File.begin() + static_cast<std::ptrdiff_t>(Pos),
-                             File.begin() + static_cast<std::ptrdiff_t>(Pos + Length));
+        Offsets.push_back(Pos);
         Pos += Length;
+    }
+    return Offsets;
+}
+
+std::vector<TBytes> SplitPackets(const TBytes& File)
+{
+    std::vector<TBytes> Packets;
+    for (std::size_t Offset : PacketOffsets(File)) {
+        const std::size_t Length =
+            File[Offset + 3] == 0xBA ? 12 : 6 + ((File[Offset + 4] << 8) | File[Offset + 5]);
+        Packets.emplace_back(File.begin() + static_cast<std::ptrdiff_t>(Offset),
+                             File.begin() + static_cast<std::ptrdiff_t>(Offset + Length));
     }
     return Packets;
 }

@@ -53,5 +53,7 @@ TBytes Filled(std::size_t Count, std::uint8_t Value);
 // standard (12 for a pack header, else 6 + the length field). Bytes between
 // packets are left out; a packet cut by the end of the file ends the list.
 std::vector<TBytes> SplitPackets(const TBytes& File);
+// Where each of those packets starts in the file.
+std::vector<std::size_t> PacketOffsets(const TBytes& File);
 
 } // namespace vantrel::test

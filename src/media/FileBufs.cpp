@@ -25,7 +25,8 @@ TFileReadBuffer::TFileReadBuffer(int Handle, std::uint32_t WindowSize)
 
 std::int32_t TFileReadBuffer::Read(void* Dest, std::uint32_t Count, std::int64_t Position)
 {
-    if (Position < 0 || Position >= m_FileSize)
+    // Nothing to copy: Dest may then be null (an empty buffer's data()).
+    if (Count == 0 || Position < 0 || Position >= m_FileSize)
         return 0;
     if (Count > m_WindowSize / 2)
         return static_cast<std::int32_t>(ReadFully(m_Handle, Dest, Count, Position));

@@ -43,29 +43,10 @@ bool TMPEG1SystemReader::NextPacket()
     if (ReadBytes(Pos, Head, 4) && Head[0] == 0 && Head[1] == 0 && Head[2] == 1 && Head[3] >= 0xBA) {
         m_PacketPosition = Pos;
     } else {
-        // Scan for 00 00 01 with a code of 0xBA or more. Any run of zeros may
-        // precede the 01; a smaller code byte is examined again as the possible
-        // start of the next prefix (00 00 01 00 00 01 BA).
-        int Zeros = 0;
-        for (;;) {
-            std::uint8_t Byte;
-            if (!ReadBytes(Pos, &Byte, 1))
-                return false;
-            if (Byte == 1 && Zeros >= 2) {
-                std::uint8_t Code;
-                if (!ReadBytes(Pos + 1, &Code, 1))
-                    return false;
-                if (Code >= 0xBA) {
-                    m_PacketPosition = Pos - 2;
-                    break;
-                }
-                Zeros = 0;
-                ++Pos;
-                continue;
-            }
-            Zeros = Byte == 0 ? Zeros + 1 : 0;
-            ++Pos;
-        }
+        const std::optional<std::int64_t> Found = FindPacketStart(Pos);
+        if (!Found)
+            return false;
+        m_PacketPosition = *Found;
         if (!ReadBytes(m_PacketPosition, Head, 4))
             return false;
     }
@@ -80,6 +61,38 @@ bool TMPEG1SystemReader::NextPacket()
     default:
         m_PacketKind = pkPES;
         return DecodePESHeader(Head[3]);
+    }
+}
+
+std::optional<std::int64_t> TMPEG1SystemReader::FindPacketStart(std::int64_t Pos)
+{
+    // Scan for 00 00 01 with a code of 0xBA or more. Any run of zeros may
+    // precede the 01; a smaller code byte is examined again as the possible
+    // start of the next prefix (00 00 01 00 00 01 BA). The bytes come through
+    // the window a chunk at a time, so long runs of junk scan at memory speed.
+    constexpr std::uint32_t ChunkSize = WindowSize / 2;
+    std::uint8_t Chunk[ChunkSize];
+    int Zeros = 0;
+    bool AfterPrefix = false;
+    for (;;) {
+        const std::int32_t Count = m_ReadBuffer->Read(Chunk, ChunkSize, Pos);
+        if (Count <= 0)
+            return std::nullopt;
+        for (std::int32_t I = 0; I < Count; ++I) {
+            const std::uint8_t Byte = Chunk[I];
+            if (AfterPrefix) {
+                AfterPrefix = false;
+                if (Byte >= 0xBA)
+                    return Pos + I - 3;
+            }
+            if (Byte == 1 && Zeros >= 2) {
+                AfterPrefix = true;
+                Zeros = 0;
+                continue;
+            }
+            Zeros = Byte == 0 ? Zeros + 1 : 0;
+        }
+        Pos += Count;
     }
 }
 
@@ -165,6 +178,8 @@ bool TMPEG1SystemReader::PESHeaderFits() const
 
 std::int64_t TMPEG1SystemReader::ReadAt(void* Dest, std::uint32_t Count, std::int64_t Position)
 {
+    if (Count == 0)
+        return 0;
     const std::int64_t Delivered = std::max<std::int32_t>(m_ReadBuffer->Read(Dest, Count, Position), 0);
     // Never hand out stale bytes for what the file could not deliver.
     std::memset(static_cast<std::uint8_t*>(Dest) + Delivered, 0, Count - static_cast<std::size_t>(Delivered));

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace vantrel {
@@ -82,6 +83,7 @@ public:
     static constexpr std::uint32_t WindowSize = 8192;
 
 private:
+    std::optional<std::int64_t> FindPacketStart(std::int64_t Position);
     bool ReadBytes(std::int64_t Position, std::uint8_t* Dest, std::uint32_t Count);
     std::int64_t ReadAt(void* Dest, std::uint32_t Count, std::int64_t Position);
     bool DecodePackHeader();

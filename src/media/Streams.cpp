@@ -9,7 +9,7 @@ namespace vantrel {
 
 std::size_t TMemoryStream::Read(void* Dest, std::size_t Count)
 {
-    if (m_Position >= m_Data.size())
+    if (Count == 0 || m_Position >= m_Data.size())
         return 0;
     const std::size_t N = std::min(Count, m_Data.size() - m_Position);
     std::memcpy(Dest, m_Data.data() + m_Position, N);

@@ -189,6 +189,21 @@ TEST_F(SystemReaderTest, ShortPacketReadIsZeroFilled)
     EXPECT_EQ(Payload[43], 0);
 }
 
+// Found by fuzzing: an empty payload read into an empty buffer, whose data()
+// is null, must not hand the null pointer to memcpy.
+TEST_F(SystemReaderTest, EmptyPayloadIntoAnEmptyBuffer)
+{
+    auto& R = Open(Concat({PESPacket(0xE0, {0x0F}, {}), PESPacket(0xBF, {}, {})}));
+    std::vector<std::uint8_t> Empty;
+    ASSERT_TRUE(R.NextPacket());
+    EXPECT_TRUE(R.ReadPayload(Empty.data()));
+    ASSERT_TRUE(R.NextPacket());
+    EXPECT_TRUE(R.ReadPayload(Empty.data()));
+    TFileHandle File = TFileHandle::TryOpenRead(Dir.File("s.mpg"));
+    TFileReadBuffer Buffer(File.Get(), 8192);
+    EXPECT_EQ(Buffer.Read(nullptr, 0, 0), 0);
+}
+
 TEST_F(SystemReaderTest, ExtractStopsAtTheByteLimit)
 {
     TBytes Bytes;

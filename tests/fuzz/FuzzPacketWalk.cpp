@@ -1,0 +1,33 @@
+// The packet walk over arbitrary bytes: every packet read whole and as
+// payload, then the payloads of the first video and audio streams gathered.
+#include "FuzzSupport.h"
+#include "media/MPEG1SysRead.h"
+
+#include <vector>
+
+using namespace vantrel;
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Data, std::size_t Size)
+{
+    fuzz::TFuzzFile File(Data, Size);
+    try {
+        TMPEG1SystemReader Reader;
+        Reader.Open(File.Name);
+        std::vector<std::uint8_t> Buffer;
+        while (Reader.NextPacket()) {
+            Buffer.resize(Reader.PacketLength());
+            Reader.ReadPacket(Buffer.data());
+            if (Reader.PacketKind() == pkPES) {
+                Buffer.resize(Reader.PES().PayloadLength);
+                Reader.ReadPayload(Buffer.data());
+            }
+        }
+        TMPEG1SystemReader Extractor;
+        Extractor.Open(File.Name);
+        TMemoryStream Video, Audio;
+        Extractor.ExtractStream(0xE0, Video, 200, 8192);
+        Extractor.ExtractStream(0xC0, Audio, 0, 0);
+    } catch (const Exception&) {
+    }
+    return 0;
+}
