@@ -1,5 +1,6 @@
 #include "MPEG1SysRead.h"
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -90,7 +91,7 @@ std::optional<std::int64_t> TMPEG1SystemReader::FindPacketStart(std::int64_t Pos
                 Zeros = 0;
                 continue;
             }
-            Zeros = Byte == 0 ? Zeros + 1 : 0;
+            Zeros = Byte == 0 ? std::min(Zeros + 1, 2) : 0; // two zeros make a prefix, however many stand
         }
         Pos += Count;
     }

@@ -1,5 +1,7 @@
 #include "MPEG1VideoRead.h"
 
+#include <algorithm>
+
 namespace vantrel {
 
 bool FindStartCode(TStream& Stream, std::uint8_t Code)
@@ -16,7 +18,7 @@ bool FindStartCode(TStream& Stream, std::uint8_t Code)
                 return true;
             Zeros = 0;
         }
-        Zeros = Byte == 0 ? Zeros + 1 : 0;
+        Zeros = Byte == 0 ? std::min(Zeros + 1, 2) : 0; // two zeros make a prefix, however many stand
     }
     return false;
 }

@@ -399,7 +399,7 @@ TEST_F(MainWindowTest, CompatibilityOutcomes)
     EXPECT_EQ(Messages[0].Buttons, TMessageButtons::Ok);
 
     // Audio differences only: the answer decides.
-    List()->takeTopLevelItem(2);
+    delete List()->takeTopLevelItem(2);
     Messages.clear();
     Answers = {TMessageAnswer::No, TMessageAnswer::Yes};
     EXPECT_TRUE(Window->CheckCompatibility().Cancel);
