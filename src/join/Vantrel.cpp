@@ -101,7 +101,7 @@ void TVantrel::JoinSystemStream(std::size_t Index, TFileStream& Output)
     m_TimeCorrector.BeginFile(Restamp ? SmallestFirstPTS(FileNames[Index]) : std::nullopt);
 
     TMPEG1SystemReader Reader;
-    Reader.Open(FileNames[Index]);
+    Reader.Open(FileNames[Index], ReadWindowSize);
     std::vector<std::uint8_t> Buffer;
     auto Fill = [&Buffer](std::size_t Size) {
         if (Buffer.size() < Size)

@@ -43,6 +43,8 @@ public:
     bool Cancelled() const { return m_Cancelled; }
 
     static constexpr std::size_t CopyChunkSize = 4096;
+    // The read window of a system-stream pass: large reads, as cat makes them.
+    static constexpr std::uint32_t ReadWindowSize = 128 * 1024;
     // How many packets of a file are looked at for its smallest time stamp.
     static constexpr int LookAheadPackets = 256;
 

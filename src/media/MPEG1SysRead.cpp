@@ -14,7 +14,7 @@ std::int64_t DecodeTimeStamp(const std::uint8_t* Field)
     return (High << 30) | (Middle << 15) | Low;
 }
 
-void TMPEG1SystemReader::Open(const std::string& FileName)
+void TMPEG1SystemReader::Open(const std::string& FileName, std::uint32_t WindowSize)
 {
     m_PacketPosition = 0;
     m_PacketLength = 0;
@@ -71,7 +71,7 @@ std::optional<std::int64_t> TMPEG1SystemReader::FindPacketStart(std::int64_t Pos
     // precede the 01; a smaller code byte is examined again as the possible
     // start of the next prefix (00 00 01 00 00 01 BA). The bytes come through
     // the window a chunk at a time, so long runs of junk scan at memory speed.
-    constexpr std::uint32_t ChunkSize = WindowSize / 2;
+    constexpr std::uint32_t ChunkSize = DefaultWindowSize / 2;
     std::uint8_t Chunk[ChunkSize];
     int Zeros = 0;
     bool AfterPrefix = false;

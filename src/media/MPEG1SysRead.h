@@ -47,8 +47,9 @@ public:
     TMPEG1SystemReader& operator=(const TMPEG1SystemReader&) = delete;
 
     // Opens the file and positions before its first byte. Raises the system
-    // error when the file cannot be opened.
-    void Open(const std::string& FileName);
+    // error when the file cannot be opened. A walk over a whole file (a join)
+    // asks for a larger window: fewer, larger reads from the file.
+    void Open(const std::string& FileName, std::uint32_t WindowSize = DefaultWindowSize);
     void Close();
 
     // Advances to the next packet and decodes its header. False at the end of
@@ -80,7 +81,7 @@ public:
     bool PESHeaderFits() const;
     std::int64_t FileSize() const { return m_ReadBuffer ? m_ReadBuffer->FileSize() : 0; }
 
-    static constexpr std::uint32_t WindowSize = 8192;
+    static constexpr std::uint32_t DefaultWindowSize = 8192;
 
 private:
     std::optional<std::int64_t> FindPacketStart(std::int64_t Position);

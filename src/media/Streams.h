@@ -66,7 +66,7 @@ public:
     int Handle() const { return m_Handle.Get(); }
     const std::string& FileName() const { return m_FileName; }
 
-    static constexpr std::size_t WriteBufferSize = 1 << 20;
+    static constexpr std::size_t WriteBufferSize = 128 * 1024;
 
 private:
     void WriteThrough(const void* Source, std::size_t Count);

@@ -1,0 +1,73 @@
+// Times a join through the real progress dialog against the same join with a
+// sink that does nothing, alternately in one process, so the cost of the
+// dialog (repainting, delivering events while the join runs) shows as a ratio.
+//
+// Usage: vantrel-guibench RUNS OUTPUT INPUT...   (under a display, e.g. xvfb-run)
+#include "join/Vantrel.h"
+#include "media/MPEGInfo.h"
+#include "ui/ProgressDlg.h"
+
+#include <QApplication>
+#include <QMainWindow>
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+
+using namespace vantrel;
+
+namespace {
+
+class TQuietProgress : public TProgressSink
+{
+public:
+    void SetCaption(const std::string&) override {}
+    void SetText(const std::string&) override {}
+    void Show() override {}
+    void SetPosition(std::int32_t) override {}
+    bool IsCancelled() override { return false; }
+};
+
+double Median(std::vector<double> Values)
+{
+    std::sort(Values.begin(), Values.end());
+    return Values[Values.size() / 2];
+}
+
+} // namespace
+
+int main(int Argc, char** Argv)
+{
+    QApplication Application(Argc, Argv);
+    if (Argc < 4) {
+        std::fprintf(stderr, "usage: vantrel-guibench RUNS OUTPUT INPUT...\n");
+        return 2;
+    }
+    const int Runs = std::max(1, std::atoi(Argv[1]));
+    QMainWindow Window;
+    Window.resize(483, 354);
+    Window.show();
+    QApplication::processEvents();
+
+    TMediaInfo Info;
+    ProbeMediaFile(Argv[3], Info);
+    std::vector<double> Gui, Plain;
+    for (int Run = 0; Run < Runs; ++Run) {
+        for (bool WithDialog : {true, false}) {
+            TVantrel Joiner;
+            Joiner.FileNames.assign(Argv + 3, Argv + Argc);
+            Joiner.OutputFileName = Argv[2];
+            Joiner.RecalcTimecodes = true;
+            Joiner.FrameRate = Info.FrameRate;
+            if (WithDialog)
+                Joiner.CreateProgress = [&] { return std::make_unique<TfrmProgress>(&Window); };
+            else
+                Joiner.CreateProgress = [] { return std::make_unique<TQuietProgress>(); };
+            const auto Start = std::chrono::steady_clock::now();
+            Joiner.Execute();
+            const double Seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - Start).count();
+            (WithDialog ? Gui : Plain).push_back(Seconds);
+        }
+    }
+    std::printf("gui %.3f plain %.3f ratio %.2f\n", Median(Gui), Median(Plain), Median(Gui) / Median(Plain));
+    return 0;
+}
