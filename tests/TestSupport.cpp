@@ -90,8 +90,8 @@ TBytes PackHeader(std::int64_t SCR, std::uint32_t MuxRate)
 TBytes PESPacket(std::uint8_t StreamId, const TBytes& Header, const TBytes& Payload)
 {
     const std::size_t Length = Header.size() + Payload.size();
-    TBytes Result = {0, 0, 1, StreamId, static_cast<std::uint8_t>(Length >> 8),
-                     static_cast<std::uint8_t>(Length)};
+    TBytes Result = {
+        0, 0, 1, StreamId, static_cast<std::uint8_t>(Length >> 8), static_cast<std::uint8_t>(Length)};
     Result.insert(Result.end(), Header.begin(), Header.end());
     Result.insert(Result.end(), Payload.begin(), Payload.end());
     return Result;
@@ -99,8 +99,8 @@ TBytes PESPacket(std::uint8_t StreamId, const TBytes& Header, const TBytes& Payl
 
 TBytes SystemHeader(std::uint16_t HeaderLength)
 {
-    TBytes Result = {0, 0, 1, 0xBB, static_cast<std::uint8_t>(HeaderLength >> 8),
-                     static_cast<std::uint8_t>(HeaderLength)};
+    TBytes Result = {
+        0, 0, 1, 0xBB, static_cast<std::uint8_t>(HeaderLength >> 8), static_cast<std::uint8_t>(HeaderLength)};
     Result.resize(Result.size() + HeaderLength, 0xFF);
     return Result;
 }

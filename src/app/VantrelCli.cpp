@@ -19,24 +19,23 @@ namespace {
 
 constexpr int ExitOk = 0, ExitFailure = 1, ExitUsage = 2, ExitCancelled = 130;
 
-const char* const Usage =
-    "Usage: vantrel-cli info FILE...\n"
-    "       vantrel-cli join -o OUTPUT [--video-only] [--no-recalc-timecodes] FILE...\n"
-    "       vantrel-cli --help | --version\n"
-    "\n"
-    "info   shows what the file list of Vantrel shows for each file: frame size,\n"
-    "       frame rate, status against the first file, and the first audio stream.\n"
-    "join   joins the files, in the order given, into OUTPUT (written as named).\n"
-    "       Files whose video differs cannot be joined; files whose audio differs\n"
-    "       can be joined only without audio (--video-only). A video elementary\n"
-    "       stream among the files makes the join video-only.\n"
-    "  -o, --output FILE        the file to write\n"
-    "  --video-only             write only the video, as one elementary stream\n"
-    "  --no-recalc-timecodes    copy time stamps unchanged instead of re-stamping\n"
-    "\n"
-    "On a terminal a progress bar shows on standard error; Ctrl-C cancels a join\n"
-    "and keeps what was written so far (exit status 130).\n"
-    "Exit status: 0 success, 1 failure, 2 usage error.\n";
+const char* const Usage = "Usage: vantrel-cli info FILE...\n"
+                          "       vantrel-cli join -o OUTPUT [--video-only] [--no-recalc-timecodes] FILE...\n"
+                          "       vantrel-cli --help | --version\n"
+                          "\n"
+                          "info   shows what the file list of Vantrel shows for each file: frame size,\n"
+                          "       frame rate, status against the first file, and the first audio stream.\n"
+                          "join   joins the files, in the order given, into OUTPUT (written as named).\n"
+                          "       Files whose video differs cannot be joined; files whose audio differs\n"
+                          "       can be joined only without audio (--video-only). A video elementary\n"
+                          "       stream among the files makes the join video-only.\n"
+                          "  -o, --output FILE        the file to write\n"
+                          "  --video-only             write only the video, as one elementary stream\n"
+                          "  --no-recalc-timecodes    copy time stamps unchanged instead of re-stamping\n"
+                          "\n"
+                          "On a terminal a progress bar shows on standard error; Ctrl-C cancels a join\n"
+                          "and keeps what was written so far (exit status 130).\n"
+                          "Exit status: 0 success, 1 failure, 2 usage error.\n";
 
 // Messages use CR LF line breaks; a terminal wants LF.
 std::string ForTerminal(std::string Text)
@@ -215,11 +214,14 @@ int Join(const std::vector<std::string>& Args)
     if (Check.Worst == fmAudioDiffers && !VideoOnly)
         return Fail(std::string(AudioDiffersMessage) + " Give --video-only to join them without audio.");
     if (Check.HasVideoStream && !VideoOnly) {
-        std::fprintf(stderr, "vantrel-cli: a video elementary stream is among the files: joining video only.\n");
+        std::fprintf(stderr,
+                     "vantrel-cli: a video elementary stream is among the files: joining video only.\n");
         VideoOnly = true;
     }
 
-    struct sigaction Action {};
+    struct sigaction Action
+    {
+    };
     Action.sa_handler = OnInterrupt;
     sigaction(SIGINT, &Action, nullptr);
 

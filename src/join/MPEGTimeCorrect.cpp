@@ -100,7 +100,8 @@ std::int64_t TTimeCorrector::AudioEnd() const
         if (!Track.HasPTS)
             continue;
         const std::int64_t PlayTime =
-            Track.BitRate > 0 ? Track.BytesSince * 8 * static_cast<std::int64_t>(ClockRate) / Track.BitRate : 0;
+            Track.BitRate > 0 ? Track.BytesSince * 8 * static_cast<std::int64_t>(ClockRate) / Track.BitRate
+                              : 0;
         End = std::max(End, Track.LastPTS + PlayTime);
     }
     return End;
@@ -130,7 +131,8 @@ void TTimeCorrector::PutPackHeader(std::int64_t SCR, std::uint32_t MuxRate)
     WriteHeader();
 }
 
-void TTimeCorrector::PutPESPacket(const TPESInfo& PES, const std::uint8_t* Payload, std::uint32_t PayloadLength)
+void TTimeCorrector::PutPESPacket(const TPESInfo& PES, const std::uint8_t* Payload,
+                                  std::uint32_t PayloadLength)
 {
     const std::uint32_t StampBytes = PES.HasPTS ? (PES.HasDTS ? 10 : 5) : 1;
     const std::uint32_t Length = (PayloadLength + StampBytes) & 0xFFFF;

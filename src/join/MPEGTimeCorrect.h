@@ -35,7 +35,8 @@ public:
     void WritePackHeader(TStream& Output, std::int64_t SCR, std::uint32_t MuxRate);
     // Writes a PES packet with its PTS and DTS (if any) corrected. Stuffing and
     // STD fields are not written; the length field is recomputed.
-    void WritePESPacket(TStream& Output, TPESInfo PES, const std::uint8_t* Payload, std::uint32_t PayloadLength);
+    void WritePESPacket(TStream& Output, TPESInfo PES, const std::uint8_t* Payload,
+                        std::uint32_t PayloadLength);
 
     // One frame in clock ticks, rounded half to even.
     std::int64_t FrameTicks() const { return m_FrameTicks; }
@@ -56,7 +57,7 @@ private:
         bool HasPTS = false;
         std::int64_t LastPTS = 0;
         std::int64_t BytesSince = 0;
-        std::int32_t BitRate = 0;   // from the stream's first frame header; 0 until found
+        std::int32_t BitRate = 0;  // from the stream's first frame header; 0 until found
         std::int32_t Searches = 0; // payloads searched for that header so far
     };
     // Encoders: write exactly the given values to the output of the current

@@ -90,7 +90,8 @@ std::optional<std::int64_t> TVantrel::SmallestFirstPTS(const std::string& FileNa
     Reader.Open(FileName);
     std::optional<std::int64_t> Smallest;
     for (int I = 0; I < LookAheadPackets && Reader.NextPacket(); ++I)
-        if (Reader.PacketKind() == pkPES && Reader.PES().HasPTS && (!Smallest || Reader.PES().PTS < *Smallest))
+        if (Reader.PacketKind() == pkPES && Reader.PES().HasPTS &&
+            (!Smallest || Reader.PES().PTS < *Smallest))
             Smallest = Reader.PES().PTS;
     return Smallest;
 }

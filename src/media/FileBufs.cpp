@@ -31,8 +31,7 @@ std::int32_t TFileReadBuffer::Read(void* Dest, std::uint32_t Count, std::int64_t
     if (Count > m_WindowSize / 2)
         return static_cast<std::int32_t>(ReadFully(m_Handle, Dest, Count, Position));
 
-    if (m_WindowStart < 0 || m_WindowStart > Position ||
-        Position + Count > m_WindowStart + m_WindowSize)
+    if (m_WindowStart < 0 || m_WindowStart > Position || Position + Count > m_WindowStart + m_WindowSize)
         LoadWindow(Position);
     const std::int64_t Delivered = std::min<std::int64_t>(Count, m_FileSize - Position);
     std::memcpy(Dest, m_Buffer.get() + (Position - m_WindowStart), static_cast<std::size_t>(Delivered));

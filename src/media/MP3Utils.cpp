@@ -39,8 +39,8 @@ bool DecodeAudioFrameHeader(std::uint32_t HeaderWord, TAudioFrameHeader& Header)
     Header.ChannelMode = B3 >> 6;
 
     const std::int32_t Coefficient = Header.Layer == 1 ? 48 : 144;
-    Header.FrameLength = Padding + static_cast<std::int32_t>(static_cast<double>(Header.BitRate * Coefficient) /
-                                                             Header.SampleRate);
+    Header.FrameLength = Padding + static_cast<std::int32_t>(
+                                       static_cast<double>(Header.BitRate * Coefficient) / Header.SampleRate);
     Header.FrameDuration = (Header.Layer == 1 ? 384.0 : 1152.0) / Header.SampleRate;
     return true;
 }

@@ -53,15 +53,9 @@ bool TMPEG1SystemReader::NextPacket()
     }
 
     switch (Head[3]) {
-    case 0xBA:
-        m_PacketKind = pkPackHeader;
-        return DecodePackHeader();
-    case 0xBB:
-        m_PacketKind = pkSystemHeader;
-        return DecodeSystemHeader();
-    default:
-        m_PacketKind = pkPES;
-        return DecodePESHeader(Head[3]);
+    case 0xBA: m_PacketKind = pkPackHeader; return DecodePackHeader();
+    case 0xBB: m_PacketKind = pkSystemHeader; return DecodeSystemHeader();
+    default: m_PacketKind = pkPES; return DecodePESHeader(Head[3]);
     }
 }
 

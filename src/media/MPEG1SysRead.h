@@ -12,7 +12,12 @@
 
 namespace vantrel {
 
-enum TPacketKind : std::uint8_t { pkPackHeader = 0, pkSystemHeader = 1, pkPES = 2 };
+enum TPacketKind : std::uint8_t
+{
+    pkPackHeader = 0,
+    pkSystemHeader = 1,
+    pkPES = 2
+};
 
 // The decoded header of one PES packet; zeroed before every parse, so what a
 // packet lacks reads 0 or false.

@@ -15,9 +15,15 @@ constexpr std::uint8_t SequenceHeaderCode = 0xB3;
 // decimal values are the ones users know: 23.976, not 24000/1001.
 constexpr std::array<double, 8> FrameRates = {23.976, 24, 25, 29.97, 30, 50, 59.94, 60};
 
-constexpr bool IsValidFrameRateCode(std::uint16_t Code) { return Code >= 1 && Code <= FrameRates.size(); }
+constexpr bool IsValidFrameRateCode(std::uint16_t Code)
+{
+    return Code >= 1 && Code <= FrameRates.size();
+}
 // The rate for a valid code; the caller checks the code first.
-constexpr double FrameRateOf(std::uint16_t Code) { return FrameRates[Code - 1]; }
+constexpr double FrameRateOf(std::uint16_t Code)
+{
+    return FrameRates[Code - 1];
+}
 
 // Reads the stream a byte at a time up to and including the first
 // 00 00 01 Code. True when found, the stream then just after the code byte.

@@ -8,7 +8,12 @@
 
 namespace vantrel {
 
-enum TMediaFileKind : std::uint8_t { mfkUnknown = 0, mfkSystemStream = 1, mfkVideoStream = 2 };
+enum TMediaFileKind : std::uint8_t
+{
+    mfkUnknown = 0,
+    mfkSystemStream = 1,
+    mfkVideoStream = 2
+};
 
 // Classifies by the first four bytes: 00 00 01 BA (pack start) is a system
 // stream, 00 00 01 B3 (sequence header) a video elementary stream. Raises
@@ -22,13 +27,18 @@ struct TMediaInfo
     double FrameRate = 0;
     std::uint16_t Width = 0;
     std::uint16_t Height = 0;
-    bool HasAudio = false;         // stream 0xC0 delivered payload
-    std::uint8_t AudioLayer = 0;   // of its first valid frame header; 0 when none
+    bool HasAudio = false;       // stream 0xC0 delivered payload
+    std::uint8_t AudioLayer = 0; // of its first valid frame header; 0 when none
     std::uint8_t ChannelMode = 0;
     std::int32_t SampleRate = 0;
 };
 
-enum TFormatMatch : std::uint8_t { fmSame = 0, fmVideoDiffers = 1, fmAudioDiffers = 2 };
+enum TFormatMatch : std::uint8_t
+{
+    fmSame = 0,
+    fmVideoDiffers = 1,
+    fmAudioDiffers = 2
+};
 
 // Fills Info for the named file or raises an Exception saying why it cannot
 // be used.
@@ -43,7 +53,7 @@ TFormatMatch CompareMediaInfo(const TMediaInfo& A, const TMediaInfo& B);
 // The outcome of comparing every file of a join with the first one.
 struct TJoinCompatibility
 {
-    TFormatMatch Worst = fmSame;  // a video difference anywhere beats audio ones
+    TFormatMatch Worst = fmSame; // a video difference anywhere beats audio ones
     bool HasVideoStream = false; // some file is a video elementary stream
 };
 // Infos holds at least one record; the first is the reference.

@@ -47,7 +47,11 @@ private:
 class TFileStream : public TStream
 {
 public:
-    enum class TMode { Read, Create };
+    enum class TMode
+    {
+        Read,
+        Create
+    };
     // Raises "Cannot open file %s" or "Cannot create file %s".
     TFileStream(const std::string& FileName, TMode Mode);
     // Writes out what is still buffered, ignoring errors: on the error path the

@@ -106,14 +106,20 @@ std::int64_t ReadFully(int Fd, void* Dest, std::size_t Count)
 
 bool FileExists(const std::string& Name)
 {
-    struct stat St {};
+    struct stat St
+    {
+    };
     return ::stat(Name.c_str(), &St) == 0 && S_ISREG(St.st_mode);
 }
 
 bool SameFile(const std::string& A, const std::string& B)
 {
-    struct stat Sa {};
-    struct stat Sb {};
+    struct stat Sa
+    {
+    };
+    struct stat Sb
+    {
+    };
     if (::stat(A.c_str(), &Sa) != 0 || ::stat(B.c_str(), &Sb) != 0)
         return false;
     return Sa.st_dev == Sb.st_dev && Sa.st_ino == Sb.st_ino;

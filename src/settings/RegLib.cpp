@@ -30,14 +30,9 @@ std::optional<qint64> ReadNumber(const QSettings& Settings, const QString& Name)
     case QMetaType::UInt:
     case QMetaType::LongLong:
     case QMetaType::ULongLong:
-    case QMetaType::Bool:
-        Number = Value.toLongLong(&Ok);
-        break;
-    case QMetaType::QString:
-        Number = Value.toString().trimmed().toLongLong(&Ok);
-        break;
-    default:
-        break;
+    case QMetaType::Bool: Number = Value.toLongLong(&Ok); break;
+    case QMetaType::QString: Number = Value.toString().trimmed().toLongLong(&Ok); break;
+    default: break;
     }
     if (!Ok)
         Raise("Invalid data type for '%s'", Name);
@@ -68,7 +63,8 @@ TRegKey::TRegKey(TRegRoot Root, const QString& KeyPath)
     QStringList Parts = KeyPath.split('\\', Qt::SkipEmptyParts);
     if (Parts.size() < 3 || Parts.front().compare("Software", Qt::CaseInsensitive) != 0)
         return;
-    m_Settings = std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope, Parts[1], Parts[2]);
+    m_Settings =
+        std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope, Parts[1], Parts[2]);
     Parts.erase(Parts.begin(), Parts.begin() + 3);
     if (!Parts.isEmpty())
         m_Settings->beginGroup(Parts.join('/'));
@@ -92,8 +88,7 @@ QString RegReadString(TRegRoot Root, const QString& KeyPath, const QString& Name
     case QMetaType::QStringList:
         // An INI text with unquoted commas reads back as a list.
         return Value.toStringList().join(", ");
-    default:
-        Raise("Invalid data type for '%s'", Name);
+    default: Raise("Invalid data type for '%s'", Name);
     }
 }
 

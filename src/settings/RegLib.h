@@ -13,7 +13,10 @@ class QWidget;
 
 namespace vantrel {
 
-enum class TRegRoot { CurrentUser };
+enum class TRegRoot
+{
+    CurrentUser
+};
 
 // What the program says about itself, filled once at start.
 struct TProductInfo

@@ -33,7 +33,10 @@ QLabel* LinkLabel(const QString& Name, QWidget* Parent)
 class TClickFilter : public QObject
 {
 public:
-    TClickFilter(QObject* Parent, std::function<void()> OnClick) : QObject(Parent), m_OnClick(std::move(OnClick)) {}
+    TClickFilter(QObject* Parent, std::function<void()> OnClick)
+        : QObject(Parent), m_OnClick(std::move(OnClick))
+    {
+    }
 
 protected:
     bool eventFilter(QObject*, QEvent* Event) override

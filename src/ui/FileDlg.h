@@ -12,7 +12,8 @@ class QWidget;
 namespace vantrel {
 
 // Option bits, with the meanings (and values) of the classic file dialogs.
-enum TFileDialogOption : quint32 {
+enum TFileDialogOption : quint32
+{
     ofOverwritePrompt = 0x2,
     ofHideReadOnly = 0x4,
     ofAllowMultiSelect = 0x200,

@@ -38,14 +38,12 @@ constexpr int DragScrollMargin = 20, DragScrollStep = 10;
 constexpr int MinPanelWidth = 50, PanelPadding = 10;
 
 // Runs Action when the scope ends, also when an exception passes.
-template <typename F>
-struct TFinally
+template <typename F> struct TFinally
 {
     F Action;
     ~TFinally() { Action(); }
 };
-template <typename F>
-TFinally(F) -> TFinally<F>;
+template <typename F> TFinally(F) -> TFinally<F>;
 
 std::string LocalName(const QString& FileName)
 {
@@ -235,7 +233,8 @@ TfrmMain::~TfrmMain() = default;
 
 void TfrmMain::CreateActions()
 {
-    auto Make = [this](const char* Name, const QString& Caption, const QString& Icon, void (TfrmMain::*Handler)()) {
+    auto Make = [this](const char* Name, const QString& Caption, const QString& Icon,
+                       void (TfrmMain::*Handler)()) {
         auto* Action = new QAction(Caption, this);
         Action->setObjectName(Name);
         Action->setToolTip(Caption);
@@ -303,9 +302,8 @@ void TfrmMain::CreateToolBar()
     ToolBar->setToolButtonStyle(Qt::ToolButtonIconOnly);
     ToolBar->setContextMenuPolicy(Qt::PreventContextMenu);
     const std::pair<QAction*, const char*> Buttons[] = {
-        {acnAddFiles, "tbnAddFile"}, {acnJoinFile, "tbnJoinFile"}, {nullptr, nullptr},
-        {acnPlay, "tbnPlay"},        {acnMoveUp, "tbnFileUp"},     {acnMoveDown, "tbnFileDown"},
-        {nullptr, nullptr},          {acnClear, "tbnClear"},
+        {acnAddFiles, "tbnAddFile"}, {acnJoinFile, "tbnJoinFile"}, {nullptr, nullptr}, {acnPlay, "tbnPlay"},
+        {acnMoveUp, "tbnFileUp"},    {acnMoveDown, "tbnFileDown"}, {nullptr, nullptr}, {acnClear, "tbnClear"},
     };
     for (const auto& [Action, Name] : Buttons) {
         if (!Action) {
@@ -640,7 +638,8 @@ void TfrmMain::UpdateStatusBar()
     }
     const QFontMetrics Metrics(statusBar()->font());
     for (QLabel* Panel : StatusPanels)
-        Panel->setFixedWidth(std::max(MinPanelWidth, Metrics.horizontalAdvance(Panel->text()) + PanelPadding));
+        Panel->setFixedWidth(
+            std::max(MinPanelWidth, Metrics.horizontalAdvance(Panel->text()) + PanelPadding));
 }
 
 void TfrmMain::lvwFilesChange()

@@ -52,9 +52,23 @@ private:
     QTreeWidgetItem* m_DropTarget = nullptr;
 };
 
-enum class TMessageKind { Warning, Information, Confirmation };
-enum class TMessageButtons { YesNo, Ok };
-enum class TMessageAnswer { Yes, No, Ok };
+enum class TMessageKind
+{
+    Warning,
+    Information,
+    Confirmation
+};
+enum class TMessageButtons
+{
+    YesNo,
+    Ok
+};
+enum class TMessageAnswer
+{
+    Yes,
+    No,
+    Ok
+};
 
 class TfrmMain : public QMainWindow
 {
@@ -101,7 +115,8 @@ public:
 
     // Tests answer message boxes through this instead of a person; it serves
     // every window, the one being created included.
-    static inline std::function<TMessageAnswer(const QString& Text, TMessageKind, TMessageButtons)> MessageBoxHook;
+    static inline std::function<TMessageAnswer(const QString& Text, TMessageKind, TMessageButtons)>
+        MessageBoxHook;
 
     static constexpr int DesignLeft = 272, DesignTop = 138, DesignWidth = 483, DesignHeight = 354;
 

@@ -19,8 +19,8 @@ void ShellOpen(const QString& Target)
         Handler()(Target);
         return;
     }
-    const QUrl Url = Target.contains("://") || Target.startsWith("mailto:") ? QUrl(Target)
-                                                                           : QUrl::fromLocalFile(Target);
+    const QUrl Url =
+        Target.contains("://") || Target.startsWith("mailto:") ? QUrl(Target) : QUrl::fromLocalFile(Target);
     QDesktopServices::openUrl(Url);
 }
 

@@ -43,7 +43,8 @@ double Duration(const std::string& File)
 
 int VideoFrames(const std::string& File)
 {
-    return std::stoi(Ffprobe("-count_frames -select_streams v:0 -show_entries stream=nb_read_frames -of csv=p=0", File));
+    return std::stoi(
+        Ffprobe("-count_frames -select_streams v:0 -show_entries stream=nb_read_frames -of csv=p=0", File));
 }
 
 std::string DecodeErrors(const std::string& File)
@@ -70,7 +71,8 @@ std::string TimeLineFaults(const std::string& File)
         if (DTS != "N/A" && !DTS.empty()) {
             const long long Value = std::stoll(DTS);
             if (LastDTS.count(Stream) && Value <= LastDTS[Stream])
-                Faults += "stream " + Index + " DTS " + DTS + " after " + std::to_string(LastDTS[Stream]) + "\n";
+                Faults +=
+                    "stream " + Index + " DTS " + DTS + " after " + std::to_string(LastDTS[Stream]) + "\n";
             LastDTS[Stream] = Value;
         }
         if (PTS != "N/A" && !PTS.empty() && !SeenPTS[Stream].insert(std::stoll(PTS)).second)
@@ -153,7 +155,8 @@ TEST(CliJoin, VideoOnlyWritesOneElementaryStream)
     TTempDir Dir;
     const std::string Out = Dir.File("out.m1v");
     int Status;
-    Cli("join --video-only -o " + Quote(Out) + Files({"ff_pal_b.mpg", "ff_pal_mono48.mpg", "ff_pal.m1v"}), &Status);
+    Cli("join --video-only -o " + Quote(Out) + Files({"ff_pal_b.mpg", "ff_pal_mono48.mpg", "ff_pal.m1v"}),
+        &Status);
     ASSERT_EQ(Status, 0);
     EXPECT_EQ(Ffprobe("-show_entries format=format_name -of csv=p=0", Out), "mpegvideo\n");
     EXPECT_EQ(VideoFrames(Out), 75 + 50 + 50);
@@ -165,7 +168,8 @@ TEST(CliJoin, ElementaryStreamMakesTheJoinVideoOnly)
     TTempDir Dir;
     const std::string Out = Dir.File("out.mpg");
     int Status;
-    const std::string Said = Cli("join -o " + Quote(Out) + Files({"ff_pal_noaudio.mpg", "ff_pal.m1v"}), &Status);
+    const std::string Said =
+        Cli("join -o " + Quote(Out) + Files({"ff_pal_noaudio.mpg", "ff_pal.m1v"}), &Status);
     ASSERT_EQ(Status, 0);
     EXPECT_NE(Said.find("joining video only"), std::string::npos) << Said;
     EXPECT_EQ(Ffprobe("-show_entries format=format_name -of csv=p=0", Out), "mpegvideo\n");
@@ -219,14 +223,16 @@ TEST(CliInfo, ShowsWhatTheFileListShows)
     int Status;
     const std::string Said =
         Cli("info" + Files({"ff_pal.mpg", "ff_vcd.mpg", "ff_pal_mono48.mpg", "ff_pal.m1v"}) + " " +
-                Quote(Dir.File("empty.mpg")) + " " + Quote(Dir.File("cut.m1v")) + " " + Quote(Dir.File("missing")) +
-                " " + Quote(Dir.Path()),
+                Quote(Dir.File("empty.mpg")) + " " + Quote(Dir.File("cut.m1v")) + " " +
+                Quote(Dir.File("missing")) + " " + Quote(Dir.Path()),
             &Status);
     EXPECT_EQ(Status, 1);
     const std::string Expected[] = {
-        Stream("ff_pal.mpg") + "\n  352 x 288  25.00 fps  OK  system stream  audio: layer II, 44100 Hz, stereo\n",
+        Stream("ff_pal.mpg") +
+            "\n  352 x 288  25.00 fps  OK  system stream  audio: layer II, 44100 Hz, stereo\n",
         Stream("ff_vcd.mpg") + "\n  352 x 240  29.97 fps  Video Differ",
-        Stream("ff_pal_mono48.mpg") + "\n  352 x 288  25.00 fps  Audio Differ  system stream  audio: layer II, 48000 Hz, mono",
+        Stream("ff_pal_mono48.mpg") +
+            "\n  352 x 288  25.00 fps  Audio Differ  system stream  audio: layer II, 48000 Hz, mono",
         Stream("ff_pal.m1v") + "\n  352 x 288  25.00 fps  Audio Differ  video stream  audio: none",
         Dir.File("empty.mpg") + "\n  Unable to read the file format.\n",
         Dir.File("cut.m1v") + "\n  Unable to read video settings\n",

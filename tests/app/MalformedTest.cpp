@@ -28,7 +28,8 @@ TRun Cli(const std::string& Arguments)
 {
     TRun Run;
     // A hang is a failure too: no case here takes more than a few seconds.
-    Run.Status = RunCommand("timeout 120 " + std::string(VANTREL_CLI) + " " + Arguments + " </dev/null", &Run.Said);
+    Run.Status =
+        RunCommand("timeout 120 " + std::string(VANTREL_CLI) + " " + Arguments + " </dev/null", &Run.Said);
     return Run;
 }
 
@@ -42,7 +43,8 @@ int DecodeErrorLines(const std::string& File)
 int VideoFrames(const std::string& File)
 {
     std::string Output;
-    RunCommand("ffprobe -v error -count_frames -select_streams v:0 -show_entries stream=nb_read_frames -of csv=p=0 " +
+    RunCommand("ffprobe -v error -count_frames -select_streams v:0 -show_entries stream=nb_read_frames -of "
+               "csv=p=0 " +
                    Quote(File),
                &Output);
     // The count is the last line; decode complaints of a damaged file come first.
@@ -126,7 +128,8 @@ TEST_F(MalformedInput, StreamsCutAnywhere)
                 break;
         }
         for (std::size_t Cut : Cuts) {
-            const std::string Input = Put("cut.mpg", TBytes(Full.begin(), Full.begin() + static_cast<long>(Cut)));
+            const std::string Input =
+                Put("cut.mpg", TBytes(Full.begin(), Full.begin() + static_cast<long>(Cut)));
             // A cut file keeps a cut picture, which a decoder notices once
             // another file follows it: what is checked is that every picture
             // it still has reaches the output.
@@ -135,11 +138,13 @@ TEST_F(MalformedInput, StreamsCutAnywhere)
                 // Cut before its video or audio could be read: refused with a reason.
                 EXPECT_TRUE(Run.Said.find("Unable to add file") != std::string::npos ||
                             Run.Said.find("can be joined only without audio") != std::string::npos)
-                    << Cut << "\n" << Run.Said;
+                    << Cut << "\n"
+                    << Run.Said;
             } else {
                 // A cut picture stays cut, but every picture the damaged file
                 // still has reaches the output.
-                EXPECT_GE(VideoFrames(Dir.File("out.mpg")) + 1, VideoFrames(Input) + VideoFrames(Stream(Name)))
+                EXPECT_GE(VideoFrames(Dir.File("out.mpg")) + 1,
+                          VideoFrames(Input) + VideoFrames(Stream(Name)))
                     << Name << " cut at " << Cut;
             }
         }
@@ -190,7 +195,8 @@ TEST_F(MalformedInput, PacketsThatLieAboutTheirLength)
     for (std::size_t Offset : Offsets)
         if (Stuffed[Offset + 3] == 0xC0) {
             std::fill(Stuffed.begin() + static_cast<long>(Offset + 6),
-                      Stuffed.begin() + static_cast<long>(Offset + 6 + ((Pal[Offset + 4] << 8) | Pal[Offset + 5])),
+                      Stuffed.begin() +
+                          static_cast<long>(Offset + 6 + ((Pal[Offset + 4] << 8) | Pal[Offset + 5])),
                       0xFF);
             break;
         }

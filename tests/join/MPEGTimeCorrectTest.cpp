@@ -49,7 +49,7 @@ std::vector<TWrittenPacket> ReadBack(const TMemoryStream& Stream)
 
 TEST(FrameTicks, ForTheEightRates)
 {
-    const std::pair<double, std::int64_t> Cases[] = {{23.976, 3754}, {24, 3750}, {25, 3600},   {29.97, 3003},
+    const std::pair<double, std::int64_t> Cases[] = {{23.976, 3754}, {24, 3750}, {25, 3600},    {29.97, 3003},
                                                      {30, 3000},     {50, 1800}, {59.94, 1502}, {60, 1500}};
     for (const auto& [Rate, Ticks] : Cases) {
         TTimeCorrector C;
@@ -108,8 +108,9 @@ TEST(PacketEncoders, PtsAndDtsKeepTheirLayoutAndLength)
     TMemoryStream Out;
     const TBytes Payload = {7, 7, 7};
     C.WritePESPacket(Out, Pes(0xE0, 903600, 900000), Payload.data(), 3);
-    EXPECT_EQ(Written(Out), Concat({{0, 0, 1, 0xE0, 0x00, 13}, TimeStampField(3, 903600),
-                                    TimeStampField(1, 900000), Payload}));
+    EXPECT_EQ(
+        Written(Out),
+        Concat({{0, 0, 1, 0xE0, 0x00, 13}, TimeStampField(3, 903600), TimeStampField(1, 900000), Payload}));
 }
 
 TEST(PacketEncoders, OnlyThe33BitsOfTheClockReachTheFile)
@@ -121,8 +122,8 @@ TEST(PacketEncoders, OnlyThe33BitsOfTheClockReachTheFile)
     C.WritePackHeader(First, (1LL << 33) - 10, 1); // LastSCR = 2^33 - 10
     C.BeginFile();
     TMemoryStream Second;
-    C.WritePackHeader(Second, 100, 1);  // the first of the file lands on LastSCR
-    C.WritePackHeader(Second, 115, 1);  // 2^33 + 5
+    C.WritePackHeader(Second, 100, 1); // the first of the file lands on LastSCR
+    C.WritePackHeader(Second, 115, 1); // 2^33 + 5
     EXPECT_EQ(C.LastSCR(), (1LL << 33) + 5);
     EXPECT_EQ(TBytes(Second.Data() + 16, Second.Data() + 21), (TBytes{0x21, 0x00, 0x01, 0x00, 0x0B}));
 }

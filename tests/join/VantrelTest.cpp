@@ -77,8 +77,9 @@ protected:
 
 // Two small system streams in the shape real muxers write them.
 const TBytes APack = PackHeader(1000, 2000), ASystem = SystemHeader(6),
-             AVideo = PESPacket(0xE0, Concat({{0x40, 0x20}, TimeStampField(3, 9000), TimeStampField(1, 5400)}),
-                                Filled(40, 0xA1)),
+             AVideo =
+                 PESPacket(0xE0, Concat({{0x40, 0x20}, TimeStampField(3, 9000), TimeStampField(1, 5400)}),
+                           Filled(40, 0xA1)),
              AAudio = PESPacket(0xC0, TimeStampField(2, 9000), Filled(30, 0xA2));
 const TBytes BPack = PackHeader(500, 2000), BSystem = SystemHeader(9),
              BVideo = PESPacket(0xE0, Concat({{0xFF}, TimeStampField(2, 4000)}), Filled(20, 0xB1)),
@@ -107,7 +108,8 @@ TEST_F(JoinerTest, RestampingRebuildsPacketsAndKeepsTheFirstSystemHeader)
 {
     EXPECT_EQ(JoinFiles({Input("a.mpg", FileA), Input("b.mpg", FileB)}, true), "");
     const TBytes Expected = Concat({
-        APack, ASystem,
+        APack,
+        ASystem,
         // The first file keeps its stamps; STD fields and stuffing go.
         PESPacket(0xE0, Concat({TimeStampField(3, 9000), TimeStampField(1, 5400)}), Filled(40, 0xA1)),
         PESPacket(0xC0, TimeStampField(2, 9000), Filled(30, 0xA2)),
@@ -123,8 +125,9 @@ TEST_F(JoinerTest, RestampingRebuildsPacketsAndKeepsTheFirstSystemHeader)
 TEST_F(JoinerTest, VideoOnlyWritesTheVideoPayloadAndCopiesElementaryStreams)
 {
     const TBytes Elementary = {0, 0, 1, 0xB3, 0x16, 0x01, 0x20, 0x13, 9, 9};
-    EXPECT_EQ(JoinFiles({Input("a.mpg", FileA), Input("b.mpg", FileB), Input("v.m1v", Elementary)}, true, true),
-              "");
+    EXPECT_EQ(
+        JoinFiles({Input("a.mpg", FileA), Input("b.mpg", FileB), Input("v.m1v", Elementary)}, true, true),
+        "");
     // Stream 0xE1 of the second file is dropped.
     EXPECT_EQ(Output(), Concat({Filled(40, 0xA1), Filled(20, 0xB1), Elementary}));
 }
@@ -199,7 +202,8 @@ TEST_F(JoinerTest, CopiedFilesReportEveryChunk)
 
 TEST_F(JoinerTest, InputsThatCannotBeOpened)
 {
-    EXPECT_EQ(JoinFiles({Dir.File("gone1"), Dir.File("gone2")}, true), "Cannot open file " + Dir.File("gone1"));
+    EXPECT_EQ(JoinFiles({Dir.File("gone1"), Dir.File("gone2")}, true),
+              "Cannot open file " + Dir.File("gone1"));
     EXPECT_EQ(Joiner.TotalSize(), 1);
 }
 
@@ -223,7 +227,8 @@ TEST_F(JoinerTest, OutputThatIsAnInputIsRefusedAndTheInputKept)
     ASSERT_EQ(::mkdir(Dir.File("sub").c_str(), 0755), 0);
     ASSERT_EQ(::symlink(A.c_str(), Dir.File("link.mpg").c_str()), 0);
     ASSERT_EQ(::link(A.c_str(), Dir.File("hard.mpg").c_str()), 0);
-    for (const std::string& Output : {A, Dir.File("sub/../a.mpg"), Dir.File("link.mpg"), Dir.File("hard.mpg")}) {
+    for (const std::string& Output :
+         {A, Dir.File("sub/../a.mpg"), Dir.File("link.mpg"), Dir.File("hard.mpg")}) {
         EXPECT_EQ(JoinFiles({Input("b.mpg", FileB), A}, true, false, Output),
                   "The output file cannot be one of the input files.")
             << Output;

@@ -70,19 +70,18 @@ TEST_P(FileReadBufferRead, DeliversAndPlacesTheWindow)
     EXPECT_EQ(Buffer.WindowStart(), C.WindowStart);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, FileReadBufferRead,
-    ::testing::Values(
-        // Half a window goes through the window, one byte more straight to the file.
-        ReadCase{20000, 4096, 100, 4096, 0}, ReadCase{20000, 4097, 100, 4097, -1},
-        // A window read that runs past the end is clamped to the file size.
-        ReadCase{10000, 300, 9900, 100, 8192},
-        // A direct read past the end delivers what the file has.
-        ReadCase{10000, 5000, 8000, 2000, -1},
-        // A file shorter than a page is one window load of its size.
-        ReadCase{3000, 16, 2990, 10, 0},
-        // Loading at 8192 in a 10000-byte file reads exactly 1808 bytes.
-        ReadCase{10000, 1808, 8192, 1808, 8192}));
+INSTANTIATE_TEST_SUITE_P(Cases, FileReadBufferRead,
+                         ::testing::Values(
+                             // Half a window goes through the window, one byte more straight to the file.
+                             ReadCase{20000, 4096, 100, 4096, 0}, ReadCase{20000, 4097, 100, 4097, -1},
+                             // A window read that runs past the end is clamped to the file size.
+                             ReadCase{10000, 300, 9900, 100, 8192},
+                             // A direct read past the end delivers what the file has.
+                             ReadCase{10000, 5000, 8000, 2000, -1},
+                             // A file shorter than a page is one window load of its size.
+                             ReadCase{3000, 16, 2990, 10, 0},
+                             // Loading at 8192 in a 10000-byte file reads exactly 1808 bytes.
+                             ReadCase{10000, 1808, 8192, 1808, 8192}));
 
 TEST_F(FileReadBufferTest, ReloadsOnlyWhenTheReadLeavesTheWindow)
 {

@@ -86,7 +86,8 @@ INSTANTIATE_TEST_SUITE_P(
         ScanCase{"Junk", Concat({{7, 0, 1, 0xFF, 0, 0}, PackHeader(0, 1)}), 6, pkPackHeader},
         ScanCase{"LongZeroRun", Concat({{0, 0, 0, 0}, PackHeader(0, 1)}), 4, pkPackHeader},
         ScanCase{"PrefixInsideCode", {0, 0, 1, 0, 0, 1, 0xBA, 0x21, 0, 1, 0, 1, 0x80, 0, 1}, 3, pkPackHeader},
-        ScanCase{"SequenceCodePassedOver", Concat({{0, 0, 1, 0xB3, 1, 2}, SystemHeader(6)}), 6, pkSystemHeader},
+        ScanCase{"SequenceCodePassedOver", Concat({{0, 0, 1, 0xB3, 1, 2}, SystemHeader(6)}), 6,
+                 pkSystemHeader},
         ScanCase{"EndCodePassedOver", Concat({{0, 0, 1, 0xB9}, PESPacket(0xC0, {0x0F}, {})}), 4, pkPES}),
     [](const auto& Info) { return Info.param.Name; });
 
@@ -99,7 +100,8 @@ TEST_F(SystemReaderTest, EndCodeAtTheEndEndsTheWalk)
 
 TEST_F(SystemReaderTest, StuffingSTDAndBothTimeStamps)
 {
-    const TBytes Header = Concat({{0xFF, 0xFF, 0x40 | 0x20, 0x2E}, TimeStampField(3, 90000), TimeStampField(1, 86400)});
+    const TBytes Header =
+        Concat({{0xFF, 0xFF, 0x40 | 0x20, 0x2E}, TimeStampField(3, 90000), TimeStampField(1, 86400)});
     auto& R = Open(PESPacket(0xE0, Header, {9, 8, 7}));
     ASSERT_TRUE(R.NextPacket());
     const TPESInfo& P = R.PES();
@@ -270,9 +272,12 @@ TEST(MediaFileKind, ByTheFirstFourBytes)
     {
         TBytes Bytes;
         TMediaFileKind Kind;
-    } Cases[] = {{{0, 0, 1, 0xBA, 0x21}, mfkSystemStream}, {{0, 0, 1, 0xB3}, mfkVideoStream},
-                 {{0, 0, 1, 0xE0, 0, 0}, mfkUnknown},      {{0, 0, 1}, mfkUnknown},
-                 {{}, mfkUnknown},                         {{0, 0, 0, 1, 0xBA}, mfkUnknown}};
+    } Cases[] = {{{0, 0, 1, 0xBA, 0x21}, mfkSystemStream},
+                 {{0, 0, 1, 0xB3}, mfkVideoStream},
+                 {{0, 0, 1, 0xE0, 0, 0}, mfkUnknown},
+                 {{0, 0, 1}, mfkUnknown},
+                 {{}, mfkUnknown},
+                 {{0, 0, 0, 1, 0xBA}, mfkUnknown}};
     for (const auto& C : Cases) {
         WriteFile(Dir.File("f"), C.Bytes);
         EXPECT_EQ(GetMediaFileKind(Dir.File("f")), C.Kind) << C.Bytes.size();

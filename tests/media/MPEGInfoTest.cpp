@@ -78,8 +78,9 @@ TEST(ProbeMediaFile, AudioBeforeTheEndOfTheVideoSearchIsNotSeen)
     // The video search runs to the end of this short file (less than 8192
     // bytes of video), so the audio search that follows it finds nothing.
     TTempDir Dir;
-    WriteFile(Dir.File("s.mpg"), Concat({PackHeader(0, 1000), PESPacket(0xC0, {0x0F}, {0xFF, 0xFD, 0xA0, 0x04}),
-                                         PESPacket(0xE0, {0x0F}, PalSequence)}));
+    WriteFile(Dir.File("s.mpg"),
+              Concat({PackHeader(0, 1000), PESPacket(0xC0, {0x0F}, {0xFF, 0xFD, 0xA0, 0x04}),
+                      PESPacket(0xE0, {0x0F}, PalSequence)}));
     TMediaInfo Info;
     ProbeMediaFile(Dir.File("s.mpg"), Info);
     EXPECT_FALSE(Info.HasAudio);
@@ -105,7 +106,8 @@ TEST(ProbeMediaFile, RefusalMessages)
         {"Empty", {}, "Unable to read the file format."},
         {"ThreeBytes", {0, 0, 1}, "Unable to read the file format."},
         // MPEG-2 pack header: '01' where MPEG-1 has '0010'.
-        {"Mpeg2Pack", {0, 0, 1, 0xBA, 0x44, 0, 4, 0, 4, 1, 1, 0x89, 0xC3, 0xF8},
+        {"Mpeg2Pack",
+         {0, 0, 1, 0xBA, 0x44, 0, 4, 0, 4, 1, 1, 0x89, 0xC3, 0xF8},
          "MPEG-2 program streams are not supported."},
     };
     for (const auto& C : Cases) {
@@ -194,10 +196,16 @@ TEST(CompareMediaInfo, RealStreamsAgainstThePalReference)
         const char* File;
         TFormatMatch Match;
     } Cases[] = {
-        {"ff_pal.mpg", fmSame},           {"ff_pal_b.mpg", fmSame},          {"mplex_vcd.mpg", fmSame},
-        {"ff_vcd.mpg", fmVideoDiffers},   {"ff_small.mpg", fmVideoDiffers},  {"ff_pal_mono48.mpg", fmAudioDiffers},
-        {"ff_pal_dual.mpg", fmAudioDiffers}, {"ff_pal_mp3.mpg", fmAudioDiffers},
-        {"ff_pal_noaudio.mpg", fmAudioDiffers}, {"ff_pal.m1v", fmAudioDiffers},
+        {"ff_pal.mpg", fmSame},
+        {"ff_pal_b.mpg", fmSame},
+        {"mplex_vcd.mpg", fmSame},
+        {"ff_vcd.mpg", fmVideoDiffers},
+        {"ff_small.mpg", fmVideoDiffers},
+        {"ff_pal_mono48.mpg", fmAudioDiffers},
+        {"ff_pal_dual.mpg", fmAudioDiffers},
+        {"ff_pal_mp3.mpg", fmAudioDiffers},
+        {"ff_pal_noaudio.mpg", fmAudioDiffers},
+        {"ff_pal.m1v", fmAudioDiffers},
     };
     for (const auto& C : Cases)
         EXPECT_EQ(CompareMediaInfo(Reference, Probed(C.File)), C.Match) << C.File;
@@ -207,7 +215,8 @@ TEST(CompareMediaInfo, RealStreamsAgainstThePalReference)
 TEST(CompareMediaInfo, FieldByField)
 {
     TMediaInfo A;
-    A.Width = 352, A.Height = 288, A.FrameRateCode = 3, A.HasAudio = true, A.AudioLayer = 2, A.SampleRate = 44100;
+    A.Width = 352, A.Height = 288, A.FrameRateCode = 3, A.HasAudio = true, A.AudioLayer = 2,
+    A.SampleRate = 44100;
     const struct
     {
         const char* What;

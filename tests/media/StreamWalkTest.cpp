@@ -97,15 +97,15 @@ TEST_P(RealStreamWalk, AgreesWithAnIndependentWalkAndWithFfmpeg)
     TTempDir Dir;
     const std::string Video = Dir.File("video.m1v");
     ASSERT_EQ(RunCommand("ffmpeg -nostdin -v error -i " + Quote(Name) + " -map 0:v:0 -c copy -f mpeg1video " +
-                  Quote(Video)),
+                         Quote(Video)),
               0);
     EXPECT_TRUE(ReadFile(Video) == Walk.VideoPayload) << "video payload differs from ffmpeg's";
 }
 
 INSTANTIATE_TEST_SUITE_P(Muxers, RealStreamWalk,
-                         ::testing::Values("ff_pal.mpg", "ff_pal_b.mpg", "ff_pal_mp3.mpg", "ff_pal_noaudio.mpg",
-                                           "ff_vcd.mpg", "mplex_vcd.mpg", "mplex_vcd_b.mpg",
-                                           "mplex_generic.mpg"),
+                         ::testing::Values("ff_pal.mpg", "ff_pal_b.mpg", "ff_pal_mp3.mpg",
+                                           "ff_pal_noaudio.mpg", "ff_vcd.mpg", "mplex_vcd.mpg",
+                                           "mplex_vcd_b.mpg", "mplex_generic.mpg"),
                          [](const auto& Info) {
                              std::string Name = Info.param;
                              return Name.substr(0, Name.find('.'));

@@ -1,5 +1,5 @@
-#include "media/SysUtils.h"
 #include "settings/RegLib.h"
+#include "media/SysUtils.h"
 
 #include <QRect>
 #include <QSettings>
@@ -98,7 +98,8 @@ TEST_F(SettingsTest, RefusedWritesRaise)
     Store().sync();
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, "/dev/null/settings");
     const std::string Error = ErrorOf([] { RegWriteBool(Root, Base, "RecalcTimecodes", true); });
-    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, qEnvironmentVariable("XDG_CONFIG_HOME"));
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope,
+                       qEnvironmentVariable("XDG_CONFIG_HOME"));
     EXPECT_EQ(Error, "Failed to set data for 'RecalcTimecodes'");
 }
 

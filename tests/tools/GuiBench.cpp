@@ -64,7 +64,8 @@ int main(int Argc, char** Argv)
                 Joiner.CreateProgress = [] { return std::make_unique<TQuietProgress>(); };
             const auto Start = std::chrono::steady_clock::now();
             Joiner.Execute();
-            const double Seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - Start).count();
+            const double Seconds =
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - Start).count();
             (WithDialog ? Gui : Plain).push_back(Seconds);
         }
     }

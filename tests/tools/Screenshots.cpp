@@ -97,9 +97,10 @@ int main(int Argc, char** Argv)
             });
             return true;
         });
-        Window.ShowMessageBox("Unable to add file /home/me/clips/broken.mpg: Unable to read the file format..\r\n"
-                              "Do you want to continue add other files?",
-                              TMessageKind::Warning, TMessageButtons::YesNo);
+        Window.ShowMessageBox(
+            "Unable to add file /home/me/clips/broken.mpg: Unable to read the file format..\r\n"
+            "Do you want to continue add other files?",
+            TMessageKind::Warning, TMessageButtons::YesNo);
 
         // The progress dialog during a real join of the big stream, twice over.
         Window.FileList()->clear();

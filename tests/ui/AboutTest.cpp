@@ -14,7 +14,10 @@ namespace {
 class AboutBoxTest : public ::testing::Test
 {
 protected:
-    AboutBoxTest() { SetShellOpenHandler([this](const QString& Target) { Opened << Target; }); }
+    AboutBoxTest()
+    {
+        SetShellOpenHandler([this](const QString& Target) { Opened << Target; });
+    }
     ~AboutBoxTest() override { SetShellOpenHandler({}); }
     QStringList Opened;
     TProductInfo Info;

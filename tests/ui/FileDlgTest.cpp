@@ -113,7 +113,9 @@ TEST_F(FileDialogTest, DroppedFilesAreFilteredInOrder)
         {true, false, {Path("b.mpg"), Path("a.mpg")}},
         {false, true, {QString::fromStdString(Dir.Path()), Path("missing.mpg")}},
         {true, true, {}},
-        {false, false, {Path("b.mpg"), QString::fromStdString(Dir.Path()), Path("missing.mpg"), Path("a.mpg")}},
+        {false,
+         false,
+         {Path("b.mpg"), QString::fromStdString(Dir.Path()), Path("missing.mpg"), Path("a.mpg")}},
     };
     for (const auto& C : Cases) {
         QStringList Files = {"kept"};

@@ -13,7 +13,8 @@ int main(int Argc, char** Argv)
         qputenv("QT_QPA_PLATFORM", "offscreen");
     vantrel::test::TTempDir Settings;
     qputenv("XDG_CONFIG_HOME", Settings.Path().c_str());
-    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, QString::fromStdString(Settings.Path()));
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope,
+                       QString::fromStdString(Settings.Path()));
     QApplication Application(Argc, Argv);
     ::testing::InitGoogleTest(&Argc, Argv);
     return RUN_ALL_TESTS();

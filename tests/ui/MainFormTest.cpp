@@ -1,9 +1,9 @@
 // The main window driven as a user would: through its actions, keys and
 // drops, with message boxes and file dialogs answered through their seams.
-#include "ui/FileDlg.h"
 #include "ui/MainForm.h"
-#include "ui/ShellUtils.h"
 #include "media/SysUtils.h"
+#include "ui/FileDlg.h"
+#include "ui/ShellUtils.h"
 
 #include "TestSupport.h"
 
@@ -90,8 +90,8 @@ protected:
     std::map<std::string, bool> Enabled() const
     {
         std::map<std::string, bool> Result;
-        for (const char* Name : {"acnAddFiles", "acnJoinFile", "acnPlay", "acnMoveUp", "acnMoveDown", "acnDelete",
-                                 "acnClear"})
+        for (const char* Name :
+             {"acnAddFiles", "acnJoinFile", "acnPlay", "acnMoveUp", "acnMoveDown", "acnDelete", "acnClear"})
             Result[Name] = Action(Name)->isEnabled();
         return Result;
     }
@@ -115,10 +115,9 @@ TEST_F(MainWindowTest, FirstStartWithNothingStored)
     EXPECT_EQ(Window->windowTitle(), "Vantrel");
     EXPECT_EQ(Window->geometry(), QRect(272, 138, 483, 354));
     EXPECT_TRUE(Action("miRecalcTimecodes")->isChecked());
-    const std::map<std::string, bool> Expected = {{"acnAddFiles", true}, {"acnJoinFile", false},
-                                                  {"acnPlay", false},    {"acnMoveUp", false},
-                                                  {"acnMoveDown", false}, {"acnDelete", false},
-                                                  {"acnClear", false}};
+    const std::map<std::string, bool> Expected = {
+        {"acnAddFiles", true},  {"acnJoinFile", false}, {"acnPlay", false}, {"acnMoveUp", false},
+        {"acnMoveDown", false}, {"acnDelete", false},   {"acnClear", false}};
     EXPECT_EQ(Enabled(), Expected);
     EXPECT_EQ(Panel(0)->text(), "There are no selected files.");
     const QFontMetrics Metrics(Window->statusBar()->font());
@@ -136,10 +135,14 @@ TEST_F(MainWindowTest, CommandsAndShortcutsAsDesigned)
         const char* Caption;
         QKeySequence Key;
     } Cases[] = {
-        {"acnAddFiles", "Add Files", QKeySequence("Ctrl+O")}, {"acnJoinFile", "Join Files", QKeySequence("Ctrl+S")},
-        {"acnPlay", "Play", QKeySequence(Qt::Key_Return)},    {"acnMoveUp", "Move Up", QKeySequence("Ctrl+Up")},
-        {"acnMoveDown", "Move Down", QKeySequence("Ctrl+Down")}, {"acnDelete", "Delete", QKeySequence("Del")},
-        {"acnClear", "Clear", QKeySequence()},                {"miHelpTopics", "Help Topics", QKeySequence("F1")},
+        {"acnAddFiles", "Add Files", QKeySequence("Ctrl+O")},
+        {"acnJoinFile", "Join Files", QKeySequence("Ctrl+S")},
+        {"acnPlay", "Play", QKeySequence(Qt::Key_Return)},
+        {"acnMoveUp", "Move Up", QKeySequence("Ctrl+Up")},
+        {"acnMoveDown", "Move Down", QKeySequence("Ctrl+Down")},
+        {"acnDelete", "Delete", QKeySequence("Del")},
+        {"acnClear", "Clear", QKeySequence()},
+        {"miHelpTopics", "Help Topics", QKeySequence("F1")},
     };
     for (const auto& C : Cases) {
         EXPECT_EQ(Action(C.Name)->text(), C.Caption);
@@ -149,7 +152,8 @@ TEST_F(MainWindowTest, CommandsAndShortcutsAsDesigned)
     auto* Popup = Window->findChild<QMenu*>("PopupMenu");
     ASSERT_NE(Popup, nullptr);
     EXPECT_EQ(Popup->defaultAction(), Action("acnPlay"));
-    for (const char* Button : {"tbnAddFile", "tbnJoinFile", "tbnPlay", "tbnFileUp", "tbnFileDown", "tbnClear"})
+    for (const char* Button :
+         {"tbnAddFile", "tbnJoinFile", "tbnPlay", "tbnFileUp", "tbnFileDown", "tbnClear"})
         EXPECT_NE(Window->findChild<QWidget*>(Button), nullptr) << Button;
     for (const char* Icon : {"acnAddFiles", "acnJoinFile", "acnPlay", "acnMoveUp", "acnMoveDown", "acnClear"})
         EXPECT_FALSE(Action(Icon)->icon().pixmap(24, 24).isNull()) << Icon;
@@ -180,8 +184,9 @@ TEST_F(MainWindowTest, FilesThatCannotBeAddedAreAskedAbout)
     EXPECT_EQ(Rows(), 2);
     ASSERT_EQ(Messages.size(), 1u);
     // The probe's message ends with a full stop, so the prompt has two.
-    EXPECT_EQ(Messages[0].Text, "Unable to add file " + QString::fromStdString(Bad) +
-                                    ": Unable to read the file format..\r\nDo you want to continue add other files?");
+    EXPECT_EQ(Messages[0].Text,
+              "Unable to add file " + QString::fromStdString(Bad) +
+                  ": Unable to read the file format..\r\nDo you want to continue add other files?");
     EXPECT_EQ(Messages[0].Kind, TMessageKind::Warning);
     EXPECT_EQ(Messages[0].Buttons, TMessageButtons::YesNo);
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);
@@ -288,10 +293,9 @@ TEST_F(MainWindowTest, EnablingAndStatusBarFollowTheSelection)
     Add({"ff_pal.mpg"});
     EXPECT_EQ(Panel(0)->text(), "1 file(s)");
     Select(0);
-    const std::map<std::string, bool> OneSelected = {{"acnAddFiles", true}, {"acnJoinFile", true},
-                                                     {"acnPlay", true},     {"acnMoveUp", false},
-                                                     {"acnMoveDown", false}, {"acnDelete", true},
-                                                     {"acnClear", true}};
+    const std::map<std::string, bool> OneSelected = {
+        {"acnAddFiles", true},  {"acnJoinFile", true}, {"acnPlay", true}, {"acnMoveUp", false},
+        {"acnMoveDown", false}, {"acnDelete", true},   {"acnClear", true}};
     EXPECT_EQ(Enabled(), OneSelected);
     EXPECT_EQ(Panel(0)->text(), "ff_pal.mpg");
     Add({"ff_pal.mpg", "ff_pal.mpg"});
@@ -359,7 +363,8 @@ TEST_F(MainWindowTest, DroppedFilesAreAddedSortedWithoutFolders)
     WriteFile(B, ReadFile(Stream("ff_pal.mpg")));
     WriteFile(A, ReadFile(Stream("ff_pal.mpg")));
     QMimeData Drop;
-    Drop.setUrls({QUrl::fromLocalFile(QString::fromStdString(B)), QUrl::fromLocalFile(QString::fromStdString(Dir.Path())),
+    Drop.setUrls({QUrl::fromLocalFile(QString::fromStdString(B)),
+                  QUrl::fromLocalFile(QString::fromStdString(Dir.Path())),
                   QUrl::fromLocalFile(QString::fromStdString(A))});
     Window->WMDropFiles(Drop);
     ASSERT_EQ(Rows(), 2);
@@ -394,7 +399,8 @@ TEST_F(MainWindowTest, CompatibilityOutcomes)
     TfrmMain::TCompatibility Result = Window->CheckCompatibility();
     EXPECT_TRUE(Result.Cancel);
     ASSERT_EQ(Messages.size(), 1u);
-    EXPECT_EQ(Messages[0].Text, "The selected files have the different format of video and cannot be joined.");
+    EXPECT_EQ(Messages[0].Text,
+              "The selected files have the different format of video and cannot be joined.");
     EXPECT_EQ(Messages[0].Kind, TMessageKind::Information);
     EXPECT_EQ(Messages[0].Buttons, TMessageButtons::Ok);
 
@@ -407,8 +413,9 @@ TEST_F(MainWindowTest, CompatibilityOutcomes)
     EXPECT_FALSE(Result.Cancel);
     EXPECT_TRUE(Result.VideoOnly);
     ASSERT_EQ(Messages.size(), 2u);
-    EXPECT_EQ(Messages[0].Text, "The selected files have the different format of audio and can be joined only "
-                                "without audio.\r\nDo you want to continue?");
+    EXPECT_EQ(Messages[0].Text,
+              "The selected files have the different format of audio and can be joined only "
+              "without audio.\r\nDo you want to continue?");
     EXPECT_EQ(Messages[0].Kind, TMessageKind::Confirmation);
 
     // An elementary stream with no differences: video only, no question.
