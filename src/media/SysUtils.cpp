@@ -68,12 +68,16 @@ bool TFileHandle::Close()
     return Result == 0;
 }
 
-std::int64_t ReadFully(int Fd, void* Dest, std::size_t Count, std::int64_t Position)
+namespace {
+
+// Calls Read(buffer, count, done) until Count bytes arrived, the file ended or
+// a read failed; interrupted reads are retried.
+template <typename TRead> std::int64_t ReadLoop(void* Dest, std::size_t Count, TRead Read)
 {
     auto* Out = static_cast<std::uint8_t*>(Dest);
     std::size_t Done = 0;
     while (Done < Count) {
-        const ssize_t N = ::pread(Fd, Out + Done, Count - Done, static_cast<off_t>(Position + Done));
+        const ssize_t N = Read(Out + Done, Count - Done, Done);
         if (N < 0) {
             if (errno == EINTR)
                 continue;
@@ -86,22 +90,19 @@ std::int64_t ReadFully(int Fd, void* Dest, std::size_t Count, std::int64_t Posit
     return static_cast<std::int64_t>(Done);
 }
 
+} // namespace
+
+std::int64_t ReadFully(int Fd, void* Dest, std::size_t Count, std::int64_t Position)
+{
+    return ReadLoop(Dest, Count, [Fd, Position](std::uint8_t* Out, std::size_t Left, std::size_t Done) {
+        return ::pread(Fd, Out, Left, static_cast<off_t>(Position + static_cast<std::int64_t>(Done)));
+    });
+}
+
 std::int64_t ReadFully(int Fd, void* Dest, std::size_t Count)
 {
-    auto* Out = static_cast<std::uint8_t*>(Dest);
-    std::size_t Done = 0;
-    while (Done < Count) {
-        const ssize_t N = ::read(Fd, Out + Done, Count - Done);
-        if (N < 0) {
-            if (errno == EINTR)
-                continue;
-            return Done > 0 ? static_cast<std::int64_t>(Done) : -1;
-        }
-        if (N == 0)
-            break;
-        Done += static_cast<std::size_t>(N);
-    }
-    return static_cast<std::int64_t>(Done);
+    return ReadLoop(Dest, Count,
+                    [Fd](std::uint8_t* Out, std::size_t Left, std::size_t) { return ::read(Fd, Out, Left); });
 }
 
 bool FileExists(const std::string& Name)

@@ -661,19 +661,19 @@ void TfrmMain::acnAddFilesExecute()
     if (!Dialog.Execute())
         return;
     FLastOpenFolder = FolderOf(Dialog.FileName);
-    QStringList Files = Dialog.Files;
-    QCollator Collator;
-    Collator.setCaseSensitivity(Qt::CaseInsensitive);
-    std::sort(Files.begin(), Files.end(), Collator);
-    AddFiles(Files);
-    UpdateActions();
-    UpdateStatusBar();
+    AddSortedFiles(Dialog.Files);
 }
 
 void TfrmMain::WMDropFiles(const QMimeData& Drop)
 {
     QStringList Files;
     GetDroppedFiles(Drop, Files, true, false);
+    AddSortedFiles(std::move(Files));
+}
+
+void TfrmMain::AddSortedFiles(QStringList Files)
+{
+    // Case-insensitive, by the rules of the user's locale.
     QCollator Collator;
     Collator.setCaseSensitivity(Qt::CaseInsensitive);
     std::sort(Files.begin(), Files.end(), Collator);

@@ -146,6 +146,8 @@ private:
     void miHelpTopicsClick();
     void miAboutClick();
 
+    // Adds the chosen or dropped files in sorted order, then refreshes.
+    void AddSortedFiles(QStringList Files);
     TFileItem* Row(int Index) const;
     TFileItem* Selected() const;
     void SelectRow(QTreeWidgetItem* Item);
