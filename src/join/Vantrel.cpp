@@ -109,10 +109,22 @@ void TVantrel::JoinSystemStream(std::size_t Index, TFileStream& Output)
             Buffer.resize(Size);
         return Buffer.data();
     };
-    auto CopyPacket = [&] {
-        Reader.ReadPacket(Fill(Reader.PacketLength()));
-        Output.Write(Buffer.data(), Reader.PacketLength());
+    // Packets and payloads passed on unchanged are read straight into the
+    // output's buffer.
+    auto Pass = [&](std::uint32_t Length, auto Read) {
+        if (std::uint8_t* Room = Output.Claim(Length)) {
+            try {
+                (Reader.*Read)(Room);
+            } catch (...) {
+                Output.Unclaim(Length); // never leave unfilled bytes behind
+                throw;
+            }
+        } else {
+            (Reader.*Read)(Fill(Length));
+            Output.Write(Buffer.data(), Length);
+        }
     };
+    auto CopyPacket = [&] { Pass(Reader.PacketLength(), &TMPEG1SystemReader::ReadPacket); };
 
     while (Reader.NextPacket()) {
         if (ReportProgress(Reader.PacketLength()))
@@ -125,10 +137,8 @@ void TVantrel::JoinSystemStream(std::size_t Index, TFileStream& Output)
         const bool Rebuildable = Kind == pkPES && PES.StreamId != PrivateStream2 && Reader.PESHeaderFits();
 
         if (VideoOnly) {
-            if (Kind == pkPES && PES.StreamId == FirstVideoStream && Rebuildable) {
-                Reader.ReadPayload(Fill(PES.PayloadLength));
-                Output.Write(Buffer.data(), PES.PayloadLength);
-            }
+            if (Kind == pkPES && PES.StreamId == FirstVideoStream && Rebuildable)
+                Pass(PES.PayloadLength, &TMPEG1SystemReader::ReadPayload);
         } else if (Kind == pkSystemHeader) {
             // The joined stream keeps the first file's system header only.
             if (Index == 0)

@@ -85,6 +85,17 @@ void TFileStream::Write(const void* Source, std::size_t Count)
     m_Buffered += Count;
 }
 
+std::uint8_t* TFileStream::Claim(std::size_t Count)
+{
+    if (Count > m_Buffer.size())
+        return nullptr;
+    if (m_Buffered + Count > m_Buffer.size())
+        Flush();
+    std::uint8_t* Room = m_Buffer.data() + m_Buffered;
+    m_Buffered += Count;
+    return Room;
+}
+
 void TFileStream::Flush()
 {
     const std::size_t N = std::exchange(m_Buffered, 0);

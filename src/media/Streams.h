@@ -5,6 +5,7 @@
 
 #include "SysUtils.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -62,6 +63,12 @@ public:
 
     std::size_t Read(void* Dest, std::size_t Count) override;
     void Write(const void* Source, std::size_t Count) override;
+    // Room for Count bytes in the write buffer, counted as written: the caller
+    // fills it in place, which saves a copy of everything a join passes on.
+    // Null when Count does not fit in the buffer; then use Write.
+    std::uint8_t* Claim(std::size_t Count);
+    // Gives back the last Count claimed bytes, when filling them failed.
+    void Unclaim(std::size_t Count) { m_Buffered -= std::min(Count, m_Buffered); }
     // Writes out the buffer; raises "Unable to write file %s" on failure.
     void Flush();
     // Flushes and closes, raising on any failure.

@@ -200,6 +200,52 @@ TEST_F(JoinerTest, CopiedFilesReportEveryChunk)
     }
 }
 
+TEST_F(JoinerTest, InputThatShrinksDuringItsWalkFailsWithWholePacketsWritten)
+{
+    std::vector<TBytes> Packets = {PackHeader(0, 1)};
+    TBytes File = Packets.front();
+    for (int I = 0; I < 200; ++I) {
+        Packets.push_back(PESPacket(0xE0, {0x0F}, Filled(2000, static_cast<std::uint8_t>(I))));
+        File.insert(File.end(), Packets.back().begin(), Packets.back().end());
+    }
+    const std::string Name = Input("a.mpg", File);
+    // Cut the file to 100000 bytes at the tenth poll, while its window holds
+    // the first 128 KiB.
+    struct TShrinker : TLoggingProgress
+    {
+        TShrinker(TProgressLog& Log, std::string Victim) : TLoggingProgress(Log), m_Victim(std::move(Victim)) {}
+        bool IsCancelled() override
+        {
+            if (++m_Polls == 10) {
+                EXPECT_EQ(::truncate(m_Victim.c_str(), 100000), 0);
+            }
+            return false;
+        }
+        std::string m_Victim;
+        int m_Polls = 0;
+    };
+    Joiner.FileNames = {Name};
+    Joiner.OutputFileName = Dir.File("out.mpg");
+    Joiner.FrameRate = 25;
+    Joiner.CreateProgress = [&] { return std::make_unique<TShrinker>(Log, Name); };
+    try {
+        Joiner.Execute();
+        FAIL() << "no exception; output " << Output().size();
+    } catch (const Exception& E) {
+        EXPECT_STREQ(E.what(), "Unable to read file");
+    }
+    // What reached the output is whole packets, nothing unfilled after them.
+    const TBytes Out = Output();
+    TBytes Expected;
+    for (const TBytes& Packet : Packets) {
+        if (Expected.size() + Packet.size() > Out.size())
+            break;
+        Expected.insert(Expected.end(), Packet.begin(), Packet.end());
+    }
+    EXPECT_GT(Out.size(), 100000u);
+    EXPECT_TRUE(Out == Expected) << Out.size();
+}
+
 TEST_F(JoinerTest, InputsThatCannotBeOpened)
 {
     EXPECT_EQ(JoinFiles({Dir.File("gone1"), Dir.File("gone2")}, true),
