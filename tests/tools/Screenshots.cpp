@@ -9,6 +9,9 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
@@ -64,12 +67,27 @@ int main(int Argc, char** Argv)
 
     TfrmMain Window{TProductInfo{}};
     Window.show();
-    Window.AddFiles(Args.mid(3));
-    Window.UpdateActions();
-    Window.UpdateStatusBar();
-    Window.FileList()->setCurrentItem(Window.FileList()->topLevelItem(1));
 
     QTimer::singleShot(500, [&] {
+        // The clips come in through the real open dialog, as a user adds them.
+        const QStringList Clips = Args.mid(3);
+        Poll([&, Clips] {
+            auto* Dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+            if (!Dialog)
+                return false;
+            Dialog->setDirectory(QFileInfo(Clips.front()).absolutePath());
+            QStringList Names;
+            for (const QString& Clip : Clips)
+                Names << "\"" + QFileInfo(Clip).fileName() + "\"";
+            Dialog->findChild<QLineEdit*>("fileNameEdit")->setText(Names.join(' '));
+            QTimer::singleShot(300, [Dialog, Area = Dialog->frameGeometry()] {
+                Grab("open-dialog", Area);
+                QMetaObject::invokeMethod(Dialog, "accept", Qt::QueuedConnection);
+            });
+            return true;
+        });
+        Window.findChild<QAction*>("acnAddFiles")->trigger();
+        Window.FileList()->setCurrentItem(Window.FileList()->topLevelItem(1));
         Grab("main-window", Window.frameGeometry());
 
         // The About box, then closed with its button.
