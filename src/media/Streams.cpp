@@ -70,6 +70,9 @@ std::size_t TFileStream::Read(void* Dest, std::size_t Count)
 
 void TFileStream::Write(const void* Source, std::size_t Count)
 {
+    // An empty write may come with a null Source (an empty buffer's data()).
+    if (Count == 0)
+        return;
     if (m_Buffer.empty()) {
         WriteThrough(Source, Count);
         return;

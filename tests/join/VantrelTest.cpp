@@ -147,6 +147,17 @@ TEST_F(JoinerTest, PacketsThatCannotBeRebuiltAreCopiedWhole)
     EXPECT_TRUE(Output().empty()); // the broken 0xE0 packet adds no payload
 }
 
+// Found by fuzzing: an empty payload first in a file reaches the output from
+// an empty buffer, whose data() is null; the sanitizer build checks it.
+TEST_F(JoinerTest, EmptyPayloadsFirstInAFile)
+{
+    const TBytes File = Concat({APack, PESPacket(0xE0, TimeStampField(2, 9000), {}), PESPacket(0xC0, {0x0F}, {})});
+    for (const bool VideoOnly : {false, true}) {
+        EXPECT_EQ(JoinFiles({Input("a.mpg", File)}, true, VideoOnly), "");
+        EXPECT_EQ(Output().size(), VideoOnly ? 0u : 12u + 11u + 7u);
+    }
+}
+
 TEST_F(JoinerTest, PacketCutByTheEndOfTheFileIsZeroFilled)
 {
     TBytes Cut = Concat({APack, AAudio, PESPacket(0xE0, {0x0F}, Filled(100, 0xEE))});
