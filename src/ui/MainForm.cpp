@@ -470,6 +470,8 @@ void TfrmMain::MoveItem(QTreeWidgetItem* Item, int Target)
     Moved->Record = std::move(static_cast<TFileItem*>(Item)->Record);
     if (lvwFiles->DropTarget() == Item)
         lvwFiles->ClearDropTarget();
+    if (FDropTarget == Item) // the old copy goes: never point at it later
+        FDropTarget = nullptr;
     delete Item;
     SelectRow(Moved);
     lvwFiles->scrollToItem(Moved);
