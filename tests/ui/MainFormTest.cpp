@@ -355,6 +355,16 @@ TEST_F(MainWindowTest, DraggingARowOntoAnotherMovesIt)
     // Without a recorded target nothing moves.
     Window->lvwFilesEndDrag();
     EXPECT_EQ(Caption(2), S("ff_pal.mpg"));
+    // A recorded target that is moved away by a command is forgotten.
+    View->SetDropTarget(List()->topLevelItem(1));
+    Window->lvwFilesDragOver(List(), 50);
+    Select(1);
+    Action("acnMoveUp")->trigger();
+    const QString Top = Caption(0);
+    Select(2);
+    Window->lvwFilesEndDrag();
+    EXPECT_EQ(Caption(0), Top);
+    EXPECT_EQ(Caption(2), S("ff_pal.mpg"));
 }
 
 TEST_F(MainWindowTest, DroppedFilesAreAddedSortedWithoutFolders)
