@@ -47,7 +47,8 @@ std::string Stream(const std::string& Name)
 
 int RunCommand(const std::string& Command, std::string* Output)
 {
-    FILE* Pipe = ::popen((Command + " 2>&1").c_str(), "r");
+    // Grouped, so that a redirection inside Command still holds.
+    FILE* Pipe = ::popen(("{ " + Command + "\n} 2>&1").c_str(), "r");
     if (!Pipe)
         throw std::runtime_error("popen failed");
     std::string Text;
@@ -67,6 +68,33 @@ std::string Quote(const std::string& Word)
     for (char C : Word)
         Result += C == '\'' ? std::string("'\\''") : std::string(1, C);
     return Result + "'";
+}
+
+std::string Ffprobe(const std::string& Arguments, const std::string& File)
+{
+    // Complaints about a damaged stream go to stderr; only the answer is wanted.
+    std::string Output;
+    RunCommand("ffprobe -v error " + Arguments + " " + Quote(File) + " 2>/dev/null", &Output);
+    return Output;
+}
+
+int VideoFrames(const std::string& File)
+{
+    return std::atoi(
+        Ffprobe("-count_frames -select_streams v:0 -show_entries stream=nb_read_frames -of csv=p=0", File)
+            .c_str());
+}
+
+std::string DecodeErrors(const std::string& File)
+{
+    std::string Output;
+    RunCommand("ffmpeg -nostdin -v error -i " + Quote(File) + " -f null -", &Output);
+    return Output;
+}
+
+double Duration(const std::string& File)
+{
+    return std::atof(Ffprobe("-show_entries format=duration -of csv=p=0", File).c_str());
 }
 
 TBytes TimeStampField(std::uint8_t Prefix, std::int64_t Value)
@@ -118,6 +146,15 @@ TBytes Filled(std::size_t Count, std::uint8_t Value)
     return TBytes(Count, Value);
 }
 
+namespace {
+// 12 for a pack header, else 6 + the length field; the caller has checked
+// that the six bytes are there.
+std::size_t PacketLengthAt(const TBytes& File, std::size_t Pos)
+{
+    return File[Pos + 3] == 0xBA ? 12 : 6 + ((File[Pos + 4] << 8) | File[Pos + 5]);
+}
+} // namespace
+
 std::vector<std::size_t> PacketOffsets(const TBytes& File)
 {
     std::vector<std::size_t> Offsets;
@@ -127,12 +164,9 @@ std::vector<std::size_t> PacketOffsets(const TBytes& File)
             ++Pos;
             continue;
         }
-        std::size_t Length = 12;
-        if (File[Pos + 3] != 0xBA) {
-            if (Pos + 6 > File.size())
-                break;
-            Length = 6 + ((File[Pos + 4] << 8) | File[Pos + 5]);
-        }
+        if (File[Pos + 3] != 0xBA && Pos + 6 > File.size())
+            break;
+        const std::size_t Length = PacketLengthAt(File, Pos);
         if (Pos + Length > File.size())
             break;
         Offsets.push_back(Pos);
@@ -145,10 +179,9 @@ std::vector<TBytes> SplitPackets(const TBytes& File)
 {
     std::vector<TBytes> Packets;
     for (std::size_t Offset : PacketOffsets(File)) {
-        const std::size_t Length =
-            File[Offset + 3] == 0xBA ? 12 : 6 + ((File[Offset + 4] << 8) | File[Offset + 5]);
         Packets.emplace_back(File.begin() + static_cast<std::ptrdiff_t>(Offset),
-                             File.begin() + static_cast<std::ptrdiff_t>(Offset + Length));
+                             File.begin() +
+                                 static_cast<std::ptrdiff_t>(Offset + PacketLengthAt(File, Offset)));
     }
     return Packets;
 }

@@ -38,6 +38,15 @@ int RunCommand(const std::string& Command, std::string* Output = nullptr);
 // Quotes a word for the shell.
 std::string Quote(const std::string& Word);
 
+// What independent tools see in a stream. Ffprobe returns ffprobe's standard
+// output for the arguments; VideoFrames the decoded frame count of the first
+// video stream; DecodeErrors what `ffmpeg -v error` says while decoding it
+// (empty for a clean stream); Duration the container's duration in seconds.
+std::string Ffprobe(const std::string& Arguments, const std::string& File);
+int VideoFrames(const std::string& File);
+std::string DecodeErrors(const std::string& File);
+double Duration(const std::string& File);
+
 // Builders for hand-made system streams.
 TBytes PackHeader(std::int64_t SCR, std::uint32_t MuxRate);
 TBytes TimeStampField(std::uint8_t Prefix, std::int64_t Value);

@@ -64,15 +64,6 @@ std::string FullPath(const std::string& Name)
     return Error ? Name : Path.lexically_normal().string();
 }
 
-const char* StatusText(TFormatMatch Match)
-{
-    switch (Match) {
-    case fmVideoDiffers: return "Video Differ";
-    case fmAudioDiffers: return "Audio Differ";
-    default: return "OK";
-    }
-}
-
 std::string AudioText(const TMediaInfo& Info)
 {
     if (!Info.HasAudio)
@@ -104,7 +95,7 @@ int Info(const std::vector<std::string>& Files)
         if (!Reference)
             Reference = Info;
         std::printf("%s\n  %d x %d  %.2f fps  %s  %s  audio: %s\n", Path.c_str(), Info.Width, Info.Height,
-                    Info.FrameRate, StatusText(CompareMediaInfo(*Reference, Info)),
+                    Info.FrameRate, FormatMatchText(CompareMediaInfo(*Reference, Info)),
                     Info.IsSystemStream ? "system stream" : "video stream", AudioText(Info).c_str());
     }
     return Result;

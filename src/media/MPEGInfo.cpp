@@ -124,6 +124,15 @@ TJoinCompatibility CheckJoinCompatibility(const std::vector<const TMediaInfo*>& 
     return Result;
 }
 
+const char* FormatMatchText(TFormatMatch Match)
+{
+    switch (Match) {
+    case fmVideoDiffers: return "Video Differ";
+    case fmAudioDiffers: return "Audio Differ";
+    default: return "OK";
+    }
+}
+
 const char* ChannelModeName(std::uint8_t ChannelMode)
 {
     static constexpr const char* Names[] = {"stereo", "joint stereo", "dual channel", "mono"};

@@ -64,6 +64,10 @@ inline constexpr const char* VideoDiffersMessage =
 inline constexpr const char* AudioDiffersMessage =
     "The selected files have the different format of audio and can be joined only without audio.";
 
+// The status a file shows against the first file: "OK", "Video Differ" or
+// "Audio Differ".
+const char* FormatMatchText(TFormatMatch Match);
+
 // Text of the channel mode for people: "stereo", "joint stereo", ...
 const char* ChannelModeName(std::uint8_t ChannelMode);
 

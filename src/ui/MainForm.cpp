@@ -62,15 +62,6 @@ QString FrameRateText(double FrameRate)
     return QLocale().toString(FrameRate, 'f', 2);
 }
 
-QString StatusText(TFormatMatch Match)
-{
-    switch (Match) {
-    case fmVideoDiffers: return "Video Differ";
-    case fmAudioDiffers: return "Audio Differ";
-    default: return "OK";
-    }
-}
-
 QString FolderOf(const QString& FileName)
 {
     return QFileInfo(FileName).absolutePath();
@@ -403,7 +394,8 @@ void TfrmMain::EndListUpdate()
 void TfrmMain::UpdateItemStatus(QTreeWidgetItem* Item)
 {
     const TMediaInfo& Reference = *Row(0)->Record;
-    Item->setText(ColStatus, StatusText(CompareMediaInfo(Reference, *static_cast<TFileItem*>(Item)->Record)));
+    Item->setText(ColStatus,
+                  FormatMatchText(CompareMediaInfo(Reference, *static_cast<TFileItem*>(Item)->Record)));
 }
 
 void TfrmMain::UpdateAllStatuses()

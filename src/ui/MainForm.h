@@ -179,7 +179,6 @@ private:
 // Texts of the file list's cells.
 QString FrameSizeText(const TMediaInfo& Info);
 QString FrameRateText(double FrameRate);
-QString StatusText(TFormatMatch Match);
 // The folder of a full file name, as the dialogs remember it.
 QString FolderOf(const QString& FileName);
 // The output name with ".mpeg" appended unless it already ends so.

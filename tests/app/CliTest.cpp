@@ -29,31 +29,6 @@ std::string Files(std::initializer_list<const char*> Names)
     return Result;
 }
 
-std::string Ffprobe(const std::string& Arguments, const std::string& File)
-{
-    std::string Output;
-    EXPECT_EQ(RunCommand("ffprobe -v error " + Arguments + " " + Quote(File), &Output), 0) << Output;
-    return Output;
-}
-
-double Duration(const std::string& File)
-{
-    return std::stod(Ffprobe("-show_entries format=duration -of csv=p=0", File));
-}
-
-int VideoFrames(const std::string& File)
-{
-    return std::stoi(
-        Ffprobe("-count_frames -select_streams v:0 -show_entries stream=nb_read_frames -of csv=p=0", File));
-}
-
-std::string DecodeErrors(const std::string& File)
-{
-    std::string Output;
-    RunCommand("ffmpeg -nostdin -v error -i " + Quote(File) + " -f null -", &Output);
-    return Output;
-}
-
 // Every stream's DTS must strictly increase and no PTS may repeat.
 std::string TimeLineFaults(const std::string& File)
 {

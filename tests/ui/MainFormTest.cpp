@@ -444,13 +444,6 @@ TEST_F(MainWindowTest, CompatibilityOutcomes)
     EXPECT_FALSE(Result.VideoOnly);
 }
 
-std::string DecodeErrors(const std::string& File)
-{
-    std::string Output;
-    RunCommand("ffmpeg -nostdin -v error -i " + Quote(File) + " -f null -", &Output);
-    return Output;
-}
-
 TEST_F(MainWindowTest, JoinFromTheWindow)
 {
     Add({"ff_pal_b.mpg", "mplex_vcd.mpg"});
