@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <stdexcept>
 #include <sys/wait.h>
 
@@ -184,6 +185,93 @@ std::vector<TBytes> SplitPackets(const TBytes& File)
                                  static_cast<std::ptrdiff_t>(Offset + PacketLengthAt(File, Offset)));
     }
     return Packets;
+}
+
+namespace {
+
+std::int64_t Stamp(const std::uint8_t* F)
+{
+    return (std::int64_t((F[0] >> 1) & 7) << 30) | (std::int64_t(((F[1] << 8) | F[2]) >> 1) << 15) |
+           (((F[3] << 8) | F[4]) >> 1);
+}
+
+// -2^32 .. 2^32: time stamps either side of the 33-bit wrap are close.
+std::int64_t Distance(std::int64_t From, std::int64_t To)
+{
+    const std::int64_t Wrap = std::int64_t{1} << 33;
+    const std::int64_t D = ((To - From) % Wrap + Wrap) % Wrap;
+    return D >= Wrap / 2 ? D - Wrap : D;
+}
+
+// PTS and DTS of the PES packet at Pos (of an audio or video stream), as
+// ISO/IEC 11172-1 2.4.3.3 lays them out.
+std::pair<std::optional<std::int64_t>, std::optional<std::int64_t>> PacketStamps(const TBytes& File,
+                                                                                  std::size_t Pos)
+{
+    std::size_t P = Pos + 6;
+    while (P < File.size() && File[P] == 0xFF)
+        ++P;
+    if (P < File.size() && (File[P] & 0xC0) == 0x40)
+        P += 2;
+    if (P + 10 <= File.size() && (File[P] >> 4) == 3)
+        return {Stamp(&File[P]), Stamp(&File[P + 5])};
+    if (P + 5 <= File.size() && (File[P] >> 4) == 2)
+        return {Stamp(&File[P]), std::nullopt};
+    return {};
+}
+
+} // namespace
+
+TClockCheck CheckClock(const TBytes& File)
+{
+    TClockCheck Check;
+    std::optional<std::int64_t> SCR;
+    std::size_t PackStart = 0;
+    std::uint32_t MuxRate = 0;
+    for (std::size_t Pos : PacketOffsets(File)) {
+        const std::uint8_t Code = File[Pos + 3];
+        if (Code == 0xBA) {
+            const std::int64_t Next = Stamp(&File[Pos + 4]);
+            if (SCR) {
+                if (Distance(*SCR, Next) <= 0)
+                    ++Check.SCRNotIncreasing;
+                Check.PackSizes.push_back(Pos - PackStart);
+            }
+            SCR = Next;
+            PackStart = Pos;
+            MuxRate = (((File[Pos + 9] & 0x7Fu) << 16) | (File[Pos + 10] << 8) | File[Pos + 11]) >> 1;
+            continue;
+        }
+        if (Code < 0xC0 || Code > 0xEF || !SCR || MuxRate == 0)
+            continue;
+        const auto [PTS, DTS] = PacketStamps(File, Pos);
+        if (!PTS)
+            continue;
+        ++Check.Stamped;
+        const std::size_t End = Pos + 6 + ((File[Pos + 4] << 8) | File[Pos + 5]);
+        const double Arrival = double(End - PackStart) * 90000 / (MuxRate * 50.0);
+        const double Lateness = (Arrival - double(Distance(*SCR, DTS ? *DTS : *PTS))) / 90000;
+        if (Lateness > 0) {
+            ++Check.Late;
+            Check.WorstLate = std::max(Check.WorstLate, Lateness);
+        }
+    }
+    return Check;
+}
+
+std::vector<std::int64_t> StampsOf(const TBytes& File, std::uint8_t StreamId, bool Decode)
+{
+    std::vector<std::int64_t> Stamps;
+    for (std::size_t Pos : PacketOffsets(File)) {
+        if (File[Pos + 3] != StreamId)
+            continue;
+        const auto [PTS, DTS] = PacketStamps(File, Pos);
+        if (Decode && (DTS || PTS))
+            Stamps.push_back(DTS ? *DTS : *PTS);
+        else if (!Decode && PTS)
+            Stamps.push_back(*PTS);
+    }
+    return Stamps;
 }
 
 } // namespace vantrel::test

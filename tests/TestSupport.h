@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -64,5 +65,22 @@ TBytes Filled(std::size_t Count, std::uint8_t Value);
 std::vector<TBytes> SplitPackets(const TBytes& File);
 // Where each of those packets starts in the file.
 std::vector<std::size_t> PacketOffsets(const TBytes& File);
+
+// How a stream's system clock treats its packets, worked out here from the
+// bytes and the standard, not with the reader: a packet's last byte arrives
+// at its pack's SCR + (bytes from the pack's start to the packet's end) x
+// 90000 / (mux rate x 50), and must not arrive after its DTS (its PTS when it
+// has no DTS). Every pack's SCR must lie after the one before.
+struct TClockCheck
+{
+    int Stamped = 0;      // audio and video packets with a time stamp
+    int Late = 0;         // of those, arriving after their decode time
+    double WorstLate = 0; // seconds
+    int SCRNotIncreasing = 0;
+    std::vector<std::size_t> PackSizes; // bytes from each pack header to the next
+};
+TClockCheck CheckClock(const TBytes& File);
+// The time stamps a packet of a stream id carries, in file order, 33-bit.
+std::vector<std::int64_t> StampsOf(const TBytes& File, std::uint8_t StreamId, bool Decode);
 
 } // namespace vantrel::test

@@ -1,14 +1,17 @@
 // vantrel-cli: probe and join MPEG-1 files from a terminal or a script, with
 // the same rules as the desktop program.
+#include "join/JoinDecision.h"
 #include "join/Progress.h"
 #include "join/Vantrel.h"
 #include "media/MPEGInfo.h"
 #include "media/SysUtils.h"
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
+#include <new>
+#include <optional>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -17,25 +20,40 @@ using namespace vantrel;
 
 namespace {
 
-constexpr int ExitOk = 0, ExitFailure = 1, ExitUsage = 2, ExitCancelled = 130;
+constexpr int ExitOk = 0, ExitFailure = 1, ExitUsage = 2;
 
-const char* const Usage = "Usage: vantrel-cli info FILE...\n"
-                          "       vantrel-cli join -o OUTPUT [--video-only] [--no-recalc-timecodes] FILE...\n"
+const char* const Usage = "Usage: vantrel-cli info [--json] [--] FILE...\n"
+                          "       vantrel-cli join -o OUTPUT [--video-only] [--no-recalc-timecodes] [--] FILE...\n"
                           "       vantrel-cli --help | --version\n"
                           "\n"
-                          "info   shows what the file list of Vantrel shows for each file: frame size,\n"
-                          "       frame rate, status against the first file, and the first audio stream.\n"
-                          "join   joins the files, in the order given, into OUTPUT (written as named).\n"
-                          "       Files whose video differs cannot be joined; files whose audio differs\n"
-                          "       can be joined only without audio (--video-only). A video elementary\n"
-                          "       stream among the files makes the join video-only.\n"
-                          "  -o, --output FILE        the file to write\n"
-                          "  --video-only             write only the video, as one elementary stream\n"
-                          "  --no-recalc-timecodes    copy time stamps unchanged instead of re-stamping\n"
-                          "\n"
-                          "On a terminal a progress bar shows on standard error; Ctrl-C cancels a join\n"
-                          "and keeps what was written so far (exit status 130).\n"
-                          "Exit status: 0 success, 1 failure, 2 usage error.\n";
+                          "Run 'vantrel-cli COMMAND --help' for what a command does.\n";
+
+const char* const InfoUsage =
+    "Usage: vantrel-cli info [--json] [--] FILE...\n"
+    "\n"
+    "Shows what the file list of Vantrel shows for each file: frame size, frame\n"
+    "rate, status against the first file, kind, duration and the first audio\n"
+    "stream. A file that cannot be used shows why.\n"
+    "  --json    one JSON document instead of text\n"
+    "Exit status: 0 when every file could be read, 1 otherwise, 2 on a usage error.\n";
+
+const char* const JoinUsage =
+    "Usage: vantrel-cli join -o OUTPUT [--video-only] [--no-recalc-timecodes] [--] FILE...\n"
+    "\n"
+    "Joins the files, in the order given, into OUTPUT (written as named). Files\n"
+    "whose video differs cannot be joined; files whose audio differs can be\n"
+    "joined only without audio (--video-only). A video elementary stream among\n"
+    "the files makes the join video-only.\n"
+    "  -o, --output FILE        the file to write; an existing file is replaced\n"
+    "                           only when the join has succeeded\n"
+    "  --video-only             write only the video, as one elementary stream\n"
+    "  --no-recalc-timecodes    copy time stamps unchanged instead of re-stamping\n"
+    "\n"
+    "OUTPUT may also be a pipe or a device (-o /dev/stdout): it is then written\n"
+    "directly. On a terminal a progress bar shows on standard error. Ctrl-C,\n"
+    "SIGTERM and SIGHUP cancel a join and keep what was joined so far.\n"
+    "Exit status: 0 success, 1 failure, 2 usage error, 128 + the signal's number\n"
+    "when a signal cancelled the join.\n";
 
 // Messages use CR LF line breaks; a terminal wants LF.
 std::string ForTerminal(std::string Text)
@@ -45,67 +63,154 @@ std::string ForTerminal(std::string Text)
     return Text;
 }
 
+// Ends a sentence with one full stop, also after a message that has its own.
+std::string Sentence(const std::string& Text)
+{
+    return !Text.empty() && Text.back() == '.' ? Text : Text + ".";
+}
+
 int Fail(const std::string& Message)
 {
     std::fprintf(stderr, "vantrel-cli: %s\n", ForTerminal(Message).c_str());
     return ExitFailure;
 }
 
-int UsageError(const std::string& Message)
+int UsageError(const std::string& Message, const char* Text = Usage)
 {
-    std::fprintf(stderr, "vantrel-cli: %s\n\n%s", Message.c_str(), Usage);
+    std::fprintf(stderr, "vantrel-cli: %s\n\n%s", Message.c_str(), Text);
     return ExitUsage;
 }
 
-std::string FullPath(const std::string& Name)
+// Splits the arguments of a command into options (before "--") and files.
+struct TArguments
 {
-    std::error_code Error;
-    const std::filesystem::path Path = std::filesystem::absolute(Name, Error);
-    return Error ? Name : Path.lexically_normal().string();
+    std::vector<std::string> Options;
+    std::vector<std::string> Files;
+};
+
+// A JSON string: quotes, backslashes and control characters escaped, bytes
+// that are not UTF-8 (a file name can hold any) replaced by U+FFFD.
+std::string JsonString(const std::string& Text)
+{
+    std::string Out = "\"";
+    for (std::size_t I = 0; I < Text.size();) {
+        const auto C = static_cast<unsigned char>(Text[I]);
+        if (C == '"' || C == '\\') {
+            Out += '\\';
+            Out += static_cast<char>(C);
+        } else if (C < 0x20) {
+            Out += Format("\\u%04x", C);
+        } else if (C < 0x80) {
+            Out += static_cast<char>(C);
+        } else {
+            const std::size_t Length = C >= 0xF0 && C < 0xF5 ? 4 : C >= 0xE0 ? 3 : C >= 0xC2 && C < 0xE0 ? 2 : 0;
+            bool Valid = Length > 0 && I + Length <= Text.size();
+            for (std::size_t K = 1; Valid && K < Length; ++K)
+                Valid = (static_cast<unsigned char>(Text[I + K]) & 0xC0) == 0x80;
+            if (!Valid) {
+                Out += "\\ufffd";
+                ++I;
+                continue;
+            }
+            Out += Text.substr(I, Length);
+            I += Length;
+            continue;
+        }
+        ++I;
+    }
+    return Out + "\"";
 }
 
-std::string AudioText(const TMediaInfo& Info)
+std::string InfoJson(const std::string& File, const TMediaInfo& Info, const TMediaInfo& Reference)
 {
-    if (!Info.HasAudio)
-        return "none";
-    if (Info.AudioLayer == 0)
-        return "no valid frame header";
-    static const char* const Layers[] = {"", "I", "II", "III"};
-    return Format("layer %s, %d Hz, %s", Layers[Info.AudioLayer], Info.SampleRate,
-                  ChannelModeName(Info.ChannelMode));
+    std::string Audio = "null";
+    if (Info.HasAudio)
+        Audio = Info.AudioLayer == 0
+                    ? std::string("{\"layer\": null}")
+                    : Format("{\"layer\": %u, \"sample_rate\": %d, \"channel_mode\": %s, \"bit_rate\": %d}",
+                             Info.AudioLayer, Info.SampleRate, JsonString(ChannelModeName(Info.ChannelMode)).c_str(),
+                             Info.AudioBitRate);
+    const std::string Difference = DifferenceText(Reference, Info);
+    return Format("{\"file\": %s, \"kind\": \"%s\", \"width\": %u, \"height\": %u, \"frame_rate\": %.3f, "
+                  "\"duration\": %.2f, \"audio\": %s, \"status\": %s, \"difference\": %s}",
+                  JsonString(File).c_str(), Info.IsSystemStream ? "system stream" : "video stream", Info.Width,
+                  Info.Height, Info.FrameRate, Info.Duration, Audio.c_str(),
+                  JsonString(FormatMatchText(CompareMediaInfo(Reference, Info))).c_str(),
+                  Difference.empty() ? "null" : JsonString(Difference).c_str());
 }
 
-int Info(const std::vector<std::string>& Files)
+int Info(const std::vector<std::string>& Options, const std::vector<std::string>& Files)
 {
+    bool Json = false;
+    for (const std::string& Option : Options) {
+        if (Option == "--json")
+            Json = true;
+        else
+            return UsageError("unknown option " + Option, InfoUsage);
+    }
     if (Files.empty())
-        return UsageError("info needs at least one file");
+        return UsageError("info needs at least one file", InfoUsage);
     int Result = ExitOk;
     std::optional<TMediaInfo> Reference;
+    std::vector<std::string> Entries;
     for (const std::string& File : Files) {
-        const std::string Path = FullPath(File);
         TMediaInfo Info;
         try {
-            ProbeMediaFile(Path, Info);
+            ProbeMediaFile(File, Info);
         } catch (const Exception& E) {
-            std::printf("%s\n  %s\n", Path.c_str(), ForTerminal(E.what()).c_str());
             Result = ExitFailure;
+            if (Json)
+                Entries.push_back("{\"file\": " + JsonString(File) + ", \"error\": " + JsonString(ForTerminal(E.what())) + "}");
+            else
+                std::printf("%s\n  %s\n", File.c_str(), ForTerminal(E.what()).c_str());
             continue;
         }
         // As in the file list, the first file that can be added is the reference.
         if (!Reference)
             Reference = Info;
-        std::printf("%s\n  %d x %d  %.2f fps  %s  %s  audio: %s\n", Path.c_str(), Info.Width, Info.Height,
+        if (Json) {
+            Entries.push_back(InfoJson(File, Info, *Reference));
+            continue;
+        }
+        const std::string Duration = DurationText(Info.Duration);
+        std::printf("%s\n  %d x %d  %.2f fps  %s  %s  %s  audio: %s\n", File.c_str(), Info.Width, Info.Height,
                     Info.FrameRate, FormatMatchText(CompareMediaInfo(*Reference, Info)),
-                    Info.IsSystemStream ? "system stream" : "video stream", AudioText(Info).c_str());
+                    Info.IsSystemStream ? "system stream" : "video stream", Duration.empty() ? "?" : Duration.c_str(),
+                    AudioText(Info).c_str());
+        if (const std::string Why = DifferenceText(*Reference, Info); !Why.empty())
+            std::printf("  %s\n", Why.c_str());
+    }
+    if (Json) {
+        std::printf("{\"files\": [");
+        for (std::size_t I = 0; I < Entries.size(); ++I)
+            std::printf("%s\n  %s", I ? "," : "", Entries[I].c_str());
+        std::printf("\n]}\n");
     }
     return Result;
 }
 
 volatile std::sig_atomic_t Interrupted = 0;
 
-void OnInterrupt(int)
+void OnStopSignal(int Signal)
 {
-    Interrupted = 1;
+    Interrupted = Signal;
+}
+
+// Ctrl-C, SIGTERM and SIGHUP ask a join to stop. Without SA_RESTART a write
+// that waits on a full pipe returns, so the join notices at once. SIGPIPE and
+// SIGXFSZ would end the program silently: ignored, their errors come back as
+// messages ("Broken pipe", "File too large").
+void InstallSignalHandlers()
+{
+    struct sigaction Action
+    {
+    };
+    Action.sa_handler = OnStopSignal;
+    sigemptyset(&Action.sa_mask);
+    for (int Signal : {SIGINT, SIGTERM, SIGHUP})
+        sigaction(Signal, &Action, nullptr);
+    std::signal(SIGPIPE, SIG_IGN);
+    std::signal(SIGXFSZ, SIG_IGN);
 }
 
 // A one-line bar on standard error while the join runs on a terminal.
@@ -156,72 +261,64 @@ private:
     TTimeEstimate m_Estimate;
 };
 
-int Join(const std::vector<std::string>& Args)
+int Join(const std::vector<std::string>& Options, const std::vector<std::string>& Files)
 {
     std::string Output;
     bool VideoOnly = false, Recalc = true;
-    std::vector<std::string> Files;
-    for (std::size_t I = 0; I < Args.size(); ++I) {
-        const std::string& Arg = Args[I];
+    for (std::size_t I = 0; I < Options.size(); ++I) {
+        const std::string& Arg = Options[I];
         if (Arg == "-o" || Arg == "--output") {
-            if (++I == Args.size())
-                return UsageError(Arg + " needs a file name");
-            Output = Args[I];
+            if (++I == Options.size())
+                return UsageError(Arg + " needs a file name", JoinUsage);
+            Output = Options[I];
         } else if (Arg.rfind("--output=", 0) == 0) {
             Output = Arg.substr(9);
         } else if (Arg == "--video-only") {
             VideoOnly = true;
         } else if (Arg == "--no-recalc-timecodes") {
             Recalc = false;
-        } else if (Arg == "--") {
-            Files.insert(Files.end(), Args.begin() + static_cast<std::ptrdiff_t>(I) + 1, Args.end());
-            break;
-        } else if (Arg.size() > 1 && Arg[0] == '-') {
-            return UsageError("unknown option " + Arg);
         } else {
-            Files.push_back(Arg);
+            return UsageError("unknown option " + Arg, JoinUsage);
         }
     }
     if (Output.empty())
-        return UsageError("join needs an output file (-o OUTPUT)");
+        return UsageError("join needs an output file (-o OUTPUT)", JoinUsage);
     if (Files.empty())
-        return UsageError("join needs at least one input file");
+        return UsageError("join needs at least one input file", JoinUsage);
 
     std::vector<TMediaInfo> Infos(Files.size());
-    for (std::size_t I = 0; I < Files.size(); ++I) {
-        Files[I] = FullPath(Files[I]);
-        try {
-            ProbeMediaFile(Files[I], Infos[I]);
-        } catch (const Exception& E) {
-            return Fail("Unable to add file " + Files[I] + ": " + E.what() + ".");
-        }
-    }
     std::vector<const TMediaInfo*> Records;
-    for (const TMediaInfo& Info : Infos)
-        Records.push_back(&Info);
-    const TJoinCompatibility Check = CheckJoinCompatibility(Records);
-    if (Check.Worst == fmVideoDiffers)
-        return Fail(VideoDiffersMessage);
-    if (Check.Worst == fmAudioDiffers && !VideoOnly)
-        return Fail(std::string(AudioDiffersMessage) + " Give --video-only to join them without audio.");
-    if (Check.HasVideoStream && !VideoOnly) {
-        std::fprintf(stderr,
-                     "vantrel-cli: a video elementary stream is among the files: joining video only.\n");
+    for (std::size_t I = 0; I < Files.size(); ++I) {
+        try {
+            ProbeMediaFile(Files[I], Infos[I], false);
+        } catch (const Exception& E) {
+            return Fail(Sentence("Unable to add file " + Files[I] + ": " + E.what()));
+        }
+        Records.push_back(&Infos[I]);
+    }
+    const TJoinDecision Decision = DecideJoin(Records);
+    switch (Decision.Verdict) {
+    case TJoinVerdict::Refuse: return Fail(Decision.Message);
+    case TJoinVerdict::AskVideoOnly:
+        if (!VideoOnly)
+            return Fail(Decision.Message + " Give --video-only to join them without audio.");
+        break;
+    case TJoinVerdict::JoinVideoOnly:
+        if (!VideoOnly)
+            std::fprintf(stderr, "vantrel-cli: a video elementary stream is among the files: joining video only.\n");
         VideoOnly = true;
+        break;
+    case TJoinVerdict::Join: break;
     }
 
-    struct sigaction Action
-    {
-    };
-    Action.sa_handler = OnInterrupt;
-    sigaction(SIGINT, &Action, nullptr);
-
+    InstallSignalHandlers();
     TVantrel Joiner;
     Joiner.FileNames = Files;
     Joiner.OutputFileName = Output;
     Joiner.VideoOnly = VideoOnly;
     Joiner.RecalcTimecodes = Recalc;
-    Joiner.FrameRate = Infos.front().FrameRate;
+    Joiner.FrameRate = Decision.FrameRate;
+    Joiner.ExpectedFormats = Infos;
     const bool OnTerminal = ::isatty(STDERR_FILENO);
     Joiner.CreateProgress = [OnTerminal] { return std::make_unique<TTerminalProgress>(OnTerminal); };
     try {
@@ -231,9 +328,35 @@ int Join(const std::vector<std::string>& Args)
     }
     if (Joiner.Cancelled()) {
         std::fprintf(stderr, "vantrel-cli: cancelled; %s holds what was joined so far.\n", Output.c_str());
-        return ExitCancelled;
+        return 128 + (Interrupted ? Interrupted : SIGINT);
     }
     return ExitOk;
+}
+
+TArguments SplitArguments(const std::vector<std::string>& Args)
+{
+    TArguments Result;
+    bool FilesOnly = false;
+    for (std::size_t I = 0; I < Args.size(); ++I) {
+        const std::string& Arg = Args[I];
+        if (FilesOnly || Arg == "-" || Arg.empty() || Arg[0] != '-') {
+            Result.Files.push_back(Arg);
+        } else if (Arg == "--") {
+            FilesOnly = true;
+        } else {
+            Result.Options.push_back(Arg);
+            // The one option that takes a value.
+            if ((Arg == "-o" || Arg == "--output") && I + 1 < Args.size())
+                Result.Options.push_back(Args[++I]);
+        }
+    }
+    return Result;
+}
+
+bool WantsHelp(const TArguments& Arguments)
+{
+    return std::any_of(Arguments.Options.begin(), Arguments.Options.end(),
+                       [](const std::string& Option) { return Option == "--help" || Option == "-h"; });
 }
 
 } // namespace
@@ -252,14 +375,18 @@ int main(int Argc, char** Argv)
         std::printf("Vantrel %s\n", VANTREL_VERSION);
         return ExitOk;
     }
-    const std::vector<std::string> Rest(Args.begin() + 1, Args.end());
+    if (Command != "info" && Command != "join")
+        return UsageError("unknown command " + Command);
+    const TArguments Arguments = SplitArguments({Args.begin() + 1, Args.end()});
+    if (WantsHelp(Arguments)) {
+        std::fputs(Command == "info" ? InfoUsage : JoinUsage, stdout);
+        return ExitOk;
+    }
     try {
-        if (Command == "info")
-            return Info(Rest);
-        if (Command == "join")
-            return Join(Rest);
+        return Command == "info" ? Info(Arguments.Options, Arguments.Files) : Join(Arguments.Options, Arguments.Files);
+    } catch (const std::bad_alloc&) {
+        return Fail("Not enough memory to join the files.");
     } catch (const std::exception& E) {
         return Fail(E.what());
     }
-    return UsageError("unknown command " + Command);
 }

@@ -1,10 +1,10 @@
-// Re-stamping a joined system stream so that its time line runs on across the
-// boundaries between input files, and the writers of the two packet kinds
-// that re-stamping composes (pack headers and PES packets, ISO/IEC 11172-1).
+// Re-stamping a joined system stream: each file after the first is moved in
+// time as a whole, so that the time line runs on across the joints, and
+// nothing else of it changes (ISO/IEC 11172-1).
 #pragma once
 
 #include "media/MPEG1SysRead.h"
-#include "media/Streams.h"
+#include "media/StreamEnd.h"
 
 #include <array>
 #include <cstdint>
@@ -12,8 +12,11 @@
 
 namespace vantrel {
 
-// All times are ticks of the 90 kHz system clock, held and added in 64 bits;
-// only the low 33 bits reach the file.
+// Times are ticks of the 90 kHz clock. A file's stamps are read off the
+// wrapping 33-bit clock onto a continuous line (each by its signed distance
+// from the one before), moved by the file's offset, and written back modulo
+// 2^33: files that wrap, and joins longer than 26.5 hours, keep one
+// increasing line.
 class TTimeCorrector
 {
 public:
@@ -23,63 +26,52 @@ public:
     void Reset(double FrameRate);
 
     // Starts the next system-stream input. FirstPTS is the smallest PTS among
-    // the file's first packets, when the caller looked ahead for it: the
-    // file's time line is then moved so that this PTS lands one frame after
-    // the largest video PTS written so far, and not before the end of the
-    // audio written so far. Without it the first time-stamped packet of the
-    // file fixes the offset. The SCR of the file's first pack header is made
-    // equal to the last SCR written.
-    void BeginFile(std::optional<std::int64_t> FirstPTS = std::nullopt);
+    // the file's first packets (as read). The first file keeps its stamps; a
+    // later one is moved so that FirstPTS lands where the output written so
+    // far ends: after its last picture and after its last audio frame.
+    void BeginFile(std::optional<std::int64_t> FirstPTS);
+    bool IsFirstFile() const { return m_Files <= 1; }
 
-    // Writes a pack header with the corrected SCR.
-    void WritePackHeader(TStream& Output, std::int64_t SCR, std::uint32_t MuxRate);
-    // Writes a PES packet with its PTS and DTS (if any) corrected. Stuffing and
-    // STD fields are not written; the length field is recomputed.
-    void WritePESPacket(TStream& Output, TPESInfo PES, const std::uint8_t* Payload,
-                        std::uint32_t PayloadLength);
+    // The value to write for a PTS or DTS of the current file.
+    std::int64_t Stamp(std::int64_t Raw);
+
+    // The SCR to write for a pack header that will stand at OutputPosition:
+    // its own SCR moved by the file's offset, but never earlier than the last
+    // pack's SCR plus the time the last pack's bytes take at its mux rate, so
+    // the clock strictly increases and no byte arrives faster than the rate
+    // allows. Behind: the pack had to wait (its own clock is earlier).
+    struct TPackTime
+    {
+        std::int64_t SCR;
+        bool Behind;
+    };
+    TPackTime PackTime(std::int64_t RawSCR, std::int64_t OutputPosition);
+    // The pack was written; the next pack is timed from it.
+    void KeepPack(std::int64_t SCR, std::uint32_t MuxRate, std::int64_t OutputPosition);
+
+    // A PES packet as written (stamps already moved), for where the output ends.
+    void AddPacket(const TPESInfo& PES, const std::uint8_t* Payload, std::size_t Length);
+    // Where every stream written so far ends; nothing before any stamp.
+    std::optional<std::int64_t> OutputEnd() const;
 
     // One frame in clock ticks, rounded half to even.
     std::int64_t FrameTicks() const { return m_FrameTicks; }
-    // The largest corrected PTS of stream 0xE0 written in this join (with
-    // B-frames the last packet is not the last picture shown).
-    std::int64_t LastVideoPTS() const { return m_LastVideoPTS; }
+    std::int64_t Offset() const { return m_Offset; }
     std::int64_t LastSCR() const { return m_LastSCR; }
-    std::int64_t PTSOffset() const { return m_PTSOffset; }
-    std::int64_t SCROffset() const { return m_SCROffset; }
-    // Where the audio written so far ends: for each audio stream the
-    // corrected PTS of its last time-stamped packet plus the play time of the
-    // bytes from that packet on. 0 when no audio time stamp was written.
-    std::int64_t AudioEnd() const;
 
 private:
-    struct TAudioTrack
-    {
-        bool HasPTS = false;
-        std::int64_t LastPTS = 0;
-        std::int64_t BytesSince = 0;
-        std::int32_t BitRate = 0;  // from the stream's first frame header; 0 until found
-        std::int32_t Searches = 0; // payloads searched for that header so far
-    };
-    // Encoders: write exactly the given values to the output of the current
-    // corrected write.
-    void PutPackHeader(std::int64_t SCR, std::uint32_t MuxRate);
-    void PutPESPacket(const TPESInfo& PES, const std::uint8_t* Payload, std::uint32_t PayloadLength);
-    void TrackAudio(const TPESInfo& PES, const std::uint8_t* Payload, std::uint32_t PayloadLength);
-    void PutByte(std::uint8_t Byte) { m_Header[m_HeaderLength++] = Byte; }
-    void PutTimeStamp(std::uint8_t Prefix, std::int64_t Value);
-    void WriteHeader();
+    std::int64_t Continuous(std::int64_t Raw);
 
     std::int64_t m_FrameTicks = 0;
-    std::int64_t m_LastVideoPTS = 0;
-    std::int64_t m_LastSCR = 0;
-    std::int64_t m_PTSOffset = 0;
-    std::int64_t m_SCROffset = 0;
-    bool m_FirstPTSPending = true;
-    bool m_FirstSCRPending = true;
-    TStream* m_Output = nullptr;
-    std::array<TAudioTrack, LastAudioStream - FirstAudioStream + 1> m_Audio{};
-    std::array<std::uint8_t, 16> m_Header{};
-    std::size_t m_HeaderLength = 0;
+    int m_Files = 0;
+    std::int64_t m_Offset = 0;
+    std::optional<std::int64_t> m_Last; // the last stamp of the file, on its continuous line
+    std::optional<std::int64_t> m_PinAt;
+    bool m_HasPack = false;
+    std::int64_t m_LastSCR = 0, m_LastPackPosition = 0;
+    std::uint32_t m_LastMuxRate = 0;
+    TVideoEnd m_Video;
+    std::array<TAudioEnd, LastAudioStream - FirstAudioStream + 1> m_Audio{};
 };
 
 } // namespace vantrel

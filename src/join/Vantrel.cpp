@@ -1,12 +1,49 @@
 #include "Vantrel.h"
 
+#include "media/FileBufs.h"
 #include "media/MPEG1SysRead.h"
-#include "media/MPEGInfo.h"
 #include "media/SysUtils.h"
 
-#include <unistd.h>
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <new>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
 
 namespace vantrel {
+
+namespace {
+
+// Room for Length bytes in the output, filled by Fill; nothing is left
+// unfilled in the output when Fill raises.
+template <typename TFill> std::uint8_t* Put(TOutputFile& Output, std::size_t Length, TFill Fill)
+{
+    std::uint8_t* Room = Output.Claim(Length);
+    try {
+        Fill(Room);
+    } catch (...) {
+        Output.Unclaim(Length);
+        throw;
+    }
+    return Room;
+}
+
+std::uint8_t* CopyPacket(TMPEG1SystemReader& Reader, TOutputFile& Output)
+{
+    return Put(Output, Reader.PacketLength(), [&](std::uint8_t* Room) { Reader.ReadPacket(Room); });
+}
+
+// End codes inside an input would end the joined stream there for a
+// player: they become zeros, which keeps every pack's size.
+void BlankEndCodes(std::uint8_t* Data, std::size_t Size)
+{
+    for (std::size_t I = 0; I + 4 <= Size; ++I)
+        if (Data[I] == 0 && Data[I + 1] == 0 && Data[I + 2] == 1 && Data[I + 3] == EndCode)
+            Data[I + 2] = Data[I + 3] = 0;
+}
+
+} // namespace
 
 void TVantrel::Execute()
 {
@@ -22,28 +59,72 @@ void TVantrel::Execute()
         m_Progress->SetText("The selected file is being joined. Please wait...");
         m_Progress->Show();
     }
-    Join();
+    try {
+        Join();
+    } catch (const std::bad_alloc&) {
+        throw Exception("Not enough memory to join the files.");
+    }
 }
 
 void TVantrel::Join()
 {
     m_Cancelled = false;
+    m_InputOpens = 0;
+    m_KeptHeaders.clear();
+    m_HeaderFile.reset();
+    m_MaxMuxRate = 0;
     m_TimeCorrector.Reset(FrameRate);
-    CalcTotalSize();
-    m_ProcessedSize = 0;
-    // Creating the output truncates it: never do that to one of the inputs.
+    PrepareInputs();
+    m_ProcessedSize = m_DoneSize = 0;
+    // Writing the output must never touch one of the inputs.
     RefuseOutputThatIsAnInput();
+    CheckFreeSpace();
 
-    TFileStream Output(OutputFileName, TFileStream::TMode::Create);
-    for (std::size_t I = 0; I < FileNames.size(); ++I) {
-        if (PollCancelled())
-            break;
-        if (GetMediaFileKind(FileNames[I]) == mfkSystemStream)
-            JoinSystemStream(I, Output);
-        else
-            CopyFile(I, Output);
+    TOutputFile Output(OutputFileName);
+    Output.StopRequested = [this] { return PollCancelled(); };
+    try {
+        for (std::size_t I = 0; I < FileNames.size(); ++I) {
+            if (PollCancelled())
+                break;
+            JoinInput(I, Output);
+            m_DoneSize += m_StreamSizes[I];
+        }
+        WriteRaisedHeaders(Output);
+    } catch (const TWriteStopped&) {
+        // A pipe nobody reads, and the user asked to stop: nothing more to give it.
+        m_Cancelled = true;
+        return;
     }
-    Output.Close();
+    // A cancelled join keeps what it joined so far, under the output's name.
+    Output.Commit();
+}
+
+void TVantrel::PrepareInputs()
+{
+    m_FileSizes.clear();
+    m_StreamSizes.clear();
+    m_TotalSize = 0;
+    for (std::size_t I = 0; I < FileNames.size(); ++I) {
+        TInputFile Input(FileNames[I]);
+        ++m_InputOpens;
+        m_FileSizes.push_back(Input.FileSize());
+        m_StreamSizes.push_back(Input.Source().Size());
+        m_TotalSize += m_StreamSizes.back();
+        if (I < ExpectedFormats.size()) {
+            TMediaInfo Now;
+            bool Same = false;
+            try {
+                ProbeMediaFile(Input.Source(), Now, false);
+                Same = SameFormat(ExpectedFormats[I], Now);
+            } catch (const Exception&) {
+            }
+            if (!Same)
+                throw TInputChanged(I, Format("The file %s has changed since it was added.", FileNames[I].c_str()));
+        }
+    }
+    // The percentage never divides by zero.
+    if (m_TotalSize == 0)
+        m_TotalSize = 1;
 }
 
 void TVantrel::RefuseOutputThatIsAnInput() const
@@ -53,19 +134,24 @@ void TVantrel::RefuseOutputThatIsAnInput() const
             throw Exception("The output file cannot be one of the input files.");
 }
 
-void TVantrel::CalcTotalSize()
+void TVantrel::CheckFreeSpace() const
 {
-    m_TotalSize = 0;
-    for (const std::string& Name : FileNames) {
-        TFileHandle File = TFileHandle::TryOpenRead(Name);
-        if (!File.IsOpen())
-            continue;
-        const off_t Size = ::lseek(File.Get(), 0, SEEK_END);
-        if (Size > 0)
-            m_TotalSize += Size;
-    }
-    if (m_TotalSize == 0)
-        m_TotalSize = 1;
+    // Only a file in a file system needs room; a pipe or a device does not.
+    struct stat St
+    {
+    };
+    if (::stat(OutputFileName.c_str(), &St) == 0 && !S_ISREG(St.st_mode))
+        return;
+    struct statvfs Fs
+    {
+    };
+    if (::statvfs(ParentFolder(OutputFileName).c_str(), &Fs) != 0)
+        return;
+    const auto Free = static_cast<std::int64_t>(Fs.f_bavail) * static_cast<std::int64_t>(Fs.f_frsize);
+    if (Free < m_TotalSize)
+        throw Exception(FileErrorMessage("Unable to write file %s", OutputFileName, 0,
+                                         Format("%s: the join needs %s, and only %s are free.", std::strerror(ENOSPC),
+                                                ByteSizeText(m_TotalSize).c_str(), ByteSizeText(Free).c_str())));
 }
 
 bool TVantrel::PollCancelled()
@@ -75,95 +161,226 @@ bool TVantrel::PollCancelled()
     return m_Cancelled;
 }
 
-bool TVantrel::ReportProgress(std::int64_t Bytes)
+bool TVantrel::ReportProgress(std::int64_t Position)
 {
-    m_ProcessedSize += Bytes;
+    m_ProcessedSize = m_DoneSize + std::clamp<std::int64_t>(Position, 0, m_CurrentSize);
     if (!m_Progress)
         return false;
     m_Progress->SetPosition(static_cast<std::int32_t>(m_ProcessedSize * 100 / m_TotalSize));
     return PollCancelled();
 }
 
-std::optional<std::int64_t> TVantrel::SmallestFirstPTS(const std::string& FileName) const
+void TVantrel::JoinInput(std::size_t Index, TOutputFile& Output)
 {
-    TMPEG1SystemReader Reader;
-    Reader.Open(FileName);
-    std::optional<std::int64_t> Smallest;
-    for (int I = 0; I < LookAheadPackets && Reader.NextPacket(); ++I)
-        if (Reader.PacketKind() == pkPES && Reader.PES().HasPTS &&
-            (!Smallest || Reader.PES().PTS < *Smallest))
-            Smallest = Reader.PES().PTS;
-    return Smallest;
+    // Read up to the size measured when the join began: a file that grows
+    // meanwhile is not followed, one that shrank is refused.
+    TInputFile Input(FileNames[Index], ReadWindowSize, m_FileSizes[Index]);
+    ++m_InputOpens;
+    m_CurrentSize = m_StreamSizes[Index];
+    if (GetMediaFileKind(Input.Source()) == mfkSystemStream)
+        JoinSystemStream(Index, Input.Source(), Output);
+    else
+        CopyFile(Input.Source(), Output);
 }
 
-void TVantrel::JoinSystemStream(std::size_t Index, TFileStream& Output)
+std::optional<std::int64_t> TVantrel::SmallestFirstPTS(TMPEG1SystemReader& Reader) const
 {
-    const bool Restamp = RecalcTimecodes && !VideoOnly;
-    m_TimeCorrector.BeginFile(Restamp ? SmallestFirstPTS(FileNames[Index]) : std::nullopt);
-
-    TMPEG1SystemReader Reader;
-    Reader.Open(FileNames[Index], ReadWindowSize);
-    std::vector<std::uint8_t> Buffer;
-    auto Fill = [&Buffer](std::size_t Size) {
-        if (Buffer.size() < Size)
-            Buffer.resize(Size);
-        return Buffer.data();
-    };
-    // Packets and payloads passed on unchanged are read straight into the
-    // output's buffer.
-    auto Pass = [&](std::uint32_t Length, auto Read) {
-        if (std::uint8_t* Room = Output.Claim(Length)) {
-            try {
-                (Reader.*Read)(Room);
-            } catch (...) {
-                Output.Unclaim(Length); // never leave unfilled bytes behind
-                throw;
-            }
-        } else {
-            (Reader.*Read)(Fill(Length));
-            Output.Write(Buffer.data(), Length);
-        }
-    };
-    auto CopyPacket = [&] { Pass(Reader.PacketLength(), &TMPEG1SystemReader::ReadPacket); };
-
-    while (Reader.NextPacket()) {
-        if (ReportProgress(Reader.PacketLength()))
-            break;
-        const TPacketKind Kind = Reader.PacketKind();
+    const TMPEG1SystemReader::TMark Start = Reader.Mark();
+    auto Scan = std::exchange(Reader.ScanProgress, [](std::int64_t Position) { return Position > LookAheadBytes; });
+    std::optional<std::int64_t> Smallest;
+    for (int I = 0; I < LookAheadPackets && Reader.PacketEnd() < LookAheadBytes && Reader.NextPacket(); ++I) {
         const TPESInfo& PES = Reader.PES();
-        // A header that runs past its own packet leaves no sound payload: such
-        // a packet, and private stream 2 whose data is not parsed, must be
-        // copied whole rather than rebuilt from a payload.
-        const bool Rebuildable = Kind == pkPES && PES.StreamId != PrivateStream2 && Reader.PESHeaderFits();
+        if (Reader.PacketKind() == pkPES && PES.HasPTS && PES.StreamId >= FirstAudioStream &&
+            PES.StreamId <= LastVideoStream)
+            Smallest = Smallest ? *Smallest + std::min<std::int64_t>(ClockDistance(*Smallest, PES.PTS), 0) : PES.PTS;
+    }
+    Reader.Restore(Start);
+    Reader.ScanProgress = std::move(Scan);
+    return Smallest ? std::optional(ClockValue(*Smallest)) : std::nullopt;
+}
 
-        if (VideoOnly) {
-            if (Kind == pkPES && PES.StreamId == FirstVideoStream && Rebuildable)
-                Pass(PES.PayloadLength, &TMPEG1SystemReader::ReadPayload);
-        } else if (Kind == pkSystemHeader) {
-            // The joined stream keeps the first file's system header only.
-            if (Index == 0)
-                CopyPacket();
-        } else if (!Restamp) {
-            CopyPacket();
-        } else if (Kind == pkPackHeader) {
-            m_TimeCorrector.WritePackHeader(Output, Reader.SCR(), Reader.MuxRate());
-        } else if (Rebuildable) {
-            Reader.ReadPayload(Fill(PES.PayloadLength));
-            m_TimeCorrector.WritePESPacket(Output, PES, Buffer.data(), PES.PayloadLength);
-        } else {
-            CopyPacket();
+void TVantrel::JoinSystemStream(std::size_t Index, TByteSource& Source, TOutputFile& Output)
+{
+    TMPEG1SystemReader Reader;
+    Reader.Open(Source);
+    // Long junk between packets reports progress and can be cancelled.
+    Reader.ScanProgress = [this](std::int64_t Position) { return ReportProgress(Position); };
+    if (VideoOnly) {
+        JoinVideoPayload(Reader, Output);
+        return;
+    }
+    if (RecalcTimecodes)
+        m_TimeCorrector.BeginFile(SmallestFirstPTS(Reader));
+
+    // What stands before a file's first packet (the empty sectors a VCD track
+    // can start with) is not part of its stream.
+    std::optional<std::int64_t> GapStart;
+    bool SkippingPack = false;
+    while (Reader.NextPacket()) {
+        if (ReportProgress(Reader.PacketEnd()))
+            return;
+        if (Reader.PacketKind() == pkPackHeader)
+            SkippingPack = false;
+        if (!SkippingPack) {
+            if (GapStart)
+                CopyGap(Source, *GapStart, Reader.PacketPosition(), Output, false);
+            switch (Reader.PacketKind()) {
+            case pkPackHeader: SkippingPack = !WritePackHeader(Reader, Output, RecalcTimecodes, Index); break;
+            case pkSystemHeader: WriteSystemHeader(Reader, Output, Index); break;
+            case pkPES: WritePES(Reader, Output, RecalcTimecodes); break;
+            }
         }
+        // A pack left out takes the bytes after its packets with it.
+        GapStart = SkippingPack ? std::nullopt : std::optional(Reader.PacketEnd());
+    }
+    if (m_Cancelled)
+        return;
+    if (GapStart)
+        CopyTail(Source, *GapStart, Output, Index + 1 == FileNames.size());
+    ReportProgress(Source.Size());
+}
+
+void TVantrel::JoinVideoPayload(TMPEG1SystemReader& Reader, TOutputFile& Output)
+{
+    while (Reader.NextPacket()) {
+        if (ReportProgress(Reader.PacketEnd()))
+            return;
+        const TPESInfo& PES = Reader.PES();
+        // A header that runs past its own packet leaves no payload.
+        if (Reader.PacketKind() == pkPES && PES.StreamId == FirstVideoStream && Reader.PESHeaderFits())
+            Put(Output, PES.PayloadLength, [&](std::uint8_t* Room) { Reader.ReadPayload(Room); });
     }
 }
 
-void TVantrel::CopyFile(std::size_t Index, TFileStream& Output)
+bool TVantrel::KeepsSystemHeaders(std::size_t Index) const
 {
-    TFileStream Input(FileNames[Index], TFileStream::TMode::Read);
+    // The first file that has system headers gives them to the joined stream.
+    return !m_HeaderFile || *m_HeaderFile == Index;
+}
+
+bool TVantrel::WritePackHeader(TMPEG1SystemReader& Reader, TOutputFile& Output, bool Restamp, std::size_t Index)
+{
+    m_MaxMuxRate = std::max(m_MaxMuxRate, Reader.MuxRate());
+    if (!Restamp) {
+        CopyPacket(Reader, Output);
+        return true;
+    }
+    const std::int64_t Position = Output.Position();
+    const TTimeCorrector::TPackTime Time = m_TimeCorrector.PackTime(Reader.SCR(), Position);
+    // A pack that holds nothing but padding is not needed while its file is
+    // behind its own clock: leaving it out lets a constant-rate (VCD) stream
+    // catch up instead of arriving later and later.
+    if (Time.Behind) {
+        const TMPEG1SystemReader::TMark Pack = Reader.Mark();
+        bool PaddingOnly = true;
+        // A later file's system header will be padding too.
+        while (PaddingOnly && Reader.NextPacket() && Reader.PacketKind() != pkPackHeader)
+            PaddingOnly = (Reader.PacketKind() == pkSystemHeader && !KeepsSystemHeaders(Index)) ||
+                          (Reader.PacketKind() == pkPES && Reader.PES().StreamId == PaddingStream);
+        Reader.Restore(Pack);
+        if (PaddingOnly)
+            return false;
+    }
+    std::uint8_t* Header = CopyPacket(Reader, Output);
+    PatchTimeStamp(Header + SCRFieldOffset, ClockValue(Time.SCR));
+    m_TimeCorrector.KeepPack(Time.SCR, Reader.MuxRate(), Position);
+    return true;
+}
+
+void TVantrel::WriteSystemHeader(TMPEG1SystemReader& Reader, TOutputFile& Output, std::size_t Index)
+{
+    const std::uint32_t Length = Reader.PacketLength();
+    if (KeepsSystemHeaders(Index)) {
+        m_HeaderFile = Index;
+        const std::int64_t Position = Output.Position();
+        const std::uint8_t* Header = CopyPacket(Reader, Output);
+        m_KeptHeaders.push_back({Position, std::vector<std::uint8_t>(Header, Header + Length)});
+        return;
+    }
+    // The joined stream keeps one file's system headers; what another one
+    // promises raises their bounds, and its place in its pack goes to a
+    // padding packet of the same length, so the pack keeps its size.
+    std::vector<std::uint8_t> Header(Length);
+    Reader.ReadPacket(Header.data());
+    for (TKeptHeader& Kept : m_KeptHeaders)
+        Kept.Raised |= RaiseSystemHeaderBounds(Kept.Bytes.data(), Kept.Bytes.size(), Header.data(), Length, 0);
+    Put(Output, Length, [&](std::uint8_t* Room) {
+        std::fill(Room, Room + Length, 0xFF);
+        std::copy(Header.begin(), Header.begin() + PacketPrefixLength, Room);
+        Room[3] = PaddingStream;
+    });
+}
+
+void TVantrel::WritePES(TMPEG1SystemReader& Reader, TOutputFile& Output, bool Restamp)
+{
+    std::uint8_t* Packet = CopyPacket(Reader, Output);
+    const TPESInfo& PES = Reader.PES();
+    if (!Restamp || PES.StreamId == PrivateStream2 || PES.StreamId == PaddingStream || !Reader.PESHeaderFits())
+        return;
+    // The time stamps stand right before the payload: PTS, or PTS then DTS.
+    std::uint8_t* Payload = Packet + (PES.PayloadPosition - Reader.PacketPosition());
+    std::uint8_t* Stamps = Payload - (PES.HasDTS ? 2 : PES.HasPTS ? 1 : 0) * TimeStampLength;
+    TPESInfo Written = PES;
+    if (PES.HasPTS) {
+        Written.PTS = m_TimeCorrector.Stamp(PES.PTS);
+        PatchTimeStamp(Stamps, ClockValue(Written.PTS));
+    }
+    if (PES.HasDTS) {
+        Written.DTS = m_TimeCorrector.Stamp(PES.DTS);
+        PatchTimeStamp(Stamps + TimeStampLength, ClockValue(Written.DTS));
+    }
+    m_TimeCorrector.AddPacket(Written, Payload, PES.PayloadLength);
+}
+
+void TVantrel::CopyGap(TByteSource& Source, std::int64_t From, std::int64_t To, TOutputFile& Output,
+                       bool KeepEndCodes)
+{
+    const std::int64_t Length = std::min(To, Source.Size()) - From;
+    if (Length <= 0 || Length > MaxKeptGap)
+        return;
+    Put(Output, static_cast<std::size_t>(Length), [&](std::uint8_t* Room) {
+        Source.Read(Room, static_cast<std::uint32_t>(Length), From);
+        if (!KeepEndCodes)
+            BlankEndCodes(Room, static_cast<std::size_t>(Length));
+    });
+}
+
+void TVantrel::CopyTail(TByteSource& Source, std::int64_t From, TOutputFile& Output, bool Last)
+{
+    // The last file ends the output as it ends, its end code included. Before
+    // another file, what follows the last whole packet loses a packet cut by
+    // the end of the file: its header would swallow the next file's start.
+    std::int64_t To = Source.Size();
+    if (!Last && To - From > 0 && To - From <= MaxKeptGap) {
+        std::vector<std::uint8_t> Tail(static_cast<std::size_t>(To - From));
+        Source.Read(Tail.data(), static_cast<std::uint32_t>(Tail.size()), From);
+        TStartCodeScan Scan;
+        for (std::size_t I = 0; I < Tail.size(); ++I)
+            if (Scan.Feed(Tail[I]) && Tail[I] >= PackStartCode) {
+                To = From + static_cast<std::int64_t>(I) - 3;
+                break;
+            }
+    }
+    CopyGap(Source, From, To, Output, Last);
+}
+
+void TVantrel::WriteRaisedHeaders(TOutputFile& Output)
+{
+    for (TKeptHeader& Kept : m_KeptHeaders) {
+        Kept.Raised |= RaiseSystemHeaderBounds(Kept.Bytes.data(), Kept.Bytes.size(), nullptr, 0, m_MaxMuxRate);
+        if (Kept.Raised)
+            Output.WriteAt(Kept.Position, Kept.Bytes.data(), Kept.Bytes.size());
+    }
+}
+
+void TVantrel::CopyFile(TByteSource& Source, TOutputFile& Output)
+{
     std::uint8_t Buffer[CopyChunkSize];
-    for (;;) {
-        const std::size_t N = Input.Read(Buffer, sizeof Buffer);
+    for (std::int64_t Position = 0;;) {
+        const std::uint32_t N = Source.Read(Buffer, CopyChunkSize, Position);
         Output.Write(Buffer, N);
-        if (ReportProgress(static_cast<std::int64_t>(N)) || N != sizeof Buffer)
+        Position += N;
+        if (ReportProgress(Position) || N != CopyChunkSize)
             break;
     }
 }

@@ -3,6 +3,7 @@
 
 #include "MPEGTimeCorrect.h"
 #include "Progress.h"
+#include "media/MPEGInfo.h"
 #include "media/Streams.h"
 
 #include <cstdint>
@@ -13,11 +14,22 @@
 
 namespace vantrel {
 
-// System-stream inputs are walked packet by packet and written unchanged,
-// re-stamped, or reduced to the payload of video stream 0xE0; any other input
-// is copied byte for byte. Progress is reported, and cancellation polled,
-// after every packet and every copied chunk. A cancelled join returns
-// normally and leaves what it wrote; any failure raises an Exception.
+// Raised before anything is written when an input no longer holds what it
+// held when it was added; Index is its place in the list.
+class TInputChanged : public Exception
+{
+public:
+    TInputChanged(std::size_t Index, const std::string& Message) : Exception(Message), Index(Index) {}
+    std::size_t Index;
+};
+
+// System-stream inputs are walked packet by packet and written as they are,
+// re-stamped (each file after the first moved in time as a whole, only its
+// time stamp bytes patched), or reduced to the payload of video stream 0xE0;
+// any other input is copied byte for byte. Progress is reported, and
+// cancellation polled, after every packet and every copied chunk. A
+// cancelled join returns normally and gives the output what it wrote; any
+// failure raises an Exception and leaves whatever stood at the output's name.
 class TVantrel
 {
 public:
@@ -26,41 +38,81 @@ public:
     bool VideoOnly = false;
     bool RecalcTimecodes = false;
     double FrameRate = 0;
+    // What each input held when it was added, one per name, or empty. Given,
+    // every input is probed again before anything is written, and one whose
+    // format has changed refuses the join: "The file %s has changed since it
+    // was added."
+    std::vector<TMediaInfo> ExpectedFormats;
     // Makes the progress sink that Execute shows for its own duration; a join
     // without one reports nowhere and cannot be cancelled.
     std::function<std::unique_ptr<TProgressSink>()> CreateProgress;
 
-    // Shows the progress sink ("Joining...") and runs the join.
+    // Shows the progress sink ("Joining...") and runs the join. Raises "Not
+    // enough memory to join the files." when memory runs out.
     void Execute();
     void Join();
-    void CalcTotalSize();
-    void JoinSystemStream(std::size_t Index, TFileStream& Output);
-    void CopyFile(std::size_t Index, TFileStream& Output);
 
     std::int64_t TotalSize() const { return m_TotalSize; }
     std::int64_t ProcessedSize() const { return m_ProcessedSize; }
     // True when the last join stopped because the user cancelled it.
     bool Cancelled() const { return m_Cancelled; }
+    // How many times the last join opened an input file, all inputs together.
+    int InputOpens() const { return m_InputOpens; }
 
-    static constexpr std::size_t CopyChunkSize = 4096;
+    static constexpr std::uint32_t CopyChunkSize = 4096;
     // The read window of a system-stream pass: large reads, as cat makes them.
     static constexpr std::uint32_t ReadWindowSize = 128 * 1024;
-    // How many packets of a file are looked at for its smallest time stamp.
+    // How far a file is looked into for its smallest time stamp.
     static constexpr int LookAheadPackets = 256;
+    static constexpr std::int64_t LookAheadBytes = 4 << 20;
+    // Bytes between packets are kept up to this length (the zeros that fill a
+    // VCD sector, an end code); a longer run is junk the stream never needed.
+    static constexpr std::int64_t MaxKeptGap = 64 * 1024;
 
 private:
-    // Adds Bytes to the bytes handled, reports the percentage and polls.
-    // Returns true when the join is to stop.
-    bool ReportProgress(std::int64_t Bytes);
-    bool PollCancelled();
+    // A system header kept in the output at Position; its bounds are raised
+    // where other files need more.
+    struct TKeptHeader
+    {
+        std::int64_t Position;
+        std::vector<std::uint8_t> Bytes;
+        bool Raised = false;
+    };
+
+    void PrepareInputs();
     void RefuseOutputThatIsAnInput() const;
-    std::optional<std::int64_t> SmallestFirstPTS(const std::string& FileName) const;
+    void CheckFreeSpace() const;
+    void JoinInput(std::size_t Index, TOutputFile& Output);
+    void JoinSystemStream(std::size_t Index, TByteSource& Source, TOutputFile& Output);
+    void JoinVideoPayload(TMPEG1SystemReader& Reader, TOutputFile& Output);
+    void CopyFile(TByteSource& Source, TOutputFile& Output);
+    bool KeepsSystemHeaders(std::size_t Index) const;
+    bool WritePackHeader(TMPEG1SystemReader& Reader, TOutputFile& Output, bool Restamp, std::size_t Index);
+    void WriteSystemHeader(TMPEG1SystemReader& Reader, TOutputFile& Output, std::size_t Index);
+    void WritePES(TMPEG1SystemReader& Reader, TOutputFile& Output, bool Restamp);
+    void CopyGap(TByteSource& Source, std::int64_t From, std::int64_t To, TOutputFile& Output, bool KeepEndCodes);
+    void CopyTail(TByteSource& Source, std::int64_t From, TOutputFile& Output, bool Last);
+    void WriteRaisedHeaders(TOutputFile& Output);
+    std::optional<std::int64_t> SmallestFirstPTS(TMPEG1SystemReader& Reader) const;
+
+    // Reports the share of input bytes handled, this input up to Position,
+    // and polls. Returns true when the join is to stop.
+    bool ReportProgress(std::int64_t Position);
+    bool PollCancelled();
 
     TProgressSink* m_Progress = nullptr;
+    std::vector<std::int64_t> m_FileSizes;   // on disk, as measured when the join began
+    std::vector<std::int64_t> m_StreamSizes; // of the streams they hold
     std::int64_t m_TotalSize = 0;
     std::int64_t m_ProcessedSize = 0;
+    std::int64_t m_DoneSize = 0; // of the inputs before the current one
+    std::int64_t m_CurrentSize = 0;
     bool m_Cancelled = false;
+    int m_InputOpens = 0;
     TTimeCorrector m_TimeCorrector;
+    std::vector<TKeptHeader> m_KeptHeaders;
+    std::optional<std::size_t> m_HeaderFile;
+    std::uint32_t m_MaxMuxRate = 0;
 };
 
 } // namespace vantrel

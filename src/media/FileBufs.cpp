@@ -1,9 +1,12 @@
 #include "FileBufs.h"
 
-#include "SysUtils.h"
+#include "CDXARead.h"
 
+#include <cerrno>
 #include <cstring>
+#include <fcntl.h>
 #include <stdexcept>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace vantrel {
@@ -12,38 +15,94 @@ namespace {
 constexpr std::int64_t WindowAlignment = 4096;
 }
 
-TFileReadBuffer::TFileReadBuffer(int Handle, std::uint32_t WindowSize)
-    : m_Handle(Handle), m_WindowSize(WindowSize)
+TFileReadBuffer::TFileReadBuffer(int Handle, std::uint32_t WindowSize, std::string FileName, std::int64_t SizeLimit)
+    : m_Handle(Handle), m_FileName(std::move(FileName)), m_WindowSize(WindowSize)
 {
     if (WindowSize < MinWindowSize)
         throw std::invalid_argument("TFileReadBuffer: window smaller than 8192 bytes");
     m_FileSize = ::lseek(Handle, 0, SEEK_END);
     if (m_FileSize < 0)
         throw Exception("Unable to receive file size");
+    if (SizeLimit >= 0 && SizeLimit < m_FileSize)
+        m_FileSize = SizeLimit;
     m_Buffer = std::make_unique_for_overwrite<std::uint8_t[]>(WindowSize);
 }
 
-std::int32_t TFileReadBuffer::Read(void* Dest, std::uint32_t Count, std::int64_t Position)
+std::uint32_t TFileReadBuffer::Read(void* Dest, std::uint32_t Count, std::int64_t Position)
 {
     // Nothing to copy: Dest may then be null (an empty buffer's data()).
     if (Count == 0 || Position < 0 || Position >= m_FileSize)
         return 0;
-    if (Count > m_WindowSize / 2)
-        return static_cast<std::int32_t>(ReadFully(m_Handle, Dest, Count, Position));
-
+    const auto Delivered = static_cast<std::uint32_t>(std::min<std::int64_t>(Count, m_FileSize - Position));
+    if (Count > m_WindowSize / 2) {
+        ReadExactly(Dest, Delivered, Position);
+        return Delivered;
+    }
     if (m_WindowStart < 0 || m_WindowStart > Position || Position + Count > m_WindowStart + m_WindowSize)
         LoadWindow(Position);
-    const std::int64_t Delivered = std::min<std::int64_t>(Count, m_FileSize - Position);
-    std::memcpy(Dest, m_Buffer.get() + (Position - m_WindowStart), static_cast<std::size_t>(Delivered));
-    return static_cast<std::int32_t>(Delivered);
+    std::memcpy(Dest, m_Buffer.get() + (Position - m_WindowStart), Delivered);
+    return Delivered;
 }
 
 void TFileReadBuffer::LoadWindow(std::int64_t Position)
 {
     m_WindowStart = Position & ~(WindowAlignment - 1);
     const std::int64_t Wanted = std::min<std::int64_t>(m_WindowSize, m_FileSize - m_WindowStart);
-    if (ReadFully(m_Handle, m_Buffer.get(), static_cast<std::size_t>(Wanted), m_WindowStart) != Wanted)
-        throw Exception("Unable to read file");
+    ReadExactly(m_Buffer.get(), static_cast<std::size_t>(Wanted), m_WindowStart);
+}
+
+void TFileReadBuffer::ReadExactly(void* Dest, std::size_t Count, std::int64_t Position)
+{
+    auto* Out = static_cast<std::uint8_t*>(Dest);
+    for (std::size_t Done = 0; Done < Count;) {
+        const ssize_t N = ReadAtHook(m_Handle, Out + Done, Count - Done, Position + static_cast<std::int64_t>(Done));
+        if (N < 0 && errno == EINTR)
+            continue;
+        if (N < 0)
+            throw Exception(FileErrorMessage("Unable to read file %s", m_FileName, errno));
+        if (N == 0)
+            throw Exception(FileErrorMessage("Unable to read file %s", m_FileName, 0,
+                                             "The file is shorter than when it was opened."));
+        Done += static_cast<std::size_t>(N);
+    }
+}
+
+void RefuseIrregularFile(const std::string& Name)
+{
+    struct stat St
+    {
+    };
+    if (::stat(Name.c_str(), &St) == 0 && !S_ISREG(St.st_mode))
+        throw Exception(Format("%s is not a regular file.", Name.c_str()));
+}
+
+TInputFile::TInputFile(const std::string& FileName, std::uint32_t WindowSize, std::int64_t SizeLimit)
+    : m_FileName(FileName)
+{
+    RefuseIrregularFile(FileName);
+    // Non-blocking, in case the name became a FIFO since the check: the open
+    // then returns at once and the check below refuses it.
+    m_Handle = TFileHandle(::open(FileName.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    if (!m_Handle.IsOpen())
+        throw Exception(FileErrorMessage("Cannot open file %s", FileName, errno));
+    struct stat St
+    {
+    };
+    if (::fstat(m_Handle.Get(), &St) != 0 || !S_ISREG(St.st_mode))
+        throw Exception(Format("%s is not a regular file.", FileName.c_str()));
+    ::fcntl(m_Handle.Get(), F_SETFL, ::fcntl(m_Handle.Get(), F_GETFL) & ~O_NONBLOCK);
+    m_Buffer = std::make_unique<TFileReadBuffer>(m_Handle.Get(), WindowSize, FileName, SizeLimit);
+    if (SizeLimit >= 0 && m_Buffer->FileSize() < SizeLimit)
+        throw Exception(FileErrorMessage("Unable to read file %s", FileName, 0,
+                                         "The file is shorter than when the join began."));
+    m_Track = OpenSectorTrack(*m_Buffer);
+}
+
+// The buffer reads through the handle: it goes first.
+TInputFile::~TInputFile()
+{
+    m_Track.reset();
+    m_Buffer.reset();
 }
 
 } // namespace vantrel

@@ -1,20 +1,51 @@
 #include "MP3Read.h"
 
+#include <optional>
+
 namespace vantrel {
+
+namespace {
+
+bool DecodeAt(const std::uint8_t* B, TAudioFrameHeader& Header)
+{
+    const std::uint32_t Word = B[0] | (B[1] << 8) | (B[2] << 16) | (static_cast<std::uint32_t>(B[3]) << 24);
+    return DecodeAudioFrameHeader(Word, Header);
+}
+
+bool SameStream(const TAudioFrameHeader& A, const TAudioFrameHeader& B)
+{
+    return A.Version == B.Version && A.Layer == B.Layer && A.SampleRate == B.SampleRate &&
+           A.ChannelMode == B.ChannelMode;
+}
+
+} // namespace
 
 bool FindAudioFrameHeader(TMemoryStream& Stream, TAudioFrameHeader& Header)
 {
-    while (Stream.Position() < Stream.Size()) {
-        std::uint8_t B[4];
-        if (Stream.Read(B, 4) < 4)
-            return false;
-        const std::uint32_t Word =
-            B[0] | (B[1] << 8) | (B[2] << 16) | (static_cast<std::uint32_t>(B[3]) << 24);
-        if (DecodeAudioFrameHeader(Word, Header))
-            return true;
-        Stream.SetPosition(Stream.Position() - 3);
+    const std::uint8_t* Data = Stream.Data();
+    const std::int64_t Size = Stream.Size();
+    std::optional<std::int64_t> Unconfirmed;
+    TAudioFrameHeader Candidate, Next, Lone;
+    for (std::int64_t At = Stream.Position(); At >= 0 && Size - At >= 4; ++At) {
+        if (!DecodeAt(Data + At, Candidate))
+            continue;
+        const std::int64_t NextAt = At + Candidate.FrameLength;
+        if (Size - NextAt >= 4) {
+            if (DecodeAt(Data + NextAt, Next) && SameStream(Candidate, Next)) {
+                Header = Candidate;
+                Stream.SetPosition(At + 4);
+                return true;
+            }
+        } else if (!Unconfirmed) {
+            Unconfirmed = At;
+            Lone = Candidate;
+        }
     }
-    return false;
+    if (!Unconfirmed)
+        return false;
+    Header = Lone;
+    Stream.SetPosition(*Unconfirmed + 4);
+    return true;
 }
 
 } // namespace vantrel

@@ -6,42 +6,48 @@
 
 namespace vantrel {
 
-std::int64_t DecodeTimeStamp(const std::uint8_t* Field)
-{
-    const std::int64_t High = (Field[0] & 0x0F) >> 1;
-    const std::int64_t Middle = ((Field[1] << 8) | Field[2]) >> 1;
-    const std::int64_t Low = ((Field[3] << 8) | Field[4]) >> 1;
-    return (High << 30) | (Middle << 15) | Low;
-}
-
 void TMPEG1SystemReader::Open(const std::string& FileName, std::uint32_t WindowSize)
 {
+    Close();
+    m_File = std::make_unique<TInputFile>(FileName, WindowSize);
+    Open(m_File->Source());
+}
+
+void TMPEG1SystemReader::Open(TByteSource& Source)
+{
+    m_Source = &Source;
     m_PacketPosition = 0;
     m_PacketLength = 0;
-    m_FileHandle = TFileHandle::TryOpenRead(FileName);
-    if (!m_FileHandle.IsOpen())
-        RaiseLastOSError();
-    m_ReadBuffer = std::make_unique<TFileReadBuffer>(m_FileHandle.Get(), WindowSize);
 }
 
 void TMPEG1SystemReader::Close()
 {
-    m_ReadBuffer.reset();
-    m_FileHandle.Close();
+    m_Source = nullptr;
+    m_File.reset();
+}
+
+void TMPEG1SystemReader::Restore(const TMark& Mark)
+{
+    m_PacketKind = Mark.PacketKind;
+    m_PacketLength = Mark.PacketLength;
+    m_PacketPosition = Mark.PacketPosition;
+    m_SCR = Mark.SCR;
+    m_MuxRate = Mark.MuxRate;
+    m_PES = Mark.PES;
 }
 
 bool TMPEG1SystemReader::ReadBytes(std::int64_t Position, std::uint8_t* Dest, std::uint32_t Count)
 {
-    return m_ReadBuffer->Read(Dest, Count, Position) == static_cast<std::int32_t>(Count);
+    return m_Source->Read(Dest, Count, Position) == Count;
 }
 
 bool TMPEG1SystemReader::NextPacket()
 {
-    std::int64_t Pos = m_PacketPosition + m_PacketLength;
+    const std::int64_t Pos = PacketEnd();
 
     // Packets normally follow each other directly: try that first.
     std::uint8_t Head[4];
-    if (ReadBytes(Pos, Head, 4) && Head[0] == 0 && Head[1] == 0 && Head[2] == 1 && Head[3] >= 0xBA) {
+    if (ReadBytes(Pos, Head, 4) && Head[0] == 0 && Head[1] == 0 && Head[2] == 1 && Head[3] >= PackStartCode) {
         m_PacketPosition = Pos;
     } else {
         const std::optional<std::int64_t> Found = FindPacketStart(Pos);
@@ -53,53 +59,45 @@ bool TMPEG1SystemReader::NextPacket()
     }
 
     switch (Head[3]) {
-    case 0xBA: m_PacketKind = pkPackHeader; return DecodePackHeader();
-    case 0xBB: m_PacketKind = pkSystemHeader; return DecodeSystemHeader();
+    case PackStartCode: m_PacketKind = pkPackHeader; return DecodePackHeader();
+    case SystemHeaderCode: m_PacketKind = pkSystemHeader; return DecodeSystemHeader();
     default: m_PacketKind = pkPES; return DecodePESHeader(Head[3]);
     }
 }
 
 std::optional<std::int64_t> TMPEG1SystemReader::FindPacketStart(std::int64_t Pos)
 {
-    // Scan for 00 00 01 with a code of 0xBA or more. Any run of zeros may
-    // precede the 01; a smaller code byte is examined again as the possible
-    // start of the next prefix (00 00 01 00 00 01 BA). The bytes come through
+    // Scan for a start code of 0xBA or more; a smaller code byte is examined
+    // again as the possible start of the next prefix. The bytes come through
     // the window a chunk at a time, so long runs of junk scan at memory speed.
     constexpr std::uint32_t ChunkSize = DefaultWindowSize / 2;
     std::uint8_t Chunk[ChunkSize];
-    int Zeros = 0;
-    bool AfterPrefix = false;
+    TStartCodeScan Scan;
+    std::int64_t NextReport = Pos + ScanReportBytes;
     for (;;) {
-        const std::int32_t Count = m_ReadBuffer->Read(Chunk, ChunkSize, Pos);
-        if (Count <= 0)
+        const std::uint32_t Count = m_Source->Read(Chunk, ChunkSize, Pos);
+        if (Count == 0)
             return std::nullopt;
-        for (std::int32_t I = 0; I < Count; ++I) {
-            const std::uint8_t Byte = Chunk[I];
-            if (AfterPrefix) {
-                AfterPrefix = false;
-                if (Byte >= 0xBA)
-                    return Pos + I - 3;
-            }
-            if (Byte == 1 && Zeros >= 2) {
-                AfterPrefix = true;
-                Zeros = 0;
-                continue;
-            }
-            Zeros = Byte == 0 ? std::min(Zeros + 1, 2) : 0; // two zeros make a prefix, however many stand
-        }
+        for (std::uint32_t I = 0; I < Count; ++I)
+            if (Scan.Feed(Chunk[I]) && Chunk[I] >= PackStartCode)
+                return Pos + I - 3;
         Pos += Count;
+        if (Pos >= NextReport && ScanProgress) {
+            NextReport = Pos + ScanReportBytes;
+            if (ScanProgress(Pos))
+                return std::nullopt;
+        }
     }
 }
 
 bool TMPEG1SystemReader::DecodePackHeader()
 {
-    // 00 00 01 BA, SCR in bytes 4-8, then marker, 22-bit mux rate, marker.
-    std::uint8_t Field[8];
-    if (!ReadBytes(m_PacketPosition + 4, Field, 8))
+    std::uint8_t Header[PackHeaderLength];
+    if (!ReadBytes(m_PacketPosition, Header, PackHeaderLength))
         return false;
-    m_SCR = DecodeTimeStamp(Field);
-    m_MuxRate = (((Field[5] & 0x7Fu) << 16) | (Field[6] << 8) | Field[7]) >> 1;
-    m_PacketLength = 12;
+    m_SCR = DecodeTimeStamp(Header + SCRFieldOffset);
+    m_MuxRate = DecodeMuxRate(Header + MuxRateOffset);
+    m_PacketLength = PackHeaderLength;
     return true;
 }
 
@@ -108,7 +106,7 @@ bool TMPEG1SystemReader::DecodeSystemHeader()
     std::uint8_t Length[2];
     if (!ReadBytes(m_PacketPosition + 4, Length, 2))
         return false;
-    m_PacketLength = ((Length[0] << 8) | Length[1]) + 6u;
+    m_PacketLength = ((Length[0] << 8) | Length[1]) + PacketPrefixLength;
     return true;
 }
 
@@ -119,12 +117,12 @@ bool TMPEG1SystemReader::DecodePESHeader(std::uint8_t StreamId)
     std::uint8_t Length[2];
     if (!ReadBytes(m_PacketPosition + 4, Length, 2))
         return false;
-    m_PacketLength = ((Length[0] << 8) | Length[1]) + 6u;
+    m_PacketLength = ((Length[0] << 8) | Length[1]) + PacketPrefixLength;
     if (StreamId == PrivateStream2)
         return true;
 
     // Stuffing: every byte with bit 7 set, unbounded but for the end of file.
-    std::int64_t Pos = m_PacketPosition + 6;
+    std::int64_t Pos = m_PacketPosition + PacketPrefixLength;
     std::uint8_t Byte;
     for (;;) {
         if (!ReadBytes(Pos, &Byte, 1))
@@ -141,21 +139,21 @@ bool TMPEG1SystemReader::DecodePESHeader(std::uint8_t StreamId)
             return false;
     }
     // '0010' PTS, '0011' PTS and DTS, anything else (0x0F) one byte.
-    std::uint8_t Stamps[10];
-    if ((Byte & 0xF0) == 0x20) {
-        if (!ReadBytes(Pos, Stamps, 5))
+    std::uint8_t Stamps[2 * TimeStampLength];
+    if ((Byte >> 4) == PTSPrefix) {
+        if (!ReadBytes(Pos, Stamps, TimeStampLength))
             return false;
         m_PES.HasPTS = true;
         m_PES.PTS = DecodeTimeStamp(Stamps);
-        Pos += 5;
-    } else if ((Byte & 0xF0) == 0x30) {
-        if (!ReadBytes(Pos, Stamps, 10))
+        Pos += TimeStampLength;
+    } else if ((Byte >> 4) == PTSBeforeDTSPrefix) {
+        if (!ReadBytes(Pos, Stamps, 2 * TimeStampLength))
             return false;
         m_PES.HasPTS = true;
         m_PES.PTS = DecodeTimeStamp(Stamps);
         m_PES.HasDTS = true;
-        m_PES.DTS = DecodeTimeStamp(Stamps + 5);
-        Pos += 10;
+        m_PES.DTS = DecodeTimeStamp(Stamps + TimeStampLength);
+        Pos += 2 * TimeStampLength;
     } else {
         Pos += 1;
     }
@@ -175,9 +173,9 @@ std::int64_t TMPEG1SystemReader::ReadAt(void* Dest, std::uint32_t Count, std::in
 {
     if (Count == 0)
         return 0;
-    const std::int64_t Delivered = std::max<std::int32_t>(m_ReadBuffer->Read(Dest, Count, Position), 0);
+    const std::uint32_t Delivered = m_Source->Read(Dest, Count, Position);
     // Never hand out stale bytes for what the file could not deliver.
-    std::memset(static_cast<std::uint8_t*>(Dest) + Delivered, 0, Count - static_cast<std::size_t>(Delivered));
+    std::memset(static_cast<std::uint8_t*>(Dest) + Delivered, 0, Count - Delivered);
     return Delivered;
 }
 
@@ -191,7 +189,7 @@ bool TMPEG1SystemReader::ReadPayload(void* Dest)
     return ReadAt(Dest, m_PES.PayloadLength, m_PES.PayloadPosition) == m_PES.PayloadLength;
 }
 
-void TMPEG1SystemReader::ExtractStream(std::uint8_t StreamId, TMemoryStream& Dest, std::int32_t MaxPackets,
+bool TMPEG1SystemReader::ExtractStream(std::uint8_t StreamId, TMemoryStream& Dest, std::int32_t MaxPackets,
                                        std::int64_t MaxBytes)
 {
     std::int32_t PacketIndex = 0;
@@ -205,10 +203,11 @@ void TMPEG1SystemReader::ExtractStream(std::uint8_t StreamId, TMemoryStream& Des
             Dest.Write(Scratch.data(), static_cast<std::size_t>(Read));
             Total += Read;
             if ((MaxBytes > 0 && Total >= MaxBytes) || (MaxPackets > 0 && PacketIndex >= MaxPackets))
-                break;
+                return true;
         }
         ++PacketIndex;
     }
+    return false;
 }
 
 } // namespace vantrel

@@ -1,11 +1,13 @@
 // Walking an MPEG-1 system stream (ISO/IEC 11172-1) packet by packet.
 #pragma once
 
+#include "ByteSource.h"
 #include "FileBufs.h"
+#include "MPEG1Syntax.h"
 #include "Streams.h"
-#include "SysUtils.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -33,16 +35,6 @@ struct TPESInfo
     bool HasSTD = false;
 };
 
-constexpr std::uint8_t PrivateStream2 = 0xBF;
-constexpr std::uint8_t FirstAudioStream = 0xC0;
-constexpr std::uint8_t LastAudioStream = 0xDF;
-constexpr std::uint8_t FirstVideoStream = 0xE0;
-
-// Decodes a 5-byte time stamp field (PTS, DTS, or the SCR of a pack header):
-// byte 0 bits 3-1 hold value bits 32-30, bytes 1-2 and 3-4 hold bits 29-15 and
-// 14-0 above a marker bit each. Prefix and marker bits are not checked.
-std::int64_t DecodeTimeStamp(const std::uint8_t* Field);
-
 class TMPEG1SystemReader
 {
 public:
@@ -51,14 +43,17 @@ public:
     TMPEG1SystemReader(const TMPEG1SystemReader&) = delete;
     TMPEG1SystemReader& operator=(const TMPEG1SystemReader&) = delete;
 
-    // Opens the file and positions before its first byte. Raises the system
-    // error when the file cannot be opened. A walk over a whole file (a join)
-    // asks for a larger window: fewer, larger reads from the file.
+    // Opens the file and positions before its first byte. Raises the input
+    // file's errors (TInputFile). A walk over a whole file (a join) asks for a
+    // larger window: fewer, larger reads from the file.
     void Open(const std::string& FileName, std::uint32_t WindowSize = DefaultWindowSize);
+    // Walks Source, which must outlive the reader's use of it.
+    void Open(TByteSource& Source);
     void Close();
 
     // Advances to the next packet and decodes its header. False at the end of
-    // the file or when the header is cut off by it; the walk is then over.
+    // the file, when the header is cut off by it, or when ScanProgress asked
+    // to stop; the walk is then over.
     bool NextPacket();
     // Copies the whole current packet (PacketLength bytes from PacketPosition).
     // What the file cannot deliver is filled with zeros; false when that happened.
@@ -68,14 +63,16 @@ public:
     // Appends the payloads of the PES packets of StreamId to Dest, from the
     // packet after the current one, until MaxBytes were appended or a matching
     // packet is found at packet index MaxPackets or later (0 or less: no
-    // limit), or the file ends. Only bytes actually read are appended.
-    void ExtractStream(std::uint8_t StreamId, TMemoryStream& Dest, std::int32_t MaxPackets,
-                       std::int64_t MaxBytes);
+    // limit), or the file ends. Only bytes actually read are appended. True
+    // when a limit stopped it, false at the end of the file.
+    bool ExtractStream(std::uint8_t StreamId, TMemoryStream& Dest, std::int32_t MaxPackets, std::int64_t MaxBytes);
 
     TPacketKind PacketKind() const { return m_PacketKind; }
     // Total length of the current packet, start code included.
     std::uint32_t PacketLength() const { return m_PacketLength; }
     std::int64_t PacketPosition() const { return m_PacketPosition; }
+    // The first byte after the current packet, where the next scan starts.
+    std::int64_t PacketEnd() const { return m_PacketPosition + m_PacketLength; }
     // From the last pack header read.
     std::int64_t SCR() const { return m_SCR; }
     std::uint32_t MuxRate() const { return m_MuxRate; }
@@ -84,7 +81,26 @@ public:
     // True when the PES header ends inside its packet. A header that runs past
     // the packet's end leaves PayloadLength wrapped modulo 65536.
     bool PESHeaderFits() const;
-    std::int64_t FileSize() const { return m_ReadBuffer ? m_ReadBuffer->FileSize() : 0; }
+    std::int64_t FileSize() const { return m_Source ? m_Source->Size() : 0; }
+    TByteSource& Source() const { return *m_Source; }
+
+    // Where the walk stands, to look ahead and come back.
+    struct TMark
+    {
+        TPacketKind PacketKind;
+        std::uint32_t PacketLength;
+        std::int64_t PacketPosition, SCR;
+        std::uint32_t MuxRate;
+        TPESInfo PES;
+    };
+    TMark Mark() const { return {m_PacketKind, m_PacketLength, m_PacketPosition, m_SCR, m_MuxRate, m_PES}; }
+    void Restore(const TMark& Mark);
+
+    // Called with the scan position every ScanReportBytes of bytes passed over
+    // between packets (junk, a run of zeros); true stops the walk, so that a
+    // long scan reports progress and can be cancelled.
+    std::function<bool(std::int64_t Position)> ScanProgress;
+    static constexpr std::int64_t ScanReportBytes = 8 << 20;
 
     static constexpr std::uint32_t DefaultWindowSize = 8192;
 
@@ -101,8 +117,8 @@ private:
     std::int64_t m_SCR = 0;
     std::uint32_t m_MuxRate = 0;
     TPESInfo m_PES;
-    TFileHandle m_FileHandle;
-    std::unique_ptr<TFileReadBuffer> m_ReadBuffer;
+    std::unique_ptr<TInputFile> m_File;
+    TByteSource* m_Source = nullptr;
     std::int64_t m_PacketPosition = 0;
 };
 

@@ -1,25 +1,14 @@
 #include "MPEG1VideoRead.h"
 
-#include <algorithm>
-
 namespace vantrel {
 
 bool FindStartCode(TStream& Stream, std::uint8_t Code)
 {
-    int Zeros = 0;
+    TStartCodeScan Scan;
     std::uint8_t Byte;
-    while (Stream.Read(&Byte, 1) == 1) {
-        // A prefix is the last two zeros of any run, then 01; the byte after a
-        // prefix that does not match is examined again as a possible zero.
-        while (Byte == 1 && Zeros >= 2) {
-            if (Stream.Read(&Byte, 1) != 1)
-                return false;
-            if (Byte == Code)
-                return true;
-            Zeros = 0;
-        }
-        Zeros = Byte == 0 ? std::min(Zeros + 1, 2) : 0; // two zeros make a prefix, however many stand
-    }
+    while (Stream.Read(&Byte, 1) == 1)
+        if (Scan.Feed(Byte) && Byte == Code)
+            return true;
     return false;
 }
 
@@ -37,6 +26,19 @@ bool ReadSequenceHeader(TStream& Stream, std::uint16_t& Width, std::uint16_t& He
     Height = static_cast<std::uint16_t>(((B[1] & 0x0F) << 8) | B[2]);
     FrameRateCode = B[3] & 0x0F;
     return true;
+}
+
+bool IsMPEG2Sequence(TStream& Stream)
+{
+    TStartCodeScan Scan;
+    std::uint8_t Byte;
+    while (Stream.Read(&Byte, 1) == 1) {
+        if (!Scan.Feed(Byte))
+            continue;
+        constexpr std::uint8_t SequenceExtensionId = 1;
+        return Byte == ExtensionStartCode && Stream.Read(&Byte, 1) == 1 && (Byte >> 4) == SequenceExtensionId;
+    }
+    return false;
 }
 
 } // namespace vantrel

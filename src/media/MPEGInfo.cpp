@@ -1,102 +1,220 @@
 #include "MPEGInfo.h"
 
+#include "FileBufs.h"
 #include "MP3Read.h"
 #include "MPEG1SysRead.h"
 #include "MPEG1VideoRead.h"
+#include "StreamEnd.h"
 #include "Streams.h"
 #include "SysUtils.h"
+
+#include <algorithm>
+#include <cmath>
+#include <vector>
 
 namespace vantrel {
 
 namespace {
 
-// The probe looks at the start of a stream only: enough payload for the
-// sequence header and a few audio frames, from the first 200 packets or so.
+// The probe looks at the start of a stream: enough payload for the sequence
+// header and a few audio frames, from the first 200 packets or so. A stream
+// cut in the middle (a VCD track cut at any pack) may hold its first sequence
+// header tens of KB in: the search goes on, up to a cap that keeps a file
+// without one answering at once.
 constexpr std::int32_t ProbeMaxPackets = 200;
 constexpr std::int64_t ProbeMaxBytes = 8192;
+constexpr std::int64_t SequenceHeaderSearchLimit = 4 << 20;
+// The first video time stamps of a file are looked for this far; its last
+// ones in this much of the file's end.
+constexpr int FirstStampPackets = 256;
+constexpr std::int64_t FirstStampBytes = 4 << 20;
+constexpr std::int64_t TailBytes = 1 << 20;
 
 void ReadVideoSettings(TStream& Stream, TMediaInfo& Info)
 {
-    // A code outside 1 to 8 has no frame rate; such a file must not enter a
-    // join, where the first file's rate times the re-stamped stream.
+    // A code without a frame rate must not enter a join, where the first
+    // file's rate times the re-stamped stream.
     if (!ReadSequenceHeader(Stream, Info.Width, Info.Height, Info.FrameRateCode) ||
         !IsValidFrameRateCode(Info.FrameRateCode))
         throw Exception("Unable to read video settings");
+    if (IsMPEG2Sequence(Stream))
+        throw Exception("MPEG-2 video is not supported.");
     Info.FrameRate = FrameRateOf(Info.FrameRateCode);
 }
 
 // An MPEG-2 program stream starts with 00 00 01 BA too, but its pack header
 // begins with the bits '01' where MPEG-1 has '0010', and its PES headers have
 // another layout that the MPEG-1 walk would misread.
-void RefuseMPEG2(const std::string& FileName)
+void RefuseProgramStream(TByteSource& Source)
 {
-    TFileStream File(FileName, TFileStream::TMode::Read);
-    std::uint8_t Head[5];
-    if (File.Read(Head, 5) == 5 && (Head[4] & 0xC0) == 0x40)
+    TMPEG1SystemReader Reader;
+    Reader.Open(Source);
+    std::uint8_t Byte;
+    if (Reader.NextPacket() && Reader.PacketKind() == pkPackHeader &&
+        Source.Read(&Byte, 1, Reader.PacketPosition() + SCRFieldOffset) == 1 && (Byte & 0xC0) == 0x40)
         throw Exception("MPEG-2 program streams are not supported.");
+}
+
+// Gathers video payload until a sequence header can be read from it, and
+// reads it. The search in memory goes on from just before where the last one
+// stopped, so a header split between two gatherings is found.
+void ProbeVideoPayload(TByteSource& Source, TMediaInfo& Info)
+{
+    TMPEG1SystemReader Reader;
+    Reader.Open(Source);
+    TMemoryStream Payload;
+    bool More = Reader.ExtractStream(FirstVideoStream, Payload, ProbeMaxPackets, ProbeMaxBytes);
+    if (Payload.Size() == 0)
+        throw Exception("Unable to find video stream");
+    std::int64_t Searched = 0;
+    for (;;) {
+        Payload.SetPosition(std::max<std::int64_t>(Searched - 3, 0));
+        if (FindStartCode(Payload, SequenceHeaderCode)) {
+            Payload.SetPosition(Payload.Position() - 4);
+            ReadVideoSettings(Payload, Info);
+            return;
+        }
+        Searched = Payload.Size();
+        if (!More || Searched >= SequenceHeaderSearchLimit)
+            throw Exception("Unable to read video settings");
+        Payload.SetPosition(Payload.Size());
+        More = Reader.ExtractStream(FirstVideoStream, Payload, 0, Searched);
+    }
+}
+
+void ProbeAudio(TByteSource& Source, TMediaInfo& Info)
+{
+    // From the start of the stream: a search that began in its middle would
+    // take a bit pattern inside a frame for a header.
+    TMPEG1SystemReader Reader;
+    Reader.Open(Source);
+    TMemoryStream Payload;
+    Reader.ExtractStream(FirstAudioStream, Payload, ProbeMaxPackets, ProbeMaxBytes);
+    if (Payload.Size() == 0)
+        return;
+    Info.HasAudio = true;
+    Payload.SetPosition(0);
+    TAudioFrameHeader Header;
+    if (FindAudioFrameHeader(Payload, Header)) {
+        Info.AudioLayer = Header.Layer;
+        Info.SampleRate = Header.SampleRate;
+        Info.ChannelMode = Header.ChannelMode;
+        Info.AudioBitRate = Header.BitRate;
+    }
+}
+
+std::int64_t FrameTicksOf(const TMediaInfo& Info)
+{
+    return std::llround(ClockRate / Info.FrameRate);
+}
+
+// From the smallest video PTS near the start to where the last picture ends,
+// found in the file's last megabyte; the stamps are read off the wrapping
+// clock relative to the first.
+void ProbeSystemDuration(TByteSource& Source, TMediaInfo& Info)
+{
+    TMPEG1SystemReader Reader;
+    Reader.Open(Source);
+    std::optional<std::int64_t> First;
+    for (int I = 0; I < FirstStampPackets && Reader.PacketPosition() < FirstStampBytes && Reader.NextPacket(); ++I)
+        if (Reader.PacketKind() == pkPES && Reader.PES().StreamId == FirstVideoStream && Reader.PES().HasPTS)
+            First = First ? *First + std::min<std::int64_t>(ClockDistance(*First, Reader.PES().PTS), 0)
+                          : Reader.PES().PTS;
+    if (!First)
+        return;
+
+    Reader.Restore({pkPackHeader, 0, std::max<std::int64_t>(Source.Size() - TailBytes, 0), 0, 0, {}});
+    TVideoEnd End;
+    std::vector<std::uint8_t> Payload;
+    auto Continuous = [&](std::int64_t Stamp) { return *First + ClockDistance(*First, Stamp); };
+    while (Reader.NextPacket()) {
+        const TPESInfo& PES = Reader.PES();
+        if (Reader.PacketKind() != pkPES || PES.StreamId != FirstVideoStream || !Reader.PESHeaderFits())
+            continue;
+        Payload.resize(PES.PayloadLength);
+        Reader.ReadPayload(Payload.data());
+        End.Add(PES.HasPTS ? std::optional(Continuous(PES.PTS)) : std::nullopt,
+                PES.HasDTS ? std::optional(Continuous(PES.DTS)) : std::nullopt, Payload.data(), Payload.size());
+    }
+    if (const auto Last = End.End(FrameTicksOf(Info)); Last && *Last > *First)
+        Info.Duration = static_cast<double>(*Last - *First) / ClockRate;
+}
+
+// An elementary stream's pictures, counted by their start codes.
+void ProbeVideoDuration(TByteSource& Source, TMediaInfo& Info)
+{
+    std::vector<std::uint8_t> Chunk(1 << 20);
+    TStartCodeScan Scan;
+    std::int64_t Pictures = 0;
+    for (std::int64_t At = 0; At < Source.Size();) {
+        const std::uint32_t N = Source.Read(Chunk.data(), static_cast<std::uint32_t>(Chunk.size()), At);
+        if (N == 0)
+            break;
+        Pictures += static_cast<std::int64_t>(CountStartCodes(Chunk.data(), N, PictureStartCode, Scan));
+        At += N;
+    }
+    Info.Duration = static_cast<double>(Pictures) / Info.FrameRate;
 }
 
 } // namespace
 
 TMediaFileKind GetMediaFileKind(const std::string& FileName)
 {
-    TFileStream File(FileName, TFileStream::TMode::Read);
-    std::uint8_t Head[4];
-    if (File.Read(Head, 4) < 4 || Head[0] != 0 || Head[1] != 0 || Head[2] != 1)
+    TInputFile File(FileName);
+    return GetMediaFileKind(File.Source());
+}
+
+TMediaFileKind GetMediaFileKind(TByteSource& Source)
+{
+    std::vector<std::uint8_t> Head(LeadingZeroLimit + 4);
+    const std::uint32_t N = Source.Read(Head.data(), static_cast<std::uint32_t>(Head.size()), 0);
+    // Zeros, the 01 of the prefix, the code: the prefix's two zeros are part
+    // of the run.
+    const auto One = std::find_if(Head.begin(), Head.begin() + N, [](std::uint8_t B) { return B != 0; });
+    const std::int64_t At = One - Head.begin();
+    if (At < 2 || At + 1 >= N || *One != 1)
         return mfkUnknown;
-    switch (Head[3]) {
-    case 0xBA: return mfkSystemStream;
-    case 0xB3: return mfkVideoStream;
+    switch (Head[static_cast<std::size_t>(At + 1)]) {
+    case PackStartCode: return mfkSystemStream;
+    case SequenceHeaderCode: return mfkVideoStream;
     default: return mfkUnknown;
     }
 }
 
-void ProbeMediaFile(const std::string& FileName, TMediaInfo& Info)
+void ProbeMediaFile(const std::string& FileName, TMediaInfo& Info, bool WithDuration)
+{
+    TInputFile File(FileName);
+    ProbeMediaFile(File.Source(), Info, WithDuration);
+}
+
+void ProbeMediaFile(TByteSource& Source, TMediaInfo& Info, bool WithDuration)
 {
     Info = TMediaInfo{};
-    switch (GetMediaFileKind(FileName)) {
-    case mfkSystemStream: ProbeSystemStream(FileName, Info); break;
-    case mfkVideoStream: ProbeVideoStream(FileName, Info); break;
+    switch (GetMediaFileKind(Source)) {
+    case mfkSystemStream: ProbeSystemStream(Source, Info, WithDuration); break;
+    case mfkVideoStream: ProbeVideoStream(Source, Info, WithDuration); break;
     default: throw Exception("Unable to read the file format.");
     }
 }
 
-void ProbeSystemStream(const std::string& FileName, TMediaInfo& Info)
+void ProbeSystemStream(TByteSource& Source, TMediaInfo& Info, bool WithDuration)
 {
     Info.IsSystemStream = true;
-    RefuseMPEG2(FileName);
-
-    TMPEG1SystemReader Reader;
-    TMemoryStream Payload;
-    Reader.Open(FileName);
-    Reader.ExtractStream(FirstVideoStream, Payload, ProbeMaxPackets, ProbeMaxBytes);
-    if (Payload.Size() == 0)
-        throw Exception("Unable to find video stream");
-    Payload.SetPosition(0);
-    ReadVideoSettings(Payload, Info);
-
-    // The audio search goes on from where the video search stopped.
-    Payload.SetSize(0);
-    Payload.SetPosition(0);
-    Reader.ExtractStream(FirstAudioStream, Payload, ProbeMaxPackets, ProbeMaxBytes);
-    if (Payload.Size() > 0) {
-        Info.HasAudio = true;
-        Payload.SetPosition(0);
-        TAudioFrameHeader Header;
-        if (FindAudioFrameHeader(Payload, Header)) {
-            Info.AudioLayer = Header.Layer;
-            Info.SampleRate = Header.SampleRate;
-            Info.ChannelMode = Header.ChannelMode;
-        }
-    }
+    RefuseProgramStream(Source);
+    ProbeVideoPayload(Source, Info);
+    ProbeAudio(Source, Info);
+    if (WithDuration)
+        ProbeSystemDuration(Source, Info);
 }
 
-void ProbeVideoStream(const std::string& FileName, TMediaInfo& Info)
+void ProbeVideoStream(TByteSource& Source, TMediaInfo& Info, bool WithDuration)
 {
     Info.IsSystemStream = false;
     Info.HasAudio = false;
-    TFileStream File(FileName, TFileStream::TMode::Read);
-    ReadVideoSettings(File, Info);
+    TSourceStream Stream(Source);
+    ReadVideoSettings(Stream, Info);
+    if (WithDuration)
+        ProbeVideoDuration(Source, Info);
 }
 
 TFormatMatch CompareMediaInfo(const TMediaInfo& A, const TMediaInfo& B)
@@ -109,19 +227,9 @@ TFormatMatch CompareMediaInfo(const TMediaInfo& A, const TMediaInfo& B)
     return fmAudioDiffers;
 }
 
-TJoinCompatibility CheckJoinCompatibility(const std::vector<const TMediaInfo*>& Infos)
+bool SameFormat(const TMediaInfo& A, const TMediaInfo& B)
 {
-    TJoinCompatibility Result;
-    for (const TMediaInfo* Info : Infos) {
-        const TFormatMatch Match = CompareMediaInfo(*Infos.front(), *Info);
-        if (Match == fmVideoDiffers)
-            Result.Worst = fmVideoDiffers;
-        else if (Match == fmAudioDiffers && Result.Worst != fmVideoDiffers)
-            Result.Worst = fmAudioDiffers;
-        if (!Info->IsSystemStream)
-            Result.HasVideoStream = true;
-    }
-    return Result;
+    return A.IsSystemStream == B.IsSystemStream && CompareMediaInfo(A, B) == fmSame;
 }
 
 const char* FormatMatchText(TFormatMatch Match)
@@ -137,6 +245,75 @@ const char* ChannelModeName(std::uint8_t ChannelMode)
 {
     static constexpr const char* Names[] = {"stereo", "joint stereo", "dual channel", "mono"};
     return ChannelMode < 4 ? Names[ChannelMode] : "unknown";
+}
+
+std::string DurationText(double Seconds)
+{
+    if (!(Seconds > 0))
+        return {};
+    const auto Centis = static_cast<long long>(std::llround(Seconds * 100));
+    return Format("%lld:%02lld:%02lld.%02lld", Centis / 360000, Centis / 6000 % 60, Centis / 100 % 60, Centis % 100);
+}
+
+namespace {
+
+const char* LayerName(std::uint8_t Layer)
+{
+    static constexpr const char* Names[] = {"", "I", "II", "III"};
+    return Layer < 4 ? Names[Layer] : "";
+}
+
+std::string RateText(std::int32_t SampleRate)
+{
+    return Format("%g kHz", SampleRate / 1000.0);
+}
+
+// The audio fields in which A and B differ, described for A.
+std::string AudioFieldsText(const TMediaInfo& A, const TMediaInfo& B)
+{
+    if (!A.HasAudio)
+        return "no audio";
+    if (A.AudioLayer == 0)
+        return "audio of unknown format";
+    std::string Text;
+    auto Add = [&Text](const std::string& Part) { Text += (Text.empty() ? "" : " ") + Part; };
+    const bool All = !B.HasAudio || B.AudioLayer == 0;
+    if (All || A.AudioLayer != B.AudioLayer)
+        Add(Format("Layer %s", LayerName(A.AudioLayer)));
+    if (All || A.SampleRate != B.SampleRate)
+        Add(RateText(A.SampleRate));
+    if (All || A.ChannelMode != B.ChannelMode)
+        Add(ChannelModeName(A.ChannelMode));
+    return Text;
+}
+
+std::string VideoText(const TMediaInfo& Info)
+{
+    return Format("%u x %u at %.2f fps", Info.Width, Info.Height, Info.FrameRate);
+}
+
+} // namespace
+
+std::string AudioText(const TMediaInfo& Info)
+{
+    if (!Info.HasAudio)
+        return "none";
+    if (Info.AudioLayer == 0)
+        return "unknown format";
+    return Format("Layer %s %s %s %d kbit/s", LayerName(Info.AudioLayer), RateText(Info.SampleRate).c_str(),
+                  ChannelModeName(Info.ChannelMode), Info.AudioBitRate / 1000);
+}
+
+std::string DifferenceText(const TMediaInfo& Reference, const TMediaInfo& Info)
+{
+    switch (CompareMediaInfo(Reference, Info)) {
+    case fmVideoDiffers:
+        return "Video differs from the first file: " + VideoText(Info) + " vs " + VideoText(Reference);
+    case fmAudioDiffers:
+        return "Audio differs from the first file: " + AudioFieldsText(Info, Reference) + " vs " +
+               AudioFieldsText(Reference, Info);
+    default: return {};
+    }
 }
 
 } // namespace vantrel

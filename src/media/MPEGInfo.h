@@ -1,6 +1,9 @@
-// What a file holds: its kind by its first four bytes, its video format and
-// its first audio stream's format, and whether two files can be joined.
+// What a file holds: its kind by its first bytes, its video format and its
+// first audio stream's format, its duration, and whether two files can be
+// joined.
 #pragma once
+
+#include "ByteSource.h"
 
 #include <cstdint>
 #include <string>
@@ -15,10 +18,14 @@ enum TMediaFileKind : std::uint8_t
     mfkVideoStream = 2
 };
 
-// Classifies by the first four bytes: 00 00 01 BA (pack start) is a system
-// stream, 00 00 01 B3 (sequence header) a video elementary stream. Raises
-// "Cannot open file %s" when the file cannot be opened.
+// Classifies by the first start code: 00 00 01 BA (pack start) is a system
+// stream, 00 00 01 B3 (sequence header) a video elementary stream. Up to
+// LeadingZeroLimit zero bytes may stand before it (the empty sectors a VCD
+// track can start with). The name form raises the input file's errors
+// ("Cannot open file %s" with the reason, "%s is not a regular file.").
 TMediaFileKind GetMediaFileKind(const std::string& FileName);
+TMediaFileKind GetMediaFileKind(TByteSource& Source);
+constexpr std::int64_t LeadingZeroLimit = 64 * 1024;
 
 struct TMediaInfo
 {
@@ -28,9 +35,11 @@ struct TMediaInfo
     std::uint16_t Width = 0;
     std::uint16_t Height = 0;
     bool HasAudio = false;       // stream 0xC0 delivered payload
-    std::uint8_t AudioLayer = 0; // of its first valid frame header; 0 when none
+    std::uint8_t AudioLayer = 0; // of its first confirmed frame header; 0 when none
     std::uint8_t ChannelMode = 0;
     std::int32_t SampleRate = 0;
+    std::int32_t AudioBitRate = 0; // bit/s of that header
+    double Duration = 0;           // seconds; 0 when the probe could not tell
 };
 
 enum TFormatMatch : std::uint8_t
@@ -41,28 +50,19 @@ enum TFormatMatch : std::uint8_t
 };
 
 // Fills Info for the named file or raises an Exception saying why it cannot
-// be used.
-void ProbeMediaFile(const std::string& FileName, TMediaInfo& Info);
-void ProbeSystemStream(const std::string& FileName, TMediaInfo& Info);
-void ProbeVideoStream(const std::string& FileName, TMediaInfo& Info);
+// be used. A VCD track in RIFF/CDXA sectors is read as the stream it holds.
+// Without duration, only the start of the file is read (a few KB).
+void ProbeMediaFile(const std::string& FileName, TMediaInfo& Info, bool WithDuration = true);
+void ProbeMediaFile(TByteSource& Source, TMediaInfo& Info, bool WithDuration = true);
+void ProbeSystemStream(TByteSource& Source, TMediaInfo& Info, bool WithDuration = true);
+void ProbeVideoStream(TByteSource& Source, TMediaInfo& Info, bool WithDuration = true);
 
 // A is the reference (the first file of a join). Video is compared by size and
 // frame-rate code; audio by presence, layer, sampling rate and channel mode.
 TFormatMatch CompareMediaInfo(const TMediaInfo& A, const TMediaInfo& B);
-
-// The outcome of comparing every file of a join with the first one.
-struct TJoinCompatibility
-{
-    TFormatMatch Worst = fmSame; // a video difference anywhere beats audio ones
-    bool HasVideoStream = false; // some file is a video elementary stream
-};
-// Infos holds at least one record; the first is the reference.
-TJoinCompatibility CheckJoinCompatibility(const std::vector<const TMediaInfo*>& Infos);
-
-inline constexpr const char* VideoDiffersMessage =
-    "The selected files have the different format of video and cannot be joined.";
-inline constexpr const char* AudioDiffersMessage =
-    "The selected files have the different format of audio and can be joined only without audio.";
+// True when two probes of a file found the same format (kind, video, audio):
+// what a join checks before it trusts a record made earlier.
+bool SameFormat(const TMediaInfo& A, const TMediaInfo& B);
 
 // The status a file shows against the first file: "OK", "Video Differ" or
 // "Audio Differ".
@@ -70,5 +70,15 @@ const char* FormatMatchText(TFormatMatch Match);
 
 // Text of the channel mode for people: "stereo", "joint stereo", ...
 const char* ChannelModeName(std::uint8_t ChannelMode);
+
+// Texts for people, shared by the window and the command-line tool.
+// "h:mm:ss.cc"; empty for a duration the probe could not tell (0).
+std::string DurationText(double Seconds);
+// "Layer II 44.1 kHz stereo 192 kbit/s"; "none" without audio; "unknown
+// format" for audio without a frame header.
+std::string AudioText(const TMediaInfo& Info);
+// Why Info differs from the reference, or empty when it does not:
+// "Audio differs from the first file: 48 kHz mono vs 44.1 kHz stereo".
+std::string DifferenceText(const TMediaInfo& Reference, const TMediaInfo& Info);
 
 } // namespace vantrel

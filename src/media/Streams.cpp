@@ -1,8 +1,11 @@
 #include "Streams.h"
 
-#include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstring>
+#include <fcntl.h>
+#include <random>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace vantrel {
@@ -42,21 +45,26 @@ TFileStream::TFileStream(const std::string& FileName, TMode Mode) : m_FileName(F
     if (Mode == TMode::Read) {
         m_Handle = TFileHandle::TryOpenRead(FileName);
         if (!m_Handle.IsOpen())
-            throw Exception(Format("Cannot open file %s", FileName.c_str()));
+            throw Exception(FileErrorMessage("Cannot open file %s", FileName, errno));
     } else {
         m_Handle = TFileHandle::TryCreate(FileName);
         if (!m_Handle.IsOpen())
-            throw Exception(Format("Cannot create file %s", FileName.c_str()));
+            throw Exception(FileErrorMessage("Cannot create file %s", FileName, errno));
         m_Buffer.resize(WriteBufferSize);
     }
 }
 
+TFileStream::TFileStream(const std::string& FileName, TFileHandle Handle)
+    : m_FileName(FileName), m_Handle(std::move(Handle)), m_Buffer(WriteBufferSize)
+{
+}
+
 TFileStream::~TFileStream()
 {
-    if (!m_Failed && m_Buffered > 0) {
+    if (!m_Failed && m_Buffered > 0 && m_Handle.IsOpen()) {
         try {
             Flush();
-        } catch (const Exception&) {
+        } catch (...) {
             // The error that brought us here is the one the user hears about.
         }
     }
@@ -73,6 +81,7 @@ void TFileStream::Write(const void* Source, std::size_t Count)
     // An empty write may come with a null Source (an empty buffer's data()).
     if (Count == 0)
         return;
+    m_Position += static_cast<std::int64_t>(Count);
     if (m_Buffer.empty()) {
         WriteThrough(Source, Count);
         return;
@@ -96,7 +105,15 @@ std::uint8_t* TFileStream::Claim(std::size_t Count)
         Flush();
     std::uint8_t* Room = m_Buffer.data() + m_Buffered;
     m_Buffered += Count;
+    m_Position += static_cast<std::int64_t>(Count);
     return Room;
+}
+
+void TFileStream::Unclaim(std::size_t Count)
+{
+    Count = std::min(Count, m_Buffered);
+    m_Buffered -= Count;
+    m_Position -= static_cast<std::int64_t>(Count);
 }
 
 void TFileStream::Flush()
@@ -111,23 +128,156 @@ void TFileStream::Close()
         return;
     Flush();
     if (!m_Handle.Close())
-        throw Exception(Format("Unable to write file %s", m_FileName.c_str()));
+        RaiseWriteError(errno);
+}
+
+void TFileStream::RaiseWriteError(int Code) const
+{
+    throw Exception(FileErrorMessage("Unable to write file %s", m_FileName, Code));
 }
 
 void TFileStream::WriteThrough(const void* Source, std::size_t Count)
 {
     const auto* Data = static_cast<const std::uint8_t*>(Source);
     while (Count > 0) {
-        const ssize_t N = ::write(m_Handle.Get(), Data, Count);
-        if (N < 0 && errno == EINTR)
+        const ssize_t N = WriteHook(m_Handle.Get(), Data, Count);
+        if (N < 0 && errno == EINTR) {
+            if (StopRequested && StopRequested()) {
+                m_Failed = true;
+                throw TWriteStopped{};
+            }
             continue;
+        }
         if (N <= 0) {
             m_Failed = true;
-            throw Exception(Format("Unable to write file %s", m_FileName.c_str()));
+            RaiseWriteError(N < 0 ? errno : ENOSPC);
         }
         Data += N;
         Count -= static_cast<std::size_t>(N);
     }
+}
+
+namespace {
+
+// The name a symbolic link leads to, so that the output replaces the file the
+// link names and not the link; the name itself when it is no link.
+std::string FollowLinks(std::string Name)
+{
+    for (int Hops = 0; Hops < 40; ++Hops) {
+        struct stat St
+        {
+        };
+        if (::lstat(Name.c_str(), &St) != 0 || !S_ISLNK(St.st_mode))
+            break;
+        std::string Target(PATH_MAX, '\0');
+        const ssize_t N = ::readlink(Name.c_str(), Target.data(), Target.size());
+        if (N <= 0)
+            break;
+        Target.resize(static_cast<std::size_t>(N));
+        Name = Target.front() == '/' ? Target : ParentFolder(Name) + "/" + Target;
+    }
+    return Name;
+}
+
+} // namespace
+
+std::string PartialFilePrefix(const std::string& FileName)
+{
+    const std::size_t Slash = FileName.rfind('/');
+    const std::string Folder = Slash == std::string::npos ? "" : FileName.substr(0, Slash + 1);
+    std::string Base = Slash == std::string::npos ? FileName : FileName.substr(Slash + 1);
+    // ".", the base, ".vantrel-partial-" and six random characters fit NAME_MAX.
+    constexpr std::size_t Extra = 1 + 17 + 6;
+    if (Base.size() > NAME_MAX - Extra)
+        Base.resize(NAME_MAX - Extra);
+    return Folder + "." + Base + ".vantrel-partial-";
+}
+
+TOutputFile::TOutputFile(const std::string& FileName) : TFileStream(FileName, TFileHandle())
+{
+    const std::string Target = FollowLinks(FileName);
+    struct stat St
+    {
+    };
+    if (::stat(Target.c_str(), &St) == 0 && S_ISDIR(St.st_mode))
+        throw Exception(FileErrorMessage("Cannot create file %s", FileName, EISDIR));
+    if (::stat(Target.c_str(), &St) == 0 && !S_ISREG(St.st_mode)) {
+        // A pipe without a reader refuses a non-blocking open (ENXIO) instead
+        // of waiting for one.
+        m_Handle = TFileHandle(::open(Target.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC));
+        if (!m_Handle.IsOpen())
+            throw Exception(FileErrorMessage("Cannot create file %s", FileName, errno));
+        ::fcntl(m_Handle.Get(), F_SETFL, ::fcntl(m_Handle.Get(), F_GETFL) & ~O_NONBLOCK);
+        return;
+    }
+    static constexpr char Letters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    std::mt19937 Random(std::random_device{}());
+    const std::string Prefix = PartialFilePrefix(Target);
+    for (int Attempt = 0; Attempt < 100 && !m_Handle.IsOpen(); ++Attempt) {
+        std::string Name = Prefix;
+        for (int I = 0; I < 6; ++I)
+            Name += Letters[Random() % (sizeof Letters - 1)];
+        m_Handle = TFileHandle(::open(Name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+        if (m_Handle.IsOpen())
+            m_PartName = Name;
+        else if (errno != EEXIST)
+            break;
+    }
+    if (!m_Handle.IsOpen())
+        throw Exception(FileErrorMessage("Cannot create file %s", FileName, errno));
+    m_FinalName = Target;
+}
+
+TOutputFile::~TOutputFile()
+{
+    if (!m_Committed && IsRegular()) {
+        m_Handle.Close();
+        ::unlink(m_PartName.c_str());
+    }
+}
+
+bool TOutputFile::WriteAt(std::int64_t Position, const void* Source, std::size_t Count)
+{
+    if (!IsRegular())
+        return false;
+    Flush();
+    const auto* Data = static_cast<const std::uint8_t*>(Source);
+    for (std::size_t Done = 0; Done < Count;) {
+        const ssize_t N = ::pwrite(m_Handle.Get(), Data + Done, Count - Done, Position + static_cast<off_t>(Done));
+        if (N < 0 && errno == EINTR)
+            continue;
+        if (N <= 0)
+            RaiseWriteError(N < 0 ? errno : ENOSPC);
+        Done += static_cast<std::size_t>(N);
+    }
+    return true;
+}
+
+void TOutputFile::Commit()
+{
+    if (!IsRegular()) {
+        Close();
+        m_Committed = true;
+        return;
+    }
+    Flush();
+    if (::fsync(m_Handle.Get()) != 0)
+        RaiseWriteError(errno);
+    // A file that is replaced keeps its permissions.
+    struct stat Old
+    {
+    };
+    if (::stat(m_FinalName.c_str(), &Old) == 0 && S_ISREG(Old.st_mode))
+        ::fchmod(m_Handle.Get(), Old.st_mode & 07777);
+    Close();
+    if (::rename(m_PartName.c_str(), m_FinalName.c_str()) != 0)
+        RaiseWriteError(errno);
+    m_Committed = true;
+    // Make the new name itself durable; a file system that cannot sync a
+    // folder has still renamed.
+    TFileHandle Folder(::open(ParentFolder(m_FinalName).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (Folder.IsOpen())
+        ::fsync(Folder.Get());
 }
 
 } // namespace vantrel

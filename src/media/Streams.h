@@ -1,4 +1,5 @@
-// Sequential byte streams: a growable in-memory stream and a file stream.
+// Sequential byte streams: a growable in-memory stream, a file stream, and
+// the output file of a join.
 // The header readers take any TStream, so the probe can hand them gathered
 // payload in memory or an elementary stream straight from its file.
 #pragma once
@@ -7,6 +8,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -42,9 +44,15 @@ private:
     std::size_t m_Position = 0;
 };
 
+// Thrown by a write that a signal interrupted after the user asked to stop:
+// the writer gives up rather than wait on a pipe nobody reads.
+struct TWriteStopped
+{
+};
+
 // A file opened for reading (unbuffered reads) or created for writing
 // (buffered writes, flushed in large blocks). Every write is checked: a
-// failed or short write raises "Unable to write file %s".
+// failed or short write raises "Unable to write file %s" with the reason.
 class TFileStream : public TStream
 {
 public:
@@ -53,7 +61,7 @@ public:
         Read,
         Create
     };
-    // Raises "Cannot open file %s" or "Cannot create file %s".
+    // Raises "Cannot open file %s" or "Cannot create file %s" with the reason.
     TFileStream(const std::string& FileName, TMode Mode);
     // Writes out what is still buffered, ignoring errors: on the error path the
     // output keeps whatever could be written. Call Close to see write errors.
@@ -68,25 +76,74 @@ public:
     // Null when Count does not fit in the buffer; then use Write.
     std::uint8_t* Claim(std::size_t Count);
     // Gives back the last Count claimed bytes, when filling them failed.
-    void Unclaim(std::size_t Count) { m_Buffered -= std::min(Count, m_Buffered); }
+    void Unclaim(std::size_t Count);
     // Writes out the buffer; raises "Unable to write file %s" on failure.
     void Flush();
     // Flushes and closes, raising on any failure.
     void Close();
+    // Bytes written so far, those still in the buffer included.
+    std::int64_t Position() const { return m_Position; }
 
     int Handle() const { return m_Handle.Get(); }
     const std::string& FileName() const { return m_FileName; }
 
+    // Asked when a write was interrupted by a signal: true gives up with
+    // TWriteStopped instead of trying again.
+    std::function<bool()> StopRequested;
+
     static constexpr std::size_t WriteBufferSize = 128 * 1024;
+
+protected:
+    // A stream writing to Handle, opened by a derived class; shown as FileName.
+    TFileStream(const std::string& FileName, TFileHandle Handle);
+    [[noreturn]] void RaiseWriteError(int Code) const;
+
+    std::string m_FileName;
+    TFileHandle m_Handle;
 
 private:
     void WriteThrough(const void* Source, std::size_t Count);
 
-    std::string m_FileName;
-    TFileHandle m_Handle;
     std::vector<std::uint8_t> m_Buffer;
     std::size_t m_Buffered = 0;
+    std::int64_t m_Position = 0;
     bool m_Failed = false;
 };
+
+// The output of a join. A regular file is written under a new hidden name
+// beside the final one (".NAME.vantrel-partial-XXXXXX", created exclusively)
+// and renamed over the final name by Commit, after its data reached the
+// disk: a failure, a crash or a full disk leaves whatever stood at the name as
+// it was, and an abandoned output takes its partial file with it. An output
+// that is not a regular file (a pipe, /dev/stdout, a device) is written
+// directly; it is opened write-only and never waits for a reader.
+class TOutputFile : public TFileStream
+{
+public:
+    // Raises "Cannot create file %s" with the reason.
+    explicit TOutputFile(const std::string& FileName);
+    // Without Commit: removes the partial file.
+    ~TOutputFile() override;
+
+    // Writes Count bytes over what was written at Position (a regular output
+    // only; elsewhere it does nothing and returns false).
+    bool WriteAt(std::int64_t Position, const void* Source, std::size_t Count);
+    // Flushes, syncs and closes the output and gives it its name. Raises
+    // "Unable to write file %s" with the reason; the partial file then goes.
+    void Commit();
+
+    bool IsRegular() const { return !m_PartName.empty(); }
+    // The partial file's name; empty for an output written directly.
+    const std::string& PartName() const { return m_PartName; }
+
+private:
+    std::string m_PartName;
+    std::string m_FinalName;
+    bool m_Committed = false;
+};
+
+// The name the partial file of an output called FileName gets, before its
+// random part: ".NAME.vantrel-partial-", NAME shortened to fit a file name.
+std::string PartialFilePrefix(const std::string& FileName);
 
 } // namespace vantrel

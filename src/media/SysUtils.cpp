@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <iterator>
 #include <vector>
 
 namespace vantrel {
@@ -40,6 +41,26 @@ void RaiseLastOSError()
 {
     throw Exception(SystemErrorMessage(errno));
 }
+
+std::string FileErrorMessage(const char* Text, const std::string& Name, int Code, const std::string& Reason)
+{
+    std::string Message = Format(Text, Name.c_str());
+    if (!Reason.empty())
+        Message += "\r\n" + Reason;
+    else if (Code != 0)
+        Message += "\r\n" + std::string(std::strerror(Code));
+    return Message;
+}
+
+namespace {
+ssize_t SystemReadAt(int Fd, void* Buffer, std::size_t Count, std::int64_t Position)
+{
+    return ::pread(Fd, Buffer, Count, static_cast<off_t>(Position));
+}
+} // namespace
+
+ssize_t (*ReadAtHook)(int Fd, void* Buffer, std::size_t Count, std::int64_t Position) = SystemReadAt;
+ssize_t (*WriteHook)(int Fd, const void* Buffer, std::size_t Count) = ::write;
 
 TFileHandle& TFileHandle::operator=(TFileHandle&& Other) noexcept
 {
@@ -95,7 +116,7 @@ template <typename TRead> std::int64_t ReadLoop(void* Dest, std::size_t Count, T
 std::int64_t ReadFully(int Fd, void* Dest, std::size_t Count, std::int64_t Position)
 {
     return ReadLoop(Dest, Count, [Fd, Position](std::uint8_t* Out, std::size_t Left, std::size_t Done) {
-        return ::pread(Fd, Out, Left, static_cast<off_t>(Position + static_cast<std::int64_t>(Done)));
+        return ReadAtHook(Fd, Out, Left, Position + static_cast<std::int64_t>(Done));
     });
 }
 
@@ -111,6 +132,26 @@ bool FileExists(const std::string& Name)
     {
     };
     return ::stat(Name.c_str(), &St) == 0 && S_ISREG(St.st_mode);
+}
+
+std::string ParentFolder(const std::string& Name)
+{
+    const std::size_t Slash = Name.rfind('/');
+    if (Slash == std::string::npos)
+        return ".";
+    return Slash == 0 ? "/" : Name.substr(0, Slash);
+}
+
+std::string ByteSizeText(std::int64_t Bytes)
+{
+    if (Bytes < 1024)
+        return Format("%lld bytes", static_cast<long long>(Bytes));
+    static constexpr const char* Units[] = {"KB", "MB", "GB", "TB"};
+    double Value = static_cast<double>(Bytes) / 1024;
+    std::size_t Unit = 0;
+    for (; Value >= 1024 && Unit + 1 < std::size(Units); ++Unit)
+        Value /= 1024;
+    return Format("%.1f %s", Value, Units[Unit]);
 }
 
 bool SameFile(const std::string& A, const std::string& B)

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <stdexcept>
 #include <string>
+#include <sys/types.h>
 #include <utility>
 
 namespace vantrel {
@@ -23,6 +24,19 @@ std::string Format(const char* Fmt, ...) __attribute__((format(printf, 1, 2)));
 // shows it: "System Error.  Code: N." CR LF text. Code 0 gives a generic text.
 std::string SystemErrorMessage(int Code);
 [[noreturn]] void RaiseLastOSError();
+
+// A message about a file, with the system's reason on the next line the way
+// the system error text has it: Text (a format with one %s for the name),
+// CR LF, then Reason, or the text of errno code Code when Reason is empty.
+// Neither given: the text alone.
+std::string FileErrorMessage(const char* Text, const std::string& Name, int Code, const std::string& Reason = {});
+
+// The positioned read that every file read goes through; tests replace it to
+// make reads fail the way a damaged disk does. Returns what pread returns.
+extern ssize_t (*ReadAtHook)(int Fd, void* Buffer, std::size_t Count, std::int64_t Position);
+// The write that every output write goes through; tests replace it to make a
+// disk fill up.
+extern ssize_t (*WriteHook)(int Fd, const void* Buffer, std::size_t Count);
 
 // An open POSIX file descriptor, closed when the object goes away.
 //
@@ -64,6 +78,12 @@ std::int64_t ReadFully(int Fd, void* Dest, std::size_t Count);
 
 // True for an existing regular file; a folder is not a file.
 bool FileExists(const std::string& Name);
+
+// The folder part of a file name: "." for a bare name, "/" for a name in the root.
+std::string ParentFolder(const std::string& Name);
+
+// A size for people: "812 bytes", "14.2 KB", "3.5 MB", "1.2 GB" (units of 1024).
+std::string ByteSizeText(std::int64_t Bytes);
 
 // True when both names refer to the same file (device and inode), whatever
 // path, symbolic link or hard link leads to it. False when either is missing.

@@ -111,28 +111,36 @@ void RegWriteBool(TRegRoot Root, const QString& KeyPath, const QString& Name, bo
     WriteValue(Root, KeyPath, Name, Value ? 1 : 0);
 }
 
-void LoadFormPlacement(TRegRoot Root, const QString& KeyPath, QWidget& Window, bool PositionOnly)
+void LoadFormPlacement(TRegRoot Root, const QString& KeyPath, QWidget& Window, bool PositionOnly,
+                       QStringList* Damaged)
 {
     const auto Key = OpenRegKey(Root, KeyPath);
     if (!Key->IsOpen())
         return;
     const QSettings& S = *Key->Settings();
-    if (const auto Top = ReadNumber(S, "Top"))
-        Window.move(Window.x(), static_cast<int>(*Top));
-    if (const auto Left = ReadNumber(S, "Left"))
-        Window.move(static_cast<int>(*Left), Window.y());
+    // Each value is applied on its own, in this order.
+    auto Apply = [&](const char* Name, auto Set) {
+        try {
+            if (const auto Value = ReadNumber(S, Name))
+                Set(static_cast<int>(*Value));
+        } catch (const Exception& E) {
+            if (!Damaged)
+                throw;
+            *Damaged << QString::fromStdString(E.what());
+        }
+    };
+    Apply("Top", [&](int Top) { Window.move(Window.x(), Top); });
+    Apply("Left", [&](int Left) { Window.move(Left, Window.y()); });
     if (PositionOnly)
         return;
-    if (const auto Width = ReadNumber(S, "Width"))
-        Window.resize(static_cast<int>(*Width), Window.height());
-    if (const auto Height = ReadNumber(S, "Height"))
-        Window.resize(Window.width(), static_cast<int>(*Height));
-    if (const auto State = ReadNumber(S, "WindowState")) {
-        if (*State == 0)
+    Apply("Width", [&](int Width) { Window.resize(Width, Window.height()); });
+    Apply("Height", [&](int Height) { Window.resize(Window.width(), Height); });
+    Apply("WindowState", [&](int State) {
+        if (State == 0)
             Window.setWindowState(Window.windowState() & ~(Qt::WindowMaximized | Qt::WindowMinimized));
-        else if (*State == 1)
+        else if (State == 1)
             Window.setWindowState((Window.windowState() & ~Qt::WindowMinimized) | Qt::WindowMaximized);
-    }
+    });
 }
 
 void SaveFormPlacement(TRegRoot Root, const QString& KeyPath, const QWidget& Window)
@@ -149,6 +157,12 @@ void SaveFormPlacement(TRegRoot Root, const QString& KeyPath, const QWidget& Win
     WriteValue(Root, KeyPath, "Width", Window.width());
     WriteValue(Root, KeyPath, "Height", Window.height());
     WriteValue(Root, KeyPath, "WindowState", 0);
+}
+
+QString RegStoreLocation(TRegRoot Root, const QString& KeyPath)
+{
+    const auto Key = OpenRegKey(Root, KeyPath);
+    return Key->IsOpen() ? Key->Settings()->fileName() : QString();
 }
 
 } // namespace vantrel

@@ -7,6 +7,7 @@
 
 #include <QSettings>
 #include <QString>
+#include <QStringList>
 #include <memory>
 
 class QWidget;
@@ -60,10 +61,16 @@ void RegWriteBool(TRegRoot Root, const QString& KeyPath, const QString& Name, bo
 
 // Restores "Left" and "Top", and unless PositionOnly also "Width", "Height"
 // and "WindowState" (0 normal, 1 maximised; other numbers are ignored). Call it
-// before the window is first shown.
-void LoadFormPlacement(TRegRoot Root, const QString& KeyPath, QWidget& Window, bool PositionOnly);
+// before the window is first shown. A damaged value raises; with Damaged
+// given, it is skipped instead, its message added there, and the other
+// values are still restored.
+void LoadFormPlacement(TRegRoot Root, const QString& KeyPath, QWidget& Window, bool PositionOnly,
+                       QStringList* Damaged = nullptr);
 // In normal state writes the bounds and "WindowState" 0; maximised only
 // "WindowState" 1; minimised nothing.
 void SaveFormPlacement(TRegRoot Root, const QString& KeyPath, const QWidget& Window);
+
+// Where the store keeps the key's values, for people: the settings file.
+QString RegStoreLocation(TRegRoot Root, const QString& KeyPath);
 
 } // namespace vantrel

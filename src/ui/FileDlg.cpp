@@ -107,7 +107,10 @@ void GetDroppedFiles(const QMimeData& Drop, QStringList& Files, bool ExistingOnl
         if (!Url.isLocalFile())
             continue;
         const QString Name = QFileInfo(Url.toLocalFile()).absoluteFilePath();
-        const bool Exists = QFileInfo(Name).isFile();
+        // Anything but a folder counts as a file: what cannot be read (a FIFO,
+        // a device) is refused later with a reason, not left out unseen.
+        const QFileInfo Info(Name);
+        const bool Exists = Info.exists() && !Info.isDir();
         if ((ExistingOnly && !Exists) || (NonExistingOnly && Exists))
             continue;
         Files.append(Name);

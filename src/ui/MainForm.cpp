@@ -4,6 +4,7 @@
 #include "FileDlg.h"
 #include "ProgressDlg.h"
 #include "ShellUtils.h"
+#include "join/JoinDecision.h"
 #include "join/Vantrel.h"
 #include "media/SysUtils.h"
 
@@ -12,27 +13,25 @@
 #include <QCloseEvent>
 #include <QCollator>
 #include <QDir>
-#include <QDrag>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QHeaderView>
 #include <QLabel>
-#include <QLocale>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QMimeData>
 #include <QScrollBar>
 #include <QStatusBar>
+#include <QStatusTipEvent>
 #include <QToolBar>
-#include <QToolButton>
 #include <QVBoxLayout>
 
 namespace vantrel {
 
 namespace {
 
-constexpr int ColFileName = 0, ColFrameSize = 1, ColFrameRate = 2, ColStatus = 3;
 // Pointer this close to the top or bottom of the list scrolls it while dragging.
 constexpr int DragScrollMargin = 20, DragScrollStep = 10;
 constexpr int MinPanelWidth = 50, PanelPadding = 10;
@@ -50,17 +49,19 @@ std::string LocalName(const QString& FileName)
     return QFile::encodeName(FileName).toStdString();
 }
 
+QString WithoutMnemonic(QString Caption)
+{
+    return Caption.remove('&');
+}
+
+// "h:mm:ss", whole seconds.
+QString ClockText(double Seconds)
+{
+    const auto S = static_cast<long long>(Seconds + 0.5);
+    return QString("%1:%2:%3").arg(S / 3600).arg(S / 60 % 60, 2, 10, QChar('0')).arg(S % 60, 2, 10, QChar('0'));
+}
+
 } // namespace
-
-QString FrameSizeText(const TMediaInfo& Info)
-{
-    return QString("%1 x %2").arg(Info.Width).arg(Info.Height);
-}
-
-QString FrameRateText(double FrameRate)
-{
-    return QLocale().toString(FrameRate, 'f', 2);
-}
 
 QString FolderOf(const QString& FileName)
 {
@@ -75,107 +76,14 @@ QString WithMpegExtension(const QString& FileName)
     return Extension == ".mpeg" ? FileName : FileName + ".mpeg";
 }
 
-TFileListView::TFileListView(TfrmMain& Owner) : QTreeWidget(&Owner), m_Owner(Owner)
-{
-    setObjectName("lvwFiles");
-    setColumnCount(4);
-    setHeaderLabels({"File name", "Frame size", "Frame rate", "Status"});
-    const int Widths[] = {200, 70, 70, 70};
-    for (int I = 0; I < 4; ++I)
-        setColumnWidth(I, Widths[I]);
-    header()->setSectionsClickable(false);
-    header()->setSectionsMovable(false);
-    setRootIsDecorated(false);
-    setItemsExpandable(false);
-    setUniformRowHeights(true);
-    setSelectionMode(QAbstractItemView::SingleSelection);
-    setSelectionBehavior(QAbstractItemView::SelectRows);
-    setEditTriggers(QAbstractItemView::NoEditTriggers);
-    setAllColumnsShowFocus(true);
-    setIconSize(QSize(1, 14)); // every row at least 14 pixels high
-    setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
-    setDragEnabled(true);
-    setAcceptDrops(true);
-    setDropIndicatorShown(false);
-    setDragDropMode(QAbstractItemView::DragDrop);
-    setContextMenuPolicy(Qt::CustomContextMenu);
-}
-
-void TFileListView::SetDropTarget(QTreeWidgetItem* Item)
-{
-    if (Item == m_DropTarget)
-        return;
-    ClearDropTarget();
-    m_DropTarget = Item;
-    if (Item)
-        for (int I = 0; I < columnCount(); ++I)
-            Item->setBackground(I, palette().brush(QPalette::Inactive, QPalette::Highlight));
-}
-
-void TFileListView::ClearDropTarget()
-{
-    if (m_DropTarget)
-        for (int I = 0; I < columnCount(); ++I)
-            m_DropTarget->setBackground(I, QBrush());
-    m_DropTarget = nullptr;
-}
-
-void TFileListView::startDrag(Qt::DropActions)
-{
-    // The drag carries nothing but the fact that it is ours; the move itself
-    // happens when it ends, wherever that is.
-    auto* Drag = new QDrag(this);
-    Drag->setMimeData(new QMimeData);
-    Drag->exec(Qt::MoveAction);
-    m_Owner.lvwFilesEndDrag();
-    ClearDropTarget();
-}
-
-void TFileListView::dragEnterEvent(QDragEnterEvent* Event)
-{
-    if (Event->source() == this || Event->mimeData()->hasUrls())
-        Event->acceptProposedAction();
-    else
-        Event->ignore();
-}
-
-void TFileListView::dragMoveEvent(QDragMoveEvent* Event)
-{
-    if (Event->source() == this)
-        SetDropTarget(itemAt(Event->position().toPoint()));
-    m_Owner.lvwFilesDragOver(Event->source(), Event->position().toPoint().y());
-    if (Event->source() == this || Event->mimeData()->hasUrls())
-        Event->acceptProposedAction();
-    else
-        Event->ignore();
-}
-
-void TFileListView::dragLeaveEvent(QDragLeaveEvent* Event)
-{
-    // The last row highlighted stays the drop target.
-    Event->accept();
-}
-
-void TFileListView::dropEvent(QDropEvent* Event)
-{
-    if (Event->source() == this) {
-        Event->acceptProposedAction();
-        return;
-    }
-    if (Event->mimeData()->hasUrls()) {
-        Event->acceptProposedAction();
-        m_Owner.WMDropFiles(*Event->mimeData());
-    }
-}
-
-TfrmMain::TfrmMain(const TProductInfo& ProductInfo, QWidget* Parent)
-    : QMainWindow(Parent), FProductInfo(ProductInfo)
+TfrmMain::TfrmMain(const TProductInfo& ProductInfo, TMessageBoxHandler AskUser, QWidget* Parent)
+    : QMainWindow(Parent), FProductInfo(ProductInfo), FAskUser(std::move(AskUser))
 {
     setObjectName("frmMain");
     setWindowTitle("Vantrel");
     setGeometry(DesignLeft, DesignTop, DesignWidth, DesignHeight);
 
-    lvwFiles = new TFileListView(*this);
+    lvwFiles = new TFileListView(this);
     auto* Central = new QWidget(this);
     auto* Layout = new QVBoxLayout(Central);
     Layout->setContentsMargins(0, 0, 0, 0);
@@ -190,6 +98,7 @@ TfrmMain::TfrmMain(const TProductInfo& ProductInfo, QWidget* Parent)
     CreateActions();
     CreateMenus();
     CreateToolBar();
+    CreateStatusBar();
 
     PopupMenu = new QMenu(this);
     PopupMenu->setObjectName("PopupMenu");
@@ -201,21 +110,13 @@ TfrmMain::TfrmMain(const TProductInfo& ProductInfo, QWidget* Parent)
     PopupMenu->addSeparator();
     PopupMenu->addAction(acnDelete);
 
-    statusBar()->setObjectName("StatusBar");
-    statusBar()->setSizeGripEnabled(true);
-    for (int I = 0; I < 3; ++I) {
-        StatusPanels[I] = new QLabel(this);
-        StatusPanels[I]->setObjectName(QString("StatusPanel%1").arg(I));
-        StatusPanels[I]->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-        StatusPanels[I]->setFixedWidth(MinPanelWidth);
-        statusBar()->addWidget(StatusPanels[I]);
-    }
-
     connect(lvwFiles, &QTreeWidget::itemSelectionChanged, this, &TfrmMain::lvwFilesChange);
     connect(lvwFiles, &QTreeWidget::currentItemChanged, this, &TfrmMain::lvwFilesChange);
-    connect(lvwFiles, &QTreeWidget::itemChanged, this, &TfrmMain::lvwFilesChange);
     connect(lvwFiles, &QTreeWidget::itemDoubleClicked, this, &TfrmMain::lvwFilesDblClick);
     connect(lvwFiles, &QWidget::customContextMenuRequested, this, &TfrmMain::lvwFilesContextPopup);
+    connect(lvwFiles, &TFileListView::DraggedOver, this, &TfrmMain::lvwFilesDragOver);
+    connect(lvwFiles, &TFileListView::DragEnded, this, &TfrmMain::lvwFilesEndDrag);
+    connect(lvwFiles, &TFileListView::FilesDropped, this, [this](const QMimeData* Drop) { WMDropFiles(*Drop); });
 
     FormCreate();
 }
@@ -224,36 +125,40 @@ TfrmMain::~TfrmMain() = default;
 
 void TfrmMain::CreateActions()
 {
-    auto Make = [this](const char* Name, const QString& Caption, const QString& Icon,
-                       void (TfrmMain::*Handler)()) {
+    // The caption carries the menu's mnemonic; hints show it without.
+    auto Make = [this](const char* Name, const QString& Caption, const QString& Icon, void (TfrmMain::*Handler)()) {
         auto* Action = new QAction(Caption, this);
         Action->setObjectName(Name);
-        Action->setToolTip(Caption);
-        Action->setStatusTip(Caption);
+        Action->setToolTip(WithoutMnemonic(Caption));
+        Action->setStatusTip(WithoutMnemonic(Caption));
         if (!Icon.isEmpty())
             Action->setIcon(QIcon(":/icons/" + Icon + ".svg"));
         connect(Action, &QAction::triggered, this, Handler);
         addAction(Action); // shortcuts work while the window is active
         return Action;
     };
-    acnAddFiles = Make("acnAddFiles", "Add Files", "add", &TfrmMain::acnAddFilesExecute);
+    acnAddFiles = Make("acnAddFiles", "&Add Files", "add", &TfrmMain::acnAddFilesExecute);
     acnAddFiles->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
-    acnJoinFile = Make("acnJoinFile", "Join Files", "join", &TfrmMain::acnJoinFileExecute);
+    acnJoinFile = Make("acnJoinFile", "&Join Files", "join", &TfrmMain::acnJoinFileExecute);
     acnJoinFile->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_S));
-    acnPlay = Make("acnPlay", "Play", "play", &TfrmMain::acnPlayExecute);
-    acnMoveUp = Make("acnMoveUp", "Move Up", "up", &TfrmMain::acnMoveUpExecute);
-    acnMoveDown = Make("acnMoveDown", "Move Down", "down", &TfrmMain::acnMoveDownExecute);
-    acnDelete = Make("acnDelete", "Delete", "", &TfrmMain::acnDeleteExecute);
+    acnPlay = Make("acnPlay", "&Play", "play", &TfrmMain::acnPlayExecute);
+    acnMoveUp = Make("acnMoveUp", "Move &Up", "up", &TfrmMain::acnMoveUpExecute);
+    acnMoveDown = Make("acnMoveDown", "Move &Down", "down", &TfrmMain::acnMoveDownExecute);
+    acnDelete = Make("acnDelete", "&Delete", "", &TfrmMain::acnDeleteExecute);
     acnDelete->setShortcut(QKeySequence(Qt::Key_Delete));
-    acnClear = Make("acnClear", "Clear", "clear", &TfrmMain::acnClearExecute);
+    acnClear = Make("acnClear", "&Clear", "clear", &TfrmMain::acnClearExecute);
+    acnShowInFolder = Make("acnShowInFolder", "&Show in Folder", "folder", &TfrmMain::acnShowInFolderExecute);
+    acnShowInFolder->setVisible(false);
 
-    miExit = Make("miExit", "Exit", "", &TfrmMain::miExitClick);
-    miHelpTopics = Make("miHelpTopics", "Help Topics", "", &TfrmMain::miHelpTopicsClick);
+    miExit = Make("miExit", "E&xit", "", &TfrmMain::miExitClick);
+    miExit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
+    miHelpTopics = Make("miHelpTopics", "&Help Topics", "", &TfrmMain::miHelpTopicsClick);
     miHelpTopics->setShortcut(QKeySequence(Qt::Key_F1));
-    miAbout = Make("miAbout", "About", "", &TfrmMain::miAboutClick);
+    miAbout = Make("miAbout", "&About", "", &TfrmMain::miAboutClick);
     // A check item: triggering it inverts the check mark, which each join reads.
-    miRecalcTimecodes = new QAction("Re-calc Timecodes", this);
+    miRecalcTimecodes = new QAction("&Re-calc Timecodes", this);
     miRecalcTimecodes->setObjectName("miRecalcTimecodes");
+    miRecalcTimecodes->setStatusTip("Re-calc Timecodes");
     miRecalcTimecodes->setCheckable(true);
     miRecalcTimecodes->setChecked(true);
 }
@@ -261,14 +166,15 @@ void TfrmMain::CreateActions()
 void TfrmMain::CreateMenus()
 {
     menuBar()->setObjectName("MainMenu");
-    QMenu* File = menuBar()->addMenu("File");
+    QMenu* File = menuBar()->addMenu("&File");
     File->setObjectName("miFile");
     File->addAction(acnAddFiles);
     File->addSeparator();
     File->addAction(acnJoinFile);
+    File->addAction(acnShowInFolder);
     File->addSeparator();
     File->addAction(miExit);
-    QMenu* Edit = menuBar()->addMenu("Edit");
+    QMenu* Edit = menuBar()->addMenu("&Edit");
     Edit->setObjectName("miEdit");
     Edit->addAction(acnMoveUp);
     Edit->addAction(acnMoveDown);
@@ -276,7 +182,7 @@ void TfrmMain::CreateMenus()
     Edit->addAction(acnClear);
     Edit->addSeparator();
     Edit->addAction(miRecalcTimecodes);
-    QMenu* Help = menuBar()->addMenu("Help");
+    QMenu* Help = menuBar()->addMenu("&Help");
     Help->setObjectName("miHelp");
     Help->addAction(miHelpTopics);
     Help->addSeparator();
@@ -291,10 +197,10 @@ void TfrmMain::CreateToolBar()
     ToolBar->setFloatable(false);
     ToolBar->setIconSize(QSize(24, 24));
     ToolBar->setToolButtonStyle(Qt::ToolButtonIconOnly);
-    ToolBar->setContextMenuPolicy(Qt::PreventContextMenu);
     const std::pair<QAction*, const char*> Buttons[] = {
-        {acnAddFiles, "tbnAddFile"}, {acnJoinFile, "tbnJoinFile"}, {nullptr, nullptr}, {acnPlay, "tbnPlay"},
-        {acnMoveUp, "tbnFileUp"},    {acnMoveDown, "tbnFileDown"}, {nullptr, nullptr}, {acnClear, "tbnClear"},
+        {acnAddFiles, "tbnAddFile"}, {acnJoinFile, "tbnJoinFile"}, {nullptr, nullptr},
+        {acnPlay, "tbnPlay"},        {acnMoveUp, "tbnFileUp"},     {acnMoveDown, "tbnFileDown"},
+        {nullptr, nullptr},          {acnClear, "tbnClear"},
     };
     for (const auto& [Action, Name] : Buttons) {
         if (!Action) {
@@ -308,6 +214,19 @@ void TfrmMain::CreateToolBar()
     }
 }
 
+void TfrmMain::CreateStatusBar()
+{
+    statusBar()->setObjectName("StatusBar");
+    statusBar()->setSizeGripEnabled(true);
+    for (int I = 0; I < 3; ++I) {
+        StatusPanels[I] = new QLabel(this);
+        StatusPanels[I]->setObjectName(QString("StatusPanel%1").arg(I));
+        StatusPanels[I]->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+        StatusPanels[I]->setFixedWidth(MinPanelWidth);
+        statusBar()->addWidget(StatusPanels[I]);
+    }
+}
+
 QString TfrmMain::PlacementKey() const
 {
     return FProductInfo.RegBaseKey + "\\forms\\" + objectName();
@@ -317,22 +236,60 @@ void TfrmMain::FormCreate()
 {
     const TRegRoot Root = FProductInfo.RegRoot;
     const QString& Base = FProductInfo.RegBaseKey;
-    try {
-        LoadFormPlacement(Root, PlacementKey(), *this, false);
-        FLastOpenFolder = RegReadString(Root, Base, "LastOpenFolder");
-        FLastSaveFolder = RegReadString(Root, Base, "LastSaveFolder");
-        miRecalcTimecodes->setChecked(RegReadBool(Root, Base, "RecalcTimecodes", true));
-    } catch (const Exception& E) {
-        // A damaged settings file must not keep the program from starting:
-        // say what is wrong and go on with what could be read.
-        ShowMessageBox(QString::fromStdString(E.what()), TMessageKind::Warning, TMessageButtons::Ok);
-    }
+    // Each value on its own: a damaged one falls back to its default and
+    // the others still load.
+    QStringList Damaged;
+    auto Read = [&Damaged](auto Load) {
+        try {
+            Load();
+        } catch (const Exception& E) {
+            Damaged << QString::fromStdString(E.what());
+        }
+    };
+    LoadFormPlacement(Root, PlacementKey(), *this, false, &Damaged);
+    LoadColumnWidths(Damaged);
+    Read([&] { FLastOpenFolder = RegReadString(Root, Base, "LastOpenFolder"); });
+    Read([&] { FLastSaveFolder = RegReadString(Root, Base, "LastSaveFolder"); });
+    Read([&] { miRecalcTimecodes->setChecked(RegReadBool(Root, Base, "RecalcTimecodes", true)); });
+    if (!Damaged.isEmpty())
+        ShowMessageBox("Some settings could not be read; they were set back to their defaults:\r\n" +
+                           Damaged.join("\r\n") + "\r\nSettings file: " + RegStoreLocation(Root, Base),
+                       TMessageKind::Warning, TMessageButtons::Ok);
     acnPlay->setShortcuts({QKeySequence(Qt::Key_Return), QKeySequence(Qt::Key_Enter)});
     acnMoveUp->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Up));
     acnMoveDown->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Down));
     setAcceptDrops(true);
-    UpdateActions();
-    UpdateStatusBar();
+    Refresh();
+}
+
+void TfrmMain::LoadColumnWidths(QStringList& Damaged)
+{
+    QString Stored;
+    try {
+        Stored = RegReadString(FProductInfo.RegRoot, PlacementKey(), "ColumnWidths");
+    } catch (const Exception& E) {
+        Damaged << QString::fromStdString(E.what());
+        return;
+    }
+    // The widths of the columns after the name, which takes what is left.
+    const QStringList Widths = Stored.split(',', Qt::SkipEmptyParts);
+    for (int I = 0; I < Widths.size() && I + 1 < lcCount; ++I) {
+        bool Ok = false;
+        const int Width = Widths[I].trimmed().toInt(&Ok);
+        if (!Ok || Width < 0) {
+            Damaged << "Invalid data type for 'ColumnWidths'";
+            return;
+        }
+        lvwFiles->setColumnWidth(I + 1, Width);
+    }
+}
+
+void TfrmMain::SaveColumnWidths()
+{
+    QStringList Widths;
+    for (int I = 1; I < lcCount; ++I)
+        Widths << QString::number(lvwFiles->columnWidth(I));
+    RegWriteString(FProductInfo.RegRoot, PlacementKey(), "ColumnWidths", Widths.join(','));
 }
 
 void TfrmMain::FormDestroy()
@@ -340,6 +297,7 @@ void TfrmMain::FormDestroy()
     const TRegRoot Root = FProductInfo.RegRoot;
     const QString& Base = FProductInfo.RegBaseKey;
     SaveFormPlacement(Root, PlacementKey(), *this);
+    SaveColumnWidths();
     // Blank folders are not worth remembering; what the store held stays.
     if (!FLastOpenFolder.trimmed().isEmpty())
         RegWriteString(Root, Base, "LastOpenFolder", FLastOpenFolder);
@@ -350,6 +308,18 @@ void TfrmMain::FormDestroy()
 
 void TfrmMain::closeEvent(QCloseEvent* Event)
 {
+    // Closing in the middle of a join would leave it half done: ask, and
+    // close only once the join has stopped.
+    if (IsJoining()) {
+        Event->ignore();
+        if (ShowMessageBox("Files are being joined. Do you want to cancel the join?", TMessageKind::Confirmation,
+                           TMessageButtons::YesNo, TMessageAnswer::No) == TMessageAnswer::Yes &&
+            FProgress) {
+            FCloseAfterJoin = true;
+            FProgress->Cancel();
+        }
+        return;
+    }
     if (!FSettingsSaved) {
         FSettingsSaved = true;
         try {
@@ -361,22 +331,21 @@ void TfrmMain::closeEvent(QCloseEvent* Event)
     Event->accept();
 }
 
-TFileItem* TfrmMain::Row(int Index) const
+bool TfrmMain::event(QEvent* Event)
 {
-    return static_cast<TFileItem*>(lvwFiles->topLevelItem(Index));
+    // A command's hint shows in the first panel only; the others keep theirs.
+    if (Event->type() == QEvent::StatusTip) {
+        FStatusTip = static_cast<QStatusTipEvent*>(Event)->tip();
+        UpdateStatusBar();
+        return true;
+    }
+    return QMainWindow::event(Event);
 }
 
-TFileItem* TfrmMain::Selected() const
+void TfrmMain::resizeEvent(QResizeEvent* Event)
 {
-    const QList<QTreeWidgetItem*> Items = lvwFiles->selectedItems();
-    return Items.isEmpty() ? nullptr : static_cast<TFileItem*>(Items.front());
-}
-
-void TfrmMain::SelectRow(QTreeWidgetItem* Item)
-{
-    lvwFiles->setCurrentItem(Item);
-    Item->setSelected(true);
-    lvwFiles->setFocus();
+    QMainWindow::resizeEvent(Event);
+    UpdateStatusBar();
 }
 
 void TfrmMain::BeginListUpdate()
@@ -391,30 +360,9 @@ void TfrmMain::EndListUpdate()
     FUpdating = false;
 }
 
-void TfrmMain::UpdateItemStatus(QTreeWidgetItem* Item)
-{
-    const TMediaInfo& Reference = *Row(0)->Record;
-    Item->setText(ColStatus,
-                  FormatMatchText(CompareMediaInfo(Reference, *static_cast<TFileItem*>(Item)->Record)));
-}
-
-void TfrmMain::UpdateAllStatuses()
-{
-    for (int I = 0; I < lvwFiles->topLevelItemCount(); ++I)
-        UpdateItemStatus(Row(I));
-}
-
 void TfrmMain::AddFile(const QString& FileName)
 {
-    auto Record = std::make_unique<TMediaInfo>();
-    ProbeMediaFile(LocalName(FileName), *Record);
-    auto* Item = new TFileItem;
-    Item->setText(ColFileName, FileName);
-    Item->setText(ColFrameSize, FrameSizeText(*Record));
-    Item->setText(ColFrameRate, FrameRateText(Record->FrameRate));
-    Item->Record = std::move(Record);
-    lvwFiles->addTopLevelItem(Item);
-    UpdateItemStatus(Item);
+    lvwFiles->AddFile(FileName);
 }
 
 void TfrmMain::AddFiles(const QStringList& FileNames)
@@ -425,6 +373,8 @@ void TfrmMain::AddFiles(const QStringList& FileNames)
         QApplication::restoreOverrideCursor();
         EndListUpdate();
     }};
+    QElapsedTimer SincePaint;
+    SincePaint.start();
     for (const QString& Name : FileNames) {
         try {
             AddFile(Name);
@@ -434,84 +384,68 @@ void TfrmMain::AddFiles(const QStringList& FileNames)
             if (ShowMessageBox(Prompt, TMessageKind::Warning, TMessageButtons::YesNo) != TMessageAnswer::Yes)
                 break;
         }
+        // A long list keeps the window painted; commands wait until it is done.
+        if (SincePaint.elapsed() > 100) {
+            QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+            SincePaint.restart();
+        }
     }
 }
 
-void TfrmMain::MoveItem(QTreeWidgetItem* Item, int Target)
+void TfrmMain::OpenFiles(const QStringList& FileNames)
 {
-    const QString Row0Caption = Row(0)->text(ColFileName);
-    Target = std::max(Target, 0);
-    const int Index = lvwFiles->indexOfTopLevelItem(Item);
-    if (Target == Index)
-        return;
-    const int Insert = Target > Index ? Target + 1 : Target;
+    QStringList Files;
+    for (const QString& Name : FileNames) {
+        const QFileInfo Info(Name);
+        if (Info.exists() && !Info.isDir())
+            Files << Info.absoluteFilePath();
+    }
+    if (!Files.isEmpty())
+        AddSortedFiles(std::move(Files));
+}
 
+void TfrmMain::MoveItem(int Row, int Target)
+{
     BeginListUpdate();
-    TFinally End{[&] {
-        EndListUpdate();
-        if (Row(0)->text(ColFileName) != Row0Caption)
-            UpdateAllStatuses();
-    }};
-    auto* Moved = new TFileItem;
-    if (Insert < lvwFiles->topLevelItemCount())
-        lvwFiles->insertTopLevelItem(Insert, Moved);
-    else
-        lvwFiles->addTopLevelItem(Moved);
-    for (int Column = 0; Column < lvwFiles->columnCount(); ++Column)
-        Moved->setText(Column, Item->text(Column));
-    Moved->Record = std::move(static_cast<TFileItem*>(Item)->Record);
-    if (lvwFiles->DropTarget() == Item)
-        lvwFiles->ClearDropTarget();
-    if (FDropTarget == Item) // the old copy goes: never point at it later
-        FDropTarget = nullptr;
-    delete Item;
-    SelectRow(Moved);
-    lvwFiles->scrollToItem(Moved);
+    TFinally End{[this] { EndListUpdate(); }};
+    lvwFiles->MoveRow(Row, Target);
 }
 
 void TfrmMain::acnMoveUpExecute()
 {
-    TFileItem* Item = Selected();
-    if (!Item || lvwFiles->indexOfTopLevelItem(Item) == 0)
+    const int Row = lvwFiles->SelectedRow();
+    if (Row <= 0)
         return;
-    MoveItem(Item, lvwFiles->indexOfTopLevelItem(Item) - 1);
-    UpdateActions();
-    UpdateStatusBar();
+    MoveItem(Row, Row - 1);
+    ListChanged();
+    Refresh();
 }
 
 void TfrmMain::acnMoveDownExecute()
 {
-    TFileItem* Item = Selected();
-    if (!Item || lvwFiles->indexOfTopLevelItem(Item) == lvwFiles->topLevelItemCount() - 1)
+    const int Row = lvwFiles->SelectedRow();
+    if (Row < 0 || Row == lvwFiles->Count() - 1)
         return;
-    MoveItem(Item, lvwFiles->indexOfTopLevelItem(Item) + 1);
-    UpdateActions();
-    UpdateStatusBar();
+    MoveItem(Row, Row + 1);
+    ListChanged();
+    Refresh();
 }
 
 void TfrmMain::acnDeleteExecute()
 {
-    TFileItem* Item = Selected();
-    if (!Item)
+    const int Row = lvwFiles->SelectedRow();
+    if (Row < 0)
         return;
     {
         BeginListUpdate();
         TFinally End{[this] { EndListUpdate(); }};
-        int Index = lvwFiles->indexOfTopLevelItem(Item);
-        if (lvwFiles->DropTarget() == Item)
-            lvwFiles->ClearDropTarget();
-        if (FDropTarget == Item)
-            FDropTarget = nullptr;
-        delete Item; // the row's record goes with it
-        if (Index == 0 && lvwFiles->topLevelItemCount() > 0)
-            UpdateAllStatuses();
-        Index = std::min(Index, lvwFiles->topLevelItemCount() - 1);
+        lvwFiles->RemoveRow(Row);
         lvwFiles->clearSelection();
-        if (Index >= 0)
-            SelectRow(Row(Index));
+        if (lvwFiles->Count() > 0)
+            lvwFiles->SelectRow(std::min(Row, lvwFiles->Count() - 1));
     }
-    UpdateActions();
-    UpdateStatusBar();
+    ListChanged();
+    Refresh();
 }
 
 void TfrmMain::acnClearExecute()
@@ -522,17 +456,15 @@ void TfrmMain::acnClearExecute()
     {
         BeginListUpdate();
         TFinally End{[this] { EndListUpdate(); }};
-        lvwFiles->ClearDropTarget();
-        FDropTarget = nullptr;
         lvwFiles->clear();
     }
-    UpdateActions();
-    UpdateStatusBar();
+    ListChanged();
+    Refresh();
 }
 
 void TfrmMain::lvwFilesDragOver(QObject* Source, int Y)
 {
-    FDropTarget = lvwFiles->DropTarget();
+    // The list keeps the row under the pointer as its drop target itself.
     if (Source != lvwFiles)
         return;
     QScrollBar* Bar = lvwFiles->verticalScrollBar();
@@ -544,41 +476,47 @@ void TfrmMain::lvwFilesDragOver(QObject* Source, int Y)
 
 void TfrmMain::lvwFilesEndDrag()
 {
-    TFileItem* Item = Selected();
-    if (!Item || !FDropTarget)
+    const int Row = lvwFiles->SelectedRow(), Target = lvwFiles->DropTarget();
+    if (Row < 0 || Target < 0)
         return;
-    QTreeWidgetItem* Target = std::exchange(FDropTarget, nullptr);
-    MoveItem(Item, lvwFiles->indexOfTopLevelItem(Target));
-    UpdateActions();
-    UpdateStatusBar();
+    lvwFiles->ClearDropTarget();
+    MoveItem(Row, Target);
+    ListChanged();
+    Refresh();
 }
 
 TfrmMain::TCompatibility TfrmMain::CheckCompatibility()
 {
-    std::vector<const TMediaInfo*> Records;
-    for (int I = 0; I < lvwFiles->topLevelItemCount(); ++I)
-        Records.push_back(Row(I)->Record.get());
-    const TJoinCompatibility Check = CheckJoinCompatibility(Records);
+    std::vector<TMediaInfo> Records = lvwFiles->Records();
+    std::vector<const TMediaInfo*> Infos;
+    for (const TMediaInfo& Record : Records)
+        Infos.push_back(&Record);
+    const TJoinDecision Decision = DecideJoin(Infos);
+    const QString Message = QString::fromStdString(Decision.Message);
     TCompatibility Result;
-    if (Check.Worst == fmVideoDiffers) {
-        ShowMessageBox(VideoDiffersMessage, TMessageKind::Information, TMessageButtons::Ok);
+    switch (Decision.Verdict) {
+    case TJoinVerdict::Refuse:
+        ShowMessageBox(Message, TMessageKind::Information, TMessageButtons::Ok);
         Result.Cancel = true;
-    } else if (Check.Worst == fmAudioDiffers) {
-        const QString Text = QString(AudioDiffersMessage) + "\r\nDo you want to continue?";
-        if (ShowMessageBox(Text, TMessageKind::Confirmation, TMessageButtons::YesNo) == TMessageAnswer::Yes)
+        break;
+    case TJoinVerdict::AskVideoOnly:
+        if (ShowMessageBox(Message + "\r\nDo you want to continue?", TMessageKind::Confirmation,
+                           TMessageButtons::YesNo) == TMessageAnswer::Yes)
             Result.VideoOnly = true;
         else
             Result.Cancel = true;
-    } else {
-        Result.VideoOnly = Check.HasVideoStream;
+        break;
+    case TJoinVerdict::JoinVideoOnly: Result.VideoOnly = true; break;
+    case TJoinVerdict::Join: break;
     }
     return Result;
 }
 
-TMessageAnswer TfrmMain::ShowMessageBox(const QString& Text, TMessageKind Kind, TMessageButtons Buttons)
+TMessageAnswer TfrmMain::ShowMessageBox(const QString& Text, TMessageKind Kind, TMessageButtons Buttons,
+                                        TMessageAnswer Default)
 {
-    if (MessageBoxHook)
-        return MessageBoxHook(Text, Kind, Buttons);
+    if (FAskUser)
+        return FAskUser(Text, Kind, Buttons);
     static const struct
     {
         const char* Title;
@@ -590,10 +528,12 @@ TMessageAnswer TfrmMain::ShowMessageBox(const QString& Text, TMessageKind Kind, 
     // The texts break lines with CR LF; a Qt label wants one LF per break.
     QString Shown = Text;
     Shown.replace("\r\n", "\n");
-    QMessageBox Box(K.Icon, K.Title, Shown, QMessageBox::NoButton, this);
+    // While a join runs this window is disabled, and so would be a box it owns.
+    QWidget* Owner = FProgress ? static_cast<QWidget*>(FProgress.data()) : this;
+    QMessageBox Box(K.Icon, K.Title, Shown, QMessageBox::NoButton, Owner);
     if (Buttons == TMessageButtons::YesNo) {
         Box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
-        Box.setDefaultButton(QMessageBox::Yes);
+        Box.setDefaultButton(Default == TMessageAnswer::No ? QMessageBox::No : QMessageBox::Yes);
         Box.setEscapeButton(QMessageBox::No);
     } else {
         Box.setStandardButtons(QMessageBox::Ok);
@@ -609,39 +549,73 @@ TMessageAnswer TfrmMain::ShowMessageBox(const QString& Text, TMessageKind Kind, 
 
 void TfrmMain::UpdateActions()
 {
-    const int Count = lvwFiles->topLevelItemCount();
-    TFileItem* Item = Selected();
-    const int Index = Item ? lvwFiles->indexOfTopLevelItem(Item) : -1;
+    const int Count = lvwFiles->Count();
+    const int Row = lvwFiles->SelectedRow();
     acnJoinFile->setEnabled(Count > 0);
-    acnPlay->setEnabled(Item != nullptr);
-    acnMoveUp->setEnabled(Item && Index > 0);
-    acnMoveDown->setEnabled(Item && Index < Count - 1);
-    acnDelete->setEnabled(Item != nullptr);
+    acnPlay->setEnabled(Row >= 0);
+    acnMoveUp->setEnabled(Row > 0);
+    acnMoveDown->setEnabled(Row >= 0 && Row < Count - 1);
+    acnDelete->setEnabled(Row >= 0);
     acnClear->setEnabled(Count > 0);
 }
 
 void TfrmMain::UpdateStatusBar()
 {
-    if (TFileItem* Item = Selected()) {
-        StatusPanels[0]->setText(QFileInfo(Item->text(ColFileName)).fileName());
-    } else if (lvwFiles->topLevelItemCount() > 0) {
-        StatusPanels[0]->setText(QString::number(lvwFiles->topLevelItemCount()) + " file(s)");
-    } else {
-        StatusPanels[0]->setText("There are no selected files.");
-        StatusPanels[1]->setText("");
+    const int Count = lvwFiles->Count();
+    if (const int Row = lvwFiles->SelectedRow(); Row >= 0)
+        FPanelTexts[0] = QFileInfo(lvwFiles->FileName(Row)).fileName();
+    else if (Count > 0)
+        FPanelTexts[0] = QString::number(Count) + " file(s)";
+    else
+        FPanelTexts[0] = "There are no selected files.";
+    if (!FJoinedText.isEmpty())
+        FPanelTexts[0] = FJoinedText;
+    if (!FStatusTip.isEmpty())
+        FPanelTexts[0] = FStatusTip;
+
+    double Seconds = 0;
+    std::int64_t Bytes = 0;
+    for (int I = 0; I < Count; ++I) {
+        Seconds += lvwFiles->Record(I).Duration;
+        Bytes += QFileInfo(lvwFiles->FileName(I)).size();
     }
+    FPanelTexts[1] = Count == 0 ? QString() : QString("%1 %2, %3").arg(Count).arg(Count == 1 ? "file" : "files").arg(QString::fromStdString(DurationText(Seconds)));
+    FPanelTexts[2] = Count == 0 ? QString() : QString::fromStdString(ByteSizeText(Bytes));
+
+    // Each panel as wide as its text and 10 pixels, at least 50; the first
+    // gives way when the three do not fit, and shows its text elided.
     const QFontMetrics Metrics(statusBar()->font());
-    for (QLabel* Panel : StatusPanels)
-        Panel->setFixedWidth(
-            std::max(MinPanelWidth, Metrics.horizontalAdvance(Panel->text()) + PanelPadding));
+    int Widths[3];
+    for (int I = 0; I < 3; ++I)
+        Widths[I] = std::max(MinPanelWidth, Metrics.horizontalAdvance(FPanelTexts[I]) + PanelPadding);
+    const int Room = statusBar()->width() - Widths[1] - Widths[2] - 40;
+    Widths[0] = std::max(MinPanelWidth, std::min(Widths[0], Room));
+    for (int I = 0; I < 3; ++I) {
+        StatusPanels[I]->setFixedWidth(Widths[I]);
+        StatusPanels[I]->setText(Metrics.elidedText(FPanelTexts[I], I == 0 ? Qt::ElideMiddle : Qt::ElideRight,
+                                                    Widths[I] - PanelPadding));
+        StatusPanels[I]->setToolTip(FPanelTexts[I]);
+    }
+}
+
+void TfrmMain::Refresh()
+{
+    UpdateActions();
+    UpdateStatusBar();
+}
+
+void TfrmMain::ListChanged()
+{
+    FJoinedText.clear();
+    FJoinedFolder.clear();
+    acnShowInFolder->setVisible(false);
 }
 
 void TfrmMain::lvwFilesChange()
 {
     if (FUpdating)
         return;
-    UpdateActions();
-    UpdateStatusBar();
+    Refresh();
 }
 
 void TfrmMain::acnAddFilesExecute()
@@ -650,7 +624,7 @@ void TfrmMain::acnAddFilesExecute()
     Dialog.OwnerWindow = this;
     if (!FLastOpenFolder.isEmpty())
         Dialog.InitialDir = FLastOpenFolder;
-    Dialog.Filter = "MPEG Files|*.mpeg;*.mpg|All Files|*.*";
+    Dialog.Filter = "MPEG Files|*.mpeg;*.mpg;*.m1v;*.mpv;*.dat|All Files|*.*";
     Dialog.MultiSelect = true;
     if (!Dialog.Execute())
         return;
@@ -671,9 +645,15 @@ void TfrmMain::AddSortedFiles(QStringList Files)
     QCollator Collator;
     Collator.setCaseSensitivity(Qt::CaseInsensitive);
     std::sort(Files.begin(), Files.end(), Collator);
+    const int Before = lvwFiles->Count();
+    const bool HadSelection = lvwFiles->SelectedRow() >= 0;
     AddFiles(Files);
-    UpdateActions();
-    UpdateStatusBar();
+    // Enter and Del work at once on what was just added.
+    if (!HadSelection && lvwFiles->Count() > Before)
+        lvwFiles->SelectRow(Before);
+    if (lvwFiles->Count() != Before)
+        ListChanged();
+    Refresh();
 }
 
 void TfrmMain::dragEnterEvent(QDragEnterEvent* Event)
@@ -690,13 +670,9 @@ void TfrmMain::dropEvent(QDropEvent* Event)
     WMDropFiles(*Event->mimeData());
 }
 
-void TfrmMain::acnJoinFileExecute()
+std::optional<QString> TfrmMain::AskOutputName()
 {
-    const TCompatibility Check = CheckCompatibility();
-    if (Check.Cancel)
-        return;
-    QString OutputName;
-    {
+    for (;;) {
         TFileSaveDialog Dialog;
         Dialog.OwnerWindow = this;
         if (!FLastSaveFolder.isEmpty())
@@ -705,16 +681,51 @@ void TfrmMain::acnJoinFileExecute()
         Dialog.Title = "Select the output file name";
         Dialog.DefaultExt = "mpeg";
         if (!Dialog.Execute())
-            return;
+            return std::nullopt;
         FLastSaveFolder = FolderOf(Dialog.FileName);
-        OutputName = Dialog.FileName;
+        const QString Name = WithMpegExtension(Dialog.FileName);
+        // The dialog asked about the name typed, not about the one with
+        // ".mpeg": ask as it would, and No goes back to it.
+        if (Name != Dialog.FileName && QFileInfo::exists(Name) &&
+            ShowMessageBox(QFileInfo(Name).fileName() + " already exists.\r\nDo you want to replace it?",
+                           TMessageKind::Warning, TMessageButtons::YesNo, TMessageAnswer::No) != TMessageAnswer::Yes)
+            continue;
+        return Name;
     }
-    OutputName = WithMpegExtension(OutputName);
+}
+
+void TfrmMain::acnJoinFileExecute()
+{
+    const TCompatibility Check = CheckCompatibility();
+    if (Check.Cancel)
+        return;
+    const std::optional<QString> OutputName = AskOutputName();
+    if (!OutputName)
+        return;
     try {
-        JoinFiles(OutputName, Check.VideoOnly);
+        JoinFiles(*OutputName, Check.VideoOnly);
+    } catch (const TInputChanged& E) {
+        ReprobeRow(static_cast<int>(E.Index));
+        ShowMessageBox("Join fails: " + QString::fromStdString(E.what()), TMessageKind::Warning, TMessageButtons::Ok);
     } catch (const std::exception& E) {
-        ShowMessageBox("Join fails: " + QString::fromStdString(E.what()), TMessageKind::Warning,
-                       TMessageButtons::Ok);
+        ShowMessageBox("Join fails: " + QString::fromStdString(E.what()), TMessageKind::Warning, TMessageButtons::Ok);
+    }
+    if (FCloseAfterJoin)
+        close();
+}
+
+void TfrmMain::ReprobeRow(int Row)
+{
+    if (Row < 0 || Row >= lvwFiles->Count())
+        return;
+    try {
+        TMediaInfo Info;
+        ProbeMediaFile(LocalName(lvwFiles->FileName(Row)), Info);
+        lvwFiles->SetRecord(Row, Info);
+    } catch (const Exception& E) {
+        QTreeWidgetItem* Item = lvwFiles->topLevelItem(Row);
+        Item->setText(lcStatus, "Unreadable");
+        Item->setToolTip(lcStatus, QString::fromStdString(E.what()));
     }
 }
 
@@ -723,18 +734,47 @@ void TfrmMain::JoinFiles(const QString& OutputName, bool VideoOnly)
     TVantrel Joiner;
     Joiner.VideoOnly = VideoOnly;
     Joiner.RecalcTimecodes = miRecalcTimecodes->isChecked();
-    for (int I = 0; I < lvwFiles->topLevelItemCount(); ++I)
-        Joiner.FileNames.push_back(LocalName(Row(I)->text(ColFileName)));
-    Joiner.FrameRate = Row(0)->Record->FrameRate;
+    for (const QString& Name : lvwFiles->FileNames())
+        Joiner.FileNames.push_back(LocalName(Name));
+    Joiner.ExpectedFormats = lvwFiles->Records();
+    Joiner.FrameRate = Joiner.ExpectedFormats.front().FrameRate;
     Joiner.OutputFileName = LocalName(OutputName);
-    Joiner.CreateProgress = [this] { return std::make_unique<TfrmProgress>(this); };
+    Joiner.CreateProgress = [this] {
+        auto Progress = std::make_unique<TfrmProgress>(this);
+        FProgress = Progress.get();
+        return Progress;
+    };
     Joiner.Execute();
+
+    const QString Name = QFileInfo(OutputName).fileName();
+    if (Joiner.Cancelled()) {
+        FJoinedText = "Join cancelled: " + Name + " holds what was joined so far";
+    } else {
+        TMediaInfo Joined;
+        try {
+            ProbeMediaFile(Joiner.OutputFileName, Joined);
+        } catch (const Exception&) {
+            // The note goes without a duration.
+        }
+        FJoinedText = QString("Joined %1 files into %2").arg(Joiner.FileNames.size()).arg(Name);
+        if (Joined.Duration > 0)
+            FJoinedText += " (" + ClockText(Joined.Duration) + ")";
+    }
+    FJoinedFolder = FolderOf(OutputName);
+    acnShowInFolder->setVisible(true);
+    UpdateStatusBar();
+}
+
+void TfrmMain::acnShowInFolderExecute()
+{
+    if (!FJoinedFolder.isEmpty())
+        ShellOpen(FJoinedFolder);
 }
 
 void TfrmMain::acnPlayExecute()
 {
-    if (TFileItem* Item = Selected())
-        ShellOpen(Item->text(ColFileName));
+    if (const int Row = lvwFiles->SelectedRow(); Row >= 0)
+        ShellOpen(lvwFiles->FileName(Row));
 }
 
 void TfrmMain::lvwFilesDblClick()

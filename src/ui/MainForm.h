@@ -2,13 +2,13 @@
 // adding, ordering, joining and playing files.
 #pragma once
 
-#include "media/MPEGInfo.h"
+#include "FileList.h"
 #include "settings/RegLib.h"
 
 #include <QMainWindow>
-#include <QTreeWidget>
+#include <QPointer>
 #include <functional>
-#include <memory>
+#include <optional>
 
 class QAction;
 class QLabel;
@@ -18,39 +18,7 @@ class QToolBar;
 
 namespace vantrel {
 
-class TfrmMain;
-
-// A row of the file list; it owns the format record probed when it was added.
-class TFileItem : public QTreeWidgetItem
-{
-public:
-    std::unique_ptr<TMediaInfo> Record;
-};
-
-// The report list. It hands drags of its own rows and files dropped from the
-// desktop to the main window.
-class TFileListView : public QTreeWidget
-{
-    Q_OBJECT
-public:
-    explicit TFileListView(TfrmMain& Owner);
-    // The row highlighted as the drop target during a drag, or the last one
-    // highlighted before the pointer left the list.
-    QTreeWidgetItem* DropTarget() const { return m_DropTarget; }
-    void ClearDropTarget();
-    void SetDropTarget(QTreeWidgetItem* Item);
-
-protected:
-    void startDrag(Qt::DropActions Actions) override;
-    void dragEnterEvent(QDragEnterEvent* Event) override;
-    void dragMoveEvent(QDragMoveEvent* Event) override;
-    void dragLeaveEvent(QDragLeaveEvent* Event) override;
-    void dropEvent(QDropEvent* Event) override;
-
-private:
-    TfrmMain& m_Owner;
-    QTreeWidgetItem* m_DropTarget = nullptr;
-};
+class TfrmProgress;
 
 enum class TMessageKind
 {
@@ -70,30 +38,37 @@ enum class TMessageAnswer
     Ok
 };
 
+// Answers a message box instead of a person (tests); empty: a real box.
+using TMessageBoxHandler = std::function<TMessageAnswer(const QString& Text, TMessageKind, TMessageButtons)>;
+
 class TfrmMain : public QMainWindow
 {
     Q_OBJECT
 public:
-    explicit TfrmMain(const TProductInfo& ProductInfo, QWidget* Parent = nullptr);
+    // AskUser, when given, answers every message box of the window, those
+    // shown while it is being created included.
+    explicit TfrmMain(const TProductInfo& ProductInfo, TMessageBoxHandler AskUser = {}, QWidget* Parent = nullptr);
     ~TfrmMain() override;
 
     // The file list.
     void BeginListUpdate();
     void EndListUpdate();
-    void UpdateItemStatus(QTreeWidgetItem* Item);
-    void UpdateAllStatuses();
     // Probes the file and appends its row; the probe's exception passes on.
     void AddFile(const QString& FileName);
     // Adds the files in order, asking after each failure whether to go on.
     void AddFiles(const QStringList& FileNames);
-    void MoveItem(QTreeWidgetItem* Item, int Target);
+    // Adds files named from outside (the command line, "Open with"), as a drop
+    // would: existing files only, sorted.
+    void OpenFiles(const QStringList& FileNames);
+    void MoveItem(int Row, int Target);
     struct TCompatibility
     {
         bool Cancel = false;
         bool VideoOnly = false;
     };
     TCompatibility CheckCompatibility();
-    TMessageAnswer ShowMessageBox(const QString& Text, TMessageKind Kind, TMessageButtons Buttons);
+    TMessageAnswer ShowMessageBox(const QString& Text, TMessageKind Kind, TMessageButtons Buttons,
+                                  TMessageAnswer Default = TMessageAnswer::Yes);
 
     // The window refresh after every command that changes the list.
     void UpdateActions();
@@ -107,30 +82,32 @@ public:
     void lvwFilesDragOver(QObject* Source, int Y);
     void lvwFilesEndDrag();
 
-    QTreeWidget* FileList() const { return lvwFiles; }
+    TFileListView* FileList() const { return lvwFiles; }
     const QString& LastOpenFolder() const { return FLastOpenFolder; }
     const QString& LastSaveFolder() const { return FLastSaveFolder; }
     // The settings key of this window's placement.
     QString PlacementKey() const;
-
-    // Tests answer message boxes through this instead of a person; it serves
-    // every window, the one being created included.
-    static inline std::function<TMessageAnswer(const QString& Text, TMessageKind, TMessageButtons)>
-        MessageBoxHook;
+    // True while a join runs.
+    bool IsJoining() const { return !FProgress.isNull(); }
 
     static constexpr int DesignLeft = 272, DesignTop = 138, DesignWidth = 483, DesignHeight = 354;
 
 protected:
     void closeEvent(QCloseEvent* Event) override;
+    bool event(QEvent* Event) override;
     void dragEnterEvent(QDragEnterEvent* Event) override;
     void dropEvent(QDropEvent* Event) override;
+    void resizeEvent(QResizeEvent* Event) override;
 
 private:
     void CreateActions();
     void CreateMenus();
     void CreateToolBar();
+    void CreateStatusBar();
     void FormCreate();
     void FormDestroy();
+    void LoadColumnWidths(QStringList& Damaged);
+    void SaveColumnWidths();
 
     void acnAddFilesExecute();
     void acnJoinFileExecute();
@@ -139,6 +116,7 @@ private:
     void acnMoveDownExecute();
     void acnDeleteExecute();
     void acnClearExecute();
+    void acnShowInFolderExecute();
     void lvwFilesChange();
     void lvwFilesDblClick();
     void lvwFilesContextPopup(const QPoint& Position);
@@ -146,18 +124,29 @@ private:
     void miHelpTopicsClick();
     void miAboutClick();
 
+    // The output name from the save dialog, ".mpeg" appended; nothing when
+    // the user cancelled.
+    std::optional<QString> AskOutputName();
     // Adds the chosen or dropped files in sorted order, then refreshes.
     void AddSortedFiles(QStringList Files);
-    TFileItem* Row(int Index) const;
-    TFileItem* Selected() const;
-    void SelectRow(QTreeWidgetItem* Item);
+    // After the list's content changed: the last join's note and its folder go.
+    void ListChanged();
+    void Refresh();
+    void ReprobeRow(int Row);
+    void SetPanel(int Panel, const QString& Text);
 
     TProductInfo FProductInfo;
+    TMessageBoxHandler FAskUser;
     bool FUpdating = false;
-    QTreeWidgetItem* FDropTarget = nullptr;
     QString FLastOpenFolder;
     QString FLastSaveFolder;
     bool FSettingsSaved = false;
+    QPointer<TfrmProgress> FProgress;
+    bool FCloseAfterJoin = false;
+    QString FJoinedText;    // "Joined N files into NAME (h:mm:ss)" until the list changes
+    QString FJoinedFolder;  // what "Show in Folder" opens
+    QString FStatusTip;     // a command's hint, shown in panel 0 while it is pointed at
+    QString FPanelTexts[3]; // the panels' whole texts; they show them elided
 
     TFileListView* lvwFiles;
     QToolBar* ToolBar;
@@ -170,15 +159,13 @@ private:
     QAction* acnMoveDown;
     QAction* acnDelete;
     QAction* acnClear;
+    QAction* acnShowInFolder;
     QAction* miExit;
     QAction* miRecalcTimecodes;
     QAction* miHelpTopics;
     QAction* miAbout;
 };
 
-// Texts of the file list's cells.
-QString FrameSizeText(const TMediaInfo& Info);
-QString FrameRateText(double FrameRate);
 // The folder of a full file name, as the dialogs remember it.
 QString FolderOf(const QString& FileName);
 // The output name with ".mpeg" appended unless it already ends so.

@@ -31,7 +31,7 @@ TfrmProgress::TfrmProgress(QWidget* Owner, TClock Clock)
     ProgressBar->setObjectName("ProgressBar");
     ProgressBar->setRange(0, 100);
     ProgressBar->setValue(0);
-    ProgressBar->setTextVisible(false);
+    ProgressBar->setTextVisible(true); // the percentage, on the bar
     ProgressBar->setFixedSize(340, 16);
     lblTime = new QLabel(Panel1);
     lblTime->setObjectName("lblTime");

@@ -29,6 +29,8 @@ public:
     // Delivers pending events (so the dialog repaints and the Cancel press
     // arrives), then tells whether the user asked to stop.
     bool IsCancelled() override;
+    // Asks the operation to stop, as the Cancel button does.
+    void Cancel() { btnCancelClick(); }
 
     // Events are delivered at most this often: a join polls after every
     // packet, tens of thousands of times a second, and a user cannot tell

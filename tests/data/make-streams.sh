@@ -55,6 +55,56 @@ make ff_mpeg2.vob ff -f lavfi -i "$(video_src 720x576 25 1)" -f lavfi -i "$(audi
 make ff_mpeg2_dvd.mpg ff -f lavfi -i "$(video_src 720x576 25 1)" -f lavfi -i "$(audio_src 440 48000 1)" \
     -ac 2 -c:v mpeg2video -c:a mp2 -f dvd ff_mpeg2_dvd.mpg
 
+# PAL VCD from ffmpeg: constant-rate 2324-byte packs, like mplex -f 1 below.
+make ff_pal_vcd.mpg ff -f lavfi -i "$(video_src 352x288 25 2)" -f lavfi -i "$(audio_src 440 44100 2)" \
+    -ac 2 -target pal-vcd ff_pal_vcd.mpg
+# Time stamps that wrap past 2^33 (26.5 hours) a few tenths of a second in.
+make ff_pal_wrap.mpg ff -f lavfi -i "$(video_src 352x288 25 2)" -f lavfi -i "$(audio_src 440 44100 2)" \
+    -ac 2 -c:v mpeg1video -b:v 1000k -bf 2 -c:a mp2 -b:a 192k -output_ts_offset 95443 -f mpeg ff_pal_wrap.mpg
+# The same sound at another bit rate, which the joiner must read per file.
+make ff_pal_64k.mpg ff -f lavfi -i "$(video_src 352x288 25 2)" -f lavfi -i "$(audio_src 440 44100 2)" \
+    -ac 2 -c:v mpeg1video -b:v 1000k -bf 0 -c:a mp2 -b:a 64k -f mpeg ff_pal_64k.mpg
+# Audio whose frames hold bit patterns that decode as other headers: mono
+# layer II at 384k and 256k, and stereo in 2324-byte packets.
+make ff_mono384.mpg ff -f lavfi -i "$(video_src 352x288 25 4)" -f lavfi -i "$(audio_src 440 44100 4)" \
+    -ac 1 -c:v mpeg1video -c:a mp2 -b:a 384k -f mpeg ff_mono384.mpg
+make ff_mono256.mpg ff -f lavfi -i "$(video_src 352x288 25 4)" -f lavfi -i "$(audio_src 440 44100 4)" \
+    -ac 1 -c:v mpeg1video -c:a mp2 -b:a 256k -f mpeg ff_mono256.mpg
+make ff_pal_2324.mpg ff -f lavfi -i "$(video_src 352x288 25 2)" -f lavfi -i "$(audio_src 440 44100 2)" \
+    -ac 2 -c:v mpeg1video -b:v 1000k -bf 2 -c:a mp2 -b:a 192k -packetsize 2324 -f mpeg ff_pal_2324.mpg
+# A small picture, which the tests give an early encoder's frame-rate code.
+make ff_qsif.m1v ff -f lavfi -i "$(video_src 160x120 25 2)" -c:v mpeg1video -f mpeg1video ff_qsif.m1v
+# MPEG-2 video: an elementary stream (also under an .mpg name) and inside an
+# MPEG-1 system stream. Both must be refused.
+make ff_mpeg2.m2v ff -f lavfi -i "$(video_src 352x288 25 1)" -c:v mpeg2video -f mpeg2video ff_mpeg2.m2v
+make ff_mpeg2_es.mpg cp ff_mpeg2.m2v ff_mpeg2_es.mpg
+make ff_mpeg2_in_mpeg1.mpg ff -f lavfi -i "$(video_src 352x288 25 1)" -c:v mpeg2video -f mpeg ff_mpeg2_in_mpeg1.mpg
+
+# A VCD track as it comes off a disc: RIFF/CDXA around raw 2352-byte mode 2
+# form 2 sectors (sync, header, subheader, 2324 bytes of stream, EDC), after
+# $3 empty sectors.
+cdxa_track() {
+    perl -e '
+        my ($in, $out, $empty) = @ARGV;
+        open(my $I, "<:raw", $in) or die; open(my $O, ">:raw", $out) or die;
+        local $/; my $s = <$I>;
+        $s = ("\0" x (2324 * $empty)) . $s;
+        $s .= "\0" x ((2324 - length($s) % 2324) % 2324);
+        my $n = length($s) / 2324;
+        print $O "RIFF", pack("V", 36 + $n * 2352), "CDXA", "fmt ", pack("V", 16), "\0" x 16,
+            "data", pack("V", $n * 2352);
+        for my $i (0 .. $n - 1) {
+            my $sync = "\0" . ("\xFF" x 10) . "\0";
+            print $O $sync, pack("C4", 0, 2, $i % 75, 2), pack("C4", 1, 1, 0x64, 0x0F) x 2,
+                substr($s, $i * 2324, 2324), "\0" x 4;
+        }' "$2" "$1" "$3"
+}
+make vcd_track.dat cdxa_track vcd_track.dat ff_pal_vcd.mpg 0
+make vcd_track_empty.dat cdxa_track vcd_track_empty.dat ff_pal_vcd.mpg 8
+# A track cut at a pack in the middle of a group of pictures: its first
+# sequence header stands tens of KB into its video.
+make vcd_cut.mpg sh -c 'tail -c +$((2324 * 12 + 1)) ff_pal_vcd.mpg > vcd_cut.mpg'
+
 # mjpegtools: mpeg2enc (VCD profile) + mp2enc + mplex, PAL VCD and a generic
 # MPEG-1 stream. mplex VCD output carries padding packets and two system headers.
 mjpeg_pal() {

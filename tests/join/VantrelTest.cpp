@@ -3,6 +3,10 @@
 
 #include "TestSupport.h"
 
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <filesystem>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -69,6 +73,14 @@ protected:
         return "";
     }
     TBytes Output() { return ReadFile(Dir.File("out.mpg")); }
+    static std::vector<std::string> FilesIn(const std::string& Folder)
+    {
+        std::vector<std::string> Names;
+        for (const auto& Entry : std::filesystem::directory_iterator(Folder))
+            Names.push_back(Entry.path().filename().string());
+        std::sort(Names.begin(), Names.end());
+        return Names;
+    }
 
     TTempDir Dir;
     TVantrel Joiner;
@@ -97,29 +109,67 @@ TEST_F(JoinerTest, EmptyListMakesAnEmptyOutput)
     EXPECT_TRUE(Log.Shown);
 }
 
-TEST_F(JoinerTest, WithoutRestampingPacketsAreCopiedAndLaterSystemHeadersDropped)
+// What the joined stream keeps of a later file's system header: a padding
+// packet of its length, so that its pack keeps its size.
+TBytes PaddingFor(const TBytes& SystemHeader)
+{
+    TBytes Padding(SystemHeader.size(), 0xFF);
+    std::copy_n(SystemHeader.begin(), 6, Padding.begin());
+    Padding[3] = 0xBE;
+    return Padding;
+}
+const TBytes BlankedEndCode = {0, 0, 0, 0};
+
+TEST_F(JoinerTest, WithoutRestampingEveryByteIsKept)
 {
     EXPECT_EQ(JoinFiles({Input("a.mpg", FileA), Input("b.mpg", FileB)}, false), "");
-    EXPECT_EQ(Output(), Concat({APack, ASystem, AVideo, AAudio, BPack, BVideo, BVideo2}));
-    EXPECT_EQ(Log.Positions.back(), 100 * (FileA.size() + FileB.size() - 8) / (FileA.size() + FileB.size()));
+    // The first file's end code would end the stream for a player: it becomes
+    // zeros; the last file's stays.
+    EXPECT_EQ(Output(), Concat({APack, ASystem, AVideo, AAudio, BlankedEndCode, BPack, PaddingFor(BSystem), BVideo,
+                                BVideo2, EndCode}));
+    EXPECT_EQ(Log.Positions.back(), 100);
 }
 
-TEST_F(JoinerTest, RestampingRebuildsPacketsAndKeepsTheFirstSystemHeader)
+TEST_F(JoinerTest, RestampingPatchesOnlyTheTimeStamps)
 {
     EXPECT_EQ(JoinFiles({Input("a.mpg", FileA), Input("b.mpg", FileB)}, true), "");
+    // The first file's video ends one frame (3600 ticks) after its PTS 9000;
+    // the second file's PTS 4000 lands there, and its pack clock moves with
+    // it (500 + 8600). Stuffing, STD fields, DTS and lengths stay.
     const TBytes Expected = Concat({
-        APack,
-        ASystem,
-        // The first file keeps its stamps; STD fields and stuffing go.
-        PESPacket(0xE0, Concat({TimeStampField(3, 9000), TimeStampField(1, 5400)}), Filled(40, 0xA1)),
-        PESPacket(0xC0, TimeStampField(2, 9000), Filled(30, 0xA2)),
-        // The second file's clock continues from the last SCR; its smallest
-        // PTS lands one frame (3600 ticks) after the first file's video.
-        PackHeader(1000, 2000),
-        PESPacket(0xE0, TimeStampField(2, 9000 + 3600), Filled(20, 0xB1)),
-        PESPacket(0xE1, {0x0F}, Filled(10, 0xB2)),
+        APack, ASystem, AVideo, AAudio, BlankedEndCode, PackHeader(500 + 8600, 2000), PaddingFor(BSystem),
+        PESPacket(0xE0, Concat({{0xFF}, TimeStampField(2, 4000 + 8600)}), Filled(20, 0xB1)), BVideo2, EndCode,
     });
     EXPECT_EQ(Output(), Expected);
+}
+
+TEST_F(JoinerTest, TheFirstFileIsWrittenUnchangedWhateverItHolds)
+{
+    // Private stream 2, a header that runs past its packet, a byte between packets.
+    const TBytes Private = PESPacket(0xBF, {}, {0x20, 1, 2, 3, 4, 5});
+    const TBytes Overrun = Concat({{0, 0, 1, 0xE0, 0, 2, 0xFF, 0xFF}, {0x0F}});
+    const TBytes File = Concat({APack, Private, Overrun, AAudio});
+    for (const bool Restamp : {true, false}) {
+        EXPECT_EQ(JoinFiles({Input("a.mpg", File)}, Restamp), "");
+        EXPECT_EQ(Output(), File) << Restamp;
+    }
+    EXPECT_EQ(JoinFiles({Input("a.mpg", File)}, true, true), "");
+    EXPECT_TRUE(Output().empty()); // the broken 0xE0 packet adds no payload
+}
+
+TEST_F(JoinerTest, LaterSystemHeadersRaiseTheKeptOne)
+{
+    // The first file promises a rate bound of 100 and an audio buffer of
+    // 4 KB; the second needs 3528 and 6 KB.
+    const TBytes Kept = {0, 0, 1, 0xBB, 0, 9, 0x80, 0x00, 0xC9, 0x04, 0xE1, 0xFF, 0xC0, 0xC0, 0x20};
+    const TBytes Later = {0, 0, 1, 0xBB, 0, 9, 0x80, 0x1B, 0x91, 0x04, 0xE1, 0xFF, 0xC0, 0xC0, 0x30};
+    EXPECT_EQ(JoinFiles({Input("a.mpg", Concat({APack, Kept, AAudio})), Input("b.mpg", Concat({BPack, Later}))},
+                        false),
+              "");
+    const TBytes Out = Output();
+    EXPECT_EQ(TBytes(Out.begin() + 12, Out.begin() + 27),
+              (TBytes{0, 0, 1, 0xBB, 0, 9, 0x80, 0x1B, 0x91, 0x04, 0xE1, 0xFF, 0xC0, 0xC0, 0x30}));
+    EXPECT_EQ(TBytes(Out.end() - 15, Out.end()), PaddingFor(Later));
 }
 
 TEST_F(JoinerTest, VideoOnlyWritesTheVideoPayloadAndCopiesElementaryStreams)
@@ -130,21 +180,6 @@ TEST_F(JoinerTest, VideoOnlyWritesTheVideoPayloadAndCopiesElementaryStreams)
         "");
     // Stream 0xE1 of the second file is dropped.
     EXPECT_EQ(Output(), Concat({Filled(40, 0xA1), Filled(20, 0xB1), Elementary}));
-}
-
-TEST_F(JoinerTest, PacketsThatCannotBeRebuiltAreCopiedWhole)
-{
-    const TBytes Private = PESPacket(0xBF, {}, {0x20, 1, 2, 3, 4, 5});
-    // A header that claims 2 bytes but carries stuffing and a PTS beyond them.
-    const TBytes Overrun = Concat({{0, 0, 1, 0xE0, 0, 2, 0xFF, 0xFF}, {0x0F}});
-    const TBytes File = Concat({APack, Private, Overrun, AAudio});
-    EXPECT_EQ(JoinFiles({Input("a.mpg", File)}, true), "");
-    const TBytes Rebuilt = PESPacket(0xC0, TimeStampField(2, 9000), Filled(30, 0xA2));
-    // The byte after the broken packet is outside any packet and is skipped.
-    EXPECT_EQ(Output(), Concat({APack, Private, TBytes(Overrun.begin(), Overrun.begin() + 8), Rebuilt}));
-
-    EXPECT_EQ(JoinFiles({Input("a.mpg", File)}, true, true), "");
-    EXPECT_TRUE(Output().empty()); // the broken 0xE0 packet adds no payload
 }
 
 // Found by fuzzing: an empty payload first in a file reaches the output from
@@ -211,15 +246,13 @@ TEST_F(JoinerTest, CopiedFilesReportEveryChunk)
     }
 }
 
-TEST_F(JoinerTest, InputThatShrinksDuringItsWalkFailsWithWholePacketsWritten)
+TEST_F(JoinerTest, InputThatShrinksDuringItsWalkFailsAndLeavesNoOutput)
 {
-    std::vector<TBytes> Packets = {PackHeader(0, 1)};
-    TBytes File = Packets.front();
-    for (int I = 0; I < 200; ++I) {
-        Packets.push_back(PESPacket(0xE0, {0x0F}, Filled(2000, static_cast<std::uint8_t>(I))));
-        File.insert(File.end(), Packets.back().begin(), Packets.back().end());
-    }
+    TBytes File = PackHeader(0, 1);
+    for (int I = 0; I < 200; ++I)
+        File = Concat({File, PESPacket(0xE0, {0x0F}, Filled(2000, static_cast<std::uint8_t>(I)))});
     const std::string Name = Input("a.mpg", File);
+    WriteFile(Dir.File("out.mpg"), {1, 2, 3});
     // Cut the file to 100000 bytes at the tenth poll, while its window holds
     // the first 128 KiB.
     struct TShrinker : TLoggingProgress
@@ -241,27 +274,20 @@ TEST_F(JoinerTest, InputThatShrinksDuringItsWalkFailsWithWholePacketsWritten)
     Joiner.CreateProgress = [&] { return std::make_unique<TShrinker>(Log, Name); };
     try {
         Joiner.Execute();
-        FAIL() << "no exception; output " << Output().size();
+        FAIL() << "no exception";
     } catch (const Exception& E) {
-        EXPECT_STREQ(E.what(), "Unable to read file");
+        EXPECT_EQ(E.what(), "Unable to read file " + Name + "\r\nThe file is shorter than when it was opened.");
     }
-    // What reached the output is whole packets, nothing unfilled after them.
-    const TBytes Out = Output();
-    TBytes Expected;
-    for (const TBytes& Packet : Packets) {
-        if (Expected.size() + Packet.size() > Out.size())
-            break;
-        Expected.insert(Expected.end(), Packet.begin(), Packet.end());
-    }
-    EXPECT_GT(Out.size(), 100000u);
-    EXPECT_TRUE(Out == Expected) << Out.size();
+    // What stood at the output's name is untouched, and no partial file is left.
+    EXPECT_EQ(Output(), (TBytes{1, 2, 3}));
+    EXPECT_EQ(FilesIn(Dir.Path()), (std::vector<std::string>{"a.mpg", "out.mpg"}));
 }
 
 TEST_F(JoinerTest, InputsThatCannotBeOpened)
 {
     EXPECT_EQ(JoinFiles({Dir.File("gone1"), Dir.File("gone2")}, true),
-              "Cannot open file " + Dir.File("gone1"));
-    EXPECT_EQ(Joiner.TotalSize(), 1);
+              "Cannot open file " + Dir.File("gone1") + "\r\nNo such file or directory");
+    EXPECT_FALSE(FileExists(Dir.File("out.mpg")));
 }
 
 TEST_F(JoinerTest, FrameRateZeroFailsBeforeTheOutputExists)
@@ -284,8 +310,7 @@ TEST_F(JoinerTest, OutputThatIsAnInputIsRefusedAndTheInputKept)
     ASSERT_EQ(::mkdir(Dir.File("sub").c_str(), 0755), 0);
     ASSERT_EQ(::symlink(A.c_str(), Dir.File("link.mpg").c_str()), 0);
     ASSERT_EQ(::link(A.c_str(), Dir.File("hard.mpg").c_str()), 0);
-    for (const std::string& Output :
-         {A, Dir.File("sub/../a.mpg"), Dir.File("link.mpg"), Dir.File("hard.mpg")}) {
+    for (const std::string& Output : {A, Dir.File("sub/../a.mpg"), Dir.File("link.mpg"), Dir.File("hard.mpg")}) {
         EXPECT_EQ(JoinFiles({Input("b.mpg", FileB), A}, true, false, Output),
                   "The output file cannot be one of the input files.")
             << Output;
@@ -293,11 +318,130 @@ TEST_F(JoinerTest, OutputThatIsAnInputIsRefusedAndTheInputKept)
     }
 }
 
-TEST_F(JoinerTest, FailedWritesAreReported)
+TEST_F(JoinerTest, OutputErrorsCarryTheirReason)
 {
-    EXPECT_EQ(JoinFiles({Input("a.mpg", FileA)}, true, false, "/dev/full"), "Unable to write file /dev/full");
+    EXPECT_EQ(JoinFiles({Input("a.mpg", FileA)}, true, false, "/dev/full"),
+              "Unable to write file /dev/full\r\nNo space left on device");
     EXPECT_EQ(JoinFiles({Input("a.mpg", FileA)}, true, false, Dir.File("no/such/folder/out.mpg")),
-              "Cannot create file " + Dir.File("no/such/folder/out.mpg"));
+              "Cannot create file " + Dir.File("no/such/folder/out.mpg") + "\r\nNo such file or directory");
+    EXPECT_EQ(JoinFiles({Input("a.mpg", FileA)}, true, false, Dir.Path()),
+              "Cannot create file " + Dir.Path() + "\r\nIs a directory");
+}
+
+// The output is written beside its name and takes it only when the join is
+// done: a full disk, a read error or a cancel each leave a known state.
+TEST_F(JoinerTest, AnExistingOutputIsReplacedOnlyBySuccess)
+{
+    const std::string Out = Dir.File("out.mpg");
+    WriteFile(Out, {9, 9, 9});
+    ASSERT_EQ(::chmod(Out.c_str(), 0640), 0);
+    const std::string A = Input("a.mpg", FileA), B = Input("b.mpg", FileB);
+
+    struct THook
+    {
+        decltype(WriteHook) Saved = WriteHook;
+        ~THook() { WriteHook = Saved; }
+    } Restore;
+    // The disk fills up after 40 bytes.
+    static std::size_t Written;
+    Written = 0;
+    WriteHook = [](int Fd, const void* Data, std::size_t Count) -> ssize_t {
+        if (Written + Count > 40) {
+            errno = ENOSPC;
+            return -1;
+        }
+        Written += Count;
+        return ::write(Fd, Data, Count);
+    };
+    EXPECT_EQ(JoinFiles({A, B}, true), "Unable to write file " + Out + "\r\nNo space left on device");
+    EXPECT_EQ(ReadFile(Out), (TBytes{9, 9, 9}));
+    EXPECT_EQ(FilesIn(Dir.Path()), (std::vector<std::string>{"a.mpg", "b.mpg", "out.mpg"}));
+    WriteHook = Restore.Saved;
+
+    // Cancelled: what was joined so far takes the name.
+    Log = {};
+    Log.CancelAtPoll = 4;
+    EXPECT_EQ(JoinFiles({A, B}, false), "");
+    EXPECT_EQ(Output(), Concat({APack, ASystem}));
+    Log = {};
+    EXPECT_EQ(JoinFiles({A, B}, false), "");
+    EXPECT_EQ(Output().size(), FileA.size() + FileB.size());
+    struct stat St
+    {
+    };
+    ASSERT_EQ(::stat(Out.c_str(), &St), 0);
+    EXPECT_EQ(St.st_mode & 0777, 0640u); // the replaced file's permissions stay
+    EXPECT_EQ(FilesIn(Dir.Path()), (std::vector<std::string>{"a.mpg", "b.mpg", "out.mpg"}));
+}
+
+TEST_F(JoinerTest, InputsAreCheckedAgainWhenTheJoinStarts)
+{
+    const std::string A = Input("a.mpg", FileA), V = Input("v.m1v", {0, 0, 1, 0xB3, 0x16, 0x01, 0x20, 0x13});
+    TMediaInfo Elementary;
+    ProbeMediaFile(V, Elementary, false);
+    // The second file was an elementary stream when it was added.
+    Joiner.ExpectedFormats = {Elementary, Elementary};
+    Joiner.FileNames = {V, A};
+    Joiner.OutputFileName = Dir.File("out.mpg");
+    Joiner.FrameRate = 25;
+    Joiner.VideoOnly = true;
+    try {
+        Joiner.Execute();
+        FAIL() << "no exception";
+    } catch (const TInputChanged& E) {
+        EXPECT_EQ(E.Index, 1u);
+        EXPECT_EQ(E.what(), "The file " + A + " has changed since it was added.");
+    }
+    EXPECT_FALSE(FileExists(Dir.File("out.mpg")));
+    Joiner.ExpectedFormats = {Elementary};
+    EXPECT_EQ(JoinFiles({V}, false, true), "");
+}
+
+// A read error in a copied input ends the join with the file's name, as it
+// does in a system stream; a file that grows is read up to its size when the
+// join began.
+TEST_F(JoinerTest, CopiedInputsFailOrStopLikeSystemStreams)
+{
+    const TBytes Data = Filled(300000, 7);
+    const std::string A = Input("a.m1v", Data);
+    struct THook
+    {
+        decltype(ReadAtHook) Saved = ReadAtHook;
+        ~THook() { ReadAtHook = Saved; }
+    } Restore;
+    ReadAtHook = [](int Fd, void* Buffer, std::size_t Count, std::int64_t Position) -> ssize_t {
+        if (Position >= 128 * 1024) { // the second read window
+            errno = EIO;
+            return -1;
+        }
+        return ::pread(Fd, Buffer, Count, Position);
+    };
+    EXPECT_EQ(JoinFiles({A}, false), "Unable to read file " + A + "\r\nInput/output error");
+    EXPECT_FALSE(FileExists(Dir.File("out.mpg")));
+    ReadAtHook = Restore.Saved;
+
+    struct TGrower : TLoggingProgress
+    {
+        using TLoggingProgress::TLoggingProgress;
+        std::string Victim;
+        bool IsCancelled() override
+        {
+            std::FILE* File = std::fopen(Victim.c_str(), "ab");
+            std::fwrite("more", 1, 4, File);
+            std::fclose(File);
+            return false;
+        }
+    };
+    Joiner.FileNames = {A};
+    Joiner.OutputFileName = Dir.File("out.mpg");
+    Joiner.CreateProgress = [&] {
+        auto Sink = std::make_unique<TGrower>(Log);
+        Sink->Victim = A;
+        return Sink;
+    };
+    Joiner.Execute();
+    EXPECT_EQ(Output(), Data);
+    EXPECT_EQ(*std::max_element(Log.Positions.begin(), Log.Positions.end()), 100);
 }
 
 } // namespace

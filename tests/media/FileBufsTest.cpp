@@ -4,6 +4,8 @@
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
+#include <cerrno>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace vantrel {
@@ -40,9 +42,9 @@ TEST_F(FileReadBufferTest, ReadsAtOrPastTheEndDeliverNothing)
     TFileHandle File = Make(10000);
     TFileReadBuffer Buffer(File.Get(), 8192);
     TBytes Dest(5000);
-    EXPECT_EQ(Buffer.Read(Dest.data(), 10, 10000), 0);
-    EXPECT_EQ(Buffer.Read(Dest.data(), 10, 20000), 0);
-    EXPECT_EQ(Buffer.Read(Dest.data(), 4097, 10000), 0);
+    EXPECT_EQ(Buffer.Read(Dest.data(), 10, 10000), 0u);
+    EXPECT_EQ(Buffer.Read(Dest.data(), 10, 20000), 0u);
+    EXPECT_EQ(Buffer.Read(Dest.data(), 4097, 10000), 0u);
     EXPECT_EQ(Buffer.WindowStart(), -1);
 }
 
@@ -51,7 +53,7 @@ struct ReadCase
     std::int64_t FileSize;
     std::uint32_t Count;
     std::int64_t Position;
-    std::int32_t Delivered;
+    std::uint32_t Delivered;
     std::int64_t WindowStart; // after the read; -1 when the window was not used
 };
 
@@ -88,14 +90,14 @@ TEST_F(FileReadBufferTest, ReloadsOnlyWhenTheReadLeavesTheWindow)
     TFileHandle File = Make(20000);
     TFileReadBuffer Buffer(File.Get(), 8192);
     TBytes Dest(300);
-    ASSERT_EQ(Buffer.Read(Dest.data(), 10, 5000), 10);
+    ASSERT_EQ(Buffer.Read(Dest.data(), 10, 5000), 10u);
     EXPECT_EQ(Buffer.WindowStart(), 4096); // covers 4096 to 12287
-    ASSERT_EQ(Buffer.Read(Dest.data(), 300, 11900), 300);
+    ASSERT_EQ(Buffer.Read(Dest.data(), 300, 11900), 300u);
     EXPECT_EQ(Buffer.WindowStart(), 4096); // still inside
-    ASSERT_EQ(Buffer.Read(Dest.data(), 300, 12000), 300);
+    ASSERT_EQ(Buffer.Read(Dest.data(), 300, 12000), 300u);
     EXPECT_EQ(Buffer.WindowStart(), 8192); // ran past 12287
     EXPECT_TRUE(HoldsPositions(Dest, 12000, 300));
-    ASSERT_EQ(Buffer.Read(Dest.data(), 1, 100), 1);
+    ASSERT_EQ(Buffer.Read(Dest.data(), 1, 100), 1u);
     EXPECT_EQ(Buffer.WindowStart(), 0); // before the window
     EXPECT_TRUE(HoldsPositions(Dest, 100, 1));
 }
@@ -106,22 +108,100 @@ TEST_F(FileReadBufferTest, EmptyFileNeverLoadsAWindow)
     TFileReadBuffer Buffer(File.Get(), 8192);
     std::uint8_t Byte;
     EXPECT_EQ(Buffer.FileSize(), 0);
-    EXPECT_EQ(Buffer.Read(&Byte, 1, 0), 0);
+    EXPECT_EQ(Buffer.Read(&Byte, 1, 0), 0u);
     EXPECT_EQ(Buffer.WindowStart(), -1);
 }
 
-TEST_F(FileReadBufferTest, FileThatShrankRaisesUnableToReadFile)
+// Every byte below the size taken at the start must come: a file that
+// shrank, or a read the disk fails, is an error that names the file.
+TEST_F(FileReadBufferTest, MissingBytesRaiseUnableToReadFileWithTheReason)
 {
-    TFileHandle File = Make(10000);
-    TFileReadBuffer Buffer(File.Get(), 8192);
-    ASSERT_EQ(::truncate(Dir.File("data.bin").c_str(), 5000), 0);
-    std::uint8_t Byte;
+    const std::string Name = Dir.File("data.bin");
+    for (std::uint32_t Count : {1u, 5000u}) { // through the window, and straight
+        TFileHandle File = Make(20000);
+        TFileReadBuffer Buffer(File.Get(), 8192, Name);
+        ASSERT_EQ(::truncate(Name.c_str(), 5000), 0);
+        TBytes Dest(Count);
+        try {
+            Buffer.Read(Dest.data(), Count, 9000);
+            FAIL() << "no exception";
+        } catch (const Exception& E) {
+            EXPECT_EQ(E.what(), "Unable to read file " + Name + "\r\nThe file is shorter than when it was opened.");
+        }
+    }
+    TFileHandle File = Make(20000);
+    TFileReadBuffer Buffer(File.Get(), 8192, Name);
+    struct TFailingDisk
+    {
+        decltype(ReadAtHook) Saved = std::exchange(ReadAtHook, [](int, void*, std::size_t, std::int64_t) -> ssize_t {
+            errno = EIO;
+            return -1;
+        });
+        ~TFailingDisk() { ReadAtHook = Saved; }
+    } Disk;
+    TBytes Dest(5000);
     try {
-        Buffer.Read(&Byte, 1, 9000);
+        Buffer.Read(Dest.data(), 5000, 0);
         FAIL() << "no exception";
     } catch (const Exception& E) {
-        EXPECT_STREQ(E.what(), "Unable to read file");
+        EXPECT_EQ(E.what(), "Unable to read file " + Name + "\r\nInput/output error");
     }
+}
+
+TEST_F(FileReadBufferTest, AFileThatGrewIsReadUpToItsLimit)
+{
+    TFileHandle File = Make(20000);
+    TFileReadBuffer Buffer(File.Get(), 8192, "data.bin", 12000);
+    EXPECT_EQ(Buffer.Size(), 12000);
+    TBytes Dest(5000);
+    EXPECT_EQ(Buffer.Read(Dest.data(), 5000, 10000), 2000u);
+}
+
+TEST_F(FileReadBufferTest, OnlyRegularFilesAreInputs)
+{
+    const std::string Fifo = Dir.File("fifo"), Folder = Dir.Path();
+    ASSERT_EQ(::mkfifo(Fifo.c_str(), 0600), 0);
+    // Opening a FIFO without a writer would wait for ever: refused before that.
+    for (const std::string& Name : {Fifo, Folder, std::string("/dev/null")}) {
+        try {
+            TInputFile Input(Name);
+            FAIL() << Name;
+        } catch (const Exception& E) {
+            EXPECT_EQ(E.what(), Name + " is not a regular file.");
+        }
+    }
+    // One that shrank below the size a join measured is refused too.
+    Make(100);
+    EXPECT_THROW(TInputFile(Dir.File("data.bin"), 8192, 200), Exception);
+}
+
+// A VCD track off a disc: RIFF/CDXA around 2352-byte sectors of which 2324
+// bytes (from byte 24) are the stream.
+TEST_F(FileReadBufferTest, SectorTracksAreReadAsTheStreamTheyHold)
+{
+    TBytes Stream(3 * 2324 - 100);
+    for (std::size_t I = 0; I < Stream.size(); ++I)
+        Stream[I] = static_cast<std::uint8_t>(I % 251);
+    TBytes Sectors;
+    for (std::size_t At = 0; At < Stream.size(); At += 2324) {
+        TBytes Sector(2352, 0xEE);
+        const std::size_t N = std::min<std::size_t>(2324, Stream.size() - At);
+        std::copy_n(Stream.begin() + static_cast<long>(At), N, Sector.begin() + 24);
+        Sectors.insert(Sectors.end(), Sector.begin(), Sector.end());
+    }
+    const auto Le32 = [](std::size_t V) {
+        return TBytes{std::uint8_t(V), std::uint8_t(V >> 8), std::uint8_t(V >> 16), std::uint8_t(V >> 24)};
+    };
+    const TBytes Riff = test::Concat({{'R', 'I', 'F', 'F'}, Le32(36 + Sectors.size()), {'C', 'D', 'X', 'A'},
+                                      {'f', 'm', 't', ' '}, Le32(16), TBytes(16, 0), {'d', 'a', 't', 'a'},
+                                      Le32(Sectors.size()), Sectors});
+    test::WriteFile(Dir.File("track.dat"), Riff);
+    TInputFile Input(Dir.File("track.dat"));
+    ASSERT_TRUE(Input.IsSectorTrack());
+    EXPECT_EQ(Input.Source().Size(), 3 * 2324); // the last sector is whole on disc
+    TBytes Read(3000);
+    ASSERT_EQ(Input.Source().Read(Read.data(), 3000, 2000), 3000u); // across a sector boundary
+    EXPECT_TRUE(HoldsPositions(Read, 2000, 3000));
 }
 
 TEST_F(FileReadBufferTest, UnseekableHandleRaisesUnableToReceiveFileSize)

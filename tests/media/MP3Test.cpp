@@ -71,7 +71,7 @@ TEST(AudioHeaderDecode, RejectsInvalidFields)
     }
 }
 
-TEST(FindAudioFrameHeader, FindsTheFirstValidOffset)
+TEST(FindAudioFrameHeader, ALoneLastFrameIsTakenAsItIs)
 {
     TMemoryStream Stream;
     const std::uint8_t Bytes[] = {0x12, 0x34, 0xFF, 0xFB, 0x90, 0x64, 0xFF, 0xFD, 0xA0, 0x04};
@@ -84,6 +84,27 @@ TEST(FindAudioFrameHeader, FindsTheFirstValidOffset)
     EXPECT_EQ(H.SampleRate, 44100);
     EXPECT_EQ(H.ChannelMode, 1);
     EXPECT_EQ(Stream.Position(), 6);
+}
+
+// Inside a frame, bit patterns decode as headers: only one that the next
+// frame's header confirms counts.
+TEST(FindAudioFrameHeader, TheNextFrameConfirmsAHeader)
+{
+    // Layer II, 192 kbit/s, 44.1 kHz, stereo: frames of 626 bytes.
+    const test::TBytes Frame = test::Concat({{0xFF, 0xFD, 0xA0, 0x04}, test::Filled(622, 0x55)});
+    // A false header (layer I, 48 kHz, mono) 10 bytes before a real frame.
+    const test::TBytes False = {0xFF, 0xFF, 0xC4, 0xC0};
+    const test::TBytes Bytes =
+        test::Concat({test::Filled(7, 0x55), False, test::Filled(6, 0x55), Frame, Frame, Frame});
+    TMemoryStream Stream;
+    Stream.Write(Bytes.data(), Bytes.size());
+    Stream.SetPosition(0);
+    TAudioFrameHeader H;
+    ASSERT_TRUE(FindAudioFrameHeader(Stream, H));
+    EXPECT_EQ(H.Layer, 2);
+    EXPECT_EQ(H.SampleRate, 44100);
+    EXPECT_EQ(H.ChannelMode, 0);
+    EXPECT_EQ(Stream.Position(), 7 + 4 + 6 + 4);
 }
 
 TEST(FindAudioFrameHeader, ShortOrHeaderlessStreamsYieldNothing)

@@ -10,37 +10,20 @@ namespace {
 
 using namespace test;
 
-struct TimeStampCase
-{
-    std::array<std::uint8_t, 5> Bytes;
-    std::int64_t Value;
-};
-class TimeStampDecode : public ::testing::TestWithParam<TimeStampCase>
-{
-};
-TEST_P(TimeStampDecode, Decodes)
-{
-    EXPECT_EQ(DecodeTimeStamp(GetParam().Bytes.data()), GetParam().Value);
-}
-INSTANTIATE_TEST_SUITE_P(Iso11172, TimeStampDecode,
-                         ::testing::Values(TimeStampCase{{0x21, 0x00, 0x01, 0x00, 0x01}, 0},
-                                           TimeStampCase{{0x2F, 0xFF, 0xFF, 0xFF, 0xFF}, 0x1FFFFFFFF},
-                                           TimeStampCase{{0x21, 0x00, 0x05, 0xBF, 0x21}, 90000},
-                                           // Each group of bits in its place: bit 32, bit 29, bit 14.
-                                           TimeStampCase{{0x29, 0x00, 0x01, 0x00, 0x01}, 1LL << 32},
-                                           TimeStampCase{{0x21, 0x80, 0x01, 0x00, 0x01}, 1LL << 29},
-                                           TimeStampCase{{0x21, 0x00, 0x01, 0x80, 0x01}, 1LL << 14}));
-
 class SystemReaderTest : public ::testing::Test
 {
 protected:
+    // The bytes are read from memory, as a fuzzer feeds them.
     TMPEG1SystemReader& Open(const TBytes& Bytes)
     {
-        WriteFile(Dir.File("s.mpg"), Bytes);
-        Reader.Open(Dir.File("s.mpg"));
+        Data = Bytes;
+        Source = std::make_unique<TMemorySource>(Data);
+        Reader.Open(*Source);
         return Reader;
     }
     TTempDir Dir;
+    TBytes Data;
+    std::unique_ptr<TMemorySource> Source;
     TMPEG1SystemReader Reader;
 };
 
@@ -163,10 +146,7 @@ TEST_F(SystemReaderTest, HeadersCutByTheEndOfFileEndTheWalk)
     for (std::size_t Cut : {5u, 11u}) {
         TBytes Bytes = PackHeader(0, 1);
         Bytes.resize(Cut);
-        TMPEG1SystemReader R;
-        WriteFile(Dir.File("cut.mpg"), Bytes);
-        R.Open(Dir.File("cut.mpg"));
-        EXPECT_FALSE(R.NextPacket()) << Cut;
+        EXPECT_FALSE(Open(Bytes).NextPacket()) << Cut;
     }
     TBytes Pes = PESPacket(0xE0, TimeStampField(2, 5), {1});
     Pes.resize(9); // inside the PTS
@@ -201,6 +181,7 @@ TEST_F(SystemReaderTest, EmptyPayloadIntoAnEmptyBuffer)
     EXPECT_TRUE(R.ReadPayload(Empty.data()));
     ASSERT_TRUE(R.NextPacket());
     EXPECT_TRUE(R.ReadPayload(Empty.data()));
+    WriteFile(Dir.File("s.mpg"), Data);
     TFileHandle File = TFileHandle::TryOpenRead(Dir.File("s.mpg"));
     TFileReadBuffer Buffer(File.Get(), 8192);
     EXPECT_EQ(Buffer.Read(nullptr, 0, 0), 0);
@@ -215,12 +196,12 @@ TEST_F(SystemReaderTest, ExtractStopsAtTheByteLimit)
     }
     auto& R = Open(Bytes);
     TMemoryStream Dest;
-    R.ExtractStream(0xE0, Dest, 200, 8192);
+    EXPECT_TRUE(R.ExtractStream(0xE0, Dest, 200, 8192));
     EXPECT_EQ(Dest.Size(), 4 * 2048);
     EXPECT_EQ(Dest.Data()[Dest.Size() - 1], 3);
     // A second call goes on after the fourth packet.
     TMemoryStream Rest;
-    R.ExtractStream(0xE0, Rest, 0, 0);
+    EXPECT_FALSE(R.ExtractStream(0xE0, Rest, 0, 0)); // the end, no limit
     EXPECT_EQ(Rest.Size(), 4 * 2048);
     EXPECT_EQ(Rest.Data()[0], 4);
 }
@@ -255,19 +236,43 @@ TEST_F(SystemReaderTest, ExtractAppendsOnlyTheBytesThatWereRead)
     EXPECT_EQ(Dest.Size(), 1000);
 }
 
-TEST_F(SystemReaderTest, OpeningAMissingFileRaisesTheSystemError)
+TEST_F(SystemReaderTest, MarkAndRestoreComeBackToThePacket)
 {
-    try {
-        Reader.Open(Dir.File("missing.mpg"));
-        FAIL() << "no exception";
-    } catch (const Exception& E) {
-        EXPECT_STREQ(E.what(), "System Error.  Code: 2.\r\nNo such file or directory");
-    }
+    auto& R = Open(Concat({PackHeader(7, 1), PESPacket(0xE0, TimeStampField(2, 900), {1}), PackHeader(9, 1)}));
+    ASSERT_TRUE(R.NextPacket());
+    ASSERT_TRUE(R.NextPacket());
+    const TMPEG1SystemReader::TMark Mark = R.Mark();
+    ASSERT_TRUE(R.NextPacket());
+    EXPECT_EQ(R.SCR(), 9);
+    R.Restore(Mark);
+    EXPECT_EQ(R.PES().PTS, 900);
+    EXPECT_EQ(R.SCR(), 7);
+    ASSERT_TRUE(R.NextPacket());
+    EXPECT_EQ(R.PacketPosition(), 12 + 6 + 5 + 1);
 }
 
-TEST(MediaFileKind, ByTheFirstFourBytes)
+TEST_F(SystemReaderTest, LongJunkReportsItsScanAndCanBeStopped)
+{
+    const std::int64_t Junk = 3 * TMPEG1SystemReader::ScanReportBytes;
+    auto& R = Open(Concat({Filled(static_cast<std::size_t>(Junk), 0), PackHeader(5, 1)}));
+    std::vector<std::int64_t> Reports;
+    R.ScanProgress = [&Reports](std::int64_t Position) {
+        Reports.push_back(Position);
+        return false;
+    };
+    ASSERT_TRUE(R.NextPacket());
+    EXPECT_EQ(R.PacketPosition(), Junk);
+    EXPECT_EQ(Reports.size(), 3u);
+    // Stopped at the first report: the walk is over.
+    auto& Stopped = Open(Data);
+    Stopped.ScanProgress = [](std::int64_t) { return true; };
+    EXPECT_FALSE(Stopped.NextPacket());
+}
+
+TEST(MediaFileKind, ByTheFirstStartCode)
 {
     TTempDir Dir;
+    const TBytes LongestLeadingZeros = Filled(static_cast<std::size_t>(LeadingZeroLimit), 0);
     const struct
     {
         TBytes Bytes;
@@ -277,7 +282,11 @@ TEST(MediaFileKind, ByTheFirstFourBytes)
                  {{0, 0, 1, 0xE0, 0, 0}, mfkUnknown},
                  {{0, 0, 1}, mfkUnknown},
                  {{}, mfkUnknown},
-                 {{0, 0, 0, 1, 0xBA}, mfkUnknown}};
+                 {{7, 0, 0, 1, 0xBA}, mfkUnknown},
+                 // Empty sectors before a VCD track's first pack.
+                 {{0, 0, 0, 1, 0xBA}, mfkSystemStream},
+                 {Concat({LongestLeadingZeros, {0, 0, 1, 0xBA}}), mfkSystemStream},
+                 {Concat({LongestLeadingZeros, {0, 0, 0, 1, 0xBA}}), mfkUnknown}};
     for (const auto& C : Cases) {
         WriteFile(Dir.File("f"), C.Bytes);
         EXPECT_EQ(GetMediaFileKind(Dir.File("f")), C.Kind) << C.Bytes.size();
@@ -286,7 +295,7 @@ TEST(MediaFileKind, ByTheFirstFourBytes)
         GetMediaFileKind(Dir.File("missing"));
         FAIL() << "no exception";
     } catch (const Exception& E) {
-        EXPECT_EQ(E.what(), "Cannot open file " + Dir.File("missing"));
+        EXPECT_EQ(E.what(), "Cannot open file " + Dir.File("missing") + "\r\nNo such file or directory");
     }
 }
 

@@ -79,14 +79,33 @@ TEST(FindStartCode, StopsJustAfterTheCode)
 
 TEST(FrameRates, TableByCode)
 {
-    const double Expected[] = {23.976, 24, 25, 29.97, 30, 50, 59.94, 60};
-    for (std::uint16_t Code = 1; Code <= 8; ++Code) {
+    // 1 to 8 from the standard; 9 to 13 as early encoders wrote them.
+    const double Expected[] = {23.976, 24, 25, 29.97, 30, 50, 59.94, 60, 15, 5, 10, 12, 15};
+    for (std::uint16_t Code = 1; Code <= 13; ++Code) {
         ASSERT_TRUE(IsValidFrameRateCode(Code));
         EXPECT_DOUBLE_EQ(FrameRateOf(Code), Expected[Code - 1]);
     }
-    EXPECT_FALSE(IsValidFrameRateCode(0));
-    EXPECT_FALSE(IsValidFrameRateCode(9));
-    EXPECT_FALSE(IsValidFrameRateCode(15));
+    for (std::uint16_t Code : {0, 14, 15})
+        EXPECT_FALSE(IsValidFrameRateCode(Code)) << Code;
+}
+
+TEST(SequenceExtension, MarksMPEG2Video)
+{
+    const TBytes Header = {0, 0, 1, 0xB3, 0x16, 0x01, 0x20, 0x13, 0xFF, 0xFF, 0xE0, 0x18};
+    const struct
+    {
+        TBytes After;
+        bool MPEG2;
+    } Cases[] = {{{0, 0, 1, 0xB5, 0x14, 0x8A}, true},   // sequence extension, id 1
+                 {{0, 0, 1, 0xB5, 0x24, 0x8A}, false},  // another extension first
+                 {{0, 0, 1, 0xB8, 0, 0, 1, 0xB5, 0x14}, false}, // a group of pictures comes first
+                 {{}, false}};
+    for (const auto& C : Cases) {
+        TMemoryStream Stream = MemoryOf(test::Concat({Header, C.After}));
+        std::uint16_t Width, Height, Code;
+        ASSERT_TRUE(ReadSequenceHeader(Stream, Width, Height, Code));
+        EXPECT_EQ(IsMPEG2Sequence(Stream), C.MPEG2) << C.After.size();
+    }
 }
 
 } // namespace

@@ -3,6 +3,7 @@
 
 #include "TestSupport.h"
 
+#include <cstdlib>
 #include <gtest/gtest.h>
 
 namespace vantrel {
@@ -73,17 +74,18 @@ TEST(ProbeMediaFile, AudioWithoutAValidHeaderStillCountsAsAudio)
     EXPECT_EQ(Info.SampleRate, 0);
 }
 
-TEST(ProbeMediaFile, AudioBeforeTheEndOfTheVideoSearchIsNotSeen)
+TEST(ProbeMediaFile, AudioIsSearchedFromTheStartOfItsStream)
 {
-    // The video search runs to the end of this short file (less than 8192
-    // bytes of video), so the audio search that follows it finds nothing.
-    TTempDir Dir;
-    WriteFile(Dir.File("s.mpg"),
-              Concat({PackHeader(0, 1000), PESPacket(0xC0, {0x0F}, {0xFF, 0xFD, 0xA0, 0x04}),
-                      PESPacket(0xE0, {0x0F}, PalSequence)}));
+    // The video search runs to the end of this short file; the audio before
+    // it is still found, and from its first byte.
+    TBytes Bytes = Concat({PackHeader(0, 1000), PESPacket(0xC0, {0x0F}, {0xFF, 0xFD, 0xA0, 0x04}),
+                           PESPacket(0xE0, {0x0F}, PalSequence)});
+    TMemorySource Source(Bytes);
     TMediaInfo Info;
-    ProbeMediaFile(Dir.File("s.mpg"), Info);
-    EXPECT_FALSE(Info.HasAudio);
+    ProbeMediaFile(Source, Info);
+    EXPECT_TRUE(Info.HasAudio);
+    EXPECT_EQ(Info.AudioLayer, 2);
+    EXPECT_EQ(Info.AudioBitRate, 192000);
 }
 
 TEST(ProbeMediaFile, RefusalMessages)
@@ -101,7 +103,8 @@ TEST(ProbeMediaFile, RefusalMessages)
         {"NoSequenceInVideo", Concat({PackHeader(0, 1), PESPacket(0xE0, {0x0F}, {0, 0, 1, 0xB8, 1})}),
          "Unable to read video settings"},
         {"FrameRateCode0", {0, 0, 1, 0xB3, 0x16, 0x01, 0x20, 0x10}, "Unable to read video settings"},
-        {"FrameRateCode9", {0, 0, 1, 0xB3, 0x16, 0x01, 0x20, 0x19}, "Unable to read video settings"},
+        {"FrameRateCode14", {0, 0, 1, 0xB3, 0x16, 0x01, 0x20, 0x1E}, "Unable to read video settings"},
+        {"Mpeg2Elementary", Concat({PalSequence, {0, 0, 1, 0xB5, 0x14, 0x8A, 0, 1}}), "MPEG-2 video is not supported."},
         {"OtherStartCode", {0, 0, 1, 0xE0, 0, 0, 0, 0}, "Unable to read the file format."},
         {"Empty", {}, "Unable to read the file format."},
         {"ThreeBytes", {0, 0, 1}, "Unable to read the file format."},
@@ -114,7 +117,7 @@ TEST(ProbeMediaFile, RefusalMessages)
         WriteFile(Dir.File(C.Name), C.Bytes);
         EXPECT_EQ(ProbeError(Dir.File(C.Name)), C.Message) << C.Name;
     }
-    EXPECT_EQ(ProbeError(Dir.File("missing")), "Cannot open file " + Dir.File("missing"));
+    EXPECT_EQ(ProbeError(Dir.File("missing")), "Cannot open file " + Dir.File("missing") + "\r\nNo such file or directory");
 }
 
 struct RealCase
@@ -127,6 +130,8 @@ struct RealCase
     std::uint8_t Layer;
     std::int32_t SampleRate;
     std::uint8_t ChannelMode;
+    std::int32_t BitRate;
+    double Duration; // seconds: the decoded pictures at the frame rate, as ffprobe counts them
 };
 void PrintTo(const RealCase& Case, std::ostream* Out)
 {
@@ -151,22 +156,35 @@ TEST_P(ProbeRealStream, AgreesWithFfprobe)
     EXPECT_EQ(Info.AudioLayer, C.Layer);
     EXPECT_EQ(Info.SampleRate, C.SampleRate);
     EXPECT_EQ(Info.ChannelMode, C.ChannelMode);
+    EXPECT_EQ(Info.AudioBitRate, C.BitRate);
+    EXPECT_NEAR(Info.Duration, C.Duration, 0.5 / C.FrameRate);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     TestStreams, ProbeRealStream,
-    ::testing::Values(RealCase{"ff_pal.mpg", true, 352, 288, 25, true, 2, 44100, 0},
-                      RealCase{"ff_pal_b.mpg", true, 352, 288, 25, true, 2, 44100, 0},
-                      RealCase{"ff_pal_mono48.mpg", true, 352, 288, 25, true, 2, 48000, 3},
-                      RealCase{"ff_pal_dual.mpg", true, 352, 288, 25, true, 2, 44100, 2},
-                      RealCase{"ff_pal_mp3.mpg", true, 352, 288, 25, true, 3, 44100, 1},
-                      RealCase{"ff_pal_noaudio.mpg", true, 352, 288, 25, false, 0, 0, 0},
-                      RealCase{"ff_vcd.mpg", true, 352, 240, 29.97, true, 2, 44100, 0},
-                      RealCase{"ff_small.mpg", true, 320, 240, 25, true, 2, 44100, 0},
-                      RealCase{"ff_pal.m1v", false, 352, 288, 25, false, 0, 0, 0},
-                      RealCase{"mplex_vcd.mpg", true, 352, 288, 25, true, 2, 44100, 0},
-                      RealCase{"mplex_vcd_b.mpg", true, 352, 288, 25, true, 2, 44100, 0},
-                      RealCase{"mplex_generic.mpg", true, 352, 288, 25, true, 2, 44100, 0}),
+    ::testing::Values(RealCase{"ff_pal.mpg", true, 352, 288, 25, true, 2, 44100, 0, 192000, 2},
+                      RealCase{"ff_pal_b.mpg", true, 352, 288, 25, true, 2, 44100, 0, 192000, 3},
+                      RealCase{"ff_pal_mono48.mpg", true, 352, 288, 25, true, 2, 48000, 3, 128000, 2},
+                      RealCase{"ff_pal_dual.mpg", true, 352, 288, 25, true, 2, 44100, 2, 192000, 2},
+                      RealCase{"ff_pal_mp3.mpg", true, 352, 288, 25, true, 3, 44100, 1, 128000, 2},
+                      RealCase{"ff_pal_noaudio.mpg", true, 352, 288, 25, false, 0, 0, 0, 0, 2},
+                      RealCase{"ff_vcd.mpg", true, 352, 240, 29.97, true, 2, 44100, 0, 224000, 60 / 29.97},
+                      RealCase{"ff_small.mpg", true, 320, 240, 25, true, 2, 44100, 0, 192000, 2},
+                      RealCase{"ff_pal.m1v", false, 352, 288, 25, false, 0, 0, 0, 0, 2},
+                      RealCase{"mplex_vcd.mpg", true, 352, 288, 25, true, 2, 44100, 0, 224000, 2},
+                      RealCase{"mplex_vcd_b.mpg", true, 352, 288, 25, true, 2, 44100, 0, 224000, 3},
+                      RealCase{"mplex_generic.mpg", true, 352, 288, 25, true, 2, 44100, 0, 224000, 2},
+                      // Frames whose bits decode as other headers when read alone.
+                      RealCase{"ff_mono384.mpg", true, 352, 288, 25, true, 2, 44100, 3, 384000, 4},
+                      RealCase{"ff_mono256.mpg", true, 352, 288, 25, true, 2, 44100, 3, 256000, 4},
+                      RealCase{"ff_pal_2324.mpg", true, 352, 288, 25, true, 2, 44100, 0, 192000, 2},
+                      RealCase{"ff_pal_wrap.mpg", true, 352, 288, 25, true, 2, 44100, 0, 192000, 2},
+                      // VCD tracks: off a disc, after empty sectors, and cut inside a group of
+                      // pictures (35 of its 45 pictures decode; 1.8 s is ffprobe's duration).
+                      RealCase{"ff_pal_vcd.mpg", true, 352, 288, 25, true, 2, 44100, 0, 224000, 2},
+                      RealCase{"vcd_track.dat", true, 352, 288, 25, true, 2, 44100, 0, 224000, 2},
+                      RealCase{"vcd_track_empty.dat", true, 352, 288, 25, true, 2, 44100, 0, 224000, 2},
+                      RealCase{"vcd_cut.mpg", true, 352, 288, 25, true, 2, 44100, 0, 224000, 1.8}),
     [](const auto& Info) {
         std::string Name = Info.param.File;
         for (char& C : Name)
@@ -175,10 +193,29 @@ INSTANTIATE_TEST_SUITE_P(
         return Name;
     });
 
-TEST(ProbeRealStream, Mpeg2ProgramStreamsAreRefused)
+TEST(ProbeRealStream, Mpeg2IsRefused)
 {
     for (const char* File : {"ff_mpeg2.vob", "ff_mpeg2_dvd.mpg"})
         EXPECT_EQ(ProbeError(Stream(File)), "MPEG-2 program streams are not supported.") << File;
+    for (const char* File : {"ff_mpeg2.m2v", "ff_mpeg2_es.mpg", "ff_mpeg2_in_mpeg1.mpg"})
+        EXPECT_EQ(ProbeError(Stream(File)), "MPEG-2 video is not supported.") << File;
+}
+
+// An early encoder's code 9 (15 fps) on a 160 x 120 clip, as ffprobe reads it.
+TEST(ProbeRealStream, EarlyEncodersFrameRateCodes)
+{
+    TTempDir Dir;
+    TBytes Clip = ReadFile(Stream("ff_qsif.m1v"));
+    for (std::size_t I = 0; I + 8 <= Clip.size(); ++I)
+        if (Clip[I] == 0 && Clip[I + 1] == 0 && Clip[I + 2] == 1 && Clip[I + 3] == 0xB3)
+            Clip[I + 7] = static_cast<std::uint8_t>((Clip[I + 7] & 0xF0) | 9);
+    WriteFile(Dir.File("q.m1v"), Clip);
+    TMediaInfo Info;
+    ProbeMediaFile(Dir.File("q.m1v"), Info);
+    EXPECT_EQ(Info.FrameRateCode, 9);
+    EXPECT_DOUBLE_EQ(Info.FrameRate, 15);
+    EXPECT_EQ(Ffprobe("-show_entries stream=r_frame_rate -of csv=p=0", Dir.File("q.m1v")), "15/1\n");
+    EXPECT_NEAR(Info.Duration, 50 / 15.0, 0.001); // 50 pictures
 }
 
 TMediaInfo Probed(const char* File)
@@ -242,20 +279,20 @@ TEST(CompareMediaInfo, FieldByField)
     }
 }
 
-TEST(CheckJoinCompatibility, VideoDifferenceAnywhereWins)
+TEST(ProbeTexts, DurationAudioAndDifference)
 {
-    TMediaInfo Ref, Audio, Video, Elementary;
-    Ref.Width = Audio.Width = Elementary.Width = 352;
-    Ref.IsSystemStream = Audio.IsSystemStream = Video.IsSystemStream = true;
-    Ref.HasAudio = Video.HasAudio = true;
-    Video.Width = 320;
-    EXPECT_EQ(CheckJoinCompatibility({&Ref, &Video, &Audio}).Worst, fmVideoDiffers);
-    EXPECT_EQ(CheckJoinCompatibility({&Ref, &Audio, &Video}).Worst, fmVideoDiffers);
-    EXPECT_EQ(CheckJoinCompatibility({&Ref, &Audio}).Worst, fmAudioDiffers);
-    const TJoinCompatibility Same = CheckJoinCompatibility({&Audio, &Elementary});
-    EXPECT_EQ(Same.Worst, fmSame);
-    EXPECT_TRUE(Same.HasVideoStream);
-    EXPECT_FALSE(CheckJoinCompatibility({&Ref, &Ref}).HasVideoStream);
+    EXPECT_EQ(DurationText(0), "");
+    EXPECT_EQ(DurationText(2.004), "0:00:02.00");
+    EXPECT_EQ(DurationText(3725.5), "1:02:05.50");
+    const TMediaInfo Pal = Probed("ff_pal.mpg"), Mono = Probed("ff_pal_mono48.mpg");
+    EXPECT_EQ(AudioText(Pal), "Layer II 44.1 kHz stereo 192 kbit/s");
+    EXPECT_EQ(AudioText(Probed("ff_pal.m1v")), "none");
+    EXPECT_EQ(DifferenceText(Pal, Pal), "");
+    EXPECT_EQ(DifferenceText(Pal, Mono), "Audio differs from the first file: 48 kHz mono vs 44.1 kHz stereo");
+    EXPECT_EQ(DifferenceText(Pal, Probed("ff_pal.m1v")),
+              "Audio differs from the first file: no audio vs Layer II 44.1 kHz stereo");
+    EXPECT_EQ(DifferenceText(Pal, Probed("ff_vcd.mpg")),
+              "Video differs from the first file: 352 x 240 at 29.97 fps vs 352 x 288 at 25.00 fps");
 }
 
 } // namespace

@@ -1,0 +1,118 @@
+#include "StreamEnd.h"
+
+#include "MP3Read.h"
+
+#include <algorithm>
+#include <utility>
+
+namespace vantrel {
+
+void TVideoEnd::Add(std::optional<std::int64_t> PTS, std::optional<std::int64_t> DTS, const std::uint8_t* Payload,
+                    std::size_t Length)
+{
+    m_StampPTS = PTS;
+    m_StampDecode = DTS ? DTS : PTS;
+    if (PTS)
+        m_MaxPTS = m_MaxPTS ? std::max(*m_MaxPTS, *PTS) : *PTS;
+    if (!Payload)
+        return;
+    // The rest of a picture header that the last payload cut.
+    for (std::size_t I = 0; m_HeaderNeed > 0 && I < Length; ++I)
+        if (m_Header[2 - m_HeaderNeed] = Payload[I]; --m_HeaderNeed == 0)
+            TemporalReference((m_Header[0] << 2) | (m_Header[1] >> 6));
+    ForEachStartCode(Payload, Length, m_Scan, [&](std::size_t At) {
+        if (Payload[At] == GroupStartCode) {
+            m_AnchorInGroup = false;
+            m_GroupMaxReference = -1;
+        } else if (Payload[At] == PictureStartCode) {
+            PictureStart();
+            // Picture header: temporal reference (10 bits), picture type, ...
+            if (Length - At >= 3)
+                TemporalReference((Payload[At + 1] << 2) | (Payload[At + 2] >> 6));
+            else if ((m_HeaderNeed = static_cast<int>(At + 3 - Length)) == 1)
+                m_Header[0] = Payload[At + 1];
+        }
+    });
+}
+
+void TVideoEnd::PictureStart()
+{
+    m_PendingIsAnchor = m_StampPTS.has_value();
+    if (!m_PendingIsAnchor) {
+        ++m_PicturesAfter;
+        return;
+    }
+    m_AnchorPTS = std::exchange(m_StampPTS, std::nullopt);
+    m_AnchorDecode = m_StampDecode;
+    m_AnchorInGroup = true;
+    m_PicturesAfter = 0;
+}
+
+void TVideoEnd::TemporalReference(int Reference)
+{
+    if (m_PendingIsAnchor)
+        m_AnchorReference = Reference;
+    m_GroupMaxReference = std::max(m_GroupMaxReference, Reference);
+}
+
+std::optional<std::int64_t> TVideoEnd::End(std::int64_t FrameTicks) const
+{
+    if (!m_MaxPTS)
+        return std::nullopt;
+    std::int64_t End = *m_MaxPTS + FrameTicks;
+    if (m_AnchorPTS) {
+        if (m_AnchorInGroup)
+            End = std::max(End, *m_AnchorPTS + (m_GroupMaxReference - m_AnchorReference + 1) * FrameTicks);
+        End = std::max(End, *m_AnchorDecode + (m_PicturesAfter + 1) * FrameTicks);
+    }
+    return End;
+}
+
+void TAudioEnd::BeginFile()
+{
+    *this = TAudioEnd{};
+}
+
+void TAudioEnd::Add(std::optional<std::int64_t> PTS, const std::uint8_t* Payload, std::size_t Length)
+{
+    if (!m_Searched && Payload) {
+        m_Head.insert(m_Head.end(), Payload, Payload + std::min(Length, SearchBytes));
+        if (m_Head.size() >= SearchBytes)
+            Search();
+    }
+    if (PTS) {
+        m_LastPTS = PTS;
+        m_BytesSince = 0;
+    }
+    m_BytesSince += static_cast<std::int64_t>(Length);
+}
+
+void TAudioEnd::Search() const
+{
+    m_Searched = true;
+    TMemoryStream Stream;
+    Stream.Write(m_Head.data(), m_Head.size());
+    Stream.SetPosition(0);
+    TAudioFrameHeader Header;
+    if (FindAudioFrameHeader(Stream, Header))
+        m_BitRate = Header.BitRate;
+    m_Head.clear();
+    m_Head.shrink_to_fit();
+}
+
+std::int32_t TAudioEnd::BitRate() const
+{
+    if (!m_Searched && !m_Head.empty())
+        Search();
+    return m_BitRate;
+}
+
+std::optional<std::int64_t> TAudioEnd::End() const
+{
+    if (!m_LastPTS)
+        return std::nullopt;
+    const std::int32_t Rate = BitRate();
+    return *m_LastPTS + (Rate > 0 ? m_BytesSince * 8 * ClockRate / Rate : 0);
+}
+
+} // namespace vantrel

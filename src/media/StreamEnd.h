@@ -1,0 +1,78 @@
+// Where the pictures and the sound of a stream end, from the packets seen so
+// far: what a joiner needs to start the next file, and a probe to tell a
+// clip's duration. Time stamps are given as continuous 64-bit values (the
+// caller has taken them off the wrapping 33-bit clock).
+#pragma once
+
+#include "MPEG1Syntax.h"
+
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+namespace vantrel {
+
+class TVideoEnd
+{
+public:
+    // One PES packet of the video stream: its time stamps and payload. A
+    // time stamp belongs to the first picture that starts in the payload.
+    void Add(std::optional<std::int64_t> PTS, std::optional<std::int64_t> DTS, const std::uint8_t* Payload,
+             std::size_t Length);
+    // The end of the last picture shown: one frame after the largest PTS, or
+    // later when pictures without a stamp of their own follow (muxers stamp
+    // only the first picture of a packet, and some only a few): a picture's
+    // temporal reference, its place in display order within its group of
+    // pictures, counts from the last stamped picture of the group; across a
+    // group, one frame per picture after that one's decode time. Nothing when
+    // no picture was stamped.
+    std::optional<std::int64_t> End(std::int64_t FrameTicks) const;
+
+private:
+    void PictureStart();
+    void TemporalReference(int Reference);
+
+    std::optional<std::int64_t> m_MaxPTS;
+    // The packet's stamp, until the first picture that starts in it takes it.
+    std::optional<std::int64_t> m_StampPTS, m_StampDecode;
+    // The last stamped picture, and what came after it.
+    std::optional<std::int64_t> m_AnchorPTS, m_AnchorDecode;
+    int m_AnchorReference = 0;
+    bool m_AnchorInGroup = false;
+    bool m_PendingIsAnchor = false;
+    std::int64_t m_PicturesAfter = 0;
+    int m_GroupMaxReference = -1;
+    // A picture header cut by the end of a payload: its first two bytes.
+    int m_HeaderNeed = 0;
+    std::uint8_t m_Header[2] = {};
+    TStartCodeScan m_Scan;
+};
+
+class TAudioEnd
+{
+public:
+    // A new file: its frame header is looked for again, since bit rates
+    // differ from file to file. What was added before no longer counts.
+    void BeginFile();
+    void Add(std::optional<std::int64_t> PTS, const std::uint8_t* Payload, std::size_t Length);
+    // The PTS of the last stamped packet plus the play time of the bytes from
+    // it on, at the bit rate of the file's first confirmed frame header.
+    // Nothing when no packet of this file carried a PTS.
+    std::optional<std::int64_t> End() const;
+    // The file's bit rate in bit/s; 0 while no header was found.
+    std::int32_t BitRate() const;
+
+    // The payload gathered at the start of a file for the header search.
+    static constexpr std::size_t SearchBytes = 4096;
+
+private:
+    void Search() const;
+
+    std::optional<std::int64_t> m_LastPTS;
+    std::int64_t m_BytesSince = 0;
+    mutable std::vector<std::uint8_t> m_Head;
+    mutable std::int32_t m_BitRate = 0;
+    mutable bool m_Searched = false;
+};
+
+} // namespace vantrel
