@@ -211,6 +211,7 @@ void TVantrel::JoinSystemStream(std::size_t Index, TByteSource& Source, TOutputF
     }
     if (RecalcTimecodes)
         m_TimeCorrector.BeginFile(SmallestFirstPTS(Reader));
+    m_FileHeaders = 0;
 
     // What stands before a file's first packet (the empty sectors a VCD track
     // can start with) is not part of its stream.
@@ -300,10 +301,15 @@ void TVantrel::WriteSystemHeader(TMPEG1SystemReader& Reader, TOutputFile& Output
     // The joined stream keeps one file's system headers; what another one
     // promises raises their bounds, and its place in its pack goes to a
     // padding packet of the same length, so the pack keeps its size.
+    // The k-th header of a file speaks for what the k-th kept one does (a VCD
+    // has one for its video and one for its audio).
     std::vector<std::uint8_t> Header(Length);
     Reader.ReadPacket(Header.data());
-    for (TKeptHeader& Kept : m_KeptHeaders)
+    if (!m_KeptHeaders.empty()) {
+        TKeptHeader& Kept = m_KeptHeaders[std::min(m_FileHeaders, m_KeptHeaders.size() - 1)];
         Kept.Raised |= RaiseSystemHeaderBounds(Kept.Bytes.data(), Kept.Bytes.size(), Header.data(), Length, 0);
+    }
+    ++m_FileHeaders;
     Put(Output, Length, [&](std::uint8_t* Room) {
         std::fill(Room, Room + Length, 0xFF);
         std::copy(Header.begin(), Header.begin() + PacketPrefixLength, Room);

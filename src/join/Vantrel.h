@@ -112,6 +112,7 @@ private:
     TTimeCorrector m_TimeCorrector;
     std::vector<TKeptHeader> m_KeptHeaders;
     std::optional<std::size_t> m_HeaderFile;
+    std::size_t m_FileHeaders = 0; // system headers of the current file so far
     std::uint32_t m_MaxMuxRate = 0;
 };
 

@@ -48,4 +48,17 @@ bool FindAudioFrameHeader(TMemoryStream& Stream, TAudioFrameHeader& Header)
     return true;
 }
 
+std::size_t FindFrameOf(const TAudioFrameHeader& Like, const std::uint8_t* Data, std::size_t Size)
+{
+    TAudioFrameHeader Candidate, Next;
+    for (std::size_t At = 0; At + 4 <= Size; ++At) {
+        if (!DecodeAt(Data + At, Candidate) || !SameStream(Candidate, Like))
+            continue;
+        const std::size_t NextAt = At + static_cast<std::size_t>(Candidate.FrameLength);
+        if (NextAt + 4 > Size || (DecodeAt(Data + NextAt, Next) && SameStream(Next, Like)))
+            return At;
+    }
+    return Size;
+}
+
 } // namespace vantrel

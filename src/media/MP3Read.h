@@ -15,4 +15,9 @@ namespace vantrel {
 // holds it and the stream stands just after its four bytes.
 bool FindAudioFrameHeader(TMemoryStream& Stream, TAudioFrameHeader& Header);
 
+// Where the first frame of the stream that Like describes (same version,
+// layer, sampling rate and channel mode) starts in Data, confirmed by the
+// next frame's header when that lies within Data; Size when none does.
+std::size_t FindFrameOf(const TAudioFrameHeader& Like, const std::uint8_t* Data, std::size_t Size);
+
 } // namespace vantrel

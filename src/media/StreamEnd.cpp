@@ -80,11 +80,15 @@ void TAudioEnd::Add(std::optional<std::int64_t> PTS, const std::uint8_t* Payload
         if (m_Head.size() >= SearchBytes)
             Search();
     }
-    if (PTS) {
-        m_LastPTS = PTS;
-        m_BytesSince = 0;
+    if (!PTS) {
+        m_BytesSince += static_cast<std::int64_t>(Length);
+        return;
     }
-    m_BytesSince += static_cast<std::int64_t>(Length);
+    // The stamp belongs to the first frame that starts in the packet; the
+    // bytes before it end the frame before.
+    m_LastPTS = PTS;
+    const std::size_t First = Payload && m_Header ? FindFrameOf(*m_Header, Payload, Length) : 0;
+    m_BytesSince = static_cast<std::int64_t>(Length - std::min(First, Length));
 }
 
 void TAudioEnd::Search() const
@@ -95,7 +99,7 @@ void TAudioEnd::Search() const
     Stream.SetPosition(0);
     TAudioFrameHeader Header;
     if (FindAudioFrameHeader(Stream, Header))
-        m_BitRate = Header.BitRate;
+        m_Header = Header;
     m_Head.clear();
     m_Head.shrink_to_fit();
 }
@@ -104,7 +108,7 @@ std::int32_t TAudioEnd::BitRate() const
 {
     if (!m_Searched && !m_Head.empty())
         Search();
-    return m_BitRate;
+    return m_Header ? m_Header->BitRate : 0;
 }
 
 std::optional<std::int64_t> TAudioEnd::End() const

@@ -4,6 +4,7 @@
 // caller has taken them off the wrapping 33-bit clock).
 #pragma once
 
+#include "MP3Utils.h"
 #include "MPEG1Syntax.h"
 
 #include <cstdint>
@@ -56,7 +57,8 @@ public:
     void BeginFile();
     void Add(std::optional<std::int64_t> PTS, const std::uint8_t* Payload, std::size_t Length);
     // The PTS of the last stamped packet plus the play time of the bytes from
-    // it on, at the bit rate of the file's first confirmed frame header.
+    // its first frame on, at the bit rate of the file's first confirmed frame
+    // header.
     // Nothing when no packet of this file carried a PTS.
     std::optional<std::int64_t> End() const;
     // The file's bit rate in bit/s; 0 while no header was found.
@@ -71,7 +73,7 @@ private:
     std::optional<std::int64_t> m_LastPTS;
     std::int64_t m_BytesSince = 0;
     mutable std::vector<std::uint8_t> m_Head;
-    mutable std::int32_t m_BitRate = 0;
+    mutable std::optional<TAudioFrameHeader> m_Header;
     mutable bool m_Searched = false;
 };
 

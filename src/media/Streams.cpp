@@ -195,21 +195,22 @@ std::string PartialFilePrefix(const std::string& FileName)
 
 TOutputFile::TOutputFile(const std::string& FileName) : TFileStream(FileName, TFileHandle())
 {
-    const std::string Target = FollowLinks(FileName);
     struct stat St
     {
     };
-    if (::stat(Target.c_str(), &St) == 0 && S_ISDIR(St.st_mode))
+    const bool Exists = ::stat(FileName.c_str(), &St) == 0;
+    if (Exists && S_ISDIR(St.st_mode))
         throw Exception(FileErrorMessage("Cannot create file %s", FileName, EISDIR));
-    if (::stat(Target.c_str(), &St) == 0 && !S_ISREG(St.st_mode)) {
+    if (Exists && !S_ISREG(St.st_mode)) {
         // A pipe without a reader refuses a non-blocking open (ENXIO) instead
         // of waiting for one.
-        m_Handle = TFileHandle(::open(Target.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC));
+        m_Handle = TFileHandle(::open(FileName.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC));
         if (!m_Handle.IsOpen())
             throw Exception(FileErrorMessage("Cannot create file %s", FileName, errno));
         ::fcntl(m_Handle.Get(), F_SETFL, ::fcntl(m_Handle.Get(), F_GETFL) & ~O_NONBLOCK);
         return;
     }
+    const std::string Target = FollowLinks(FileName);
     static constexpr char Letters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
     std::mt19937 Random(std::random_device{}());
     const std::string Prefix = PartialFilePrefix(Target);

@@ -4,20 +4,28 @@
 #include <QFileInfo>
 #include <QMimeData>
 #include <QUrl>
+#include <deque>
 
 namespace vantrel {
 
 namespace {
-std::optional<QStringList>& NextAnswer()
+std::deque<QStringList>& NextAnswers()
 {
-    static std::optional<QStringList> Answer;
-    return Answer;
+    static std::deque<QStringList> Answers;
+    return Answers;
 }
 } // namespace
 
 void TFileCommonDialog::SetNextAnswer(std::optional<QStringList> Answer)
 {
-    NextAnswer() = std::move(Answer);
+    NextAnswers().clear();
+    if (Answer)
+        NextAnswers().push_back(std::move(*Answer));
+}
+
+void TFileCommonDialog::AddNextAnswer(QStringList Answer)
+{
+    NextAnswers().push_back(std::move(Answer));
 }
 
 QString ConvertFilter(const QString& Filter)
@@ -36,8 +44,9 @@ QString ConvertFilter(const QString& Filter)
 
 std::optional<QStringList> TFileCommonDialog::Run(bool Save, const QString& DefaultExt)
 {
-    if (NextAnswer()) {
-        QStringList Answer = *std::exchange(NextAnswer(), std::nullopt);
+    if (!NextAnswers().empty()) {
+        QStringList Answer = std::move(NextAnswers().front());
+        NextAnswers().pop_front();
         if (Answer.isEmpty())
             return std::nullopt;
         // As the real dialog does with a name typed without an extension.

@@ -40,6 +40,8 @@ public:
     // Tests answer the next dialog instead of a person: a list of chosen full
     // paths, or an empty list for Cancel. The answer is used once.
     static void SetNextAnswer(std::optional<QStringList> Answer);
+    // Queues one more answer, for a dialog that is shown again.
+    static void AddNextAnswer(QStringList Answer);
 
 protected:
     // Runs the dialog (or takes the test answer); the chosen paths, or nothing

@@ -588,12 +588,15 @@ void TfrmMain::UpdateStatusBar()
     int Widths[3];
     for (int I = 0; I < 3; ++I)
         Widths[I] = std::max(MinPanelWidth, Metrics.horizontalAdvance(FPanelTexts[I]) + PanelPadding);
-    const int Room = statusBar()->width() - Widths[1] - Widths[2] - 40;
+    // The bar spans the window; what it holds besides the panels (margins,
+    // the size grip) takes about 40 pixels.
+    const int Room = width() - Widths[1] - Widths[2] - 40;
     Widths[0] = std::max(MinPanelWidth, std::min(Widths[0], Room));
     for (int I = 0; I < 3; ++I) {
         StatusPanels[I]->setFixedWidth(Widths[I]);
+        const int TextWidth = Widths[I] - 2 * StatusPanels[I]->frameWidth() - 2;
         StatusPanels[I]->setText(Metrics.elidedText(FPanelTexts[I], I == 0 ? Qt::ElideMiddle : Qt::ElideRight,
-                                                    Widths[I] - PanelPadding));
+                                                    TextWidth));
         StatusPanels[I]->setToolTip(FPanelTexts[I]);
     }
 }

@@ -1,11 +1,14 @@
 // Runs the real command-line tool on the real test streams and checks what it
-// writes with ffprobe and ffmpeg.
+// writes with ffprobe, ffmpeg, vcdimager and an independent clock check.
 #include "TestSupport.h"
 
 #include <cmath>
+#include <cstdlib>
 #include <gtest/gtest.h>
 #include <map>
+#include <set>
 #include <sstream>
+#include <sys/stat.h>
 
 namespace vantrel {
 namespace {
@@ -15,17 +18,17 @@ using namespace test;
 std::string Cli(const std::string& Arguments, int* Status = nullptr)
 {
     std::string Output;
-    const int Code = RunCommand(std::string(VANTREL_CLI) + " " + Arguments + " </dev/null", &Output);
+    const int Code = RunCommand("timeout 120 " + std::string(VANTREL_CLI) + " " + Arguments + " </dev/null", &Output);
     if (Status)
         *Status = Code;
     return Output;
 }
 
-std::string Files(std::initializer_list<const char*> Names)
+std::string Files(const std::vector<std::string>& Names)
 {
     std::string Result;
-    for (const char* Name : Names)
-        Result += " " + Quote(Stream(Name));
+    for (const std::string& Name : Names)
+        Result += " " + Quote(Name.front() == '/' ? Name : Stream(Name));
     return Result;
 }
 
@@ -46,8 +49,7 @@ std::string TimeLineFaults(const std::string& File)
         if (DTS != "N/A" && !DTS.empty()) {
             const long long Value = std::stoll(DTS);
             if (LastDTS.count(Stream) && Value <= LastDTS[Stream])
-                Faults +=
-                    "stream " + Index + " DTS " + DTS + " after " + std::to_string(LastDTS[Stream]) + "\n";
+                Faults += "stream " + Index + " DTS " + DTS + " after " + std::to_string(LastDTS[Stream]) + "\n";
             LastDTS[Stream] = Value;
         }
         if (PTS != "N/A" && !PTS.empty() && !SeenPTS[Stream].insert(std::stoll(PTS)).second)
@@ -56,72 +58,143 @@ std::string TimeLineFaults(const std::string& File)
     return Faults;
 }
 
+// What vcdimager says beyond "finished ok" when it builds a VCD 2.0 image.
+std::string VcdImagerWarnings(const std::string& File)
+{
+    TTempDir Dir;
+    std::string Said;
+    RunCommand("cd " + Quote(Dir.Path()) + " && vcdimager -t vcd2 -c v.cue -b v.bin " + Quote(File), &Said);
+    return Said.find("finished ok") == std::string::npos ? Said : Said.substr(0, Said.find("finished ok"));
+}
+
 struct JoinCase
 {
     const char* Name;
-    std::vector<const char*> Inputs;
+    std::vector<std::string> Inputs;
+    double WorstLate; // seconds the clock check allows
+    bool Vcd;         // every 2324-byte pack stays one, and vcdimager takes it
 };
 void PrintTo(const JoinCase& Case, std::ostream* Out)
 {
     *Out << Case.Name;
 }
 
+std::vector<std::string> Times(int Count, std::vector<std::string> Names)
+{
+    std::vector<std::string> Result;
+    for (int I = 0; I < Count; ++I)
+        Result.insert(Result.end(), Names.begin(), Names.end());
+    return Result;
+}
+
 class RestampedJoin : public ::testing::TestWithParam<JoinCase>
 {
 };
 
-TEST_P(RestampedJoin, DecodesCleanlyWithARunningTimeLine)
+TEST_P(RestampedJoin, PlaysAndKeepsAnHonestClock)
 {
+    const JoinCase& C = GetParam();
     TTempDir Dir;
     const std::string Out = Dir.File("out.mpg");
-    std::string Args;
-    double Duration0 = 0;
+    double Seconds = 0;
     int Frames = 0;
-    for (const char* Input : GetParam().Inputs) {
-        Args += " " + Quote(Stream(Input));
-        Duration0 += Duration(Stream(Input));
+    std::string InputErrors;
+    for (const std::string& Input : C.Inputs) {
+        Seconds += Duration(Stream(Input));
         Frames += VideoFrames(Stream(Input));
+        InputErrors += DecodeErrors(Stream(Input));
     }
     int Status;
-    const std::string Said = Cli("join -o " + Quote(Out) + Args, &Status);
+    const std::string Said = Cli("join -o " + Quote(Out) + Files(C.Inputs), &Status);
     ASSERT_EQ(Status, 0) << Said;
-    EXPECT_EQ(DecodeErrors(Out), "");
+    // A clip cut mid-frame keeps its own damage; nothing new is added.
+    EXPECT_EQ(DecodeErrors(Out).empty(), InputErrors.empty()) << DecodeErrors(Out);
     EXPECT_EQ(VideoFrames(Out), Frames);
-    EXPECT_NEAR(Duration(Out), Duration0, 2 / 25.0);
+    EXPECT_NEAR(Duration(Out), Seconds, 2 / 25.0 + 0.001);
     EXPECT_EQ(TimeLineFaults(Out), "");
+    const TClockCheck Clock = CheckClock(ReadFile(Out));
+    EXPECT_EQ(Clock.SCRNotIncreasing, 0);
+    EXPECT_LE(Clock.WorstLate, C.WorstLate) << Clock.Late << " of " << Clock.Stamped << " late";
+    if (C.WorstLate == 0) {
+        EXPECT_EQ(Clock.Late, 0);
+    }
+    if (C.Vcd) {
+        for (std::size_t Size : Clock.PackSizes)
+            ASSERT_EQ(Size, 2324u);
+        EXPECT_EQ(VcdImagerWarnings(Out), "");
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(
     RealStreams, RestampedJoin,
-    ::testing::Values(JoinCase{"FfmpegPair", {"ff_pal.mpg", "ff_pal_b.mpg"}},
-                      JoinCase{"FfmpegBFramesTriple", {"ff_pal_b.mpg", "ff_pal.mpg", "ff_pal_b.mpg"}},
-                      JoinCase{"FfmpegVcdPair", {"ff_vcd.mpg", "ff_vcd.mpg"}},
-                      JoinCase{"MplexVcdPair", {"mplex_vcd.mpg", "mplex_vcd_b.mpg"}},
-                      JoinCase{"MplexTriple", {"mplex_vcd_b.mpg", "mplex_generic.mpg", "mplex_vcd.mpg"}},
-                      JoinCase{"MixedMuxers", {"mplex_vcd_b.mpg", "ff_pal_b.mpg", "mplex_vcd.mpg"}}),
+    ::testing::Values(JoinCase{"FfmpegPair", {"ff_pal.mpg", "ff_pal_b.mpg"}, 0, false},
+                      JoinCase{"FfmpegBFramesTriple", {"ff_pal_b.mpg", "ff_pal.mpg", "ff_pal_b.mpg"}, 0, false},
+                      JoinCase{"FfmpegTen", Times(5, {"ff_pal_b.mpg", "ff_pal.mpg"}), 0, false},
+                      JoinCase{"BitRates192And64", {"ff_pal.mpg", "ff_pal_64k.mpg", "ff_pal.mpg"}, 0, false},
+                      JoinCase{"WrappingFirst", {"ff_pal_wrap.mpg", "ff_pal.mpg"}, 0, false},
+                      JoinCase{"WrappingSecond", {"ff_pal_b.mpg", "ff_pal_wrap.mpg", "ff_pal.mpg"}, 0, false},
+                      JoinCase{"FfmpegVcdPair", {"ff_pal_vcd.mpg", "ff_pal_vcd.mpg"}, 0.15, true},
+                      JoinCase{"FfmpegVcdTen", Times(10, {"ff_pal_vcd.mpg"}), 0.15, true},
+                      JoinCase{"MplexVcdPair", {"mplex_vcd.mpg", "mplex_vcd_b.mpg"}, 0.15, true},
+                      JoinCase{"MplexVcdTen", Times(5, {"mplex_vcd.mpg", "mplex_vcd_b.mpg"}), 0.15, true},
+                      JoinCase{"MixedVcd", Times(2, {"mplex_vcd.mpg", "ff_pal_vcd.mpg"}), 0.15, true},
+                      JoinCase{"VcdTracks", {"vcd_cut.mpg", "vcd_track.dat", "vcd_track_empty.dat"}, 0.15, true},
+                      JoinCase{"MixedMuxers", {"mplex_vcd_b.mpg", "ff_pal_b.mpg", "mplex_generic.mpg"}, 0.15, false}),
     [](const auto& Info) { return std::string(Info.param.Name); });
 
-TEST(CliJoin, WithoutRestampingTheOutputIsTheInputsPackets)
+// Muxers that stamp only some pictures: the last pictures of a file carry
+// no PTS, and the next file must still start after them.
+TEST(CliJoin, LastPicturesWithoutTimeStamps)
+{
+    TTempDir Dir;
+    TBytes Clip = ReadFile(Stream("ff_pal.mpg"));
+    const std::vector<std::size_t> Offsets = PacketOffsets(Clip);
+    int Blanked = 0;
+    for (auto At = Offsets.rbegin(); At != Offsets.rend() && Blanked < 3; ++At) {
+        std::size_t P = *At + 6;
+        if (Clip[*At + 3] != 0xE0)
+            continue;
+        while (Clip[P] == 0xFF)
+            ++P;
+        const int Fields = (Clip[P] >> 4) == 3 ? 2 : (Clip[P] >> 4) == 2 ? 1 : 0;
+        if (Fields == 0)
+            continue;
+        // The packet keeps its length: stuffing, then "no time stamps".
+        std::fill_n(Clip.begin() + static_cast<long>(P), 5 * Fields - 1, 0xFF);
+        Clip[P + 5 * Fields - 1] = 0x0F;
+        ++Blanked;
+    }
+    ASSERT_EQ(Blanked, 3);
+    WriteFile(Dir.File("tail.mpg"), Clip);
+    int Status;
+    Cli("join -o " + Quote(Dir.File("out.mpg")) + Files({Dir.File("tail.mpg"), "ff_pal.mpg"}), &Status);
+    ASSERT_EQ(Status, 0);
+    EXPECT_EQ(TimeLineFaults(Dir.File("out.mpg")), "");
+    EXPECT_EQ(DecodeErrors(Dir.File("out.mpg")), "");
+}
+
+TEST(CliJoin, WithoutRestampingTheOutputIsTheInputsBytes)
 {
     TTempDir Dir;
     const std::string Out = Dir.File("out.mpg");
     int Status;
     Cli("join --no-recalc-timecodes -o " + Quote(Out) + Files({"mplex_vcd.mpg", "mplex_vcd_b.mpg"}), &Status);
     ASSERT_EQ(Status, 0);
-    // All packets of the first file, those of the second but its system
-    // headers; no end codes, nothing that stood between packets.
-    TBytes Expected;
-    for (const TBytes& Packet : SplitPackets(ReadFile(Stream("mplex_vcd.mpg"))))
-        Expected.insert(Expected.end(), Packet.begin(), Packet.end());
-    int SecondSystemHeaders = 0;
-    for (const TBytes& Packet : SplitPackets(ReadFile(Stream("mplex_vcd_b.mpg")))) {
-        if (Packet[3] == 0xBB)
-            ++SecondSystemHeaders;
-        else
-            Expected.insert(Expected.end(), Packet.begin(), Packet.end());
-    }
-    EXPECT_EQ(SecondSystemHeaders, 2);
-    EXPECT_TRUE(ReadFile(Out) == Expected);
+    // All bytes of the first file but its end code, those of the second with
+    // its system headers turned into padding packets of the same length.
+    TBytes First = ReadFile(Stream("mplex_vcd.mpg")), Second = ReadFile(Stream("mplex_vcd_b.mpg"));
+    ASSERT_EQ(TBytes(First.end() - 4, First.end()), (TBytes{0, 0, 1, 0xB9}));
+    First.end()[-2] = First.end()[-1] = 0;
+    int SystemHeaders = 0;
+    for (std::size_t Offset : PacketOffsets(Second))
+        if (Second[Offset + 3] == 0xBB) {
+            Second[Offset + 3] = 0xBE;
+            std::fill_n(Second.begin() + static_cast<long>(Offset + 6), (Second[Offset + 4] << 8) | Second[Offset + 5],
+                        0xFF);
+            ++SystemHeaders;
+        }
+    EXPECT_EQ(SystemHeaders, 2);
+    EXPECT_TRUE(ReadFile(Out) == Concat({First, Second}));
     EXPECT_EQ(VideoFrames(Out), 125);
 }
 
@@ -130,8 +203,7 @@ TEST(CliJoin, VideoOnlyWritesOneElementaryStream)
     TTempDir Dir;
     const std::string Out = Dir.File("out.m1v");
     int Status;
-    Cli("join --video-only -o " + Quote(Out) + Files({"ff_pal_b.mpg", "ff_pal_mono48.mpg", "ff_pal.m1v"}),
-        &Status);
+    Cli("join --video-only -o " + Quote(Out) + Files({"ff_pal_b.mpg", "ff_pal_mono48.mpg", "ff_pal.m1v"}), &Status);
     ASSERT_EQ(Status, 0);
     EXPECT_EQ(Ffprobe("-show_entries format=format_name -of csv=p=0", Out), "mpegvideo\n");
     EXPECT_EQ(VideoFrames(Out), 75 + 50 + 50);
@@ -143,8 +215,7 @@ TEST(CliJoin, ElementaryStreamMakesTheJoinVideoOnly)
     TTempDir Dir;
     const std::string Out = Dir.File("out.mpg");
     int Status;
-    const std::string Said =
-        Cli("join -o " + Quote(Out) + Files({"ff_pal_noaudio.mpg", "ff_pal.m1v"}), &Status);
+    const std::string Said = Cli("join -o " + Quote(Out) + Files({"ff_pal_noaudio.mpg", "ff_pal.m1v"}), &Status);
     ASSERT_EQ(Status, 0);
     EXPECT_NE(Said.find("joining video only"), std::string::npos) << Said;
     EXPECT_EQ(Ffprobe("-show_entries format=format_name -of csv=p=0", Out), "mpegvideo\n");
@@ -166,13 +237,19 @@ TEST(CliJoin, RefusalsAndFailures)
          "The selected files have the different format of video and cannot be joined."},
         {"join -o " + Quote(Out) + Files({"ff_pal.mpg", "ff_pal_mono48.mpg"}), 1,
          "can be joined only without audio. Give --video-only"},
+        // The probe's message has its own full stop: no second one.
         {"join -o " + Quote(Out) + Files({"ff_pal.mpg", "ff_mpeg2.vob"}), 1,
-         "ff_mpeg2.vob: MPEG-2 program streams are not supported.."},
+         "ff_mpeg2.vob: MPEG-2 program streams are not supported.\n"},
+        {"join -o " + Quote(Out) + Files({"ff_pal.mpg", "ff_mpeg2_es.mpg"}), 1,
+         "ff_mpeg2_es.mpg: MPEG-2 video is not supported.\n"},
+        {"join -o " + Quote(Out) + Files({"ff_pal.mpg"}) + " " + Quote(Dir.Path()), 1,
+         Dir.Path() + " is not a regular file.\n"},
         {"join -o " + Quote(Copy) + Files({"ff_pal.mpg"}) + " " + Quote(Copy), 1,
          "Join fails: The output file cannot be one of the input files."},
-        {"join -o /dev/full" + Files({"ff_pal.mpg"}), 1, "Join fails: Unable to write file /dev/full"},
+        {"join -o /dev/full" + Files({"ff_pal.mpg"}), 1,
+         "Join fails: Unable to write file /dev/full\nNo space left on device"},
         {"join -o " + Quote(Dir.File("none/out.mpg")) + Files({"ff_pal.mpg"}), 1,
-         "Join fails: Cannot create file " + Dir.File("none/out.mpg")},
+         "Join fails: Cannot create file " + Dir.File("none/out.mpg") + "\nNo such file or directory"},
         {"join" + Files({"ff_pal.mpg"}), 2, "join needs an output file"},
         {"join -o " + Quote(Out), 2, "join needs at least one input file"},
         {"join --bogus -o " + Quote(Out) + Files({"ff_pal.mpg"}), 2, "unknown option --bogus"},
@@ -197,34 +274,79 @@ TEST(CliInfo, ShowsWhatTheFileListShows)
     WriteFile(Dir.File("cut.m1v"), Cut);
     int Status;
     const std::string Said =
-        Cli("info" + Files({"ff_pal.mpg", "ff_vcd.mpg", "ff_pal_mono48.mpg", "ff_pal.m1v"}) + " " +
-                Quote(Dir.File("empty.mpg")) + " " + Quote(Dir.File("cut.m1v")) + " " +
-                Quote(Dir.File("missing")) + " " + Quote(Dir.Path()),
+        Cli("info" + Files({"ff_pal.mpg", "ff_vcd.mpg", "ff_pal_mono48.mpg", "ff_pal.m1v", "vcd_track.dat"}) + " " +
+                Quote(Dir.File("empty.mpg")) + " " + Quote(Dir.File("cut.m1v")) + " " + Quote(Dir.File("missing")) +
+                " " + Quote(Dir.Path()),
             &Status);
     EXPECT_EQ(Status, 1);
     const std::string Expected[] = {
         Stream("ff_pal.mpg") +
-            "\n  352 x 288  25.00 fps  OK  system stream  audio: layer II, 44100 Hz, stereo\n",
+            "\n  352 x 288  25.00 fps  OK  system stream  0:00:02.00  audio: Layer II 44.1 kHz stereo 192 kbit/s\n",
         Stream("ff_vcd.mpg") + "\n  352 x 240  29.97 fps  Video Differ",
-        Stream("ff_pal_mono48.mpg") +
-            "\n  352 x 288  25.00 fps  Audio Differ  system stream  audio: layer II, 48000 Hz, mono",
-        Stream("ff_pal.m1v") + "\n  352 x 288  25.00 fps  Audio Differ  video stream  audio: none",
+        "  Video differs from the first file: 352 x 240 at 29.97 fps vs 352 x 288 at 25.00 fps\n",
+        Stream("ff_pal_mono48.mpg") + "\n  352 x 288  25.00 fps  Audio Differ  system stream  0:00:02.00  audio: "
+                                      "Layer II 48 kHz mono 128 kbit/s\n",
+        Stream("ff_pal.m1v") + "\n  352 x 288  25.00 fps  Audio Differ  video stream  0:00:02.00  audio: none\n",
+        Stream("vcd_track.dat") + "\n  352 x 288  25.00 fps  OK  system stream  0:00:02.00  audio: "
+                                  "Layer II 44.1 kHz stereo 224 kbit/s\n",
         Dir.File("empty.mpg") + "\n  Unable to read the file format.\n",
         Dir.File("cut.m1v") + "\n  Unable to read video settings\n",
-        Dir.File("missing") + "\n  Cannot open file " + Dir.File("missing") + "\n",
-        Dir.Path() + "\n  Unable to read the file format.\n",
+        Dir.File("missing") + "\n  Cannot open file " + Dir.File("missing") + "\nNo such file or directory\n",
+        Dir.Path() + "\n  " + Dir.Path() + " is not a regular file.\n",
     };
     for (const std::string& Line : Expected)
         EXPECT_NE(Said.find(Line), std::string::npos) << Line << "\nin\n" << Said;
 }
 
-TEST(CliInfo, VersionAndHelp)
+// The JSON document says what the text says, for scripts; a file name that
+// is not UTF-8 still gives valid JSON.
+TEST(CliInfo, JsonAgreesWithTheText)
+{
+    TTempDir Dir;
+    const std::string Odd = Dir.File("odd\xff\"name.mpg");
+    WriteFile(Odd, ReadFile(Stream("ff_pal_mono48.mpg")));
+    const std::string Args = Files({"ff_pal.mpg", "ff_pal.m1v"}) + " " + Quote(Odd) + " " + Quote(Dir.File("gone"));
+    int Status;
+    const std::string Json = Cli("info --json" + Args + " 2>/dev/null", &Status);
+    EXPECT_EQ(Status, 1);
+    WriteFile(Dir.File("info.json"), TBytes(Json.begin(), Json.end()));
+    // python3 reads it as JSON; the fields come back as lines to compare.
+    std::string Fields;
+    ASSERT_EQ(RunCommand("python3 -c 'import json,sys\n"
+                         "for f in json.load(open(sys.argv[1]))[\"files\"]:\n"
+                         "  a=f.get(\"audio\") or {}\n"
+                         "  print(f.get(\"kind\"),f.get(\"width\"),f.get(\"height\"),f.get(\"frame_rate\"),"
+                         "f.get(\"duration\"),a.get(\"sample_rate\"),a.get(\"channel_mode\"),a.get(\"bit_rate\"),"
+                         "f.get(\"status\"),\"error\" in f)' " +
+                             Quote(Dir.File("info.json")),
+                         &Fields),
+              0)
+        << Json;
+    EXPECT_EQ(Fields, "system stream 352 288 25.0 2.0 44100 stereo 192000 OK False\n"
+                      "video stream 352 288 25.0 2.0 None None None Audio Differ False\n"
+                      "system stream 352 288 25.0 2.0 48000 mono 128000 Audio Differ False\n"
+                      "None None None None None None None None None True\n");
+}
+
+TEST(CliInfo, VersionHelpAndFileNamesAfterTwoDashes)
 {
     int Status;
     EXPECT_EQ(Cli("--version", &Status), "Vantrel 1.03\n");
     EXPECT_EQ(Status, 0);
-    EXPECT_NE(Cli("--help", &Status).find("Usage: vantrel-cli info FILE..."), std::string::npos);
+    EXPECT_NE(Cli("--help", &Status).find("Usage: vantrel-cli info"), std::string::npos);
     EXPECT_EQ(Status, 0);
+    for (const char* Command : {"info", "join"}) {
+        const std::string Said = Cli(std::string(Command) + " --help", &Status);
+        EXPECT_EQ(Status, 0);
+        EXPECT_EQ(Said.rfind(std::string("Usage: vantrel-cli ") + Command, 0), 0u) << Said;
+    }
+    // A file may be called "--help" or start with a dash after "--".
+    TTempDir Dir;
+    WriteFile(Dir.File("-x.mpg"), ReadFile(Stream("ff_pal.mpg")));
+    const std::string Said = Cli("info -- " + Quote(Dir.File("-x.mpg")) + " --help", &Status);
+    EXPECT_EQ(Status, 1);
+    EXPECT_NE(Said.find("352 x 288"), std::string::npos) << Said;
+    EXPECT_NE(Said.find("--help\n  Cannot open file --help"), std::string::npos) << Said;
 }
 
 } // namespace

@@ -17,6 +17,10 @@
 #include <QTest>
 #include <QTimer>
 #include <QUrl>
+#include <QFileInfo>
+#include <QMenuBar>
+#include <QStatusTipEvent>
+#include <sys/stat.h>
 #include <deque>
 #include <gtest/gtest.h>
 
@@ -39,14 +43,6 @@ protected:
     {
         QSettings(QSettings::NativeFormat, QSettings::UserScope, "zentrova", "vantrel").clear();
         SetShellOpenHandler([this](const QString& Target) { Opened << Target; });
-        TfrmMain::MessageBoxHook = [this](const QString& Text, TMessageKind Kind, TMessageButtons Buttons) {
-            Messages.push_back({Text, Kind, Buttons});
-            if (Answers.empty())
-                return Buttons == TMessageButtons::Ok ? TMessageAnswer::Ok : TMessageAnswer::No;
-            const TMessageAnswer Answer = Answers.front();
-            Answers.pop_front();
-            return Answer;
-        };
         Window = MakeWindow();
     }
     ~MainWindowTest() override
@@ -54,9 +50,20 @@ protected:
         Window.reset();
         TFileCommonDialog::SetNextAnswer(std::nullopt);
         SetShellOpenHandler({});
-        TfrmMain::MessageBoxHook = {};
     }
-    static std::unique_ptr<TfrmMain> MakeWindow() { return std::make_unique<TfrmMain>(TProductInfo{}); }
+    // Message boxes are answered from Answers and recorded in Messages.
+    std::unique_ptr<TfrmMain> MakeWindow()
+    {
+        return std::make_unique<TfrmMain>(TProductInfo{}, [this](const QString& Text, TMessageKind Kind,
+                                                                 TMessageButtons Buttons) {
+            Messages.push_back({Text, Kind, Buttons});
+            if (Answers.empty())
+                return Buttons == TMessageButtons::Ok ? TMessageAnswer::Ok : TMessageAnswer::No;
+            const TMessageAnswer Answer = Answers.front();
+            Answers.pop_front();
+            return Answer;
+        });
+    }
 
     static QString S(const char* Name) { return QString::fromStdString(Stream(Name)); }
     void Add(std::initializer_list<const char*> Names)
@@ -68,10 +75,10 @@ protected:
         Window->UpdateActions();
         Window->UpdateStatusBar();
     }
-    QTreeWidget* List() const { return Window->FileList(); }
-    int Rows() const { return List()->topLevelItemCount(); }
-    QString Caption(int Row) const { return List()->topLevelItem(Row)->text(0); }
-    QString Status(int Row) const { return List()->topLevelItem(Row)->text(3); }
+    TFileListView* List() const { return Window->FileList(); }
+    int Rows() const { return List()->Count(); }
+    QString Caption(int Row) const { return List()->FileName(Row); }
+    QString Status(int Row) const { return List()->StatusText(Row); }
     QStringList Statuses() const
     {
         QStringList Result;
@@ -81,11 +88,7 @@ protected:
     }
     QAction* Action(const char* Name) const { return Window->findChild<QAction*>(Name); }
     void Select(int Row) { List()->setCurrentItem(List()->topLevelItem(Row)); }
-    int SelectedRow() const
-    {
-        const auto Items = List()->selectedItems();
-        return Items.isEmpty() ? -1 : List()->indexOfTopLevelItem(Items.front());
-    }
+    int SelectedRow() const { return List()->SelectedRow(); }
     QLabel* Panel(int I) const { return Window->findChild<QLabel*>(QString("StatusPanel%1").arg(I)); }
     std::map<std::string, bool> Enabled() const
     {
@@ -143,9 +146,10 @@ TEST_F(MainWindowTest, CommandsAndShortcutsAsDesigned)
         {"acnDelete", "Delete", QKeySequence("Del")},
         {"acnClear", "Clear", QKeySequence()},
         {"miHelpTopics", "Help Topics", QKeySequence("F1")},
+        {"miExit", "Exit", QKeySequence("Ctrl+Q")},
     };
     for (const auto& C : Cases) {
-        EXPECT_EQ(Action(C.Name)->text(), C.Caption);
+        EXPECT_EQ(Action(C.Name)->text().remove('&'), C.Caption);
         EXPECT_EQ(Action(C.Name)->toolTip(), C.Caption);
         EXPECT_EQ(Action(C.Name)->shortcut(), C.Key) << C.Name;
     }
@@ -164,10 +168,10 @@ TEST_F(MainWindowTest, AddedFilesShowTheirFormatAndStatus)
     Add({"ff_pal.mpg", "ff_vcd.mpg", "ff_pal_mono48.mpg", "ff_pal.m1v", "mplex_vcd.mpg", "ff_pal.mpg"});
     ASSERT_EQ(Rows(), 6);
     EXPECT_EQ(Caption(0), S("ff_pal.mpg"));
-    EXPECT_EQ(List()->topLevelItem(0)->text(1), "352 x 288");
-    EXPECT_EQ(List()->topLevelItem(0)->text(2), FrameRateText(25));
-    EXPECT_EQ(List()->topLevelItem(1)->text(1), "352 x 240");
-    EXPECT_EQ(List()->topLevelItem(1)->text(2), FrameRateText(29.97));
+    EXPECT_EQ(List()->topLevelItem(0)->text(lcFrameSize), "352 x 288");
+    EXPECT_EQ(List()->topLevelItem(0)->text(lcFrameRate), FrameRateText(25));
+    EXPECT_EQ(List()->topLevelItem(1)->text(lcFrameSize), "352 x 240");
+    EXPECT_EQ(List()->topLevelItem(1)->text(lcFrameRate), FrameRateText(29.97));
     EXPECT_EQ(Statuses(), QStringList({"OK", "Video Differ", "Audio Differ", "Audio Differ", "OK", "OK"}));
     EXPECT_TRUE(Messages.empty());
     EXPECT_EQ(Panel(0)->text(), "6 file(s)");
@@ -211,12 +215,12 @@ TEST_F(MainWindowTest, MoveItemExamples)
             Before << Caption(I);
         for (int I : C.Order)
             Expected << Before[I];
-        Window->MoveItem(List()->topLevelItem(C.From), C.To);
+        Window->MoveItem(C.From, C.To);
         QStringList After;
         for (int I = 0; I < 4; ++I)
             After << Caption(I);
         EXPECT_EQ(After, Expected) << C.From << " to " << C.To;
-        EXPECT_EQ(List()->currentItem()->text(0), Before[C.From]);
+        EXPECT_EQ(Caption(SelectedRow()), Before[C.From]);
     }
 }
 
@@ -224,7 +228,7 @@ TEST_F(MainWindowTest, MovingToItsOwnIndexChangesNothing)
 {
     Add({"ff_pal.mpg", "ff_vcd.mpg"});
     Select(0);
-    Window->MoveItem(List()->topLevelItem(1), 1);
+    Window->MoveItem(1, 1);
     EXPECT_EQ(SelectedRow(), 0);
     EXPECT_EQ(Caption(1), S("ff_vcd.mpg"));
 }
@@ -232,7 +236,7 @@ TEST_F(MainWindowTest, MovingToItsOwnIndexChangesNothing)
 TEST_F(MainWindowTest, StatusesAreRecomputedOnlyWhenRowZeroChanges)
 {
     Add({"ff_pal.mpg", "ff_vcd.mpg", "ff_small.mpg"});
-    List()->topLevelItem(1)->setText(3, "marker");
+    List()->topLevelItem(1)->setText(lcStatus, "marker");
     Select(2);
     Action("acnMoveUp")->trigger(); // row 2 to 1: row 0 stays
     EXPECT_EQ(Statuses(), QStringList({"OK", "Video Differ", "marker"}));
@@ -306,7 +310,8 @@ TEST_F(MainWindowTest, EnablingAndStatusBarFollowTheSelection)
     EXPECT_EQ(Panel(0)->text(), "3 file(s)");
     const QFontMetrics Metrics(Window->statusBar()->font());
     EXPECT_EQ(Panel(0)->width(), std::max(50, Metrics.horizontalAdvance("3 file(s)") + 10));
-    EXPECT_EQ(Panel(1)->width(), 50);
+    EXPECT_EQ(Panel(1)->text(), "3 files, 0:00:06.00");
+    EXPECT_EQ(Panel(2)->text(), QString::fromStdString(ByteSizeText(3 * 176128)));
 }
 
 TEST_F(MainWindowTest, KeysOfTheCommands)
@@ -347,8 +352,8 @@ TEST_F(MainWindowTest, DraggingARowOntoAnotherMovesIt)
 {
     Add({"ff_pal.mpg", "ff_pal_b.mpg", "mplex_vcd.mpg"});
     Select(0);
-    auto* View = static_cast<TFileListView*>(List());
-    View->SetDropTarget(List()->topLevelItem(2));
+    auto* View = List();
+    View->SetDropTarget(2);
     Window->lvwFilesDragOver(List(), 50);
     Window->lvwFilesEndDrag(); // wherever it ended, even outside the list
     EXPECT_EQ(Caption(2), S("ff_pal.mpg"));
@@ -356,7 +361,7 @@ TEST_F(MainWindowTest, DraggingARowOntoAnotherMovesIt)
     Window->lvwFilesEndDrag();
     EXPECT_EQ(Caption(2), S("ff_pal.mpg"));
     // A recorded target that is moved away by a command is forgotten.
-    View->SetDropTarget(List()->topLevelItem(1));
+    View->SetDropTarget(1);
     Window->lvwFilesDragOver(List(), 50);
     Select(1);
     Action("acnMoveUp")->trigger();
@@ -506,15 +511,164 @@ TEST_F(MainWindowTest, SettingsAreSavedAtExitAndRestored)
     EXPECT_EQ(Next->FileList()->topLevelItemCount(), 0);
 }
 
-TEST_F(MainWindowTest, DamagedSettingsAreReportedAndTheWindowStillOpens)
+TEST_F(MainWindowTest, EachDamagedSettingFallsBackAloneAndIsNamed)
 {
     QSettings Store(QSettings::NativeFormat, QSettings::UserScope, "zentrova", "vantrel");
-    Store.setValue("RecalcTimecodes", "maybe");
+    Store.setValue("RecalcTimecodes", 0);
+    Store.setValue("forms/frmMain/Width", "wide");
+    Store.setValue("forms/frmMain/Height", 400);
     Store.sync();
     auto Next = MakeWindow();
     ASSERT_EQ(Messages.size(), 1u);
-    EXPECT_EQ(Messages[0].Text, "Invalid data type for 'RecalcTimecodes'");
-    EXPECT_TRUE(Next->findChild<QAction*>("miRecalcTimecodes")->isChecked());
+    EXPECT_TRUE(Messages[0].Text.startsWith("Some settings could not be read; they were set back to their "
+                                            "defaults:\r\nInvalid data type for 'Width'\r\nSettings file: "))
+        << Messages[0].Text.toStdString();
+    EXPECT_TRUE(Messages[0].Text.endsWith(Store.fileName()));
+    // The others load as stored, and go back unchanged.
+    EXPECT_FALSE(Next->findChild<QAction*>("miRecalcTimecodes")->isChecked());
+    EXPECT_EQ(Next->height(), 400);
+    EXPECT_EQ(Next->width(), TfrmMain::DesignWidth);
+    Next->close();
+    Store.sync();
+    EXPECT_EQ(Store.value("RecalcTimecodes").toInt(), 0);
+    EXPECT_EQ(Store.value("forms/frmMain/Width").toInt(), TfrmMain::DesignWidth);
+}
+
+TEST_F(MainWindowTest, TheStatusBarKeepsItsPanelsWithALongName)
+{
+    const std::string Long = Dir.File(std::string(150, 'n') + ".mpg");
+    WriteFile(Long, ReadFile(Stream("ff_pal.mpg")));
+    Window->resize(600, 354);
+    Window->show();
+    Window->OpenFiles({QString::fromStdString(Long)});
+    ASSERT_EQ(SelectedRow(), 0); // what was added is selected
+    // The three panels fit the bar; the name is elided, whole in the tip.
+    EXPECT_LE(Panel(0)->width() + Panel(1)->width() + Panel(2)->width(), Window->statusBar()->width());
+    EXPECT_TRUE(Panel(0)->text().contains(QChar(0x2026))) << Panel(0)->text().toStdString();
+    EXPECT_EQ(Panel(0)->toolTip(), QFileInfo(QString::fromStdString(Long)).fileName());
+    EXPECT_EQ(Panel(1)->text(), "1 file, 0:00:02.00");
+    // A command's hint shows in the first panel only.
+    QStatusTipEvent Tip("Join Files");
+    QApplication::sendEvent(Window.get(), &Tip);
+    EXPECT_EQ(Panel(0)->text(), "Join Files");
+    EXPECT_EQ(Panel(1)->text(), "1 file, 0:00:02.00");
+    EXPECT_TRUE(Panel(1)->isVisible());
+    QStatusTipEvent Gone("");
+    QApplication::sendEvent(Window.get(), &Gone);
+    EXPECT_TRUE(Panel(0)->text().contains(QChar(0x2026)));
+}
+
+TEST_F(MainWindowTest, FilesFromTheCommandLineAreAddedAsADropWould)
+{
+    const std::string B = Dir.File("b.mpg"), A = Dir.File("a.mpg");
+    WriteFile(B, ReadFile(Stream("ff_pal.mpg")));
+    WriteFile(A, ReadFile(Stream("ff_pal_b.mpg")));
+    Window->OpenFiles({QString::fromStdString(B), QString::fromStdString(Dir.Path()),
+                       QString::fromStdString(Dir.File("missing.mpg")), QString::fromStdString(A)});
+    ASSERT_EQ(Rows(), 2);
+    EXPECT_EQ(Caption(0), QString::fromStdString(A));
+    EXPECT_EQ(SelectedRow(), 0);
+    EXPECT_TRUE(Messages.empty());
+    EXPECT_TRUE(Action("acnDelete")->isEnabled());
+}
+
+TEST_F(MainWindowTest, MenusHaveMnemonics)
+{
+    QStringList Titles;
+    for (QAction* Menu : Window->menuBar()->actions())
+        Titles << Menu->text();
+    EXPECT_EQ(Titles, QStringList({"&File", "&Edit", "&Help"}));
+    for (const char* Name : {"acnAddFiles", "acnJoinFile", "miExit", "acnMoveUp", "acnClear", "miRecalcTimecodes",
+                             "miHelpTopics", "miAbout"})
+        EXPECT_TRUE(Action(Name)->text().contains('&')) << Name;
+}
+
+TEST_F(MainWindowTest, AfterAJoinTheStatusBarSaysWhereItWent)
+{
+    Add({"ff_pal_b.mpg", "ff_pal.mpg"});
+    EXPECT_FALSE(Action("acnShowInFolder")->isVisible());
+    TFileCommonDialog::SetNextAnswer(QStringList{QString::fromStdString(Dir.File("joined"))});
+    Action("acnJoinFile")->trigger();
+    EXPECT_TRUE(Messages.empty());
+    EXPECT_EQ(Panel(0)->toolTip(), "Joined 2 files into joined.mpeg (0:00:05)");
+    ASSERT_TRUE(Action("acnShowInFolder")->isVisible());
+    Action("acnShowInFolder")->trigger();
+    EXPECT_EQ(Opened, QStringList{QString::fromStdString(Dir.Path())});
+    // Until the list changes.
+    Select(1);
+    Action("acnMoveUp")->trigger();
+    EXPECT_FALSE(Action("acnShowInFolder")->isVisible());
+    EXPECT_EQ(Panel(0)->text(), "ff_pal.mpg");
+}
+
+TEST_F(MainWindowTest, TheSaveDialogAsksAboutTheNameWithMpeg)
+{
+    Add({"ff_pal.mpg"});
+    const std::string Existing = Dir.File("x.mpg.mpeg");
+    WriteFile(Existing, {7, 7, 7});
+    // "x.mpg" is typed; x.mpg.mpeg exists. No goes back to the dialog, which
+    // is then cancelled.
+    TFileCommonDialog::SetNextAnswer(QStringList{QString::fromStdString(Dir.File("x.mpg"))});
+    TFileCommonDialog::AddNextAnswer({});
+    Answers = {TMessageAnswer::No};
+    Action("acnJoinFile")->trigger();
+    ASSERT_EQ(Messages.size(), 1u);
+    EXPECT_EQ(Messages[0].Text, "x.mpg.mpeg already exists.\r\nDo you want to replace it?");
+    EXPECT_EQ(Messages[0].Buttons, TMessageButtons::YesNo);
+    EXPECT_EQ(ReadFile(Existing), (TBytes{7, 7, 7}));
+    // Yes replaces it.
+    Messages.clear();
+    TFileCommonDialog::SetNextAnswer(QStringList{QString::fromStdString(Dir.File("x.mpg"))});
+    Answers = {TMessageAnswer::Yes};
+    Action("acnJoinFile")->trigger();
+    EXPECT_EQ(Messages.size(), 1u);
+    EXPECT_EQ(ReadFile(Existing), ReadFile(Stream("ff_pal.mpg")));
+}
+
+TEST_F(MainWindowTest, ClosingDuringAJoinAsksFirst)
+{
+    Add({"ff_pal_b.mpg", "ff_pal.mpg"});
+    for (const TMessageAnswer Answer : {TMessageAnswer::No, TMessageAnswer::Yes}) {
+        Messages.clear();
+        Answers = {Answer};
+        Window->show();
+        // The close arrives while the join polls for events.
+        QTimer::singleShot(0, Window.get(), [this] { Window->close(); });
+        TFileCommonDialog::SetNextAnswer(QStringList{QString::fromStdString(Dir.File("out.mpeg"))});
+        Action("acnJoinFile")->trigger();
+        ASSERT_EQ(Messages.size(), 1u);
+        EXPECT_EQ(Messages[0].Text, "Files are being joined. Do you want to cancel the join?");
+        EXPECT_EQ(Window->isVisible(), Answer == TMessageAnswer::No);
+        EXPECT_TRUE(FileExists(Dir.File("out.mpeg")));
+    }
+    EXPECT_TRUE(Panel(0)->toolTip().startsWith("Join cancelled"));
+}
+
+TEST_F(MainWindowTest, AChangedInputRefusesTheJoinAndShowsWhatItHoldsNow)
+{
+    const std::string B = Dir.File("b.mpg");
+    WriteFile(B, ReadFile(Stream("ff_pal.mpg")));
+    Window->AddFiles({S("ff_pal.mpg"), QString::fromStdString(B)});
+    Window->UpdateActions();
+    WriteFile(B, ReadFile(Stream("ff_small.mpg"))); // replaced hours later
+    TFileCommonDialog::SetNextAnswer(QStringList{QString::fromStdString(Dir.File("out.mpeg"))});
+    Action("acnJoinFile")->trigger();
+    ASSERT_EQ(Messages.size(), 1u);
+    EXPECT_EQ(Messages[0].Text, "Join fails: The file " + QString::fromStdString(B) + " has changed since it was added.");
+    EXPECT_EQ(Status(1), "Video Differ");
+    EXPECT_FALSE(FileExists(Dir.File("out.mpeg")));
+}
+
+TEST_F(MainWindowTest, ADroppedFifoIsRefusedWithItsReason)
+{
+    const std::string Fifo = Dir.File("fifo.mpg");
+    ASSERT_EQ(::mkfifo(Fifo.c_str(), 0600), 0);
+    QMimeData Drop;
+    Drop.setUrls({QUrl::fromLocalFile(QString::fromStdString(Fifo))});
+    Window->WMDropFiles(Drop);
+    EXPECT_EQ(Rows(), 0);
+    ASSERT_EQ(Messages.size(), 1u);
+    EXPECT_TRUE(Messages[0].Text.contains(QString::fromStdString(Fifo) + " is not a regular file.."));
 }
 
 } // namespace
