@@ -1,7 +1,8 @@
-// The video sequence header reader and the audio frame header search over
-// arbitrary bytes in memory.
+// The video sequence header reader, the audio frame header searches and the
+// stream end trackers over arbitrary bytes in memory.
 #include "media/MP3Read.h"
 #include "media/MPEG1VideoRead.h"
+#include "media/StreamEnd.h"
 
 using namespace vantrel;
 
@@ -11,10 +12,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Data, std::size_t Size
     Stream.Write(Data, Size);
     Stream.SetPosition(0);
     std::uint16_t Width, Height, Code;
-    ReadSequenceHeader(Stream, Width, Height, Code);
+    if (ReadSequenceHeader(Stream, Width, Height, Code))
+        IsMPEG2Sequence(Stream);
     Stream.SetPosition(0);
     TAudioFrameHeader Header;
-    while (FindAudioFrameHeader(Stream, Header)) {
+    if (FindAudioFrameHeader(Stream, Header))
+        FindFrameOf(Header, Data, Size);
+    // Pieces of the input as the payloads of a video and an audio stream.
+    TVideoEnd Video;
+    TAudioEnd Audio;
+    for (std::size_t At = 0; At < Size; At += 97) {
+        const std::size_t Length = std::min<std::size_t>(97, Size - At);
+        const bool Stamped = Data[At] & 1;
+        Video.Add(Stamped ? std::optional<std::int64_t>(At * 3600) : std::nullopt, std::nullopt, Data + At, Length);
+        Audio.Add(Stamped ? std::optional<std::int64_t>(At * 2351) : std::nullopt, Data + At, Length);
     }
+    Video.End(3600);
+    Audio.End();
     return 0;
 }

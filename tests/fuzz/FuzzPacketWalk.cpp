@@ -1,6 +1,6 @@
-// The packet walk over arbitrary bytes: every packet read whole and as
-// payload, then the payloads of the first video and audio streams gathered.
-#include "FuzzSupport.h"
+// The packet walk over arbitrary bytes in memory: every packet read whole and
+// as payload, a look ahead and back, then the payloads of the first video and
+// audio streams gathered.
 #include "media/MPEG1SysRead.h"
 
 #include <vector>
@@ -9,10 +9,10 @@ using namespace vantrel;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Data, std::size_t Size)
 {
-    fuzz::TFuzzFile File(Data, Size);
+    TMemorySource Source(Data, Size);
     try {
         TMPEG1SystemReader Reader;
-        Reader.Open(File.Name);
+        Reader.Open(Source);
         std::vector<std::uint8_t> Buffer;
         while (Reader.NextPacket()) {
             Buffer.resize(Reader.PacketLength());
@@ -21,9 +21,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Data, std::size_t Size
                 Buffer.resize(Reader.PES().PayloadLength);
                 Reader.ReadPayload(Buffer.data());
             }
+            const TMPEG1SystemReader::TMark Mark = Reader.Mark();
+            if (Reader.NextPacket())
+                Reader.Restore(Mark);
         }
         TMPEG1SystemReader Extractor;
-        Extractor.Open(File.Name);
+        Extractor.Open(Source);
         TMemoryStream Video, Audio;
         Extractor.ExtractStream(0xE0, Video, 200, 8192);
         Extractor.ExtractStream(0xC0, Audio, 0, 0);

@@ -1,5 +1,5 @@
-// The file probe over arbitrary file contents.
-#include "FuzzSupport.h"
+// The file probe over arbitrary contents in memory, VCD sectors included.
+#include "media/CDXARead.h"
 #include "media/MPEGInfo.h"
 #include "media/SysUtils.h"
 
@@ -7,11 +7,14 @@ using namespace vantrel;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Data, std::size_t Size)
 {
-    fuzz::TFuzzFile File(Data, Size);
+    TMemorySource File(Data, Size);
+    const std::unique_ptr<TByteSource> Track = OpenSectorTrack(File);
     TMediaInfo Info;
     try {
-        ProbeMediaFile(File.Name, Info);
+        ProbeMediaFile(Track ? *Track : File, Info);
         CompareMediaInfo(Info, Info);
+        DifferenceText(Info, Info);
+        AudioText(Info);
     } catch (const Exception&) {
     }
     return 0;
