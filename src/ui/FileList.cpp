@@ -36,7 +36,7 @@ TFileListView::TFileListView(QWidget* Parent) : QTreeWidget(Parent)
     setObjectName("lvwFiles");
     setColumnCount(lcCount);
     setHeaderLabels({"File name", "Frame size", "Frame rate", "Duration", "Audio", "Status"});
-    const int Widths[lcCount] = {200, 70, 70, 80, 200, 90};
+    const int Widths[lcCount] = {200, 75, 70, 80, 215, 90};
     for (int I = 0; I < lcCount; ++I)
         setColumnWidth(I, Widths[I]);
     // The name takes the spare width, elided in the middle: the end of a path
@@ -45,6 +45,7 @@ TFileListView::TFileListView(QWidget* Parent) : QTreeWidget(Parent)
     header()->setSectionResizeMode(lcFileName, QHeaderView::Stretch);
     header()->setSectionsClickable(false);
     header()->setSectionsMovable(false);
+    headerItem()->setTextAlignment(lcDuration, Qt::AlignRight | Qt::AlignVCenter);
     setTextElideMode(Qt::ElideMiddle);
     setRootIsDecorated(false);
     setItemsExpandable(false);

@@ -627,7 +627,8 @@ void TfrmMain::acnAddFilesExecute()
     Dialog.OwnerWindow = this;
     if (!FLastOpenFolder.isEmpty())
         Dialog.InitialDir = FLastOpenFolder;
-    Dialog.Filter = "MPEG Files|*.mpeg;*.mpg;*.m1v;*.mpv;*.dat|All Files|*.*";
+    // File names on Linux are case-sensitive, and cameras and VCDs write capitals.
+    Dialog.Filter = "MPEG Files|*.mpeg;*.mpg;*.m1v;*.mpv;*.dat;*.MPEG;*.MPG;*.M1V;*.MPV;*.DAT|All Files|*.*";
     Dialog.MultiSelect = true;
     if (!Dialog.Execute())
         return;

@@ -90,7 +90,9 @@ public:
     // True while a join runs.
     bool IsJoining() const { return !FProgress.isNull(); }
 
-    static constexpr int DesignLeft = 272, DesignTop = 138, DesignWidth = 483, DesignHeight = 354;
+    // Where the window opens when no placement is stored. It is wider than the
+    // four columns of old needed: six columns show with no scrolling.
+    static constexpr int DesignLeft = 272, DesignTop = 138, DesignWidth = 780, DesignHeight = 420;
 
 protected:
     void closeEvent(QCloseEvent* Event) override;

@@ -1,6 +1,7 @@
 // Takes screenshots of the real windows for the README and for review: the
-// main window with files, the About box, a message box, and the progress
-// dialog in the middle of a real join. Run under xvfb-run by scripts/screenshots.
+// main window with files, the open dialog, the About box, message boxes and
+// warnings, the progress dialog in the middle of a real join, and the window
+// after a join. Run under xvfb-run by scripts/screenshots.
 //
 // Usage: vantrel-screenshots OUTDIR BIG_STREAM STREAM...
 #include "ui/MainForm.h"
@@ -11,13 +12,17 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QHeaderView>
 #include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <QToolTip>
 #include <cstdio>
 
 using namespace vantrel;
@@ -46,6 +51,21 @@ void Poll(std::function<bool()> Check)
             Timer->deleteLater();
     });
     Timer->start(50);
+}
+
+// Grabs the next message box as Name, with Around, and presses Button.
+void GrabNextBox(const QString& Name, QWidget& Around, QMessageBox::StandardButton Button)
+{
+    Poll([&Around, Name, Button] {
+        auto* Box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!Box)
+            return false;
+        QTimer::singleShot(300, [&Around, Name, Button, Box] {
+            Grab(Name, Box->frameGeometry().united(Around.frameGeometry()));
+            Box->button(Button)->click();
+        });
+        return true;
+    });
 }
 
 } // namespace
@@ -87,8 +107,22 @@ int main(int Argc, char** Argv)
             return true;
         });
         Window.findChild<QAction*>("acnAddFiles")->trigger();
-        Window.FileList()->setCurrentItem(Window.FileList()->topLevelItem(1));
+        // A row whose sound differs, with the tip that says why.
+        TFileListView* List = Window.FileList();
+        int Differs = 1;
+        for (int Row = 1; Row < List->Count(); ++Row)
+            if (List->StatusText(Row) == "Audio Differ")
+                Differs = Row;
+        List->clearSelection();
+        List->SelectRow(Differs);
+        const QRect Cell = List->visualItemRect(List->topLevelItem(Differs));
+        const QPoint Tip = List->viewport()->mapToGlobal(
+            QPoint(List->header()->sectionPosition(lcStatus) + 20, Cell.center().y()));
+        QToolTip::showText(Tip, List->topLevelItem(Differs)->toolTip(lcStatus), List->viewport());
+        QApplication::processEvents();
+        QTimer::singleShot(400, [&] {});
         Grab("main-window", Window.frameGeometry());
+        QToolTip::hideText();
 
         // The About box, then closed with its button.
         Poll([&] {
@@ -103,25 +137,20 @@ int main(int Argc, char** Argv)
         });
         Window.findChild<QAction*>("miAbout")->trigger();
 
-        // A message box with a line break, answered No.
-        Window.FileList()->topLevelItem(0)->setText(0, Window.FileList()->topLevelItem(0)->text(0));
-        Poll([&] {
-            auto* Box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-            if (!Box)
-                return false;
-            QTimer::singleShot(300, [&, Box] {
-                Grab("message", Box->frameGeometry().united(Window.frameGeometry()));
-                Box->button(QMessageBox::No)->click();
-            });
-            return true;
-        });
-        Window.ShowMessageBox(
-            "Unable to add file /home/me/clips/broken.mpg: Unable to read the file format..\r\n"
-            "Do you want to continue add other files?",
-            TMessageKind::Warning, TMessageButtons::YesNo);
+        // A file that cannot be added, answered No.
+        GrabNextBox("message", Window, QMessageBox::No);
+        Window.ShowMessageBox("Unable to add file /home/me/clips/broken.mpg: MPEG-2 video is not supported..\r\n"
+                              "Do you want to continue add other files?",
+                              TMessageKind::Warning, TMessageButtons::YesNo);
 
-        // The progress dialog during a real join of the big stream, twice over.
-        Window.FileList()->clear();
+        // The output name typed without ".mpeg", whose ".mpeg" name exists.
+        GrabNextBox("replace-question", Window, QMessageBox::No);
+        Window.ShowMessageBox("holiday.mpg.mpeg already exists.\r\nDo you want to replace it?",
+                              TMessageKind::Warning, TMessageButtons::YesNo, TMessageAnswer::No);
+
+        // The progress dialog during a real join of the big stream, twice over,
+        // with a close of the main window asked about on the way.
+        List->clear();
         Window.AddFiles({Args[2], Args[2]});
         Window.UpdateActions();
         Window.UpdateStatusBar();
@@ -130,21 +159,55 @@ int main(int Argc, char** Argv)
             auto* Progress = Window.findChild<TfrmProgress*>("frmProgress");
             if (!Progress || !Progress->isVisible())
                 return false;
-            QTimer::singleShot(150, [&, Progress] {
+            QTimer::singleShot(600, [&, Progress] {
                 Grab("progress", Progress->frameGeometry().united(Window.frameGeometry()));
                 Shot = true;
-                Progress->findChild<QPushButton*>("btnCancel")->click();
+                GrabNextBox("close-during-join", Window, QMessageBox::No);
+                Window.close();
             });
             return true;
         });
         try {
-            Window.JoinFiles(Temp.filePath("joined.mpeg"), false);
+            Window.JoinFiles(Temp.filePath("holiday.mpeg"), false);
         } catch (const std::exception& E) {
             std::fprintf(stderr, "join failed: %s\n", E.what());
         }
         if (!Shot)
             std::fprintf(stderr, "the join ended before the progress dialog could be taken\n");
-        Window.close();
+
+        // After the join: where it went, and the command that shows it.
+        Poll([&] {
+            auto* Menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+            if (!Menu)
+                return false;
+            QTimer::singleShot(300, [&, Menu] {
+                Grab("joined", Window.frameGeometry().united(Menu->geometry()));
+                Menu->close();
+            });
+            return true;
+        });
+        QMenu* File = Window.menuBar()->findChild<QMenu*>("miFile");
+        File->popup(Window.menuBar()->mapToGlobal(Window.menuBar()->actionGeometry(File->menuAction()).bottomLeft()));
+        QTimer::singleShot(1500, [&] {
+            // Damaged settings at the next start: one warning names them all.
+            QSettings Store(QSettings::NativeFormat, QSettings::UserScope, "zentrova", "vantrel");
+            Store.setValue("forms/frmMain/Width", "wide");
+            Store.setValue("forms/frmMain/WindowState", "max");
+            Store.sync();
+            Window.hide();
+            Poll([] {
+                auto* Box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+                if (!Box)
+                    return false;
+                QTimer::singleShot(300, [Box] {
+                    Grab("settings-warning", Box->frameGeometry());
+                    Box->button(QMessageBox::Ok)->click();
+                });
+                return true;
+            });
+            TfrmMain Next{TProductInfo{}};
+            QApplication::quit();
+        });
     });
     return QApplication::exec();
 }

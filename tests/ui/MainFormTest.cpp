@@ -116,7 +116,7 @@ TEST_F(MainWindowTest, FirstStartWithNothingStored)
 {
     EXPECT_EQ(Window->objectName(), "frmMain");
     EXPECT_EQ(Window->windowTitle(), "Vantrel");
-    EXPECT_EQ(Window->geometry(), QRect(272, 138, 483, 354));
+    EXPECT_EQ(Window->geometry(), QRect(272, 138, 780, 420));
     EXPECT_TRUE(Action("miRecalcTimecodes")->isChecked());
     const std::map<std::string, bool> Expected = {
         {"acnAddFiles", true},  {"acnJoinFile", false}, {"acnPlay", false}, {"acnMoveUp", false},
