@@ -74,11 +74,11 @@ void TTimeCorrector::KeepPack(std::int64_t SCR, std::uint32_t MuxRate, std::int6
     m_LastPackPosition = OutputPosition;
 }
 
-void TTimeCorrector::AddPacket(const TPESInfo& PES, const std::uint8_t* Payload, std::size_t Length)
+void TTimeCorrector::AddPacket(const TPESInfo& PES, const std::uint8_t* Payload, std::size_t Length, bool NearEnd)
 {
     const auto PTS = PES.HasPTS ? std::optional(PES.PTS) : std::nullopt;
     if (PES.StreamId == FirstVideoStream)
-        m_Video.Add(PTS, PES.HasDTS ? std::optional(PES.DTS) : std::nullopt, Payload, Length);
+        m_Video.Add(PTS, PES.HasDTS ? std::optional(PES.DTS) : std::nullopt, Payload, Length, NearEnd);
     else if (IsAudioStream(PES.StreamId))
         m_Audio[PES.StreamId - FirstAudioStream].Add(PTS, Payload, Length);
 }

@@ -49,8 +49,10 @@ public:
     // The pack was written; the next pack is timed from it.
     void KeepPack(std::int64_t SCR, std::uint32_t MuxRate, std::int64_t OutputPosition);
 
-    // A PES packet as written (stamps already moved), for where the output ends.
-    void AddPacket(const TPESInfo& PES, const std::uint8_t* Payload, std::size_t Length);
+    // A PES packet as written (stamps already moved), for where the output
+    // ends. NearEnd: the packet stands close to the end of its file, where
+    // the pictures of the video are counted (TVideoEnd).
+    void AddPacket(const TPESInfo& PES, const std::uint8_t* Payload, std::size_t Length, bool NearEnd = true);
     // Where every stream written so far ends; nothing before any stamp.
     std::optional<std::int64_t> OutputEnd() const;
 

@@ -310,10 +310,14 @@ void TVantrel::WriteSystemHeader(TMPEG1SystemReader& Reader, TOutputFile& Output
         Kept.Raised |= RaiseSystemHeaderBounds(Kept.Bytes.data(), Kept.Bytes.size(), Header.data(), Length, 0);
     }
     ++m_FileHeaders;
+    // As muxers write padding: a header byte that says "no time stamps"
+    // (0x0F), then 0xFF.
     Put(Output, Length, [&](std::uint8_t* Room) {
         std::fill(Room, Room + Length, 0xFF);
         std::copy(Header.begin(), Header.begin() + PacketPrefixLength, Room);
         Room[3] = PaddingStream;
+        if (Length > PacketPrefixLength)
+            Room[PacketPrefixLength] = 0x0F;
     });
 }
 
@@ -335,7 +339,10 @@ void TVantrel::WritePES(TMPEG1SystemReader& Reader, TOutputFile& Output, bool Re
         Written.DTS = m_TimeCorrector.Stamp(PES.DTS);
         PatchTimeStamp(Stamps + TimeStampLength, ClockValue(Written.DTS));
     }
-    m_TimeCorrector.AddPacket(Written, Payload, PES.PayloadLength);
+    // Pictures are counted only near a file's end, where they decide where it
+    // ends; before that each packet's stamp is enough.
+    const bool NearEnd = Reader.PacketPosition() >= Reader.Source().Size() - PictureCountBytes;
+    m_TimeCorrector.AddPacket(Written, Payload, PES.PayloadLength, NearEnd);
 }
 
 void TVantrel::CopyGap(TByteSource& Source, std::int64_t From, std::int64_t To, TOutputFile& Output,

@@ -68,6 +68,8 @@ public:
     // Bytes between packets are kept up to this length (the zeros that fill a
     // VCD sector, an end code); a longer run is junk the stream never needed.
     static constexpr std::int64_t MaxKeptGap = 64 * 1024;
+    // How much of a file's end has its pictures counted for where it ends.
+    static constexpr std::int64_t PictureCountBytes = 4 << 20;
 
 private:
     // A system header kept in the output at Position; its bounds are raised

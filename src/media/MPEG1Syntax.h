@@ -109,8 +109,7 @@ private:
 
 // Calls OnCode(Index) for the index of every code byte of a start code in
 // Data, continuing a scan over earlier buffers (a start code may straddle two
-// payloads). Runs at memory speed: past the first bytes it looks only at the
-// 01 bytes.
+// payloads). Past the first bytes it looks only at the 01 bytes.
 template <typename TOnCode>
 void ForEachStartCode(const std::uint8_t* Data, std::size_t Size, TStartCodeScan& Scan, TOnCode OnCode)
 {

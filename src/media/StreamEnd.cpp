@@ -3,12 +3,13 @@
 #include "MP3Read.h"
 
 #include <algorithm>
+#include <cstring>
 #include <utility>
 
 namespace vantrel {
 
 void TVideoEnd::Add(std::optional<std::int64_t> PTS, std::optional<std::int64_t> DTS, const std::uint8_t* Payload,
-                    std::size_t Length)
+                    std::size_t Length, bool Count)
 {
     m_StampPTS = PTS;
     m_StampDecode = DTS ? DTS : PTS;
@@ -16,6 +17,26 @@ void TVideoEnd::Add(std::optional<std::int64_t> PTS, std::optional<std::int64_t>
         m_MaxPTS = m_MaxPTS ? std::max(*m_MaxPTS, *PTS) : *PTS;
     if (!Payload)
         return;
+    if (!Count) {
+        // The stamped picture alone, read within this payload.
+        m_Scan.Reset();
+        m_HeaderNeed = 0;
+        if (!PTS)
+            return;
+        for (std::size_t At = 0; At + 6 <= Length; ++At) {
+            const auto* One = static_cast<const std::uint8_t*>(std::memchr(Payload + At + 2, 1, Length - At - 5));
+            if (!One)
+                break;
+            At = static_cast<std::size_t>(One - Payload) - 2;
+            if (Payload[At] == 0 && Payload[At + 1] == 0 && Payload[At + 3] == PictureStartCode) {
+                m_GroupMaxReference = -1; // the groups in between were not looked at
+                PictureStart();
+                TemporalReference((Payload[At + 4] << 2) | (Payload[At + 5] >> 6));
+                break;
+            }
+        }
+        return;
+    }
     // The rest of a picture header that the last payload cut.
     for (std::size_t I = 0; m_HeaderNeed > 0 && I < Length; ++I)
         if (m_Header[2 - m_HeaderNeed] = Payload[I]; --m_HeaderNeed == 0)

@@ -18,8 +18,11 @@ class TVideoEnd
 public:
     // One PES packet of the video stream: its time stamps and payload. A
     // time stamp belongs to the first picture that starts in the payload.
+    // Without Count, only that picture is looked for and pictures go
+    // uncounted: a caller that knows the stream goes on for long passes it
+    // for most of a stream, since only the pictures near its end matter.
     void Add(std::optional<std::int64_t> PTS, std::optional<std::int64_t> DTS, const std::uint8_t* Payload,
-             std::size_t Length);
+             std::size_t Length, bool Count = true);
     // The end of the last picture shown: one frame after the largest PTS, or
     // later when pictures without a stamp of their own follow (muxers stamp
     // only the first picture of a packet, and some only a few): a picture's

@@ -154,7 +154,9 @@ void TFileStream::WriteThrough(const void* Source, std::size_t Count)
         }
         Data += N;
         Count -= static_cast<std::size_t>(N);
+        m_Written += N;
     }
+    Flushed(m_Written);
 }
 
 namespace {
@@ -235,6 +237,19 @@ TOutputFile::~TOutputFile()
         m_Handle.Close();
         ::unlink(m_PartName.c_str());
     }
+}
+
+void TOutputFile::Flushed(std::int64_t Position)
+{
+#ifdef __linux__
+    constexpr std::int64_t Step = 8 << 20;
+    if (IsRegular() && Position - m_WrittenBack >= Step) {
+        ::sync_file_range(m_Handle.Get(), m_WrittenBack, Position - m_WrittenBack, SYNC_FILE_RANGE_WRITE);
+        m_WrittenBack = Position;
+    }
+#else
+    (void)Position;
+#endif
 }
 
 bool TOutputFile::WriteAt(std::int64_t Position, const void* Source, std::size_t Count)

@@ -97,6 +97,8 @@ protected:
     // A stream writing to Handle, opened by a derived class; shown as FileName.
     TFileStream(const std::string& FileName, TFileHandle Handle);
     [[noreturn]] void RaiseWriteError(int Code) const;
+    // Called after each write to the system; Position: the bytes written so far.
+    virtual void Flushed(std::int64_t) {}
 
     std::string m_FileName;
     TFileHandle m_Handle;
@@ -107,6 +109,7 @@ private:
     std::vector<std::uint8_t> m_Buffer;
     std::size_t m_Buffered = 0;
     std::int64_t m_Position = 0;
+    std::int64_t m_Written = 0; // handed to the system
     bool m_Failed = false;
 };
 
@@ -136,10 +139,16 @@ public:
     // The partial file's name; empty for an output written directly.
     const std::string& PartName() const { return m_PartName; }
 
+protected:
+    // Starts writing back what the buffer handed to the system, so that the
+    // sync at the end waits for little and the disk works while we read.
+    void Flushed(std::int64_t Position) override;
+
 private:
     std::string m_PartName;
     std::string m_FinalName;
     bool m_Committed = false;
+    std::int64_t m_WrittenBack = 0;
 };
 
 // The name the partial file of an output called FileName gets, before its

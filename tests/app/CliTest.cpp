@@ -191,6 +191,7 @@ TEST(CliJoin, WithoutRestampingTheOutputIsTheInputsBytes)
             Second[Offset + 3] = 0xBE;
             std::fill_n(Second.begin() + static_cast<long>(Offset + 6), (Second[Offset + 4] << 8) | Second[Offset + 5],
                         0xFF);
+            Second[Offset + 6] = 0x0F;
             ++SystemHeaders;
         }
     EXPECT_EQ(SystemHeaders, 2);

@@ -116,6 +116,7 @@ TBytes PaddingFor(const TBytes& SystemHeader)
     TBytes Padding(SystemHeader.size(), 0xFF);
     std::copy_n(SystemHeader.begin(), 6, Padding.begin());
     Padding[3] = 0xBE;
+    Padding[6] = 0x0F;
     return Padding;
 }
 const TBytes BlankedEndCode = {0, 0, 0, 0};

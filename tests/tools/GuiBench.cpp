@@ -1,14 +1,21 @@
 // Times a join through the real progress dialog against the same join with a
 // sink that does nothing, alternately in one process, so the cost of the
-// dialog (repainting, delivering events while the join runs) shows as a ratio.
+// dialog (repainting, delivering events while the join runs) shows as a ratio;
+// or times dropping many files on the main window, until the list is filled.
 //
 // Usage: vantrel-guibench RUNS OUTPUT INPUT...   (under a display, e.g. xvfb-run)
+//        vantrel-guibench --drop FILE...
 #include "join/Vantrel.h"
 #include "media/MPEGInfo.h"
+#include "ui/MainForm.h"
 #include "ui/ProgressDlg.h"
 
 #include <QApplication>
 #include <QMainWindow>
+#include <QMimeData>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QUrl>
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -33,11 +40,35 @@ double Median(std::vector<double> Values)
     return Values[Values.size() / 2];
 }
 
+// Drops the files on a shown main window, as a file manager does, and prints
+// how long the list took to fill.
+int TimeDrop(const QStringList& Files)
+{
+    QTemporaryDir Settings;
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, Settings.path());
+    TfrmMain Window{TProductInfo{}};
+    Window.show();
+    QApplication::processEvents();
+    QList<QUrl> Urls;
+    for (const QString& File : Files)
+        Urls << QUrl::fromLocalFile(File);
+    QMimeData Drop;
+    Drop.setUrls(Urls);
+    const auto Start = std::chrono::steady_clock::now();
+    Window.WMDropFiles(Drop);
+    QApplication::processEvents();
+    const double Seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - Start).count();
+    std::printf("drop %d rows %.3f\n", Window.FileList()->Count(), Seconds);
+    return Window.FileList()->Count() == Files.size() ? 0 : 1;
+}
+
 } // namespace
 
 int main(int Argc, char** Argv)
 {
     QApplication Application(Argc, Argv);
+    if (Argc > 2 && std::string(Argv[1]) == "--drop")
+        return TimeDrop(QApplication::arguments().mid(2));
     if (Argc < 4) {
         std::fprintf(stderr, "usage: vantrel-guibench RUNS OUTPUT INPUT...\n");
         return 2;
