@@ -206,7 +206,7 @@ std::int64_t Distance(std::int64_t From, std::int64_t To)
 // PTS and DTS of the PES packet at Pos (of an audio or video stream), as
 // ISO/IEC 11172-1 2.4.3.3 lays them out.
 std::pair<std::optional<std::int64_t>, std::optional<std::int64_t>> PacketStamps(const TBytes& File,
-                                                                                  std::size_t Pos)
+                                                                                 std::size_t Pos)
 {
     std::size_t P = Pos + 6;
     while (P < File.size() && File[P] == 0xFF)

@@ -22,11 +22,12 @@ namespace {
 
 constexpr int ExitOk = 0, ExitFailure = 1, ExitUsage = 2;
 
-const char* const Usage = "Usage: vantrel-cli info [--json] [--] FILE...\n"
-                          "       vantrel-cli join -o OUTPUT [--video-only] [--no-recalc-timecodes] [--] FILE...\n"
-                          "       vantrel-cli --help | --version\n"
-                          "\n"
-                          "Run 'vantrel-cli COMMAND --help' for what a command does.\n";
+const char* const Usage =
+    "Usage: vantrel-cli info [--json] [--] FILE...\n"
+    "       vantrel-cli join -o OUTPUT [--video-only] [--no-recalc-timecodes] [--] FILE...\n"
+    "       vantrel-cli --help | --version\n"
+    "\n"
+    "Run 'vantrel-cli COMMAND --help' for what a command does.\n";
 
 const char* const InfoUsage =
     "Usage: vantrel-cli info [--json] [--] FILE...\n"
@@ -103,7 +104,10 @@ std::string JsonString(const std::string& Text)
         } else if (C < 0x80) {
             Out += static_cast<char>(C);
         } else {
-            const std::size_t Length = C >= 0xF0 && C < 0xF5 ? 4 : C >= 0xE0 ? 3 : C >= 0xC2 && C < 0xE0 ? 2 : 0;
+            const std::size_t Length = C >= 0xF0 && C < 0xF5   ? 4
+                                       : C >= 0xE0             ? 3
+                                       : C >= 0xC2 && C < 0xE0 ? 2
+                                                               : 0;
             bool Valid = Length > 0 && I + Length <= Text.size();
             for (std::size_t K = 1; Valid && K < Length; ++K)
                 Valid = (static_cast<unsigned char>(Text[I + K]) & 0xC0) == 0x80;
@@ -128,13 +132,13 @@ std::string InfoJson(const std::string& File, const TMediaInfo& Info, const TMed
         Audio = Info.AudioLayer == 0
                     ? std::string("{\"layer\": null}")
                     : Format("{\"layer\": %u, \"sample_rate\": %d, \"channel_mode\": %s, \"bit_rate\": %d}",
-                             Info.AudioLayer, Info.SampleRate, JsonString(ChannelModeName(Info.ChannelMode)).c_str(),
-                             Info.AudioBitRate);
+                             Info.AudioLayer, Info.SampleRate,
+                             JsonString(ChannelModeName(Info.ChannelMode)).c_str(), Info.AudioBitRate);
     const std::string Difference = DifferenceText(Reference, Info);
     return Format("{\"file\": %s, \"kind\": \"%s\", \"width\": %u, \"height\": %u, \"frame_rate\": %.3f, "
                   "\"duration\": %.2f, \"audio\": %s, \"status\": %s, \"difference\": %s}",
-                  JsonString(File).c_str(), Info.IsSystemStream ? "system stream" : "video stream", Info.Width,
-                  Info.Height, Info.FrameRate, Info.Duration, Audio.c_str(),
+                  JsonString(File).c_str(), Info.IsSystemStream ? "system stream" : "video stream",
+                  Info.Width, Info.Height, Info.FrameRate, Info.Duration, Audio.c_str(),
                   JsonString(FormatMatchText(CompareMediaInfo(Reference, Info))).c_str(),
                   Difference.empty() ? "null" : JsonString(Difference).c_str());
 }
@@ -160,7 +164,8 @@ int Info(const std::vector<std::string>& Options, const std::vector<std::string>
         } catch (const Exception& E) {
             Result = ExitFailure;
             if (Json)
-                Entries.push_back("{\"file\": " + JsonString(File) + ", \"error\": " + JsonString(ForTerminal(E.what())) + "}");
+                Entries.push_back("{\"file\": " + JsonString(File) +
+                                  ", \"error\": " + JsonString(ForTerminal(E.what())) + "}");
             else
                 std::printf("%s\n  %s\n", File.c_str(), ForTerminal(E.what()).c_str());
             continue;
@@ -175,8 +180,8 @@ int Info(const std::vector<std::string>& Options, const std::vector<std::string>
         const std::string Duration = DurationText(Info.Duration);
         std::printf("%s\n  %d x %d  %.2f fps  %s  %s  %s  audio: %s\n", File.c_str(), Info.Width, Info.Height,
                     Info.FrameRate, FormatMatchText(CompareMediaInfo(*Reference, Info)),
-                    Info.IsSystemStream ? "system stream" : "video stream", Duration.empty() ? "?" : Duration.c_str(),
-                    AudioText(Info).c_str());
+                    Info.IsSystemStream ? "system stream" : "video stream",
+                    Duration.empty() ? "?" : Duration.c_str(), AudioText(Info).c_str());
         if (const std::string Why = DifferenceText(*Reference, Info); !Why.empty())
             std::printf("  %s\n", Why.c_str());
     }
@@ -305,7 +310,8 @@ int Join(const std::vector<std::string>& Options, const std::vector<std::string>
         break;
     case TJoinVerdict::JoinVideoOnly:
         if (!VideoOnly)
-            std::fprintf(stderr, "vantrel-cli: a video elementary stream is among the files: joining video only.\n");
+            std::fprintf(stderr,
+                         "vantrel-cli: a video elementary stream is among the files: joining video only.\n");
         VideoOnly = true;
         break;
     case TJoinVerdict::Join: break;
@@ -383,7 +389,8 @@ int main(int Argc, char** Argv)
         return ExitOk;
     }
     try {
-        return Command == "info" ? Info(Arguments.Options, Arguments.Files) : Join(Arguments.Options, Arguments.Files);
+        return Command == "info" ? Info(Arguments.Options, Arguments.Files)
+                                 : Join(Arguments.Options, Arguments.Files);
     } catch (const std::bad_alloc&) {
         return Fail("Not enough memory to join the files.");
     } catch (const std::exception& E) {

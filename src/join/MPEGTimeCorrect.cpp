@@ -62,7 +62,8 @@ TTimeCorrector::TPackTime TTimeCorrector::PackTime(std::int64_t RawSCR, std::int
     if (IsFirstFile() || !m_HasPack)
         return {Own, false};
     const std::int64_t Earliest =
-        m_LastSCR + std::max<std::int64_t>(ArrivalTicks(OutputPosition - m_LastPackPosition, m_LastMuxRate), 1);
+        m_LastSCR +
+        std::max<std::int64_t>(ArrivalTicks(OutputPosition - m_LastPackPosition, m_LastMuxRate), 1);
     return {std::max(Own, Earliest), Own < Earliest};
 }
 
@@ -74,7 +75,8 @@ void TTimeCorrector::KeepPack(std::int64_t SCR, std::uint32_t MuxRate, std::int6
     m_LastPackPosition = OutputPosition;
 }
 
-void TTimeCorrector::AddPacket(const TPESInfo& PES, const std::uint8_t* Payload, std::size_t Length, bool NearEnd)
+void TTimeCorrector::AddPacket(const TPESInfo& PES, const std::uint8_t* Payload, std::size_t Length,
+                               bool NearEnd)
 {
     const auto PTS = PES.HasPTS ? std::optional(PES.PTS) : std::nullopt;
     if (PES.StreamId == FirstVideoStream)

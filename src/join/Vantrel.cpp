@@ -119,7 +119,8 @@ void TVantrel::PrepareInputs()
             } catch (const Exception&) {
             }
             if (!Same)
-                throw TInputChanged(I, Format("The file %s has changed since it was added.", FileNames[I].c_str()));
+                throw TInputChanged(
+                    I, Format("The file %s has changed since it was added.", FileNames[I].c_str()));
         }
     }
     // The percentage never divides by zero.
@@ -149,9 +150,10 @@ void TVantrel::CheckFreeSpace() const
         return;
     const auto Free = static_cast<std::int64_t>(Fs.f_bavail) * static_cast<std::int64_t>(Fs.f_frsize);
     if (Free < m_TotalSize)
-        throw Exception(FileErrorMessage("Unable to write file %s", OutputFileName, 0,
-                                         Format("%s: the join needs %s, and only %s are free.", std::strerror(ENOSPC),
-                                                ByteSizeText(m_TotalSize).c_str(), ByteSizeText(Free).c_str())));
+        throw Exception(
+            FileErrorMessage("Unable to write file %s", OutputFileName, 0,
+                             Format("%s: the join needs %s, and only %s are free.", std::strerror(ENOSPC),
+                                    ByteSizeText(m_TotalSize).c_str(), ByteSizeText(Free).c_str())));
 }
 
 bool TVantrel::PollCancelled()
@@ -186,13 +188,15 @@ void TVantrel::JoinInput(std::size_t Index, TOutputFile& Output)
 std::optional<std::int64_t> TVantrel::SmallestFirstPTS(TMPEG1SystemReader& Reader) const
 {
     const TMPEG1SystemReader::TMark Start = Reader.Mark();
-    auto Scan = std::exchange(Reader.ScanProgress, [](std::int64_t Position) { return Position > LookAheadBytes; });
+    auto Scan =
+        std::exchange(Reader.ScanProgress, [](std::int64_t Position) { return Position > LookAheadBytes; });
     std::optional<std::int64_t> Smallest;
     for (int I = 0; I < LookAheadPackets && Reader.PacketEnd() < LookAheadBytes && Reader.NextPacket(); ++I) {
         const TPESInfo& PES = Reader.PES();
         if (Reader.PacketKind() == pkPES && PES.HasPTS && PES.StreamId >= FirstAudioStream &&
             PES.StreamId <= LastVideoStream)
-            Smallest = Smallest ? *Smallest + std::min<std::int64_t>(ClockDistance(*Smallest, PES.PTS), 0) : PES.PTS;
+            Smallest =
+                Smallest ? *Smallest + std::min<std::int64_t>(ClockDistance(*Smallest, PES.PTS), 0) : PES.PTS;
     }
     Reader.Restore(Start);
     Reader.ScanProgress = std::move(Scan);
@@ -259,7 +263,8 @@ bool TVantrel::KeepsSystemHeaders(std::size_t Index) const
     return !m_HeaderFile || *m_HeaderFile == Index;
 }
 
-bool TVantrel::WritePackHeader(TMPEG1SystemReader& Reader, TOutputFile& Output, bool Restamp, std::size_t Index)
+bool TVantrel::WritePackHeader(TMPEG1SystemReader& Reader, TOutputFile& Output, bool Restamp,
+                               std::size_t Index)
 {
     m_MaxMuxRate = std::max(m_MaxMuxRate, Reader.MuxRate());
     if (!Restamp) {
@@ -307,7 +312,8 @@ void TVantrel::WriteSystemHeader(TMPEG1SystemReader& Reader, TOutputFile& Output
     Reader.ReadPacket(Header.data());
     if (!m_KeptHeaders.empty()) {
         TKeptHeader& Kept = m_KeptHeaders[std::min(m_FileHeaders, m_KeptHeaders.size() - 1)];
-        Kept.Raised |= RaiseSystemHeaderBounds(Kept.Bytes.data(), Kept.Bytes.size(), Header.data(), Length, 0);
+        Kept.Raised |=
+            RaiseSystemHeaderBounds(Kept.Bytes.data(), Kept.Bytes.size(), Header.data(), Length, 0);
     }
     ++m_FileHeaders;
     // As muxers write padding: a header byte that says "no time stamps"
@@ -325,7 +331,8 @@ void TVantrel::WritePES(TMPEG1SystemReader& Reader, TOutputFile& Output, bool Re
 {
     std::uint8_t* Packet = CopyPacket(Reader, Output);
     const TPESInfo& PES = Reader.PES();
-    if (!Restamp || PES.StreamId == PrivateStream2 || PES.StreamId == PaddingStream || !Reader.PESHeaderFits())
+    if (!Restamp || PES.StreamId == PrivateStream2 || PES.StreamId == PaddingStream ||
+        !Reader.PESHeaderFits())
         return;
     // The time stamps stand right before the payload: PTS, or PTS then DTS.
     std::uint8_t* Payload = Packet + (PES.PayloadPosition - Reader.PacketPosition());
@@ -380,7 +387,8 @@ void TVantrel::CopyTail(TByteSource& Source, std::int64_t From, TOutputFile& Out
 void TVantrel::WriteRaisedHeaders(TOutputFile& Output)
 {
     for (TKeptHeader& Kept : m_KeptHeaders) {
-        Kept.Raised |= RaiseSystemHeaderBounds(Kept.Bytes.data(), Kept.Bytes.size(), nullptr, 0, m_MaxMuxRate);
+        Kept.Raised |=
+            RaiseSystemHeaderBounds(Kept.Bytes.data(), Kept.Bytes.size(), nullptr, 0, m_MaxMuxRate);
         if (Kept.Raised)
             Output.WriteAt(Kept.Position, Kept.Bytes.data(), Kept.Bytes.size());
     }

@@ -92,7 +92,8 @@ private:
     bool WritePackHeader(TMPEG1SystemReader& Reader, TOutputFile& Output, bool Restamp, std::size_t Index);
     void WriteSystemHeader(TMPEG1SystemReader& Reader, TOutputFile& Output, std::size_t Index);
     void WritePES(TMPEG1SystemReader& Reader, TOutputFile& Output, bool Restamp);
-    void CopyGap(TByteSource& Source, std::int64_t From, std::int64_t To, TOutputFile& Output, bool KeepEndCodes);
+    void CopyGap(TByteSource& Source, std::int64_t From, std::int64_t To, TOutputFile& Output,
+                 bool KeepEndCodes);
     void CopyTail(TByteSource& Source, std::int64_t From, TOutputFile& Output, bool Last);
     void WriteRaisedHeaders(TOutputFile& Output);
     std::optional<std::int64_t> SmallestFirstPTS(TMPEG1SystemReader& Reader) const;

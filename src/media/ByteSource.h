@@ -28,7 +28,9 @@ class TMemorySource : public TByteSource
 {
 public:
     TMemorySource(const std::uint8_t* Data, std::size_t Size) : m_Data(Data), m_Size(Size) {}
-    explicit TMemorySource(const std::vector<std::uint8_t>& Bytes) : TMemorySource(Bytes.data(), Bytes.size()) {}
+    explicit TMemorySource(const std::vector<std::uint8_t>& Bytes) : TMemorySource(Bytes.data(), Bytes.size())
+    {
+    }
     std::int64_t Size() const override { return static_cast<std::int64_t>(m_Size); }
     std::uint32_t Read(void* Dest, std::uint32_t Count, std::int64_t Position) override;
 
@@ -42,7 +44,10 @@ private:
 class TSourceStream : public TStream
 {
 public:
-    explicit TSourceStream(TByteSource& Source, std::int64_t Position = 0) : m_Source(Source), m_Position(Position) {}
+    explicit TSourceStream(TByteSource& Source, std::int64_t Position = 0)
+        : m_Source(Source), m_Position(Position)
+    {
+    }
     std::size_t Read(void* Dest, std::size_t Count) override;
     void Write(const void* Source, std::size_t Count) override;
     std::int64_t Position() const { return m_Position; }

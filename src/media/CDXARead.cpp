@@ -36,7 +36,8 @@ std::uint32_t TCDXASource::Read(void* Dest, std::uint32_t Count, std::int64_t Po
     while (Done < Count) {
         const std::int64_t At = Position + Done;
         const std::int64_t Sector = At / SectorDataSize, Offset = At % SectorDataSize;
-        const auto Piece = static_cast<std::uint32_t>(std::min<std::int64_t>(Count - Done, SectorDataSize - Offset));
+        const auto Piece =
+            static_cast<std::uint32_t>(std::min<std::int64_t>(Count - Done, SectorDataSize - Offset));
         const std::uint32_t Got =
             m_File.Read(Out + Done, Piece, m_DataStart + Sector * RawSectorSize + SectorDataOffset + Offset);
         Done += Got;

@@ -15,7 +15,8 @@ namespace {
 constexpr std::int64_t WindowAlignment = 4096;
 }
 
-TFileReadBuffer::TFileReadBuffer(int Handle, std::uint32_t WindowSize, std::string FileName, std::int64_t SizeLimit)
+TFileReadBuffer::TFileReadBuffer(int Handle, std::uint32_t WindowSize, std::string FileName,
+                                 std::int64_t SizeLimit)
     : m_Handle(Handle), m_FileName(std::move(FileName)), m_WindowSize(WindowSize)
 {
     if (WindowSize < MinWindowSize)
@@ -55,7 +56,8 @@ void TFileReadBuffer::ReadExactly(void* Dest, std::size_t Count, std::int64_t Po
 {
     auto* Out = static_cast<std::uint8_t*>(Dest);
     for (std::size_t Done = 0; Done < Count;) {
-        const ssize_t N = ReadAtHook(m_Handle, Out + Done, Count - Done, Position + static_cast<std::int64_t>(Done));
+        const ssize_t N =
+            ReadAtHook(m_Handle, Out + Done, Count - Done, Position + static_cast<std::int64_t>(Done));
         if (N < 0 && errno == EINTR)
             continue;
         if (N < 0)

@@ -27,7 +27,8 @@ public:
     // window long and starts at most 4095 bytes into a freshly loaded window.
     // SizeLimit >= 0 caps the size (a size measured earlier). Raises "Unable to
     // receive file size" when the size cannot be taken.
-    TFileReadBuffer(int Handle, std::uint32_t WindowSize, std::string FileName = {}, std::int64_t SizeLimit = -1);
+    TFileReadBuffer(int Handle, std::uint32_t WindowSize, std::string FileName = {},
+                    std::int64_t SizeLimit = -1);
     TFileReadBuffer(const TFileReadBuffer&) = delete;
     TFileReadBuffer& operator=(const TFileReadBuffer&) = delete;
 
@@ -65,7 +66,8 @@ public:
     // SizeLimit >= 0 is the size measured when a join began: a file that has
     // grown since is read up to it, one that has shrunk is refused. Raises
     // "Cannot open file %s" with the reason, or "%s is not a regular file.".
-    explicit TInputFile(const std::string& FileName, std::uint32_t WindowSize = TFileReadBuffer::MinWindowSize,
+    explicit TInputFile(const std::string& FileName,
+                        std::uint32_t WindowSize = TFileReadBuffer::MinWindowSize,
                         std::int64_t SizeLimit = -1);
     ~TInputFile();
     TInputFile(const TInputFile&) = delete;

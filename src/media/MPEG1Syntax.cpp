@@ -29,7 +29,8 @@ void PatchTimeStamp(std::uint8_t* Field, std::int64_t Value)
     Field[4] = static_cast<std::uint8_t>((Field[4] & 1) | ((Value << 1) & 0xFE));
 }
 
-std::size_t CountStartCodes(const std::uint8_t* Data, std::size_t Size, std::uint8_t Code, TStartCodeScan& Scan)
+std::size_t CountStartCodes(const std::uint8_t* Data, std::size_t Size, std::uint8_t Code,
+                            TStartCodeScan& Scan)
 {
     std::size_t Count = 0;
     ForEachStartCode(Data, Size, Scan, [&](std::size_t I) { Count += Data[I] == Code; });

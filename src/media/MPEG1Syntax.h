@@ -123,7 +123,8 @@ void ForEachStartCode(const std::uint8_t* Data, std::size_t Size, TStartCodeScan
     // From here on every prefix lies inside Data: look at each 01 whose code
     // byte (at 4 or later) is in Data too.
     for (const std::uint8_t *Pos = Data + 3, *Last = Data + Size - 1; Pos < Last;) {
-        const auto* One = static_cast<const std::uint8_t*>(std::memchr(Pos, 1, static_cast<std::size_t>(Last - Pos)));
+        const auto* One =
+            static_cast<const std::uint8_t*>(std::memchr(Pos, 1, static_cast<std::size_t>(Last - Pos)));
         if (!One)
             break;
         if (One[-1] == 0 && One[-2] == 0)
@@ -137,7 +138,8 @@ void ForEachStartCode(const std::uint8_t* Data, std::size_t Size, TStartCodeScan
 }
 
 // Counts the start codes with code byte Code, as ForEachStartCode finds them.
-std::size_t CountStartCodes(const std::uint8_t* Data, std::size_t Size, std::uint8_t Code, TStartCodeScan& Scan);
+std::size_t CountStartCodes(const std::uint8_t* Data, std::size_t Size, std::uint8_t Code,
+                            TStartCodeScan& Scan);
 
 // The system header (11172-1, 2.4.3.2): bytes 6-8 marker, 22-bit rate bound,
 // marker; byte 9 audio bound (6 bits), fixed and CSPS flags; byte 10 audio and

@@ -65,7 +65,8 @@ public:
     // packet is found at packet index MaxPackets or later (0 or less: no
     // limit), or the file ends. Only bytes actually read are appended. True
     // when a limit stopped it, false at the end of the file.
-    bool ExtractStream(std::uint8_t StreamId, TMemoryStream& Dest, std::int32_t MaxPackets, std::int64_t MaxBytes);
+    bool ExtractStream(std::uint8_t StreamId, TMemoryStream& Dest, std::int32_t MaxPackets,
+                       std::int64_t MaxBytes);
 
     TPacketKind PacketKind() const { return m_PacketKind; }
     // Total length of the current packet, start code included.

@@ -116,7 +116,8 @@ void ProbeSystemDuration(TByteSource& Source, TMediaInfo& Info)
     TMPEG1SystemReader Reader;
     Reader.Open(Source);
     std::optional<std::int64_t> First;
-    for (int I = 0; I < FirstStampPackets && Reader.PacketPosition() < FirstStampBytes && Reader.NextPacket(); ++I)
+    for (int I = 0; I < FirstStampPackets && Reader.PacketPosition() < FirstStampBytes && Reader.NextPacket();
+         ++I)
         if (Reader.PacketKind() == pkPES && Reader.PES().StreamId == FirstVideoStream && Reader.PES().HasPTS)
             First = First ? *First + std::min<std::int64_t>(ClockDistance(*First, Reader.PES().PTS), 0)
                           : Reader.PES().PTS;
@@ -134,7 +135,8 @@ void ProbeSystemDuration(TByteSource& Source, TMediaInfo& Info)
         Payload.resize(PES.PayloadLength);
         Reader.ReadPayload(Payload.data());
         End.Add(PES.HasPTS ? std::optional(Continuous(PES.PTS)) : std::nullopt,
-                PES.HasDTS ? std::optional(Continuous(PES.DTS)) : std::nullopt, Payload.data(), Payload.size());
+                PES.HasDTS ? std::optional(Continuous(PES.DTS)) : std::nullopt, Payload.data(),
+                Payload.size());
     }
     if (const auto Last = End.End(FrameTicksOf(Info)); Last && *Last > *First)
         Info.Duration = static_cast<double>(*Last - *First) / ClockRate;
@@ -252,7 +254,8 @@ std::string DurationText(double Seconds)
     if (!(Seconds > 0))
         return {};
     const auto Centis = static_cast<long long>(std::llround(Seconds * 100));
-    return Format("%lld:%02lld:%02lld.%02lld", Centis / 360000, Centis / 6000 % 60, Centis / 100 % 60, Centis % 100);
+    return Format("%lld:%02lld:%02lld.%02lld", Centis / 360000, Centis / 6000 % 60, Centis / 100 % 60,
+                  Centis % 100);
 }
 
 namespace {

@@ -8,8 +8,8 @@
 
 namespace vantrel {
 
-void TVideoEnd::Add(std::optional<std::int64_t> PTS, std::optional<std::int64_t> DTS, const std::uint8_t* Payload,
-                    std::size_t Length, bool Count)
+void TVideoEnd::Add(std::optional<std::int64_t> PTS, std::optional<std::int64_t> DTS,
+                    const std::uint8_t* Payload, std::size_t Length, bool Count)
 {
     m_StampPTS = PTS;
     m_StampDecode = DTS ? DTS : PTS;
@@ -24,7 +24,8 @@ void TVideoEnd::Add(std::optional<std::int64_t> PTS, std::optional<std::int64_t>
         if (!PTS)
             return;
         for (std::size_t At = 0; At + 6 <= Length; ++At) {
-            const auto* One = static_cast<const std::uint8_t*>(std::memchr(Payload + At + 2, 1, Length - At - 5));
+            const auto* One =
+                static_cast<const std::uint8_t*>(std::memchr(Payload + At + 2, 1, Length - At - 5));
             if (!One)
                 break;
             At = static_cast<std::size_t>(One - Payload) - 2;

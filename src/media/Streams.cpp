@@ -259,7 +259,8 @@ bool TOutputFile::WriteAt(std::int64_t Position, const void* Source, std::size_t
     Flush();
     const auto* Data = static_cast<const std::uint8_t*>(Source);
     for (std::size_t Done = 0; Done < Count;) {
-        const ssize_t N = ::pwrite(m_Handle.Get(), Data + Done, Count - Done, Position + static_cast<off_t>(Done));
+        const ssize_t N =
+            ::pwrite(m_Handle.Get(), Data + Done, Count - Done, Position + static_cast<off_t>(Done));
         if (N < 0 && errno == EINTR)
             continue;
         if (N <= 0)

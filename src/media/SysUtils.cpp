@@ -5,9 +5,9 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <iterator>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <iterator>
 #include <vector>
 
 namespace vantrel {

@@ -29,7 +29,8 @@ std::string SystemErrorMessage(int Code);
 // the system error text has it: Text (a format with one %s for the name),
 // CR LF, then Reason, or the text of errno code Code when Reason is empty.
 // Neither given: the text alone.
-std::string FileErrorMessage(const char* Text, const std::string& Name, int Code, const std::string& Reason = {});
+std::string FileErrorMessage(const char* Text, const std::string& Name, int Code,
+                             const std::string& Reason = {});
 
 // The positioned read that every file read goes through; tests replace it to
 // make reads fail the way a damaged disk does. Returns what pread returns.

@@ -1,5 +1,7 @@
 #include "FileList.h"
 
+#include "media/SysUtils.h"
+
 #include <QDrag>
 #include <QDragEnterEvent>
 #include <QFile>
@@ -98,6 +100,43 @@ void TFileListView::SetRecord(int Row, const TMediaInfo& Info)
         UpdateAllStatuses();
     else
         UpdateRowStatus(Row);
+}
+
+void TFileListView::Reprobe(int Row)
+{
+    if (Row < 0 || Row >= Count())
+        return;
+    try {
+        TMediaInfo Info;
+        ProbeMediaFile(QFile::encodeName(FileName(Row)).toStdString(), Info);
+        SetRecord(Row, Info);
+    } catch (const Exception& E) {
+        topLevelItem(Row)->setText(lcStatus, "Unreadable");
+        topLevelItem(Row)->setToolTip(lcStatus, QString::fromStdString(E.what()));
+    }
+}
+
+QString TFileListView::ColumnWidths() const
+{
+    QStringList Widths;
+    for (int I = lcFileName + 1; I < lcCount; ++I)
+        Widths << QString::number(columnWidth(I));
+    return Widths.join(',');
+}
+
+bool TFileListView::SetColumnWidths(const QString& Text)
+{
+    const QStringList Widths = Text.split(',', Qt::SkipEmptyParts);
+    std::vector<int> Values;
+    for (const QString& Width : Widths) {
+        bool Ok = false;
+        Values.push_back(Width.trimmed().toInt(&Ok));
+        if (!Ok || Values.back() < 0 || Values.size() + 1 > lcCount)
+            return false;
+    }
+    for (std::size_t I = 0; I < Values.size(); ++I)
+        setColumnWidth(static_cast<int>(I) + 1, Values[I]);
+    return true;
 }
 
 QString TFileListView::FileName(int Row) const

@@ -63,8 +63,16 @@ public:
     // The status cell of a row against row 0, with why it differs as its tip.
     void UpdateRowStatus(int Row);
     void UpdateAllStatuses();
-    // Re-probes a row's file and shows what it holds now.
+    // Shows what a row's file holds now.
     void SetRecord(int Row, const TMediaInfo& Info);
+    // Probes a row's file again and shows what it holds now, or, when it
+    // cannot be read any more, says so in its status.
+    void Reprobe(int Row);
+
+    // The widths of the columns after the name (which takes what is left),
+    // as "75,70,80,215,90", for the settings; false for a text that is none.
+    QString ColumnWidths() const;
+    bool SetColumnWidths(const QString& Widths);
 
     // The row highlighted as the drop target during a drag, or the last one
     // highlighted before the pointer left the list; -1 when none. A row that

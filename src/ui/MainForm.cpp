@@ -16,11 +16,8 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
-#include <QHeaderView>
-#include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
-#include <QMessageBox>
 #include <QMimeData>
 #include <QScrollBar>
 #include <QStatusBar>
@@ -34,7 +31,6 @@ namespace {
 
 // Pointer this close to the top or bottom of the list scrolls it while dragging.
 constexpr int DragScrollMargin = 20, DragScrollStep = 10;
-constexpr int MinPanelWidth = 50, PanelPadding = 10;
 
 // Runs Action when the scope ends, also when an exception passes.
 template <typename F> struct TFinally
@@ -58,7 +54,10 @@ QString WithoutMnemonic(QString Caption)
 QString ClockText(double Seconds)
 {
     const auto S = static_cast<long long>(Seconds + 0.5);
-    return QString("%1:%2:%3").arg(S / 3600).arg(S / 60 % 60, 2, 10, QChar('0')).arg(S % 60, 2, 10, QChar('0'));
+    return QString("%1:%2:%3")
+        .arg(S / 3600)
+        .arg(S / 60 % 60, 2, 10, QChar('0'))
+        .arg(S % 60, 2, 10, QChar('0'));
 }
 
 } // namespace
@@ -98,7 +97,9 @@ TfrmMain::TfrmMain(const TProductInfo& ProductInfo, TMessageBoxHandler AskUser, 
     CreateActions();
     CreateMenus();
     CreateToolBar();
-    CreateStatusBar();
+    statusBar()->setObjectName("StatusBar");
+    statusBar()->setSizeGripEnabled(true);
+    StatusPanels = std::make_unique<TStatusPanels>(*statusBar());
 
     PopupMenu = new QMenu(this);
     PopupMenu->setObjectName("PopupMenu");
@@ -116,7 +117,8 @@ TfrmMain::TfrmMain(const TProductInfo& ProductInfo, TMessageBoxHandler AskUser, 
     connect(lvwFiles, &QWidget::customContextMenuRequested, this, &TfrmMain::lvwFilesContextPopup);
     connect(lvwFiles, &TFileListView::DraggedOver, this, &TfrmMain::lvwFilesDragOver);
     connect(lvwFiles, &TFileListView::DragEnded, this, &TfrmMain::lvwFilesEndDrag);
-    connect(lvwFiles, &TFileListView::FilesDropped, this, [this](const QMimeData* Drop) { WMDropFiles(*Drop); });
+    connect(lvwFiles, &TFileListView::FilesDropped, this,
+            [this](const QMimeData* Drop) { WMDropFiles(*Drop); });
 
     FormCreate();
 }
@@ -126,7 +128,8 @@ TfrmMain::~TfrmMain() = default;
 void TfrmMain::CreateActions()
 {
     // The caption carries the menu's mnemonic; hints show it without.
-    auto Make = [this](const char* Name, const QString& Caption, const QString& Icon, void (TfrmMain::*Handler)()) {
+    auto Make = [this](const char* Name, const QString& Caption, const QString& Icon,
+                       void (TfrmMain::*Handler)()) {
         auto* Action = new QAction(Caption, this);
         Action->setObjectName(Name);
         Action->setToolTip(WithoutMnemonic(Caption));
@@ -198,9 +201,8 @@ void TfrmMain::CreateToolBar()
     ToolBar->setIconSize(QSize(24, 24));
     ToolBar->setToolButtonStyle(Qt::ToolButtonIconOnly);
     const std::pair<QAction*, const char*> Buttons[] = {
-        {acnAddFiles, "tbnAddFile"}, {acnJoinFile, "tbnJoinFile"}, {nullptr, nullptr},
-        {acnPlay, "tbnPlay"},        {acnMoveUp, "tbnFileUp"},     {acnMoveDown, "tbnFileDown"},
-        {nullptr, nullptr},          {acnClear, "tbnClear"},
+        {acnAddFiles, "tbnAddFile"}, {acnJoinFile, "tbnJoinFile"}, {nullptr, nullptr}, {acnPlay, "tbnPlay"},
+        {acnMoveUp, "tbnFileUp"},    {acnMoveDown, "tbnFileDown"}, {nullptr, nullptr}, {acnClear, "tbnClear"},
     };
     for (const auto& [Action, Name] : Buttons) {
         if (!Action) {
@@ -211,19 +213,6 @@ void TfrmMain::CreateToolBar()
         QWidget* Button = ToolBar->widgetForAction(Action);
         Button->setObjectName(Name);
         Button->setFixedSize(34, 30);
-    }
-}
-
-void TfrmMain::CreateStatusBar()
-{
-    statusBar()->setObjectName("StatusBar");
-    statusBar()->setSizeGripEnabled(true);
-    for (int I = 0; I < 3; ++I) {
-        StatusPanels[I] = new QLabel(this);
-        StatusPanels[I]->setObjectName(QString("StatusPanel%1").arg(I));
-        StatusPanels[I]->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-        StatusPanels[I]->setFixedWidth(MinPanelWidth);
-        statusBar()->addWidget(StatusPanels[I]);
     }
 }
 
@@ -247,7 +236,10 @@ void TfrmMain::FormCreate()
         }
     };
     LoadFormPlacement(Root, PlacementKey(), *this, false, &Damaged);
-    LoadColumnWidths(Damaged);
+    Read([&] {
+        if (!lvwFiles->SetColumnWidths(RegReadString(Root, PlacementKey(), "ColumnWidths")))
+            Damaged << "Invalid data type for 'ColumnWidths'";
+    });
     Read([&] { FLastOpenFolder = RegReadString(Root, Base, "LastOpenFolder"); });
     Read([&] { FLastSaveFolder = RegReadString(Root, Base, "LastSaveFolder"); });
     Read([&] { miRecalcTimecodes->setChecked(RegReadBool(Root, Base, "RecalcTimecodes", true)); });
@@ -262,42 +254,12 @@ void TfrmMain::FormCreate()
     Refresh();
 }
 
-void TfrmMain::LoadColumnWidths(QStringList& Damaged)
-{
-    QString Stored;
-    try {
-        Stored = RegReadString(FProductInfo.RegRoot, PlacementKey(), "ColumnWidths");
-    } catch (const Exception& E) {
-        Damaged << QString::fromStdString(E.what());
-        return;
-    }
-    // The widths of the columns after the name, which takes what is left.
-    const QStringList Widths = Stored.split(',', Qt::SkipEmptyParts);
-    for (int I = 0; I < Widths.size() && I + 1 < lcCount; ++I) {
-        bool Ok = false;
-        const int Width = Widths[I].trimmed().toInt(&Ok);
-        if (!Ok || Width < 0) {
-            Damaged << "Invalid data type for 'ColumnWidths'";
-            return;
-        }
-        lvwFiles->setColumnWidth(I + 1, Width);
-    }
-}
-
-void TfrmMain::SaveColumnWidths()
-{
-    QStringList Widths;
-    for (int I = 1; I < lcCount; ++I)
-        Widths << QString::number(lvwFiles->columnWidth(I));
-    RegWriteString(FProductInfo.RegRoot, PlacementKey(), "ColumnWidths", Widths.join(','));
-}
-
 void TfrmMain::FormDestroy()
 {
     const TRegRoot Root = FProductInfo.RegRoot;
     const QString& Base = FProductInfo.RegBaseKey;
     SaveFormPlacement(Root, PlacementKey(), *this);
-    SaveColumnWidths();
+    RegWriteString(Root, PlacementKey(), "ColumnWidths", lvwFiles->ColumnWidths());
     // Blank folders are not worth remembering; what the store held stays.
     if (!FLastOpenFolder.trimmed().isEmpty())
         RegWriteString(Root, Base, "LastOpenFolder", FLastOpenFolder);
@@ -312,8 +274,9 @@ void TfrmMain::closeEvent(QCloseEvent* Event)
     // close only once the join has stopped.
     if (IsJoining()) {
         Event->ignore();
-        if (ShowMessageBox("Files are being joined. Do you want to cancel the join?", TMessageKind::Confirmation,
-                           TMessageButtons::YesNo, TMessageAnswer::No) == TMessageAnswer::Yes &&
+        if (ShowMessageBox("Files are being joined. Do you want to cancel the join?",
+                           TMessageKind::Confirmation, TMessageButtons::YesNo,
+                           TMessageAnswer::No) == TMessageAnswer::Yes &&
             FProgress) {
             FCloseAfterJoin = true;
             FProgress->Cancel();
@@ -517,34 +480,9 @@ TMessageAnswer TfrmMain::ShowMessageBox(const QString& Text, TMessageKind Kind, 
 {
     if (FAskUser)
         return FAskUser(Text, Kind, Buttons);
-    static const struct
-    {
-        const char* Title;
-        QMessageBox::Icon Icon;
-    } Kinds[] = {{"Warning", QMessageBox::Warning},
-                 {"Information", QMessageBox::Information},
-                 {"Confirm", QMessageBox::Question}};
-    const auto& K = Kinds[static_cast<int>(Kind)];
-    // The texts break lines with CR LF; a Qt label wants one LF per break.
-    QString Shown = Text;
-    Shown.replace("\r\n", "\n");
     // While a join runs this window is disabled, and so would be a box it owns.
     QWidget* Owner = FProgress ? static_cast<QWidget*>(FProgress.data()) : this;
-    QMessageBox Box(K.Icon, K.Title, Shown, QMessageBox::NoButton, Owner);
-    if (Buttons == TMessageButtons::YesNo) {
-        Box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
-        Box.setDefaultButton(Default == TMessageAnswer::No ? QMessageBox::No : QMessageBox::Yes);
-        Box.setEscapeButton(QMessageBox::No);
-    } else {
-        Box.setStandardButtons(QMessageBox::Ok);
-        Box.setDefaultButton(QMessageBox::Ok);
-        Box.setEscapeButton(QMessageBox::Ok);
-    }
-    switch (Box.exec()) {
-    case QMessageBox::Yes: return TMessageAnswer::Yes;
-    case QMessageBox::Ok: return TMessageAnswer::Ok;
-    default: return TMessageAnswer::No;
-    }
+    return RunMessageBox(Owner, Text, Kind, Buttons, Default);
 }
 
 void TfrmMain::UpdateActions()
@@ -562,43 +500,32 @@ void TfrmMain::UpdateActions()
 void TfrmMain::UpdateStatusBar()
 {
     const int Count = lvwFiles->Count();
+    QString Texts[3];
     if (const int Row = lvwFiles->SelectedRow(); Row >= 0)
-        FPanelTexts[0] = QFileInfo(lvwFiles->FileName(Row)).fileName();
+        Texts[0] = QFileInfo(lvwFiles->FileName(Row)).fileName();
     else if (Count > 0)
-        FPanelTexts[0] = QString::number(Count) + " file(s)";
+        Texts[0] = QString::number(Count) + " file(s)";
     else
-        FPanelTexts[0] = "There are no selected files.";
+        Texts[0] = "There are no selected files.";
     if (!FJoinedText.isEmpty())
-        FPanelTexts[0] = FJoinedText;
+        Texts[0] = FJoinedText;
     if (!FStatusTip.isEmpty())
-        FPanelTexts[0] = FStatusTip;
-
-    double Seconds = 0;
-    std::int64_t Bytes = 0;
-    for (int I = 0; I < Count; ++I) {
-        Seconds += lvwFiles->Record(I).Duration;
-        Bytes += QFileInfo(lvwFiles->FileName(I)).size();
+        Texts[0] = FStatusTip;
+    // The files' number and playing time, and their size.
+    if (Count > 0) {
+        double Seconds = 0;
+        std::int64_t Bytes = 0;
+        for (int I = 0; I < Count; ++I) {
+            Seconds += lvwFiles->Record(I).Duration;
+            Bytes += QFileInfo(lvwFiles->FileName(I)).size();
+        }
+        Texts[1] = QString("%1 %2, %3")
+                       .arg(Count)
+                       .arg(Count == 1 ? "file" : "files")
+                       .arg(QString::fromStdString(DurationText(Seconds)));
+        Texts[2] = QString::fromStdString(ByteSizeText(Bytes));
     }
-    FPanelTexts[1] = Count == 0 ? QString() : QString("%1 %2, %3").arg(Count).arg(Count == 1 ? "file" : "files").arg(QString::fromStdString(DurationText(Seconds)));
-    FPanelTexts[2] = Count == 0 ? QString() : QString::fromStdString(ByteSizeText(Bytes));
-
-    // Each panel as wide as its text and 10 pixels, at least 50; the first
-    // gives way when the three do not fit, and shows its text elided.
-    const QFontMetrics Metrics(statusBar()->font());
-    int Widths[3];
-    for (int I = 0; I < 3; ++I)
-        Widths[I] = std::max(MinPanelWidth, Metrics.horizontalAdvance(FPanelTexts[I]) + PanelPadding);
-    // The bar spans the window; what it holds besides the panels (margins,
-    // the size grip) takes about 40 pixels.
-    const int Room = width() - Widths[1] - Widths[2] - 40;
-    Widths[0] = std::max(MinPanelWidth, std::min(Widths[0], Room));
-    for (int I = 0; I < 3; ++I) {
-        StatusPanels[I]->setFixedWidth(Widths[I]);
-        const int TextWidth = Widths[I] - 2 * StatusPanels[I]->frameWidth() - 2;
-        StatusPanels[I]->setText(Metrics.elidedText(FPanelTexts[I], I == 0 ? Qt::ElideMiddle : Qt::ElideRight,
-                                                    TextWidth));
-        StatusPanels[I]->setToolTip(FPanelTexts[I]);
-    }
+    StatusPanels->Show(Texts, width());
 }
 
 void TfrmMain::Refresh()
@@ -692,7 +619,8 @@ std::optional<QString> TfrmMain::AskOutputName()
         // ".mpeg": ask as it would, and No goes back to it.
         if (Name != Dialog.FileName && QFileInfo::exists(Name) &&
             ShowMessageBox(QFileInfo(Name).fileName() + " already exists.\r\nDo you want to replace it?",
-                           TMessageKind::Warning, TMessageButtons::YesNo, TMessageAnswer::No) != TMessageAnswer::Yes)
+                           TMessageKind::Warning, TMessageButtons::YesNo,
+                           TMessageAnswer::No) != TMessageAnswer::Yes)
             continue;
         return Name;
     }
@@ -709,28 +637,15 @@ void TfrmMain::acnJoinFileExecute()
     try {
         JoinFiles(*OutputName, Check.VideoOnly);
     } catch (const TInputChanged& E) {
-        ReprobeRow(static_cast<int>(E.Index));
-        ShowMessageBox("Join fails: " + QString::fromStdString(E.what()), TMessageKind::Warning, TMessageButtons::Ok);
+        lvwFiles->Reprobe(static_cast<int>(E.Index));
+        ShowMessageBox("Join fails: " + QString::fromStdString(E.what()), TMessageKind::Warning,
+                       TMessageButtons::Ok);
     } catch (const std::exception& E) {
-        ShowMessageBox("Join fails: " + QString::fromStdString(E.what()), TMessageKind::Warning, TMessageButtons::Ok);
+        ShowMessageBox("Join fails: " + QString::fromStdString(E.what()), TMessageKind::Warning,
+                       TMessageButtons::Ok);
     }
     if (FCloseAfterJoin)
         close();
-}
-
-void TfrmMain::ReprobeRow(int Row)
-{
-    if (Row < 0 || Row >= lvwFiles->Count())
-        return;
-    try {
-        TMediaInfo Info;
-        ProbeMediaFile(LocalName(lvwFiles->FileName(Row)), Info);
-        lvwFiles->SetRecord(Row, Info);
-    } catch (const Exception& E) {
-        QTreeWidgetItem* Item = lvwFiles->topLevelItem(Row);
-        Item->setText(lcStatus, "Unreadable");
-        Item->setToolTip(lcStatus, QString::fromStdString(E.what()));
-    }
 }
 
 void TfrmMain::JoinFiles(const QString& OutputName, bool VideoOnly)

@@ -3,11 +3,13 @@
 #pragma once
 
 #include "FileList.h"
+#include "MessageBox.h"
+#include "StatusBar.h"
 #include "settings/RegLib.h"
 
 #include <QMainWindow>
 #include <QPointer>
-#include <functional>
+#include <memory>
 #include <optional>
 
 class QAction;
@@ -20,34 +22,14 @@ namespace vantrel {
 
 class TfrmProgress;
 
-enum class TMessageKind
-{
-    Warning,
-    Information,
-    Confirmation
-};
-enum class TMessageButtons
-{
-    YesNo,
-    Ok
-};
-enum class TMessageAnswer
-{
-    Yes,
-    No,
-    Ok
-};
-
-// Answers a message box instead of a person (tests); empty: a real box.
-using TMessageBoxHandler = std::function<TMessageAnswer(const QString& Text, TMessageKind, TMessageButtons)>;
-
 class TfrmMain : public QMainWindow
 {
     Q_OBJECT
 public:
     // AskUser, when given, answers every message box of the window, those
     // shown while it is being created included.
-    explicit TfrmMain(const TProductInfo& ProductInfo, TMessageBoxHandler AskUser = {}, QWidget* Parent = nullptr);
+    explicit TfrmMain(const TProductInfo& ProductInfo, TMessageBoxHandler AskUser = {},
+                      QWidget* Parent = nullptr);
     ~TfrmMain() override;
 
     // The file list.
@@ -105,11 +87,8 @@ private:
     void CreateActions();
     void CreateMenus();
     void CreateToolBar();
-    void CreateStatusBar();
     void FormCreate();
     void FormDestroy();
-    void LoadColumnWidths(QStringList& Damaged);
-    void SaveColumnWidths();
 
     void acnAddFilesExecute();
     void acnJoinFileExecute();
@@ -134,8 +113,6 @@ private:
     // After the list's content changed: the last join's note and its folder go.
     void ListChanged();
     void Refresh();
-    void ReprobeRow(int Row);
-    void SetPanel(int Panel, const QString& Text);
 
     TProductInfo FProductInfo;
     TMessageBoxHandler FAskUser;
@@ -145,15 +122,14 @@ private:
     bool FSettingsSaved = false;
     QPointer<TfrmProgress> FProgress;
     bool FCloseAfterJoin = false;
-    QString FJoinedText;    // "Joined N files into NAME (h:mm:ss)" until the list changes
-    QString FJoinedFolder;  // what "Show in Folder" opens
-    QString FStatusTip;     // a command's hint, shown in panel 0 while it is pointed at
-    QString FPanelTexts[3]; // the panels' whole texts; they show them elided
+    QString FJoinedText;   // "Joined N files into NAME (h:mm:ss)" until the list changes
+    QString FJoinedFolder; // what "Show in Folder" opens
+    QString FStatusTip;    // a command's hint, shown in panel 0 while it is pointed at
 
     TFileListView* lvwFiles;
     QToolBar* ToolBar;
     QMenu* PopupMenu;
-    QLabel* StatusPanels[3];
+    std::unique_ptr<TStatusPanels> StatusPanels;
     QAction* acnAddFiles;
     QAction* acnJoinFile;
     QAction* acnPlay;

@@ -18,7 +18,8 @@ using namespace test;
 std::string Cli(const std::string& Arguments, int* Status = nullptr)
 {
     std::string Output;
-    const int Code = RunCommand("timeout 120 " + std::string(VANTREL_CLI) + " " + Arguments + " </dev/null", &Output);
+    const int Code =
+        RunCommand("timeout 120 " + std::string(VANTREL_CLI) + " " + Arguments + " </dev/null", &Output);
     if (Status)
         *Status = Code;
     return Output;
@@ -49,7 +50,8 @@ std::string TimeLineFaults(const std::string& File)
         if (DTS != "N/A" && !DTS.empty()) {
             const long long Value = std::stoll(DTS);
             if (LastDTS.count(Stream) && Value <= LastDTS[Stream])
-                Faults += "stream " + Index + " DTS " + DTS + " after " + std::to_string(LastDTS[Stream]) + "\n";
+                Faults +=
+                    "stream " + Index + " DTS " + DTS + " after " + std::to_string(LastDTS[Stream]) + "\n";
             LastDTS[Stream] = Value;
         }
         if (PTS != "N/A" && !PTS.empty() && !SeenPTS[Stream].insert(std::stoll(PTS)).second)
@@ -127,19 +129,20 @@ TEST_P(RestampedJoin, PlaysAndKeepsAnHonestClock)
 
 INSTANTIATE_TEST_SUITE_P(
     RealStreams, RestampedJoin,
-    ::testing::Values(JoinCase{"FfmpegPair", {"ff_pal.mpg", "ff_pal_b.mpg"}, 0, false},
-                      JoinCase{"FfmpegBFramesTriple", {"ff_pal_b.mpg", "ff_pal.mpg", "ff_pal_b.mpg"}, 0, false},
-                      JoinCase{"FfmpegTen", Times(5, {"ff_pal_b.mpg", "ff_pal.mpg"}), 0, false},
-                      JoinCase{"BitRates192And64", {"ff_pal.mpg", "ff_pal_64k.mpg", "ff_pal.mpg"}, 0, false},
-                      JoinCase{"WrappingFirst", {"ff_pal_wrap.mpg", "ff_pal.mpg"}, 0, false},
-                      JoinCase{"WrappingSecond", {"ff_pal_b.mpg", "ff_pal_wrap.mpg", "ff_pal.mpg"}, 0, false},
-                      JoinCase{"FfmpegVcdPair", {"ff_pal_vcd.mpg", "ff_pal_vcd.mpg"}, 0.15, true},
-                      JoinCase{"FfmpegVcdTen", Times(10, {"ff_pal_vcd.mpg"}), 0.15, true},
-                      JoinCase{"MplexVcdPair", {"mplex_vcd.mpg", "mplex_vcd_b.mpg"}, 0.15, true},
-                      JoinCase{"MplexVcdTen", Times(5, {"mplex_vcd.mpg", "mplex_vcd_b.mpg"}), 0.15, true},
-                      JoinCase{"MixedVcd", Times(2, {"mplex_vcd.mpg", "ff_pal_vcd.mpg"}), 0.15, true},
-                      JoinCase{"VcdTracks", {"vcd_cut.mpg", "vcd_track.dat", "vcd_track_empty.dat"}, 0.15, true},
-                      JoinCase{"MixedMuxers", {"mplex_vcd_b.mpg", "ff_pal_b.mpg", "mplex_generic.mpg"}, 0.15, false}),
+    ::testing::Values(
+        JoinCase{"FfmpegPair", {"ff_pal.mpg", "ff_pal_b.mpg"}, 0, false},
+        JoinCase{"FfmpegBFramesTriple", {"ff_pal_b.mpg", "ff_pal.mpg", "ff_pal_b.mpg"}, 0, false},
+        JoinCase{"FfmpegTen", Times(5, {"ff_pal_b.mpg", "ff_pal.mpg"}), 0, false},
+        JoinCase{"BitRates192And64", {"ff_pal.mpg", "ff_pal_64k.mpg", "ff_pal.mpg"}, 0, false},
+        JoinCase{"WrappingFirst", {"ff_pal_wrap.mpg", "ff_pal.mpg"}, 0, false},
+        JoinCase{"WrappingSecond", {"ff_pal_b.mpg", "ff_pal_wrap.mpg", "ff_pal.mpg"}, 0, false},
+        JoinCase{"FfmpegVcdPair", {"ff_pal_vcd.mpg", "ff_pal_vcd.mpg"}, 0.15, true},
+        JoinCase{"FfmpegVcdTen", Times(10, {"ff_pal_vcd.mpg"}), 0.15, true},
+        JoinCase{"MplexVcdPair", {"mplex_vcd.mpg", "mplex_vcd_b.mpg"}, 0.15, true},
+        JoinCase{"MplexVcdTen", Times(5, {"mplex_vcd.mpg", "mplex_vcd_b.mpg"}), 0.15, true},
+        JoinCase{"MixedVcd", Times(2, {"mplex_vcd.mpg", "ff_pal_vcd.mpg"}), 0.15, true},
+        JoinCase{"VcdTracks", {"vcd_cut.mpg", "vcd_track.dat", "vcd_track_empty.dat"}, 0.15, true},
+        JoinCase{"MixedMuxers", {"mplex_vcd_b.mpg", "ff_pal_b.mpg", "mplex_generic.mpg"}, 0.15, false}),
     [](const auto& Info) { return std::string(Info.param.Name); });
 
 // Muxers that stamp only some pictures: the last pictures of a file carry
@@ -189,8 +192,8 @@ TEST(CliJoin, WithoutRestampingTheOutputIsTheInputsBytes)
     for (std::size_t Offset : PacketOffsets(Second))
         if (Second[Offset + 3] == 0xBB) {
             Second[Offset + 3] = 0xBE;
-            std::fill_n(Second.begin() + static_cast<long>(Offset + 6), (Second[Offset + 4] << 8) | Second[Offset + 5],
-                        0xFF);
+            std::fill_n(Second.begin() + static_cast<long>(Offset + 6),
+                        (Second[Offset + 4] << 8) | Second[Offset + 5], 0xFF);
             Second[Offset + 6] = 0x0F;
             ++SystemHeaders;
         }
@@ -204,7 +207,8 @@ TEST(CliJoin, VideoOnlyWritesOneElementaryStream)
     TTempDir Dir;
     const std::string Out = Dir.File("out.m1v");
     int Status;
-    Cli("join --video-only -o " + Quote(Out) + Files({"ff_pal_b.mpg", "ff_pal_mono48.mpg", "ff_pal.m1v"}), &Status);
+    Cli("join --video-only -o " + Quote(Out) + Files({"ff_pal_b.mpg", "ff_pal_mono48.mpg", "ff_pal.m1v"}),
+        &Status);
     ASSERT_EQ(Status, 0);
     EXPECT_EQ(Ffprobe("-show_entries format=format_name -of csv=p=0", Out), "mpegvideo\n");
     EXPECT_EQ(VideoFrames(Out), 75 + 50 + 50);
@@ -216,7 +220,8 @@ TEST(CliJoin, ElementaryStreamMakesTheJoinVideoOnly)
     TTempDir Dir;
     const std::string Out = Dir.File("out.mpg");
     int Status;
-    const std::string Said = Cli("join -o " + Quote(Out) + Files({"ff_pal_noaudio.mpg", "ff_pal.m1v"}), &Status);
+    const std::string Said =
+        Cli("join -o " + Quote(Out) + Files({"ff_pal_noaudio.mpg", "ff_pal.m1v"}), &Status);
     ASSERT_EQ(Status, 0);
     EXPECT_NE(Said.find("joining video only"), std::string::npos) << Said;
     EXPECT_EQ(Ffprobe("-show_entries format=format_name -of csv=p=0", Out), "mpegvideo\n");
@@ -275,19 +280,21 @@ TEST(CliInfo, ShowsWhatTheFileListShows)
     WriteFile(Dir.File("cut.m1v"), Cut);
     int Status;
     const std::string Said =
-        Cli("info" + Files({"ff_pal.mpg", "ff_vcd.mpg", "ff_pal_mono48.mpg", "ff_pal.m1v", "vcd_track.dat"}) + " " +
-                Quote(Dir.File("empty.mpg")) + " " + Quote(Dir.File("cut.m1v")) + " " + Quote(Dir.File("missing")) +
-                " " + Quote(Dir.Path()),
+        Cli("info" + Files({"ff_pal.mpg", "ff_vcd.mpg", "ff_pal_mono48.mpg", "ff_pal.m1v", "vcd_track.dat"}) +
+                " " + Quote(Dir.File("empty.mpg")) + " " + Quote(Dir.File("cut.m1v")) + " " +
+                Quote(Dir.File("missing")) + " " + Quote(Dir.Path()),
             &Status);
     EXPECT_EQ(Status, 1);
     const std::string Expected[] = {
-        Stream("ff_pal.mpg") +
-            "\n  352 x 288  25.00 fps  OK  system stream  0:00:02.00  audio: Layer II 44.1 kHz stereo 192 kbit/s\n",
+        Stream("ff_pal.mpg") + "\n  352 x 288  25.00 fps  OK  system stream  0:00:02.00  audio: Layer II "
+                               "44.1 kHz stereo 192 kbit/s\n",
         Stream("ff_vcd.mpg") + "\n  352 x 240  29.97 fps  Video Differ",
         "  Video differs from the first file: 352 x 240 at 29.97 fps vs 352 x 288 at 25.00 fps\n",
-        Stream("ff_pal_mono48.mpg") + "\n  352 x 288  25.00 fps  Audio Differ  system stream  0:00:02.00  audio: "
-                                      "Layer II 48 kHz mono 128 kbit/s\n",
-        Stream("ff_pal.m1v") + "\n  352 x 288  25.00 fps  Audio Differ  video stream  0:00:02.00  audio: none\n",
+        Stream("ff_pal_mono48.mpg") +
+            "\n  352 x 288  25.00 fps  Audio Differ  system stream  0:00:02.00  audio: "
+            "Layer II 48 kHz mono 128 kbit/s\n",
+        Stream("ff_pal.m1v") +
+            "\n  352 x 288  25.00 fps  Audio Differ  video stream  0:00:02.00  audio: none\n",
         Stream("vcd_track.dat") + "\n  352 x 288  25.00 fps  OK  system stream  0:00:02.00  audio: "
                                   "Layer II 44.1 kHz stereo 224 kbit/s\n",
         Dir.File("empty.mpg") + "\n  Unable to read the file format.\n",
@@ -306,22 +313,24 @@ TEST(CliInfo, JsonAgreesWithTheText)
     TTempDir Dir;
     const std::string Odd = Dir.File("odd\xff\"name.mpg");
     WriteFile(Odd, ReadFile(Stream("ff_pal_mono48.mpg")));
-    const std::string Args = Files({"ff_pal.mpg", "ff_pal.m1v"}) + " " + Quote(Odd) + " " + Quote(Dir.File("gone"));
+    const std::string Args =
+        Files({"ff_pal.mpg", "ff_pal.m1v"}) + " " + Quote(Odd) + " " + Quote(Dir.File("gone"));
     int Status;
     const std::string Json = Cli("info --json" + Args + " 2>/dev/null", &Status);
     EXPECT_EQ(Status, 1);
     WriteFile(Dir.File("info.json"), TBytes(Json.begin(), Json.end()));
     // python3 reads it as JSON; the fields come back as lines to compare.
     std::string Fields;
-    ASSERT_EQ(RunCommand("python3 -c 'import json,sys\n"
-                         "for f in json.load(open(sys.argv[1]))[\"files\"]:\n"
-                         "  a=f.get(\"audio\") or {}\n"
-                         "  print(f.get(\"kind\"),f.get(\"width\"),f.get(\"height\"),f.get(\"frame_rate\"),"
-                         "f.get(\"duration\"),a.get(\"sample_rate\"),a.get(\"channel_mode\"),a.get(\"bit_rate\"),"
-                         "f.get(\"status\"),\"error\" in f)' " +
-                             Quote(Dir.File("info.json")),
-                         &Fields),
-              0)
+    ASSERT_EQ(
+        RunCommand("python3 -c 'import json,sys\n"
+                   "for f in json.load(open(sys.argv[1]))[\"files\"]:\n"
+                   "  a=f.get(\"audio\") or {}\n"
+                   "  print(f.get(\"kind\"),f.get(\"width\"),f.get(\"height\"),f.get(\"frame_rate\"),"
+                   "f.get(\"duration\"),a.get(\"sample_rate\"),a.get(\"channel_mode\"),a.get(\"bit_rate\"),"
+                   "f.get(\"status\"),\"error\" in f)' " +
+                       Quote(Dir.File("info.json")),
+                   &Fields),
+        0)
         << Json;
     EXPECT_EQ(Fields, "system stream 352 288 25.0 2.0 44100 stereo 192000 OK False\n"
                       "video stream 352 288 25.0 2.0 None None None Audio Differ False\n"

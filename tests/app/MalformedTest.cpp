@@ -7,11 +7,11 @@
 
 #include "TestSupport.h"
 
+#include <chrono>
 #include <fcntl.h>
+#include <filesystem>
 #include <gtest/gtest.h>
 #include <random>
-#include <chrono>
-#include <filesystem>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
@@ -257,7 +257,8 @@ TEST_F(MalformedInput, InputThatShrinksBeforeItsTurn)
         Joiner.Execute();
         FAIL() << "no exception";
     } catch (const Exception& E) {
-        EXPECT_EQ(E.what(), "Unable to read file " + Second + "\r\nThe file is shorter than when the join began.");
+        EXPECT_EQ(E.what(),
+                  "Unable to read file " + Second + "\r\nThe file is shorter than when the join began.");
     }
     EXPECT_FALSE(FileExists(Dir.File("out.mpg")));
 }
@@ -280,7 +281,8 @@ TEST_F(MalformedInput, OutputsThatCannotBeWritten)
         {Dir.File("hard.mpg"), "Join fails: The output file cannot be one of the input files."},
         {"/dev/full", "Join fails: Unable to write file /dev/full\nNo space left on device"},
         // A pipe nobody reads is refused, not waited on.
-        {Dir.File("fifo"), "Join fails: Cannot create file " + Dir.File("fifo") + "\nNo such device or address"},
+        {Dir.File("fifo"),
+         "Join fails: Cannot create file " + Dir.File("fifo") + "\nNo such device or address"},
     };
     for (const auto& C : Cases) {
         const TRun Run = Join({Stream("ff_pal_b.mpg"), Input}, "", C.Output);
@@ -293,7 +295,8 @@ TEST_F(MalformedInput, OnlyRegularFilesAreInputs)
 {
     ASSERT_EQ(::mkfifo(Dir.File("fifo").c_str(), 0600), 0);
     const std::string Fifo = Dir.File("fifo");
-    for (const std::string& Args : {"info " + Quote(Fifo), "join -o " + Quote(Dir.File("o.mpg")) + " " + Quote(Fifo)}) {
+    for (const std::string& Args :
+         {"info " + Quote(Fifo), "join -o " + Quote(Dir.File("o.mpg")) + " " + Quote(Fifo)}) {
         const TRun Run = Cli(Args);
         EXPECT_EQ(Run.Status, 1) << Args;
         EXPECT_NE(Run.Said.find(Fifo + " is not a regular file."), std::string::npos) << Run.Said;
@@ -322,8 +325,9 @@ std::string ClipThenZeros(const std::string& Name, std::int64_t Zeros)
 std::string InterruptedJoin(const std::string& Args, const char* Signal)
 {
     std::string Said;
-    RunCommand("timeout 90 bash -c " + Quote(std::string(VANTREL_CLI) + " " + Args + " </dev/null & P=$!; sleep 1; kill -" +
-                                             Signal + " $P; wait $P; echo status $?"),
+    RunCommand("timeout 90 bash -c " +
+                   Quote(std::string(VANTREL_CLI) + " " + Args + " </dev/null & P=$!; sleep 1; kill -" +
+                         Signal + " $P; wait $P; echo status $?"),
                &Said);
     return Said;
 }
@@ -356,13 +360,15 @@ TEST_F(MalformedInput, AnExistingOutputSurvivesAKillAndCtrlCKeepsTheJoinedPart)
 {
     const std::string Junk = ClipThenZeros(Dir.File("junk.mpg"), 20LL << 30);
     const std::string Join = std::string(VANTREL_CLI) + " join -o \"$D/out.mpeg\" " +
-                             Quote(Stream("ff_pal.mpg")) + " " + Quote(Junk) + " </dev/null 2>/dev/null & P=$!; sleep 1; ";
+                             Quote(Stream("ff_pal.mpg")) + " " + Quote(Junk) +
+                             " </dev/null 2>/dev/null & P=$!; sleep 1; ";
     const std::string Said = InScratchMount(
-        "64g", "cp " + Quote(Stream("mplex_vcd.mpg")) + " \"$D/out.mpeg\"\n" + Join +
-                   "kill -KILL $P; wait $P; echo killed $?; cmp \"$D/out.mpeg\" " + Quote(Stream("mplex_vcd.mpg")) +
-                   " && echo unchanged; ls -A \"$D\" | sed 's/-partial-.*/-partial-/'\n" + Join +
-                   "kill -INT $P; wait $P; echo status $?; ls -A \"$D\" | wc -l; ffprobe -v error -count_frames "
-                   "-select_streams v:0 -show_entries stream=nb_read_frames -of csv=p=0 \"$D/out.mpeg\"");
+        "64g",
+        "cp " + Quote(Stream("mplex_vcd.mpg")) + " \"$D/out.mpeg\"\n" + Join +
+            "kill -KILL $P; wait $P; echo killed $?; cmp \"$D/out.mpeg\" " + Quote(Stream("mplex_vcd.mpg")) +
+            " && echo unchanged; ls -A \"$D\" | sed 's/-partial-.*/-partial-/'\n" + Join +
+            "kill -INT $P; wait $P; echo status $?; ls -A \"$D\" | wc -l; ffprobe -v error -count_frames "
+            "-select_streams v:0 -show_entries stream=nb_read_frames -of csv=p=0 \"$D/out.mpeg\"");
     if (Said.empty())
         GTEST_SKIP() << "no mount namespace here";
     // Killed: the old output stays as it was; the partial file is named so
@@ -377,10 +383,11 @@ TEST_F(MalformedInput, AnExistingOutputSurvivesAKillAndCtrlCKeepsTheJoinedPart)
 // stays, nothing partial is left, and the message says why.
 TEST_F(MalformedInput, FullDisksAndFileSizeLimits)
 {
-    const std::string Said = InScratchMount(
-        "1m", "head -c 700000 /dev/zero > \"$D/out.mpeg\"; " + std::string(VANTREL_CLI) + " join -o \"$D/out.mpeg\" " +
-                  Quote(Stream("ff_pal.mpg")) + " " + Quote(Stream("ff_pal_b.mpg")) +
-                  " || echo status $?; ls -A \"$D\"; stat -c %s \"$D/out.mpeg\"");
+    const std::string Said =
+        InScratchMount("1m", "head -c 700000 /dev/zero > \"$D/out.mpeg\"; " + std::string(VANTREL_CLI) +
+                                 " join -o \"$D/out.mpeg\" " + Quote(Stream("ff_pal.mpg")) + " " +
+                                 Quote(Stream("ff_pal_b.mpg")) +
+                                 " || echo status $?; ls -A \"$D\"; stat -c %s \"$D/out.mpeg\"");
     if (Said.empty())
         GTEST_SKIP() << "no mount namespace here";
     EXPECT_NE(Said.find("Unable to write file"), std::string::npos) << Said;
@@ -400,10 +407,9 @@ TEST_F(MalformedInput, FullDisksAndFileSizeLimits)
 TEST_F(MalformedInput, APipeOutputClosedEarlyEndsTheJoin)
 {
     std::string Said;
-    RunCommand("timeout 30 bash -c " +
-                   Quote(std::string(VANTREL_CLI) + " join -o /dev/stdout" +
-                         Files({"mplex_vcd_b.mpg", "mplex_vcd.mpg", "mplex_vcd_b.mpg"}) +
-                         " | head -c 1000 >/dev/null; echo status ${PIPESTATUS[0]}"),
+    RunCommand("timeout 30 bash -c " + Quote(std::string(VANTREL_CLI) + " join -o /dev/stdout" +
+                                             Files({"mplex_vcd_b.mpg", "mplex_vcd.mpg", "mplex_vcd_b.mpg"}) +
+                                             " | head -c 1000 >/dev/null; echo status ${PIPESTATUS[0]}"),
                &Said);
     EXPECT_NE(Said.find("Broken pipe"), std::string::npos) << Said;
     EXPECT_NE(Said.find("status 1"), std::string::npos) << Said;
@@ -412,14 +418,18 @@ TEST_F(MalformedInput, APipeOutputClosedEarlyEndsTheJoin)
 // Names are opened as given: a working folder deeper than PATH_MAX still works.
 TEST_F(MalformedInput, RelativeNamesInADeepFolder)
 {
-    const std::string Script = "cd " + Quote(Dir.Path()) + " && C=$(printf 'd%.0s' $(seq 200)) && "
+    const std::string Script = "cd " + Quote(Dir.Path()) +
+                               " && C=$(printf 'd%.0s' $(seq 200)) && "
                                "for i in $(seq 25); do mkdir $C && cd -P $C || exit 9; done && "
-                               "cat " + Quote(Stream("ff_pal.mpg")) + " > a.mpg && " + VANTREL_CLI +
-                               " info a.mpg && " + VANTREL_CLI + " join -o out.mpg a.mpg a.mpg && " + VANTREL_CLI +
-                               " info out.mpg; S=$?; cd " + Quote(Dir.Path()) + " && rm -rf d*; exit $S";
+                               "cat " +
+                               Quote(Stream("ff_pal.mpg")) + " > a.mpg && " + VANTREL_CLI +
+                               " info a.mpg && " + VANTREL_CLI + " join -o out.mpg a.mpg a.mpg && " +
+                               VANTREL_CLI + " info out.mpg; S=$?; cd " + Quote(Dir.Path()) +
+                               " && rm -rf d*; exit $S";
     std::string Said;
     EXPECT_EQ(RunCommand("bash -c " + Quote(Script), &Said), 0) << Said;
-    EXPECT_NE(Said.find("out.mpg\n  352 x 288  25.00 fps  OK  system stream  0:00:04"), std::string::npos) << Said;
+    EXPECT_NE(Said.find("out.mpg\n  352 x 288  25.00 fps  OK  system stream  0:00:04"), std::string::npos)
+        << Said;
 }
 
 } // namespace

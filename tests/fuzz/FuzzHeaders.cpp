@@ -24,7 +24,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Data, std::size_t Size
     for (std::size_t At = 0; At < Size; At += 97) {
         const std::size_t Length = std::min<std::size_t>(97, Size - At);
         const bool Stamped = Data[At] & 1;
-        Video.Add(Stamped ? std::optional<std::int64_t>(At * 3600) : std::nullopt, std::nullopt, Data + At, Length);
+        Video.Add(Stamped ? std::optional<std::int64_t>(At * 3600) : std::nullopt, std::nullopt, Data + At,
+                  Length);
         Audio.Add(Stamped ? std::optional<std::int64_t>(At * 2351) : std::nullopt, Data + At, Length);
     }
     Video.End(3600);

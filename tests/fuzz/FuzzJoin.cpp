@@ -44,13 +44,16 @@ std::vector<TPacket> Normalized(TByteSource& Source)
             std::fill_n(Packet.begin() + SCRFieldOffset, TimeStampLength, 0);
         } else if (Reader.PacketKind() == pkSystemHeader ||
                    (Reader.PacketKind() == pkPES && PES.StreamId == PaddingStream)) {
-            Packet = {0xBE, static_cast<std::uint8_t>(Packet.size() >> 8), static_cast<std::uint8_t>(Packet.size())};
+            Packet = {0xBE, static_cast<std::uint8_t>(Packet.size() >> 8),
+                      static_cast<std::uint8_t>(Packet.size())};
         } else {
             FillersOnly = false;
             if (PES.StreamId != PrivateStream2 && Reader.PESHeaderFits()) {
-                const std::size_t Payload = static_cast<std::size_t>(PES.PayloadPosition - Reader.PacketPosition());
+                const std::size_t Payload =
+                    static_cast<std::size_t>(PES.PayloadPosition - Reader.PacketPosition());
                 const std::size_t Stamps = (PES.HasDTS ? 2 : PES.HasPTS ? 1 : 0) * TimeStampLength;
-                std::fill(Packet.begin() + static_cast<long>(Payload - Stamps), Packet.begin() + static_cast<long>(Payload), 0);
+                std::fill(Packet.begin() + static_cast<long>(Payload - Stamps),
+                          Packet.begin() + static_cast<long>(Payload), 0);
             }
         }
         Packets.push_back(std::move(Packet));

@@ -50,9 +50,9 @@ void AddAudio(TTimeCorrector& C, std::int64_t PTS, const TBytes& Payload)
 
 TEST(FrameTicks, ForEveryFrameRateCode)
 {
-    const std::pair<double, std::int64_t> Cases[] = {{23.976, 3754}, {24, 3750}, {25, 3600}, {29.97, 3003},
+    const std::pair<double, std::int64_t> Cases[] = {{23.976, 3754}, {24, 3750}, {25, 3600},    {29.97, 3003},
                                                      {30, 3000},     {50, 1800}, {59.94, 1502}, {60, 1500},
-                                                     {15, 6000},     {5, 18000}, {10, 9000},   {12, 7500}};
+                                                     {15, 6000},     {5, 18000}, {10, 9000},    {12, 7500}};
     for (const auto& [Rate, Ticks] : Cases) {
         TTimeCorrector C;
         C.Reset(Rate);

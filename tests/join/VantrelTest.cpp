@@ -126,8 +126,8 @@ TEST_F(JoinerTest, WithoutRestampingEveryByteIsKept)
     EXPECT_EQ(JoinFiles({Input("a.mpg", FileA), Input("b.mpg", FileB)}, false), "");
     // The first file's end code would end the stream for a player: it becomes
     // zeros; the last file's stays.
-    EXPECT_EQ(Output(), Concat({APack, ASystem, AVideo, AAudio, BlankedEndCode, BPack, PaddingFor(BSystem), BVideo,
-                                BVideo2, EndCode}));
+    EXPECT_EQ(Output(), Concat({APack, ASystem, AVideo, AAudio, BlankedEndCode, BPack, PaddingFor(BSystem),
+                                BVideo, BVideo2, EndCode}));
     EXPECT_EQ(Log.Positions.back(), 100);
 }
 
@@ -138,8 +138,16 @@ TEST_F(JoinerTest, RestampingPatchesOnlyTheTimeStamps)
     // the second file's PTS 4000 lands there, and its pack clock moves with
     // it (500 + 8600). Stuffing, STD fields, DTS and lengths stay.
     const TBytes Expected = Concat({
-        APack, ASystem, AVideo, AAudio, BlankedEndCode, PackHeader(500 + 8600, 2000), PaddingFor(BSystem),
-        PESPacket(0xE0, Concat({{0xFF}, TimeStampField(2, 4000 + 8600)}), Filled(20, 0xB1)), BVideo2, EndCode,
+        APack,
+        ASystem,
+        AVideo,
+        AAudio,
+        BlankedEndCode,
+        PackHeader(500 + 8600, 2000),
+        PaddingFor(BSystem),
+        PESPacket(0xE0, Concat({{0xFF}, TimeStampField(2, 4000 + 8600)}), Filled(20, 0xB1)),
+        BVideo2,
+        EndCode,
     });
     EXPECT_EQ(Output(), Expected);
 }
@@ -164,9 +172,10 @@ TEST_F(JoinerTest, LaterSystemHeadersRaiseTheKeptOne)
     // 4 KB; the second needs 3528 and 6 KB.
     const TBytes Kept = {0, 0, 1, 0xBB, 0, 9, 0x80, 0x00, 0xC9, 0x04, 0xE1, 0xFF, 0xC0, 0xC0, 0x20};
     const TBytes Later = {0, 0, 1, 0xBB, 0, 9, 0x80, 0x1B, 0x91, 0x04, 0xE1, 0xFF, 0xC0, 0xC0, 0x30};
-    EXPECT_EQ(JoinFiles({Input("a.mpg", Concat({APack, Kept, AAudio})), Input("b.mpg", Concat({BPack, Later}))},
-                        false),
-              "");
+    EXPECT_EQ(
+        JoinFiles({Input("a.mpg", Concat({APack, Kept, AAudio})), Input("b.mpg", Concat({BPack, Later}))},
+                  false),
+        "");
     const TBytes Out = Output();
     EXPECT_EQ(TBytes(Out.begin() + 12, Out.begin() + 27),
               (TBytes{0, 0, 1, 0xBB, 0, 9, 0x80, 0x1B, 0x91, 0x04, 0xE1, 0xFF, 0xC0, 0xC0, 0x30}));
@@ -187,7 +196,8 @@ TEST_F(JoinerTest, VideoOnlyWritesTheVideoPayloadAndCopiesElementaryStreams)
 // an empty buffer, whose data() is null; the sanitizer build checks it.
 TEST_F(JoinerTest, EmptyPayloadsFirstInAFile)
 {
-    const TBytes File = Concat({APack, PESPacket(0xE0, TimeStampField(2, 9000), {}), PESPacket(0xC0, {0x0F}, {})});
+    const TBytes File =
+        Concat({APack, PESPacket(0xE0, TimeStampField(2, 9000), {}), PESPacket(0xC0, {0x0F}, {})});
     for (const bool VideoOnly : {false, true}) {
         EXPECT_EQ(JoinFiles({Input("a.mpg", File)}, true, VideoOnly), "");
         EXPECT_EQ(Output().size(), VideoOnly ? 0u : 12u + 11u + 7u);
@@ -258,7 +268,9 @@ TEST_F(JoinerTest, InputThatShrinksDuringItsWalkFailsAndLeavesNoOutput)
     // the first 128 KiB.
     struct TShrinker : TLoggingProgress
     {
-        TShrinker(TProgressLog& Log, std::string Victim) : TLoggingProgress(Log), m_Victim(std::move(Victim)) {}
+        TShrinker(TProgressLog& Log, std::string Victim) : TLoggingProgress(Log), m_Victim(std::move(Victim))
+        {
+        }
         bool IsCancelled() override
         {
             if (++m_Polls == 10) {
@@ -277,7 +289,8 @@ TEST_F(JoinerTest, InputThatShrinksDuringItsWalkFailsAndLeavesNoOutput)
         Joiner.Execute();
         FAIL() << "no exception";
     } catch (const Exception& E) {
-        EXPECT_EQ(E.what(), "Unable to read file " + Name + "\r\nThe file is shorter than when it was opened.");
+        EXPECT_EQ(E.what(),
+                  "Unable to read file " + Name + "\r\nThe file is shorter than when it was opened.");
     }
     // What stood at the output's name is untouched, and no partial file is left.
     EXPECT_EQ(Output(), (TBytes{1, 2, 3}));
@@ -311,7 +324,8 @@ TEST_F(JoinerTest, OutputThatIsAnInputIsRefusedAndTheInputKept)
     ASSERT_EQ(::mkdir(Dir.File("sub").c_str(), 0755), 0);
     ASSERT_EQ(::symlink(A.c_str(), Dir.File("link.mpg").c_str()), 0);
     ASSERT_EQ(::link(A.c_str(), Dir.File("hard.mpg").c_str()), 0);
-    for (const std::string& Output : {A, Dir.File("sub/../a.mpg"), Dir.File("link.mpg"), Dir.File("hard.mpg")}) {
+    for (const std::string& Output :
+         {A, Dir.File("sub/../a.mpg"), Dir.File("link.mpg"), Dir.File("hard.mpg")}) {
         EXPECT_EQ(JoinFiles({Input("b.mpg", FileB), A}, true, false, Output),
                   "The output file cannot be one of the input files.")
             << Output;

@@ -3,8 +3,8 @@
 
 #include "TestSupport.h"
 
-#include <gtest/gtest.h>
 #include <cerrno>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -126,17 +126,19 @@ TEST_F(FileReadBufferTest, MissingBytesRaiseUnableToReadFileWithTheReason)
             Buffer.Read(Dest.data(), Count, 9000);
             FAIL() << "no exception";
         } catch (const Exception& E) {
-            EXPECT_EQ(E.what(), "Unable to read file " + Name + "\r\nThe file is shorter than when it was opened.");
+            EXPECT_EQ(E.what(),
+                      "Unable to read file " + Name + "\r\nThe file is shorter than when it was opened.");
         }
     }
     TFileHandle File = Make(20000);
     TFileReadBuffer Buffer(File.Get(), 8192, Name);
     struct TFailingDisk
     {
-        decltype(ReadAtHook) Saved = std::exchange(ReadAtHook, [](int, void*, std::size_t, std::int64_t) -> ssize_t {
-            errno = EIO;
-            return -1;
-        });
+        decltype(ReadAtHook) Saved =
+            std::exchange(ReadAtHook, [](int, void*, std::size_t, std::int64_t) -> ssize_t {
+                errno = EIO;
+                return -1;
+            });
         ~TFailingDisk() { ReadAtHook = Saved; }
     } Disk;
     TBytes Dest(5000);
@@ -192,9 +194,15 @@ TEST_F(FileReadBufferTest, SectorTracksAreReadAsTheStreamTheyHold)
     const auto Le32 = [](std::size_t V) {
         return TBytes{std::uint8_t(V), std::uint8_t(V >> 8), std::uint8_t(V >> 16), std::uint8_t(V >> 24)};
     };
-    const TBytes Riff = test::Concat({{'R', 'I', 'F', 'F'}, Le32(36 + Sectors.size()), {'C', 'D', 'X', 'A'},
-                                      {'f', 'm', 't', ' '}, Le32(16), TBytes(16, 0), {'d', 'a', 't', 'a'},
-                                      Le32(Sectors.size()), Sectors});
+    const TBytes Riff = test::Concat({{'R', 'I', 'F', 'F'},
+                                      Le32(36 + Sectors.size()),
+                                      {'C', 'D', 'X', 'A'},
+                                      {'f', 'm', 't', ' '},
+                                      Le32(16),
+                                      TBytes(16, 0),
+                                      {'d', 'a', 't', 'a'},
+                                      Le32(Sectors.size()),
+                                      Sectors});
     test::WriteFile(Dir.File("track.dat"), Riff);
     TInputFile Input(Dir.File("track.dat"));
     ASSERT_TRUE(Input.IsSectorTrack());

@@ -89,7 +89,8 @@ TEST(StartCodes, CountedAcrossAnySplit)
         TStartCodeScan Scan;
         std::size_t Count = 0;
         for (std::size_t At = 0; At < Codes.size(); At += Piece)
-            Count += CountStartCodes(Codes.data() + At, std::min(Piece, Codes.size() - At), PictureStartCode, Scan);
+            Count += CountStartCodes(Codes.data() + At, std::min(Piece, Codes.size() - At), PictureStartCode,
+                                     Scan);
         EXPECT_EQ(Count, Expected) << Piece;
     }
 }
@@ -98,10 +99,10 @@ TEST(SystemHeader, BoundsAreRaisedInPlace)
 {
     // Rate bound 3528, audio bound 1, video bound 1, streams C0 (scale 0, 32 x
     // 128 bytes) and E0 (scale 1, 46 x 1024 bytes).
-    const TBytes Kept = {0, 0, 1, 0xBB, 0, 12, 0x80, 0x1B, 0x91, 0x04, 0xE1, 0xFF,
-                         0xC0, 0xC0, 0x20, 0xE0, 0xE0, 0x2E};
-    const TBytes Later = {0, 0, 1, 0xBB, 0, 12, 0x80, 0x1B, 0x91, 0x08, 0xE1, 0xFF,
-                          0xE0, 0xE0, 0x3A, 0xC0, 0xC0, 0x10};
+    const TBytes Kept = {0,    0,    1,    0xBB, 0,    12,   0x80, 0x1B, 0x91,
+                         0x04, 0xE1, 0xFF, 0xC0, 0xC0, 0x20, 0xE0, 0xE0, 0x2E};
+    const TBytes Later = {0,    0,    1,    0xBB, 0,    12,   0x80, 0x1B, 0x91,
+                          0x08, 0xE1, 0xFF, 0xE0, 0xE0, 0x3A, 0xC0, 0xC0, 0x10};
     TBytes Raised = Kept;
     EXPECT_TRUE(RaiseSystemHeaderBounds(Raised.data(), Raised.size(), Later.data(), Later.size(), 0));
     // The audio bound rises to 2 and the video buffer to 58 KB; the smaller

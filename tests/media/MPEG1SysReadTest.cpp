@@ -238,7 +238,8 @@ TEST_F(SystemReaderTest, ExtractAppendsOnlyTheBytesThatWereRead)
 
 TEST_F(SystemReaderTest, MarkAndRestoreComeBackToThePacket)
 {
-    auto& R = Open(Concat({PackHeader(7, 1), PESPacket(0xE0, TimeStampField(2, 900), {1}), PackHeader(9, 1)}));
+    auto& R =
+        Open(Concat({PackHeader(7, 1), PESPacket(0xE0, TimeStampField(2, 900), {1}), PackHeader(9, 1)}));
     ASSERT_TRUE(R.NextPacket());
     ASSERT_TRUE(R.NextPacket());
     const TMPEG1SystemReader::TMark Mark = R.Mark();

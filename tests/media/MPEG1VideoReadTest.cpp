@@ -96,8 +96,8 @@ TEST(SequenceExtension, MarksMPEG2Video)
     {
         TBytes After;
         bool MPEG2;
-    } Cases[] = {{{0, 0, 1, 0xB5, 0x14, 0x8A}, true},   // sequence extension, id 1
-                 {{0, 0, 1, 0xB5, 0x24, 0x8A}, false},  // another extension first
+    } Cases[] = {{{0, 0, 1, 0xB5, 0x14, 0x8A}, true},           // sequence extension, id 1
+                 {{0, 0, 1, 0xB5, 0x24, 0x8A}, false},          // another extension first
                  {{0, 0, 1, 0xB8, 0, 0, 1, 0xB5, 0x14}, false}, // a group of pictures comes first
                  {{}, false}};
     for (const auto& C : Cases) {

@@ -104,7 +104,8 @@ TEST(ProbeMediaFile, RefusalMessages)
          "Unable to read video settings"},
         {"FrameRateCode0", {0, 0, 1, 0xB3, 0x16, 0x01, 0x20, 0x10}, "Unable to read video settings"},
         {"FrameRateCode14", {0, 0, 1, 0xB3, 0x16, 0x01, 0x20, 0x1E}, "Unable to read video settings"},
-        {"Mpeg2Elementary", Concat({PalSequence, {0, 0, 1, 0xB5, 0x14, 0x8A, 0, 1}}), "MPEG-2 video is not supported."},
+        {"Mpeg2Elementary", Concat({PalSequence, {0, 0, 1, 0xB5, 0x14, 0x8A, 0, 1}}),
+         "MPEG-2 video is not supported."},
         {"OtherStartCode", {0, 0, 1, 0xE0, 0, 0, 0, 0}, "Unable to read the file format."},
         {"Empty", {}, "Unable to read the file format."},
         {"ThreeBytes", {0, 0, 1}, "Unable to read the file format."},
@@ -117,7 +118,8 @@ TEST(ProbeMediaFile, RefusalMessages)
         WriteFile(Dir.File(C.Name), C.Bytes);
         EXPECT_EQ(ProbeError(Dir.File(C.Name)), C.Message) << C.Name;
     }
-    EXPECT_EQ(ProbeError(Dir.File("missing")), "Cannot open file " + Dir.File("missing") + "\r\nNo such file or directory");
+    EXPECT_EQ(ProbeError(Dir.File("missing")),
+              "Cannot open file " + Dir.File("missing") + "\r\nNo such file or directory");
 }
 
 struct RealCase

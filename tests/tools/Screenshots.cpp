@@ -139,9 +139,10 @@ int main(int Argc, char** Argv)
 
         // A file that cannot be added, answered No.
         GrabNextBox("message", Window, QMessageBox::No);
-        Window.ShowMessageBox("Unable to add file /home/me/clips/broken.mpg: MPEG-2 video is not supported..\r\n"
-                              "Do you want to continue add other files?",
-                              TMessageKind::Warning, TMessageButtons::YesNo);
+        Window.ShowMessageBox(
+            "Unable to add file /home/me/clips/broken.mpg: MPEG-2 video is not supported..\r\n"
+            "Do you want to continue add other files?",
+            TMessageKind::Warning, TMessageButtons::YesNo);
 
         // The output name typed without ".mpeg", whose ".mpeg" name exists.
         GrabNextBox("replace-question", Window, QMessageBox::No);
@@ -187,7 +188,8 @@ int main(int Argc, char** Argv)
             return true;
         });
         QMenu* File = Window.menuBar()->findChild<QMenu*>("miFile");
-        File->popup(Window.menuBar()->mapToGlobal(Window.menuBar()->actionGeometry(File->menuAction()).bottomLeft()));
+        File->popup(
+            Window.menuBar()->mapToGlobal(Window.menuBar()->actionGeometry(File->menuAction()).bottomLeft()));
         QTimer::singleShot(1500, [&] {
             // Damaged settings at the next start: one warning names them all.
             QSettings Store(QSettings::NativeFormat, QSettings::UserScope, "zentrova", "vantrel");

@@ -9,20 +9,20 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QFileInfo>
 #include <QLabel>
 #include <QMenu>
+#include <QMenuBar>
 #include <QMimeData>
 #include <QSettings>
 #include <QStatusBar>
+#include <QStatusTipEvent>
 #include <QTest>
 #include <QTimer>
 #include <QUrl>
-#include <QFileInfo>
-#include <QMenuBar>
-#include <QStatusTipEvent>
-#include <sys/stat.h>
 #include <deque>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 namespace vantrel {
 namespace {
@@ -54,15 +54,15 @@ protected:
     // Message boxes are answered from Answers and recorded in Messages.
     std::unique_ptr<TfrmMain> MakeWindow()
     {
-        return std::make_unique<TfrmMain>(TProductInfo{}, [this](const QString& Text, TMessageKind Kind,
-                                                                 TMessageButtons Buttons) {
-            Messages.push_back({Text, Kind, Buttons});
-            if (Answers.empty())
-                return Buttons == TMessageButtons::Ok ? TMessageAnswer::Ok : TMessageAnswer::No;
-            const TMessageAnswer Answer = Answers.front();
-            Answers.pop_front();
-            return Answer;
-        });
+        return std::make_unique<TfrmMain>(
+            TProductInfo{}, [this](const QString& Text, TMessageKind Kind, TMessageButtons Buttons) {
+                Messages.push_back({Text, Kind, Buttons});
+                if (Answers.empty())
+                    return Buttons == TMessageButtons::Ok ? TMessageAnswer::Ok : TMessageAnswer::No;
+                const TMessageAnswer Answer = Answers.front();
+                Answers.pop_front();
+                return Answer;
+            });
     }
 
     static QString S(const char* Name) { return QString::fromStdString(Stream(Name)); }
@@ -578,8 +578,8 @@ TEST_F(MainWindowTest, MenusHaveMnemonics)
     for (QAction* Menu : Window->menuBar()->actions())
         Titles << Menu->text();
     EXPECT_EQ(Titles, QStringList({"&File", "&Edit", "&Help"}));
-    for (const char* Name : {"acnAddFiles", "acnJoinFile", "miExit", "acnMoveUp", "acnClear", "miRecalcTimecodes",
-                             "miHelpTopics", "miAbout"})
+    for (const char* Name : {"acnAddFiles", "acnJoinFile", "miExit", "acnMoveUp", "acnClear",
+                             "miRecalcTimecodes", "miHelpTopics", "miAbout"})
         EXPECT_TRUE(Action(Name)->text().contains('&')) << Name;
 }
 
@@ -654,7 +654,8 @@ TEST_F(MainWindowTest, AChangedInputRefusesTheJoinAndShowsWhatItHoldsNow)
     TFileCommonDialog::SetNextAnswer(QStringList{QString::fromStdString(Dir.File("out.mpeg"))});
     Action("acnJoinFile")->trigger();
     ASSERT_EQ(Messages.size(), 1u);
-    EXPECT_EQ(Messages[0].Text, "Join fails: The file " + QString::fromStdString(B) + " has changed since it was added.");
+    EXPECT_EQ(Messages[0].Text,
+              "Join fails: The file " + QString::fromStdString(B) + " has changed since it was added.");
     EXPECT_EQ(Status(1), "Video Differ");
     EXPECT_FALSE(FileExists(Dir.File("out.mpeg")));
 }

@@ -1,0 +1,38 @@
+#include "MessageBox.h"
+
+#include <QMessageBox>
+
+namespace vantrel {
+
+TMessageAnswer RunMessageBox(QWidget* Owner, const QString& Text, TMessageKind Kind, TMessageButtons Buttons,
+                             TMessageAnswer Default)
+{
+    static const struct
+    {
+        const char* Title;
+        QMessageBox::Icon Icon;
+    } Kinds[] = {{"Warning", QMessageBox::Warning},
+                 {"Information", QMessageBox::Information},
+                 {"Confirm", QMessageBox::Question}};
+    const auto& K = Kinds[static_cast<int>(Kind)];
+    // The texts break lines with CR LF; a Qt label wants one LF per break.
+    QString Shown = Text;
+    Shown.replace("\r\n", "\n");
+    QMessageBox Box(K.Icon, K.Title, Shown, QMessageBox::NoButton, Owner);
+    if (Buttons == TMessageButtons::YesNo) {
+        Box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+        Box.setDefaultButton(Default == TMessageAnswer::No ? QMessageBox::No : QMessageBox::Yes);
+        Box.setEscapeButton(QMessageBox::No);
+    } else {
+        Box.setStandardButtons(QMessageBox::Ok);
+        Box.setDefaultButton(QMessageBox::Ok);
+        Box.setEscapeButton(QMessageBox::Ok);
+    }
+    switch (Box.exec()) {
+    case QMessageBox::Yes: return TMessageAnswer::Yes;
+    case QMessageBox::Ok: return TMessageAnswer::Ok;
+    default: return TMessageAnswer::No;
+    }
+}
+
+} // namespace vantrel

@@ -1,0 +1,38 @@
+// The modal message box that every prompt and error of the main window uses.
+#pragma once
+
+#include <QString>
+#include <functional>
+
+class QWidget;
+
+namespace vantrel {
+
+enum class TMessageKind
+{
+    Warning,
+    Information,
+    Confirmation
+};
+enum class TMessageButtons
+{
+    YesNo,
+    Ok
+};
+enum class TMessageAnswer
+{
+    Yes,
+    No,
+    Ok
+};
+
+// Answers a message box instead of a person (tests); empty: a real box.
+using TMessageBoxHandler = std::function<TMessageAnswer(const QString& Text, TMessageKind, TMessageButtons)>;
+
+// Shows Text modally over Owner with the kind's title ("Warning",
+// "Information", "Confirm") and icon; line breaks are CR LF. Escape answers No
+// in a Yes/No box and OK in an OK box; Default is the button Enter presses.
+TMessageAnswer RunMessageBox(QWidget* Owner, const QString& Text, TMessageKind Kind, TMessageButtons Buttons,
+                             TMessageAnswer Default = TMessageAnswer::Yes);
+
+} // namespace vantrel

@@ -1,0 +1,38 @@
+#include "StatusBar.h"
+
+#include <QLabel>
+#include <QStatusBar>
+
+namespace vantrel {
+
+TStatusPanels::TStatusPanels(QStatusBar& Bar) : m_Bar(Bar)
+{
+    for (int I = 0; I < 3; ++I) {
+        m_Panels[I] = new QLabel(&Bar);
+        m_Panels[I]->setObjectName(QString("StatusPanel%1").arg(I));
+        m_Panels[I]->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+        m_Panels[I]->setFixedWidth(MinWidth);
+        Bar.addWidget(m_Panels[I]);
+    }
+}
+
+void TStatusPanels::Show(const QString (&Texts)[3], int Width)
+{
+    const QFontMetrics Metrics(m_Bar.font());
+    int Widths[3];
+    for (int I = 0; I < 3; ++I)
+        Widths[I] = std::max(MinWidth, Metrics.horizontalAdvance(Texts[I]) + Padding);
+    // The bar spans the window; what it holds besides the panels (margins,
+    // the size grip) takes about 40 pixels.
+    const int Room = Width - Widths[1] - Widths[2] - 40;
+    Widths[0] = std::max(MinWidth, std::min(Widths[0], Room));
+    for (int I = 0; I < 3; ++I) {
+        m_Panels[I]->setFixedWidth(Widths[I]);
+        const int TextWidth = Widths[I] - 2 * m_Panels[I]->frameWidth() - 2;
+        m_Panels[I]->setText(
+            Metrics.elidedText(Texts[I], I == 0 ? Qt::ElideMiddle : Qt::ElideRight, TextWidth));
+        m_Panels[I]->setToolTip(Texts[I]);
+    }
+}
+
+} // namespace vantrel
