@@ -129,6 +129,8 @@ TEST_F(JoinerTest, WithoutRestampingEveryByteIsKept)
     EXPECT_EQ(Output(), Concat({APack, ASystem, AVideo, AAudio, BlankedEndCode, BPack, PaddingFor(BSystem),
                                 BVideo, BVideo2, EndCode}));
     EXPECT_EQ(Log.Positions.back(), 100);
+    // Each input is opened twice: checked before writing, then joined.
+    EXPECT_EQ(Joiner.InputOpens(), 4);
 }
 
 TEST_F(JoinerTest, RestampingPatchesOnlyTheTimeStamps)
