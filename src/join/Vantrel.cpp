@@ -35,12 +35,13 @@ std::uint8_t* CopyPacket(TMPEG1SystemReader& Reader, TOutputFile& Output)
 }
 
 // End codes inside an input would end the joined stream there for a
-// player: they become zeros, which keeps every pack's size.
+// player: they become 0xFF bytes, which keeps every pack's size. Zeros would
+// do as well but could join a following 01 into a start code.
 void BlankEndCodes(std::uint8_t* Data, std::size_t Size)
 {
     for (std::size_t I = 0; I + 4 <= Size; ++I)
         if (Data[I] == 0 && Data[I + 1] == 0 && Data[I + 2] == 1 && Data[I + 3] == EndCode)
-            Data[I + 2] = Data[I + 3] = 0;
+            std::fill_n(Data + I, 4, 0xFF);
 }
 
 } // namespace

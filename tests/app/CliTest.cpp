@@ -187,7 +187,7 @@ TEST(CliJoin, WithoutRestampingTheOutputIsTheInputsBytes)
     // its system headers turned into padding packets of the same length.
     TBytes First = ReadFile(Stream("mplex_vcd.mpg")), Second = ReadFile(Stream("mplex_vcd_b.mpg"));
     ASSERT_EQ(TBytes(First.end() - 4, First.end()), (TBytes{0, 0, 1, 0xB9}));
-    First.end()[-2] = First.end()[-1] = 0;
+    std::fill(First.end() - 4, First.end(), 0xFF);
     int SystemHeaders = 0;
     for (std::size_t Offset : PacketOffsets(Second))
         if (Second[Offset + 3] == 0xBB) {
