@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <iterator>
 #include <new>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
@@ -35,13 +36,16 @@ std::uint8_t* CopyPacket(TMPEG1SystemReader& Reader, TOutputFile& Output)
 }
 
 // End codes inside an input would end the joined stream there for a
-// player: they become 0xFF bytes, which keeps every pack's size. Zeros would
-// do as well but could join a following 01 into a start code.
+// player: they give way to four other bytes, which keeps every pack's size.
+// The bytes must not take part in a start code with their neighbours: no zero
+// (it could begin a prefix with a following 01), no 01, and first a byte
+// below 0xBA, the code an earlier 00 00 01 would read.
 void BlankEndCodes(std::uint8_t* Data, std::size_t Size)
 {
+    static constexpr std::uint8_t Blank[] = {0x80, 0xFF, 0xFF, 0xFF};
     for (std::size_t I = 0; I + 4 <= Size; ++I)
         if (Data[I] == 0 && Data[I + 1] == 0 && Data[I + 2] == 1 && Data[I + 3] == EndCode)
-            std::fill_n(Data + I, 4, 0xFF);
+            std::copy(std::begin(Blank), std::end(Blank), Data + I);
 }
 
 } // namespace

@@ -187,7 +187,7 @@ TEST(CliJoin, WithoutRestampingTheOutputIsTheInputsBytes)
     // its system headers turned into padding packets of the same length.
     TBytes First = ReadFile(Stream("mplex_vcd.mpg")), Second = ReadFile(Stream("mplex_vcd_b.mpg"));
     ASSERT_EQ(TBytes(First.end() - 4, First.end()), (TBytes{0, 0, 1, 0xB9}));
-    std::fill(First.end() - 4, First.end(), 0xFF);
+    std::copy_n(TBytes{0x80, 0xFF, 0xFF, 0xFF}.begin(), 4, First.end() - 4);
     int SystemHeaders = 0;
     for (std::size_t Offset : PacketOffsets(Second))
         if (Second[Offset + 3] == 0xBB) {

@@ -119,13 +119,13 @@ TBytes PaddingFor(const TBytes& SystemHeader)
     Padding[6] = 0x0F;
     return Padding;
 }
-const TBytes BlankedEndCode = {0xFF, 0xFF, 0xFF, 0xFF};
+const TBytes BlankedEndCode = {0x80, 0xFF, 0xFF, 0xFF};
 
 TEST_F(JoinerTest, WithoutRestampingEveryByteIsKept)
 {
     EXPECT_EQ(JoinFiles({Input("a.mpg", FileA), Input("b.mpg", FileB)}, false), "");
-    // The first file's end code would end the stream for a player: it becomes
-    // 0xFF bytes; the last file's stays.
+    // The first file's end code would end the stream for a player: it gives
+    // way to bytes that cannot form a start code; the last file's stays.
     EXPECT_EQ(Output(), Concat({APack, ASystem, AVideo, AAudio, BlankedEndCode, BPack, PaddingFor(BSystem),
                                 BVideo, BVideo2, EndCode}));
     EXPECT_EQ(Log.Positions.back(), 100);
