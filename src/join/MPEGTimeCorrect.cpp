@@ -1,5 +1,6 @@
 #include "MPEGTimeCorrect.h"
 
+#include "media/MPEG1VideoRead.h"
 #include "media/SysUtils.h"
 
 #include <algorithm>
@@ -12,7 +13,7 @@ void TTimeCorrector::Reset(double FrameRate)
 {
     if (FrameRate == 0)
         throw Exception("Floating point division by zero");
-    const double Ticks = std::nearbyint(1.0 / FrameRate * ClockRate);
+    const double Ticks = TicksPerFrame(FrameRate);
     // A frame longer than the whole 33-bit clock makes no sense.
     if (!(Ticks >= 1 && Ticks < static_cast<double>(ClockWrap)))
         throw Exception(Format("Invalid frame rate %g", FrameRate));
@@ -31,7 +32,7 @@ void TTimeCorrector::BeginFile(std::optional<std::int64_t> FirstPTS)
     m_Last = FirstPTS;
     m_Offset = 0;
     m_PinAt.reset();
-    if (!IsFirstFile() && End) {
+    if (End) { // nothing written yet for the first file
         if (FirstPTS)
             m_Offset = *End - *FirstPTS;
         else

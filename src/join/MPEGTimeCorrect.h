@@ -58,8 +58,6 @@ public:
 
     // One frame in clock ticks, rounded half to even.
     std::int64_t FrameTicks() const { return m_FrameTicks; }
-    std::int64_t Offset() const { return m_Offset; }
-    std::int64_t LastSCR() const { return m_LastSCR; }
 
 private:
     std::int64_t Continuous(std::int64_t Raw);

@@ -108,12 +108,14 @@ void TVantrel::PrepareInputs()
 {
     m_FileSizes.clear();
     m_StreamSizes.clear();
+    m_Kinds.clear();
     m_TotalSize = 0;
     for (std::size_t I = 0; I < FileNames.size(); ++I) {
         TInputFile Input(FileNames[I]);
         ++m_InputOpens;
         m_FileSizes.push_back(Input.FileSize());
         m_StreamSizes.push_back(Input.Source().Size());
+        m_Kinds.push_back(GetMediaFileKind(Input.Source()));
         m_TotalSize += m_StreamSizes.back();
         if (I < ExpectedFormats.size()) {
             TMediaInfo Now;
@@ -184,28 +186,10 @@ void TVantrel::JoinInput(std::size_t Index, TOutputFile& Output)
     TInputFile Input(FileNames[Index], ReadWindowSize, m_FileSizes[Index]);
     ++m_InputOpens;
     m_CurrentSize = m_StreamSizes[Index];
-    if (GetMediaFileKind(Input.Source()) == mfkSystemStream)
+    if (m_Kinds[Index] == mfkSystemStream)
         JoinSystemStream(Index, Input.Source(), Output);
     else
         CopyFile(Input.Source(), Output);
-}
-
-std::optional<std::int64_t> TVantrel::SmallestFirstPTS(TMPEG1SystemReader& Reader) const
-{
-    const TMPEG1SystemReader::TMark Start = Reader.Mark();
-    auto Scan =
-        std::exchange(Reader.ScanProgress, [](std::int64_t Position) { return Position > LookAheadBytes; });
-    std::optional<std::int64_t> Smallest;
-    for (int I = 0; I < LookAheadPackets && Reader.PacketEnd() < LookAheadBytes && Reader.NextPacket(); ++I) {
-        const TPESInfo& PES = Reader.PES();
-        if (Reader.PacketKind() == pkPES && PES.HasPTS && PES.StreamId >= FirstAudioStream &&
-            PES.StreamId <= LastVideoStream)
-            Smallest =
-                Smallest ? *Smallest + std::min<std::int64_t>(ClockDistance(*Smallest, PES.PTS), 0) : PES.PTS;
-    }
-    Reader.Restore(Start);
-    Reader.ScanProgress = std::move(Scan);
-    return Smallest ? std::optional(ClockValue(*Smallest)) : std::nullopt;
 }
 
 void TVantrel::JoinSystemStream(std::size_t Index, TByteSource& Source, TOutputFile& Output)
@@ -219,7 +203,7 @@ void TVantrel::JoinSystemStream(std::size_t Index, TByteSource& Source, TOutputF
         return;
     }
     if (RecalcTimecodes)
-        m_TimeCorrector.BeginFile(SmallestFirstPTS(Reader));
+        m_TimeCorrector.BeginFile(SmallestFirstPTS(Reader, FirstAudioStream, LastVideoStream));
     m_FileHeaders = 0;
 
     // What stands before a file's first packet (the empty sectors a VCD track
@@ -233,11 +217,11 @@ void TVantrel::JoinSystemStream(std::size_t Index, TByteSource& Source, TOutputF
             SkippingPack = false;
         if (!SkippingPack) {
             if (GapStart)
-                CopyGap(Source, *GapStart, Reader.PacketPosition(), Output, false);
+                CopyGap(Source, *GapStart, Reader.PacketPosition(), Output, false, false);
             switch (Reader.PacketKind()) {
-            case pkPackHeader: SkippingPack = !WritePackHeader(Reader, Output, RecalcTimecodes, Index); break;
+            case pkPackHeader: SkippingPack = !WritePackHeader(Reader, Output, Index); break;
             case pkSystemHeader: WriteSystemHeader(Reader, Output, Index); break;
-            case pkPES: WritePES(Reader, Output, RecalcTimecodes); break;
+            case pkPES: WritePES(Reader, Output); break;
             }
         }
         // A pack left out takes the bytes after its packets with it.
@@ -246,7 +230,7 @@ void TVantrel::JoinSystemStream(std::size_t Index, TByteSource& Source, TOutputF
     if (m_Cancelled)
         return;
     if (GapStart)
-        CopyTail(Source, *GapStart, Output, Index + 1 == FileNames.size());
+        CopyGap(Source, *GapStart, Source.Size(), Output, true, Index + 1 == FileNames.size());
     ReportProgress(Source.Size());
 }
 
@@ -268,11 +252,10 @@ bool TVantrel::KeepsSystemHeaders(std::size_t Index) const
     return !m_HeaderFile || *m_HeaderFile == Index;
 }
 
-bool TVantrel::WritePackHeader(TMPEG1SystemReader& Reader, TOutputFile& Output, bool Restamp,
-                               std::size_t Index)
+bool TVantrel::WritePackHeader(TMPEG1SystemReader& Reader, TOutputFile& Output, std::size_t Index)
 {
     m_MaxMuxRate = std::max(m_MaxMuxRate, Reader.MuxRate());
-    if (!Restamp) {
+    if (!RecalcTimecodes) {
         CopyPacket(Reader, Output);
         return true;
     }
@@ -332,11 +315,11 @@ void TVantrel::WriteSystemHeader(TMPEG1SystemReader& Reader, TOutputFile& Output
     });
 }
 
-void TVantrel::WritePES(TMPEG1SystemReader& Reader, TOutputFile& Output, bool Restamp)
+void TVantrel::WritePES(TMPEG1SystemReader& Reader, TOutputFile& Output)
 {
     std::uint8_t* Packet = CopyPacket(Reader, Output);
     const TPESInfo& PES = Reader.PES();
-    if (!Restamp || PES.StreamId == PrivateStream2 || PES.StreamId == PaddingStream ||
+    if (!RecalcTimecodes || PES.StreamId == PrivateStream2 || PES.StreamId == PaddingStream ||
         !Reader.PESHeaderFits())
         return;
     // The time stamps stand right before the payload: PTS, or PTS then DTS.
@@ -358,35 +341,31 @@ void TVantrel::WritePES(TMPEG1SystemReader& Reader, TOutputFile& Output, bool Re
 }
 
 void TVantrel::CopyGap(TByteSource& Source, std::int64_t From, std::int64_t To, TOutputFile& Output,
-                       bool KeepEndCodes)
+                       bool EndsFile, bool Last)
 {
     const std::int64_t Length = std::min(To, Source.Size()) - From;
     if (Length <= 0 || Length > MaxKeptGap)
         return;
-    Put(Output, static_cast<std::size_t>(Length), [&](std::uint8_t* Room) {
+    std::uint8_t* Room = Put(Output, static_cast<std::size_t>(Length), [&](std::uint8_t* Room) {
         Source.Read(Room, static_cast<std::uint32_t>(Length), From);
-        if (!KeepEndCodes)
-            BlankEndCodes(Room, static_cast<std::size_t>(Length));
     });
-}
-
-void TVantrel::CopyTail(TByteSource& Source, std::int64_t From, TOutputFile& Output, bool Last)
-{
-    // The last file ends the output as it ends, its end code included. Before
-    // another file, what follows the last whole packet loses a packet cut by
-    // the end of the file: its header would swallow the next file's start.
-    std::int64_t To = Source.Size();
-    if (!Last && To - From > 0 && To - From <= MaxKeptGap) {
-        std::vector<std::uint8_t> Tail(static_cast<std::size_t>(To - From));
-        Source.Read(Tail.data(), static_cast<std::uint32_t>(Tail.size()), From);
+    // The last file ends the output as it ends, its end code included.
+    if (Last)
+        return;
+    std::size_t Kept = static_cast<std::size_t>(Length);
+    // Before another file, what follows a file's last whole packet loses a
+    // packet cut by the end of the file: its header would swallow the next
+    // file's start.
+    if (EndsFile) {
         TStartCodeScan Scan;
-        for (std::size_t I = 0; I < Tail.size(); ++I)
-            if (Scan.Feed(Tail[I]) && Tail[I] >= PackStartCode) {
-                To = From + static_cast<std::int64_t>(I) - 3;
+        for (std::size_t I = 0; I < Kept; ++I)
+            if (Scan.Feed(Room[I]) && Room[I] >= PackStartCode) {
+                Output.Unclaim(Kept - (I - 3));
+                Kept = I - 3;
                 break;
             }
     }
-    CopyGap(Source, From, To, Output, Last);
+    BlankEndCodes(Room, Kept);
 }
 
 void TVantrel::WriteRaisedHeaders(TOutputFile& Output)

@@ -62,9 +62,6 @@ public:
     static constexpr std::uint32_t CopyChunkSize = 4096;
     // The read window of a system-stream pass: large reads, as cat makes them.
     static constexpr std::uint32_t ReadWindowSize = 128 * 1024;
-    // How far a file is looked into for its smallest time stamp.
-    static constexpr int LookAheadPackets = 256;
-    static constexpr std::int64_t LookAheadBytes = 4 << 20;
     // Bytes between packets are kept up to this length (the zeros that fill a
     // VCD sector, an end code); a longer run is junk the stream never needed.
     static constexpr std::int64_t MaxKeptGap = 64 * 1024;
@@ -89,14 +86,14 @@ private:
     void JoinVideoPayload(TMPEG1SystemReader& Reader, TOutputFile& Output);
     void CopyFile(TByteSource& Source, TOutputFile& Output);
     bool KeepsSystemHeaders(std::size_t Index) const;
-    bool WritePackHeader(TMPEG1SystemReader& Reader, TOutputFile& Output, bool Restamp, std::size_t Index);
+    bool WritePackHeader(TMPEG1SystemReader& Reader, TOutputFile& Output, std::size_t Index);
     void WriteSystemHeader(TMPEG1SystemReader& Reader, TOutputFile& Output, std::size_t Index);
-    void WritePES(TMPEG1SystemReader& Reader, TOutputFile& Output, bool Restamp);
-    void CopyGap(TByteSource& Source, std::int64_t From, std::int64_t To, TOutputFile& Output,
-                 bool KeepEndCodes);
-    void CopyTail(TByteSource& Source, std::int64_t From, TOutputFile& Output, bool Last);
+    void WritePES(TMPEG1SystemReader& Reader, TOutputFile& Output);
+    // Copies the bytes between two packets, or (EndsFile) after a file's last
+    // one; Last: of the last file.
+    void CopyGap(TByteSource& Source, std::int64_t From, std::int64_t To, TOutputFile& Output, bool EndsFile,
+                 bool Last);
     void WriteRaisedHeaders(TOutputFile& Output);
-    std::optional<std::int64_t> SmallestFirstPTS(TMPEG1SystemReader& Reader) const;
 
     // Reports the share of input bytes handled, this input up to Position,
     // and polls. Returns true when the join is to stop.
@@ -106,6 +103,7 @@ private:
     TProgressSink* m_Progress = nullptr;
     std::vector<std::int64_t> m_FileSizes;   // on disk, as measured when the join began
     std::vector<std::int64_t> m_StreamSizes; // of the streams they hold
+    std::vector<TMediaFileKind> m_Kinds;
     std::int64_t m_TotalSize = 0;
     std::int64_t m_ProcessedSize = 0;
     std::int64_t m_DoneSize = 0; // of the inputs before the current one

@@ -109,15 +109,16 @@ private:
 
 // Calls OnCode(Index) for the index of every code byte of a start code in
 // Data, continuing a scan over earlier buffers (a start code may straddle two
-// payloads). Past the first bytes it looks only at the 01 bytes.
+// payloads), until OnCode returns true. Past the first bytes it looks only at
+// the 01 bytes. A stopped scan cannot be continued.
 template <typename TOnCode>
 void ForEachStartCode(const std::uint8_t* Data, std::size_t Size, TStartCodeScan& Scan, TOnCode OnCode)
 {
     // A code byte among the first four may have its prefix in an earlier buffer.
     const std::size_t Head = std::min<std::size_t>(Size, 4);
     for (std::size_t I = 0; I < Head; ++I)
-        if (Scan.Feed(Data[I]))
-            OnCode(I);
+        if (Scan.Feed(Data[I]) && OnCode(I))
+            return;
     if (Size <= Head)
         return;
     // From here on every prefix lies inside Data: look at each 01 whose code
@@ -127,8 +128,8 @@ void ForEachStartCode(const std::uint8_t* Data, std::size_t Size, TStartCodeScan
             static_cast<const std::uint8_t*>(std::memchr(Pos, 1, static_cast<std::size_t>(Last - Pos)));
         if (!One)
             break;
-        if (One[-1] == 0 && One[-2] == 0)
-            OnCode(static_cast<std::size_t>(One + 1 - Data));
+        if (One[-1] == 0 && One[-2] == 0 && OnCode(static_cast<std::size_t>(One + 1 - Data)))
+            return;
         Pos = One + 1;
     }
     // What a scan carries over depends on the last three bytes only.

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 #include <vector>
 
 namespace vantrel {
@@ -208,6 +209,27 @@ bool TMPEG1SystemReader::ExtractStream(std::uint8_t StreamId, TMemoryStream& Des
         ++PacketIndex;
     }
     return false;
+}
+
+std::optional<std::int64_t> SmallestFirstPTS(TMPEG1SystemReader& Reader, std::uint8_t FirstStreamId,
+                                             std::uint8_t LastStreamId)
+{
+    constexpr int LookAheadPackets = 256;
+    constexpr std::int64_t LookAheadBytes = 4 << 20;
+    const TMPEG1SystemReader::TMark Start = Reader.Mark();
+    auto Scan =
+        std::exchange(Reader.ScanProgress, [](std::int64_t Position) { return Position > LookAheadBytes; });
+    std::optional<std::int64_t> Smallest;
+    for (int I = 0; I < LookAheadPackets && Reader.PacketEnd() < LookAheadBytes && Reader.NextPacket(); ++I) {
+        const TPESInfo& PES = Reader.PES();
+        if (Reader.PacketKind() == pkPES && PES.HasPTS && PES.StreamId >= FirstStreamId &&
+            PES.StreamId <= LastStreamId)
+            Smallest =
+                Smallest ? *Smallest + std::min<std::int64_t>(ClockDistance(*Smallest, PES.PTS), 0) : PES.PTS;
+    }
+    Reader.Restore(Start);
+    Reader.ScanProgress = std::move(Scan);
+    return Smallest ? std::optional(ClockValue(*Smallest)) : std::nullopt;
 }
 
 } // namespace vantrel

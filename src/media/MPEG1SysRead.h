@@ -123,4 +123,11 @@ private:
     std::int64_t m_PacketPosition = 0;
 };
 
+// The smallest PTS among the first packets of streams FirstStreamId to
+// LastStreamId from where Reader stands, as read (a 33-bit value; stamps either
+// side of the clock's wrap compare by their distance). Looks at most at the
+// first 256 packets and 4 MB, junk included; Reader is left where it stood.
+std::optional<std::int64_t> SmallestFirstPTS(TMPEG1SystemReader& Reader, std::uint8_t FirstStreamId,
+                                             std::uint8_t LastStreamId);
+
 } // namespace vantrel

@@ -1,6 +1,13 @@
 #include "MPEG1VideoRead.h"
 
+#include <cmath>
+
 namespace vantrel {
+
+double TicksPerFrame(double FrameRate)
+{
+    return std::nearbyint(1.0 / FrameRate * ClockRate);
+}
 
 bool FindStartCode(TStream& Stream, std::uint8_t Code)
 {

@@ -26,6 +26,10 @@ constexpr double FrameRateOf(std::uint16_t Code)
     return FrameRates[Code - 1];
 }
 
+// One frame at FrameRate in ticks of the 90 kHz clock, rounded half to even;
+// not a finite number for a rate of 0.
+double TicksPerFrame(double FrameRate);
+
 // Reads the stream a byte at a time up to and including the first
 // 00 00 01 Code. True when found, the stream then just after the code byte.
 bool FindStartCode(TStream& Stream, std::uint8_t Code);

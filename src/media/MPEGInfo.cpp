@@ -24,10 +24,7 @@ namespace {
 constexpr std::int32_t ProbeMaxPackets = 200;
 constexpr std::int64_t ProbeMaxBytes = 8192;
 constexpr std::int64_t SequenceHeaderSearchLimit = 4 << 20;
-// The first video time stamps of a file are looked for this far; its last
-// ones in this much of the file's end.
-constexpr int FirstStampPackets = 256;
-constexpr std::int64_t FirstStampBytes = 4 << 20;
+// The last video time stamps of a file are looked for in this much of its end.
 constexpr std::int64_t TailBytes = 1 << 20;
 
 void ReadVideoSettings(TStream& Stream, TMediaInfo& Info)
@@ -103,11 +100,6 @@ void ProbeAudio(TByteSource& Source, TMediaInfo& Info)
     }
 }
 
-std::int64_t FrameTicksOf(const TMediaInfo& Info)
-{
-    return std::llround(ClockRate / Info.FrameRate);
-}
-
 // From the smallest video PTS near the start to where the last picture ends,
 // found in the file's last megabyte; the stamps are read off the wrapping
 // clock relative to the first.
@@ -115,12 +107,7 @@ void ProbeSystemDuration(TByteSource& Source, TMediaInfo& Info)
 {
     TMPEG1SystemReader Reader;
     Reader.Open(Source);
-    std::optional<std::int64_t> First;
-    for (int I = 0; I < FirstStampPackets && Reader.PacketPosition() < FirstStampBytes && Reader.NextPacket();
-         ++I)
-        if (Reader.PacketKind() == pkPES && Reader.PES().StreamId == FirstVideoStream && Reader.PES().HasPTS)
-            First = First ? *First + std::min<std::int64_t>(ClockDistance(*First, Reader.PES().PTS), 0)
-                          : Reader.PES().PTS;
+    const std::optional<std::int64_t> First = SmallestFirstPTS(Reader, FirstVideoStream, FirstVideoStream);
     if (!First)
         return;
 
@@ -138,7 +125,8 @@ void ProbeSystemDuration(TByteSource& Source, TMediaInfo& Info)
                 PES.HasDTS ? std::optional(Continuous(PES.DTS)) : std::nullopt, Payload.data(),
                 Payload.size());
     }
-    if (const auto Last = End.End(FrameTicksOf(Info)); Last && *Last > *First)
+    if (const auto Last = End.End(static_cast<std::int64_t>(TicksPerFrame(Info.FrameRate)));
+        Last && *Last > *First)
         Info.Duration = static_cast<double>(*Last - *First) / ClockRate;
 }
 

@@ -3,10 +3,20 @@
 #include "MP3Read.h"
 
 #include <algorithm>
-#include <cstring>
 #include <utility>
 
 namespace vantrel {
+
+namespace {
+
+// A picture header begins with its temporal reference: 10 bits, its place in
+// display order within its group of pictures.
+int TemporalReferenceOf(const std::uint8_t* Header)
+{
+    return (Header[0] << 2) | (Header[1] >> 6);
+}
+
+} // namespace
 
 void TVideoEnd::Add(std::optional<std::int64_t> PTS, std::optional<std::int64_t> DTS,
                     const std::uint8_t* Payload, std::size_t Length, bool Count)
@@ -23,37 +33,33 @@ void TVideoEnd::Add(std::optional<std::int64_t> PTS, std::optional<std::int64_t>
         m_HeaderNeed = 0;
         if (!PTS)
             return;
-        for (std::size_t At = 0; At + 6 <= Length; ++At) {
-            const auto* One =
-                static_cast<const std::uint8_t*>(std::memchr(Payload + At + 2, 1, Length - At - 5));
-            if (!One)
-                break;
-            At = static_cast<std::size_t>(One - Payload) - 2;
-            if (Payload[At] == 0 && Payload[At + 1] == 0 && Payload[At + 3] == PictureStartCode) {
-                m_GroupMaxReference = -1; // the groups in between were not looked at
-                PictureStart();
-                TemporalReference((Payload[At + 4] << 2) | (Payload[At + 5] >> 6));
-                break;
-            }
-        }
+        TStartCodeScan Scan;
+        ForEachStartCode(Payload, Length, Scan, [&](std::size_t At) {
+            if (Payload[At] != PictureStartCode || Length - At < 3)
+                return false;
+            m_GroupMaxReference = -1; // the groups in between were not looked at
+            PictureStart();
+            TemporalReference(TemporalReferenceOf(Payload + At + 1));
+            return true;
+        });
         return;
     }
     // The rest of a picture header that the last payload cut.
     for (std::size_t I = 0; m_HeaderNeed > 0 && I < Length; ++I)
         if (m_Header[2 - m_HeaderNeed] = Payload[I]; --m_HeaderNeed == 0)
-            TemporalReference((m_Header[0] << 2) | (m_Header[1] >> 6));
+            TemporalReference(TemporalReferenceOf(m_Header));
     ForEachStartCode(Payload, Length, m_Scan, [&](std::size_t At) {
         if (Payload[At] == GroupStartCode) {
             m_AnchorInGroup = false;
             m_GroupMaxReference = -1;
         } else if (Payload[At] == PictureStartCode) {
             PictureStart();
-            // Picture header: temporal reference (10 bits), picture type, ...
             if (Length - At >= 3)
-                TemporalReference((Payload[At + 1] << 2) | (Payload[At + 2] >> 6));
+                TemporalReference(TemporalReferenceOf(Payload + At + 1));
             else if ((m_HeaderNeed = static_cast<int>(At + 3 - Length)) == 1)
                 m_Header[0] = Payload[At + 1];
         }
+        return false;
     });
 }
 

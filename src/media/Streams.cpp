@@ -40,20 +40,6 @@ void TMemoryStream::SetSize(std::int64_t Size)
     m_Data.resize(static_cast<std::size_t>(std::max<std::int64_t>(Size, 0)));
 }
 
-TFileStream::TFileStream(const std::string& FileName, TMode Mode) : m_FileName(FileName)
-{
-    if (Mode == TMode::Read) {
-        m_Handle = TFileHandle::TryOpenRead(FileName);
-        if (!m_Handle.IsOpen())
-            throw Exception(FileErrorMessage("Cannot open file %s", FileName, errno));
-    } else {
-        m_Handle = TFileHandle::TryCreate(FileName);
-        if (!m_Handle.IsOpen())
-            throw Exception(FileErrorMessage("Cannot create file %s", FileName, errno));
-        m_Buffer.resize(WriteBufferSize);
-    }
-}
-
 TFileStream::TFileStream(const std::string& FileName, TFileHandle Handle)
     : m_FileName(FileName), m_Handle(std::move(Handle)), m_Buffer(WriteBufferSize)
 {
@@ -70,22 +56,12 @@ TFileStream::~TFileStream()
     }
 }
 
-std::size_t TFileStream::Read(void* Dest, std::size_t Count)
-{
-    const std::int64_t N = ReadFully(m_Handle.Get(), Dest, Count);
-    return N > 0 ? static_cast<std::size_t>(N) : 0;
-}
-
 void TFileStream::Write(const void* Source, std::size_t Count)
 {
     // An empty write may come with a null Source (an empty buffer's data()).
     if (Count == 0)
         return;
     m_Position += static_cast<std::int64_t>(Count);
-    if (m_Buffer.empty()) {
-        WriteThrough(Source, Count);
-        return;
-    }
     if (m_Buffered + Count > m_Buffer.size()) {
         Flush();
         if (Count >= m_Buffer.size()) {

@@ -1,5 +1,5 @@
-// Sequential byte streams: a growable in-memory stream, a file stream, and
-// the output file of a join.
+// Sequential byte streams: a growable in-memory stream; and a buffered file
+// writer with the output file of a join.
 // The header readers take any TStream, so the probe can hand them gathered
 // payload in memory or an elementary stream straight from its file.
 #pragma once
@@ -50,32 +50,25 @@ struct TWriteStopped
 {
 };
 
-// A file opened for reading (unbuffered reads) or created for writing
-// (buffered writes, flushed in large blocks). Every write is checked: a
-// failed or short write raises "Unable to write file %s" with the reason.
-class TFileStream : public TStream
+// A file written through a buffer, flushed in large blocks. Every write is
+// checked: a failed or short write raises "Unable to write file %s" with the
+// reason. Inputs are read through TInputFile (FileBufs).
+class TFileStream
 {
 public:
-    enum class TMode
-    {
-        Read,
-        Create
-    };
-    // Raises "Cannot open file %s" or "Cannot create file %s" with the reason.
-    TFileStream(const std::string& FileName, TMode Mode);
     // Writes out what is still buffered, ignoring errors: on the error path the
     // output keeps whatever could be written. Call Close to see write errors.
-    ~TFileStream() override;
+    virtual ~TFileStream();
     TFileStream(const TFileStream&) = delete;
     TFileStream& operator=(const TFileStream&) = delete;
 
-    std::size_t Read(void* Dest, std::size_t Count) override;
-    void Write(const void* Source, std::size_t Count) override;
+    void Write(const void* Source, std::size_t Count);
     // Room for Count bytes in the write buffer, counted as written: the caller
     // fills it in place, which saves a copy of everything a join passes on.
     // Null when Count does not fit in the buffer; then use Write.
     std::uint8_t* Claim(std::size_t Count);
-    // Gives back the last Count claimed bytes, when filling them failed.
+    // Gives back the last Count claimed bytes: filling them failed, or they
+    // are not wanted after all.
     void Unclaim(std::size_t Count);
     // Writes out the buffer; raises "Unable to write file %s" on failure.
     void Flush();
@@ -136,8 +129,6 @@ public:
     void Commit();
 
     bool IsRegular() const { return !m_PartName.empty(); }
-    // The partial file's name; empty for an output written directly.
-    const std::string& PartName() const { return m_PartName; }
 
 protected:
     // Starts writing back what the buffer handed to the system, so that the

@@ -30,18 +30,6 @@ std::string Format(const char* Fmt, ...)
     return Result;
 }
 
-std::string SystemErrorMessage(int Code)
-{
-    if (Code == 0)
-        return "A system call failed";
-    return Format("System Error.  Code: %d.\r\n%s", Code, std::strerror(Code));
-}
-
-void RaiseLastOSError()
-{
-    throw Exception(SystemErrorMessage(errno));
-}
-
 std::string FileErrorMessage(const char* Text, const std::string& Name, int Code, const std::string& Reason)
 {
     std::string Message = Format(Text, Name.c_str());
@@ -76,54 +64,12 @@ TFileHandle TFileHandle::TryOpenRead(const std::string& Name)
     return TFileHandle(::open(Name.c_str(), O_RDONLY | O_CLOEXEC));
 }
 
-TFileHandle TFileHandle::TryCreate(const std::string& Name)
-{
-    return TFileHandle(::open(Name.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
-}
-
 bool TFileHandle::Close()
 {
     if (m_Fd < 0)
         return true;
     const int Result = ::close(std::exchange(m_Fd, -1));
     return Result == 0;
-}
-
-namespace {
-
-// Calls Read(buffer, count, done) until Count bytes arrived, the file ended or
-// a read failed; interrupted reads are retried.
-template <typename TRead> std::int64_t ReadLoop(void* Dest, std::size_t Count, TRead Read)
-{
-    auto* Out = static_cast<std::uint8_t*>(Dest);
-    std::size_t Done = 0;
-    while (Done < Count) {
-        const ssize_t N = Read(Out + Done, Count - Done, Done);
-        if (N < 0) {
-            if (errno == EINTR)
-                continue;
-            return Done > 0 ? static_cast<std::int64_t>(Done) : -1;
-        }
-        if (N == 0)
-            break;
-        Done += static_cast<std::size_t>(N);
-    }
-    return static_cast<std::int64_t>(Done);
-}
-
-} // namespace
-
-std::int64_t ReadFully(int Fd, void* Dest, std::size_t Count, std::int64_t Position)
-{
-    return ReadLoop(Dest, Count, [Fd, Position](std::uint8_t* Out, std::size_t Left, std::size_t Done) {
-        return ReadAtHook(Fd, Out, Left, Position + static_cast<std::int64_t>(Done));
-    });
-}
-
-std::int64_t ReadFully(int Fd, void* Dest, std::size_t Count)
-{
-    return ReadLoop(Dest, Count,
-                    [Fd](std::uint8_t* Out, std::size_t Left, std::size_t) { return ::read(Fd, Out, Left); });
 }
 
 bool FileExists(const std::string& Name)

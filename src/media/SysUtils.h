@@ -20,11 +20,6 @@ public:
 // printf-style formatting into a std::string.
 std::string Format(const char* Fmt, ...) __attribute__((format(printf, 1, 2)));
 
-// The operating system's text for errno code Code, laid out as the program
-// shows it: "System Error.  Code: N." CR LF text. Code 0 gives a generic text.
-std::string SystemErrorMessage(int Code);
-[[noreturn]] void RaiseLastOSError();
-
 // A message about a file, with the system's reason on the next line the way
 // the system error text has it: Text (a format with one %s for the name),
 // CR LF, then Reason, or the text of errno code Code when Reason is empty.
@@ -58,8 +53,6 @@ public:
 
     // Opens an existing file for reading; -1 handle on failure, errno is kept.
     static TFileHandle TryOpenRead(const std::string& Name);
-    // Creates or truncates a file for reading and writing; -1 handle on failure.
-    static TFileHandle TryCreate(const std::string& Name);
 
     int Get() const { return m_Fd; }
     bool IsOpen() const { return m_Fd >= 0; }
@@ -69,13 +62,6 @@ public:
 private:
     int m_Fd = -1;
 };
-
-// Reads up to Count bytes at Position, retrying short and interrupted reads
-// until Count bytes or the end of the file. Returns the bytes read, or -1 when
-// the first read fails.
-std::int64_t ReadFully(int Fd, void* Dest, std::size_t Count, std::int64_t Position);
-// Reads up to Count bytes from the current file position, as ReadFully.
-std::int64_t ReadFully(int Fd, void* Dest, std::size_t Count);
 
 // True for an existing regular file; a folder is not a file.
 bool FileExists(const std::string& Name);

@@ -5,6 +5,7 @@
 #include <QDrag>
 #include <QDragEnterEvent>
 #include <QFile>
+#include <QFileInfo>
 #include <QHeaderView>
 #include <QLocale>
 #include <QMimeData>
@@ -14,7 +15,7 @@ namespace vantrel {
 
 namespace {
 
-constexpr int FileNameRole = Qt::UserRole, RecordRole = Qt::UserRole + 1;
+constexpr int FileNameRole = Qt::UserRole, RecordRole = Qt::UserRole + 1, SizeRole = Qt::UserRole + 2;
 
 bool AcceptsDrag(const QObject* Source, const QMimeData* Data, const QObject* List)
 {
@@ -86,6 +87,7 @@ void TFileListView::AddRecord(const QString& FileName, const TMediaInfo& Info)
 void TFileListView::ShowRecord(QTreeWidgetItem* Item, const TMediaInfo& Info)
 {
     Item->setData(lcFileName, RecordRole, QVariant::fromValue(Info));
+    Item->setData(lcFileName, SizeRole, QFileInfo(Item->data(lcFileName, FileNameRole).toString()).size());
     Item->setText(lcFrameSize, FrameSizeText(Info));
     Item->setText(lcFrameRate, FrameRateText(Info.FrameRate));
     Item->setText(lcDuration, QString::fromStdString(DurationText(Info.Duration)));
@@ -142,6 +144,11 @@ bool TFileListView::SetColumnWidths(const QString& Text)
 QString TFileListView::FileName(int Row) const
 {
     return topLevelItem(Row)->data(lcFileName, FileNameRole).toString();
+}
+
+std::int64_t TFileListView::FileSize(int Row) const
+{
+    return topLevelItem(Row)->data(lcFileName, SizeRole).toLongLong();
 }
 
 TMediaInfo TFileListView::Record(int Row) const

@@ -45,6 +45,8 @@ public:
     int Count() const { return topLevelItemCount(); }
     QString FileName(int Row) const;
     TMediaInfo Record(int Row) const;
+    // The file's size when its row was made.
+    std::int64_t FileSize(int Row) const;
     // Every row's file name and record, in join order.
     QStringList FileNames() const;
     std::vector<TMediaInfo> Records() const;

@@ -517,7 +517,7 @@ void TfrmMain::UpdateStatusBar()
         std::int64_t Bytes = 0;
         for (int I = 0; I < Count; ++I) {
             Seconds += lvwFiles->Record(I).Duration;
-            Bytes += QFileInfo(lvwFiles->FileName(I)).size();
+            Bytes += lvwFiles->FileSize(I);
         }
         Texts[1] = QString("%1 %2, %3")
                        .arg(Count)

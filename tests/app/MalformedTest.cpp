@@ -10,6 +10,7 @@
 #include <chrono>
 #include <fcntl.h>
 #include <filesystem>
+#include <fstream>
 #include <gtest/gtest.h>
 #include <random>
 #include <sys/stat.h>
@@ -39,11 +40,12 @@ TRun Cli(const std::string& Arguments)
 // A hash of the whole file, eight bytes a step: inputs may be gigabytes.
 std::uint64_t Digest(const std::string& Name)
 {
-    TFileHandle File = TFileHandle::TryOpenRead(Name);
+    std::ifstream File(Name, std::ios::binary);
     std::uint64_t Hash = 1469598103934665603ULL;
     std::vector<std::uint64_t> Block(1 << 17);
-    std::int64_t N;
-    while (File.IsOpen() && (N = ReadFully(File.Get(), Block.data(), Block.size() * 8)) > 0) {
+    std::streamsize N;
+    while (File.read(reinterpret_cast<char*>(Block.data()), static_cast<std::streamsize>(Block.size() * 8)),
+           (N = File.gcount()) > 0) {
         Block.resize(static_cast<std::size_t>(N + 7) / 8); // a short last block keeps zeros after its end
         for (std::uint64_t Word : Block)
             Hash = (Hash ^ Word) * 1099511628211ULL;
