@@ -317,6 +317,10 @@ int Join(const std::vector<std::string>& Options, const std::vector<std::string>
         break;
     case TJoinVerdict::Join: break;
     }
+    for (std::size_t I = 1; I < Files.size(); ++I)
+        if (AspectRatioDiffers(Infos[0], Infos[I]))
+            std::fprintf(stderr, "vantrel-cli: warning: %s: %s.\n", Files[I].c_str(),
+                         DifferenceText(Infos[0], Infos[I]).c_str());
 
     InstallSignalHandlers();
     TVantrel Joiner;

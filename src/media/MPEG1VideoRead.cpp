@@ -20,7 +20,7 @@ bool FindStartCode(TStream& Stream, std::uint8_t Code)
 }
 
 bool ReadSequenceHeader(TStream& Stream, std::uint16_t& Width, std::uint16_t& Height,
-                        std::uint16_t& FrameRateCode)
+                        std::uint16_t& FrameRateCode, std::uint8_t* AspectRatioCode)
 {
     if (!FindStartCode(Stream, SequenceHeaderCode))
         return false;
@@ -32,6 +32,8 @@ bool ReadSequenceHeader(TStream& Stream, std::uint16_t& Width, std::uint16_t& He
     Width = static_cast<std::uint16_t>((B[0] << 4) | (B[1] >> 4));
     Height = static_cast<std::uint16_t>(((B[1] & 0x0F) << 8) | B[2]);
     FrameRateCode = B[3] & 0x0F;
+    if (AspectRatioCode)
+        *AspectRatioCode = B[3] >> 4;
     return true;
 }
 

@@ -35,10 +35,11 @@ double TicksPerFrame(double FrameRate);
 bool FindStartCode(TStream& Stream, std::uint8_t Code);
 
 // Finds the next sequence header and returns its 12-bit sizes and 4-bit
-// frame-rate code as read, unchecked. False when there is none or the stream
-// ends within the four bytes after its code.
+// frame-rate code (and, asked for, its 4-bit aspect-ratio code) as read,
+// unchecked. False when there is none or the stream ends within the four
+// bytes after its code.
 bool ReadSequenceHeader(TStream& Stream, std::uint16_t& Width, std::uint16_t& Height,
-                        std::uint16_t& FrameRateCode);
+                        std::uint16_t& FrameRateCode, std::uint8_t* AspectRatioCode = nullptr);
 
 // Called just after a sequence header was read: true when the next start code
 // is a sequence extension (00 00 01 B5, extension id 1 in the top four bits of

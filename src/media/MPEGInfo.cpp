@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <iterator>
 #include <vector>
 
 namespace vantrel {
@@ -31,7 +32,7 @@ void ReadVideoSettings(TStream& Stream, TMediaInfo& Info)
 {
     // A code without a frame rate must not enter a join, where the first
     // file's rate times the re-stamped stream.
-    if (!ReadSequenceHeader(Stream, Info.Width, Info.Height, Info.FrameRateCode) ||
+    if (!ReadSequenceHeader(Stream, Info.Width, Info.Height, Info.FrameRateCode, &Info.AspectRatioCode) ||
         !IsValidFrameRateCode(Info.FrameRateCode))
         throw Exception("Unable to read video settings");
     if (IsMPEG2Sequence(Stream))
@@ -100,34 +101,48 @@ void ProbeAudio(TByteSource& Source, TMediaInfo& Info)
     }
 }
 
-// From the smallest video PTS near the start to where the last picture ends,
-// found in the file's last megabyte; the stamps are read off the wrapping
-// clock relative to the first.
+// The longer of the video and the first audio stream: each from its smallest
+// PTS near the start to where its last picture or frame ends, found in the
+// file's last megabyte. A clip whose sound runs on after the pictures plays
+// that long. The stamps are read off the wrapping clock relative to the first.
 void ProbeSystemDuration(TByteSource& Source, TMediaInfo& Info)
 {
     TMPEG1SystemReader Reader;
     Reader.Open(Source);
-    const std::optional<std::int64_t> First = SmallestFirstPTS(Reader, FirstVideoStream, FirstVideoStream);
-    if (!First)
+    const std::optional<std::int64_t> VideoFirst = SmallestFirstPTS(Reader, FirstVideoStream, FirstVideoStream);
+    std::optional<std::int64_t> AudioFirst;
+    if (Info.HasAudio)
+        AudioFirst = SmallestFirstPTS(Reader, FirstAudioStream, FirstAudioStream);
+    if (!VideoFirst && !AudioFirst)
         return;
+    const std::int64_t Origin = VideoFirst ? *VideoFirst : AudioFirst.value_or(0);
 
     Reader.Restore({pkPackHeader, 0, std::max<std::int64_t>(Source.Size() - TailBytes, 0), 0, 0, {}});
-    TVideoEnd End;
+    TVideoEnd Video;
+    TAudioEnd Audio;
     std::vector<std::uint8_t> Payload;
-    auto Continuous = [&](std::int64_t Stamp) { return *First + ClockDistance(*First, Stamp); };
+    auto Continuous = [&](std::int64_t Stamp) { return Origin + ClockDistance(Origin, Stamp); };
+    auto Stamp = [&](bool Has, std::int64_t Value) {
+        return Has ? std::optional(Continuous(Value)) : std::nullopt;
+    };
     while (Reader.NextPacket()) {
         const TPESInfo& PES = Reader.PES();
-        if (Reader.PacketKind() != pkPES || PES.StreamId != FirstVideoStream || !Reader.PESHeaderFits())
+        const bool IsVideo = PES.StreamId == FirstVideoStream, IsAudio = PES.StreamId == FirstAudioStream;
+        if (Reader.PacketKind() != pkPES || !(IsVideo || IsAudio) || !Reader.PESHeaderFits())
             continue;
         Payload.resize(PES.PayloadLength);
         Reader.ReadPayload(Payload.data());
-        End.Add(PES.HasPTS ? std::optional(Continuous(PES.PTS)) : std::nullopt,
-                PES.HasDTS ? std::optional(Continuous(PES.DTS)) : std::nullopt, Payload.data(),
-                Payload.size());
+        if (IsVideo)
+            Video.Add(Stamp(PES.HasPTS, PES.PTS), Stamp(PES.HasDTS, PES.DTS), Payload.data(), Payload.size());
+        else
+            Audio.Add(Stamp(PES.HasPTS, PES.PTS), Payload.data(), Payload.size());
     }
-    if (const auto Last = End.End(static_cast<std::int64_t>(TicksPerFrame(Info.FrameRate)));
-        Last && *Last > *First)
-        Info.Duration = static_cast<double>(*Last - *First) / ClockRate;
+    std::int64_t Longest = 0;
+    if (const auto Last = Video.End(static_cast<std::int64_t>(TicksPerFrame(Info.FrameRate))); VideoFirst && Last)
+        Longest = *Last - Origin;
+    if (const auto Last = Audio.End(); AudioFirst && Last)
+        Longest = std::max(Longest, *Last - Continuous(AudioFirst.value_or(0)));
+    Info.Duration = static_cast<double>(Longest) / ClockRate;
 }
 
 // An elementary stream's pictures, counted by their start codes.
@@ -278,6 +293,25 @@ std::string AudioFieldsText(const TMediaInfo& A, const TMediaInfo& B)
     return Text;
 }
 
+// The pixel aspect ratios of MPEG-1 video (ISO/IEC 11172-2, 2.4.3.2), with
+// the picture shape of the four that broadcast-sized pictures use.
+std::string AspectRatioText(std::uint8_t Code)
+{
+    static constexpr const char* Ratios[] = {"",       "1.0000", "0.6735", "0.7031", "0.7615",
+                                             "0.8055", "0.8437", "0.8935", "0.9157", "0.9815",
+                                             "1.0255", "1.0695", "1.0950", "1.1575", "1.2015"};
+    switch (Code) {
+    case 1: return "square pixels";
+    case 3: return "16:9 (625 lines)";
+    case 6: return "16:9 (525 lines)";
+    case 8: return "4:3 (625 lines)";
+    case 12: return "4:3 (525 lines)";
+    default:
+        return Code < std::size(Ratios) && Code > 0 ? Format("pixel aspect ratio %s", Ratios[Code])
+                                                    : Format("aspect ratio code %u", Code);
+    }
+}
+
 std::string VideoText(const TMediaInfo& Info)
 {
     return Format("%u x %u at %.2f fps", Info.Width, Info.Height, Info.FrameRate);
@@ -303,8 +337,19 @@ std::string DifferenceText(const TMediaInfo& Reference, const TMediaInfo& Info)
     case fmAudioDiffers:
         return "Audio differs from the first file: " + AudioFieldsText(Info, Reference) + " vs " +
                AudioFieldsText(Reference, Info);
-    default: return {};
+    default:
+        if (AspectRatioDiffers(Reference, Info))
+            return "Aspect ratio differs from the first file: " + AspectRatioText(Info.AspectRatioCode) +
+                   " vs " + AspectRatioText(Reference.AspectRatioCode) + "; its pictures may look stretched";
+        return {};
     }
+}
+
+bool AspectRatioDiffers(const TMediaInfo& Reference, const TMediaInfo& Info)
+{
+    // Code 0 is forbidden: a stream that carries it tells nothing of its shape.
+    return CompareMediaInfo(Reference, Info) != fmVideoDiffers && Reference.AspectRatioCode != 0 &&
+           Info.AspectRatioCode != 0 && Reference.AspectRatioCode != Info.AspectRatioCode;
 }
 
 } // namespace vantrel

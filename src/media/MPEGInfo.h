@@ -34,6 +34,7 @@ struct TMediaInfo
     double FrameRate = 0;
     std::uint16_t Width = 0;
     std::uint16_t Height = 0;
+    std::uint8_t AspectRatioCode = 0; // the pixel aspect ratio of the sequence header
     bool HasAudio = false;       // stream 0xC0 delivered payload
     std::uint8_t AudioLayer = 0; // of its first confirmed frame header; 0 when none
     std::uint8_t ChannelMode = 0;
@@ -78,7 +79,12 @@ std::string DurationText(double Seconds);
 // format" for audio without a frame header.
 std::string AudioText(const TMediaInfo& Info);
 // Why Info differs from the reference, or empty when it does not:
-// "Audio differs from the first file: 48 kHz mono vs 44.1 kHz stereo".
+// "Audio differs from the first file: 48 kHz mono vs 44.1 kHz stereo". A
+// file that joins but whose pictures have another shape says so too: a
+// warning, not a refusal ("Aspect ratio differs from the first file: ...").
 std::string DifferenceText(const TMediaInfo& Reference, const TMediaInfo& Info);
+// True when Info joins with the reference but its pixel aspect ratio differs:
+// players keep the first file's shape, so its pictures would look stretched.
+bool AspectRatioDiffers(const TMediaInfo& Reference, const TMediaInfo& Info);
 
 } // namespace vantrel

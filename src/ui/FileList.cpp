@@ -10,6 +10,7 @@
 #include <QLocale>
 #include <QMimeData>
 #include <QPainter>
+#include <QStyle>
 
 namespace vantrel {
 
@@ -178,6 +179,10 @@ void TFileListView::UpdateRowStatus(int Row)
     QTreeWidgetItem* Item = topLevelItem(Row);
     Item->setText(lcStatus, FormatMatchText(CompareMediaInfo(Reference, Info)));
     Item->setToolTip(lcStatus, QString::fromStdString(DifferenceText(Reference, Info)));
+    // A file that joins but will look stretched is marked, not refused.
+    Item->setIcon(lcStatus, AspectRatioDiffers(Reference, Info)
+                                ? style()->standardIcon(QStyle::SP_MessageBoxWarning)
+                                : QIcon());
 }
 
 void TFileListView::UpdateAllStatuses()

@@ -286,16 +286,16 @@ TEST(CliInfo, ShowsWhatTheFileListShows)
             &Status);
     EXPECT_EQ(Status, 1);
     const std::string Expected[] = {
-        Stream("ff_pal.mpg") + "\n  352 x 288  25.00 fps  OK  system stream  0:00:02.00  audio: Layer II "
+        Stream("ff_pal.mpg") + "\n  352 x 288  25.00 fps  OK  system stream  0:00:02.01  audio: Layer II "
                                "44.1 kHz stereo 192 kbit/s\n",
         Stream("ff_vcd.mpg") + "\n  352 x 240  29.97 fps  Video Differ",
         "  Video differs from the first file: 352 x 240 at 29.97 fps vs 352 x 288 at 25.00 fps\n",
         Stream("ff_pal_mono48.mpg") +
-            "\n  352 x 288  25.00 fps  Audio Differ  system stream  0:00:02.00  audio: "
+            "\n  352 x 288  25.00 fps  Audio Differ  system stream  0:00:02.02  audio: "
             "Layer II 48 kHz mono 128 kbit/s\n",
         Stream("ff_pal.m1v") +
             "\n  352 x 288  25.00 fps  Audio Differ  video stream  0:00:02.00  audio: none\n",
-        Stream("vcd_track.dat") + "\n  352 x 288  25.00 fps  OK  system stream  0:00:02.00  audio: "
+        Stream("vcd_track.dat") + "\n  352 x 288  25.00 fps  OK  system stream  0:00:02.01  audio: "
                                   "Layer II 44.1 kHz stereo 224 kbit/s\n",
         Dir.File("empty.mpg") + "\n  Unable to read the file format.\n",
         Dir.File("cut.m1v") + "\n  Unable to read video settings\n",
@@ -332,9 +332,9 @@ TEST(CliInfo, JsonAgreesWithTheText)
                    &Fields),
         0)
         << Json;
-    EXPECT_EQ(Fields, "system stream 352 288 25.0 2.0 44100 stereo 192000 OK False\n"
+    EXPECT_EQ(Fields, "system stream 352 288 25.0 2.01 44100 stereo 192000 OK False\n"
                       "video stream 352 288 25.0 2.0 None None None Audio Differ False\n"
-                      "system stream 352 288 25.0 2.0 48000 mono 128000 Audio Differ False\n"
+                      "system stream 352 288 25.0 2.02 48000 mono 128000 Audio Differ False\n"
                       "None None None None None None None None None True\n");
 }
 

@@ -133,7 +133,9 @@ struct RealCase
     std::int32_t SampleRate;
     std::uint8_t ChannelMode;
     std::int32_t BitRate;
-    double Duration; // seconds: the decoded pictures at the frame rate, as ffprobe counts them
+    // Seconds: the longer of the decoded pictures at the frame rate and the
+    // decoded sound, as ffmpeg decodes them.
+    double Duration;
 };
 void PrintTo(const RealCase& Case, std::ostream* Out)
 {
@@ -168,7 +170,7 @@ INSTANTIATE_TEST_SUITE_P(
                       RealCase{"ff_pal_b.mpg", true, 352, 288, 25, true, 2, 44100, 0, 192000, 3},
                       RealCase{"ff_pal_mono48.mpg", true, 352, 288, 25, true, 2, 48000, 3, 128000, 2},
                       RealCase{"ff_pal_dual.mpg", true, 352, 288, 25, true, 2, 44100, 2, 192000, 2},
-                      RealCase{"ff_pal_mp3.mpg", true, 352, 288, 25, true, 3, 44100, 1, 128000, 2},
+                      RealCase{"ff_pal_mp3.mpg", true, 352, 288, 25, true, 3, 44100, 1, 128000, 2.03},
                       RealCase{"ff_pal_noaudio.mpg", true, 352, 288, 25, false, 0, 0, 0, 0, 2},
                       RealCase{"ff_vcd.mpg", true, 352, 240, 29.97, true, 2, 44100, 0, 224000, 60 / 29.97},
                       RealCase{"ff_small.mpg", true, 320, 240, 25, true, 2, 44100, 0, 192000, 2},
@@ -177,16 +179,16 @@ INSTANTIATE_TEST_SUITE_P(
                       RealCase{"mplex_vcd_b.mpg", true, 352, 288, 25, true, 2, 44100, 0, 224000, 3},
                       RealCase{"mplex_generic.mpg", true, 352, 288, 25, true, 2, 44100, 0, 224000, 2},
                       // Frames whose bits decode as other headers when read alone.
-                      RealCase{"ff_mono384.mpg", true, 352, 288, 25, true, 2, 44100, 3, 384000, 4},
-                      RealCase{"ff_mono256.mpg", true, 352, 288, 25, true, 2, 44100, 3, 256000, 4},
+                      RealCase{"ff_mono384.mpg", true, 352, 288, 25, true, 2, 44100, 3, 384000, 4.02},
+                      RealCase{"ff_mono256.mpg", true, 352, 288, 25, true, 2, 44100, 3, 256000, 4.02},
                       RealCase{"ff_pal_2324.mpg", true, 352, 288, 25, true, 2, 44100, 0, 192000, 2},
                       RealCase{"ff_pal_wrap.mpg", true, 352, 288, 25, true, 2, 44100, 0, 192000, 2},
                       // VCD tracks: off a disc, after empty sectors, and cut inside a group of
-                      // pictures (35 of its 45 pictures decode; 1.8 s is ffprobe's duration).
+                      // pictures (35 of its 45 pictures decode; its sound runs 1.91 s).
                       RealCase{"ff_pal_vcd.mpg", true, 352, 288, 25, true, 2, 44100, 0, 224000, 2},
                       RealCase{"vcd_track.dat", true, 352, 288, 25, true, 2, 44100, 0, 224000, 2},
                       RealCase{"vcd_track_empty.dat", true, 352, 288, 25, true, 2, 44100, 0, 224000, 2},
-                      RealCase{"vcd_cut.mpg", true, 352, 288, 25, true, 2, 44100, 0, 224000, 1.8}),
+                      RealCase{"vcd_cut.mpg", true, 352, 288, 25, true, 2, 44100, 0, 224000, 1.91}),
     [](const auto& Info) {
         std::string Name = Info.param.File;
         for (char& C : Name)
@@ -295,6 +297,27 @@ TEST(ProbeTexts, DurationAudioAndDifference)
               "Audio differs from the first file: no audio vs Layer II 44.1 kHz stereo");
     EXPECT_EQ(DifferenceText(Pal, Probed("ff_vcd.mpg")),
               "Video differs from the first file: 352 x 240 at 29.97 fps vs 352 x 288 at 25.00 fps");
+}
+
+// A clip of another shape joins, with a warning; its code comes from every
+// sequence header, as an encoder set to 16:9 writes it.
+TEST(ProbeTexts, AspectRatioDiffersIsAWarning)
+{
+    TTempDir Dir;
+    TBytes Wide = ReadFile(Stream("ff_pal.mpg"));
+    for (std::size_t I = 0; I + 8 <= Wide.size(); ++I)
+        if (Wide[I] == 0 && Wide[I + 1] == 0 && Wide[I + 2] == 1 && Wide[I + 3] == 0xB3)
+            Wide[I + 7] = static_cast<std::uint8_t>(0x30 | (Wide[I + 7] & 0x0F));
+    WriteFile(Dir.File("wide.mpg"), Wide);
+    TMediaInfo Wider;
+    ProbeMediaFile(Dir.File("wide.mpg"), Wider);
+    const TMediaInfo Pal = Probed("ff_pal.mpg");
+    EXPECT_EQ(Pal.AspectRatioCode, 1);
+    EXPECT_EQ(CompareMediaInfo(Pal, Wider), fmSame);
+    EXPECT_TRUE(AspectRatioDiffers(Pal, Wider));
+    EXPECT_FALSE(AspectRatioDiffers(Pal, Probed("mplex_vcd.mpg")));
+    EXPECT_EQ(DifferenceText(Pal, Wider), "Aspect ratio differs from the first file: 16:9 (625 lines) vs "
+                                          "square pixels; its pictures may look stretched");
 }
 
 } // namespace

@@ -310,7 +310,7 @@ TEST_F(MainWindowTest, EnablingAndStatusBarFollowTheSelection)
     EXPECT_EQ(Panel(0)->text(), "3 file(s)");
     const QFontMetrics Metrics(Window->statusBar()->font());
     EXPECT_EQ(Panel(0)->width(), std::max(50, Metrics.horizontalAdvance("3 file(s)") + 10));
-    EXPECT_EQ(Panel(1)->text(), "3 files, 0:00:06.00");
+    EXPECT_EQ(Panel(1)->text(), "3 files, 0:00:06.03");
     EXPECT_EQ(Panel(2)->text(), QString::fromStdString(ByteSizeText(3 * 176128)));
 }
 
@@ -546,12 +546,12 @@ TEST_F(MainWindowTest, TheStatusBarKeepsItsPanelsWithALongName)
     EXPECT_LE(Panel(0)->width() + Panel(1)->width() + Panel(2)->width(), Window->statusBar()->width());
     EXPECT_TRUE(Panel(0)->text().contains(QChar(0x2026))) << Panel(0)->text().toStdString();
     EXPECT_EQ(Panel(0)->toolTip(), QFileInfo(QString::fromStdString(Long)).fileName());
-    EXPECT_EQ(Panel(1)->text(), "1 file, 0:00:02.00");
+    EXPECT_EQ(Panel(1)->text(), "1 file, 0:00:02.01");
     // A command's hint shows in the first panel only.
     QStatusTipEvent Tip("Join Files");
     QApplication::sendEvent(Window.get(), &Tip);
     EXPECT_EQ(Panel(0)->text(), "Join Files");
-    EXPECT_EQ(Panel(1)->text(), "1 file, 0:00:02.00");
+    EXPECT_EQ(Panel(1)->text(), "1 file, 0:00:02.01");
     EXPECT_TRUE(Panel(1)->isVisible());
     QStatusTipEvent Gone("");
     QApplication::sendEvent(Window.get(), &Gone);
