@@ -48,6 +48,24 @@ void BlankEndCodes(std::uint8_t* Data, std::size_t Size)
             std::copy(std::begin(Blank), std::end(Blank), Data + I);
 }
 
+// Where the first group of pictures of a later file starts from a picture of
+// the clip before it in the input (closed_gop = 0), that picture is not in
+// the output: broken_link tells decoders to drop the B-pictures that would be
+// predicted from it (ISO/IEC 11172-2, 2.4.3.4). True when the group header
+// was found in Data.
+bool MarkBrokenLink(std::uint8_t* Data, std::size_t Size)
+{
+    constexpr std::uint8_t ClosedGop = 0x40, BrokenLink = 0x20;
+    for (std::size_t I = 0; I + 8 <= Size; ++I)
+        if (Data[I] == 0 && Data[I + 1] == 0 && Data[I + 2] == 1 && Data[I + 3] == GroupStartCode) {
+            // 25 bits of time code, then the two flags.
+            if (!(Data[I + 7] & ClosedGop))
+                Data[I + 7] |= BrokenLink;
+            return true;
+        }
+    return false;
+}
+
 } // namespace
 
 void TVantrel::Execute()
@@ -78,6 +96,7 @@ void TVantrel::Join()
     m_KeptHeaders.clear();
     m_HeaderFile.reset();
     m_MaxMuxRate = 0;
+    m_SequenceEnd.reset();
     m_TimeCorrector.Reset(FrameRate);
     PrepareInputs();
     m_ProcessedSize = m_DoneSize = 0;
@@ -205,6 +224,7 @@ void TVantrel::JoinSystemStream(std::size_t Index, TByteSource& Source, TOutputF
     if (RecalcTimecodes)
         m_TimeCorrector.BeginFile(SmallestFirstPTS(Reader, FirstAudioStream, LastVideoStream));
     m_FileHeaders = 0;
+    m_GroupSeen = false;
 
     // What stands before a file's first packet (the empty sectors a VCD track
     // can start with) is not part of its stream.
@@ -317,6 +337,7 @@ void TVantrel::WriteSystemHeader(TMPEG1SystemReader& Reader, TOutputFile& Output
 
 void TVantrel::WritePES(TMPEG1SystemReader& Reader, TOutputFile& Output)
 {
+    const std::int64_t Position = Output.Position();
     std::uint8_t* Packet = CopyPacket(Reader, Output);
     const TPESInfo& PES = Reader.PES();
     if (!RecalcTimecodes || PES.StreamId == PrivateStream2 || PES.StreamId == PaddingStream ||
@@ -334,10 +355,36 @@ void TVantrel::WritePES(TMPEG1SystemReader& Reader, TOutputFile& Output)
         Written.DTS = m_TimeCorrector.Stamp(PES.DTS);
         PatchTimeStamp(Stamps + TimeStampLength, ClockValue(Written.DTS));
     }
+    if (PES.StreamId == FirstVideoStream)
+        MarkVideoJoint(Payload, PES.PayloadLength, Packet, Position);
     // Pictures are counted only near a file's end, where they decide where it
     // ends; before that each packet's stamp is enough.
     const bool NearEnd = Reader.PacketPosition() >= Reader.Source().Size() - PictureCountBytes;
     m_TimeCorrector.AddPacket(Written, Payload, PES.PayloadLength, NearEnd);
+}
+
+void TVantrel::MarkVideoJoint(std::uint8_t* Payload, std::size_t Length, const std::uint8_t* Packet,
+                              std::int64_t PacketPosition)
+{
+    if (!m_GroupSeen && !m_TimeCorrector.IsFirstFile())
+        m_GroupSeen = MarkBrokenLink(Payload, Length);
+    // A sequence end code would end the video for a player wherever it
+    // stands: inside the output it becomes zero stuffing of its length, which
+    // may stand before any start code. The last one is given back at the end
+    // when only zeros of the video followed it.
+    const auto NonZero = [](std::uint8_t B) { return B != 0; };
+    if (m_SequenceEnd && std::any_of(Payload, Payload + Length, NonZero))
+        m_SequenceEnd.reset();
+    std::uint8_t* const End = Payload + Length;
+    for (std::uint8_t* At = Payload;
+         (At = static_cast<std::uint8_t*>(std::memchr(At, SequenceEndCode, static_cast<std::size_t>(End - At))));
+         ++At)
+        if (At - Payload >= 3 && At[-1] == 1 && At[-2] == 0 && At[-3] == 0) {
+            std::fill(At - 3, At + 1, 0);
+            m_SequenceEnd.reset();
+            if (std::none_of(At + 1, End, NonZero))
+                m_SequenceEnd = PacketPosition + (At - 3 - Packet);
+        }
 }
 
 void TVantrel::CopyGap(TByteSource& Source, std::int64_t From, std::int64_t To, TOutputFile& Output,
@@ -370,6 +417,10 @@ void TVantrel::CopyGap(TByteSource& Source, std::int64_t From, std::int64_t To, 
 
 void TVantrel::WriteRaisedHeaders(TOutputFile& Output)
 {
+    if (m_SequenceEnd) {
+        static constexpr std::uint8_t SequenceEnd[] = {0, 0, 1, SequenceEndCode};
+        Output.WriteAt(*m_SequenceEnd, SequenceEnd, sizeof SequenceEnd);
+    }
     for (TKeptHeader& Kept : m_KeptHeaders) {
         Kept.Raised |=
             RaiseSystemHeaderBounds(Kept.Bytes.data(), Kept.Bytes.size(), nullptr, 0, m_MaxMuxRate);

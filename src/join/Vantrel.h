@@ -89,6 +89,10 @@ private:
     bool WritePackHeader(TMPEG1SystemReader& Reader, TOutputFile& Output, std::size_t Index);
     void WriteSystemHeader(TMPEG1SystemReader& Reader, TOutputFile& Output, std::size_t Index);
     void WritePES(TMPEG1SystemReader& Reader, TOutputFile& Output);
+    // Marks a later file's first open group of pictures as broken and blanks
+    // sequence end codes, in a video payload written at PacketPosition.
+    void MarkVideoJoint(std::uint8_t* Payload, std::size_t Length, const std::uint8_t* Packet,
+                        std::int64_t PacketPosition);
     // Copies the bytes between two packets, or (EndsFile) after a file's last
     // one; Last: of the last file.
     void CopyGap(TByteSource& Source, std::int64_t From, std::int64_t To, TOutputFile& Output, bool EndsFile,
@@ -115,6 +119,10 @@ private:
     std::optional<std::size_t> m_HeaderFile;
     std::size_t m_FileHeaders = 0; // system headers of the current file so far
     std::uint32_t m_MaxMuxRate = 0;
+    bool m_GroupSeen = false; // the current file's first group header
+    // Where the last sequence end code written as zeros stands, while only
+    // zeros of the video followed it.
+    std::optional<std::int64_t> m_SequenceEnd;
 };
 
 } // namespace vantrel

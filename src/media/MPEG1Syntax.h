@@ -13,6 +13,7 @@ namespace vantrel {
 // A start code is 00 00 01 and a code byte.
 constexpr std::uint8_t PictureStartCode = 0x00;
 constexpr std::uint8_t SequenceHeaderCode = 0xB3;
+constexpr std::uint8_t SequenceEndCode = 0xB7;
 constexpr std::uint8_t GroupStartCode = 0xB8;
 constexpr std::uint8_t ExtensionStartCode = 0xB5;
 constexpr std::uint8_t EndCode = 0xB9;

@@ -145,6 +145,35 @@ INSTANTIATE_TEST_SUITE_P(
         JoinCase{"MixedMuxers", {"mplex_vcd_b.mpg", "ff_pal_b.mpg", "mplex_generic.mpg"}, 0.15, false}),
     [](const auto& Info) { return std::string(Info.param.Name); });
 
+// Inside the joined video: an end code only where the output ends, and the
+// cut clip's open first group marked broken, so that decoders do not predict
+// its leading B-pictures from the clip before it.
+TEST(CliJoin, JointsInsideTheVideo)
+{
+    TTempDir Dir;
+    const std::string Out = Dir.File("out.mpg");
+    int Status;
+    Cli("join -o " + Quote(Out) + Files({"mplex_vcd.mpg", "vcd_cut.mpg", "mplex_vcd.mpg"}), &Status);
+    ASSERT_EQ(Status, 0);
+    auto Find = [](const TBytes& Bytes, std::uint8_t Code) {
+        std::vector<std::size_t> At;
+        for (std::size_t I = 0; I + 8 <= Bytes.size(); ++I)
+            if (Bytes[I] == 0 && Bytes[I + 1] == 0 && Bytes[I + 2] == 1 && Bytes[I + 3] == Code)
+                At.push_back(I);
+        return At;
+    };
+    const TBytes Joined = ReadFile(Out), Last = ReadFile(Stream("mplex_vcd.mpg"));
+    const std::vector<std::size_t> Ends = Find(Joined, 0xB7), LastEnds = Find(Last, 0xB7);
+    ASSERT_EQ(Ends.size(), 1u);
+    ASSERT_EQ(LastEnds.size(), 1u);
+    EXPECT_EQ(Joined.size() - Ends[0], Last.size() - LastEnds[0]);
+    std::vector<std::uint8_t> Flags;
+    for (std::size_t At : Find(Joined, 0xB8))
+        if (Joined[At + 7] & 0x20)
+            Flags.push_back(Joined[At + 7] & 0x60);
+    EXPECT_EQ(Flags, std::vector<std::uint8_t>{0x20}); // open, and now broken
+}
+
 // Muxers that stamp only some pictures: the last pictures of a file carry
 // no PTS, and the next file must still start after them.
 TEST(CliJoin, LastPicturesWithoutTimeStamps)
