@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -80,6 +81,27 @@ struct TClockCheck
     std::vector<std::size_t> PackSizes; // bytes from each pack header to the next
 };
 TClockCheck CheckClock(const TBytes& File);
+// The system target decoder of ISO/IEC 11172-1 (2.4.2), run here from the
+// bytes alone: each audio and video stream has a buffer of the size its PES
+// STD fields (or, before one, the system header) declare; a packet's payload
+// enters when its last byte arrives (as CheckClock times it), and each access
+// unit (a picture with the headers before it; an audio frame) leaves at its
+// decode time: the stamp of the packet in which it starts, else one frame
+// after the one before. Late: access units whose last byte arrives after
+// their decode time. Overflows: packets after which a buffer holds more than
+// its size.
+struct TDecoderModelCheck
+{
+    int Units = 0;
+    int Late = 0;
+    double WorstLate = 0; // seconds
+    int Overflows = 0;
+    double FirstOverflow = 0, FirstLate = 0;         // seconds of the clock, where one was found
+    std::map<std::uint8_t, std::int64_t> Peak, Size; // bytes, by stream id
+    std::string Text() const;                        // for failure messages
+};
+TDecoderModelCheck CheckDecoderModel(const TBytes& File);
+
 // The time stamps a packet of a stream id carries, in file order, 33-bit.
 std::vector<std::int64_t> StampsOf(const TBytes& File, std::uint8_t StreamId, bool Decode);
 

@@ -341,6 +341,17 @@ int Join(const std::vector<std::string>& Options, const std::vector<std::string>
         std::fprintf(stderr, "vantrel-cli: cancelled; %s holds what was joined so far.\n", Output.c_str());
         return 128 + (Interrupted ? Interrupted : SIGINT);
     }
+    // Where each later file begins, and what it took there; on standard
+    // error, so that an output written to standard output stays clean.
+    for (const TVantrel::TJoint& Joint : Joiner.Joints()) {
+        std::string Line = Format("vantrel-cli: %s starts at %s", Files[Joint.File].c_str(),
+                                  DurationText(Joint.Time).c_str());
+        if (Joint.Pause > 0)
+            Line += Format(", after a pause of %.3f s for the decoder's buffers", Joint.Pause);
+        if (!Joint.Holds)
+            Line += "; the decoder's buffers could not be kept within their sizes there";
+        std::fprintf(stderr, "%s.\n", Line.c_str());
+    }
     return ExitOk;
 }
 

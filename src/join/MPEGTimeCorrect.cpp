@@ -68,6 +68,20 @@ TTimeCorrector::TPackTime TTimeCorrector::PackTime(std::int64_t RawSCR, std::int
     return {std::max(Own, Earliest), Own < Earliest};
 }
 
+void TTimeCorrector::Delay(std::int64_t Ticks)
+{
+    m_Offset += Ticks;
+    if (m_PinAt)
+        *m_PinAt += Ticks;
+}
+
+std::optional<std::int64_t> TTimeCorrector::ChannelFree(std::int64_t OutputPosition) const
+{
+    if (!m_HasPack)
+        return std::nullopt;
+    return m_LastSCR + ArrivalTicks(OutputPosition - m_LastPackPosition, m_LastMuxRate);
+}
+
 void TTimeCorrector::KeepPack(std::int64_t SCR, std::uint32_t MuxRate, std::int64_t OutputPosition)
 {
     m_HasPack = true;

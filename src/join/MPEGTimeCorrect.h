@@ -49,6 +49,13 @@ public:
     // The pack was written; the next pack is timed from it.
     void KeepPack(std::int64_t SCR, std::uint32_t MuxRate, std::int64_t OutputPosition);
 
+    // When the channel is free again after the packs written so far, the
+    // output standing at OutputPosition; nothing before the first pack.
+    std::optional<std::int64_t> ChannelFree(std::int64_t OutputPosition) const;
+    // Moves the current file on by Ticks more (a pause at its joint); called
+    // before any of its stamps is written.
+    void Delay(std::int64_t Ticks);
+
     // A PES packet as written (stamps already moved), for where the output
     // ends. NearEnd: the packet stands close to the end of its file, where
     // the pictures of the video are counted (TVideoEnd).

@@ -97,6 +97,10 @@ void TVantrel::Join()
     m_HeaderFile.reset();
     m_MaxMuxRate = 0;
     m_SequenceEnd.reset();
+    m_Buffers.Reset();
+    m_Plan = {};
+    m_Joints.clear();
+    m_FirstStamp.reset();
     m_TimeCorrector.Reset(FrameRate);
     PrepareInputs();
     m_ProcessedSize = m_DoneSize = 0;
@@ -221,8 +225,14 @@ void TVantrel::JoinSystemStream(std::size_t Index, TByteSource& Source, TOutputF
         JoinVideoPayload(Reader, Output);
         return;
     }
-    if (RecalcTimecodes)
+    m_Plan = {};
+    m_PlannedPacks = 0;
+    if (RecalcTimecodes) {
         m_TimeCorrector.BeginFile(SmallestFirstPTS(Reader, FirstAudioStream, LastVideoStream));
+        if (!m_TimeCorrector.IsFirstFile())
+            PlanJoint(Reader, Index, Output);
+        m_Buffers.Reset();
+    }
     m_FileHeaders = 0;
     m_GroupSeen = false;
 
@@ -280,7 +290,22 @@ bool TVantrel::WritePackHeader(TMPEG1SystemReader& Reader, TOutputFile& Output, 
         return true;
     }
     const std::int64_t Position = Output.Position();
-    const TTimeCorrector::TPackTime Time = m_TimeCorrector.PackTime(Reader.SCR(), Position);
+    TTimeCorrector::TPackTime Time = m_TimeCorrector.PackTime(Reader.SCR(), Position);
+    // The first packs of a later file go as the joint's plan has them.
+    if (m_PlannedPacks < m_Plan.SCR.size()) {
+        const std::int64_t Planned = m_Plan.SCR[m_PlannedPacks++];
+        if (Planned < 0)
+            return false;
+        const std::uint32_t Rate = m_Plan.MuxRate ? m_Plan.MuxRate : Reader.MuxRate();
+        std::uint8_t* Header = CopyPacket(Reader, Output);
+        const std::int64_t SCR = std::max(Planned, Time.SCR);
+        PatchTimeStamp(Header + SCRFieldOffset, ClockValue(SCR));
+        if (m_Plan.MuxRate)
+            PatchMuxRate(Header, Rate);
+        m_MaxMuxRate = std::max(m_MaxMuxRate, Rate);
+        m_TimeCorrector.KeepPack(SCR, Rate, Position);
+        return true;
+    }
     // A pack that holds nothing but padding is not needed while its file is
     // behind its own clock: leaving it out lets a constant-rate (VCD) stream
     // catch up instead of arriving later and later.
@@ -357,10 +382,100 @@ void TVantrel::WritePES(TMPEG1SystemReader& Reader, TOutputFile& Output)
     }
     if (PES.StreamId == FirstVideoStream)
         MarkVideoJoint(Payload, PES.PayloadLength, Packet, Position);
+    const std::optional<std::int64_t> Decode = PES.HasDTS   ? std::optional(Written.DTS)
+                                               : PES.HasPTS ? std::optional(Written.PTS)
+                                                            : std::nullopt;
+    if (!m_FirstStamp && Decode)
+        m_FirstStamp = Written.HasPTS ? Written.PTS : *Decode;
+    // What waits in the buffers at the next joint comes from near the end.
+    if ((IsAudioStream(PES.StreamId) || IsVideoStream(PES.StreamId)) &&
+        Reader.PacketPosition() >= Reader.Source().Size() - LeadBytes)
+        m_Buffers.Add(PES.StreamId, m_TimeCorrector.FrameTicks(), Payload, PES.PayloadLength, Decode,
+                      PES.STDBufferSize);
     // Pictures are counted only near a file's end, where they decide where it
     // ends; before that each packet's stamp is enough.
     const bool NearEnd = Reader.PacketPosition() >= Reader.Source().Size() - PictureCountBytes;
     m_TimeCorrector.AddPacket(Written, Payload, PES.PayloadLength, NearEnd);
+}
+
+void TVantrel::PlanJoint(TMPEG1SystemReader& Reader, std::size_t Index, const TOutputFile& Output)
+{
+    // The file's first packs, as they would stand after its offset: read
+    // ahead on a copy of the time line, then walked again to be written.
+    TTimeCorrector Line = m_TimeCorrector;
+    const TMPEG1SystemReader::TMark Start = Reader.Mark();
+    // A long run of junk ends the look ahead, not the join: the walk that
+    // writes reports its progress there and can be cancelled.
+    const auto Progress = std::exchange(Reader.ScanProgress, [&](std::int64_t Position) {
+        return Position - Start.PacketPosition >= LeadBytes;
+    });
+    std::vector<TLeadPack> Packs;
+    std::map<std::uint8_t, TUnitSplitter> Splitters;
+    std::map<std::uint8_t, std::uint32_t> Sizes;
+    std::map<std::uint8_t, std::uint32_t> HeaderSizes;
+    std::vector<std::uint8_t> Payload, Headers;
+    std::int64_t PackPosition = 0;
+    while (Packs.size() < LeadPacks && Reader.NextPacket() &&
+           Reader.PacketPosition() - Start.PacketPosition < LeadBytes) {
+        if (Reader.PacketKind() == pkPackHeader) {
+            if (!Packs.empty())
+                Packs.back().Length = Reader.PacketPosition() - PackPosition;
+            PackPosition = Reader.PacketPosition();
+            Packs.push_back({Line.Stamp(Reader.SCR()), Reader.MuxRate(), Reader.PacketLength(), true, {}});
+            continue;
+        }
+        if (Packs.empty())
+            continue;
+        TLeadPack& Pack = Packs.back();
+        Pack.Length = Reader.PacketEnd() - PackPosition;
+        const TPESInfo& PES = Reader.PES();
+        if (Reader.PacketKind() == pkSystemHeader) {
+            Pack.PaddingOnly &= !KeepsSystemHeaders(Index);
+            Headers.resize(Reader.PacketLength());
+            Reader.ReadPacket(Headers.data());
+            for (std::uint8_t Id = FirstAudioStream; Id != 0 && Id <= LastVideoStream; ++Id)
+                if (const std::uint32_t Bound = SystemHeaderBufferBound(Headers.data(), Headers.size(), Id))
+                    HeaderSizes[Id] = Bound;
+            continue;
+        }
+        Pack.PaddingOnly &= PES.StreamId == PaddingStream;
+        if (!(IsAudioStream(PES.StreamId) || IsVideoStream(PES.StreamId)) || !Reader.PESHeaderFits())
+            continue;
+        Payload.resize(PES.PayloadLength);
+        Reader.ReadPayload(Payload.data());
+        std::optional<std::int64_t> Decode;
+        if (PES.HasDTS || PES.HasPTS)
+            Decode = Line.Stamp(PES.HasDTS ? PES.DTS : PES.PTS);
+        auto Splitter =
+            Splitters.try_emplace(PES.StreamId, IsVideoStream(PES.StreamId), Line.FrameTicks()).first;
+        Splitter->second.Add(Payload.data(), Payload.size(), Decode);
+        if (PES.STDBufferSize && !Sizes.count(PES.StreamId))
+            Sizes[PES.StreamId] = PES.STDBufferSize;
+        Pack.Packets.push_back({PES.StreamId, Reader.PacketEnd() - PackPosition, PES.PayloadLength});
+    }
+    Reader.Restore(Start);
+    Reader.ScanProgress = Progress;
+
+    std::map<std::uint8_t, std::vector<TAccessUnit>> Units;
+    for (const auto& [Id, Splitter] : Splitters) {
+        Units[Id] = Splitter.Units();
+        // A stream without an STD field of its own has its system header's bound.
+        if (!Sizes.count(Id) && HeaderSizes.count(Id))
+            Sizes[Id] = HeaderSizes[Id];
+    }
+    // A constant-rate disc: every pack one sector.
+    const bool FixedRate =
+        !Packs.empty() && std::all_of(Packs.begin(), Packs.end(),
+                                      [](const TLeadPack& Pack) { return Pack.Length == VcdSectorPayload; });
+    const std::optional<std::int64_t> Free = m_TimeCorrector.ChannelFree(Output.Position());
+    m_Plan = vantrel::PlanJoint(Packs, Units, Sizes, m_Buffers,
+                                Free.value_or(Packs.empty() ? 0 : Packs[0].SCR), FixedRate);
+    m_TimeCorrector.Delay(m_Plan.Pause);
+    const std::optional<std::int64_t> End = m_TimeCorrector.OutputEnd();
+    m_Joints.push_back(
+        {Index,
+         End && m_FirstStamp ? static_cast<double>(*End + m_Plan.Pause - *m_FirstStamp) / ClockRate : 0,
+         static_cast<double>(m_Plan.Pause) / ClockRate, m_Plan.Holds});
 }
 
 void TVantrel::MarkVideoJoint(std::uint8_t* Payload, std::size_t Length, const std::uint8_t* Packet,
@@ -376,8 +491,8 @@ void TVantrel::MarkVideoJoint(std::uint8_t* Payload, std::size_t Length, const s
     if (m_SequenceEnd && std::any_of(Payload, Payload + Length, NonZero))
         m_SequenceEnd.reset();
     std::uint8_t* const End = Payload + Length;
-    for (std::uint8_t* At = Payload;
-         (At = static_cast<std::uint8_t*>(std::memchr(At, SequenceEndCode, static_cast<std::size_t>(End - At))));
+    for (std::uint8_t* At = Payload; (At = static_cast<std::uint8_t*>(std::memchr(
+                                          At, SequenceEndCode, static_cast<std::size_t>(End - At))));
          ++At)
         if (At - Payload >= 3 && At[-1] == 1 && At[-2] == 0 && At[-3] == 0) {
             std::fill(At - 3, At + 1, 0);

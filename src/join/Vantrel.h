@@ -1,6 +1,7 @@
 // One join: the input files of a list, in list order, into one output file.
 #pragma once
 
+#include "DecoderModel.h"
 #include "MPEGTimeCorrect.h"
 #include "Progress.h"
 #include "media/MPEGInfo.h"
@@ -59,6 +60,19 @@ public:
     // How many times the last join opened an input file, all inputs together.
     int InputOpens() const { return m_InputOpens; }
 
+    // Where a later file begins in the joined stream's time line (seconds
+    // from its first time stamp), and the pause added there for the decoder's
+    // buffers and clock to hold. Holds: the schedule found keeps every unit
+    // on time and no buffer over its size.
+    struct TJoint
+    {
+        std::size_t File;
+        double Time;
+        double Pause;
+        bool Holds;
+    };
+    const std::vector<TJoint>& Joints() const { return m_Joints; }
+
     static constexpr std::uint32_t CopyChunkSize = 4096;
     // The read window of a system-stream pass: large reads, as cat makes them.
     static constexpr std::uint32_t ReadWindowSize = 128 * 1024;
@@ -67,6 +81,11 @@ public:
     static constexpr std::int64_t MaxKeptGap = 64 * 1024;
     // How much of a file's end has its pictures counted for where it ends.
     static constexpr std::int64_t PictureCountBytes = 4 << 20;
+    // How much of a later file's start is read ahead to schedule its joint,
+    // and how much of a file's end tells what waits in the buffers there.
+    static constexpr std::int64_t LeadBytes = 2 << 20;
+    static constexpr std::size_t LeadPacks = 1024;
+    static constexpr std::int64_t VcdSectorPayload = 2324;
 
 private:
     // A system header kept in the output at Position; its bounds are raised
@@ -89,6 +108,8 @@ private:
     bool WritePackHeader(TMPEG1SystemReader& Reader, TOutputFile& Output, std::size_t Index);
     void WriteSystemHeader(TMPEG1SystemReader& Reader, TOutputFile& Output, std::size_t Index);
     void WritePES(TMPEG1SystemReader& Reader, TOutputFile& Output);
+    // Schedules a later file's first packs after what the output holds.
+    void PlanJoint(TMPEG1SystemReader& Reader, std::size_t Index, const TOutputFile& Output);
     // Marks a later file's first open group of pictures as broken and blanks
     // sequence end codes, in a video payload written at PacketPosition.
     void MarkVideoJoint(std::uint8_t* Payload, std::size_t Length, const std::uint8_t* Packet,
@@ -120,6 +141,11 @@ private:
     std::size_t m_FileHeaders = 0; // system headers of the current file so far
     std::uint32_t m_MaxMuxRate = 0;
     bool m_GroupSeen = false; // the current file's first group header
+    TBufferModel m_Buffers;   // the streams written near the end of the current file
+    TJointPlan m_Plan;        // for the current file's first packs
+    std::size_t m_PlannedPacks = 0;
+    std::vector<TJoint> m_Joints;
+    std::optional<std::int64_t> m_FirstStamp;
     // Where the last sequence end code written as zeros stands, while only
     // zeros of the video followed it.
     std::optional<std::int64_t> m_SequenceEnd;

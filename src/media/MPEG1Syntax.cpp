@@ -19,6 +19,14 @@ void EncodeTimeStamp(std::uint8_t* Field, std::uint8_t Prefix, std::int64_t Valu
     PatchTimeStamp(Field, Value);
 }
 
+void PatchMuxRate(std::uint8_t* Header, std::uint32_t MuxRate)
+{
+    // marker, 22 bits, marker
+    Header[9] = static_cast<std::uint8_t>(0x80 | ((MuxRate >> 15) & 0x7F));
+    Header[10] = static_cast<std::uint8_t>(MuxRate >> 7);
+    Header[11] = static_cast<std::uint8_t>((MuxRate << 1) | 1);
+}
+
 void PatchTimeStamp(std::uint8_t* Field, std::int64_t Value)
 {
     // pppp vvv1, 8 bits, 7 bits + 1, 8 bits, 7 bits + 1: value bits 32..0.
@@ -86,6 +94,17 @@ const std::uint8_t* FindStreamBound(const std::uint8_t* H, std::size_t Length, s
 }
 
 } // namespace
+
+std::uint32_t SystemHeaderBufferBound(const std::uint8_t* H, std::size_t Length, std::uint8_t StreamId)
+{
+    if (Length < SystemHeaderFixedLength)
+        return 0;
+    constexpr std::uint8_t AllAudio = 0xB8, AllVideo = 0xB9;
+    const std::uint8_t* Entry = FindStreamBound(H, Length, StreamId);
+    if (!Entry)
+        Entry = FindStreamBound(H, Length, StreamId >= FirstVideoStream ? AllVideo : AllAudio);
+    return Entry ? BufferBound(Entry) : 0;
+}
 
 bool RaiseSystemHeaderBounds(std::uint8_t* Kept, std::size_t KeptLength, const std::uint8_t* Other,
                              std::size_t OtherLength, std::uint32_t MuxRate)

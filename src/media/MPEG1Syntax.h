@@ -31,6 +31,10 @@ constexpr bool IsAudioStream(std::uint8_t StreamId)
 {
     return StreamId >= FirstAudioStream && StreamId <= LastAudioStream;
 }
+constexpr bool IsVideoStream(std::uint8_t StreamId)
+{
+    return StreamId >= FirstVideoStream && StreamId <= LastVideoStream;
+}
 
 // Pack header: 00 00 01 BA, the SCR as a time stamp field with prefix '0010'
 // (bytes 4-8), then marker, 22-bit mux rate in units of 50 bytes/s, marker
@@ -76,6 +80,8 @@ constexpr std::uint32_t DecodeMuxRate(const std::uint8_t* Bytes)
 {
     return (((Bytes[0] & 0x7Fu) << 16) | (Bytes[1] << 8) | Bytes[2]) >> 1;
 }
+// Writes MuxRate (22 bits) into the pack header that starts at Header.
+void PatchMuxRate(std::uint8_t* Header, std::uint32_t MuxRate);
 // Clock ticks that Bytes take to arrive at MuxRate (units of 50 bytes/s),
 // rounded up; 0 for a rate of 0, which says nothing.
 constexpr std::int64_t ArrivalTicks(std::int64_t Bytes, std::uint32_t MuxRate)
@@ -155,5 +161,9 @@ std::size_t CountStartCodes(const std::uint8_t* Data, std::size_t Size, std::uin
 // the header keeps its length. True when a byte changed.
 bool RaiseSystemHeaderBounds(std::uint8_t* Kept, std::size_t KeptLength, const std::uint8_t* Other,
                              std::size_t OtherLength, std::uint32_t MuxRate);
+// The buffer size bound in bytes that the system header H (a whole packet)
+// gives StreamId, by its own entry or that for all audio (0xB8) or all video
+// (0xB9) streams; 0 when it gives none.
+std::uint32_t SystemHeaderBufferBound(const std::uint8_t* H, std::size_t Length, std::uint8_t StreamId);
 
 } // namespace vantrel

@@ -134,7 +134,12 @@ bool TMPEG1SystemReader::DecodePESHeader(std::uint8_t StreamId)
     }
     // '01' + STD buffer scale and size, 2 bytes.
     if ((Byte & 0xC0) == 0x40) {
+        std::uint8_t STD[2];
+        if (!ReadBytes(Pos, STD, 2))
+            return false;
         m_PES.HasSTD = true;
+        // The scale: units of 1024 bytes (video) or 128 (audio).
+        m_PES.STDBufferSize = (((STD[0] & 0x1Fu) << 8) | STD[1]) * ((STD[0] & 0x20) ? 1024u : 128u);
         Pos += 2;
         if (!ReadBytes(Pos, &Byte, 1))
             return false;

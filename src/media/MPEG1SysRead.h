@@ -33,6 +33,7 @@ struct TPESInfo
     bool HasDTS = false;
     std::int64_t DTS = 0;
     bool HasSTD = false;
+    std::uint32_t STDBufferSize = 0; // bytes, from the STD field
 };
 
 class TMPEG1SystemReader

@@ -109,7 +109,8 @@ void ProbeSystemDuration(TByteSource& Source, TMediaInfo& Info)
 {
     TMPEG1SystemReader Reader;
     Reader.Open(Source);
-    const std::optional<std::int64_t> VideoFirst = SmallestFirstPTS(Reader, FirstVideoStream, FirstVideoStream);
+    const std::optional<std::int64_t> VideoFirst =
+        SmallestFirstPTS(Reader, FirstVideoStream, FirstVideoStream);
     std::optional<std::int64_t> AudioFirst;
     if (Info.HasAudio)
         AudioFirst = SmallestFirstPTS(Reader, FirstAudioStream, FirstAudioStream);
@@ -138,7 +139,8 @@ void ProbeSystemDuration(TByteSource& Source, TMediaInfo& Info)
             Audio.Add(Stamp(PES.HasPTS, PES.PTS), Payload.data(), Payload.size());
     }
     std::int64_t Longest = 0;
-    if (const auto Last = Video.End(static_cast<std::int64_t>(TicksPerFrame(Info.FrameRate))); VideoFirst && Last)
+    if (const auto Last = Video.End(static_cast<std::int64_t>(TicksPerFrame(Info.FrameRate)));
+        VideoFirst && Last)
         Longest = *Last - Origin;
     if (const auto Last = Audio.End(); AudioFirst && Last)
         Longest = std::max(Longest, *Last - Continuous(AudioFirst.value_or(0)));

@@ -73,6 +73,21 @@ make ff_mono256.mpg ff -f lavfi -i "$(video_src 352x288 25 4)" -f lavfi -i "$(au
 make ff_pal_2324.mpg ff -f lavfi -i "$(video_src 352x288 25 2)" -f lavfi -i "$(audio_src 440 44100 2)" \
     -ac 2 -c:v mpeg1video -b:v 1000k -bf 2 -c:a mp2 -b:a 192k -packetsize 2324 -f mpeg ff_pal_2324.mpg
 # A small picture, which the tests give an early encoder's frame-rate code.
+# Muxed at a rate close to the streams' own (2000 kbit/s for 1.7 Mbit/s of
+# video and sound), 2048-byte packets; NTSC with B-frames; NTSC VCD clips of
+# other lengths and tones: joints where the channel has little room.
+for n in 1 2 3; do
+    make ff_rate$n.mpg ff -f lavfi -i "$(video_src 352x288 25 $((n + 1)))" \
+        -f lavfi -i "$(audio_src $((300 + 100 * n)) 44100 $((n + 1)))" -ac 2 -c:v mpeg1video -b:v 1500k \
+        -maxrate 1500k -bufsize 327680 -bf 2 -c:a mp2 -b:a 192k -packetsize 2048 -muxrate 2000k \
+        -f mpeg ff_rate$n.mpg
+    make ff_ntsc$n.mpg ff -f lavfi -i "$(video_src 352x240 30000/1001 $((n + 1)))" \
+        -f lavfi -i "$(audio_src $((300 + 100 * n)) 44100 $((n + 1)))" -ac 2 -c:v mpeg1video -b:v 1150k \
+        -bf 2 -c:a mp2 -b:a 224k -f mpeg ff_ntsc$n.mpg
+    make ff_ntscvcd$n.mpg ff -f lavfi -i "$(video_src 352x240 30000/1001 $((n + 1)))" \
+        -f lavfi -i "$(audio_src $((300 + 100 * n)) 44100 $((n + 1)))" -ac 2 -target ntsc-vcd -bf 2 \
+        ff_ntscvcd$n.mpg
+done
 make ff_qsif.m1v ff -f lavfi -i "$(video_src 160x120 25 2)" -c:v mpeg1video -f mpeg1video ff_qsif.m1v
 # MPEG-2 video: an elementary stream (also under an .mpg name) and inside an
 # MPEG-1 system stream. Both must be refused.

@@ -1,0 +1,268 @@
+#include "DecoderModel.h"
+
+#include "media/MP3Utils.h"
+#include "media/MPEG1Syntax.h"
+
+#include <algorithm>
+#include <cmath>
+#include <iterator>
+#include <utility>
+
+namespace vantrel {
+
+void TUnitSplitter::Found(std::int64_t Start, std::int64_t StampAt, std::int64_t Ticks)
+{
+    std::optional<std::int64_t> Decode;
+    if (m_Stamp && StampAt >= m_PacketStart)
+        Decode = *std::exchange(m_Stamp, std::nullopt);
+    else if (m_Last)
+        Decode = *m_Last + m_LastTicks;
+    m_LastTicks = Ticks;
+    if (!Decode) // before the first stamp nothing says when it leaves
+        return;
+    m_Last = Decode;
+    m_Units.push_back({Start, *Decode});
+}
+
+void TUnitSplitter::Add(const std::uint8_t* Payload, std::size_t Length, std::optional<std::int64_t> Stamp)
+{
+    m_PacketStart = m_Bytes;
+    m_Stamp = Stamp;
+    if (m_Video) {
+        for (std::size_t I = 0; I < Length; ++I) {
+            m_Recent = (m_Recent << 8) | Payload[I];
+            if ((m_Recent >> 8) != 1)
+                continue;
+            const std::int64_t At = m_Bytes + static_cast<std::int64_t>(I) - 3;
+            const std::uint8_t Code = Payload[I];
+            if ((Code == SequenceHeaderCode || Code == GroupStartCode) && !m_HeadersAt)
+                m_HeadersAt = At;
+            else if (Code == PictureStartCode)
+                Found(m_HeadersAt.value_or(At), At, m_FrameTicks);
+            if (Code == PictureStartCode)
+                m_HeadersAt.reset();
+        }
+    } else {
+        // The bytes from the next expected header on: those of a frame that
+        // ends in a later payload are passed over.
+        std::size_t From = 0;
+        if (m_Pending.empty()) {
+            m_PendingAt = std::max(m_PendingAt, m_Bytes);
+            From = static_cast<std::size_t>(std::min<std::int64_t>(m_PendingAt - m_Bytes, Length));
+        }
+        m_Pending.insert(m_Pending.end(), Payload + From, Payload + Length);
+        std::size_t At = 0;
+        while (At + 4 <= m_Pending.size()) {
+            const std::uint32_t Word = m_Pending[At] | (m_Pending[At + 1] << 8) | (m_Pending[At + 2] << 16) |
+                                       (std::uint32_t{m_Pending[At + 3]} << 24);
+            TAudioFrameHeader Header;
+            if (!DecodeAudioFrameHeader(Word, Header) || Header.FrameLength <= 0) {
+                ++At; // a lost header is searched again
+                continue;
+            }
+            Found(m_PendingAt + static_cast<std::int64_t>(At), m_PendingAt + static_cast<std::int64_t>(At),
+                  std::llround(Header.FrameDuration * ClockRate));
+            At += static_cast<std::size_t>(Header.FrameLength);
+        }
+        const std::size_t Drop = std::min(At, m_Pending.size());
+        m_Pending.erase(m_Pending.begin(), m_Pending.begin() + static_cast<std::ptrdiff_t>(Drop));
+        m_PendingAt += static_cast<std::int64_t>(At);
+    }
+    m_Bytes += static_cast<std::int64_t>(Length);
+    m_Stamp.reset();
+}
+
+void TBufferModel::Add(std::uint8_t StreamId, std::int64_t FrameTicks, const std::uint8_t* Payload,
+                       std::size_t Length, std::optional<std::int64_t> Stamp, std::uint32_t STDBufferSize)
+{
+    auto Found = m_Streams.find(StreamId);
+    if (Found == m_Streams.end())
+        Found =
+            m_Streams.emplace(StreamId, TStream{TUnitSplitter(StreamId >= FirstVideoStream, FrameTicks), 0})
+                .first;
+    if (STDBufferSize)
+        Found->second.BufferSize = STDBufferSize;
+    Found->second.Units.Add(Payload, Length, Stamp);
+}
+
+std::int64_t TBufferModel::Waiting(std::uint8_t StreamId, std::int64_t T) const
+{
+    const auto Found = m_Streams.find(StreamId);
+    if (Found == m_Streams.end())
+        return 0;
+    const std::vector<TAccessUnit>& Units = Found->second.Units.Units();
+    const auto After =
+        std::upper_bound(Units.begin(), Units.end(), T,
+                         [](std::int64_t Time, const TAccessUnit& Unit) { return Time < Unit.Decode; });
+    return After == Units.end() ? 0 : Found->second.Units.Bytes() - After->Start;
+}
+
+std::optional<std::int64_t> TBufferModel::LastDecode() const
+{
+    std::optional<std::int64_t> Last;
+    for (const auto& [Id, Stream] : m_Streams)
+        if (!Stream.Units.Units().empty())
+            Last = std::max(Last.value_or(Stream.Units.Units().back().Decode),
+                            Stream.Units.Units().back().Decode);
+    return Last;
+}
+
+std::uint32_t TBufferModel::BufferSize(std::uint8_t StreamId) const
+{
+    const auto Found = m_Streams.find(StreamId);
+    return Found == m_Streams.end() ? 0 : Found->second.BufferSize;
+}
+
+namespace {
+
+struct TSimulation
+{
+    const std::vector<TLeadPack>& Packs;
+    const std::map<std::uint8_t, std::vector<TAccessUnit>>& Units;
+    const TBufferModel* Before; // nothing: the later file alone, on its own clock
+    std::int64_t ChannelFree;
+    std::map<std::uint8_t, std::int64_t> Sizes;
+    // How late each stream's units arrive on their own: never later than that.
+    std::map<std::uint8_t, std::vector<std::int64_t>> Allowed;
+
+    // Bytes of stream Id's units that have not left by T, of Arrived.
+    std::int64_t Held(std::uint8_t Id, std::int64_t Arrived, std::int64_t T, std::int64_t Pause) const
+    {
+        const auto Found = Units.find(Id);
+        if (Found == Units.end())
+            return 0;
+        const auto& U = Found->second;
+        const auto Left =
+            std::upper_bound(U.begin(), U.end(), T - Pause,
+                             [](std::int64_t Time, const TAccessUnit& Unit) { return Time < Unit.Decode; });
+        const std::int64_t Removed = Left == U.end() ? Arrived : std::min(Left->Start, Arrived);
+        return Arrived - Removed + (Before ? Before->Waiting(Id, T) : 0);
+    }
+
+    // Runs the packs at Rate (0: their own) after a pause; fills SCR and
+    // says whether the model held. Alone, it records how late units are.
+    bool Run(std::uint32_t Rate, std::int64_t Pause, std::vector<std::int64_t>& SCR)
+    {
+        SCR.clear();
+        std::map<std::uint8_t, std::int64_t> Arrived;
+        std::map<std::uint8_t, std::size_t> Checked;
+        std::int64_t Free = ChannelFree;
+        bool Holds = true;
+        for (const TLeadPack& Pack : Packs) {
+            const std::int64_t Own = Pack.SCR + Pause;
+            const std::uint32_t R = Rate ? Rate : Pack.MuxRate;
+            if (Before && Pack.PaddingOnly && Free > Own) {
+                SCR.push_back(-1);
+                continue;
+            }
+            std::int64_t Start = std::max(Own, Free);
+            // Wait until each packet's payload finds room in its buffer.
+            std::map<std::uint8_t, std::int64_t> InPack;
+            for (const TLeadPack::TPacket& Packet : Pack.Packets) {
+                const std::int64_t Size = Sizes.count(Packet.StreamId) ? Sizes.at(Packet.StreamId) : 0;
+                InPack[Packet.StreamId] += Packet.Payload;
+                if (!Before || Size == 0)
+                    continue;
+                const std::int64_t Bytes = Arrived[Packet.StreamId] + InPack[Packet.StreamId];
+                for (int Step = 0; Step < 4096; ++Step) {
+                    const std::int64_t At = Start + ArrivalTicks(Packet.End, R);
+                    if (Held(Packet.StreamId, Bytes, At, Pause) <= Size)
+                        break;
+                    Start += std::max<std::int64_t>(ArrivalTicks(Packet.Payload, R) / 4, 90);
+                }
+            }
+            for (const TLeadPack::TPacket& Packet : Pack.Packets) {
+                std::int64_t& Bytes = Arrived[Packet.StreamId];
+                Bytes += Packet.Payload;
+                const auto Found = Units.find(Packet.StreamId);
+                if (Found == Units.end())
+                    continue;
+                const auto& U = Found->second;
+                std::vector<std::int64_t>& Allow = Allowed[Packet.StreamId];
+                Allow.resize(U.size(), 0);
+                const std::int64_t At = Start + ArrivalTicks(Packet.End, R);
+                // A unit is whole once the next one has begun.
+                for (std::size_t& J = Checked[Packet.StreamId]; J + 1 < U.size() && U[J + 1].Start <= Bytes;
+                     ++J) {
+                    const std::int64_t Late = At - (U[J].Decode + Pause);
+                    if (!Before)
+                        Allow[J] = std::max<std::int64_t>(Late, 0);
+                    else if (Late > Allow[J])
+                        Holds = false;
+                }
+            }
+            SCR.push_back(Start);
+            Free = Start + ArrivalTicks(Pack.Length, R);
+            // On its own time again, with what came before decoded: the rest
+            // of the file runs as it was muxed.
+            if (Before && Start == Own && (!Before->LastDecode() || *Before->LastDecode() <= Own))
+                break;
+        }
+        return Holds;
+    }
+};
+
+} // namespace
+
+TJointPlan PlanJoint(const std::vector<TLeadPack>& Packs,
+                     const std::map<std::uint8_t, std::vector<TAccessUnit>>& Units,
+                     const std::map<std::uint8_t, std::uint32_t>& Sizes, const TBufferModel& Before,
+                     std::int64_t ChannelFree, bool FixedRate)
+{
+    TJointPlan Plan;
+    if (Packs.empty())
+        return Plan;
+    TSimulation Alone{Packs, Units, nullptr, Packs.front().SCR, {}, {}};
+    std::vector<std::int64_t> SCR;
+    Alone.Run(0, 0, SCR);
+    // A buffer is as large as either file declares it.
+    TSimulation Joint{Packs, Units, &Before, ChannelFree, {}, std::move(Alone.Allowed)};
+    for (const auto& [Id, Size] : Sizes)
+        Joint.Sizes[Id] = std::max(Size, Before.BufferSize(Id));
+    std::uint32_t OwnRate = 0;
+    for (const TLeadPack& Pack : Packs)
+        OwnRate = std::max(OwnRate, Pack.MuxRate);
+    // Faster packs first where the rate is free; a pause only where that
+    // cannot do (a constant-rate disc), or as a last resort.
+    static constexpr double Faster[] = {1, 1.25, 1.5, 2, 3, 4};
+    // The field has 22 bits.
+    constexpr double HighestRate = (1 << 22) - 1;
+    auto RateTimes = [&](double Factor) {
+        return static_cast<std::uint32_t>(std::min(OwnRate * Factor, HighestRate));
+    };
+    const std::uint32_t MaxRate = FixedRate ? 0 : RateTimes(Faster[std::size(Faster) - 1]);
+    if (!FixedRate)
+        for (double Factor : Faster) {
+            const std::uint32_t Rate = Factor == 1 ? 0 : RateTimes(Factor);
+            if (Joint.Run(Rate, 0, Plan.SCR)) {
+                Plan.MuxRate = Rate;
+                Plan.Holds = true;
+                return Plan;
+            }
+        }
+    // The shortest pause that holds: a disc sector at a time, then, where the
+    // rate is free, a millisecond at a time within the last sector.
+    constexpr std::int64_t SectorTicks = ClockRate / 75, Millisecond = ClockRate / 1000;
+    Plan.MuxRate = MaxRate;
+    for (std::int64_t Pause = SectorTicks; Pause <= MaxPause; Pause += SectorTicks) {
+        if (!Joint.Run(MaxRate, Pause, Plan.SCR))
+            continue;
+        Plan.Pause = Pause;
+        Plan.Holds = true;
+        for (std::int64_t Shorter = Pause - SectorTicks + Millisecond; !FixedRate && Shorter < Pause;
+             Shorter += Millisecond)
+            if (Joint.Run(MaxRate, Shorter, Plan.SCR)) {
+                Plan.Pause = Shorter;
+                return Plan;
+            }
+        Joint.Run(MaxRate, Plan.Pause, Plan.SCR);
+        return Plan;
+    }
+    // Nothing holds within the longest pause we allow: no pause, the packs
+    // as fast as they may go, and the joint reported as it is.
+    Plan.Pause = 0;
+    Joint.Run(MaxRate, 0, Plan.SCR);
+    return Plan;
+}
+
+} // namespace vantrel

@@ -1,0 +1,119 @@
+// The system target decoder at a joint (ISO/IEC 11172-1, 2.4.2): bytes of
+// each elementary stream enter its buffer as they arrive (the pack's SCR plus
+// their place in the pack at its mux rate) and each access unit leaves at its
+// decode time. A later file's first packs must arrive while the earlier
+// file's last units still wait in the buffers; the planner finds the least
+// intrusive schedule for them that keeps every unit on time and no buffer
+// over its size. Times are 90 kHz ticks on the join's continuous line.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <vector>
+
+namespace vantrel {
+
+// One access unit: where it starts in its stream's bytes, and when it leaves.
+struct TAccessUnit
+{
+    std::int64_t Start;
+    std::int64_t Decode;
+};
+
+// Cuts one elementary stream into access units as its payloads come: a
+// picture with the sequence and group headers before it, or an audio frame.
+// A stamp belongs to the first unit that begins in its packet (the first
+// byte of a picture start code, of a frame header); the others follow the
+// one before by a frame.
+class TUnitSplitter
+{
+public:
+    TUnitSplitter(bool Video, std::int64_t FrameTicks) : m_Video(Video), m_FrameTicks(FrameTicks) {}
+    void Add(const std::uint8_t* Payload, std::size_t Length, std::optional<std::int64_t> Stamp);
+    // Units whose decode time is known, in decode order.
+    const std::vector<TAccessUnit>& Units() const { return m_Units; }
+    std::int64_t Bytes() const { return m_Bytes; }
+
+private:
+    void Found(std::int64_t Start, std::int64_t StampAt, std::int64_t Ticks);
+
+    bool m_Video;
+    std::int64_t m_FrameTicks;
+    std::int64_t m_Bytes = 0;
+    std::vector<TAccessUnit> m_Units;
+    // The current packet's stamp, until a unit takes it.
+    std::optional<std::int64_t> m_Stamp;
+    std::int64_t m_PacketStart = 0;
+    std::optional<std::int64_t> m_Last; // the decode time of the last unit
+    std::int64_t m_LastTicks = 0;
+    // Video: the last bytes seen and where headers before a picture began.
+    std::uint32_t m_Recent = 0xFFFFFFFF;
+    std::optional<std::int64_t> m_HeadersAt;
+    // Audio: the bytes from where the next frame header is expected.
+    std::vector<std::uint8_t> m_Pending;
+    std::int64_t m_PendingAt = 0;
+};
+
+// The elementary streams as written so far near a file's end: what still
+// waits in the buffers when the next file begins.
+class TBufferModel
+{
+public:
+    void Reset() { m_Streams.clear(); }
+    void Add(std::uint8_t StreamId, std::int64_t FrameTicks, const std::uint8_t* Payload, std::size_t Length,
+             std::optional<std::int64_t> Stamp, std::uint32_t STDBufferSize);
+    // What waits in the buffer of each stream at time T: the bytes of its
+    // units that decode after T.
+    std::int64_t Waiting(std::uint8_t StreamId, std::int64_t T) const;
+    // The last decode time of any stream; nothing once all is decoded.
+    std::optional<std::int64_t> LastDecode() const;
+    std::uint32_t BufferSize(std::uint8_t StreamId) const;
+
+private:
+    struct TStream
+    {
+        TUnitSplitter Units;
+        std::uint32_t BufferSize = 0;
+    };
+    std::map<std::uint8_t, TStream> m_Streams;
+};
+
+// A later file's first packs as they stand in that file, moved by its offset.
+struct TLeadPack
+{
+    std::int64_t SCR;      // its own clock, moved
+    std::uint32_t MuxRate; // its own
+    std::int64_t Length;   // bytes from its header to the next pack's
+    bool PaddingOnly;      // may be left out while the stream is behind
+    struct TPacket
+    {
+        std::uint8_t StreamId;
+        std::int64_t End;     // bytes from the pack's start to the packet's end
+        std::int64_t Payload; // bytes
+    };
+    std::vector<TPacket> Packets;
+};
+
+struct TJointPlan
+{
+    std::int64_t Pause = 0;        // ticks every stamp of the later file moves on by
+    std::uint32_t MuxRate = 0;     // for its planned packs; 0: each keeps its own
+    std::vector<std::int64_t> SCR; // of its first packs; -1 for a pack left out
+    bool Holds = false;            // every unit on time and no buffer over its size
+};
+
+// Plans the later file's first packs after the earlier file: its channel is
+// free from ChannelFree on, Before holds what still waits in the buffers.
+// Units: the later file's own, by stream, moved by its offset; Sizes: its
+// buffer sizes. Where the medium fixes the rate (FixedRate: VCD sectors),
+// only a pause can make room, up to MaxPause; elsewhere the packs around the
+// joint arrive faster (a higher mux rate) before a pause is tried.
+TJointPlan PlanJoint(const std::vector<TLeadPack>& Packs,
+                     const std::map<std::uint8_t, std::vector<TAccessUnit>>& Units,
+                     const std::map<std::uint8_t, std::uint32_t>& Sizes, const TBufferModel& Before,
+                     std::int64_t ChannelFree, bool FixedRate);
+
+constexpr std::int64_t MaxPause = 27000; // 300 ms
+
+} // namespace vantrel

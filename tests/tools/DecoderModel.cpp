@@ -1,0 +1,16 @@
+// Runs the test suite's decoder model over system streams and prints its
+// verdict per file: for measuring joins by hand and in scripts/bench.
+#include "TestSupport.h"
+
+#include <cstdio>
+
+int main(int Argc, char** Argv)
+{
+    using namespace vantrel::test;
+    for (int I = 1; I < Argc; ++I) {
+        const TBytes File = ReadFile(Argv[I]);
+        const TDecoderModelCheck Model = CheckDecoderModel(File);
+        std::printf("%s: %s\n", Argv[I], Model.Text().c_str());
+    }
+    return 0;
+}
