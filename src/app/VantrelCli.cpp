@@ -344,8 +344,9 @@ int Join(const std::vector<std::string>& Options, const std::vector<std::string>
     // Where each later file begins, and what it took there; on standard
     // error, so that an output written to standard output stays clean.
     for (const TVantrel::TJoint& Joint : Joiner.Joints()) {
-        std::string Line = Format("vantrel-cli: %s starts at %s", Files[Joint.File].c_str(),
-                                  DurationText(Joint.Time).c_str());
+        std::string Line =
+            Format("vantrel-cli: %s %s at %s", Files[Joint.File].c_str(),
+                   Joint.Continues ? "continues the recording" : "starts", DurationText(Joint.Time).c_str());
         if (Joint.Pause > 0)
             Line += Format(", after a pause of %.3f s for the decoder's buffers", Joint.Pause);
         if (!Joint.Holds)

@@ -32,6 +32,7 @@ void TTimeCorrector::BeginFile(std::optional<std::int64_t> FirstPTS)
     m_Last = FirstPTS;
     m_Offset = 0;
     m_PinAt.reset();
+    m_OwnClock = false;
     if (End) { // nothing written yet for the first file
         if (FirstPTS)
             m_Offset = *End - *FirstPTS;
@@ -52,6 +53,19 @@ std::int64_t TTimeCorrector::Continuous(std::int64_t Raw)
     return *m_Last;
 }
 
+void TTimeCorrector::ContinueFile()
+{
+    ++m_Files;
+    m_OwnClock = true;
+}
+
+std::optional<std::int64_t> TTimeCorrector::Peek(std::int64_t Raw) const
+{
+    if (!m_Last)
+        return std::nullopt;
+    return *m_Last + ClockDistance(*m_Last, Raw) + m_Offset;
+}
+
 std::int64_t TTimeCorrector::Stamp(std::int64_t Raw)
 {
     return Continuous(Raw) + m_Offset;
@@ -60,7 +74,7 @@ std::int64_t TTimeCorrector::Stamp(std::int64_t Raw)
 TTimeCorrector::TPackTime TTimeCorrector::PackTime(std::int64_t RawSCR, std::int64_t OutputPosition)
 {
     const std::int64_t Own = Stamp(RawSCR);
-    if (IsFirstFile() || !m_HasPack)
+    if (IsFirstFile() || m_OwnClock || !m_HasPack)
         return {Own, false};
     const std::int64_t Earliest =
         m_LastSCR +

@@ -31,6 +31,14 @@ public:
     // far ends: after its last picture and after its last audio frame.
     void BeginFile(std::optional<std::int64_t> FirstPTS);
     bool IsFirstFile() const { return m_Files <= 1; }
+    // Starts the next input as the rest of the current one's recording: its
+    // stamps stay on the current line, moved by the same offset.
+    // Its clock is its own, as in the first file.
+    void ContinueFile();
+    // What Stamp would give for Raw, without taking it: nothing before the
+    // current file's first stamp.
+    std::optional<std::int64_t> Peek(std::int64_t Raw) const;
+    std::int64_t Offset() const { return m_Offset; }
 
     // The value to write for a PTS or DTS of the current file.
     std::int64_t Stamp(std::int64_t Raw);
@@ -75,6 +83,7 @@ private:
     std::optional<std::int64_t> m_Last; // the last stamp of the file, on its continuous line
     std::optional<std::int64_t> m_PinAt;
     bool m_HasPack = false;
+    bool m_OwnClock = false; // the current file's packs keep their clock
     std::int64_t m_LastSCR = 0, m_LastPackPosition = 0;
     std::uint32_t m_LastMuxRate = 0;
     TVideoEnd m_Video;

@@ -94,6 +94,10 @@ void TVantrel::Join()
     m_Cancelled = false;
     m_InputOpens = 0;
     m_KeptHeaders.clear();
+    m_HeaderCopies.clear();
+    m_LastDecode.clear();
+    m_CutTail.clear();
+    m_CutPacketLength = 0;
     m_HeaderFile.reset();
     m_MaxMuxRate = 0;
     m_SequenceEnd.reset();
@@ -209,10 +213,12 @@ void TVantrel::JoinInput(std::size_t Index, TOutputFile& Output)
     TInputFile Input(FileNames[Index], ReadWindowSize, m_FileSizes[Index]);
     ++m_InputOpens;
     m_CurrentSize = m_StreamSizes[Index];
-    if (m_Kinds[Index] == mfkSystemStream)
+    if (m_Kinds[Index] == mfkSystemStream) {
         JoinSystemStream(Index, Input.Source(), Output);
-    else
+    } else {
+        WriteCutPacket(Output);
         CopyFile(Input.Source(), Output);
+    }
 }
 
 void TVantrel::JoinSystemStream(std::size_t Index, TByteSource& Source, TOutputFile& Output)
@@ -227,18 +233,31 @@ void TVantrel::JoinSystemStream(std::size_t Index, TByteSource& Source, TOutputF
     }
     m_Plan = {};
     m_PlannedPacks = 0;
-    if (RecalcTimecodes) {
+    m_Continues = RecalcTimecodes && Index > 0 && ContinuesOutput(Reader, Output);
+    // What stands before a file's first packet (the empty sectors a VCD track
+    // can start with) is not part of its stream, except the rest of a packet
+    // that the file before was cut in: the halves of a recording split
+    // anywhere join to what it was, as long as their times stay as they are.
+    std::optional<std::int64_t> GapStart;
+    if (m_Continues && m_TimeCorrector.Offset() == 0) {
+        Put(Output, m_CutTail.size(),
+            [&](std::uint8_t* Room) { std::copy(m_CutTail.begin(), m_CutTail.end(), Room); });
+        GapStart = 0;
+        m_CutPacketLength = 0;
+    }
+    WriteCutPacket(Output);
+    if (m_Continues) {
+        m_TimeCorrector.ContinueFile();
+        m_Joints.push_back({Index, JointTime(0), 0, true, true});
+    } else if (RecalcTimecodes) {
         m_TimeCorrector.BeginFile(SmallestFirstPTS(Reader, FirstAudioStream, LastVideoStream));
         if (!m_TimeCorrector.IsFirstFile())
             PlanJoint(Reader, Index, Output);
-        m_Buffers.Reset();
     }
+    m_Buffers.Reset();
     m_FileHeaders = 0;
     m_GroupSeen = false;
 
-    // What stands before a file's first packet (the empty sectors a VCD track
-    // can start with) is not part of its stream.
-    std::optional<std::int64_t> GapStart;
     bool SkippingPack = false;
     while (Reader.NextPacket()) {
         if (ReportProgress(Reader.PacketEnd()))
@@ -251,7 +270,13 @@ void TVantrel::JoinSystemStream(std::size_t Index, TByteSource& Source, TOutputF
             switch (Reader.PacketKind()) {
             case pkPackHeader: SkippingPack = !WritePackHeader(Reader, Output, Index); break;
             case pkSystemHeader: WriteSystemHeader(Reader, Output, Index); break;
-            case pkPES: WritePES(Reader, Output); break;
+            case pkPES:
+                if (HoldsCutPacket(Reader, Index)) {
+                    ReportProgress(Source.Size());
+                    return;
+                }
+                WritePES(Reader, Output);
+                break;
             }
         }
         // A pack left out takes the bytes after its packets with it.
@@ -333,7 +358,8 @@ void TVantrel::WriteSystemHeader(TMPEG1SystemReader& Reader, TOutputFile& Output
         m_HeaderFile = Index;
         const std::int64_t Position = Output.Position();
         const std::uint8_t* Header = CopyPacket(Reader, Output);
-        m_KeptHeaders.push_back({Position, std::vector<std::uint8_t>(Header, Header + Length)});
+        m_KeptHeaders.push_back({Position, std::vector<std::uint8_t>(Header, Header + Length), false,
+                                 std::vector<std::uint8_t>(Header, Header + Length)});
         return;
     }
     // The joined stream keeps one file's system headers; what another one
@@ -343,6 +369,17 @@ void TVantrel::WriteSystemHeader(TMPEG1SystemReader& Reader, TOutputFile& Output
     // has one for its video and one for its audio).
     std::vector<std::uint8_t> Header(Length);
     Reader.ReadPacket(Header.data());
+    // The rest of a recording repeats its headers: they stay, and take the
+    // raised bounds too.
+    if (m_Continues)
+        for (std::size_t K = 0; K < m_KeptHeaders.size(); ++K)
+            if (m_KeptHeaders[K].Original == Header) {
+                m_HeaderCopies.push_back({Output.Position(), K});
+                Put(Output, Length,
+                    [&](std::uint8_t* Room) { std::copy(Header.begin(), Header.end(), Room); });
+                ++m_FileHeaders;
+                return;
+            }
     if (!m_KeptHeaders.empty()) {
         TKeptHeader& Kept = m_KeptHeaders[std::min(m_FileHeaders, m_KeptHeaders.size() - 1)];
         Kept.Raised |=
@@ -387,6 +424,8 @@ void TVantrel::WritePES(TMPEG1SystemReader& Reader, TOutputFile& Output)
                                                             : std::nullopt;
     if (!m_FirstStamp && Decode)
         m_FirstStamp = Written.HasPTS ? Written.PTS : *Decode;
+    if (Decode)
+        m_LastDecode[PES.StreamId] = *Decode;
     // What waits in the buffers at the next joint comes from near the end.
     if ((IsAudioStream(PES.StreamId) || IsVideoStream(PES.StreamId)) &&
         Reader.PacketPosition() >= Reader.Source().Size() - LeadBytes)
@@ -396,6 +435,33 @@ void TVantrel::WritePES(TMPEG1SystemReader& Reader, TOutputFile& Output)
     // ends; before that each packet's stamp is enough.
     const bool NearEnd = Reader.PacketPosition() >= Reader.Source().Size() - PictureCountBytes;
     m_TimeCorrector.AddPacket(Written, Payload, PES.PayloadLength, NearEnd);
+}
+
+void TVantrel::WriteCutPacket(TOutputFile& Output)
+{
+    // Not continued: the packet keeps its length, its pack its size, with
+    // zeros for what the file did not hold.
+    if (m_CutPacketLength)
+        Put(Output, m_CutPacketLength, [&](std::uint8_t* Room) {
+            std::fill(std::copy(m_CutTail.begin(), m_CutTail.end(), Room), Room + m_CutPacketLength, 0);
+        });
+    m_CutTail.clear();
+    m_CutPacketLength = 0;
+}
+
+bool TVantrel::HoldsCutPacket(TMPEG1SystemReader& Reader, std::size_t Index)
+{
+    // A packet cut by the end of a file before another, with its stamps as
+    // they are (no offset to apply): held back until the next file shows
+    // whether it holds the rest.
+    if (Reader.PacketEnd() <= Reader.Source().Size() || Index + 1 == FileNames.size() || !RecalcTimecodes ||
+        m_TimeCorrector.Offset() != 0)
+        return false;
+    m_CutTail.resize(static_cast<std::size_t>(Reader.Source().Size() - Reader.PacketPosition()));
+    m_CutTail.resize(Reader.Source().Read(m_CutTail.data(), static_cast<std::uint32_t>(m_CutTail.size()),
+                                          Reader.PacketPosition()));
+    m_CutPacketLength = Reader.PacketLength();
+    return true;
 }
 
 void TVantrel::PlanJoint(TMPEG1SystemReader& Reader, std::size_t Index, const TOutputFile& Output)
@@ -471,17 +537,55 @@ void TVantrel::PlanJoint(TMPEG1SystemReader& Reader, std::size_t Index, const TO
     m_Plan = vantrel::PlanJoint(Packs, Units, Sizes, m_Buffers,
                                 Free.value_or(Packs.empty() ? 0 : Packs[0].SCR), FixedRate);
     m_TimeCorrector.Delay(m_Plan.Pause);
-    const std::optional<std::int64_t> End = m_TimeCorrector.OutputEnd();
     m_Joints.push_back(
-        {Index,
-         End && m_FirstStamp ? static_cast<double>(*End + m_Plan.Pause - *m_FirstStamp) / ClockRate : 0,
-         static_cast<double>(m_Plan.Pause) / ClockRate, m_Plan.Holds});
+        {Index, JointTime(m_Plan.Pause), static_cast<double>(m_Plan.Pause) / ClockRate, m_Plan.Holds});
+}
+
+double TVantrel::JointTime(std::int64_t Pause) const
+{
+    const std::optional<std::int64_t> End = m_TimeCorrector.OutputEnd();
+    return End && m_FirstStamp ? static_cast<double>(*End + Pause - *m_FirstStamp) / ClockRate : 0;
+}
+
+bool TVantrel::ContinuesOutput(TMPEG1SystemReader& Reader, const TOutputFile& Output)
+{
+    const std::optional<std::int64_t> Free =
+        m_TimeCorrector.ChannelFree(Output.Position() + static_cast<std::int64_t>(m_CutTail.size()));
+    if (!Free || m_LastDecode.empty())
+        return false;
+    const TMPEG1SystemReader::TMark Start = Reader.Mark();
+    const auto Progress = std::exchange(Reader.ScanProgress, [&](std::int64_t Position) {
+        return Position - Start.PacketPosition >= LeadBytes;
+    });
+    std::optional<std::int64_t> SCR;
+    std::map<std::uint8_t, std::int64_t> FirstDecode;
+    for (int Packets = 0; Packets < 64 && Reader.NextPacket(); ++Packets) {
+        const TPESInfo& PES = Reader.PES();
+        if (Reader.PacketKind() == pkPackHeader && !SCR)
+            SCR = m_TimeCorrector.Peek(Reader.SCR());
+        else if (Reader.PacketKind() == pkPES && (PES.HasDTS || PES.HasPTS) &&
+                 m_LastDecode.count(PES.StreamId))
+            if (const auto Decode = m_TimeCorrector.Peek(PES.HasDTS ? PES.DTS : PES.PTS))
+                FirstDecode.try_emplace(PES.StreamId, *Decode);
+    }
+    Reader.Restore(Start);
+    Reader.ScanProgress = Progress;
+    // The clock goes on, after the channel has delivered what stands after
+    // the last pack (muxers that wait for data leave gaps in it); and every
+    // stream goes on within a second of where it stopped.
+    if (!SCR || *SCR < *Free - m_TimeCorrector.FrameTicks() || *SCR > *Free + ClockRate ||
+        FirstDecode.empty())
+        return false;
+    return std::all_of(FirstDecode.begin(), FirstDecode.end(), [&](const auto& First) {
+        const std::int64_t Step = First.second - m_LastDecode.at(First.first);
+        return Step > 0 && Step <= ClockRate;
+    });
 }
 
 void TVantrel::MarkVideoJoint(std::uint8_t* Payload, std::size_t Length, const std::uint8_t* Packet,
                               std::int64_t PacketPosition)
 {
-    if (!m_GroupSeen && !m_TimeCorrector.IsFirstFile())
+    if (!m_GroupSeen && !m_TimeCorrector.IsFirstFile() && !m_Continues)
         m_GroupSeen = MarkBrokenLink(Payload, Length);
     // A sequence end code would end the video for a player wherever it
     // stands: inside the output it becomes zero stuffing of its length, which
@@ -522,6 +626,7 @@ void TVantrel::CopyGap(TByteSource& Source, std::int64_t From, std::int64_t To, 
         TStartCodeScan Scan;
         for (std::size_t I = 0; I < Kept; ++I)
             if (Scan.Feed(Room[I]) && Room[I] >= PackStartCode) {
+                m_CutTail.assign(Room + (I - 3), Room + Kept);
                 Output.Unclaim(Kept - (I - 3));
                 Kept = I - 3;
                 break;
@@ -542,6 +647,9 @@ void TVantrel::WriteRaisedHeaders(TOutputFile& Output)
         if (Kept.Raised)
             Output.WriteAt(Kept.Position, Kept.Bytes.data(), Kept.Bytes.size());
     }
+    for (const auto& [Position, K] : m_HeaderCopies)
+        if (m_KeptHeaders[K].Raised)
+            Output.WriteAt(Position, m_KeptHeaders[K].Bytes.data(), m_KeptHeaders[K].Bytes.size());
 }
 
 void TVantrel::CopyFile(TByteSource& Source, TOutputFile& Output)

@@ -70,6 +70,9 @@ public:
         double Time;
         double Pause;
         bool Holds;
+        // The file goes on where the one before it stopped (the halves of a
+        // split recording): its times are kept as they are.
+        bool Continues = false;
     };
     const std::vector<TJoint>& Joints() const { return m_Joints; }
 
@@ -95,6 +98,7 @@ private:
         std::int64_t Position;
         std::vector<std::uint8_t> Bytes;
         bool Raised = false;
+        std::vector<std::uint8_t> Original;
     };
 
     void PrepareInputs();
@@ -108,8 +112,18 @@ private:
     bool WritePackHeader(TMPEG1SystemReader& Reader, TOutputFile& Output, std::size_t Index);
     void WriteSystemHeader(TMPEG1SystemReader& Reader, TOutputFile& Output, std::size_t Index);
     void WritePES(TMPEG1SystemReader& Reader, TOutputFile& Output);
+    // True when the file at Reader's start goes on in time where the output
+    // stops: its first clock and stamps follow the last ones within a frame.
+    bool ContinuesOutput(TMPEG1SystemReader& Reader, const TOutputFile& Output);
     // Schedules a later file's first packs after what the output holds.
     void PlanJoint(TMPEG1SystemReader& Reader, std::size_t Index, const TOutputFile& Output);
+    // True when the current packet is cut by the end of the file and held
+    // back for the next one.
+    bool HoldsCutPacket(TMPEG1SystemReader& Reader, std::size_t Index);
+    // Writes a packet held back, and forgets it.
+    void WriteCutPacket(TOutputFile& Output);
+    // Seconds from the output's first stamp to where the next file starts.
+    double JointTime(std::int64_t Pause) const;
     // Marks a later file's first open group of pictures as broken and blanks
     // sequence end codes, in a video payload written at PacketPosition.
     void MarkVideoJoint(std::uint8_t* Payload, std::size_t Length, const std::uint8_t* Packet,
@@ -146,6 +160,16 @@ private:
     std::size_t m_PlannedPacks = 0;
     std::vector<TJoint> m_Joints;
     std::optional<std::int64_t> m_FirstStamp;
+    bool m_Continues = false; // the current file continues the one before
+    // The last decode stamp written of each stream.
+    std::map<std::uint8_t, std::int64_t> m_LastDecode;
+    // A packet cut by the end of the file before, held back: the rest of it
+    // starts a file that continues it.
+    std::vector<std::uint8_t> m_CutTail;
+    std::size_t m_CutPacketLength = 0; // of a whole packet held back, or 0
+    // Copies of a kept system header in a file that continues its recording,
+    // by where they stand and which kept one they repeat.
+    std::vector<std::pair<std::int64_t, std::size_t>> m_HeaderCopies;
     // Where the last sequence end code written as zeros stands, while only
     // zeros of the video followed it.
     std::optional<std::int64_t> m_SequenceEnd;

@@ -171,21 +171,59 @@ TMediaFileKind GetMediaFileKind(const std::string& FileName)
     return GetMediaFileKind(File.Source());
 }
 
+namespace {
+
+// An MPEG-1 pack header at H, with every marker bit where it belongs and a
+// start code right after it: what a stream cut in the middle of a pack is
+// taken up again at.
+bool IsPackHeaderAt(const std::uint8_t* H)
+{
+    return H[0] == 0 && H[1] == 0 && H[2] == 1 && H[3] == PackStartCode && (H[4] & 0xF1) == 0x21 &&
+           (H[6] & 1) && (H[8] & 1) && (H[9] & 0x80) && (H[11] & 1) && H[12] == 0 && H[13] == 0 &&
+           H[14] == 1 && H[15] >= SystemHeaderCode;
+}
+
+} // namespace
+
 TMediaFileKind GetMediaFileKind(TByteSource& Source)
 {
-    std::vector<std::uint8_t> Head(LeadingZeroLimit + 4);
-    const std::uint32_t N = Source.Read(Head.data(), static_cast<std::uint32_t>(Head.size()), 0);
+    // The zeros are read a chunk at a time: most files have none.
+    constexpr std::uint32_t ChunkSize = 64 * 1024;
+    std::vector<std::uint8_t> Head;
+    std::int64_t At = 0;
+    for (bool More = true; More && At == static_cast<std::int64_t>(Head.size()) && At <= LeadingZeroLimit;) {
+        const std::size_t Had = Head.size();
+        Head.resize(Had + ChunkSize);
+        const std::uint32_t N = Source.Read(Head.data() + Had, ChunkSize, static_cast<std::int64_t>(Had));
+        Head.resize(Had + N);
+        More = N == ChunkSize;
+        At = std::find_if(Head.begin() + static_cast<std::ptrdiff_t>(At), Head.end(),
+                          [](std::uint8_t B) { return B != 0; }) -
+             Head.begin();
+    }
+    if (At > LeadingZeroLimit + 2 || At == static_cast<std::int64_t>(Head.size()))
+        return mfkUnknown;
     // Zeros, the 01 of the prefix, the code: the prefix's two zeros are part
     // of the run.
-    const auto One = std::find_if(Head.begin(), Head.begin() + N, [](std::uint8_t B) { return B != 0; });
-    const std::int64_t At = One - Head.begin();
-    if (At < 2 || At + 1 >= N || *One != 1)
-        return mfkUnknown;
-    switch (Head[static_cast<std::size_t>(At + 1)]) {
-    case PackStartCode: return mfkSystemStream;
-    case SequenceHeaderCode: return mfkVideoStream;
-    default: return mfkUnknown;
+    if (At >= 2 && Head[At] == 1 && At + 1 < static_cast<std::int64_t>(Head.size())) {
+        if (Head[At + 1] == PackStartCode)
+            return mfkSystemStream;
+        if (Head[At + 1] == SequenceHeaderCode)
+            return mfkVideoStream;
     }
+    // Anything else: a system stream split in the middle of a pack starts
+    // with the rest of it. Its first whole pack header makes it one.
+    if (Head.size() < static_cast<std::size_t>(At) + ResyncLimit + 16) {
+        const std::size_t Had = Head.size();
+        Head.resize(static_cast<std::size_t>(At) + ResyncLimit + 16);
+        Head.resize(Had + Source.Read(Head.data() + Had, static_cast<std::uint32_t>(Head.size() - Had),
+                                      static_cast<std::int64_t>(Had)));
+    }
+    for (std::size_t I = static_cast<std::size_t>(std::max<std::int64_t>(At - 2, 0)); I + 16 <= Head.size();
+         ++I)
+        if (IsPackHeaderAt(&Head[I]))
+            return mfkSystemStream;
+    return mfkUnknown;
 }
 
 void ProbeMediaFile(const std::string& FileName, TMediaInfo& Info, bool WithDuration)

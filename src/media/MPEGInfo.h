@@ -21,11 +21,15 @@ enum TMediaFileKind : std::uint8_t
 // Classifies by the first start code: 00 00 01 BA (pack start) is a system
 // stream, 00 00 01 B3 (sequence header) a video elementary stream. Up to
 // LeadingZeroLimit zero bytes may stand before it (the empty sectors a VCD
-// track can start with). The name form raises the input file's errors
-// ("Cannot open file %s" with the reason, "%s is not a regular file.").
+// track copied off a disc starts with: 150 or more). A file that starts with
+// anything else is a system stream when a whole pack header stands within
+// ResyncLimit bytes: the second half of a recording split in a pack. The
+// name form raises the input file's errors ("Cannot open file %s" with the
+// reason, "%s is not a regular file.").
 TMediaFileKind GetMediaFileKind(const std::string& FileName);
 TMediaFileKind GetMediaFileKind(TByteSource& Source);
-constexpr std::int64_t LeadingZeroLimit = 64 * 1024;
+constexpr std::int64_t LeadingZeroLimit = 1 << 20;
+constexpr std::int64_t ResyncLimit = 64 * 1024;
 
 struct TMediaInfo
 {
@@ -35,8 +39,8 @@ struct TMediaInfo
     std::uint16_t Width = 0;
     std::uint16_t Height = 0;
     std::uint8_t AspectRatioCode = 0; // the pixel aspect ratio of the sequence header
-    bool HasAudio = false;       // stream 0xC0 delivered payload
-    std::uint8_t AudioLayer = 0; // of its first confirmed frame header; 0 when none
+    bool HasAudio = false;            // stream 0xC0 delivered payload
+    std::uint8_t AudioLayer = 0;      // of its first confirmed frame header; 0 when none
     std::uint8_t ChannelMode = 0;
     std::int32_t SampleRate = 0;
     std::int32_t AudioBitRate = 0; // bit/s of that header

@@ -161,6 +161,39 @@ INSTANTIATE_TEST_SUITE_P(
         JoinCase{"MixedMuxers", {"mplex_vcd_b.mpg", "ff_pal_b.mpg", "mplex_generic.mpg"}, false, 1}),
     [](const auto& Info) { return std::string(Info.param.Name); });
 
+// A recording split anywhere (between packs, inside a packet, inside a start
+// code) joins back to itself byte for byte: the second half resynchronises at
+// its first pack header, and its times, which go on from the first half's,
+// are kept.
+TEST(CliJoin, SplitRecordingsRejoinByteForByte)
+{
+    TTempDir Dir;
+    for (const char* Name : {"ff_pal_b.mpg", "mplex_vcd_b.mpg", "ff_ntscvcd3.mpg", "mplex_generic.mpg"}) {
+        const TBytes Whole = ReadFile(Stream(Name));
+        auto Next = [&](std::size_t From, std::uint8_t Code) {
+            for (std::size_t I = From; I + 4 < Whole.size(); ++I)
+                if (Whole[I] == 0 && Whole[I + 1] == 0 && Whole[I + 2] == 1 && Whole[I + 3] == Code)
+                    return I;
+            return Whole.size() / 2;
+        };
+        const std::size_t Middle = Whole.size() / 2;
+        for (const std::size_t At :
+             {Next(Middle, 0xBA), Middle + 777, Next(Middle, 0xE0) + 3, Next(Middle, 0xC0) + 9}) {
+            WriteFile(Dir.File("1.mpg"),
+                      TBytes(Whole.begin(), Whole.begin() + static_cast<std::ptrdiff_t>(At)));
+            WriteFile(Dir.File("2.mpg"),
+                      TBytes(Whole.begin() + static_cast<std::ptrdiff_t>(At), Whole.end()));
+            int Status;
+            const std::string Said = Cli("join -o " + Quote(Dir.File("out.mpg")) + " " +
+                                             Quote(Dir.File("1.mpg")) + " " + Quote(Dir.File("2.mpg")),
+                                         &Status);
+            ASSERT_EQ(Status, 0) << Said;
+            EXPECT_NE(Said.find("continues the recording"), std::string::npos) << Name << " at " << At;
+            EXPECT_TRUE(ReadFile(Dir.File("out.mpg")) == Whole) << Name << " split at " << At;
+        }
+    }
+}
+
 // Inside the joined video: an end code only where the output ends, and the
 // cut clip's open first group marked broken, so that decoders do not predict
 // its leading B-pictures from the clip before it.

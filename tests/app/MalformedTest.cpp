@@ -168,7 +168,6 @@ TEST_F(MalformedInput, FilesOfNoUsableKind)
         {"empty.mpg", {}, "Unable to read the file format."},
         {"three.mpg", {0, 0, 1}, "Unable to read the file format."},
         {"noise.mpg", Noise, "Unable to read the file format."},
-        {"junk-first.mpg", Concat({{'J', 'U', 'N', 'K'}, Pal}), "Unable to read the file format."},
         {"vob.mpg", ReadFile(Stream("ff_mpeg2.vob")), "MPEG-2 program streams are not supported."},
         {"dvd.mpg", ReadFile(Stream("ff_mpeg2_dvd.mpg")), "MPEG-2 program streams are not supported."},
         {"pack-noise.mpg", Concat({PackHeader(0, 1), Noise}), "Unable to find video stream"},
