@@ -257,13 +257,24 @@ void TVantrel::JoinSystemStream(std::size_t Index, TByteSource& Source, TOutputF
     m_Buffers.Reset();
     m_FileHeaders = 0;
     m_GroupSeen = false;
+    m_LastPackInput.reset();
+    m_PackSpacing = 0;
 
     bool SkippingPack = false;
     while (Reader.NextPacket()) {
         if (ReportProgress(Reader.PacketEnd()))
             return;
-        if (Reader.PacketKind() == pkPackHeader)
+        if (Reader.PacketKind() == pkPackHeader) {
             SkippingPack = false;
+            // Packs of one size (disc sectors) are what a long run of zeros
+            // after the last one must not take from it.
+            if (m_LastPackInput)
+                m_PackSpacing =
+                    m_PackSpacing == 0 || m_PackSpacing == Reader.PacketPosition() - *m_LastPackInput
+                        ? Reader.PacketPosition() - *m_LastPackInput
+                        : -1;
+            m_LastPackInput = Reader.PacketPosition();
+        }
         if (!SkippingPack) {
             if (GapStart)
                 CopyGap(Source, *GapStart, Reader.PacketPosition(), Output, false, false);
@@ -609,7 +620,12 @@ void TVantrel::MarkVideoJoint(std::uint8_t* Payload, std::size_t Length, const s
 void TVantrel::CopyGap(TByteSource& Source, std::int64_t From, std::int64_t To, TOutputFile& Output,
                        bool EndsFile, bool Last)
 {
-    const std::int64_t Length = std::min(To, Source.Size()) - From;
+    std::int64_t Length = std::min(To, Source.Size()) - From;
+    // A long run is junk the stream never needed, but for what fills the
+    // last sector of a disc track: it stays, so later packs keep the grid.
+    if (Length > MaxKeptGap && EndsFile && m_LastPackInput && m_PackSpacing > 0)
+        Length =
+            std::min(Length, (m_PackSpacing - (From - *m_LastPackInput) % m_PackSpacing) % m_PackSpacing);
     if (Length <= 0 || Length > MaxKeptGap)
         return;
     std::uint8_t* Room = Put(Output, static_cast<std::size_t>(Length), [&](std::uint8_t* Room) {

@@ -167,6 +167,10 @@ private:
     // starts a file that continues it.
     std::vector<std::uint8_t> m_CutTail;
     std::size_t m_CutPacketLength = 0; // of a whole packet held back, or 0
+    // Where the current file's last pack header stands, and the distance
+    // between its pack headers while it is one (-1 once it varies).
+    std::optional<std::int64_t> m_LastPackInput;
+    std::int64_t m_PackSpacing = 0;
     // Copies of a kept system header in a file that continues its recording,
     // by where they stand and which kept one they repeat.
     std::vector<std::pair<std::int64_t, std::size_t>> m_HeaderCopies;

@@ -49,6 +49,14 @@ std::uint32_t TCDXASource::Read(void* Dest, std::uint32_t Count, std::int64_t Po
 
 std::unique_ptr<TByteSource> OpenSectorTrack(TByteSource& File)
 {
+    // Raw sectors cut out of a disc image: the sync pattern, then a header
+    // of mode 2.
+    static constexpr std::uint8_t Sync[] = {0, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0};
+    constexpr std::size_t ModeByte = 15;
+    std::uint8_t Raw[ModeByte + 1];
+    if (File.Size() >= RawSectorSize && File.Read(Raw, sizeof Raw, 0) == sizeof Raw &&
+        std::memcmp(Raw, Sync, sizeof Sync) == 0 && Raw[ModeByte] == 2)
+        return std::make_unique<TCDXASource>(File, 0, File.Size());
     std::uint8_t Head[RiffHeaderLength];
     if (File.Read(Head, sizeof Head, 0) != sizeof Head || std::memcmp(Head, "RIFF", 4) != 0 ||
         std::memcmp(Head + 8, "CDXA", 4) != 0)

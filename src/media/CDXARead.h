@@ -29,8 +29,9 @@ private:
     std::int64_t m_Size;
 };
 
-// The stream of a RIFF/CDXA file, or null when File is not one ("RIFF", a
-// size, "CDXA", then chunks; the sectors are the "data" chunk).
+// The stream of a RIFF/CDXA file ("RIFF", a size, "CDXA", then chunks; the
+// sectors are the "data" chunk) or of raw mode 2 sectors cut out of a disc
+// image (a .bin track); null when File is neither.
 std::unique_ptr<TByteSource> OpenSectorTrack(TByteSource& File);
 
 } // namespace vantrel

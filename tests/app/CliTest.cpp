@@ -155,6 +155,10 @@ INSTANTIATE_TEST_SUITE_P(
         JoinCase{"MplexVcdTen", Times(5, {"mplex_vcd.mpg", "mplex_vcd_b.mpg"}), true},
         JoinCase{"MixedVcd", Times(2, {"mplex_vcd.mpg", "ff_pal_vcd.mpg"}), true},
         JoinCase{"VcdTracks", {"vcd_cut.mpg", "vcd_track.dat", "vcd_track_empty.dat"}, true},
+        // Cut out of a disc image, with its front margin and the empty
+        // sectors after its end: every joint stays on the sector grid.
+        JoinCase{
+            "DiscTracks", {"disc_track.bin", "disc_pregap.bin", "vcd_track.dat", "disc_track.bin"}, true},
         JoinCase{"MplexGeneric", {"mplex_generic.mpg", "mplex_generic.mpg", "mplex_generic.mpg"}, false},
         // ffmpeg's clip declares no buffer sizes in its packets and uses more
         // video buffer than the mplex clip before it declares.

@@ -120,6 +120,22 @@ make vcd_track_empty.dat cdxa_track vcd_track_empty.dat ff_pal_vcd.mpg 8
 # sequence header stands tens of KB into its video.
 make vcd_cut.mpg sh -c 'tail -c +$((2324 * 12 + 1)) ff_pal_vcd.mpg > vcd_cut.mpg'
 
+# A track as it stands on a disc that vcdimager made: its sectors cut out of
+# the image, from the track's index 00 (with the 150 empty sectors before its
+# start) or index 01, to the end (with the empty sectors after its end).
+disc_track() {
+    local name=$1 index=$2 tmp
+    tmp=$(mktemp -d)
+    (cd "$tmp" && vcdimager -t vcd2 -c v.cue -b v.bin "$OLDPWD/mplex_vcd.mpg" >/dev/null) || return 1
+    local at
+    at=$(awk -v i="$index" '/TRACK 02/ { t = 1 } t && $1 == "INDEX" && $2 == i {
+        split($3, m, ":"); print (m[1] * 60 + m[2]) * 75 + m[3] }' "$tmp/v.cue")
+    dd if="$tmp/v.bin" of="$name" bs=2352 skip="$at" status=none
+    local rc=$?
+    rm -rf "$tmp"
+    return $rc
+}
+
 # mjpegtools: mpeg2enc (VCD profile) + mp2enc + mplex, PAL VCD and a generic
 # MPEG-1 stream. mplex VCD output carries padding packets and two system headers.
 mjpeg_pal() {
@@ -138,3 +154,5 @@ mjpeg_pal() {
 make mplex_vcd.mpg mjpeg_pal mplex_vcd.mpg 1 2
 make mplex_vcd_b.mpg mjpeg_pal mplex_vcd_b.mpg 1 3
 make mplex_generic.mpg mjpeg_pal mplex_generic.mpg 0 2
+make disc_track.bin disc_track disc_track.bin 01
+make disc_pregap.bin disc_track disc_pregap.bin 00

@@ -188,6 +188,7 @@ INSTANTIATE_TEST_SUITE_P(
                       RealCase{"ff_pal_vcd.mpg", true, 352, 288, 25, true, 2, 44100, 0, 224000, 2},
                       RealCase{"vcd_track.dat", true, 352, 288, 25, true, 2, 44100, 0, 224000, 2},
                       RealCase{"vcd_track_empty.dat", true, 352, 288, 25, true, 2, 44100, 0, 224000, 2},
+                      RealCase{"disc_pregap.bin", true, 352, 288, 25, true, 2, 44100, 0, 224000, 2},
                       RealCase{"vcd_cut.mpg", true, 352, 288, 25, true, 2, 44100, 0, 224000, 1.91}),
     [](const auto& Info) {
         std::string Name = Info.param.File;
