@@ -154,6 +154,7 @@ INSTANTIATE_TEST_SUITE_P(
         JoinCase{"MplexVcdPair", {"mplex_vcd.mpg", "mplex_vcd_b.mpg"}, true},
         JoinCase{"MplexVcdTen", Times(5, {"mplex_vcd.mpg", "mplex_vcd_b.mpg"}), true},
         JoinCase{"MixedVcd", Times(2, {"mplex_vcd.mpg", "ff_pal_vcd.mpg"}), true},
+        JoinCase{"MplexUserRateVcd", {"mplex_uvcd.mpg", "mplex_uvcd_b.mpg", "mplex_uvcd.mpg", "mplex_vcd.mpg"}, true},
         JoinCase{"VcdTracks", {"vcd_cut.mpg", "vcd_track.dat", "vcd_track_empty.dat"}, true},
         // Cut out of a disc image, with its front margin and the empty
         // sectors after its end: every joint stays on the sector grid.

@@ -156,3 +156,6 @@ make mplex_vcd_b.mpg mjpeg_pal mplex_vcd_b.mpg 1 3
 make mplex_generic.mpg mjpeg_pal mplex_generic.mpg 0 2
 make disc_track.bin disc_track disc_track.bin 01
 make disc_pregap.bin disc_track disc_pregap.bin 00
+# mplex's VCD of a rate of its own choosing (-f 2), in two lengths.
+make mplex_uvcd.mpg mjpeg_pal mplex_uvcd.mpg 2 2
+make mplex_uvcd_b.mpg mjpeg_pal mplex_uvcd_b.mpg 2 3
