@@ -12,6 +12,7 @@
 #include <cstring>
 #include <new>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -183,8 +184,9 @@ int Info(const std::vector<std::string>& Options, const std::vector<std::string>
                     Info.FrameRate, FormatMatchText(CompareMediaInfo(*Reference, Info)),
                     Info.IsSystemStream ? "system stream" : "video stream",
                     Duration.empty() ? "?" : Duration.c_str(), AudioText(Info).c_str());
-        if (const std::string Why = DifferenceText(*Reference, Info); !Why.empty())
-            std::printf("  %s\n", Why.c_str());
+        std::istringstream Why(DifferenceText(*Reference, Info));
+        for (std::string Line; std::getline(Why, Line);)
+            std::printf("  %s\n", Line.c_str());
     }
     if (Json) {
         std::printf("{\"files\": [");
@@ -317,10 +319,13 @@ int Join(const std::vector<std::string>& Options, const std::vector<std::string>
         break;
     case TJoinVerdict::Join: break;
     }
+    // The shape is the last thing a difference names.
     for (std::size_t I = 1; I < Files.size(); ++I)
-        if (AspectRatioDiffers(Infos[0], Infos[I]))
+        if (AspectRatioDiffers(Infos[0], Infos[I])) {
+            const std::string Why = DifferenceText(Infos[0], Infos[I]);
             std::fprintf(stderr, "vantrel-cli: warning: %s: %s.\n", Files[I].c_str(),
-                         DifferenceText(Infos[0], Infos[I]).c_str());
+                         Why.substr(Why.rfind('\n') + 1).c_str());
+        }
 
     InstallSignalHandlers();
     TVantrel Joiner;

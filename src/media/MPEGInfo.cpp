@@ -371,17 +371,17 @@ std::string AudioText(const TMediaInfo& Info)
 
 std::string DifferenceText(const TMediaInfo& Reference, const TMediaInfo& Info)
 {
+    std::string Aspect;
+    if (AspectRatioDiffers(Reference, Info))
+        Aspect = "Aspect ratio differs from the first file: " + AspectRatioText(Info.AspectRatioCode) +
+                 " vs " + AspectRatioText(Reference.AspectRatioCode) + "; its pictures may look stretched";
     switch (CompareMediaInfo(Reference, Info)) {
     case fmVideoDiffers:
         return "Video differs from the first file: " + VideoText(Info) + " vs " + VideoText(Reference);
     case fmAudioDiffers:
         return "Audio differs from the first file: " + AudioFieldsText(Info, Reference) + " vs " +
-               AudioFieldsText(Reference, Info);
-    default:
-        if (AspectRatioDiffers(Reference, Info))
-            return "Aspect ratio differs from the first file: " + AspectRatioText(Info.AspectRatioCode) +
-                   " vs " + AspectRatioText(Reference.AspectRatioCode) + "; its pictures may look stretched";
-        return {};
+               AudioFieldsText(Reference, Info) + (Aspect.empty() ? "" : "\n" + Aspect);
+    default: return Aspect;
     }
 }
 

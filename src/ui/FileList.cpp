@@ -58,7 +58,8 @@ TFileListView::TFileListView(QWidget* Parent) : QTreeWidget(Parent)
     setSelectionBehavior(QAbstractItemView::SelectRows);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
     setAllColumnsShowFocus(true);
-    setIconSize(QSize(1, 14)); // every row at least 14 pixels high
+    // Every row at least 14 pixels high; a status may carry a warning sign.
+    setIconSize(QSize(14, 14));
     setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
     setDragEnabled(true);
     setAcceptDrops(true);
