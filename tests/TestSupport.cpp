@@ -240,6 +240,7 @@ TClockCheck CheckClock(const TBytes& File)
             SCR = Next;
             PackStart = Pos;
             MuxRate = (((File[Pos + 9] & 0x7Fu) << 16) | (File[Pos + 10] << 8) | File[Pos + 11]) >> 1;
+            Check.MuxRates.insert(MuxRate);
             continue;
         }
         if (Code < 0xC0 || Code > 0xEF || !SCR || MuxRate == 0)

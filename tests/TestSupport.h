@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -79,6 +80,7 @@ struct TClockCheck
     double WorstLate = 0; // seconds
     int SCRNotIncreasing = 0;
     std::vector<std::size_t> PackSizes; // bytes from each pack header to the next
+    std::set<std::uint32_t> MuxRates;
 };
 TClockCheck CheckClock(const TBytes& File);
 // The system target decoder of ISO/IEC 11172-1 (2.4.2), run here from the

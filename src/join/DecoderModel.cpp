@@ -222,8 +222,8 @@ TJointPlan PlanJoint(const std::vector<TLeadPack>& Packs,
     std::uint32_t OwnRate = 0;
     for (const TLeadPack& Pack : Packs)
         OwnRate = std::max(OwnRate, Pack.MuxRate);
-    // Faster packs first where the rate is free; a pause only where that
-    // cannot do (a constant-rate disc), or as a last resort.
+    // No change first, then faster packs where the rate is free; a pause
+    // only where that cannot do (a constant-rate disc), or as a last resort.
     static constexpr double Faster[] = {1, 1.25, 1.5, 2, 3, 4};
     // The field has 22 bits.
     constexpr double HighestRate = (1 << 22) - 1;
@@ -231,15 +231,16 @@ TJointPlan PlanJoint(const std::vector<TLeadPack>& Packs,
         return static_cast<std::uint32_t>(std::min(OwnRate * Factor, HighestRate));
     };
     const std::uint32_t MaxRate = FixedRate ? 0 : RateTimes(Faster[std::size(Faster) - 1]);
-    if (!FixedRate)
-        for (double Factor : Faster) {
-            const std::uint32_t Rate = Factor == 1 ? 0 : RateTimes(Factor);
-            if (Joint.Run(Rate, 0, Plan.SCR)) {
-                Plan.MuxRate = Rate;
-                Plan.Holds = true;
-                return Plan;
-            }
+    for (double Factor : Faster) {
+        if (FixedRate && Factor != 1)
+            break;
+        const std::uint32_t Rate = Factor == 1 ? 0 : RateTimes(Factor);
+        if (Joint.Run(Rate, 0, Plan.SCR)) {
+            Plan.MuxRate = Rate;
+            Plan.Holds = true;
+            return Plan;
         }
+    }
     // The shortest pause that holds: a disc sector at a time, then, where the
     // rate is free, a millisecond at a time within the last sector.
     constexpr std::int64_t SectorTicks = ClockRate / 75, Millisecond = ClockRate / 1000;

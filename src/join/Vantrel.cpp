@@ -540,10 +540,11 @@ void TVantrel::PlanJoint(TMPEG1SystemReader& Reader, std::size_t Index, const TO
         if (!Sizes.count(Id) && HeaderSizes.count(Id))
             Sizes[Id] = HeaderSizes[Id];
     }
-    // A constant-rate disc: every pack one sector.
-    const bool FixedRate =
-        !Packs.empty() && std::all_of(Packs.begin(), Packs.end(),
-                                      [](const TLeadPack& Pack) { return Pack.Length == VcdSectorPayload; });
+    // A constant-rate disc: every pack one sector (the last one read ahead
+    // may end early, where the look ahead stopped).
+    const bool FixedRate = Packs.size() > 1 &&
+                           std::all_of(Packs.begin(), Packs.end() - 1,
+                                       [](const TLeadPack& Pack) { return Pack.Length == VcdSectorPayload; });
     const std::optional<std::int64_t> Free = m_TimeCorrector.ChannelFree(Output.Position());
     m_Plan = vantrel::PlanJoint(Packs, Units, Sizes, m_Buffers,
                                 Free.value_or(Packs.empty() ? 0 : Packs[0].SCR), FixedRate);

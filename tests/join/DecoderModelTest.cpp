@@ -1,0 +1,92 @@
+// The joiner's own buffer model: the access units it finds in real streams,
+// and the schedule it plans at a joint.
+#include "join/DecoderModel.h"
+#include "media/MPEG1SysRead.h"
+
+#include "TestSupport.h"
+
+#include <gtest/gtest.h>
+#include <map>
+
+namespace vantrel {
+namespace {
+
+using namespace test;
+
+// Every picture and every audio frame of a stream is one unit, in decode
+// order, as ffprobe counts the frames.
+TEST(UnitSplitter, FindsTheFramesOfRealStreams)
+{
+    for (const char* Name : {"ff_pal_b.mpg", "mplex_vcd_b.mpg", "ff_ntsc2.mpg", "ff_pal_mp3.mpg"}) {
+        TMPEG1SystemReader Reader;
+        Reader.Open(Stream(Name));
+        std::map<std::uint8_t, TUnitSplitter> Streams;
+        std::vector<std::uint8_t> Payload;
+        while (Reader.NextPacket()) {
+            const TPESInfo& PES = Reader.PES();
+            if (Reader.PacketKind() != pkPES || !(IsAudioStream(PES.StreamId) || IsVideoStream(PES.StreamId)))
+                continue;
+            Payload.resize(PES.PayloadLength);
+            Reader.ReadPayload(Payload.data());
+            const auto Stamp = PES.HasDTS   ? std::optional(PES.DTS)
+                               : PES.HasPTS ? std::optional(PES.PTS)
+                                            : std::nullopt;
+            Streams.try_emplace(PES.StreamId, IsVideoStream(PES.StreamId), 3600)
+                .first->second.Add(Payload.data(), Payload.size(), Stamp);
+        }
+        const auto Frames = [&](const char* Selector) {
+            return std::stoi(Ffprobe(std::string("-count_frames -select_streams ") + Selector +
+                                         " -show_entries stream=nb_read_frames -of csv=p=0",
+                                     Stream(Name)));
+        };
+        EXPECT_EQ(Streams.at(0xE0).Units().size(), static_cast<std::size_t>(Frames("v:0"))) << Name;
+        EXPECT_EQ(Streams.at(0xC0).Units().size(), static_cast<std::size_t>(Frames("a:0"))) << Name;
+        for (const auto& [Id, Splitter] : Streams)
+            for (std::size_t I = 1; I < Splitter.Units().size(); ++I) {
+                ASSERT_GT(Splitter.Units()[I].Decode, Splitter.Units()[I - 1].Decode) << Name << " " << I;
+                ASSERT_GT(Splitter.Units()[I].Start, Splitter.Units()[I - 1].Start) << Name << " " << I;
+            }
+    }
+}
+
+// One audio stream with a 4096-byte buffer that the earlier file leaves
+// full: the later file's first packet must wait for room. Where the rate is
+// free its pack arrives faster instead of later; on a fixed-rate disc only a
+// pause keeps its first frame on time.
+TEST(PlanJoint, WaitsForRoomAndPausesOnlyWhereTheRateIsFixed)
+{
+    TBufferModel Before;
+    const TBytes Frames = Concat({{0xFF, 0xFD, 0xA0, 0x04},
+                                  Filled(622, 0),
+                                  {0xFF, 0xFD, 0xA0, 0x04},
+                                  Filled(622, 0),
+                                  {0xFF, 0xFD, 0xA0, 0x04},
+                                  Filled(622, 0),
+                                  {0xFF, 0xFD, 0xA0, 0x04},
+                                  Filled(622, 0),
+                                  {0xFF, 0xFD, 0xA0, 0x04},
+                                  Filled(622, 0),
+                                  {0xFF, 0xFD, 0xA0, 0x04},
+                                  Filled(622, 0)});
+    // Six frames of 626 bytes, the last decoding at 10000 + 5 frames.
+    Before.Add(0xC0, 3600, Frames.data(), Frames.size(), 10000, 4096);
+    const std::int64_t FrameTicks = 2351; // 1152 samples at 44.1 kHz
+    const std::int64_t LastDecode = 10000 + 5 * FrameTicks;
+    // The later file: one pack of one packet of two frames, the first due
+    // right after the earlier file's last, at its own time well before.
+    std::vector<TLeadPack> Packs = {{LastDecode - 9000, 3528, 2324, false, {{0xC0, 2324, 2 * 626}}}};
+    std::map<std::uint8_t, std::vector<TAccessUnit>> Units = {
+        {0xC0, {{0, LastDecode + FrameTicks}, {626, LastDecode + 2 * FrameTicks}}}};
+    const std::map<std::uint8_t, std::uint32_t> Sizes = {{0xC0, 4096}};
+    for (const bool Fixed : {false, true}) {
+        const TJointPlan Plan = PlanJoint(Packs, Units, Sizes, Before, LastDecode - 9000, Fixed);
+        EXPECT_TRUE(Plan.Holds) << Fixed;
+        ASSERT_FALSE(Plan.SCR.empty());
+        // Room for 1252 bytes once two of the six frames have left.
+        EXPECT_GE(Plan.SCR[0], 10000 + FrameTicks) << Fixed;
+        EXPECT_EQ(Plan.Pause, 0) << Fixed;
+    }
+}
+
+} // namespace
+} // namespace vantrel
