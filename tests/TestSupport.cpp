@@ -306,12 +306,16 @@ std::pair<std::int64_t, double> AudioFrame(const std::uint8_t* H)
 }
 
 // One access unit: where it starts (its headers), where the byte that takes
-// a packet's stamp stands (a picture start code, a frame header), and its
-// length in ticks (0 for video, whose frame comes from the sequence header).
+// a packet's stamp stands (a picture start code, a frame header), its length
+// in ticks (0 for video, whose frame comes from the sequence header) and in
+// bytes (0 for video: up to the next unit). What stands between an audio
+// frame and the next header (the rest of a frame cut off at a file's start)
+// is no part of it and does not make it late.
 struct TModelUnit
 {
-    std::int64_t first, StampAt;
-    double second;
+    std::int64_t Start, StampAt;
+    double Ticks;
+    std::int64_t Length;
 };
 std::vector<TModelUnit> Units(const TModelStream& S, double& FrameTicks)
 {
@@ -332,7 +336,7 @@ std::vector<TModelUnit> Units(const TModelStream& S, double& FrameTicks)
                 FrameTicks = 90000 / Rates[Rate <= 8 ? Rate : 0];
             }
             if (Code == 0x00) {
-                Result.push_back({HeadersAt.value_or(I), I, 0});
+                Result.push_back({HeadersAt.value_or(I), I, 0, 0});
                 HeadersAt.reset();
             }
         }
@@ -344,7 +348,7 @@ std::vector<TModelUnit> Units(const TModelStream& S, double& FrameTicks)
             ++I; // a lost header is searched again
             continue;
         }
-        Result.push_back({I, I, Ticks});
+        Result.push_back({I, I, Ticks, Length});
         I += Length;
     }
     return Result;
@@ -420,12 +424,14 @@ TDecoderModelCheck CheckDecoderModel(const TBytes& File)
             if (Stamped)
                 StampedPacket = K;
             Decode[J] = Stamped ? *S.Packets[K].Stamp
-                        : J     ? Decode[J - 1] + (S.Video ? FrameTicks : Found[J - 1].second)
+                        : J     ? Decode[J - 1] + (S.Video ? FrameTicks : Found[J - 1].Ticks)
                                 : S.Packets[K].Arrival;
         }
         K = 0;
         for (std::size_t J = 0; J < Found.size(); ++J) {
-            const std::int64_t End = J + 1 < Found.size() ? Found[J + 1].first : S.Packets.back().End;
+            std::int64_t End = J + 1 < Found.size() ? Found[J + 1].Start : S.Packets.back().End;
+            if (Found[J].Length)
+                End = std::min(End, Found[J].Start + Found[J].Length);
             while (S.Packets[K].End < End)
                 ++K;
             ++Check.Units;
@@ -444,7 +450,7 @@ TDecoderModelCheck CheckDecoderModel(const TBytes& File)
             while (Decoded < Found.size() && Decode[Decoded] <= Packet.Arrival)
                 ++Decoded;
             const std::int64_t Removed = Decoded == 0             ? 0
-                                         : Decoded < Found.size() ? Found[Decoded].first
+                                         : Decoded < Found.size() ? Found[Decoded].Start
                                                                   : S.Packets.back().End;
             Peak = std::max(Peak, Packet.End - Removed);
             if (Packet.Size && Packet.End - Removed > Packet.Size && !Check.Overflows++)
