@@ -48,6 +48,14 @@ void BlankEndCodes(std::uint8_t* Data, std::size_t Size)
             std::copy(std::begin(Blank), std::end(Blank), Data + I);
 }
 
+// A stamp that keeps its value keeps its bytes, marker bits and all: the
+// first file, and the rest of a split recording, stay as they were.
+void Restamp(std::uint8_t* Field, std::int64_t Raw, std::int64_t Value)
+{
+    if (ClockValue(Value) != Raw)
+        PatchTimeStamp(Field, ClockValue(Value));
+}
+
 // Where the first group of pictures of a later file starts from a picture of
 // the clip before it in the input (closed_gop = 0), that picture is not in
 // the output: broken_link tells decoders to drop the B-pictures that would be
@@ -335,7 +343,7 @@ bool TVantrel::WritePackHeader(TMPEG1SystemReader& Reader, TOutputFile& Output, 
         const std::uint32_t Rate = m_Plan.MuxRate ? m_Plan.MuxRate : Reader.MuxRate();
         std::uint8_t* Header = CopyPacket(Reader, Output);
         const std::int64_t SCR = std::max(Planned, Time.SCR);
-        PatchTimeStamp(Header + SCRFieldOffset, ClockValue(SCR));
+        Restamp(Header + SCRFieldOffset, Reader.SCR(), SCR);
         if (m_Plan.MuxRate)
             PatchMuxRate(Header, Rate);
         m_MaxMuxRate = std::max(m_MaxMuxRate, Rate);
@@ -357,7 +365,7 @@ bool TVantrel::WritePackHeader(TMPEG1SystemReader& Reader, TOutputFile& Output, 
             return false;
     }
     std::uint8_t* Header = CopyPacket(Reader, Output);
-    PatchTimeStamp(Header + SCRFieldOffset, ClockValue(Time.SCR));
+    Restamp(Header + SCRFieldOffset, Reader.SCR(), Time.SCR);
     m_TimeCorrector.KeepPack(Time.SCR, Reader.MuxRate(), Position);
     return true;
 }
@@ -422,11 +430,11 @@ void TVantrel::WritePES(TMPEG1SystemReader& Reader, TOutputFile& Output)
     TPESInfo Written = PES;
     if (PES.HasPTS) {
         Written.PTS = m_TimeCorrector.Stamp(PES.PTS);
-        PatchTimeStamp(Stamps, ClockValue(Written.PTS));
+        Restamp(Stamps, PES.PTS, Written.PTS);
     }
     if (PES.HasDTS) {
         Written.DTS = m_TimeCorrector.Stamp(PES.DTS);
-        PatchTimeStamp(Stamps + TimeStampLength, ClockValue(Written.DTS));
+        Restamp(Stamps + TimeStampLength, PES.DTS, Written.DTS);
     }
     if (PES.StreamId == FirstVideoStream)
         MarkVideoJoint(Payload, PES.PayloadLength, Packet, Position);
