@@ -141,7 +141,7 @@ struct TSimulation
 
     // Runs the packs at Rate (0: their own) after a pause; fills SCR and
     // says whether the model held. Alone, it records how late units are.
-    bool Run(std::uint32_t Rate, std::int64_t Pause, std::vector<std::int64_t>& SCR)
+    bool Run(std::uint32_t Rate, std::int64_t Pause, std::vector<std::optional<std::int64_t>>& SCR)
     {
         SCR.clear();
         std::map<std::uint8_t, std::int64_t> Arrived;
@@ -152,7 +152,7 @@ struct TSimulation
             const std::int64_t Own = Pack.SCR + Pause;
             const std::uint32_t R = Rate ? Rate : Pack.MuxRate;
             if (Before && Pack.PaddingOnly && Free > Own) {
-                SCR.push_back(-1);
+                SCR.push_back(std::nullopt);
                 continue;
             }
             std::int64_t Start = std::max(Own, Free);
@@ -213,7 +213,7 @@ TJointPlan PlanJoint(const std::vector<TLeadPack>& Packs,
     if (Packs.empty())
         return Plan;
     TSimulation Alone{Packs, Units, nullptr, Packs.front().SCR, {}, {}};
-    std::vector<std::int64_t> SCR;
+    std::vector<std::optional<std::int64_t>> SCR;
     Alone.Run(0, 0, SCR);
     // A buffer is as large as either file declares it.
     TSimulation Joint{Packs, Units, &Before, ChannelFree, {}, std::move(Alone.Allowed)};

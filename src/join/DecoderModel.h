@@ -97,10 +97,13 @@ struct TLeadPack
 
 struct TJointPlan
 {
-    std::int64_t Pause = 0;        // ticks every stamp of the later file moves on by
-    std::uint32_t MuxRate = 0;     // for its planned packs; 0: each keeps its own
-    std::vector<std::int64_t> SCR; // of its first packs; -1 for a pack left out
-    bool Holds = false;            // every unit on time and no buffer over its size
+    std::int64_t Pause = 0;    // ticks every stamp of the later file moves on by
+    std::uint32_t MuxRate = 0; // for its planned packs; 0: each keeps its own
+    // Of its first packs; nothing for a pack left out. Times on the join's
+    // line may be below zero: a later file whose clock starts well before
+    // its first stamp, after a short first file.
+    std::vector<std::optional<std::int64_t>> SCR;
+    bool Holds = false; // every unit on time and no buffer over its size
 };
 
 // Plans the later file's first packs after the earlier file: its channel is

@@ -337,12 +337,12 @@ bool TVantrel::WritePackHeader(TMPEG1SystemReader& Reader, TOutputFile& Output, 
     TTimeCorrector::TPackTime Time = m_TimeCorrector.PackTime(Reader.SCR(), Position);
     // The first packs of a later file go as the joint's plan has them.
     if (m_PlannedPacks < m_Plan.SCR.size()) {
-        const std::int64_t Planned = m_Plan.SCR[m_PlannedPacks++];
-        if (Planned < 0)
+        const std::optional<std::int64_t> Planned = m_Plan.SCR[m_PlannedPacks++];
+        if (!Planned)
             return false;
         const std::uint32_t Rate = m_Plan.MuxRate ? m_Plan.MuxRate : Reader.MuxRate();
         std::uint8_t* Header = CopyPacket(Reader, Output);
-        const std::int64_t SCR = std::max(Planned, Time.SCR);
+        const std::int64_t SCR = std::max(*Planned, Time.SCR);
         Restamp(Header + SCRFieldOffset, Reader.SCR(), SCR);
         if (m_Plan.MuxRate)
             PatchMuxRate(Header, Rate);

@@ -55,36 +55,31 @@ TEST(UnitSplitter, FindsTheFramesOfRealStreams)
 // pause keeps its first frame on time.
 TEST(PlanJoint, WaitsForRoomAndPausesOnlyWhereTheRateIsFixed)
 {
-    TBufferModel Before;
-    const TBytes Frames = Concat({{0xFF, 0xFD, 0xA0, 0x04},
-                                  Filled(622, 0),
-                                  {0xFF, 0xFD, 0xA0, 0x04},
-                                  Filled(622, 0),
-                                  {0xFF, 0xFD, 0xA0, 0x04},
-                                  Filled(622, 0),
-                                  {0xFF, 0xFD, 0xA0, 0x04},
-                                  Filled(622, 0),
-                                  {0xFF, 0xFD, 0xA0, 0x04},
-                                  Filled(622, 0),
-                                  {0xFF, 0xFD, 0xA0, 0x04},
-                                  Filled(622, 0)});
-    // Six frames of 626 bytes, the last decoding at 10000 + 5 frames.
-    Before.Add(0xC0, 3600, Frames.data(), Frames.size(), 10000, 4096);
-    const std::int64_t FrameTicks = 2351; // 1152 samples at 44.1 kHz
-    const std::int64_t LastDecode = 10000 + 5 * FrameTicks;
-    // The later file: one pack of one packet of two frames, the first due
-    // right after the earlier file's last, at its own time well before.
-    std::vector<TLeadPack> Packs = {{LastDecode - 9000, 3528, 2324, false, {{0xC0, 2324, 2 * 626}}}};
-    std::map<std::uint8_t, std::vector<TAccessUnit>> Units = {
-        {0xC0, {{0, LastDecode + FrameTicks}, {626, LastDecode + 2 * FrameTicks}}}};
-    const std::map<std::uint8_t, std::uint32_t> Sizes = {{0xC0, 4096}};
-    for (const bool Fixed : {false, true}) {
-        const TJointPlan Plan = PlanJoint(Packs, Units, Sizes, Before, LastDecode - 9000, Fixed);
-        EXPECT_TRUE(Plan.Holds) << Fixed;
-        ASSERT_FALSE(Plan.SCR.empty());
-        // Room for 1252 bytes once two of the six frames have left.
-        EXPECT_GE(Plan.SCR[0], 10000 + FrameTicks) << Fixed;
-        EXPECT_EQ(Plan.Pause, 0) << Fixed;
+    TBytes Frames;
+    for (int I = 0; I < 6; ++I)
+        Frames = Concat({Frames, {0xFF, 0xFD, 0xA0, 0x04}, Filled(622, 0)}); // 626 bytes each
+    const std::int64_t FrameTicks = 2351;                                    // 1152 samples at 44.1 kHz
+    // Also on a line below zero: a short first file, a later one whose
+    // clock starts well before its first stamp.
+    for (const std::int64_t Origin : {10000, -200000}) {
+        TBufferModel Before;
+        Before.Add(0xC0, 3600, Frames.data(), Frames.size(), Origin, 4096);
+        const std::int64_t LastDecode = Origin + 5 * FrameTicks;
+        // The later file: one pack of one packet of two frames, the first
+        // due right after the earlier file's last, at its own time well before.
+        const std::vector<TLeadPack> Packs = {
+            {LastDecode - 9000, 3528, 2324, false, {{0xC0, 2324, 2 * 626}}}};
+        const std::map<std::uint8_t, std::vector<TAccessUnit>> Units = {
+            {0xC0, {{0, LastDecode + FrameTicks}, {626, LastDecode + 2 * FrameTicks}}}};
+        for (const bool Fixed : {false, true}) {
+            const TJointPlan Plan = PlanJoint(Packs, Units, {{0xC0, 4096}}, Before, LastDecode - 9000, Fixed);
+            EXPECT_TRUE(Plan.Holds) << Fixed;
+            ASSERT_FALSE(Plan.SCR.empty());
+            ASSERT_TRUE(Plan.SCR[0]) << "left out at " << Origin;
+            // Room for 1252 bytes once two of the six frames have left.
+            EXPECT_GE(*Plan.SCR[0], Origin + FrameTicks) << Fixed;
+            EXPECT_EQ(Plan.Pause, 0) << Fixed;
+        }
     }
 }
 
