@@ -286,16 +286,14 @@ void TVantrel::JoinSystemStream(std::size_t Index, TByteSource& Source, TOutputF
         if (!SkippingPack) {
             if (GapStart)
                 CopyGap(Source, *GapStart, Reader.PacketPosition(), Output, false, false);
+            if (Reader.PacketKind() != pkPackHeader && HoldsCutPacket(Reader, Index)) {
+                ReportProgress(Source.Size());
+                return;
+            }
             switch (Reader.PacketKind()) {
             case pkPackHeader: SkippingPack = !WritePackHeader(Reader, Output, Index); break;
             case pkSystemHeader: WriteSystemHeader(Reader, Output, Index); break;
-            case pkPES:
-                if (HoldsCutPacket(Reader, Index)) {
-                    ReportProgress(Source.Size());
-                    return;
-                }
-                WritePES(Reader, Output);
-                break;
+            case pkPES: WritePES(Reader, Output); break;
             }
         }
         // A pack left out takes the bytes after its packets with it.
