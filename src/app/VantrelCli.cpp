@@ -91,6 +91,36 @@ struct TArguments
     std::vector<std::string> Files;
 };
 
+// The length of the UTF-8 sequence at Text[I], or 0 where none starts:
+// shortest forms only, no surrogates, nothing above U+10FFFF (RFC 3629).
+std::size_t Utf8Length(const std::string& Text, std::size_t I)
+{
+    const auto At = [&](std::size_t K) { return static_cast<unsigned char>(Text[I + K]); };
+    const unsigned char C = At(0);
+    const std::size_t Length = C < 0x80                ? 1
+                               : C >= 0xC2 && C < 0xE0 ? 2
+                               : C >= 0xE0 && C < 0xF0 ? 3
+                               : C >= 0xF0 && C < 0xF5 ? 4
+                                                       : 0;
+    if (Length == 0 || I + Length > Text.size())
+        return 0;
+    for (std::size_t K = 1; K < Length; ++K)
+        if ((At(K) & 0xC0) != 0x80)
+            return 0;
+    if ((C == 0xE0 && At(1) < 0xA0) || (C == 0xED && At(1) >= 0xA0) || (C == 0xF0 && At(1) < 0x90) ||
+        (C == 0xF4 && At(1) >= 0x90))
+        return 0;
+    return Length;
+}
+
+bool IsUtf8(const std::string& Text)
+{
+    for (std::size_t I = 0, Length; I < Text.size(); I += Length)
+        if ((Length = Utf8Length(Text, I)) == 0)
+            return false;
+    return true;
+}
+
 // A JSON string: quotes, backslashes and control characters escaped, bytes
 // that are not UTF-8 (a file name can hold any) replaced by U+FFFD.
 std::string JsonString(const std::string& Text)
@@ -98,33 +128,32 @@ std::string JsonString(const std::string& Text)
     std::string Out = "\"";
     for (std::size_t I = 0; I < Text.size();) {
         const auto C = static_cast<unsigned char>(Text[I]);
-        if (C == '"' || C == '\\') {
-            Out += '\\';
-            Out += static_cast<char>(C);
-        } else if (C < 0x20) {
+        const std::size_t Length = Utf8Length(Text, I);
+        if (C == '"' || C == '\\')
+            Out += std::string("\\") + static_cast<char>(C);
+        else if (C < 0x20)
             Out += Format("\\u%04x", C);
-        } else if (C < 0x80) {
-            Out += static_cast<char>(C);
-        } else {
-            const std::size_t Length = C >= 0xF0 && C < 0xF5   ? 4
-                                       : C >= 0xE0             ? 3
-                                       : C >= 0xC2 && C < 0xE0 ? 2
-                                                               : 0;
-            bool Valid = Length > 0 && I + Length <= Text.size();
-            for (std::size_t K = 1; Valid && K < Length; ++K)
-                Valid = (static_cast<unsigned char>(Text[I + K]) & 0xC0) == 0x80;
-            if (!Valid) {
-                Out += "\\ufffd";
-                ++I;
-                continue;
-            }
+        else if (Length == 0)
+            Out += "\\ufffd";
+        else
             Out += Text.substr(I, Length);
-            I += Length;
-            continue;
-        }
-        ++I;
+        I += std::max<std::size_t>(Length, 1);
     }
     return Out + "\"";
+}
+
+// The "file" field of an entry; a name that is not UTF-8 also gives its
+// exact bytes, in hex, so that a script can still open the file.
+std::string JsonFile(const std::string& File)
+{
+    std::string Fields = "\"file\": " + JsonString(File);
+    if (!IsUtf8(File)) {
+        Fields += ", \"file_bytes\": \"";
+        for (const char C : File)
+            Fields += Format("%02x", static_cast<unsigned char>(C));
+        Fields += "\"";
+    }
+    return Fields;
 }
 
 std::string InfoJson(const std::string& File, const TMediaInfo& Info, const TMediaInfo& Reference)
@@ -137,10 +166,10 @@ std::string InfoJson(const std::string& File, const TMediaInfo& Info, const TMed
                              Info.AudioLayer, Info.SampleRate,
                              JsonString(ChannelModeName(Info.ChannelMode)).c_str(), Info.AudioBitRate);
     const std::string Difference = DifferenceText(Reference, Info);
-    return Format("{\"file\": %s, \"kind\": \"%s\", \"width\": %u, \"height\": %u, \"frame_rate\": %.3f, "
+    return Format("{%s, \"kind\": \"%s\", \"width\": %u, \"height\": %u, \"frame_rate\": %.3f, "
                   "\"duration\": %.2f, \"audio\": %s, \"status\": %s, \"difference\": %s}",
-                  JsonString(File).c_str(), Info.IsSystemStream ? "system stream" : "video stream",
-                  Info.Width, Info.Height, Info.FrameRate, Info.Duration, Audio.c_str(),
+                  JsonFile(File).c_str(), Info.IsSystemStream ? "system stream" : "video stream", Info.Width,
+                  Info.Height, Info.FrameRate, Info.Duration, Audio.c_str(),
                   JsonString(FormatMatchText(CompareMediaInfo(Reference, Info))).c_str(),
                   Difference.empty() ? "null" : JsonString(Difference).c_str());
 }
@@ -166,8 +195,8 @@ int Info(const std::vector<std::string>& Options, const std::vector<std::string>
         } catch (const Exception& E) {
             Result = ExitFailure;
             if (Json)
-                Entries.push_back("{\"file\": " + JsonString(File) +
-                                  ", \"error\": " + JsonString(ForTerminal(E.what())) + "}");
+                Entries.push_back("{" + JsonFile(File) + ", \"error\": " + JsonString(ForTerminal(E.what())) +
+                                  "}");
             else
                 std::printf("%s\n  %s\n", File.c_str(), ForTerminal(E.what()).c_str());
             continue;

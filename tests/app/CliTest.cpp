@@ -409,8 +409,12 @@ TEST(CliInfo, JsonAgreesWithTheText)
     TTempDir Dir;
     const std::string Odd = Dir.File("odd\xff\"name.mpg");
     WriteFile(Odd, ReadFile(Stream("ff_pal_mono48.mpg")));
-    const std::string Args =
-        Files({"ff_pal.mpg", "ff_pal.m1v"}) + " " + Quote(Odd) + " " + Quote(Dir.File("gone"));
+    // Not UTF-8: a surrogate, an overlong form, a byte that never starts one.
+    const std::string Gone[] = {Dir.File("gone"), Dir.File("s\xED\xA0\x80"), Dir.File("o\xE0\x80\xAF"),
+                                Dir.File("f\xF5\x80\x80\x80")};
+    std::string Args = Files({"ff_pal.mpg", "ff_pal.m1v"}) + " " + Quote(Odd);
+    for (const std::string& Name : Gone)
+        Args += " " + Quote(Name);
     int Status;
     const std::string Json = Cli("info --json" + Args + " 2>/dev/null", &Status);
     EXPECT_EQ(Status, 1);
@@ -423,15 +427,28 @@ TEST(CliInfo, JsonAgreesWithTheText)
                    "  a=f.get(\"audio\") or {}\n"
                    "  print(f.get(\"kind\"),f.get(\"width\"),f.get(\"height\"),f.get(\"frame_rate\"),"
                    "f.get(\"duration\"),a.get(\"sample_rate\"),a.get(\"channel_mode\"),a.get(\"bit_rate\"),"
-                   "f.get(\"status\"),\"error\" in f)' " +
+                   "f.get(\"status\"),\"error\" in f)\n"
+                   "  if \"file_bytes\" in f: print(f[\"file_bytes\"])' " +
                        Quote(Dir.File("info.json")),
                    &Fields),
         0)
         << Json;
+    // A name that is not UTF-8 comes with its exact bytes.
+    auto Hex = [](const std::string& Name) {
+        std::string Out;
+        for (std::size_t I = 0; I < Name.size(); ++I) {
+            static const char Digits[] = "0123456789abcdef";
+            Out += Digits[static_cast<unsigned char>(Name[I]) >> 4];
+            Out += Digits[static_cast<unsigned char>(Name[I]) & 15];
+        }
+        return Out + "\n";
+    };
+    const std::string Missing = "None None None None None None None None None True\n";
     EXPECT_EQ(Fields, "system stream 352 288 25.0 2.01 44100 stereo 192000 OK False\n"
                       "video stream 352 288 25.0 2.0 None None None Audio Differ False\n"
-                      "system stream 352 288 25.0 2.02 48000 mono 128000 Audio Differ False\n"
-                      "None None None None None None None None None True\n");
+                      "system stream 352 288 25.0 2.02 48000 mono 128000 Audio Differ False\n" +
+                          Hex(Odd) + Missing + Missing + Hex(Gone[1]) + Missing + Hex(Gone[2]) + Missing +
+                          Hex(Gone[3]));
 }
 
 TEST(CliInfo, VersionHelpAndFileNamesAfterTwoDashes)
