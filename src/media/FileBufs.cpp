@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <stdexcept>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
 namespace vantrel {
@@ -69,6 +70,29 @@ void TFileReadBuffer::ReadExactly(void* Dest, std::size_t Count, std::int64_t Po
     }
 }
 
+namespace {
+
+// Files of /proc, /sys and debugfs are regular files to stat, but their
+// sizes say nothing (0, or a page), and reading some has effects.
+void RefuseKernelFile(int Handle, const std::string& Name)
+{
+    constexpr long ProcMagic = 0x9FA0, SysfsMagic = 0x62656572, DebugfsMagic = 0x64626720;
+    struct statfs Fs
+    {
+    };
+    if (::fstatfs(Handle, &Fs) != 0)
+        return;
+    const char* Where = Fs.f_type == ProcMagic      ? "/proc"
+                        : Fs.f_type == SysfsMagic   ? "/sys"
+                        : Fs.f_type == DebugfsMagic ? "debugfs"
+                                                    : nullptr;
+    if (Where)
+        throw Exception(Format("%s is not a video file: the kernel makes it up as it is read (%s).",
+                               Name.c_str(), Where));
+}
+
+} // namespace
+
 void RefuseIrregularFile(const std::string& Name)
 {
     struct stat St
@@ -92,6 +116,7 @@ TInputFile::TInputFile(const std::string& FileName, std::uint32_t WindowSize, st
     };
     if (::fstat(m_Handle.Get(), &St) != 0 || !S_ISREG(St.st_mode))
         throw Exception(Format("%s is not a regular file.", FileName.c_str()));
+    RefuseKernelFile(m_Handle.Get(), FileName);
     ::fcntl(m_Handle.Get(), F_SETFL, ::fcntl(m_Handle.Get(), F_GETFL) & ~O_NONBLOCK);
     m_Buffer = std::make_unique<TFileReadBuffer>(m_Handle.Get(), WindowSize, FileName, SizeLimit);
     if (SizeLimit >= 0 && m_Buffer->FileSize() < SizeLimit)

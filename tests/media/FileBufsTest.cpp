@@ -175,6 +175,21 @@ TEST_F(FileReadBufferTest, OnlyRegularFilesAreInputs)
     // One that shrank below the size a join measured is refused too.
     Make(100);
     EXPECT_THROW(TInputFile(Dir.File("data.bin"), 8192, 200), Exception);
+    // Files the kernel makes up say so, not that their size is unknown.
+    for (const auto& [Name, Where] : {std::pair{"/proc/self/status", "(/proc)"},
+                                      {"/proc/cpuinfo", "(/proc)"},
+                                      {"/sys/kernel/mm/transparent_hugepage/enabled", "(/sys)"}}) {
+        if (::access(Name, R_OK) != 0)
+            continue;
+        try {
+            TInputFile Input(Name);
+            FAIL() << Name;
+        } catch (const Exception& E) {
+            EXPECT_EQ(E.what(), std::string(Name) +
+                                    " is not a video file: the kernel makes it up as it is read " + Where +
+                                    ".");
+        }
+    }
 }
 
 // A VCD track off a disc: RIFF/CDXA around 2352-byte sectors of which 2324
