@@ -76,9 +76,8 @@ TTimeCorrector::TPackTime TTimeCorrector::PackTime(std::int64_t RawSCR, std::int
     const std::int64_t Own = Stamp(RawSCR);
     if (IsFirstFile() || m_OwnClock || !m_HasPack)
         return {Own, false};
-    const std::int64_t Earliest =
-        m_LastSCR +
-        std::max<std::int64_t>(ArrivalTicks(OutputPosition - m_LastPackPosition, m_LastMuxRate), 1);
+    // The clock strictly increases, also after a pack that takes no time.
+    const std::int64_t Earliest = std::max(*ChannelFree(OutputPosition), m_LastSCR + 1);
     return {std::max(Own, Earliest), Own < Earliest};
 }
 

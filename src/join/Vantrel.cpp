@@ -48,6 +48,32 @@ void BlankEndCodes(std::uint8_t* Data, std::size_t Size)
             std::copy(std::begin(Blank), std::end(Blank), Data + I);
 }
 
+// A walk ahead of where Reader stands, which comes back to it when done (or
+// at Back). A long run of junk ends the look ahead, not the join: the walk
+// that writes reports its progress there and can be cancelled.
+struct TLookAhead
+{
+    TLookAhead(TMPEG1SystemReader& Reader, std::int64_t Limit)
+        : Reader(Reader), Mark(Reader.Mark()), From(Mark.PacketPosition),
+          Progress(std::exchange(Reader.ScanProgress,
+                                 [this, Limit](std::int64_t Position) { return Position - From >= Limit; }))
+    {
+    }
+    ~TLookAhead() { Back(); }
+    TLookAhead(const TLookAhead&) = delete;
+    TLookAhead& operator=(const TLookAhead&) = delete;
+    void Back() const
+    {
+        Reader.Restore(Mark);
+        Reader.ScanProgress = Progress;
+    }
+
+    TMPEG1SystemReader& Reader;
+    const TMPEG1SystemReader::TMark Mark;
+    const std::int64_t From; // where the look ahead began
+    const std::function<bool(std::int64_t)> Progress;
+};
+
 // A stamp that keeps its value keeps its bytes, marker bits and all: the
 // first file, and the rest of a split recording, stay as they were.
 void Restamp(std::uint8_t* Field, std::int64_t Raw, std::int64_t Value)
@@ -486,20 +512,14 @@ void TVantrel::PlanJoint(TMPEG1SystemReader& Reader, std::size_t Index, const TO
     // The file's first packs, as they would stand after its offset: read
     // ahead on a copy of the time line, then walked again to be written.
     TTimeCorrector Line = m_TimeCorrector;
-    const TMPEG1SystemReader::TMark Start = Reader.Mark();
-    // A long run of junk ends the look ahead, not the join: the walk that
-    // writes reports its progress there and can be cancelled.
-    const auto Progress = std::exchange(Reader.ScanProgress, [&](std::int64_t Position) {
-        return Position - Start.PacketPosition >= LeadBytes;
-    });
     std::vector<TLeadPack> Packs;
     std::map<std::uint8_t, TUnitSplitter> Splitters;
     std::map<std::uint8_t, std::uint32_t> Sizes;
     std::map<std::uint8_t, std::uint32_t> HeaderSizes;
     std::vector<std::uint8_t> Payload, Headers;
     std::int64_t PackPosition = 0;
-    while (Packs.size() < LeadPacks && Reader.NextPacket() &&
-           Reader.PacketPosition() - Start.PacketPosition < LeadBytes) {
+    for (const TLookAhead Ahead(Reader, LeadBytes); Packs.size() < LeadPacks && Reader.NextPacket() &&
+                                                    Reader.PacketPosition() - Ahead.From < LeadBytes;) {
         if (Reader.PacketKind() == pkPackHeader) {
             if (!Packs.empty())
                 Packs.back().Length = Reader.PacketPosition() - PackPosition;
@@ -536,8 +556,6 @@ void TVantrel::PlanJoint(TMPEG1SystemReader& Reader, std::size_t Index, const TO
             Sizes[PES.StreamId] = PES.STDBufferSize;
         Pack.Packets.push_back({PES.StreamId, Reader.PacketEnd() - PackPosition, PES.PayloadLength});
     }
-    Reader.Restore(Start);
-    Reader.ScanProgress = Progress;
 
     std::map<std::uint8_t, std::vector<TAccessUnit>> Units;
     for (const auto& [Id, Splitter] : Splitters) {
@@ -571,12 +589,9 @@ bool TVantrel::ContinuesOutput(TMPEG1SystemReader& Reader, const TOutputFile& Ou
         m_TimeCorrector.ChannelFree(Output.Position() + static_cast<std::int64_t>(m_CutTail.size()));
     if (!Free || m_LastDecode.empty())
         return false;
-    const TMPEG1SystemReader::TMark Start = Reader.Mark();
-    const auto Progress = std::exchange(Reader.ScanProgress, [&](std::int64_t Position) {
-        return Position - Start.PacketPosition >= LeadBytes;
-    });
     std::optional<std::int64_t> SCR;
     std::map<std::uint8_t, std::int64_t> FirstDecode;
+    const TLookAhead Ahead(Reader, LeadBytes);
     for (int Packets = 0; Packets < 64 && Reader.NextPacket(); ++Packets) {
         const TPESInfo& PES = Reader.PES();
         if (Reader.PacketKind() == pkPackHeader && !SCR)
@@ -586,8 +601,6 @@ bool TVantrel::ContinuesOutput(TMPEG1SystemReader& Reader, const TOutputFile& Ou
             if (const auto Decode = m_TimeCorrector.Peek(PES.HasDTS ? PES.DTS : PES.PTS))
                 FirstDecode.try_emplace(PES.StreamId, *Decode);
     }
-    Reader.Restore(Start);
-    Reader.ScanProgress = Progress;
     // The clock goes on, after the channel has delivered what stands after
     // the last pack (muxers that wait for data leave gaps in it); and every
     // stream goes on within a second of where it stopped.
