@@ -323,16 +323,19 @@ int Join(const std::vector<std::string>& Options, const std::vector<std::string>
     if (Files.empty())
         return UsageError("join needs at least one input file", JoinUsage);
 
-    std::vector<TMediaInfo> Infos(Files.size());
+    // One probe per file: the joiner trusts these records while the files
+    // stay as they were.
+    std::vector<TInputRecord> Inputs;
     std::vector<const TMediaInfo*> Records;
-    for (std::size_t I = 0; I < Files.size(); ++I) {
+    for (const std::string& File : Files) {
         try {
-            ProbeMediaFile(Files[I], Infos[I], false);
+            Inputs.push_back(ProbeInput(File, false));
         } catch (const Exception& E) {
-            return Fail(Sentence("Unable to add file " + Files[I] + ": " + E.what()));
+            return Fail(Sentence("Unable to add file " + File + ": " + E.what()));
         }
-        Records.push_back(&Infos[I]);
     }
+    for (const TInputRecord& Input : Inputs)
+        Records.push_back(&Input.Info);
     const TJoinDecision Decision = DecideJoin(Records);
     switch (Decision.Verdict) {
     case TJoinVerdict::Refuse: return Fail(Decision.Message);
@@ -350,20 +353,19 @@ int Join(const std::vector<std::string>& Options, const std::vector<std::string>
     }
     // The shape is the last thing a difference names.
     for (std::size_t I = 1; I < Files.size(); ++I)
-        if (AspectRatioDiffers(Infos[0], Infos[I])) {
-            const std::string Why = DifferenceText(Infos[0], Infos[I]);
+        if (AspectRatioDiffers(Inputs[0].Info, Inputs[I].Info)) {
+            const std::string Why = DifferenceText(Inputs[0].Info, Inputs[I].Info);
             std::fprintf(stderr, "vantrel-cli: warning: %s: %s.\n", Files[I].c_str(),
                          Why.substr(Why.rfind('\n') + 1).c_str());
         }
 
     InstallSignalHandlers();
     TVantrel Joiner;
-    Joiner.FileNames = Files;
+    Joiner.Inputs = std::move(Inputs);
     Joiner.OutputFileName = Output;
     Joiner.VideoOnly = VideoOnly;
     Joiner.RecalcTimecodes = Recalc;
     Joiner.FrameRate = Decision.FrameRate;
-    Joiner.ExpectedFormats = Infos;
     const bool OnTerminal = ::isatty(STDERR_FILENO);
     Joiner.CreateProgress = [OnTerminal] { return std::make_unique<TTerminalProgress>(OnTerminal); };
     try {

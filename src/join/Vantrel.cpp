@@ -126,7 +126,6 @@ void TVantrel::Execute()
 void TVantrel::Join()
 {
     m_Cancelled = false;
-    m_InputOpens = 0;
     m_KeptHeaders.clear();
     m_HeaderCopies.clear();
     m_LastDecode.clear();
@@ -146,60 +145,64 @@ void TVantrel::Join()
     RefuseOutputThatIsAnInput();
     CheckFreeSpace();
 
-    TOutputFile Output(OutputFileName);
-    Output.StopRequested = [this] { return PollCancelled(); };
+    const std::unique_ptr<TOutputFile> Output =
+        CreateOutput ? CreateOutput(OutputFileName) : std::make_unique<TOutputFile>(OutputFileName);
+    Output->StopRequested = [this] { return PollCancelled(); };
     try {
-        for (std::size_t I = 0; I < FileNames.size(); ++I) {
+        for (std::size_t I = 0; I < Inputs.size(); ++I) {
             if (PollCancelled())
                 break;
-            JoinInput(I, Output);
-            m_DoneSize += m_StreamSizes[I];
+            JoinInput(I, *Output);
+            m_DoneSize += Inputs[I].StreamSize;
         }
-        WriteRaisedHeaders(Output);
-    } catch (const TWriteStopped&) {
-        // A pipe nobody reads, and the user asked to stop: nothing more to give it.
+        WriteRaisedHeaders(*Output);
+    } catch (const TStopped&) {
+        // An input or the output would not let the join go on: it stops as
+        // a cancel does, with what it has written.
         m_Cancelled = true;
-        return;
     }
-    // A cancelled join keeps what it joined so far, under the output's name.
-    Output.Commit();
+    // A cancelled join keeps what it joined so far, under the output's name;
+    // a pipe whose reader stalls gets nothing more.
+    try {
+        Output->Commit();
+    } catch (const TStopped&) {
+        m_Cancelled = true;
+    }
 }
 
 void TVantrel::PrepareInputs()
 {
-    m_FileSizes.clear();
-    m_StreamSizes.clear();
-    m_Kinds.clear();
     m_TotalSize = 0;
-    for (std::size_t I = 0; I < FileNames.size(); ++I) {
-        TInputFile Input(FileNames[I]);
-        ++m_InputOpens;
-        m_FileSizes.push_back(Input.FileSize());
-        m_StreamSizes.push_back(Input.Source().Size());
-        m_Kinds.push_back(GetMediaFileKind(Input.Source()));
-        m_TotalSize += m_StreamSizes.back();
-        if (I < ExpectedFormats.size()) {
-            TMediaInfo Now;
-            bool Same = false;
-            try {
-                ProbeMediaFile(Input.Source(), Now, false);
-                Same = SameFormat(ExpectedFormats[I], Now);
-            } catch (const Exception&) {
-            }
-            if (!Same)
-                throw TInputChanged(
-                    I, Format("The file %s has changed since it was added.", FileNames[I].c_str()));
-        }
+    for (std::size_t I = 0; I < Inputs.size(); ++I) {
+        // A look at the name, not an open: only a file that changed since
+        // its probe is read again.
+        if (IdentityOf(Inputs[I].FileName) != Inputs[I].Identity)
+            Reprobe(I);
+        m_TotalSize += Inputs[I].StreamSize;
     }
     // The percentage never divides by zero.
-    if (m_TotalSize == 0)
-        m_TotalSize = 1;
+    m_TotalSize = std::max<std::int64_t>(m_TotalSize, 1);
+}
+
+void TVantrel::Reprobe(std::size_t Index)
+{
+    TInputRecord& Record = Inputs[Index];
+    std::optional<TInputRecord> Now;
+    try {
+        Now = ProbeInput(Record.FileName, false);
+    } catch (const Exception&) {
+    }
+    if (!Now || !SameFormat(Record.Info, Now->Info))
+        throw TInputChanged(Index,
+                            Format("The file %s has changed since it was added.", Record.FileName.c_str()));
+    Now->Info = Record.Info; // what the list shows stays what it showed
+    Record = *Now;
 }
 
 void TVantrel::RefuseOutputThatIsAnInput() const
 {
-    for (const std::string& Name : FileNames)
-        if (SameFile(Name, OutputFileName))
+    for (const TInputRecord& Input : Inputs)
+        if (SameFile(Input.FileName, OutputFileName))
             throw Exception("The output file cannot be one of the input files.");
 }
 
@@ -242,17 +245,29 @@ bool TVantrel::ReportProgress(std::int64_t Position)
 
 void TVantrel::JoinInput(std::size_t Index, TOutputFile& Output)
 {
-    // Read up to the size measured when the join began: a file that grows
-    // meanwhile is not followed, one that shrank is refused.
-    TInputFile Input(FileNames[Index], ReadWindowSize, m_FileSizes[Index]);
-    ++m_InputOpens;
-    m_CurrentSize = m_StreamSizes[Index];
-    if (m_Kinds[Index] == mfkSystemStream) {
-        JoinSystemStream(Index, Input.Source(), Output);
+    // Read up to the size the record gives: a file that grows meanwhile is
+    // not followed, one that shrank is refused.
+    const TInputRecord& Record = Inputs[Index];
+    const std::unique_ptr<TInputFile> Input =
+        OpenInput ? OpenInput(Record) : std::make_unique<TInputFile>(Record.FileName, ReadWindowSize);
+    // The file was checked when the join began; what is read is what was
+    // checked, from this one descriptor, and it must not change under it.
+    const auto Changed = [&] {
+        return TInputChanged(
+            Index, Format("The file %s changed while it was being joined.", Record.FileName.c_str()));
+    };
+    if (Input->Identity() != Record.Identity)
+        throw Changed();
+    Input->SetStopCheck([this] { return PollCancelled(); });
+    m_CurrentSize = Record.StreamSize;
+    if (Record.Kind == mfkSystemStream) {
+        JoinSystemStream(Index, Input->Source(), Output);
     } else {
         WriteCutPacket(Output);
-        CopyFile(Input.Source(), Output);
+        CopyFile(Input->Source(), Output);
     }
+    if (!m_Cancelled && Input->CurrentIdentity() != Record.Identity)
+        throw Changed();
 }
 
 void TVantrel::JoinSystemStream(std::size_t Index, TByteSource& Source, TOutputFile& Output)
@@ -328,7 +343,7 @@ void TVantrel::JoinSystemStream(std::size_t Index, TByteSource& Source, TOutputF
     if (m_Cancelled)
         return;
     if (GapStart)
-        CopyGap(Source, *GapStart, Source.Size(), Output, true, Index + 1 == FileNames.size());
+        CopyGap(Source, *GapStart, Source.Size(), Output, true, Index + 1 == Inputs.size());
     ReportProgress(Source.Size());
 }
 
@@ -497,7 +512,7 @@ bool TVantrel::HoldsCutPacket(TMPEG1SystemReader& Reader, std::size_t Index)
     // A packet cut by the end of a file before another, with its stamps as
     // they are (no offset to apply): held back until the next file shows
     // whether it holds the rest.
-    if (Reader.PacketEnd() <= Reader.Source().Size() || Index + 1 == FileNames.size() || !RecalcTimecodes ||
+    if (Reader.PacketEnd() <= Reader.Source().Size() || Index + 1 == Inputs.size() || !RecalcTimecodes ||
         m_TimeCorrector.Offset() != 0)
         return false;
     m_CutTail.resize(static_cast<std::size_t>(Reader.Source().Size() - Reader.PacketPosition()));

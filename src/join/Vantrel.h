@@ -5,7 +5,7 @@
 #include "MPEGTimeCorrect.h"
 #include "Progress.h"
 #include "media/MPEGInfo.h"
-#include "media/Streams.h"
+#include "media/OutputFile.h"
 
 #include <cstdint>
 #include <functional>
@@ -15,8 +15,9 @@
 
 namespace vantrel {
 
-// Raised before anything is written when an input no longer holds what it
-// held when it was added; Index is its place in the list.
+// Raised when an input no longer holds what it held when it was added, or
+// changes while it is read; Index is its place in the list. The output then
+// stays as it was.
 class TInputChanged : public Exception
 {
 public:
@@ -34,19 +35,23 @@ public:
 class TVantrel
 {
 public:
-    std::vector<std::string> FileNames;
+    // What each input held when it was probed (ProbeInput), in join order.
+    // The joiner reads each from one descriptor and trusts the record while
+    // the file keeps its identity; a file that changed is probed again, and
+    // one whose format changed refuses the join: "The file %s has changed
+    // since it was added."
+    std::vector<TInputRecord> Inputs;
     std::string OutputFileName;
     bool VideoOnly = false;
     bool RecalcTimecodes = false;
     double FrameRate = 0;
-    // What each input held when it was added, one per name, or empty. Given,
-    // every input is probed again before anything is written, and one whose
-    // format has changed refuses the join: "The file %s has changed since it
-    // was added."
-    std::vector<TMediaInfo> ExpectedFormats;
     // Makes the progress sink that Execute shows for its own duration; a join
     // without one reports nowhere and cannot be cancelled.
     std::function<std::unique_ptr<TProgressSink>()> CreateProgress;
+    // Open an input to join from, and create the output: the files
+    // themselves, unless a test gives a disk that fails.
+    std::function<std::unique_ptr<TInputFile>(const TInputRecord&)> OpenInput;
+    std::function<std::unique_ptr<TOutputFile>(const std::string&)> CreateOutput;
 
     // Shows the progress sink ("Joining...") and runs the join. Raises "Not
     // enough memory to join the files." when memory runs out.
@@ -57,8 +62,6 @@ public:
     std::int64_t ProcessedSize() const { return m_ProcessedSize; }
     // True when the last join stopped because the user cancelled it.
     bool Cancelled() const { return m_Cancelled; }
-    // How many times the last join opened an input file, all inputs together.
-    int InputOpens() const { return m_InputOpens; }
 
     // Where a later file begins in the joined stream's time line (seconds
     // from its first time stamp), and the pause added there for the decoder's
@@ -101,7 +104,11 @@ private:
         std::vector<std::uint8_t> Original;
     };
 
+    // Checks every input against its record before anything is written.
     void PrepareInputs();
+    // Probes an input that is no longer what its record says; raises
+    // TInputChanged when its format has changed.
+    void Reprobe(std::size_t Index);
     void RefuseOutputThatIsAnInput() const;
     void CheckFreeSpace() const;
     void JoinInput(std::size_t Index, TOutputFile& Output);
@@ -140,15 +147,11 @@ private:
     bool PollCancelled();
 
     TProgressSink* m_Progress = nullptr;
-    std::vector<std::int64_t> m_FileSizes;   // on disk, as measured when the join began
-    std::vector<std::int64_t> m_StreamSizes; // of the streams they hold
-    std::vector<TMediaFileKind> m_Kinds;
     std::int64_t m_TotalSize = 0;
     std::int64_t m_ProcessedSize = 0;
     std::int64_t m_DoneSize = 0; // of the inputs before the current one
     std::int64_t m_CurrentSize = 0;
     bool m_Cancelled = false;
-    int m_InputOpens = 0;
     TTimeCorrector m_TimeCorrector;
     std::vector<TKeptHeader> m_KeptHeaders;
     std::optional<std::size_t> m_HeaderFile;

@@ -4,8 +4,6 @@
 // and tests and fuzzers can feed them memory.
 #pragma once
 
-#include "Streams.h"
-
 #include <cstdint>
 #include <vector>
 
@@ -37,24 +35,6 @@ public:
 private:
     const std::uint8_t* m_Data;
     std::size_t m_Size;
-};
-
-// A source read front to back as a stream, for the header readers that take
-// one (the sequence header search of an elementary stream).
-class TSourceStream : public TStream
-{
-public:
-    explicit TSourceStream(TByteSource& Source, std::int64_t Position = 0)
-        : m_Source(Source), m_Position(Position)
-    {
-    }
-    std::size_t Read(void* Dest, std::size_t Count) override;
-    void Write(const void* Source, std::size_t Count) override;
-    std::int64_t Position() const { return m_Position; }
-
-private:
-    TByteSource& m_Source;
-    std::int64_t m_Position;
 };
 
 } // namespace vantrel

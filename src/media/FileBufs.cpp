@@ -56,17 +56,24 @@ void TFileReadBuffer::LoadWindow(std::int64_t Position)
 void TFileReadBuffer::ReadExactly(void* Dest, std::size_t Count, std::int64_t Position)
 {
     auto* Out = static_cast<std::uint8_t*>(Dest);
+    int Interrupted = 0;
     for (std::size_t Done = 0; Done < Count;) {
-        const ssize_t N =
-            ReadAtHook(m_Handle, Out + Done, Count - Done, Position + static_cast<std::int64_t>(Done));
-        if (N < 0 && errno == EINTR)
-            continue;
+        const ssize_t N = ::pread(m_Handle, Out + Done, Count - Done, Position + static_cast<off_t>(Done));
+        if (N < 0 && errno == EINTR) {
+            if (StopRequested && StopRequested())
+                throw TStopped();
+            if (++Interrupted < InterruptedRetries)
+                continue;
+        }
         if (N < 0)
             throw Exception(FileErrorMessage("Unable to read file %s", m_FileName, errno));
         if (N == 0)
             throw Exception(FileErrorMessage("Unable to read file %s", m_FileName, 0,
                                              "The file is shorter than when it was opened."));
         Done += static_cast<std::size_t>(N);
+        Interrupted = 0;
+        if (Done < Count && StopRequested && StopRequested())
+            throw TStopped();
     }
 }
 
@@ -118,6 +125,7 @@ TInputFile::TInputFile(const std::string& FileName, std::uint32_t WindowSize, st
         throw Exception(Format("%s is not a regular file.", FileName.c_str()));
     RefuseKernelFile(m_Handle.Get(), FileName);
     ::fcntl(m_Handle.Get(), F_SETFL, ::fcntl(m_Handle.Get(), F_GETFL) & ~O_NONBLOCK);
+    m_Identity = IdentityOf(St);
     m_Buffer = std::make_unique<TFileReadBuffer>(m_Handle.Get(), WindowSize, FileName, SizeLimit);
     if (SizeLimit >= 0 && m_Buffer->FileSize() < SizeLimit)
         throw Exception(FileErrorMessage("Unable to read file %s", FileName, 0,
@@ -125,11 +133,48 @@ TInputFile::TInputFile(const std::string& FileName, std::uint32_t WindowSize, st
     m_Track = OpenSectorTrack(*m_Buffer);
 }
 
+TInputFile::TInputFile(const std::string& FileName, std::unique_ptr<TByteSource> Source,
+                       const TFileIdentity& Identity)
+    : m_FileName(FileName), m_Identity(Identity), m_Track(std::move(Source))
+{
+}
+
 // The buffer reads through the handle: it goes first.
 TInputFile::~TInputFile()
 {
     m_Track.reset();
     m_Buffer.reset();
+}
+
+TFileIdentity TInputFile::CurrentIdentity() const
+{
+    struct stat St
+    {
+    };
+    if (!m_Handle.IsOpen() || ::fstat(m_Handle.Get(), &St) != 0)
+        return m_Identity;
+    return IdentityOf(St);
+}
+
+void TInputFile::SetStopCheck(TStopCheck Check)
+{
+    if (m_Buffer)
+        m_Buffer->StopRequested = std::move(Check);
+}
+
+TFileIdentity IdentityOf(const std::string& Name)
+{
+    struct stat St
+    {
+    };
+    return ::stat(Name.c_str(), &St) == 0 ? IdentityOf(St) : TFileIdentity{};
+}
+
+TFileIdentity IdentityOf(const struct stat& St)
+{
+    return {static_cast<std::uint64_t>(St.st_dev), static_cast<std::uint64_t>(St.st_ino),
+            static_cast<std::int64_t>(St.st_size),
+            static_cast<std::int64_t>(St.st_mtim.tv_sec) * 1000000000 + St.st_mtim.tv_nsec};
 }
 
 } // namespace vantrel

@@ -20,32 +20,28 @@ bool SameStream(const TAudioFrameHeader& A, const TAudioFrameHeader& B)
 
 } // namespace
 
-bool FindAudioFrameHeader(TMemoryStream& Stream, TAudioFrameHeader& Header)
+std::optional<std::size_t> FindAudioFrameHeader(std::span<const std::uint8_t> Data, TAudioFrameHeader& Header)
 {
-    const std::uint8_t* Data = Stream.Data();
-    const std::int64_t Size = Stream.Size();
-    std::optional<std::int64_t> Unconfirmed;
+    const std::size_t Size = Data.size();
+    std::optional<std::size_t> Unconfirmed;
     TAudioFrameHeader Candidate, Next, Lone;
-    for (std::int64_t At = Stream.Position(); At >= 0 && Size - At >= 4; ++At) {
-        if (!DecodeAt(Data + At, Candidate))
+    for (std::size_t At = 0; At + 4 <= Size; ++At) {
+        if (!DecodeAt(Data.data() + At, Candidate))
             continue;
-        const std::int64_t NextAt = At + Candidate.FrameLength;
-        if (Size - NextAt >= 4) {
-            if (DecodeAt(Data + NextAt, Next) && SameStream(Candidate, Next)) {
+        const std::size_t NextAt = At + static_cast<std::size_t>(Candidate.FrameLength);
+        if (NextAt + 4 <= Size) {
+            if (DecodeAt(Data.data() + NextAt, Next) && SameStream(Candidate, Next)) {
                 Header = Candidate;
-                Stream.SetPosition(At + 4);
-                return true;
+                return At;
             }
         } else if (!Unconfirmed) {
             Unconfirmed = At;
             Lone = Candidate;
         }
     }
-    if (!Unconfirmed)
-        return false;
-    Header = Lone;
-    Stream.SetPosition(*Unconfirmed + 4);
-    return true;
+    if (Unconfirmed)
+        Header = Lone;
+    return Unconfirmed;
 }
 
 std::size_t FindFrameOf(const TAudioFrameHeader& Like, const std::uint8_t* Data, std::size_t Size)

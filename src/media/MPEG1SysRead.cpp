@@ -195,19 +195,17 @@ bool TMPEG1SystemReader::ReadPayload(void* Dest)
     return ReadAt(Dest, m_PES.PayloadLength, m_PES.PayloadPosition) == m_PES.PayloadLength;
 }
 
-bool TMPEG1SystemReader::ExtractStream(std::uint8_t StreamId, TMemoryStream& Dest, std::int32_t MaxPackets,
-                                       std::int64_t MaxBytes)
+bool TMPEG1SystemReader::ExtractStream(std::uint8_t StreamId, std::vector<std::uint8_t>& Dest,
+                                       std::int32_t MaxPackets, std::int64_t MaxBytes)
 {
     std::int32_t PacketIndex = 0;
-    std::int64_t Total = 0;
-    std::vector<std::uint8_t> Scratch;
+    const std::size_t Start = Dest.size();
     while (NextPacket()) {
         if (m_PacketKind == pkPES && m_PES.StreamId == StreamId) {
-            if (Scratch.size() < m_PES.PayloadLength)
-                Scratch.resize(m_PES.PayloadLength);
-            const std::int64_t Read = ReadAt(Scratch.data(), m_PES.PayloadLength, m_PES.PayloadPosition);
-            Dest.Write(Scratch.data(), static_cast<std::size_t>(Read));
-            Total += Read;
+            const std::size_t At = Dest.size();
+            Dest.resize(At + m_PES.PayloadLength);
+            Dest.resize(At + ReadAt(Dest.data() + At, m_PES.PayloadLength, m_PES.PayloadPosition));
+            const auto Total = static_cast<std::int64_t>(Dest.size() - Start);
             if ((MaxBytes > 0 && Total >= MaxBytes) || (MaxPackets > 0 && PacketIndex >= MaxPackets))
                 return true;
         }

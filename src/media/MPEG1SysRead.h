@@ -4,13 +4,13 @@
 #include "ByteSource.h"
 #include "FileBufs.h"
 #include "MPEG1Syntax.h"
-#include "Streams.h"
 
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace vantrel {
 
@@ -64,9 +64,10 @@ public:
     // Appends the payloads of the PES packets of StreamId to Dest, from the
     // packet after the current one, until MaxBytes were appended or a matching
     // packet is found at packet index MaxPackets or later (0 or less: no
-    // limit), or the file ends. Only bytes actually read are appended. True
-    // when a limit stopped it, false at the end of the file.
-    bool ExtractStream(std::uint8_t StreamId, TMemoryStream& Dest, std::int32_t MaxPackets,
+    // limit), or the file ends. Only bytes actually read are appended; MaxBytes
+    // counts this call's. True when a limit stopped it, false at the end of
+    // the file.
+    bool ExtractStream(std::uint8_t StreamId, std::vector<std::uint8_t>& Dest, std::int32_t MaxPackets,
                        std::int64_t MaxBytes);
 
     TPacketKind PacketKind() const { return m_PacketKind; }

@@ -9,43 +9,41 @@ double TicksPerFrame(double FrameRate)
     return std::nearbyint(1.0 / FrameRate * ClockRate);
 }
 
-bool FindStartCode(TStream& Stream, std::uint8_t Code)
+std::optional<std::size_t> FindStartCode(std::span<const std::uint8_t> Data, std::uint8_t Code,
+                                         std::size_t From)
 {
     TStartCodeScan Scan;
-    std::uint8_t Byte;
-    while (Stream.Read(&Byte, 1) == 1)
-        if (Scan.Feed(Byte) && Byte == Code)
-            return true;
-    return false;
+    for (std::size_t I = From; I < Data.size(); ++I)
+        if (Scan.Feed(Data[I]) && Data[I] == Code)
+            return I + 1;
+    return std::nullopt;
 }
 
-bool ReadSequenceHeader(TStream& Stream, std::uint16_t& Width, std::uint16_t& Height,
-                        std::uint16_t& FrameRateCode, std::uint8_t* AspectRatioCode)
+std::optional<TSequenceHeader> ReadSequenceHeader(std::span<const std::uint8_t> Data, std::size_t From)
 {
-    if (!FindStartCode(Stream, SequenceHeaderCode))
-        return false;
-    std::uint8_t B[4];
-    for (auto& Byte : B)
-        if (Stream.Read(&Byte, 1) != 1)
-            return false;
+    const std::optional<std::size_t> At = FindStartCode(Data, SequenceHeaderCode, From);
+    if (!At || Data.size() - *At < 4)
+        return std::nullopt;
+    const std::uint8_t* B = Data.data() + *At;
     // 12 bits width, 12 bits height, 4 bits aspect ratio, 4 bits frame rate.
-    Width = static_cast<std::uint16_t>((B[0] << 4) | (B[1] >> 4));
-    Height = static_cast<std::uint16_t>(((B[1] & 0x0F) << 8) | B[2]);
-    FrameRateCode = B[3] & 0x0F;
-    if (AspectRatioCode)
-        *AspectRatioCode = B[3] >> 4;
-    return true;
+    TSequenceHeader Header;
+    Header.Width = static_cast<std::uint16_t>((B[0] << 4) | (B[1] >> 4));
+    Header.Height = static_cast<std::uint16_t>(((B[1] & 0x0F) << 8) | B[2]);
+    Header.AspectRatioCode = B[3] >> 4;
+    Header.FrameRateCode = B[3] & 0x0F;
+    Header.End = *At + 4;
+    return Header;
 }
 
-bool IsMPEG2Sequence(TStream& Stream)
+bool IsMPEG2Sequence(std::span<const std::uint8_t> Data)
 {
     TStartCodeScan Scan;
-    std::uint8_t Byte;
-    while (Stream.Read(&Byte, 1) == 1) {
-        if (!Scan.Feed(Byte))
+    for (std::size_t I = 0; I < Data.size(); ++I) {
+        if (!Scan.Feed(Data[I]))
             continue;
         constexpr std::uint8_t SequenceExtensionId = 1;
-        return Byte == ExtensionStartCode && Stream.Read(&Byte, 1) == 1 && (Byte >> 4) == SequenceExtensionId;
+        return Data[I] == ExtensionStartCode && I + 1 < Data.size() &&
+               (Data[I + 1] >> 4) == SequenceExtensionId;
     }
     return false;
 }

@@ -3,10 +3,11 @@
 #pragma once
 
 #include "MPEG1Syntax.h"
-#include "Streams.h"
 
 #include <array>
 #include <cstdint>
+#include <optional>
+#include <span>
 
 namespace vantrel {
 
@@ -30,22 +31,31 @@ constexpr double FrameRateOf(std::uint16_t Code)
 // not a finite number for a rate of 0.
 double TicksPerFrame(double FrameRate);
 
-// Reads the stream a byte at a time up to and including the first
-// 00 00 01 Code. True when found, the stream then just after the code byte.
-bool FindStartCode(TStream& Stream, std::uint8_t Code);
+// Where the first 00 00 01 Code at or after From ends: the position just
+// after the code byte; nothing when Data holds none.
+std::optional<std::size_t> FindStartCode(std::span<const std::uint8_t> Data, std::uint8_t Code,
+                                         std::size_t From = 0);
 
-// Finds the next sequence header and returns its 12-bit sizes and 4-bit
-// frame-rate code (and, asked for, its 4-bit aspect-ratio code) as read,
-// unchecked. False when there is none or the stream ends within the four
-// bytes after its code.
-bool ReadSequenceHeader(TStream& Stream, std::uint16_t& Width, std::uint16_t& Height,
-                        std::uint16_t& FrameRateCode, std::uint8_t* AspectRatioCode = nullptr);
+// The fields of a sequence header that decide whether files join, as read:
+// 12-bit sizes, 4-bit aspect-ratio and frame-rate codes, unchecked.
+struct TSequenceHeader
+{
+    std::uint16_t Width = 0;
+    std::uint16_t Height = 0;
+    std::uint8_t AspectRatioCode = 0;
+    std::uint16_t FrameRateCode = 0;
+    std::size_t End = 0; // just after these four bytes
+};
+// The first sequence header at or after From; nothing when there is none or
+// Data ends within the four bytes after its code.
+std::optional<TSequenceHeader> ReadSequenceHeader(std::span<const std::uint8_t> Data, std::size_t From = 0);
 
-// Called just after a sequence header was read: true when the next start code
-// is a sequence extension (00 00 01 B5, extension id 1 in the top four bits of
-// the next byte), which only MPEG-2 video (ISO/IEC 13818-2) has there. The
-// rest of an MPEG-1 sequence header (quantiser matrices of non-zero values)
-// holds no start code, so the next one found is the one that follows it.
-bool IsMPEG2Sequence(TStream& Stream);
+// Data: what follows a sequence header's first four bytes. True when the next
+// start code is a sequence extension (00 00 01 B5, extension id 1 in the top
+// four bits of the next byte), which only MPEG-2 video (ISO/IEC 13818-2) has
+// there. The rest of an MPEG-1 sequence header (quantiser matrices of
+// non-zero values) holds no start code, so the next one found is the one
+// that follows it.
+bool IsMPEG2Sequence(std::span<const std::uint8_t> Data);
 
 } // namespace vantrel

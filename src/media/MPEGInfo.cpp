@@ -5,7 +5,6 @@
 #include "MPEG1SysRead.h"
 #include "MPEG1VideoRead.h"
 #include "StreamEnd.h"
-#include "Streams.h"
 #include "SysUtils.h"
 
 #include <algorithm>
@@ -27,17 +26,28 @@ constexpr std::int64_t ProbeMaxBytes = 8192;
 constexpr std::int64_t SequenceHeaderSearchLimit = 4 << 20;
 // The last video time stamps of a file are looked for in this much of its end.
 constexpr std::int64_t TailBytes = 1 << 20;
+// An elementary stream's head is read in pieces of this size.
+constexpr std::uint32_t HeadChunk = 64 * 1024;
 
-void ReadVideoSettings(TStream& Stream, TMediaInfo& Info)
+// True when Data holds a sequence header at or after From, whose fields
+// then fill Info; raises when they cannot be joined.
+bool ReadVideoSettings(std::span<const std::uint8_t> Data, TMediaInfo& Info, std::size_t From = 0)
 {
+    const std::optional<TSequenceHeader> Header = ReadSequenceHeader(Data, From);
+    if (!Header)
+        return false;
     // A code without a frame rate must not enter a join, where the first
     // file's rate times the re-stamped stream.
-    if (!ReadSequenceHeader(Stream, Info.Width, Info.Height, Info.FrameRateCode, &Info.AspectRatioCode) ||
-        !IsValidFrameRateCode(Info.FrameRateCode))
+    if (!IsValidFrameRateCode(Header->FrameRateCode))
         throw Exception("Unable to read video settings");
-    if (IsMPEG2Sequence(Stream))
+    if (IsMPEG2Sequence(Data.subspan(Header->End)))
         throw Exception("MPEG-2 video is not supported.");
-    Info.FrameRate = FrameRateOf(Info.FrameRateCode);
+    Info.Width = Header->Width;
+    Info.Height = Header->Height;
+    Info.AspectRatioCode = Header->AspectRatioCode;
+    Info.FrameRateCode = Header->FrameRateCode;
+    Info.FrameRate = FrameRateOf(Header->FrameRateCode);
+    return true;
 }
 
 // An MPEG-2 program stream starts with 00 00 01 BA too, but its pack header
@@ -60,23 +70,17 @@ void ProbeVideoPayload(TByteSource& Source, TMediaInfo& Info)
 {
     TMPEG1SystemReader Reader;
     Reader.Open(Source);
-    TMemoryStream Payload;
+    std::vector<std::uint8_t> Payload;
     bool More = Reader.ExtractStream(FirstVideoStream, Payload, ProbeMaxPackets, ProbeMaxBytes);
-    if (Payload.Size() == 0)
+    if (Payload.empty())
         throw Exception("Unable to find video stream");
-    std::int64_t Searched = 0;
-    for (;;) {
-        Payload.SetPosition(std::max<std::int64_t>(Searched - 3, 0));
-        if (FindStartCode(Payload, SequenceHeaderCode)) {
-            Payload.SetPosition(Payload.Position() - 4);
-            ReadVideoSettings(Payload, Info);
+    for (std::size_t Searched = 0;;) {
+        if (ReadVideoSettings(Payload, Info, Searched - std::min<std::size_t>(Searched, 3)))
             return;
-        }
-        Searched = Payload.Size();
-        if (!More || Searched >= SequenceHeaderSearchLimit)
+        Searched = Payload.size();
+        if (!More || static_cast<std::int64_t>(Searched) >= SequenceHeaderSearchLimit)
             throw Exception("Unable to read video settings");
-        Payload.SetPosition(Payload.Size());
-        More = Reader.ExtractStream(FirstVideoStream, Payload, 0, Searched);
+        More = Reader.ExtractStream(FirstVideoStream, Payload, 0, static_cast<std::int64_t>(Searched));
     }
 }
 
@@ -86,12 +90,11 @@ void ProbeAudio(TByteSource& Source, TMediaInfo& Info)
     // take a bit pattern inside a frame for a header.
     TMPEG1SystemReader Reader;
     Reader.Open(Source);
-    TMemoryStream Payload;
+    std::vector<std::uint8_t> Payload;
     Reader.ExtractStream(FirstAudioStream, Payload, ProbeMaxPackets, ProbeMaxBytes);
-    if (Payload.Size() == 0)
+    if (Payload.empty())
         return;
     Info.HasAudio = true;
-    Payload.SetPosition(0);
     TAudioFrameHeader Header;
     if (FindAudioFrameHeader(Payload, Header)) {
         Info.AudioLayer = Header.Layer;
@@ -242,6 +245,20 @@ void ProbeMediaFile(TByteSource& Source, TMediaInfo& Info, bool WithDuration)
     }
 }
 
+TInputRecord ProbeInput(const std::string& FileName, bool WithDuration)
+{
+    TInputFile File(FileName);
+    return ProbeInput(File, WithDuration);
+}
+
+TInputRecord ProbeInput(TInputFile& File, bool WithDuration)
+{
+    TInputRecord Record{File.FileName(), File.Identity(), File.Source().Size(), mfkUnknown, {}};
+    ProbeMediaFile(File.Source(), Record.Info, WithDuration);
+    Record.Kind = Record.Info.IsSystemStream ? mfkSystemStream : mfkVideoStream;
+    return Record;
+}
+
 void ProbeSystemStream(TByteSource& Source, TMediaInfo& Info, bool WithDuration)
 {
     Info.IsSystemStream = true;
@@ -256,8 +273,19 @@ void ProbeVideoStream(TByteSource& Source, TMediaInfo& Info, bool WithDuration)
 {
     Info.IsSystemStream = false;
     Info.HasAudio = false;
-    TSourceStream Stream(Source);
-    ReadVideoSettings(Stream, Info);
+    // The file starts with its sequence header, after at most the zeros that
+    // GetMediaFileKind lets pass; what follows it tells MPEG-2 from MPEG-1.
+    std::vector<std::uint8_t> Head;
+    for (std::int64_t At = 0; At < Source.Size() && At < LeadingZeroLimit + HeadChunk;) {
+        Head.resize(static_cast<std::size_t>(At) + HeadChunk);
+        At += Source.Read(Head.data() + At, HeadChunk, At);
+        Head.resize(static_cast<std::size_t>(At));
+        const std::optional<TSequenceHeader> Header = ReadSequenceHeader(Head);
+        if (Header && (Head.size() - Header->End >= HeadChunk / 2 || At == Source.Size()))
+            break;
+    }
+    if (!ReadVideoSettings(Head, Info))
+        throw Exception("Unable to read video settings");
     if (WithDuration)
         ProbeVideoDuration(Source, Info);
 }

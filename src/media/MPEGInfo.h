@@ -4,6 +4,7 @@
 #pragma once
 
 #include "ByteSource.h"
+#include "FileBufs.h"
 
 #include <cstdint>
 #include <string>
@@ -46,6 +47,21 @@ struct TMediaInfo
     std::int32_t AudioBitRate = 0; // bit/s of that header
     double Duration = 0;           // seconds; 0 when the probe could not tell
 };
+
+// One input as one probe found it: what the list shows, the join decision
+// weighs and the joiner joins, without opening the file again to ask.
+struct TInputRecord
+{
+    std::string FileName;
+    TFileIdentity Identity;      // of the file when it was probed
+    std::int64_t StreamSize = 0; // of the stream it holds (inside its sectors, for a disc track)
+    TMediaFileKind Kind = mfkUnknown;
+    TMediaInfo Info;
+};
+
+// Opens the file once and probes it; raises what ProbeMediaFile raises.
+TInputRecord ProbeInput(const std::string& FileName, bool WithDuration = true);
+TInputRecord ProbeInput(TInputFile& File, bool WithDuration = true);
 
 enum TFormatMatch : std::uint8_t
 {

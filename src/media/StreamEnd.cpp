@@ -122,11 +122,8 @@ void TAudioEnd::Add(std::optional<std::int64_t> PTS, const std::uint8_t* Payload
 void TAudioEnd::Search() const
 {
     m_Searched = true;
-    TMemoryStream Stream;
-    Stream.Write(m_Head.data(), m_Head.size());
-    Stream.SetPosition(0);
     TAudioFrameHeader Header;
-    if (FindAudioFrameHeader(Stream, Header))
+    if (FindAudioFrameHeader(m_Head, Header))
         m_Header = Header;
     m_Head.clear();
     m_Head.shrink_to_fit();

@@ -40,16 +40,6 @@ std::string FileErrorMessage(const char* Text, const std::string& Name, int Code
     return Message;
 }
 
-namespace {
-ssize_t SystemReadAt(int Fd, void* Buffer, std::size_t Count, std::int64_t Position)
-{
-    return ::pread(Fd, Buffer, Count, static_cast<off_t>(Position));
-}
-} // namespace
-
-ssize_t (*ReadAtHook)(int Fd, void* Buffer, std::size_t Count, std::int64_t Position) = SystemReadAt;
-ssize_t (*WriteHook)(int Fd, const void* Buffer, std::size_t Count) = ::write;
-
 TFileHandle& TFileHandle::operator=(TFileHandle&& Other) noexcept
 {
     if (this != &Other) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <stdexcept>
 #include <string>
 #include <sys/types.h>
@@ -27,12 +28,23 @@ std::string Format(const char* Fmt, ...) __attribute__((format(printf, 1, 2)));
 std::string FileErrorMessage(const char* Text, const std::string& Name, int Code,
                              const std::string& Reason = {});
 
-// The positioned read that every file read goes through; tests replace it to
-// make reads fail the way a damaged disk does. Returns what pread returns.
-extern ssize_t (*ReadAtHook)(int Fd, void* Buffer, std::size_t Count, std::int64_t Position);
-// The write that every output write goes through; tests replace it to make a
-// disk fill up.
-extern ssize_t (*WriteHook)(int Fd, const void* Buffer, std::size_t Count);
+// Asked by the file layer after every interrupted or short read and write:
+// true when the user wants the work to stop, which then raises TStopped.
+// Once true it must stay true, so that no stop request is lost.
+using TStopCheck = std::function<bool()>;
+
+// Raised where a read or a write gives up because a stop was asked for: on a
+// pipe whose reader stalls, or a disk that keeps interrupting, waiting on
+// would never end.
+class TStopped : public Exception
+{
+public:
+    TStopped() : Exception("The join was stopped.") {}
+};
+
+// How often a read or a write interrupted before it moved a byte is tried
+// again: a mount that interrupts every call would otherwise spin for ever.
+constexpr int InterruptedRetries = 1000;
 
 // An open POSIX file descriptor, closed when the object goes away.
 //

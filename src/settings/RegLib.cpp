@@ -143,6 +143,37 @@ void LoadFormPlacement(TRegRoot Root, const QString& KeyPath, QWidget& Window, b
     });
 }
 
+TSettings LoadSettings(const TProductInfo& Product, const QString& WindowKey, QStringList& Damaged)
+{
+    const TRegRoot Root = Product.RegRoot;
+    const QString& Base = Product.RegBaseKey;
+    TSettings Settings;
+    auto Read = [&Damaged](auto Load) {
+        try {
+            Load();
+        } catch (const Exception& E) {
+            Damaged << QString::fromStdString(E.what());
+        }
+    };
+    Read([&] { Settings.ColumnWidths = RegReadString(Root, WindowKey, "ColumnWidths"); });
+    Read([&] { Settings.LastOpenFolder = RegReadString(Root, Base, "LastOpenFolder"); });
+    Read([&] { Settings.LastSaveFolder = RegReadString(Root, Base, "LastSaveFolder"); });
+    Read([&] { Settings.RecalcTimecodes = RegReadBool(Root, Base, "RecalcTimecodes", true); });
+    return Settings;
+}
+
+void SaveSettings(const TProductInfo& Product, const QString& WindowKey, const TSettings& Settings)
+{
+    const TRegRoot Root = Product.RegRoot;
+    const QString& Base = Product.RegBaseKey;
+    RegWriteString(Root, WindowKey, "ColumnWidths", Settings.ColumnWidths);
+    if (!Settings.LastOpenFolder.trimmed().isEmpty())
+        RegWriteString(Root, Base, "LastOpenFolder", Settings.LastOpenFolder);
+    if (!Settings.LastSaveFolder.trimmed().isEmpty())
+        RegWriteString(Root, Base, "LastSaveFolder", Settings.LastSaveFolder);
+    RegWriteBool(Root, Base, "RecalcTimecodes", Settings.RecalcTimecodes);
+}
+
 void SaveFormPlacement(TRegRoot Root, const QString& KeyPath, const QWidget& Window)
 {
     if (Window.isMinimized())

@@ -23,7 +23,7 @@ enum class TRegRoot
 struct TProductInfo
 {
     QString ProductName = "Vantrel";
-    QString Version = "1.03";
+    QString Version = VANTREL_VERSION;
     TRegRoot RegRoot = TRegRoot::CurrentUser;
     QString RegBaseKey = "\\Software\\zentrova\\vantrel";
     QString WebSite = "https://zentrova.org/vantrel";
@@ -69,6 +69,22 @@ void LoadFormPlacement(TRegRoot Root, const QString& KeyPath, QWidget& Window, b
 // In normal state writes the bounds and "WindowState" 0; maximised only
 // "WindowState" 1; minimised nothing.
 void SaveFormPlacement(TRegRoot Root, const QString& KeyPath, const QWidget& Window);
+
+// What the main window keeps between runs, besides its placement.
+struct TSettings
+{
+    QString LastOpenFolder;
+    QString LastSaveFolder;
+    bool RecalcTimecodes = true;
+    QString ColumnWidths; // of the file list, under the window's own key
+};
+
+// Reads each value on its own: a damaged one keeps its default and its
+// message is added to Damaged, and the others still load.
+TSettings LoadSettings(const TProductInfo& Product, const QString& WindowKey, QStringList& Damaged);
+// Writes every value; blank folders are not worth remembering, so what the
+// store held for them stays. Raises what the writes raise.
+void SaveSettings(const TProductInfo& Product, const QString& WindowKey, const TSettings& Settings);
 
 // Where the store keeps the key's values, for people: the settings file.
 QString RegStoreLocation(TRegRoot Root, const QString& KeyPath);

@@ -2,21 +2,21 @@
 
 #include "media/SysUtils.h"
 
+#include <QApplication>
 #include <QDrag>
 #include <QDragEnterEvent>
 #include <QFile>
-#include <QFileInfo>
 #include <QHeaderView>
+#include <QItemSelection>
 #include <QLocale>
 #include <QMimeData>
 #include <QPainter>
 #include <QStyle>
+#include <algorithm>
 
 namespace vantrel {
 
 namespace {
-
-constexpr int FileNameRole = Qt::UserRole, RecordRole = Qt::UserRole + 1, SizeRole = Qt::UserRole + 2;
 
 bool AcceptsDrag(const QObject* Source, const QMimeData* Data, const QObject* List)
 {
@@ -35,11 +35,178 @@ QString FrameRateText(double FrameRate)
     return QLocale().toString(FrameRate, 'f', 2);
 }
 
-TFileListView::TFileListView(QWidget* Parent) : QTreeWidget(Parent)
+int TFileListModel::rowCount(const QModelIndex& Parent) const
+{
+    return Parent.isValid() ? 0 : Count();
+}
+
+int TFileListModel::columnCount(const QModelIndex& Parent) const
+{
+    return Parent.isValid() ? 0 : lcCount;
+}
+
+QString TFileListModel::StatusText(int Row) const
+{
+    const TRow& R = m_Rows[static_cast<std::size_t>(Row)];
+    return R.Unreadable.isEmpty() ? FormatMatchText(CompareMediaInfo(Record(0).Info, R.Record.Info))
+                                  : QString("Unreadable");
+}
+
+QVariant TFileListModel::data(const QModelIndex& Index, int Role) const
+{
+    if (!Index.isValid() || Index.row() >= Count())
+        return {};
+    const TRow& R = m_Rows[static_cast<std::size_t>(Index.row())];
+    const TMediaInfo& Info = R.Record.Info;
+    const TMediaInfo& Reference = Record(0).Info;
+    const int Column = Index.column();
+    if (Role == Qt::DisplayRole) {
+        switch (Column) {
+        case lcFileName: return FileName(Index.row());
+        case lcFrameSize: return FrameSizeText(Info);
+        case lcFrameRate: return FrameRateText(Info.FrameRate);
+        case lcDuration: return QString::fromStdString(DurationText(Info.Duration));
+        case lcAudio: return QString::fromStdString(AudioText(Info));
+        case lcStatus: return StatusText(Index.row());
+        }
+    }
+    if (Role == Qt::ToolTipRole && Column == lcFileName)
+        return FileName(Index.row());
+    if (Role == Qt::ToolTipRole && Column == lcStatus)
+        return R.Unreadable.isEmpty() ? QString::fromStdString(DifferenceText(Reference, Info))
+                                      : R.Unreadable;
+    // A file that joins but will look stretched is marked, not refused.
+    if (Role == Qt::DecorationRole && Column == lcStatus && R.Unreadable.isEmpty() &&
+        AspectRatioDiffers(Reference, Info))
+        return QApplication::style()->standardIcon(QStyle::SP_MessageBoxWarning);
+    if (Role == Qt::TextAlignmentRole && Column == lcDuration)
+        return QVariant::fromValue(Qt::AlignRight | Qt::AlignVCenter);
+    return {};
+}
+
+QVariant TFileListModel::headerData(int Section, Qt::Orientation Orientation, int Role) const
+{
+    static const char* const Titles[lcCount] = {"File name", "Frame size", "Frame rate",
+                                                "Duration",  "Audio",      "Status"};
+    if (Orientation != Qt::Horizontal || Section < 0 || Section >= lcCount)
+        return {};
+    if (Role == Qt::DisplayRole)
+        return QString(Titles[Section]);
+    if (Role == Qt::TextAlignmentRole && Section == lcDuration)
+        return QVariant::fromValue(Qt::AlignRight | Qt::AlignVCenter);
+    return {};
+}
+
+Qt::ItemFlags TFileListModel::flags(const QModelIndex& Index) const
+{
+    return Index.isValid() ? Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsDragEnabled
+                           : Qt::ItemIsDropEnabled;
+}
+
+std::vector<TInputRecord> TFileListModel::Records() const
+{
+    std::vector<TInputRecord> Result;
+    for (const TRow& R : m_Rows)
+        Result.push_back(R.Record);
+    return Result;
+}
+
+void TFileListModel::StatusesChanged()
+{
+    if (Count() > 0)
+        emit dataChanged(index(0, lcStatus), index(Count() - 1, lcStatus));
+}
+
+void TFileListModel::Append(TInputRecord Record)
+{
+    beginInsertRows({}, Count(), Count());
+    m_Rows.push_back({std::move(Record), {}});
+    endInsertRows();
+}
+
+void TFileListModel::SetRecord(int Row, TInputRecord Record)
+{
+    m_Rows[static_cast<std::size_t>(Row)] = {std::move(Record), {}};
+    emit dataChanged(index(Row, 0), index(Row, lcCount - 1));
+    if (Row == 0)
+        StatusesChanged();
+}
+
+void TFileListModel::SetUnreadable(int Row, const QString& Why)
+{
+    m_Rows[static_cast<std::size_t>(Row)].Unreadable = Why;
+    emit dataChanged(index(Row, lcStatus), index(Row, lcStatus));
+}
+
+void TFileListModel::Remove(std::vector<int> Rows)
+{
+    std::sort(Rows.begin(), Rows.end(), std::greater<>());
+    Rows.erase(std::unique(Rows.begin(), Rows.end()), Rows.end());
+    bool FirstGone = false;
+    for (const int Row : Rows) {
+        beginRemoveRows({}, Row, Row);
+        m_Rows.erase(m_Rows.begin() + Row);
+        endRemoveRows();
+        FirstGone = FirstGone || Row == 0;
+    }
+    if (FirstGone)
+        StatusesChanged();
+}
+
+std::vector<int> TFileListModel::Move(std::vector<int> Rows, int Target)
+{
+    std::sort(Rows.begin(), Rows.end());
+    Rows.erase(std::unique(Rows.begin(), Rows.end()), Rows.end());
+    if (Rows.empty())
+        return {};
+    const int Moved = static_cast<int>(Rows.size());
+    Target = std::clamp(Target, 0, Count() - Moved);
+    if (Rows.front() == Target && Rows.back() == Target + Moved - 1)
+        return {}; // they stand there already
+    std::vector<TRow> Taken, Rest;
+    for (int I = 0, K = 0; I < Count(); ++I) {
+        if (K < Moved && Rows[static_cast<std::size_t>(K)] == I) {
+            Taken.push_back(std::move(m_Rows[static_cast<std::size_t>(I)]));
+            ++K;
+        } else {
+            Rest.push_back(std::move(m_Rows[static_cast<std::size_t>(I)]));
+        }
+    }
+    // Persistent indexes (the selection, the drop target) follow their rows.
+    emit layoutAboutToBeChanged();
+    std::vector<int> NewRow(m_Rows.size());
+    for (int I = 0, Kept = 0, K = 0; I < Count(); ++I) {
+        const bool IsMoved = K < Moved && Rows[static_cast<std::size_t>(K)] == I;
+        NewRow[static_cast<std::size_t>(I)] = IsMoved         ? Target + K++
+                                              : Kept < Target ? Kept++
+                                                              : Moved + Kept++;
+    }
+    Rest.insert(Rest.begin() + Target, std::make_move_iterator(Taken.begin()),
+                std::make_move_iterator(Taken.end()));
+    m_Rows = std::move(Rest);
+    const QModelIndexList Old = persistentIndexList();
+    QModelIndexList New;
+    for (const QModelIndex& Index : Old)
+        New << index(NewRow[static_cast<std::size_t>(Index.row())], Index.column());
+    changePersistentIndexList(Old, New);
+    emit layoutChanged();
+    std::vector<int> Result(Rows.size());
+    for (int K = 0; K < Moved; ++K)
+        Result[static_cast<std::size_t>(K)] = Target + K;
+    return Result;
+}
+
+void TFileListModel::Clear()
+{
+    beginResetModel();
+    m_Rows.clear();
+    endResetModel();
+}
+
+TFileListView::TFileListView(QWidget* Parent) : QTreeView(Parent), m_Model(new TFileListModel(this))
 {
     setObjectName("lvwFiles");
-    setColumnCount(lcCount);
-    setHeaderLabels({"File name", "Frame size", "Frame rate", "Duration", "Audio", "Status"});
+    setModel(m_Model);
     const int Widths[lcCount] = {200, 75, 70, 80, 215, 90};
     for (int I = 0; I < lcCount; ++I)
         setColumnWidth(I, Widths[I]);
@@ -49,12 +216,12 @@ TFileListView::TFileListView(QWidget* Parent) : QTreeWidget(Parent)
     header()->setSectionResizeMode(lcFileName, QHeaderView::Stretch);
     header()->setSectionsClickable(false);
     header()->setSectionsMovable(false);
-    headerItem()->setTextAlignment(lcDuration, Qt::AlignRight | Qt::AlignVCenter);
     setTextElideMode(Qt::ElideMiddle);
     setRootIsDecorated(false);
     setItemsExpandable(false);
     setUniformRowHeights(true);
-    setSelectionMode(QAbstractItemView::SingleSelection);
+    // Shift and Ctrl pick several rows; moves and removal act on them all.
+    setSelectionMode(QAbstractItemView::ExtendedSelection);
     setSelectionBehavior(QAbstractItemView::SelectRows);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
     setAllColumnsShowFocus(true);
@@ -70,40 +237,7 @@ TFileListView::TFileListView(QWidget* Parent) : QTreeWidget(Parent)
 
 void TFileListView::AddFile(const QString& FileName)
 {
-    TMediaInfo Info;
-    ProbeMediaFile(QFile::encodeName(FileName).toStdString(), Info);
-    AddRecord(FileName, Info);
-}
-
-void TFileListView::AddRecord(const QString& FileName, const TMediaInfo& Info)
-{
-    auto* Item = new QTreeWidgetItem;
-    Item->setData(lcFileName, FileNameRole, FileName);
-    Item->setText(lcFileName, FileName);
-    Item->setToolTip(lcFileName, FileName);
-    ShowRecord(Item, Info);
-    addTopLevelItem(Item);
-    UpdateRowStatus(Count() - 1);
-}
-
-void TFileListView::ShowRecord(QTreeWidgetItem* Item, const TMediaInfo& Info)
-{
-    Item->setData(lcFileName, RecordRole, QVariant::fromValue(Info));
-    Item->setData(lcFileName, SizeRole, QFileInfo(Item->data(lcFileName, FileNameRole).toString()).size());
-    Item->setText(lcFrameSize, FrameSizeText(Info));
-    Item->setText(lcFrameRate, FrameRateText(Info.FrameRate));
-    Item->setText(lcDuration, QString::fromStdString(DurationText(Info.Duration)));
-    Item->setText(lcAudio, QString::fromStdString(AudioText(Info)));
-    Item->setTextAlignment(lcDuration, Qt::AlignRight | Qt::AlignVCenter);
-}
-
-void TFileListView::SetRecord(int Row, const TMediaInfo& Info)
-{
-    ShowRecord(topLevelItem(Row), Info);
-    if (Row == 0)
-        UpdateAllStatuses();
-    else
-        UpdateRowStatus(Row);
+    m_Model->Append(ProbeInput(QFile::encodeName(FileName).toStdString()));
 }
 
 void TFileListView::Reprobe(int Row)
@@ -111,12 +245,9 @@ void TFileListView::Reprobe(int Row)
     if (Row < 0 || Row >= Count())
         return;
     try {
-        TMediaInfo Info;
-        ProbeMediaFile(QFile::encodeName(FileName(Row)).toStdString(), Info);
-        SetRecord(Row, Info);
+        m_Model->SetRecord(Row, ProbeInput(Record(Row).FileName));
     } catch (const Exception& E) {
-        topLevelItem(Row)->setText(lcStatus, "Unreadable");
-        topLevelItem(Row)->setToolTip(lcStatus, QString::fromStdString(E.what()));
+        m_Model->SetUnreadable(Row, QString::fromStdString(E.what()));
     }
 }
 
@@ -143,88 +274,57 @@ bool TFileListView::SetColumnWidths(const QString& Text)
     return true;
 }
 
-QString TFileListView::FileName(int Row) const
+std::vector<int> TFileListView::SelectedRows() const
 {
-    return topLevelItem(Row)->data(lcFileName, FileNameRole).toString();
-}
-
-std::int64_t TFileListView::FileSize(int Row) const
-{
-    return topLevelItem(Row)->data(lcFileName, SizeRole).toLongLong();
-}
-
-TMediaInfo TFileListView::Record(int Row) const
-{
-    return topLevelItem(Row)->data(lcFileName, RecordRole).value<TMediaInfo>();
-}
-
-QStringList TFileListView::FileNames() const
-{
-    QStringList Names;
-    for (int I = 0; I < Count(); ++I)
-        Names << FileName(I);
-    return Names;
-}
-
-std::vector<TMediaInfo> TFileListView::Records() const
-{
-    std::vector<TMediaInfo> Result;
-    for (int I = 0; I < Count(); ++I)
-        Result.push_back(Record(I));
-    return Result;
-}
-
-void TFileListView::UpdateRowStatus(int Row)
-{
-    const TMediaInfo Reference = Record(0), Info = Record(Row);
-    QTreeWidgetItem* Item = topLevelItem(Row);
-    Item->setText(lcStatus, FormatMatchText(CompareMediaInfo(Reference, Info)));
-    Item->setToolTip(lcStatus, QString::fromStdString(DifferenceText(Reference, Info)));
-    // A file that joins but will look stretched is marked, not refused.
-    Item->setIcon(lcStatus, AspectRatioDiffers(Reference, Info)
-                                ? style()->standardIcon(QStyle::SP_MessageBoxWarning)
-                                : QIcon());
-}
-
-void TFileListView::UpdateAllStatuses()
-{
-    for (int I = 0; I < Count(); ++I)
-        UpdateRowStatus(I);
+    std::vector<int> Rows;
+    for (const QModelIndex& Index : selectionModel()->selectedRows())
+        Rows.push_back(Index.row());
+    std::sort(Rows.begin(), Rows.end());
+    return Rows;
 }
 
 int TFileListView::SelectedRow() const
 {
-    const QList<QTreeWidgetItem*> Items = selectedItems();
-    return Items.isEmpty() ? -1 : indexOfTopLevelItem(Items.front());
+    const std::vector<int> Rows = SelectedRows();
+    return Rows.empty() ? -1 : Rows.front();
+}
+
+void TFileListView::SelectRows(const std::vector<int>& Rows)
+{
+    QItemSelection Selection;
+    for (const int Row : Rows)
+        Selection.select(m_Model->index(Row, 0), m_Model->index(Row, lcCount - 1));
+    selectionModel()->select(Selection, QItemSelectionModel::ClearAndSelect);
+    if (!Rows.empty()) {
+        selectionModel()->setCurrentIndex(m_Model->index(Rows.front(), 0), QItemSelectionModel::NoUpdate);
+        scrollTo(m_Model->index(Rows.back(), 0));
+        scrollTo(m_Model->index(Rows.front(), 0));
+    }
 }
 
 void TFileListView::SelectRow(int Row)
 {
-    QTreeWidgetItem* Item = topLevelItem(Row);
-    setCurrentItem(Item);
-    Item->setSelected(true);
+    SelectRows({Row});
     setFocus();
 }
 
-void TFileListView::MoveRow(int Row, int Target)
+void TFileListView::MoveRows(const std::vector<int>& Rows, int Target)
 {
-    Target = std::clamp(Target, 0, Count() - 1);
-    if (Target == Row)
-        return;
-    QTreeWidgetItem* const First = Row0();
-    QTreeWidgetItem* Item = takeTopLevelItem(Row);
-    insertTopLevelItem(Target, Item);
-    SelectRow(Target);
-    scrollToItem(Item);
-    if (Row0() != First)
-        UpdateAllStatuses();
+    if (const std::vector<int> Moved = m_Model->Move(Rows, Target); !Moved.empty()) {
+        SelectRows(Moved);
+        setFocus();
+    }
 }
 
-void TFileListView::RemoveRow(int Row)
+void TFileListView::RemoveRows(const std::vector<int>& Rows)
 {
-    delete takeTopLevelItem(Row);
-    if (Row == 0 && Count() > 0)
-        UpdateAllStatuses();
+    if (Rows.empty())
+        return;
+    const int First = *std::min_element(Rows.begin(), Rows.end());
+    m_Model->Remove(Rows);
+    clearSelection();
+    if (Count() > 0)
+        SelectRow(std::min(First, Count() - 1));
 }
 
 int TFileListView::DropTarget() const
@@ -234,21 +334,16 @@ int TFileListView::DropTarget() const
 
 void TFileListView::SetDropTarget(int Row)
 {
-    const QModelIndex Index = Row >= 0 ? model()->index(Row, 0) : QModelIndex();
+    const QModelIndex Index = Row >= 0 ? m_Model->index(Row, 0) : QModelIndex();
     if (Index == m_DropTarget)
         return;
     m_DropTarget = Index;
     viewport()->update();
 }
 
-void TFileListView::ClearDropTarget()
-{
-    SetDropTarget(-1);
-}
-
 void TFileListView::paintEvent(QPaintEvent* Event)
 {
-    QTreeWidget::paintEvent(Event);
+    QTreeView::paintEvent(Event);
     if (!m_DropTarget.isValid())
         return;
     // An outline, so that the target never looks like the selection.
@@ -281,8 +376,8 @@ void TFileListView::dragMoveEvent(QDragMoveEvent* Event)
 {
     const QPoint Point = Event->position().toPoint();
     if (Event->source() == this)
-        if (QTreeWidgetItem* Item = itemAt(Point))
-            SetDropTarget(indexOfTopLevelItem(Item));
+        if (const QModelIndex Index = indexAt(Point); Index.isValid())
+            SetDropTarget(Index.row());
     emit DraggedOver(Event->source(), Point.y());
     if (AcceptsDrag(Event->source(), Event->mimeData(), this))
         Event->acceptProposedAction();

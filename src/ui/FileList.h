@@ -1,16 +1,16 @@
-// The list of files to join: one row a file, in join order, each holding its
-// name and what its probe found as item data. The cells only show them.
+// The list of files to join: a model of one input record a row, in join
+// order, and the report view that shows it, sorts nothing and moves rows by
+// dragging.
 #pragma once
 
 #include "media/MPEGInfo.h"
 
+#include <QAbstractTableModel>
 #include <QPersistentModelIndex>
-#include <QTreeWidget>
+#include <QTreeView>
 #include <vector>
 
 class QMimeData;
-
-Q_DECLARE_METATYPE(vantrel::TMediaInfo)
 
 namespace vantrel {
 
@@ -29,44 +29,81 @@ enum TFileListColumn
 QString FrameSizeText(const TMediaInfo& Info);
 QString FrameRateText(double FrameRate);
 
+// The rows. Each status is worked out against row 0 when it is shown, so
+// it can never be stale after a move, a removal or a new first file.
+class TFileListModel : public QAbstractTableModel
+{
+    Q_OBJECT
+public:
+    using QAbstractTableModel::QAbstractTableModel;
+
+    int rowCount(const QModelIndex& Parent = {}) const override;
+    int columnCount(const QModelIndex& Parent = {}) const override;
+    QVariant data(const QModelIndex& Index, int Role = Qt::DisplayRole) const override;
+    QVariant headerData(int Section, Qt::Orientation Orientation, int Role = Qt::DisplayRole) const override;
+    Qt::ItemFlags flags(const QModelIndex& Index) const override;
+
+    int Count() const { return static_cast<int>(m_Rows.size()); }
+    const TInputRecord& Record(int Row) const { return m_Rows[static_cast<std::size_t>(Row)].Record; }
+    QString FileName(int Row) const { return QString::fromLocal8Bit(Record(Row).FileName); }
+    std::vector<TInputRecord> Records() const;
+    // The status cell's text: "OK", "Video Differ", "Audio Differ", or
+    // "Unreadable" for a file that could not be probed again.
+    QString StatusText(int Row) const;
+
+    void Append(TInputRecord Record);
+    // Shows what a row's file holds now.
+    void SetRecord(int Row, TInputRecord Record);
+    // The row's file cannot be read any more: Why is the status's tip.
+    void SetUnreadable(int Row, const QString& Why);
+    // Removes the rows, given in any order.
+    void Remove(std::vector<int> Rows);
+    // Moves the rows, in their order, to stand together from Target on (as
+    // counted after they were taken out; clamped). Returns where they stand
+    // now; nothing when they stood there already.
+    std::vector<int> Move(std::vector<int> Rows, int Target);
+    void Clear();
+
+private:
+    struct TRow
+    {
+        TInputRecord Record;
+        QString Unreadable; // why the file could not be probed again, or empty
+    };
+    void StatusesChanged();
+
+    std::vector<TRow> m_Rows;
+};
+
 // The report list. It tells its owner what happened through signals: a drag
 // moved over it, its own drag ended, files were dropped on it.
-class TFileListView : public QTreeWidget
+class TFileListView : public QTreeView
 {
     Q_OBJECT
 public:
     explicit TFileListView(QWidget* Parent = nullptr);
 
+    TFileListModel& Model() const { return *m_Model; }
+
     // Probes the file and appends its row; the probe's exception passes on
     // and no row is made.
     void AddFile(const QString& FileName);
-    // Appends a row for a file probed elsewhere.
-    void AddRecord(const QString& FileName, const TMediaInfo& Info);
-    int Count() const { return topLevelItemCount(); }
-    QString FileName(int Row) const;
-    TMediaInfo Record(int Row) const;
-    // The file's size when its row was made.
-    std::int64_t FileSize(int Row) const;
-    // Every row's file name and record, in join order.
-    QStringList FileNames() const;
-    std::vector<TMediaInfo> Records() const;
-    QString StatusText(int Row) const { return topLevelItem(Row)->text(lcStatus); }
+    int Count() const { return m_Model->Count(); }
+    QString FileName(int Row) const { return m_Model->FileName(Row); }
+    const TInputRecord& Record(int Row) const { return m_Model->Record(Row); }
+    QString StatusText(int Row) const { return m_Model->StatusText(Row); }
 
-    // The selected row, or -1.
+    // The selected rows in ascending order; SelectedRow the first, or -1.
+    std::vector<int> SelectedRows() const;
     int SelectedRow() const;
-    // Selects the row, makes it current and gives the list the focus.
+    // Selects only the row, makes it current and gives the list the focus.
     void SelectRow(int Row);
-    // Moves the row so that it ends at Target (0 when negative, the end when
-    // past it); selects it and scrolls to it. Statuses are computed anew when
-    // another file comes to stand in row 0.
-    void MoveRow(int Row, int Target);
-    // Deletes the row; when it was row 0 the next row becomes the reference.
-    void RemoveRow(int Row);
-    // The status cell of a row against row 0, with why it differs as its tip.
-    void UpdateRowStatus(int Row);
-    void UpdateAllStatuses();
-    // Shows what a row's file holds now.
-    void SetRecord(int Row, const TMediaInfo& Info);
+    // Moves the rows to stand together from Target on (see the model), then
+    // selects them and scrolls to them.
+    void MoveRows(const std::vector<int>& Rows, int Target);
+    void MoveRow(int Row, int Target) { MoveRows({Row}, Target); }
+    // Removes the rows and selects the row that took the first one's place.
+    void RemoveRows(const std::vector<int>& Rows);
     // Probes a row's file again and shows what it holds now, or, when it
     // cannot be read any more, says so in its status.
     void Reprobe(int Row);
@@ -81,12 +118,12 @@ public:
     // goes away takes its highlight with it.
     int DropTarget() const;
     void SetDropTarget(int Row);
-    void ClearDropTarget();
+    void ClearDropTarget() { SetDropTarget(-1); }
 
 signals:
     // A drag moved over the list, Y in the list's coordinates.
     void DraggedOver(QObject* Source, int Y);
-    // A drag of the list's own row ended, wherever it ended.
+    // A drag of the list's own rows ended, wherever it ended.
     void DragEnded();
     // Files from the desktop were dropped on the list.
     void FilesDropped(const QMimeData* Drop);
@@ -100,9 +137,9 @@ protected:
     void paintEvent(QPaintEvent* Event) override;
 
 private:
-    QTreeWidgetItem* Row0() const { return topLevelItem(0); }
-    void ShowRecord(QTreeWidgetItem* Item, const TMediaInfo& Info);
+    void SelectRows(const std::vector<int>& Rows);
 
+    TFileListModel* m_Model;
     QPersistentModelIndex m_DropTarget;
 };
 

@@ -2,10 +2,9 @@
 
 #include "About.h"
 #include "FileDlg.h"
+#include "JoinFlow.h"
 #include "ProgressDlg.h"
 #include "ShellUtils.h"
-#include "join/JoinDecision.h"
-#include "join/Vantrel.h"
 #include "media/SysUtils.h"
 
 #include <QAction>
@@ -14,7 +13,6 @@
 #include <QCollator>
 #include <QDir>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QFileInfo>
 #include <QMenu>
 #include <QMenuBar>
@@ -40,40 +38,12 @@ template <typename F> struct TFinally
 };
 template <typename F> TFinally(F) -> TFinally<F>;
 
-std::string LocalName(const QString& FileName)
-{
-    return QFile::encodeName(FileName).toStdString();
-}
-
 QString WithoutMnemonic(QString Caption)
 {
     return Caption.remove('&');
 }
 
-// "h:mm:ss", whole seconds.
-QString ClockText(double Seconds)
-{
-    const auto S = static_cast<long long>(Seconds + 0.5);
-    return QString("%1:%2:%3")
-        .arg(S / 3600)
-        .arg(S / 60 % 60, 2, 10, QChar('0'))
-        .arg(S % 60, 2, 10, QChar('0'));
-}
-
 } // namespace
-
-QString FolderOf(const QString& FileName)
-{
-    return QFileInfo(FileName).absolutePath();
-}
-
-QString WithMpegExtension(const QString& FileName)
-{
-    const qsizetype Slash = FileName.lastIndexOf('/');
-    const qsizetype Dot = FileName.lastIndexOf('.');
-    const QString Extension = Dot > Slash ? FileName.mid(Dot) : QString();
-    return Extension == ".mpeg" ? FileName : FileName + ".mpeg";
-}
 
 TfrmMain::TfrmMain(const TProductInfo& ProductInfo, TMessageBoxHandler AskUser, QWidget* Parent)
     : QMainWindow(Parent), FProductInfo(ProductInfo), FAskUser(std::move(AskUser))
@@ -111,9 +81,9 @@ TfrmMain::TfrmMain(const TProductInfo& ProductInfo, TMessageBoxHandler AskUser, 
     PopupMenu->addSeparator();
     PopupMenu->addAction(acnDelete);
 
-    connect(lvwFiles, &QTreeWidget::itemSelectionChanged, this, &TfrmMain::lvwFilesChange);
-    connect(lvwFiles, &QTreeWidget::currentItemChanged, this, &TfrmMain::lvwFilesChange);
-    connect(lvwFiles, &QTreeWidget::itemDoubleClicked, this, &TfrmMain::lvwFilesDblClick);
+    connect(lvwFiles->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            &TfrmMain::lvwFilesChange);
+    connect(lvwFiles, &QAbstractItemView::doubleClicked, this, &TfrmMain::lvwFilesDblClick);
     connect(lvwFiles, &QWidget::customContextMenuRequested, this, &TfrmMain::lvwFilesContextPopup);
     connect(lvwFiles, &TFileListView::DraggedOver, this, &TfrmMain::lvwFilesDragOver);
     connect(lvwFiles, &TFileListView::DragEnded, this, &TfrmMain::lvwFilesEndDrag);
@@ -223,29 +193,18 @@ QString TfrmMain::PlacementKey() const
 
 void TfrmMain::FormCreate()
 {
-    const TRegRoot Root = FProductInfo.RegRoot;
-    const QString& Base = FProductInfo.RegBaseKey;
-    // Each value on its own: a damaged one falls back to its default and
-    // the others still load.
     QStringList Damaged;
-    auto Read = [&Damaged](auto Load) {
-        try {
-            Load();
-        } catch (const Exception& E) {
-            Damaged << QString::fromStdString(E.what());
-        }
-    };
-    LoadFormPlacement(Root, PlacementKey(), *this, false, &Damaged);
-    Read([&] {
-        if (!lvwFiles->SetColumnWidths(RegReadString(Root, PlacementKey(), "ColumnWidths")))
-            Damaged << "Invalid data type for 'ColumnWidths'";
-    });
-    Read([&] { FLastOpenFolder = RegReadString(Root, Base, "LastOpenFolder"); });
-    Read([&] { FLastSaveFolder = RegReadString(Root, Base, "LastSaveFolder"); });
-    Read([&] { miRecalcTimecodes->setChecked(RegReadBool(Root, Base, "RecalcTimecodes", true)); });
+    LoadFormPlacement(FProductInfo.RegRoot, PlacementKey(), *this, false, &Damaged);
+    const TSettings Settings = LoadSettings(FProductInfo, PlacementKey(), Damaged);
+    if (!lvwFiles->SetColumnWidths(Settings.ColumnWidths))
+        Damaged << "Invalid data type for 'ColumnWidths'";
+    FLastOpenFolder = Settings.LastOpenFolder;
+    FLastSaveFolder = Settings.LastSaveFolder;
+    miRecalcTimecodes->setChecked(Settings.RecalcTimecodes);
     if (!Damaged.isEmpty())
         ShowMessageBox("Some settings could not be read; they were set back to their defaults:\r\n" +
-                           Damaged.join("\r\n") + "\r\nSettings file: " + RegStoreLocation(Root, Base),
+                           Damaged.join("\r\n") + "\r\nSettings file: " +
+                           RegStoreLocation(FProductInfo.RegRoot, FProductInfo.RegBaseKey),
                        TMessageKind::Warning, TMessageButtons::Ok);
     acnPlay->setShortcuts({QKeySequence(Qt::Key_Return), QKeySequence(Qt::Key_Enter)});
     acnMoveUp->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Up));
@@ -256,16 +215,10 @@ void TfrmMain::FormCreate()
 
 void TfrmMain::FormDestroy()
 {
-    const TRegRoot Root = FProductInfo.RegRoot;
-    const QString& Base = FProductInfo.RegBaseKey;
-    SaveFormPlacement(Root, PlacementKey(), *this);
-    RegWriteString(Root, PlacementKey(), "ColumnWidths", lvwFiles->ColumnWidths());
-    // Blank folders are not worth remembering; what the store held stays.
-    if (!FLastOpenFolder.trimmed().isEmpty())
-        RegWriteString(Root, Base, "LastOpenFolder", FLastOpenFolder);
-    if (!FLastSaveFolder.trimmed().isEmpty())
-        RegWriteString(Root, Base, "LastSaveFolder", FLastSaveFolder);
-    RegWriteBool(Root, Base, "RecalcTimecodes", miRecalcTimecodes->isChecked());
+    SaveFormPlacement(FProductInfo.RegRoot, PlacementKey(), *this);
+    SaveSettings(
+        FProductInfo, PlacementKey(),
+        {FLastOpenFolder, FLastSaveFolder, miRecalcTimecodes->isChecked(), lvwFiles->ColumnWidths()});
 }
 
 void TfrmMain::closeEvent(QCloseEvent* Event)
@@ -374,38 +327,40 @@ void TfrmMain::MoveItem(int Row, int Target)
     lvwFiles->MoveRow(Row, Target);
 }
 
-void TfrmMain::acnMoveUpExecute()
+// The selected rows, as one block, one row up or down.
+void TfrmMain::MoveSelection(int Step)
 {
-    const int Row = lvwFiles->SelectedRow();
-    if (Row <= 0)
-        return;
-    MoveItem(Row, Row - 1);
-    ListChanged();
-    Refresh();
-}
-
-void TfrmMain::acnMoveDownExecute()
-{
-    const int Row = lvwFiles->SelectedRow();
-    if (Row < 0 || Row == lvwFiles->Count() - 1)
-        return;
-    MoveItem(Row, Row + 1);
-    ListChanged();
-    Refresh();
-}
-
-void TfrmMain::acnDeleteExecute()
-{
-    const int Row = lvwFiles->SelectedRow();
-    if (Row < 0)
+    const std::vector<int> Rows = lvwFiles->SelectedRows();
+    if (Rows.empty() || Rows.front() + Step < 0 || Rows.back() + Step >= lvwFiles->Count())
         return;
     {
         BeginListUpdate();
         TFinally End{[this] { EndListUpdate(); }};
-        lvwFiles->RemoveRow(Row);
-        lvwFiles->clearSelection();
-        if (lvwFiles->Count() > 0)
-            lvwFiles->SelectRow(std::min(Row, lvwFiles->Count() - 1));
+        lvwFiles->MoveRows(Rows, Rows.front() + Step);
+    }
+    ListChanged();
+    Refresh();
+}
+
+void TfrmMain::acnMoveUpExecute()
+{
+    MoveSelection(-1);
+}
+
+void TfrmMain::acnMoveDownExecute()
+{
+    MoveSelection(1);
+}
+
+void TfrmMain::acnDeleteExecute()
+{
+    const std::vector<int> Rows = lvwFiles->SelectedRows();
+    if (Rows.empty())
+        return;
+    {
+        BeginListUpdate();
+        TFinally End{[this] { EndListUpdate(); }};
+        lvwFiles->RemoveRows(Rows);
     }
     ListChanged();
     Refresh();
@@ -416,11 +371,7 @@ void TfrmMain::acnClearExecute()
     if (ShowMessageBox("Are you sure you want to remove all files from the list?", TMessageKind::Confirmation,
                        TMessageButtons::YesNo) != TMessageAnswer::Yes)
         return;
-    {
-        BeginListUpdate();
-        TFinally End{[this] { EndListUpdate(); }};
-        lvwFiles->clear();
-    }
+    lvwFiles->Model().Clear();
     ListChanged();
     Refresh();
 }
@@ -439,40 +390,21 @@ void TfrmMain::lvwFilesDragOver(QObject* Source, int Y)
 
 void TfrmMain::lvwFilesEndDrag()
 {
-    const int Row = lvwFiles->SelectedRow(), Target = lvwFiles->DropTarget();
-    if (Row < 0 || Target < 0)
+    const std::vector<int> Rows = lvwFiles->SelectedRows();
+    const int Target = lvwFiles->DropTarget();
+    if (Rows.empty() || Target < 0)
         return;
     lvwFiles->ClearDropTarget();
-    MoveItem(Row, Target);
+    // The rows land where the target row stood: before it when they came
+    // from above, after it when they came from below.
+    const auto Above = std::count_if(Rows.begin(), Rows.end(), [Target](int Row) { return Row < Target; });
+    {
+        BeginListUpdate();
+        TFinally End{[this] { EndListUpdate(); }};
+        lvwFiles->MoveRows(Rows, Target - static_cast<int>(Above) + (Above > 0 ? 1 : 0));
+    }
     ListChanged();
     Refresh();
-}
-
-TfrmMain::TCompatibility TfrmMain::CheckCompatibility()
-{
-    std::vector<TMediaInfo> Records = lvwFiles->Records();
-    std::vector<const TMediaInfo*> Infos;
-    for (const TMediaInfo& Record : Records)
-        Infos.push_back(&Record);
-    const TJoinDecision Decision = DecideJoin(Infos);
-    const QString Message = QString::fromStdString(Decision.Message);
-    TCompatibility Result;
-    switch (Decision.Verdict) {
-    case TJoinVerdict::Refuse:
-        ShowMessageBox(Message, TMessageKind::Information, TMessageButtons::Ok);
-        Result.Cancel = true;
-        break;
-    case TJoinVerdict::AskVideoOnly:
-        if (ShowMessageBox(Message + "\r\nDo you want to continue?", TMessageKind::Confirmation,
-                           TMessageButtons::YesNo) == TMessageAnswer::Yes)
-            Result.VideoOnly = true;
-        else
-            Result.Cancel = true;
-        break;
-    case TJoinVerdict::JoinVideoOnly: Result.VideoOnly = true; break;
-    case TJoinVerdict::Join: break;
-    }
-    return Result;
 }
 
 TMessageAnswer TfrmMain::ShowMessageBox(const QString& Text, TMessageKind Kind, TMessageButtons Buttons,
@@ -488,12 +420,12 @@ TMessageAnswer TfrmMain::ShowMessageBox(const QString& Text, TMessageKind Kind, 
 void TfrmMain::UpdateActions()
 {
     const int Count = lvwFiles->Count();
-    const int Row = lvwFiles->SelectedRow();
+    const std::vector<int> Rows = lvwFiles->SelectedRows();
     acnJoinFile->setEnabled(Count > 0);
-    acnPlay->setEnabled(Row >= 0);
-    acnMoveUp->setEnabled(Row > 0);
-    acnMoveDown->setEnabled(Row >= 0 && Row < Count - 1);
-    acnDelete->setEnabled(Row >= 0);
+    acnPlay->setEnabled(!Rows.empty());
+    acnMoveUp->setEnabled(!Rows.empty() && Rows.front() > 0);
+    acnMoveDown->setEnabled(!Rows.empty() && Rows.back() < Count - 1);
+    acnDelete->setEnabled(!Rows.empty());
     acnClear->setEnabled(Count > 0);
 }
 
@@ -501,8 +433,10 @@ void TfrmMain::UpdateStatusBar()
 {
     const int Count = lvwFiles->Count();
     QString Texts[3];
-    if (const int Row = lvwFiles->SelectedRow(); Row >= 0)
-        Texts[0] = QFileInfo(lvwFiles->FileName(Row)).fileName();
+    if (const std::vector<int> Rows = lvwFiles->SelectedRows(); Rows.size() > 1)
+        Texts[0] = QString("%1 files selected").arg(Rows.size());
+    else if (!Rows.empty())
+        Texts[0] = QFileInfo(lvwFiles->FileName(Rows.front())).fileName();
     else if (Count > 0)
         Texts[0] = QString::number(Count) + " file(s)";
     else
@@ -516,8 +450,8 @@ void TfrmMain::UpdateStatusBar()
         double Seconds = 0;
         std::int64_t Bytes = 0;
         for (int I = 0; I < Count; ++I) {
-            Seconds += lvwFiles->Record(I).Duration;
-            Bytes += lvwFiles->FileSize(I);
+            Seconds += lvwFiles->Record(I).Info.Duration;
+            Bytes += lvwFiles->Record(I).Identity.Size;
         }
         Texts[1] = QString("%1 %2, %3")
                        .arg(Count)
@@ -536,6 +470,8 @@ void TfrmMain::Refresh()
 
 void TfrmMain::ListChanged()
 {
+    // A drag's target belongs to the list as the drag found it.
+    lvwFiles->ClearDropTarget();
     FJoinedText.clear();
     FJoinedFolder.clear();
     acnShowInFolder->setVisible(false);
@@ -601,87 +537,29 @@ void TfrmMain::dropEvent(QDropEvent* Event)
     WMDropFiles(*Event->mimeData());
 }
 
-std::optional<QString> TfrmMain::AskOutputName()
-{
-    for (;;) {
-        TFileSaveDialog Dialog;
-        Dialog.OwnerWindow = this;
-        if (!FLastSaveFolder.isEmpty())
-            Dialog.InitialDir = FLastSaveFolder;
-        Dialog.Filter = "MPEG File|*.mpeg";
-        Dialog.Title = "Select the output file name";
-        Dialog.DefaultExt = "mpeg";
-        if (!Dialog.Execute())
-            return std::nullopt;
-        FLastSaveFolder = FolderOf(Dialog.FileName);
-        const QString Name = WithMpegExtension(Dialog.FileName);
-        // The dialog asked about the name typed, not about the one with
-        // ".mpeg": ask as it would, and No goes back to it.
-        if (Name != Dialog.FileName && QFileInfo::exists(Name) &&
-            ShowMessageBox(QFileInfo(Name).fileName() + " already exists.\r\nDo you want to replace it?",
-                           TMessageKind::Warning, TMessageButtons::YesNo,
-                           TMessageAnswer::No) != TMessageAnswer::Yes)
-            continue;
-        return Name;
-    }
-}
-
 void TfrmMain::acnJoinFileExecute()
 {
-    const TCompatibility Check = CheckCompatibility();
-    if (Check.Cancel)
-        return;
-    const std::optional<QString> OutputName = AskOutputName();
-    if (!OutputName)
-        return;
-    try {
-        JoinFiles(*OutputName, Check.VideoOnly);
-    } catch (const TInputChanged& E) {
-        lvwFiles->Reprobe(static_cast<int>(E.Index));
-        ShowMessageBox("Join fails: " + QString::fromStdString(E.what()), TMessageKind::Warning,
-                       TMessageButtons::Ok);
-    } catch (const std::exception& E) {
-        ShowMessageBox("Join fails: " + QString::fromStdString(E.what()), TMessageKind::Warning,
-                       TMessageButtons::Ok);
-    }
-    if (FCloseAfterJoin)
-        close();
-}
-
-void TfrmMain::JoinFiles(const QString& OutputName, bool VideoOnly)
-{
-    TVantrel Joiner;
-    Joiner.VideoOnly = VideoOnly;
-    Joiner.RecalcTimecodes = miRecalcTimecodes->isChecked();
-    for (const QString& Name : lvwFiles->FileNames())
-        Joiner.FileNames.push_back(LocalName(Name));
-    Joiner.ExpectedFormats = lvwFiles->Records();
-    Joiner.FrameRate = Joiner.ExpectedFormats.front().FrameRate;
-    Joiner.OutputFileName = LocalName(OutputName);
-    Joiner.CreateProgress = [this] {
+    TJoinFlow Flow(*this,
+                   [this](const QString& Text, TMessageKind Kind, TMessageButtons Buttons,
+                          TMessageAnswer Default) { return ShowMessageBox(Text, Kind, Buttons, Default); });
+    Flow.LastSaveFolder = FLastSaveFolder;
+    Flow.CreateProgress = [this] {
         auto Progress = std::make_unique<TfrmProgress>(this);
         FProgress = Progress.get();
         return Progress;
     };
-    Joiner.Execute();
-
-    const QString Name = QFileInfo(OutputName).fileName();
-    if (Joiner.Cancelled()) {
-        FJoinedText = "Join cancelled: " + Name + " holds what was joined so far";
-    } else {
-        TMediaInfo Joined;
-        try {
-            ProbeMediaFile(Joiner.OutputFileName, Joined);
-        } catch (const Exception&) {
-            // The note goes without a duration.
-        }
-        FJoinedText = QString("Joined %1 files into %2").arg(Joiner.FileNames.size()).arg(Name);
-        if (Joined.Duration > 0)
-            FJoinedText += " (" + ClockText(Joined.Duration) + ")";
+    Flow.InputChanged = [this](std::size_t Index) { lvwFiles->Reprobe(static_cast<int>(Index)); };
+    const std::optional<TJoinFlow::TOutcome> Outcome =
+        Flow.Run(lvwFiles->Model().Records(), miRecalcTimecodes->isChecked());
+    FLastSaveFolder = Flow.LastSaveFolder;
+    if (Outcome) {
+        FJoinedText = Outcome->Note;
+        FJoinedFolder = Outcome->Folder;
+        acnShowInFolder->setVisible(true);
+        UpdateStatusBar();
     }
-    FJoinedFolder = FolderOf(OutputName);
-    acnShowInFolder->setVisible(true);
-    UpdateStatusBar();
+    if (FCloseAfterJoin)
+        close();
 }
 
 void TfrmMain::acnShowInFolderExecute()

@@ -43,20 +43,12 @@ public:
     // would: existing files only, sorted.
     void OpenFiles(const QStringList& FileNames);
     void MoveItem(int Row, int Target);
-    struct TCompatibility
-    {
-        bool Cancel = false;
-        bool VideoOnly = false;
-    };
-    TCompatibility CheckCompatibility();
     TMessageAnswer ShowMessageBox(const QString& Text, TMessageKind Kind, TMessageButtons Buttons,
                                   TMessageAnswer Default = TMessageAnswer::Yes);
 
     // The window refresh after every command that changes the list.
     void UpdateActions();
     void UpdateStatusBar();
-    // Runs a join into OutputName; raises whatever the join raises.
-    void JoinFiles(const QString& OutputName, bool VideoOnly);
     // Files dropped from the desktop.
     void WMDropFiles(const QMimeData& Drop);
 
@@ -105,9 +97,7 @@ private:
     void miHelpTopicsClick();
     void miAboutClick();
 
-    // The output name from the save dialog, ".mpeg" appended; nothing when
-    // the user cancelled.
-    std::optional<QString> AskOutputName();
+    void MoveSelection(int Step);
     // Adds the chosen or dropped files in sorted order, then refreshes.
     void AddSortedFiles(QStringList Files);
     // After the list's content changed: the last join's note and its folder go.
@@ -143,10 +133,5 @@ private:
     QAction* miHelpTopics;
     QAction* miAbout;
 };
-
-// The folder of a full file name, as the dialogs remember it.
-QString FolderOf(const QString& FileName);
-// The output name with ".mpeg" appended unless it already ends so.
-QString WithMpegExtension(const QString& FileName);
 
 } // namespace vantrel

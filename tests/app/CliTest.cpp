@@ -454,7 +454,7 @@ TEST(CliInfo, JsonAgreesWithTheText)
 TEST(CliInfo, VersionHelpAndFileNamesAfterTwoDashes)
 {
     int Status;
-    EXPECT_EQ(Cli("--version", &Status), "Vantrel 1.03\n");
+    EXPECT_EQ(Cli("--version", &Status), "Vantrel " VANTREL_VERSION "\n");
     EXPECT_EQ(Status, 0);
     EXPECT_NE(Cli("--help", &Status).find("Usage: vantrel-cli info"), std::string::npos);
     EXPECT_EQ(Status, 0);

@@ -8,15 +8,11 @@ using namespace vantrel;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Data, std::size_t Size)
 {
-    TMemoryStream Stream;
-    Stream.Write(Data, Size);
-    Stream.SetPosition(0);
-    std::uint16_t Width, Height, Code;
-    if (ReadSequenceHeader(Stream, Width, Height, Code))
-        IsMPEG2Sequence(Stream);
-    Stream.SetPosition(0);
+    const std::span<const std::uint8_t> Bytes(Data, Size);
+    if (const auto Header = ReadSequenceHeader(Bytes))
+        IsMPEG2Sequence(Bytes.subspan(Header->End));
     TAudioFrameHeader Header;
-    if (FindAudioFrameHeader(Stream, Header))
+    if (FindAudioFrameHeader(Bytes, Header))
         FindFrameOf(Header, Data, Size);
     // Pieces of the input as the payloads of a video and an audio stream.
     TVideoEnd Video;

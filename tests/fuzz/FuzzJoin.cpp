@@ -10,6 +10,7 @@
 // between packets. A file that continues the one before joins with it as
 // their bytes one after the other would.
 #include "FuzzSupport.h"
+#include "JoinSupport.h"
 #include "join/Vantrel.h"
 #include "media/MPEG1SysRead.h"
 #include "media/SysUtils.h"
@@ -109,9 +110,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Data, std::size_t Size
     fuzz::TFuzzFile Output(nullptr, 0);
 
     TVantrel Joiner;
-    Joiner.FileNames = {First.Name};
+    std::vector<std::string> Names = {First.Name};
     if (Split < Size)
-        Joiner.FileNames.push_back(Second.Name);
+        Names.push_back(Second.Name);
+    Joiner.Inputs = test::MeasuredInputs(Names);
     Joiner.OutputFileName = Output.Name;
     Joiner.FrameRate = (Control & 0x04) ? 29.97 : 25;
     Joiner.RecalcTimecodes = (Control & 0x01) != 0;
@@ -124,7 +126,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Data, std::size_t Size
     if (Joiner.VideoOnly)
         return 0;
     std::vector<TPacket> Expected;
-    for (const std::string& Name : Joiner.FileNames) {
+    for (const std::string& Name : Names) {
         // Only system streams are walked; anything else is copied as it is.
         if (GetMediaFileKind(Name) != mfkSystemStream)
             return 0;

@@ -27,7 +27,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Data, std::size_t Size
         }
         TMPEG1SystemReader Extractor;
         Extractor.Open(Source);
-        TMemoryStream Video, Audio;
+        std::vector<std::uint8_t> Video, Audio;
         Extractor.ExtractStream(0xE0, Video, 200, 8192);
         Extractor.ExtractStream(0xC0, Audio, 0, 0);
     } catch (const Exception&) {

@@ -1,6 +1,7 @@
 #include "join/Vantrel.h"
 #include "media/SysUtils.h"
 
+#include "JoinSupport.h"
 #include "TestSupport.h"
 
 #include <algorithm>
@@ -58,7 +59,7 @@ protected:
     std::string JoinFiles(const std::vector<std::string>& Files, bool Recalc, bool VideoOnly = false,
                           const std::string& Output = "")
     {
-        Joiner.FileNames = Files;
+        Joiner.Inputs = MeasuredInputs(Files);
         Joiner.OutputFileName = Output.empty() ? Dir.File("out.mpg") : Output;
         Joiner.RecalcTimecodes = Recalc;
         Joiner.VideoOnly = VideoOnly;
@@ -129,8 +130,6 @@ TEST_F(JoinerTest, WithoutRestampingEveryByteIsKept)
     EXPECT_EQ(Output(), Concat({APack, ASystem, AVideo, AAudio, BlankedEndCode, BPack, PaddingFor(BSystem),
                                 BVideo, BVideo2, EndCode}));
     EXPECT_EQ(Log.Positions.back(), 100);
-    // Each input is opened twice: checked before writing, then joined.
-    EXPECT_EQ(Joiner.InputOpens(), 4);
 }
 
 TEST_F(JoinerTest, RestampingPatchesOnlyTheTimeStamps)
@@ -283,7 +282,7 @@ TEST_F(JoinerTest, InputThatShrinksDuringItsWalkFailsAndLeavesNoOutput)
         std::string m_Victim;
         int m_Polls = 0;
     };
-    Joiner.FileNames = {Name};
+    Joiner.Inputs = MeasuredInputs({Name});
     Joiner.OutputFileName = Dir.File("out.mpg");
     Joiner.FrameRate = 25;
     Joiner.CreateProgress = [&] { return std::make_unique<TShrinker>(Log, Name); };
@@ -309,7 +308,7 @@ TEST_F(JoinerTest, InputsThatCannotBeOpened)
 TEST_F(JoinerTest, FrameRateZeroFailsBeforeTheOutputExists)
 {
     Joiner.FrameRate = 0;
-    Joiner.FileNames = {Input("a.mpg", FileA)};
+    Joiner.Inputs = MeasuredInputs({Input("a.mpg", FileA)});
     Joiner.OutputFileName = Dir.File("out.mpg");
     try {
         Joiner.Execute();
@@ -354,26 +353,12 @@ TEST_F(JoinerTest, AnExistingOutputIsReplacedOnlyBySuccess)
     ASSERT_EQ(::chmod(Out.c_str(), 0640), 0);
     const std::string A = Input("a.mpg", FileA), B = Input("b.mpg", FileB);
 
-    struct THook
-    {
-        decltype(WriteHook) Saved = WriteHook;
-        ~THook() { WriteHook = Saved; }
-    } Restore;
     // The disk fills up after 40 bytes.
-    static std::size_t Written;
-    Written = 0;
-    WriteHook = [](int Fd, const void* Data, std::size_t Count) -> ssize_t {
-        if (Written + Count > 40) {
-            errno = ENOSPC;
-            return -1;
-        }
-        Written += Count;
-        return ::write(Fd, Data, Count);
-    };
+    Joiner.CreateOutput = [](const std::string& Name) { return std::make_unique<TFullDiskOutput>(Name, 40); };
     EXPECT_EQ(JoinFiles({A, B}, true), "Unable to write file " + Out + "\r\nNo space left on device");
     EXPECT_EQ(ReadFile(Out), (TBytes{9, 9, 9}));
     EXPECT_EQ(FilesIn(Dir.Path()), (std::vector<std::string>{"a.mpg", "b.mpg", "out.mpg"}));
-    WriteHook = Restore.Saved;
+    Joiner.CreateOutput = {};
 
     // Cancelled: what was joined so far takes the name.
     Log = {};
@@ -391,14 +376,16 @@ TEST_F(JoinerTest, AnExistingOutputIsReplacedOnlyBySuccess)
     EXPECT_EQ(FilesIn(Dir.Path()), (std::vector<std::string>{"a.mpg", "b.mpg", "out.mpg"}));
 }
 
-TEST_F(JoinerTest, InputsAreCheckedAgainWhenTheJoinStarts)
+// An input is trusted while it keeps its identity: one that changed since
+// its probe is probed again, and one that changes while it is joined fails
+// the join; the output stays as it was either way.
+TEST_F(JoinerTest, InputsThatChangeRefuseTheJoin)
 {
     const std::string A = Input("a.mpg", FileA), V = Input("v.m1v", {0, 0, 1, 0xB3, 0x16, 0x01, 0x20, 0x13});
-    TMediaInfo Elementary;
-    ProbeMediaFile(V, Elementary, false);
-    // The second file was an elementary stream when it was added.
-    Joiner.ExpectedFormats = {Elementary, Elementary};
-    Joiner.FileNames = {V, A};
+    const TInputRecord Elementary = ProbeInput(V, false);
+    TInputRecord Changed = Elementary;
+    Changed.FileName = A; // an elementary stream when it was added
+    Joiner.Inputs = {Elementary, Changed};
     Joiner.OutputFileName = Dir.File("out.mpg");
     Joiner.FrameRate = 25;
     Joiner.VideoOnly = true;
@@ -410,8 +397,39 @@ TEST_F(JoinerTest, InputsAreCheckedAgainWhenTheJoinStarts)
         EXPECT_EQ(E.what(), "The file " + A + " has changed since it was added.");
     }
     EXPECT_FALSE(FileExists(Dir.File("out.mpg")));
-    Joiner.ExpectedFormats = {Elementary};
-    EXPECT_EQ(JoinFiles({V}, false, true), "");
+
+    // Touched but the same: probed again and joined as it is now.
+    const TBytes Longer = {0, 0, 1, 0xB3, 0x16, 0x01, 0x20, 0x13, 0, 0, 1, 0xB8, 7};
+    WriteFile(V, Longer);
+    Joiner.Inputs = {Elementary};
+    Joiner.Execute();
+    EXPECT_EQ(Output(), Longer);
+
+    // Rewritten while it is read: the join fails and the output stays.
+    struct TWriter : TLoggingProgress
+    {
+        using TLoggingProgress::TLoggingProgress;
+        std::string Victim;
+        bool IsCancelled() override
+        {
+            WriteFile(Victim, Filled(9000, 1));
+            return false;
+        }
+    };
+    const std::string Big = Input("big.m1v", Concat({Longer, Filled(300000, 7)}));
+    Joiner.Inputs = {ProbeInput(Big, false)};
+    Joiner.CreateProgress = [&] {
+        auto Sink = std::make_unique<TWriter>(Log);
+        Sink->Victim = Big;
+        return Sink;
+    };
+    try {
+        Joiner.Execute();
+        FAIL() << "no exception";
+    } catch (const TInputChanged& E) {
+        EXPECT_EQ(E.what(), "The file " + Big + " changed while it was being joined.");
+    }
+    EXPECT_EQ(Output(), Longer);
 }
 
 // A read error in a copied input ends the join with the file's name, as it
@@ -421,21 +439,15 @@ TEST_F(JoinerTest, CopiedInputsFailOrStopLikeSystemStreams)
 {
     const TBytes Data = Filled(300000, 7);
     const std::string A = Input("a.m1v", Data);
-    struct THook
-    {
-        decltype(ReadAtHook) Saved = ReadAtHook;
-        ~THook() { ReadAtHook = Saved; }
-    } Restore;
-    ReadAtHook = [](int Fd, void* Buffer, std::size_t Count, std::int64_t Position) -> ssize_t {
-        if (Position >= 128 * 1024) { // the second read window
-            errno = EIO;
-            return -1;
-        }
-        return ::pread(Fd, Buffer, Count, Position);
+    // The disk fails from the second read window on.
+    Joiner.OpenInput = [&](const TInputRecord& Record) {
+        return std::make_unique<TInputFile>(
+            Record.FileName, std::make_unique<TFailingSource>(Record.FileName, Data, 128 * 1024),
+            Record.Identity);
     };
     EXPECT_EQ(JoinFiles({A}, false), "Unable to read file " + A + "\r\nInput/output error");
     EXPECT_FALSE(FileExists(Dir.File("out.mpg")));
-    ReadAtHook = Restore.Saved;
+    Joiner.OpenInput = {};
 
     struct TGrower : TLoggingProgress
     {
@@ -449,16 +461,17 @@ TEST_F(JoinerTest, CopiedInputsFailOrStopLikeSystemStreams)
             return false;
         }
     };
-    Joiner.FileNames = {A};
+    Joiner.Inputs = MeasuredInputs({A});
     Joiner.OutputFileName = Dir.File("out.mpg");
     Joiner.CreateProgress = [&] {
         auto Sink = std::make_unique<TGrower>(Log);
         Sink->Victim = A;
         return Sink;
     };
-    Joiner.Execute();
-    EXPECT_EQ(Output(), Data);
-    EXPECT_EQ(*std::max_element(Log.Positions.begin(), Log.Positions.end()), 100);
+    // A file that grows while it is joined is still being written: what the
+    // join read of it may be half a picture, so the join fails.
+    EXPECT_THROW(Joiner.Execute(), TInputChanged);
+    EXPECT_FALSE(FileExists(Dir.File("out.mpg")));
 }
 
 } // namespace

@@ -195,15 +195,15 @@ TEST_F(SystemReaderTest, ExtractStopsAtTheByteLimit)
         Bytes.insert(Bytes.end(), Packet.begin(), Packet.end());
     }
     auto& R = Open(Bytes);
-    TMemoryStream Dest;
+    TBytes Dest;
     EXPECT_TRUE(R.ExtractStream(0xE0, Dest, 200, 8192));
-    EXPECT_EQ(Dest.Size(), 4 * 2048);
-    EXPECT_EQ(Dest.Data()[Dest.Size() - 1], 3);
+    EXPECT_EQ(Dest.size(), 4 * 2048);
+    EXPECT_EQ(Dest.back(), 3);
     // A second call goes on after the fourth packet.
-    TMemoryStream Rest;
+    TBytes Rest;
     EXPECT_FALSE(R.ExtractStream(0xE0, Rest, 0, 0)); // the end, no limit
-    EXPECT_EQ(Rest.Size(), 4 * 2048);
-    EXPECT_EQ(Rest.Data()[0], 4);
+    EXPECT_EQ(Rest.size(), 4 * 2048);
+    EXPECT_EQ(Rest.front(), 4);
 }
 
 TEST_F(SystemReaderTest, ExtractCountsEveryPacketTowardsThePacketLimit)
@@ -212,17 +212,17 @@ TEST_F(SystemReaderTest, ExtractCountsEveryPacketTowardsThePacketLimit)
     // index 3 already reaches the limit.
     const TBytes A = PESPacket(0xC0, {0x0F}, {1}), V = PESPacket(0xE0, {0x0F}, {2});
     auto& R = Open(Concat({A, A, A, V, V}));
-    TMemoryStream Dest;
+    TBytes Dest;
     R.ExtractStream(0xE0, Dest, 3, 0);
-    EXPECT_EQ(Dest.Size(), 1);
+    EXPECT_EQ(Dest.size(), 1);
 }
 
 TEST_F(SystemReaderTest, ExtractOfAnAbsentStreamReadsToTheEnd)
 {
     auto& R = Open(Concat({PackHeader(0, 1), PESPacket(0xE0, {0x0F}, {1, 2})}));
-    TMemoryStream Dest;
+    TBytes Dest;
     R.ExtractStream(0xC0, Dest, 200, 8192);
-    EXPECT_EQ(Dest.Size(), 0);
+    EXPECT_EQ(Dest.size(), 0);
     EXPECT_FALSE(R.NextPacket());
 }
 
@@ -231,9 +231,9 @@ TEST_F(SystemReaderTest, ExtractAppendsOnlyTheBytesThatWereRead)
     TBytes Bytes = PESPacket(0xE0, {0x0F}, Filled(3000, 0xAB));
     Bytes.resize(1007); // 1000 payload bytes present
     auto& R = Open(Bytes);
-    TMemoryStream Dest;
+    TBytes Dest;
     R.ExtractStream(0xE0, Dest, 200, 8192);
-    EXPECT_EQ(Dest.Size(), 1000);
+    EXPECT_EQ(Dest.size(), 1000);
 }
 
 TEST_F(SystemReaderTest, MarkAndRestoreComeBackToThePacket)

@@ -9,14 +9,6 @@ namespace {
 
 using test::TBytes;
 
-TMemoryStream MemoryOf(const TBytes& Bytes)
-{
-    TMemoryStream Stream;
-    Stream.Write(Bytes.data(), Bytes.size());
-    Stream.SetPosition(0);
-    return Stream;
-}
-
 struct SequenceCase
 {
     const char* Name;
@@ -36,15 +28,13 @@ class SequenceHeader : public ::testing::TestWithParam<SequenceCase>
 TEST_P(SequenceHeader, Reads)
 {
     const SequenceCase& C = GetParam();
-    TMemoryStream Stream = MemoryOf(C.Bytes);
-    std::uint16_t Width = 0, Height = 0, Code = 0;
-    ASSERT_EQ(ReadSequenceHeader(Stream, Width, Height, Code), C.Found);
+    const std::optional<TSequenceHeader> Header = ReadSequenceHeader(C.Bytes);
+    ASSERT_EQ(Header.has_value(), C.Found);
     if (C.Found) {
-        EXPECT_EQ(Width, C.Width);
-        EXPECT_EQ(Height, C.Height);
-        EXPECT_EQ(Code, C.FrameRateCode);
-    } else {
-        EXPECT_EQ(Stream.Position(), Stream.Size());
+        EXPECT_EQ(Header->Width, C.Width);
+        EXPECT_EQ(Header->Height, C.Height);
+        EXPECT_EQ(Header->FrameRateCode, C.FrameRateCode);
+        EXPECT_EQ(Header->End, C.Bytes.size()); // every case ends with the header's four bytes
     }
 }
 
@@ -71,10 +61,10 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(FindStartCode, StopsJustAfterTheCode)
 {
-    TMemoryStream Stream = MemoryOf({9, 0, 0, 1, 0xB8, 0, 0, 1, 0xB3, 0x42});
-    ASSERT_TRUE(FindStartCode(Stream, 0xB3));
-    EXPECT_EQ(Stream.Position(), 9);
-    EXPECT_FALSE(FindStartCode(Stream, 0xB3));
+    const TBytes Bytes = {9, 0, 0, 1, 0xB8, 0, 0, 1, 0xB3, 0x42};
+    EXPECT_EQ(FindStartCode(Bytes, 0xB3), 9u);
+    EXPECT_EQ(FindStartCode(Bytes, 0xB3, 9), std::nullopt);
+    EXPECT_EQ(FindStartCode(Bytes, 0xB8, 5), std::nullopt); // a search from inside a code misses it
 }
 
 TEST(FrameRates, TableByCode)
@@ -101,10 +91,10 @@ TEST(SequenceExtension, MarksMPEG2Video)
                  {{0, 0, 1, 0xB8, 0, 0, 1, 0xB5, 0x14}, false}, // a group of pictures comes first
                  {{}, false}};
     for (const auto& C : Cases) {
-        TMemoryStream Stream = MemoryOf(test::Concat({Header, C.After}));
-        std::uint16_t Width, Height, Code;
-        ASSERT_TRUE(ReadSequenceHeader(Stream, Width, Height, Code));
-        EXPECT_EQ(IsMPEG2Sequence(Stream), C.MPEG2) << C.After.size();
+        const TBytes Bytes = test::Concat({Header, C.After});
+        const std::optional<TSequenceHeader> Read = ReadSequenceHeader(Bytes);
+        ASSERT_TRUE(Read);
+        EXPECT_EQ(IsMPEG2Sequence(std::span(Bytes).subspan(Read->End)), C.MPEG2) << C.After.size();
     }
 }
 

@@ -166,7 +166,7 @@ TEST(ProductInfo, NamesTheProductAndItsStore)
 {
     const TProductInfo Info;
     EXPECT_EQ(Info.ProductName, "Vantrel");
-    EXPECT_EQ(Info.Version, "1.03");
+    EXPECT_EQ(Info.Version, VANTREL_VERSION);
     EXPECT_EQ(Info.RegBaseKey, "\\Software\\zentrova\\vantrel");
     EXPECT_FALSE(Info.WebSite.isEmpty());
     EXPECT_FALSE(Info.Contacts.isEmpty());

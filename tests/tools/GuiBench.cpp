@@ -85,7 +85,8 @@ int main(int Argc, char** Argv)
     for (int Run = 0; Run < Runs; ++Run) {
         for (bool WithDialog : {true, false}) {
             TVantrel Joiner;
-            Joiner.FileNames.assign(Argv + 3, Argv + Argc);
+            for (int I = 3; I < Argc; ++I)
+                Joiner.Inputs.push_back(ProbeInput(Argv[I], false));
             Joiner.OutputFileName = Argv[2];
             Joiner.RecalcTimecodes = true;
             Joiner.FrameRate = Info.FrameRate;

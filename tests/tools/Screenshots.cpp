@@ -115,10 +115,11 @@ int main(int Argc, char** Argv)
                 Differs = Row;
         List->clearSelection();
         List->SelectRow(Differs);
-        const QRect Cell = List->visualItemRect(List->topLevelItem(Differs));
+        const QModelIndex Status = List->Model().index(Differs, lcStatus);
+        const QRect Cell = List->visualRect(Status);
         const QPoint Tip = List->viewport()->mapToGlobal(
             QPoint(List->header()->sectionPosition(lcStatus) + 20, Cell.center().y()));
-        QToolTip::showText(Tip, List->topLevelItem(Differs)->toolTip(lcStatus), List->viewport());
+        QToolTip::showText(Tip, Status.data(Qt::ToolTipRole).toString(), List->viewport());
         QApplication::processEvents();
         QTimer::singleShot(400, [&] {});
         Grab("main-window", Window.frameGeometry());
@@ -151,7 +152,7 @@ int main(int Argc, char** Argv)
 
         // The progress dialog during a real join of the big stream, twice over,
         // with a close of the main window asked about on the way.
-        List->clear();
+        List->Model().Clear();
         Window.AddFiles({Args[2], Args[2]});
         Window.UpdateActions();
         Window.UpdateStatusBar();

@@ -27,7 +27,7 @@ TEST_F(AboutBoxTest, ProductLineFitsItsBox)
 {
     TAboutForm Box(Info, nullptr);
     auto* Product = Box.findChild<QLabel*>("lblProduct");
-    EXPECT_EQ(Product->text(), "Vantrel 1.03");
+    EXPECT_EQ(Product->text(), "Vantrel " VANTREL_VERSION);
     EXPECT_TRUE(Product->font().bold());
     EXPECT_TRUE(Product->font().underline());
     EXPECT_LE(Product->font().pixelSize(), TAboutForm::ProductPixelSize);

@@ -22,19 +22,22 @@ TEST(FileList, RowsHoldTheirDataAndTheCellsShowIt)
     List.AddFile(S("ff_pal.mpg"));
     List.AddFile(S("ff_pal_mono48.mpg"));
     List.AddFile(S("ff_pal.m1v"));
-    QTreeWidgetItem* Row = List.topLevelItem(1);
-    EXPECT_EQ(Row->text(lcDuration), "0:00:02.02"); // its sound runs on after the pictures
-    EXPECT_EQ(Row->text(lcAudio), "Layer II 48 kHz mono 128 kbit/s");
-    EXPECT_EQ(Row->toolTip(lcFileName), S("ff_pal_mono48.mpg"));
-    EXPECT_EQ(List.StatusText(1), "Audio Differ");
-    EXPECT_EQ(Row->toolTip(lcStatus), "Audio differs from the first file: 48 kHz mono vs 44.1 kHz stereo");
-    EXPECT_EQ(List.topLevelItem(0)->toolTip(lcStatus), "");
-    EXPECT_EQ(List.topLevelItem(2)->text(lcAudio), "none");
-    // What a cell shows is never read back.
-    Row->setText(lcFileName, "something else");
-    EXPECT_EQ(List.FileName(1), S("ff_pal_mono48.mpg"));
-    EXPECT_EQ(List.Records()[1].SampleRate, 48000);
-    EXPECT_EQ(List.FileNames(), QStringList({S("ff_pal.mpg"), S("ff_pal_mono48.mpg"), S("ff_pal.m1v")}));
+    const TFileListModel& Model = List.Model();
+    auto Cell = [&](int Row, int Column, int Role = Qt::DisplayRole) {
+        return Model.data(Model.index(Row, Column), Role).toString();
+    };
+    EXPECT_EQ(Cell(1, lcDuration), "0:00:02.02"); // its sound runs on after the pictures
+    EXPECT_EQ(Cell(1, lcAudio), "Layer II 48 kHz mono 128 kbit/s");
+    EXPECT_EQ(Cell(1, lcFileName, Qt::ToolTipRole), S("ff_pal_mono48.mpg"));
+    EXPECT_EQ(Cell(1, lcStatus), "Audio Differ");
+    EXPECT_EQ(Cell(1, lcStatus, Qt::ToolTipRole),
+              "Audio differs from the first file: 48 kHz mono vs 44.1 kHz stereo");
+    EXPECT_EQ(Cell(0, lcStatus, Qt::ToolTipRole), "");
+    EXPECT_EQ(Cell(2, lcAudio), "none");
+    EXPECT_EQ(Cell(2, lcFrameSize), "352 x 288");
+    EXPECT_EQ(List.Record(1).Info.SampleRate, 48000);
+    EXPECT_EQ(List.Record(2).Kind, mfkVideoStream);
+    EXPECT_EQ(List.Record(2).Identity.Size, static_cast<std::int64_t>(ReadFile(Stream("ff_pal.m1v")).size()));
 }
 
 TEST(FileList, RowZeroIsTheReferenceWhateverHappens)
@@ -46,9 +49,41 @@ TEST(FileList, RowZeroIsTheReferenceWhateverHappens)
     EXPECT_EQ(List.StatusText(1), "Video Differ");
     EXPECT_EQ(List.StatusText(2), "OK");
     EXPECT_EQ(List.SelectedRow(), 0);
-    List.RemoveRow(0);
+    List.RemoveRows({0});
     EXPECT_EQ(List.StatusText(0), "OK");
     EXPECT_EQ(List.StatusText(1), "Video Differ");
+}
+
+// Several rows move as one block, in their order, wherever they stood.
+TEST(FileList, SelectedRowsMoveAndGoTogether)
+{
+    TFileListView List;
+    const char* Names[] = {"ff_pal.mpg", "ff_pal_b.mpg", "mplex_vcd.mpg", "mplex_vcd_b.mpg", "ff_vcd.mpg"};
+    const struct
+    {
+        std::vector<int> Rows;
+        int Target;
+        std::vector<int> Order, Selected;
+    } Cases[] = {{{1, 3}, 0, {1, 3, 0, 2, 4}, {0, 1}},
+                 {{0, 2}, 9, {1, 3, 4, 0, 2}, {3, 4}},
+                 {{4, 0}, 1, {1, 0, 4, 2, 3}, {1, 2}},
+                 {{2}, 2, {0, 1, 2, 3, 4}, {}}}; // already there: nothing moves, nothing is selected
+    for (const auto& C : Cases) {
+        List.Model().Clear();
+        for (const char* Name : Names)
+            List.AddFile(S(Name));
+        List.MoveRows(C.Rows, C.Target);
+        QStringList Got, Expected;
+        for (int I = 0; I < List.Count(); ++I) {
+            Got << List.FileName(I);
+            Expected << S(Names[C.Order[static_cast<std::size_t>(I)]]);
+        }
+        EXPECT_EQ(Got, Expected) << C.Target;
+        EXPECT_EQ(List.SelectedRows(), C.Selected);
+    }
+    List.RemoveRows({3, 0, 3});
+    EXPECT_EQ(List.Count(), 3);
+    EXPECT_EQ(List.SelectedRows(), std::vector<int>{0});
 }
 
 TEST(FileList, TheDropTargetGoesWithItsRow)
@@ -60,10 +95,10 @@ TEST(FileList, TheDropTargetGoesWithItsRow)
     List.MoveRow(0, 2); // the target row moves up one place, and stays the target
     EXPECT_EQ(List.DropTarget(), 1);
     EXPECT_EQ(List.FileName(1), S("mplex_vcd.mpg"));
-    List.RemoveRow(1);
+    List.RemoveRows({1});
     EXPECT_EQ(List.DropTarget(), -1);
     List.SetDropTarget(0);
-    List.clear();
+    List.Model().Clear();
     EXPECT_EQ(List.DropTarget(), -1);
 }
 

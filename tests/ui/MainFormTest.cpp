@@ -3,6 +3,7 @@
 #include "ui/MainForm.h"
 #include "media/SysUtils.h"
 #include "ui/FileDlg.h"
+#include "ui/JoinFlow.h"
 #include "ui/ShellUtils.h"
 
 #include "TestSupport.h"
@@ -87,7 +88,11 @@ protected:
         return Result;
     }
     QAction* Action(const char* Name) const { return Window->findChild<QAction*>(Name); }
-    void Select(int Row) { List()->setCurrentItem(List()->topLevelItem(Row)); }
+    void Select(int Row) { List()->SelectRow(Row); }
+    QString Cell(int Row, int Column) const
+    {
+        return List()->Model().data(List()->Model().index(Row, Column)).toString();
+    }
     int SelectedRow() const { return List()->SelectedRow(); }
     QLabel* Panel(int I) const { return Window->findChild<QLabel*>(QString("StatusPanel%1").arg(I)); }
     std::map<std::string, bool> Enabled() const
@@ -168,10 +173,10 @@ TEST_F(MainWindowTest, AddedFilesShowTheirFormatAndStatus)
     Add({"ff_pal.mpg", "ff_vcd.mpg", "ff_pal_mono48.mpg", "ff_pal.m1v", "mplex_vcd.mpg", "ff_pal.mpg"});
     ASSERT_EQ(Rows(), 6);
     EXPECT_EQ(Caption(0), S("ff_pal.mpg"));
-    EXPECT_EQ(List()->topLevelItem(0)->text(lcFrameSize), "352 x 288");
-    EXPECT_EQ(List()->topLevelItem(0)->text(lcFrameRate), FrameRateText(25));
-    EXPECT_EQ(List()->topLevelItem(1)->text(lcFrameSize), "352 x 240");
-    EXPECT_EQ(List()->topLevelItem(1)->text(lcFrameRate), FrameRateText(29.97));
+    EXPECT_EQ(Cell(0, lcFrameSize), "352 x 288");
+    EXPECT_EQ(Cell(0, lcFrameRate), FrameRateText(25));
+    EXPECT_EQ(Cell(1, lcFrameSize), "352 x 240");
+    EXPECT_EQ(Cell(1, lcFrameRate), FrameRateText(29.97));
     EXPECT_EQ(Statuses(), QStringList({"OK", "Video Differ", "Audio Differ", "Audio Differ", "OK", "OK"}));
     EXPECT_TRUE(Messages.empty());
     EXPECT_EQ(Panel(0)->text(), "6 file(s)");
@@ -208,7 +213,7 @@ TEST_F(MainWindowTest, MoveItemExamples)
         std::vector<int> Order;
     } Cases[] = {{0, 2, {1, 2, 0, 3}}, {3, 1, {0, 3, 1, 2}}, {1, -5, {1, 0, 2, 3}}, {0, 9, {1, 2, 3, 0}}};
     for (const auto& C : Cases) {
-        List()->clear();
+        List()->Model().Clear();
         Add({"ff_pal.mpg", "ff_pal_b.mpg", "mplex_vcd.mpg", "mplex_vcd_b.mpg"});
         QStringList Before, Expected;
         for (int I = 0; I < 4; ++I)
@@ -233,13 +238,12 @@ TEST_F(MainWindowTest, MovingToItsOwnIndexChangesNothing)
     EXPECT_EQ(Caption(1), S("ff_vcd.mpg"));
 }
 
-TEST_F(MainWindowTest, StatusesAreRecomputedOnlyWhenRowZeroChanges)
+TEST_F(MainWindowTest, StatusesFollowRowZero)
 {
     Add({"ff_pal.mpg", "ff_vcd.mpg", "ff_small.mpg"});
-    List()->topLevelItem(1)->setText(lcStatus, "marker");
     Select(2);
     Action("acnMoveUp")->trigger(); // row 2 to 1: row 0 stays
-    EXPECT_EQ(Statuses(), QStringList({"OK", "Video Differ", "marker"}));
+    EXPECT_EQ(Statuses(), QStringList({"OK", "Video Differ", "Video Differ"}));
     Select(0);
     Action("acnMoveDown")->trigger(); // ff_pal leaves row 0
     EXPECT_EQ(Caption(0), S("ff_small.mpg"));
@@ -333,10 +337,11 @@ TEST_F(MainWindowTest, KeysOfTheCommands)
 TEST_F(MainWindowTest, PlayOpensTheSelectedFile)
 {
     Add({"ff_pal.mpg"});
-    emit List()->itemDoubleClicked(List()->topLevelItem(0), 0); // nothing selected
+    const QModelIndex Row0 = List()->Model().index(0, 0);
+    emit List()->doubleClicked(Row0); // nothing selected
     EXPECT_TRUE(Opened.isEmpty());
     Select(0);
-    emit List()->itemDoubleClicked(List()->topLevelItem(0), 0);
+    emit List()->doubleClicked(Row0);
     Action("acnPlay")->trigger();
     EXPECT_EQ(Opened, QStringList({S("ff_pal.mpg"), S("ff_pal.mpg")}));
 }
@@ -410,8 +415,11 @@ TEST_F(MainWindowTest, AddFilesDialogSortsAndRemembersTheFolder)
 TEST_F(MainWindowTest, CompatibilityOutcomes)
 {
     // Video and audio differences: only the video message, no join.
+    TJoinFlow Flow(*Window, [this](const QString& Text, TMessageKind Kind, TMessageButtons Buttons,
+                                   TMessageAnswer) { return Window->ShowMessageBox(Text, Kind, Buttons); });
+    auto Check = [&] { return Flow.CheckCompatibility(List()->Model().Records()); };
     Add({"ff_pal.mpg", "ff_pal_mono48.mpg", "ff_vcd.mpg"});
-    TfrmMain::TCompatibility Result = Window->CheckCompatibility();
+    TJoinFlow::TCompatibility Result = Check();
     EXPECT_TRUE(Result.Cancel);
     ASSERT_EQ(Messages.size(), 1u);
     EXPECT_EQ(Messages[0].Text,
@@ -420,11 +428,11 @@ TEST_F(MainWindowTest, CompatibilityOutcomes)
     EXPECT_EQ(Messages[0].Buttons, TMessageButtons::Ok);
 
     // Audio differences only: the answer decides.
-    delete List()->takeTopLevelItem(2);
+    List()->RemoveRows({2});
     Messages.clear();
     Answers = {TMessageAnswer::No, TMessageAnswer::Yes};
-    EXPECT_TRUE(Window->CheckCompatibility().Cancel);
-    Result = Window->CheckCompatibility();
+    EXPECT_TRUE(Check().Cancel);
+    Result = Check();
     EXPECT_FALSE(Result.Cancel);
     EXPECT_TRUE(Result.VideoOnly);
     ASSERT_EQ(Messages.size(), 2u);
@@ -434,17 +442,17 @@ TEST_F(MainWindowTest, CompatibilityOutcomes)
     EXPECT_EQ(Messages[0].Kind, TMessageKind::Confirmation);
 
     // An elementary stream with no differences: video only, no question.
-    List()->clear();
+    List()->Model().Clear();
     Messages.clear();
     Add({"ff_pal_noaudio.mpg", "ff_pal.m1v"});
-    Result = Window->CheckCompatibility();
+    Result = Check();
     EXPECT_FALSE(Result.Cancel);
     EXPECT_TRUE(Result.VideoOnly);
     EXPECT_TRUE(Messages.empty());
 
-    List()->clear();
+    List()->Model().Clear();
     Add({"ff_pal.mpg", "mplex_vcd.mpg"});
-    Result = Window->CheckCompatibility();
+    Result = Check();
     EXPECT_FALSE(Result.Cancel);
     EXPECT_FALSE(Result.VideoOnly);
 }
@@ -508,7 +516,7 @@ TEST_F(MainWindowTest, SettingsAreSavedAtExitAndRestored)
     EXPECT_EQ(Next->LastSaveFolder(), "");
     EXPECT_FALSE(Next->findChild<QAction*>("miRecalcTimecodes")->isChecked());
     EXPECT_EQ(Next->geometry(), QRect(50, 60, 600, 420));
-    EXPECT_EQ(Next->FileList()->topLevelItemCount(), 0);
+    EXPECT_EQ(Next->FileList()->Count(), 0);
 }
 
 TEST_F(MainWindowTest, EachDamagedSettingFallsBackAloneAndIsNamed)

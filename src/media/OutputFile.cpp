@@ -1,4 +1,4 @@
-#include "Streams.h"
+#include "OutputFile.h"
 
 #include <cerrno>
 #include <climits>
@@ -10,53 +10,7 @@
 
 namespace vantrel {
 
-std::size_t TMemoryStream::Read(void* Dest, std::size_t Count)
-{
-    if (Count == 0 || m_Position >= m_Data.size())
-        return 0;
-    const std::size_t N = std::min(Count, m_Data.size() - m_Position);
-    std::memcpy(Dest, m_Data.data() + m_Position, N);
-    m_Position += N;
-    return N;
-}
-
-void TMemoryStream::Write(const void* Source, std::size_t Count)
-{
-    if (Count == 0)
-        return;
-    if (m_Data.size() < m_Position + Count)
-        m_Data.resize(m_Position + Count);
-    std::memcpy(m_Data.data() + m_Position, Source, Count);
-    m_Position += Count;
-}
-
-void TMemoryStream::SetPosition(std::int64_t Position)
-{
-    m_Position = static_cast<std::size_t>(std::max<std::int64_t>(Position, 0));
-}
-
-void TMemoryStream::SetSize(std::int64_t Size)
-{
-    m_Data.resize(static_cast<std::size_t>(std::max<std::int64_t>(Size, 0)));
-}
-
-TFileStream::TFileStream(const std::string& FileName, TFileHandle Handle)
-    : m_FileName(FileName), m_Handle(std::move(Handle)), m_Buffer(WriteBufferSize)
-{
-}
-
-TFileStream::~TFileStream()
-{
-    if (!m_Failed && m_Buffered > 0 && m_Handle.IsOpen()) {
-        try {
-            Flush();
-        } catch (...) {
-            // The error that brought us here is the one the user hears about.
-        }
-    }
-}
-
-void TFileStream::Write(const void* Source, std::size_t Count)
+void TOutputFile::Write(const void* Source, std::size_t Count)
 {
     // An empty write may come with a null Source (an empty buffer's data()).
     if (Count == 0)
@@ -73,7 +27,7 @@ void TFileStream::Write(const void* Source, std::size_t Count)
     m_Buffered += Count;
 }
 
-std::uint8_t* TFileStream::Claim(std::size_t Count)
+std::uint8_t* TOutputFile::Claim(std::size_t Count)
 {
     if (Count > m_Buffer.size())
         return nullptr;
@@ -85,54 +39,59 @@ std::uint8_t* TFileStream::Claim(std::size_t Count)
     return Room;
 }
 
-void TFileStream::Unclaim(std::size_t Count)
+void TOutputFile::Unclaim(std::size_t Count)
 {
     Count = std::min(Count, m_Buffered);
     m_Buffered -= Count;
     m_Position -= static_cast<std::int64_t>(Count);
 }
 
-void TFileStream::Flush()
+void TOutputFile::Flush()
 {
     const std::size_t N = std::exchange(m_Buffered, 0);
     WriteThrough(m_Buffer.data(), N);
 }
 
-void TFileStream::Close()
-{
-    if (!m_Handle.IsOpen())
-        return;
-    Flush();
-    if (!m_Handle.Close())
-        RaiseWriteError(errno);
-}
-
-void TFileStream::RaiseWriteError(int Code) const
+void TOutputFile::RaiseWriteError(int Code) const
 {
     throw Exception(FileErrorMessage("Unable to write file %s", m_FileName, Code));
 }
 
-void TFileStream::WriteThrough(const void* Source, std::size_t Count)
+ssize_t TOutputFile::WriteSome(const void* Source, std::size_t Count)
+{
+    return ::write(m_Handle.Get(), Source, Count);
+}
+
+void TOutputFile::WriteThrough(const void* Source, std::size_t Count)
 {
     const auto* Data = static_cast<const std::uint8_t*>(Source);
+    int Interrupted = 0;
     while (Count > 0) {
-        const ssize_t N = WriteHook(m_Handle.Get(), Data, Count);
+        if (!IsRegular() && Stopping()) {
+            m_Failed = true;
+            throw TStopped();
+        }
+        const ssize_t N = WriteSome(Data, Count);
         if (N < 0 && errno == EINTR) {
-            if (StopRequested && StopRequested()) {
+            if (Stopping()) {
                 m_Failed = true;
-                throw TWriteStopped{};
+                throw TStopped();
             }
-            continue;
+            if (++Interrupted < InterruptedRetries)
+                continue;
         }
         if (N <= 0) {
             m_Failed = true;
             RaiseWriteError(N < 0 ? errno : ENOSPC);
         }
+        // A write cut short by a signal is where a stop request shows; the
+        // loop asks again before it writes the rest.
         Data += N;
         Count -= static_cast<std::size_t>(N);
         m_Written += N;
+        Interrupted = 0;
     }
-    Flushed(m_Written);
+    WriteBack();
 }
 
 namespace {
@@ -171,7 +130,7 @@ std::string PartialFilePrefix(const std::string& FileName)
     return Folder + "." + Base + ".vantrel-partial-";
 }
 
-TOutputFile::TOutputFile(const std::string& FileName) : TFileStream(FileName, TFileHandle())
+TOutputFile::TOutputFile(const std::string& FileName) : m_FileName(FileName), m_Buffer(WriteBufferSize)
 {
     struct stat St
     {
@@ -209,22 +168,29 @@ TOutputFile::TOutputFile(const std::string& FileName) : TFileStream(FileName, TF
 
 TOutputFile::~TOutputFile()
 {
-    if (!m_Committed && IsRegular()) {
+    if (m_Committed)
+        return;
+    if (IsRegular()) {
         m_Handle.Close();
         ::unlink(m_PartName.c_str());
+        return;
+    }
+    if (!m_Failed && m_Buffered > 0 && m_Handle.IsOpen()) {
+        try {
+            Flush();
+        } catch (...) {
+        }
     }
 }
 
-void TOutputFile::Flushed(std::int64_t Position)
+void TOutputFile::WriteBack()
 {
 #ifdef __linux__
     constexpr std::int64_t Step = 8 << 20;
-    if (IsRegular() && Position - m_WrittenBack >= Step) {
-        ::sync_file_range(m_Handle.Get(), m_WrittenBack, Position - m_WrittenBack, SYNC_FILE_RANGE_WRITE);
-        m_WrittenBack = Position;
+    if (IsRegular() && m_Written - m_WrittenBack >= Step) {
+        ::sync_file_range(m_Handle.Get(), m_WrittenBack, m_Written - m_WrittenBack, SYNC_FILE_RANGE_WRITE);
+        m_WrittenBack = m_Written;
     }
-#else
-    (void)Position;
 #endif
 }
 
@@ -248,21 +214,21 @@ bool TOutputFile::WriteAt(std::int64_t Position, const void* Source, std::size_t
 
 void TOutputFile::Commit()
 {
-    if (!IsRegular()) {
-        Close();
-        m_Committed = true;
-        return;
-    }
     Flush();
-    if (::fsync(m_Handle.Get()) != 0)
+    if (IsRegular() && ::fsync(m_Handle.Get()) != 0)
         RaiseWriteError(errno);
     // A file that is replaced keeps its permissions.
     struct stat Old
     {
     };
-    if (::stat(m_FinalName.c_str(), &Old) == 0 && S_ISREG(Old.st_mode))
+    if (IsRegular() && ::stat(m_FinalName.c_str(), &Old) == 0 && S_ISREG(Old.st_mode))
         ::fchmod(m_Handle.Get(), Old.st_mode & 07777);
-    Close();
+    if (!m_Handle.Close())
+        RaiseWriteError(errno);
+    if (!IsRegular()) {
+        m_Committed = true;
+        return;
+    }
     if (::rename(m_PartName.c_str(), m_FinalName.c_str()) != 0)
         RaiseWriteError(errno);
     m_Committed = true;

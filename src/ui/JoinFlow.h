@@ -1,0 +1,71 @@
+// A join as the window runs it: the compatibility question, the output
+// name, the join itself under the progress dialog, and the note it leaves.
+#pragma once
+
+#include "MessageBox.h"
+#include "join/Progress.h"
+#include "media/MPEGInfo.h"
+
+#include <QString>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <vector>
+
+class QWidget;
+
+namespace vantrel {
+
+class TJoinFlow
+{
+public:
+    using TAsk = std::function<TMessageAnswer(const QString& Text, TMessageKind, TMessageButtons,
+                                              TMessageAnswer Default)>;
+    // Owner: the window the dialogs belong to; Ask shows its message boxes.
+    TJoinFlow(QWidget& Owner, TAsk Ask) : m_Owner(Owner), m_Ask(std::move(Ask)) {}
+
+    // The progress dialog of the join, made when the join starts.
+    std::function<std::unique_ptr<TProgressSink>()> CreateProgress;
+    // Told which input changed since it was added, before the failure is shown.
+    std::function<void(std::size_t Index)> InputChanged;
+    // The folder the save dialog opens in; the one chosen is kept here.
+    QString LastSaveFolder;
+
+    struct TCompatibility
+    {
+        bool Cancel = false;
+        bool VideoOnly = false;
+    };
+    // Whether the files can be joined, and how; asks where the user decides.
+    TCompatibility CheckCompatibility(const std::vector<TInputRecord>& Inputs);
+    // The output name from the save dialog, ".mpeg" appended; nothing when
+    // the user cancelled.
+    std::optional<QString> AskOutputName();
+
+    // What a join that ran leaves for the status bar.
+    struct TOutcome
+    {
+        QString Note;   // "Joined N files into NAME (h:mm:ss)", or why it stopped
+        QString Folder; // where the output went
+    };
+    // Asks, joins and reports failures ("Join fails: ..."); an outcome when
+    // a join ran to its end or was cancelled.
+    std::optional<TOutcome> Run(const std::vector<TInputRecord>& Inputs, bool RecalcTimecodes);
+
+private:
+    TMessageAnswer Ask(const QString& Text, TMessageKind Kind, TMessageButtons Buttons,
+                       TMessageAnswer Default = TMessageAnswer::Yes) const
+    {
+        return m_Ask(Text, Kind, Buttons, Default);
+    }
+
+    QWidget& m_Owner;
+    TAsk m_Ask;
+};
+
+// The folder of a full file name, as the dialogs remember it.
+QString FolderOf(const QString& FileName);
+// The output name with ".mpeg" appended unless it already ends so.
+QString WithMpegExtension(const QString& FileName);
+
+} // namespace vantrel
