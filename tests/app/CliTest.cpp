@@ -9,7 +9,9 @@
 #include <map>
 #include <set>
 #include <sstream>
+#include <sys/inotify.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace vantrel {
 namespace {
@@ -296,6 +298,33 @@ TEST(CliJoin, WithoutRestampingTheOutputIsTheInputsBytes)
     EXPECT_EQ(SystemHeaders, 2);
     EXPECT_TRUE(ReadFile(Out) == Concat({First, Second}));
     EXPECT_EQ(VideoFrames(Out), 125);
+}
+
+// The kernel tells every open of the inputs: one for the probe, one for
+// the join, whatever the kind of file.
+TEST(CliJoin, OpensEachInputTwice)
+{
+    TTempDir Dir;
+    const std::vector<std::string> Names = {"ff_pal_noaudio.mpg", "ff_pal.m1v", "ff_pal.m1v"};
+    const int Watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    ASSERT_GE(Watch, 0);
+    std::map<int, std::string> Watched;
+    for (const std::string& Name : {Names[0], Names[1]})
+        // Closes too: the kernel folds an event into the same one just before.
+        Watched[::inotify_add_watch(Watch, Stream(Name).c_str(), IN_OPEN | IN_CLOSE)] = Name;
+    int Status;
+    Cli("join -o " + Quote(Dir.File("out.mpg")) + Files(Names), &Status);
+    ASSERT_EQ(Status, 0);
+    std::map<std::string, int> Opens;
+    alignas(inotify_event) char Buffer[4096];
+    for (ssize_t N; (N = ::read(Watch, Buffer, sizeof Buffer)) > 0;)
+        for (char* At = Buffer; At < Buffer + N;) {
+            const auto* Event = reinterpret_cast<const inotify_event*>(At);
+            Opens[Watched[Event->wd]] += (Event->mask & IN_OPEN) != 0;
+            At += sizeof(inotify_event) + Event->len;
+        }
+    ::close(Watch);
+    EXPECT_EQ(Opens, (std::map<std::string, int>{{"ff_pal.m1v", 4}, {"ff_pal_noaudio.mpg", 2}}));
 }
 
 TEST(CliJoin, VideoOnlyWritesOneElementaryStream)

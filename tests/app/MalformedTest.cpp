@@ -418,6 +418,25 @@ TEST_F(MalformedInput, APipeOutputClosedEarlyEndsTheJoin)
     EXPECT_NE(Said.find("status 1"), std::string::npos) << Said;
 }
 
+// A pipe whose reader holds it open and never reads: the first Ctrl-C stops
+// the join, and a second one while it stops changes nothing.
+TEST_F(MalformedInput, CtrlCEndsAJoinIntoAStalledPipe)
+{
+    const std::string Fifo = Dir.File("stalled");
+    for (const char* Signals : {"kill -INT $P", "kill -INT $P; sleep 0.05; kill -INT $P 2>/dev/null"}) {
+        std::string Said;
+        RunCommand("timeout 30 bash -c " +
+                       Quote("mkfifo " + Quote(Fifo) + "; exec 4<>" + Quote(Fifo) + "; " + VANTREL_CLI +
+                             " join -o " + Quote(Fifo) + Files({"ff_pal.mpg", "ff_pal_b.mpg", "ff_pal.mpg"}) +
+                             " 2>/dev/null & P=$!; sleep 1; " + Signals +
+                             "; for i in $(seq 20); do kill -0 $P 2>/dev/null || break; sleep 0.05; done; "
+                             "kill -0 $P 2>/dev/null && echo still running; wait $P; echo status $?; rm " +
+                             Quote(Fifo)),
+                   &Said);
+        EXPECT_EQ(Said, "status 130\n") << Signals;
+    }
+}
+
 // Names are opened as given: a working folder deeper than PATH_MAX still works.
 TEST_F(MalformedInput, RelativeNamesInADeepFolder)
 {
