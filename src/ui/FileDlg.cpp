@@ -1,5 +1,9 @@
 #include "FileDlg.h"
 
+#include <QCollator>
+#include <QFileInfo>
+#include <algorithm>
+
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMimeData>
@@ -124,6 +128,28 @@ void GetDroppedFiles(const QMimeData& Drop, QStringList& Files, bool ExistingOnl
             continue;
         Files.append(Name);
     }
+}
+
+QStringList AskInputFiles(QWidget* Owner, QString& Folder)
+{
+    TFileOpenDialog Dialog;
+    Dialog.OwnerWindow = Owner;
+    if (!Folder.isEmpty())
+        Dialog.InitialDir = Folder;
+    // File names on Linux are case-sensitive, and cameras and VCDs write capitals.
+    Dialog.Filter = "MPEG Files|*.mpeg;*.mpg;*.m1v;*.mpv;*.dat;*.MPEG;*.MPG;*.M1V;*.MPV;*.DAT|All Files|*.*";
+    Dialog.MultiSelect = true;
+    if (!Dialog.Execute())
+        return {};
+    Folder = QFileInfo(Dialog.FileName).absolutePath();
+    return Dialog.Files;
+}
+
+void SortFileNames(QStringList& Names)
+{
+    QCollator Collator;
+    Collator.setCaseSensitivity(Qt::CaseInsensitive);
+    std::sort(Names.begin(), Names.end(), Collator);
 }
 
 } // namespace vantrel

@@ -74,4 +74,11 @@ QString ConvertFilter(const QString& Filter);
 // name) is left out; with NonExistingOnly an existing file is left out.
 void GetDroppedFiles(const QMimeData& Drop, QStringList& Files, bool ExistingOnly, bool NonExistingOnly);
 
+// The MPEG files the user picks in the open dialog, over Owner, starting in
+// Folder; the folder they came from is kept there. Empty when cancelled.
+QStringList AskInputFiles(QWidget* Owner, QString& Folder);
+// Names in the order people sort them: case-insensitive, by the rules of
+// the user's locale.
+void SortFileNames(QStringList& Names);
+
 } // namespace vantrel

@@ -5,18 +5,29 @@
 #include <QApplication>
 #include <QDrag>
 #include <QDragEnterEvent>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QHeaderView>
 #include <QItemSelection>
 #include <QLocale>
 #include <QMimeData>
 #include <QPainter>
+#include <QScrollBar>
 #include <QStyle>
 #include <algorithm>
 
 namespace vantrel {
 
 namespace {
+
+// The wait cursor for as long as the object lives.
+struct TBusyCursor
+{
+    TBusyCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+    ~TBusyCursor() { QApplication::restoreOverrideCursor(); }
+    TBusyCursor(const TBusyCursor&) = delete;
+    TBusyCursor& operator=(const TBusyCursor&) = delete;
+};
 
 bool AcceptsDrag(const QObject* Source, const QMimeData* Data, const QObject* List)
 {
@@ -101,6 +112,25 @@ Qt::ItemFlags TFileListModel::flags(const QModelIndex& Index) const
 {
     return Index.isValid() ? Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsDragEnabled
                            : Qt::ItemIsDropEnabled;
+}
+
+QString TFileListModel::TotalsText() const
+{
+    double Seconds = 0;
+    for (const TRow& R : m_Rows)
+        Seconds += R.Record.Info.Duration;
+    return QString("%1 %2, %3")
+        .arg(Count())
+        .arg(Count() == 1 ? "file" : "files")
+        .arg(DurationText(Seconds).c_str());
+}
+
+QString TFileListModel::SizeText() const
+{
+    std::int64_t Bytes = 0;
+    for (const TRow& R : m_Rows)
+        Bytes += R.Record.Identity.Size;
+    return QString::fromStdString(ByteSizeText(Bytes));
 }
 
 std::vector<TInputRecord> TFileListModel::Records() const
@@ -240,6 +270,30 @@ void TFileListView::AddFile(const QString& FileName)
     m_Model->Append(ProbeInput(QFile::encodeName(FileName).toStdString()));
 }
 
+void TFileListView::AddFiles(const QStringList& FileNames,
+                             const std::function<bool(const QString& Question)>& GoOn)
+{
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    const std::unique_ptr<void, void (*)(void*)> Restore(
+        this, [](void*) { QApplication::restoreOverrideCursor(); });
+    QElapsedTimer SincePaint;
+    SincePaint.start();
+    for (const QString& Name : FileNames) {
+        try {
+            AddFile(Name);
+        } catch (const Exception& E) {
+            if (!GoOn("Unable to add file " + Name + ": " + QString::fromStdString(E.what()) +
+                      ".\r\nDo you want to continue add other files?"))
+                break;
+        }
+        // A long list keeps the window painted; commands wait until it is done.
+        if (SincePaint.elapsed() > 100) {
+            QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+            SincePaint.restart();
+        }
+    }
+}
+
 void TFileListView::Reprobe(int Row)
 {
     if (Row < 0 || Row >= Count())
@@ -353,6 +407,20 @@ void TFileListView::paintEvent(QPaintEvent* Event)
     Painter.drawRect(QRect(1, Row.top() + 1, viewport()->width() - 3, Row.height() - 2));
 }
 
+bool TFileListView::MoveToDropTarget()
+{
+    const std::vector<int> Rows = SelectedRows();
+    const int Target = DropTarget();
+    ClearDropTarget();
+    if (Rows.empty() || Target < 0)
+        return false;
+    // The rows land where the target row stood: before it when they came
+    // from below, after it when they came from above.
+    const auto Above = std::count_if(Rows.begin(), Rows.end(), [Target](int Row) { return Row < Target; });
+    MoveRows(Rows, Target - static_cast<int>(Above) + (Above > 0 ? 1 : 0));
+    return true;
+}
+
 void TFileListView::startDrag(Qt::DropActions)
 {
     // The drag carries nothing but the fact that it is ours; the move itself
@@ -360,8 +428,8 @@ void TFileListView::startDrag(Qt::DropActions)
     auto* Drag = new QDrag(this);
     Drag->setMimeData(new QMimeData);
     Drag->exec(Qt::MoveAction);
-    emit DragEnded();
-    ClearDropTarget();
+    if (MoveToDropTarget())
+        emit RowsDragged();
 }
 
 void TFileListView::dragEnterEvent(QDragEnterEvent* Event)
@@ -375,10 +443,17 @@ void TFileListView::dragEnterEvent(QDragEnterEvent* Event)
 void TFileListView::dragMoveEvent(QDragMoveEvent* Event)
 {
     const QPoint Point = Event->position().toPoint();
-    if (Event->source() == this)
+    if (Event->source() == this) {
         if (const QModelIndex Index = indexAt(Point); Index.isValid())
             SetDropTarget(Index.row());
-    emit DraggedOver(Event->source(), Point.y());
+        // Near the top or the bottom the list scrolls to rows out of sight.
+        constexpr int Margin = 20, Step = 10;
+        QScrollBar* Bar = verticalScrollBar();
+        if (Point.y() < Margin)
+            Bar->setValue(Bar->value() - Step);
+        if (Point.y() > viewport()->height() - Margin)
+            Bar->setValue(Bar->value() + Step);
+    }
     if (AcceptsDrag(Event->source(), Event->mimeData(), this))
         Event->acceptProposedAction();
     else

@@ -8,6 +8,7 @@
 #include <QAbstractTableModel>
 #include <QPersistentModelIndex>
 #include <QTreeView>
+#include <functional>
 #include <vector>
 
 class QMimeData;
@@ -47,6 +48,9 @@ public:
     const TInputRecord& Record(int Row) const { return m_Rows[static_cast<std::size_t>(Row)].Record; }
     QString FileName(int Row) const { return QString::fromLocal8Bit(Record(Row).FileName); }
     std::vector<TInputRecord> Records() const;
+    // For the status bar: "N files, h:mm:ss.cc" of playing time, and their size.
+    QString TotalsText() const;
+    QString SizeText() const;
     // The status cell's text: "OK", "Video Differ", "Audio Differ", or
     // "Unreadable" for a file that could not be probed again.
     QString StatusText(int Row) const;
@@ -88,6 +92,9 @@ public:
     // Probes the file and appends its row; the probe's exception passes on
     // and no row is made.
     void AddFile(const QString& FileName);
+    // Adds the files in order; after a file that cannot be added, GoOn is
+    // asked with the question whether to add the others.
+    void AddFiles(const QStringList& FileNames, const std::function<bool(const QString& Question)>& GoOn);
     int Count() const { return m_Model->Count(); }
     QString FileName(int Row) const { return m_Model->FileName(Row); }
     const TInputRecord& Record(int Row) const { return m_Model->Record(Row); }
@@ -120,11 +127,13 @@ public:
     void SetDropTarget(int Row);
     void ClearDropTarget() { SetDropTarget(-1); }
 
+    // At the end of a drag of the list's own rows, wherever it ended: the
+    // selected rows move to the drop target. False when there was none.
+    bool MoveToDropTarget();
+
 signals:
-    // A drag moved over the list, Y in the list's coordinates.
-    void DraggedOver(QObject* Source, int Y);
-    // A drag of the list's own rows ended, wherever it ended.
-    void DragEnded();
+    // The list's own rows were dragged to another place.
+    void RowsDragged();
     // Files from the desktop were dropped on the list.
     void FilesDropped(const QMimeData* Drop);
 

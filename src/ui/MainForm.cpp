@@ -10,14 +10,10 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
-#include <QCollator>
-#include <QDir>
-#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMimeData>
-#include <QScrollBar>
 #include <QStatusBar>
 #include <QStatusTipEvent>
 #include <QToolBar>
@@ -26,17 +22,6 @@
 namespace vantrel {
 
 namespace {
-
-// Pointer this close to the top or bottom of the list scrolls it while dragging.
-constexpr int DragScrollMargin = 20, DragScrollStep = 10;
-
-// Runs Action when the scope ends, also when an exception passes.
-template <typename F> struct TFinally
-{
-    F Action;
-    ~TFinally() { Action(); }
-};
-template <typename F> TFinally(F) -> TFinally<F>;
 
 QString WithoutMnemonic(QString Caption)
 {
@@ -71,22 +56,11 @@ TfrmMain::TfrmMain(const TProductInfo& ProductInfo, TMessageBoxHandler AskUser, 
     statusBar()->setSizeGripEnabled(true);
     StatusPanels = std::make_unique<TStatusPanels>(*statusBar());
 
-    PopupMenu = new QMenu(this);
-    PopupMenu->setObjectName("PopupMenu");
-    PopupMenu->addAction(acnPlay);
-    PopupMenu->setDefaultAction(acnPlay); // shown in bold
-    PopupMenu->addSeparator();
-    PopupMenu->addAction(acnMoveUp);
-    PopupMenu->addAction(acnMoveDown);
-    PopupMenu->addSeparator();
-    PopupMenu->addAction(acnDelete);
-
     connect(lvwFiles->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             &TfrmMain::lvwFilesChange);
-    connect(lvwFiles, &QAbstractItemView::doubleClicked, this, &TfrmMain::lvwFilesDblClick);
+    connect(lvwFiles, &QAbstractItemView::doubleClicked, this, &TfrmMain::acnPlayExecute);
     connect(lvwFiles, &QWidget::customContextMenuRequested, this, &TfrmMain::lvwFilesContextPopup);
-    connect(lvwFiles, &TFileListView::DraggedOver, this, &TfrmMain::lvwFilesDragOver);
-    connect(lvwFiles, &TFileListView::DragEnded, this, &TfrmMain::lvwFilesEndDrag);
+    connect(lvwFiles, &TFileListView::RowsDragged, this, &TfrmMain::ListChanged);
     connect(lvwFiles, &TFileListView::FilesDropped, this,
             [this](const QMimeData* Drop) { WMDropFiles(*Drop); });
 
@@ -99,34 +73,32 @@ void TfrmMain::CreateActions()
 {
     // The caption carries the menu's mnemonic; hints show it without.
     auto Make = [this](const char* Name, const QString& Caption, const QString& Icon,
-                       void (TfrmMain::*Handler)()) {
+                       void (TfrmMain::*Handler)(), QList<QKeySequence> Keys = {}) {
         auto* Action = new QAction(Caption, this);
         Action->setObjectName(Name);
         Action->setToolTip(WithoutMnemonic(Caption));
         Action->setStatusTip(WithoutMnemonic(Caption));
         if (!Icon.isEmpty())
             Action->setIcon(QIcon(":/icons/" + Icon + ".svg"));
+        Action->setShortcuts(Keys);
         connect(Action, &QAction::triggered, this, Handler);
         addAction(Action); // shortcuts work while the window is active
         return Action;
     };
-    acnAddFiles = Make("acnAddFiles", "&Add Files", "add", &TfrmMain::acnAddFilesExecute);
-    acnAddFiles->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
-    acnJoinFile = Make("acnJoinFile", "&Join Files", "join", &TfrmMain::acnJoinFileExecute);
-    acnJoinFile->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_S));
-    acnPlay = Make("acnPlay", "&Play", "play", &TfrmMain::acnPlayExecute);
-    acnMoveUp = Make("acnMoveUp", "Move &Up", "up", &TfrmMain::acnMoveUpExecute);
-    acnMoveDown = Make("acnMoveDown", "Move &Down", "down", &TfrmMain::acnMoveDownExecute);
-    acnDelete = Make("acnDelete", "&Delete", "", &TfrmMain::acnDeleteExecute);
-    acnDelete->setShortcut(QKeySequence(Qt::Key_Delete));
+    acnAddFiles =
+        Make("acnAddFiles", "&Add Files", "add", &TfrmMain::acnAddFilesExecute, {Qt::CTRL | Qt::Key_O});
+    acnJoinFile =
+        Make("acnJoinFile", "&Join Files", "join", &TfrmMain::acnJoinFileExecute, {Qt::CTRL | Qt::Key_S});
+    acnPlay = Make("acnPlay", "&Play", "play", &TfrmMain::acnPlayExecute, {Qt::Key_Return, Qt::Key_Enter});
+    acnMoveUp = Make("acnMoveUp", "Move &Up", "up", &TfrmMain::acnMoveUpExecute, {Qt::CTRL | Qt::Key_Up});
+    acnMoveDown =
+        Make("acnMoveDown", "Move &Down", "down", &TfrmMain::acnMoveDownExecute, {Qt::CTRL | Qt::Key_Down});
+    acnDelete = Make("acnDelete", "&Delete", "", &TfrmMain::acnDeleteExecute, {Qt::Key_Delete});
     acnClear = Make("acnClear", "&Clear", "clear", &TfrmMain::acnClearExecute);
     acnShowInFolder = Make("acnShowInFolder", "&Show in Folder", "folder", &TfrmMain::acnShowInFolderExecute);
     acnShowInFolder->setVisible(false);
-
-    miExit = Make("miExit", "E&xit", "", &TfrmMain::miExitClick);
-    miExit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
-    miHelpTopics = Make("miHelpTopics", "&Help Topics", "", &TfrmMain::miHelpTopicsClick);
-    miHelpTopics->setShortcut(QKeySequence(Qt::Key_F1));
+    miExit = Make("miExit", "E&xit", "", &TfrmMain::miExitClick, {Qt::CTRL | Qt::Key_Q});
+    miHelpTopics = Make("miHelpTopics", "&Help Topics", "", &TfrmMain::miHelpTopicsClick, {Qt::Key_F1});
     miAbout = Make("miAbout", "&About", "", &TfrmMain::miAboutClick);
     // A check item: triggering it inverts the check mark, which each join reads.
     miRecalcTimecodes = new QAction("&Re-calc Timecodes", this);
@@ -138,28 +110,25 @@ void TfrmMain::CreateActions()
 
 void TfrmMain::CreateMenus()
 {
+    // Actions in order; a null one is a separator.
+    auto Fill = [](QMenu* Menu, const char* Name, std::initializer_list<QAction*> Actions) {
+        Menu->setObjectName(Name);
+        for (QAction* Action : Actions)
+            if (Action)
+                Menu->addAction(Action);
+            else
+                Menu->addSeparator();
+        return Menu;
+    };
     menuBar()->setObjectName("MainMenu");
-    QMenu* File = menuBar()->addMenu("&File");
-    File->setObjectName("miFile");
-    File->addAction(acnAddFiles);
-    File->addSeparator();
-    File->addAction(acnJoinFile);
-    File->addAction(acnShowInFolder);
-    File->addSeparator();
-    File->addAction(miExit);
-    QMenu* Edit = menuBar()->addMenu("&Edit");
-    Edit->setObjectName("miEdit");
-    Edit->addAction(acnMoveUp);
-    Edit->addAction(acnMoveDown);
-    Edit->addSeparator();
-    Edit->addAction(acnClear);
-    Edit->addSeparator();
-    Edit->addAction(miRecalcTimecodes);
-    QMenu* Help = menuBar()->addMenu("&Help");
-    Help->setObjectName("miHelp");
-    Help->addAction(miHelpTopics);
-    Help->addSeparator();
-    Help->addAction(miAbout);
+    Fill(menuBar()->addMenu("&File"), "miFile",
+         {acnAddFiles, nullptr, acnJoinFile, acnShowInFolder, nullptr, miExit});
+    Fill(menuBar()->addMenu("&Edit"), "miEdit",
+         {acnMoveUp, acnMoveDown, nullptr, acnClear, nullptr, miRecalcTimecodes});
+    Fill(menuBar()->addMenu("&Help"), "miHelp", {miHelpTopics, nullptr, miAbout});
+    PopupMenu =
+        Fill(new QMenu(this), "PopupMenu", {acnPlay, nullptr, acnMoveUp, acnMoveDown, nullptr, acnDelete});
+    PopupMenu->setDefaultAction(acnPlay); // shown in bold
 }
 
 void TfrmMain::CreateToolBar()
@@ -206,9 +175,6 @@ void TfrmMain::FormCreate()
                            Damaged.join("\r\n") + "\r\nSettings file: " +
                            RegStoreLocation(FProductInfo.RegRoot, FProductInfo.RegBaseKey),
                        TMessageKind::Warning, TMessageButtons::Ok);
-    acnPlay->setShortcuts({QKeySequence(Qt::Key_Return), QKeySequence(Qt::Key_Enter)});
-    acnMoveUp->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Up));
-    acnMoveDown->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Down));
     setAcceptDrops(true);
     Refresh();
 }
@@ -264,67 +230,20 @@ void TfrmMain::resizeEvent(QResizeEvent* Event)
     UpdateStatusBar();
 }
 
-void TfrmMain::BeginListUpdate()
-{
-    FUpdating = true;
-    lvwFiles->setUpdatesEnabled(false);
-}
-
-void TfrmMain::EndListUpdate()
-{
-    lvwFiles->setUpdatesEnabled(true);
-    FUpdating = false;
-}
-
-void TfrmMain::AddFile(const QString& FileName)
-{
-    lvwFiles->AddFile(FileName);
-}
-
 void TfrmMain::AddFiles(const QStringList& FileNames)
 {
-    QApplication::setOverrideCursor(Qt::WaitCursor);
-    BeginListUpdate();
-    TFinally Restore{[this] {
-        QApplication::restoreOverrideCursor();
-        EndListUpdate();
-    }};
-    QElapsedTimer SincePaint;
-    SincePaint.start();
-    for (const QString& Name : FileNames) {
-        try {
-            AddFile(Name);
-        } catch (const Exception& E) {
-            const QString Prompt = "Unable to add file " + Name + ": " + QString::fromStdString(E.what()) +
-                                   ".\r\nDo you want to continue add other files?";
-            if (ShowMessageBox(Prompt, TMessageKind::Warning, TMessageButtons::YesNo) != TMessageAnswer::Yes)
-                break;
-        }
-        // A long list keeps the window painted; commands wait until it is done.
-        if (SincePaint.elapsed() > 100) {
-            QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
-            SincePaint.restart();
-        }
-    }
+    lvwFiles->AddFiles(FileNames, [this](const QString& Prompt) {
+        return ShowMessageBox(Prompt, TMessageKind::Warning, TMessageButtons::YesNo) == TMessageAnswer::Yes;
+    });
 }
 
 void TfrmMain::OpenFiles(const QStringList& FileNames)
 {
     QStringList Files;
-    for (const QString& Name : FileNames) {
-        const QFileInfo Info(Name);
-        if (Info.exists() && !Info.isDir())
+    for (const QString& Name : FileNames)
+        if (const QFileInfo Info(Name); Info.exists() && !Info.isDir())
             Files << Info.absoluteFilePath();
-    }
-    if (!Files.isEmpty())
-        AddSortedFiles(std::move(Files));
-}
-
-void TfrmMain::MoveItem(int Row, int Target)
-{
-    BeginListUpdate();
-    TFinally End{[this] { EndListUpdate(); }};
-    lvwFiles->MoveRow(Row, Target);
+    AddSortedFiles(std::move(Files));
 }
 
 // The selected rows, as one block, one row up or down.
@@ -333,13 +252,8 @@ void TfrmMain::MoveSelection(int Step)
     const std::vector<int> Rows = lvwFiles->SelectedRows();
     if (Rows.empty() || Rows.front() + Step < 0 || Rows.back() + Step >= lvwFiles->Count())
         return;
-    {
-        BeginListUpdate();
-        TFinally End{[this] { EndListUpdate(); }};
-        lvwFiles->MoveRows(Rows, Rows.front() + Step);
-    }
+    lvwFiles->MoveRows(Rows, Rows.front() + Step);
     ListChanged();
-    Refresh();
 }
 
 void TfrmMain::acnMoveUpExecute()
@@ -354,16 +268,10 @@ void TfrmMain::acnMoveDownExecute()
 
 void TfrmMain::acnDeleteExecute()
 {
-    const std::vector<int> Rows = lvwFiles->SelectedRows();
-    if (Rows.empty())
-        return;
-    {
-        BeginListUpdate();
-        TFinally End{[this] { EndListUpdate(); }};
+    if (const std::vector<int> Rows = lvwFiles->SelectedRows(); !Rows.empty()) {
         lvwFiles->RemoveRows(Rows);
+        ListChanged();
     }
-    ListChanged();
-    Refresh();
 }
 
 void TfrmMain::acnClearExecute()
@@ -373,38 +281,6 @@ void TfrmMain::acnClearExecute()
         return;
     lvwFiles->Model().Clear();
     ListChanged();
-    Refresh();
-}
-
-void TfrmMain::lvwFilesDragOver(QObject* Source, int Y)
-{
-    // The list keeps the row under the pointer as its drop target itself.
-    if (Source != lvwFiles)
-        return;
-    QScrollBar* Bar = lvwFiles->verticalScrollBar();
-    if (Y < DragScrollMargin)
-        Bar->setValue(Bar->value() - DragScrollStep);
-    if (Y > lvwFiles->viewport()->height() - DragScrollMargin)
-        Bar->setValue(Bar->value() + DragScrollStep);
-}
-
-void TfrmMain::lvwFilesEndDrag()
-{
-    const std::vector<int> Rows = lvwFiles->SelectedRows();
-    const int Target = lvwFiles->DropTarget();
-    if (Rows.empty() || Target < 0)
-        return;
-    lvwFiles->ClearDropTarget();
-    // The rows land where the target row stood: before it when they came
-    // from above, after it when they came from below.
-    const auto Above = std::count_if(Rows.begin(), Rows.end(), [Target](int Row) { return Row < Target; });
-    {
-        BeginListUpdate();
-        TFinally End{[this] { EndListUpdate(); }};
-        lvwFiles->MoveRows(Rows, Target - static_cast<int>(Above) + (Above > 0 ? 1 : 0));
-    }
-    ListChanged();
-    Refresh();
 }
 
 TMessageAnswer TfrmMain::ShowMessageBox(const QString& Text, TMessageKind Kind, TMessageButtons Buttons,
@@ -445,19 +321,9 @@ void TfrmMain::UpdateStatusBar()
         Texts[0] = FJoinedText;
     if (!FStatusTip.isEmpty())
         Texts[0] = FStatusTip;
-    // The files' number and playing time, and their size.
     if (Count > 0) {
-        double Seconds = 0;
-        std::int64_t Bytes = 0;
-        for (int I = 0; I < Count; ++I) {
-            Seconds += lvwFiles->Record(I).Info.Duration;
-            Bytes += lvwFiles->Record(I).Identity.Size;
-        }
-        Texts[1] = QString("%1 %2, %3")
-                       .arg(Count)
-                       .arg(Count == 1 ? "file" : "files")
-                       .arg(QString::fromStdString(DurationText(Seconds)));
-        Texts[2] = QString::fromStdString(ByteSizeText(Bytes));
+        Texts[1] = lvwFiles->Model().TotalsText();
+        Texts[2] = lvwFiles->Model().SizeText();
     }
     StatusPanels->Show(Texts, width());
 }
@@ -475,28 +341,17 @@ void TfrmMain::ListChanged()
     FJoinedText.clear();
     FJoinedFolder.clear();
     acnShowInFolder->setVisible(false);
+    Refresh();
 }
 
 void TfrmMain::lvwFilesChange()
 {
-    if (FUpdating)
-        return;
     Refresh();
 }
 
 void TfrmMain::acnAddFilesExecute()
 {
-    TFileOpenDialog Dialog;
-    Dialog.OwnerWindow = this;
-    if (!FLastOpenFolder.isEmpty())
-        Dialog.InitialDir = FLastOpenFolder;
-    // File names on Linux are case-sensitive, and cameras and VCDs write capitals.
-    Dialog.Filter = "MPEG Files|*.mpeg;*.mpg;*.m1v;*.mpv;*.dat;*.MPEG;*.MPG;*.M1V;*.MPV;*.DAT|All Files|*.*";
-    Dialog.MultiSelect = true;
-    if (!Dialog.Execute())
-        return;
-    FLastOpenFolder = FolderOf(Dialog.FileName);
-    AddSortedFiles(Dialog.Files);
+    AddSortedFiles(AskInputFiles(this, FLastOpenFolder));
 }
 
 void TfrmMain::WMDropFiles(const QMimeData& Drop)
@@ -508,10 +363,7 @@ void TfrmMain::WMDropFiles(const QMimeData& Drop)
 
 void TfrmMain::AddSortedFiles(QStringList Files)
 {
-    // Case-insensitive, by the rules of the user's locale.
-    QCollator Collator;
-    Collator.setCaseSensitivity(Qt::CaseInsensitive);
-    std::sort(Files.begin(), Files.end(), Collator);
+    SortFileNames(Files);
     const int Before = lvwFiles->Count();
     const bool HadSelection = lvwFiles->SelectedRow() >= 0;
     AddFiles(Files);
@@ -520,7 +372,6 @@ void TfrmMain::AddSortedFiles(QStringList Files)
         lvwFiles->SelectRow(Before);
     if (lvwFiles->Count() != Before)
         ListChanged();
-    Refresh();
 }
 
 void TfrmMain::dragEnterEvent(QDragEnterEvent* Event)
@@ -574,11 +425,6 @@ void TfrmMain::acnPlayExecute()
         ShellOpen(lvwFiles->FileName(Row));
 }
 
-void TfrmMain::lvwFilesDblClick()
-{
-    acnPlayExecute();
-}
-
 void TfrmMain::lvwFilesContextPopup(const QPoint& Position)
 {
     PopupMenu->popup(lvwFiles->viewport()->mapToGlobal(Position));
@@ -591,13 +437,7 @@ void TfrmMain::miExitClick()
 
 void TfrmMain::miHelpTopicsClick()
 {
-    // Beside the program in the build tree; in the documentation folder once
-    // installed.
-    const QDir Program(QCoreApplication::applicationDirPath());
-    QString Manual = Program.filePath("manual.html");
-    if (!QFileInfo::exists(Manual))
-        Manual = QDir::cleanPath(Program.filePath("../share/doc/vantrel/manual.html"));
-    ShellOpen(Manual);
+    ShellOpen(ManualFile());
 }
 
 void TfrmMain::miAboutClick()

@@ -33,16 +33,11 @@ public:
     ~TfrmMain() override;
 
     // The file list.
-    void BeginListUpdate();
-    void EndListUpdate();
-    // Probes the file and appends its row; the probe's exception passes on.
-    void AddFile(const QString& FileName);
     // Adds the files in order, asking after each failure whether to go on.
     void AddFiles(const QStringList& FileNames);
     // Adds files named from outside (the command line, "Open with"), as a drop
     // would: existing files only, sorted.
     void OpenFiles(const QStringList& FileNames);
-    void MoveItem(int Row, int Target);
     TMessageAnswer ShowMessageBox(const QString& Text, TMessageKind Kind, TMessageButtons Buttons,
                                   TMessageAnswer Default = TMessageAnswer::Yes);
 
@@ -51,10 +46,6 @@ public:
     void UpdateStatusBar();
     // Files dropped from the desktop.
     void WMDropFiles(const QMimeData& Drop);
-
-    // Drag handlers of the list.
-    void lvwFilesDragOver(QObject* Source, int Y);
-    void lvwFilesEndDrag();
 
     TFileListView* FileList() const { return lvwFiles; }
     const QString& LastOpenFolder() const { return FLastOpenFolder; }
@@ -91,7 +82,6 @@ private:
     void acnClearExecute();
     void acnShowInFolderExecute();
     void lvwFilesChange();
-    void lvwFilesDblClick();
     void lvwFilesContextPopup(const QPoint& Position);
     void miExitClick();
     void miHelpTopicsClick();
@@ -106,7 +96,6 @@ private:
 
     TProductInfo FProductInfo;
     TMessageBoxHandler FAskUser;
-    bool FUpdating = false;
     QString FLastOpenFolder;
     QString FLastSaveFolder;
     bool FSettingsSaved = false;

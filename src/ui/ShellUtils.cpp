@@ -1,5 +1,9 @@
 #include "ShellUtils.h"
 
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+
 #include <QDesktopServices>
 #include <QUrl>
 
@@ -27,6 +31,14 @@ void ShellOpen(const QString& Target)
 void SetShellOpenHandler(std::function<void(const QString&)> Handler)
 {
     vantrel::Handler() = std::move(Handler);
+}
+
+QString ManualFile()
+{
+    const QDir Program(QCoreApplication::applicationDirPath());
+    const QString Beside = Program.filePath("manual.html");
+    return QFileInfo::exists(Beside) ? Beside
+                                     : QDir::cleanPath(Program.filePath("../share/doc/vantrel/manual.html"));
 }
 
 } // namespace vantrel

@@ -10,6 +10,10 @@ namespace vantrel {
 // answer is not looked at: a file without a handler simply does not open.
 void ShellOpen(const QString& Target);
 
+// The manual: beside the program in the build tree, in the documentation
+// folder once installed.
+QString ManualFile();
+
 // Tests replace the desktop with a recorder, so nothing real is started.
 // An empty handler gives the desktop back.
 void SetShellOpenHandler(std::function<void(const QString&)> Handler);

@@ -220,7 +220,7 @@ TEST_F(MainWindowTest, MoveItemExamples)
             Before << Caption(I);
         for (int I : C.Order)
             Expected << Before[I];
-        Window->MoveItem(C.From, C.To);
+        List()->MoveRow(C.From, C.To);
         QStringList After;
         for (int I = 0; I < 4; ++I)
             After << Caption(I);
@@ -233,7 +233,7 @@ TEST_F(MainWindowTest, MovingToItsOwnIndexChangesNothing)
 {
     Add({"ff_pal.mpg", "ff_vcd.mpg"});
     Select(0);
-    Window->MoveItem(1, 1);
+    List()->MoveRow(1, 1);
     EXPECT_EQ(SelectedRow(), 0);
     EXPECT_EQ(Caption(1), S("ff_vcd.mpg"));
 }
@@ -359,20 +359,18 @@ TEST_F(MainWindowTest, DraggingARowOntoAnotherMovesIt)
     Select(0);
     auto* View = List();
     View->SetDropTarget(2);
-    Window->lvwFilesDragOver(List(), 50);
-    Window->lvwFilesEndDrag(); // wherever it ended, even outside the list
+    List()->MoveToDropTarget(); // wherever it ended, even outside the list
     EXPECT_EQ(Caption(2), S("ff_pal.mpg"));
     // Without a recorded target nothing moves.
-    Window->lvwFilesEndDrag();
+    List()->MoveToDropTarget();
     EXPECT_EQ(Caption(2), S("ff_pal.mpg"));
     // A recorded target that is moved away by a command is forgotten.
     View->SetDropTarget(1);
-    Window->lvwFilesDragOver(List(), 50);
     Select(1);
     Action("acnMoveUp")->trigger();
     const QString Top = Caption(0);
     Select(2);
-    Window->lvwFilesEndDrag();
+    List()->MoveToDropTarget();
     EXPECT_EQ(Caption(0), Top);
     EXPECT_EQ(Caption(2), S("ff_pal.mpg"));
 }
