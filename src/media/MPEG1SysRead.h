@@ -16,9 +16,9 @@ namespace vantrel {
 
 enum TPacketKind : std::uint8_t
 {
-    pkPackHeader = 0,
-    pkSystemHeader = 1,
-    pkPES = 2
+    pkPackHeader,
+    pkSystemHeader,
+    pkPES
 };
 
 // The decoded header of one PES packet; zeroed before every parse, so what a

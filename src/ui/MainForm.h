@@ -60,11 +60,12 @@ public:
     static constexpr int DesignLeft = 272, DesignTop = 138, DesignWidth = 780, DesignHeight = 420;
 
 protected:
-    void closeEvent(QCloseEvent* Event) override;
     bool event(QEvent* Event) override;
+    void closeEvent(QCloseEvent* Event) override;
+    void resizeEvent(QResizeEvent* Event) override;
+    // Files dropped anywhere on the window, not only on the list.
     void dragEnterEvent(QDragEnterEvent* Event) override;
     void dropEvent(QDropEvent* Event) override;
-    void resizeEvent(QResizeEvent* Event) override;
 
 private:
     void CreateActions();

@@ -474,5 +474,38 @@ TEST_F(JoinerTest, CopiedInputsFailOrStopLikeSystemStreams)
     EXPECT_FALSE(FileExists(Dir.File("out.mpg")));
 }
 
+// A packet cut by the end of a file is held back: the file that continues
+// the recording gives back its rest, byte for byte; any other file after it
+// finds the packet filled up with zeros to its length, in its place.
+TEST_F(JoinerTest, ACutPacketWaitsForTheFileThatContinuesIt)
+{
+    const TBytes Whole = ReadFile(Stream("ff_pal_b.mpg"));
+    std::size_t Packet = 0;
+    for (const std::size_t Offset : PacketOffsets(Whole))
+        if (Offset > Whole.size() / 2 && Whole[Offset + 3] == 0xE0) {
+            Packet = Offset;
+            break;
+        }
+    ASSERT_GT(Packet, 0u);
+    const std::size_t Length = 6 + ((Whole[Packet + 4] << 8) | Whole[Packet + 5]), Cut = Packet + 100;
+    const auto At = [&](std::size_t Offset) { return Whole.begin() + static_cast<std::ptrdiff_t>(Offset); };
+    const std::string A = Input("1.mpg", TBytes(Whole.begin(), At(Cut))),
+                      B = Input("2.mpg", TBytes(At(Cut), Whole.end()));
+    Joiner.FrameRate = 25;
+    EXPECT_EQ(JoinFiles({A, B}, true), "");
+    EXPECT_TRUE(Output() == Whole);
+
+    EXPECT_EQ(JoinFiles({A, Stream("ff_pal.mpg")}, true), "");
+    const TBytes Out = Output();
+    ASSERT_GT(Out.size(), Packet + Length + 4);
+    EXPECT_TRUE(std::equal(Whole.begin(), At(Cut), Out.begin()));
+    EXPECT_TRUE(std::all_of(Out.begin() + static_cast<std::ptrdiff_t>(Cut),
+                            Out.begin() + static_cast<std::ptrdiff_t>(Packet + Length),
+                            [](auto B) { return B == 0; }));
+    EXPECT_EQ(TBytes(Out.begin() + static_cast<std::ptrdiff_t>(Packet + Length),
+                     Out.begin() + static_cast<std::ptrdiff_t>(Packet + Length + 4)),
+              (TBytes{0, 0, 1, 0xBA}));
+}
+
 } // namespace
 } // namespace vantrel

@@ -46,33 +46,14 @@ TEST_F(ProgressDialogTest, FirstChangeOnlyStartsTheClock)
     EXPECT_EQ(TimeText(), "2 minutes remaining");
 }
 
-struct EstimateCase
+// The texts themselves are the estimate's, tested with it.
+TEST_F(ProgressDialogTest, ShowsTheEstimate)
 {
-    std::int64_t ElapsedMs;
-    std::int32_t Position;
-    const char* Text;
-};
-
-TEST_F(ProgressDialogTest, EstimateTexts)
-{
-    const EstimateCase Cases[] = {
-        {2000, 99, "2 seconds remaining"},   {2000, 40, "2 minutes remaining"},
-        {200000, 40, "3 hours remaining"},   {59000, 99, "59 seconds remaining"},
-        {60000, 99, "1 minutes remaining"},  {10799000, 99, "179 minutes remaining"},
-        {10800000, 99, "3 hours remaining"}, {58500, 99, "58 seconds remaining"}, // halves to even
-        {59500, 99, "1 minutes remaining"},                                       // 60
-        {1500, 100, "0 seconds remaining"},
-    };
     Dialog.Show();
-    std::int32_t Position = 1;
-    Dialog.SetPosition(Position); // starts the clock
-    for (const EstimateCase& C : Cases) {
-        // Step away from the case's position without a sample in between.
-        Dialog.SetPosition(C.Position == 2 ? 3 : 2);
-        Now += C.ElapsedMs;
-        Dialog.SetPosition(C.Position);
-        EXPECT_EQ(TimeText(), C.Text) << C.ElapsedMs << " ms to " << C.Position;
-    }
+    Dialog.SetPosition(1);
+    Now += 59500;
+    Dialog.SetPosition(99);
+    EXPECT_EQ(TimeText(), "1 minutes remaining");
 }
 
 TEST_F(ProgressDialogTest, ChangesASecondApartOrLessKeepTheText)
