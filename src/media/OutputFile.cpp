@@ -148,6 +148,7 @@ TOutputFile::TOutputFile(const std::string& FileName) : m_FileName(FileName), m_
         return;
     }
     const std::string Target = FollowLinks(FileName);
+    m_Replaces = Exists;
     static constexpr char Letters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
     std::mt19937 Random(std::random_device{}());
     const std::string Prefix = PartialFilePrefix(Target);
@@ -187,7 +188,9 @@ void TOutputFile::WriteBack()
 {
 #ifdef __linux__
     constexpr std::int64_t Step = 8 << 20;
-    if (IsRegular() && m_Written - m_WrittenBack >= Step) {
+    // Only an output that must be on the disk before it takes its name: the
+    // sync at the end then waits for little.
+    if (IsRegular() && m_Replaces && Durable && m_Written - m_WrittenBack >= Step) {
         ::sync_file_range(m_Handle.Get(), m_WrittenBack, m_Written - m_WrittenBack, SYNC_FILE_RANGE_WRITE);
         m_WrittenBack = m_Written;
     }
@@ -215,13 +218,15 @@ bool TOutputFile::WriteAt(std::int64_t Position, const void* Source, std::size_t
 void TOutputFile::Commit()
 {
     Flush();
-    if (IsRegular() && ::fsync(m_Handle.Get()) != 0)
-        RaiseWriteError(errno);
-    // A file that is replaced keeps its permissions.
+    // Whatever stands at the name now is what the rename would cost.
     struct stat Old
     {
     };
-    if (IsRegular() && ::stat(m_FinalName.c_str(), &Old) == 0 && S_ISREG(Old.st_mode))
+    m_Replaces = IsRegular() && ::stat(m_FinalName.c_str(), &Old) == 0 && S_ISREG(Old.st_mode);
+    if (m_Replaces && Durable && ::fsync(m_Handle.Get()) != 0)
+        RaiseWriteError(errno);
+    // A file that is replaced keeps its permissions.
+    if (m_Replaces)
         ::fchmod(m_Handle.Get(), Old.st_mode & 07777);
     if (!m_Handle.Close())
         RaiseWriteError(errno);
@@ -232,8 +237,10 @@ void TOutputFile::Commit()
     if (::rename(m_PartName.c_str(), m_FinalName.c_str()) != 0)
         RaiseWriteError(errno);
     m_Committed = true;
-    // Make the new name itself durable; a file system that cannot sync a
-    // folder has still renamed.
+    // Make the new name of a replacing file durable; a file system that
+    // cannot sync a folder has still renamed.
+    if (!m_Replaces || !Durable)
+        return;
     TFileHandle Folder(::open(ParentFolder(m_FinalName).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (Folder.IsOpen())
         ::fsync(Folder.Get());

@@ -12,9 +12,12 @@ namespace vantrel {
 
 // The output of a join. A regular file is written under a new hidden name
 // beside the final one (".NAME.vantrel-partial-XXXXXX", created exclusively)
-// and renamed over the final name by Commit, after its data reached the
-// disk: a failure, a crash or a full disk leaves whatever stood at the name as
-// it was, and an abandoned output takes its partial file with it. An output
+// and renamed over the final name by Commit: a failure or a full disk leaves
+// whatever stood at the name as it was, and an abandoned output takes its
+// partial file with it. An output that replaces a file reaches the disk
+// before it takes the name, so that a power cut never costs the old file; a
+// new name has nothing to lose, and is handed to the system's write-back
+// without waiting for it. An output
 // that is not a regular file (a pipe, /dev/stdout, a device) is written
 // directly; it is opened write-only and never waits for a reader.
 class TOutputFile
@@ -51,6 +54,11 @@ public:
     void Commit();
 
     bool IsRegular() const { return !m_PartName.empty(); }
+    // True when Commit replaces a file that stood at the name.
+    bool Replaces() const { return m_Replaces; }
+
+    // False: nothing is synced at all (a fuzzer's throw-away outputs).
+    bool Durable = true;
     int Handle() const { return m_Handle.Get(); }
     const std::string& FileName() const { return m_FileName; }
 
@@ -78,6 +86,7 @@ private:
     std::string m_PartName;
     std::string m_FinalName;
     bool m_Committed = false;
+    bool m_Replaces = false;
     std::vector<std::uint8_t> m_Buffer;
     std::size_t m_Buffered = 0;
     std::int64_t m_Position = 0;

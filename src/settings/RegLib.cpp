@@ -2,6 +2,8 @@
 
 #include "media/SysUtils.h"
 
+#include <QFileInfo>
+#include <QStandardPaths>
 #include <QStringList>
 #include <QWidget>
 #include <limits>
@@ -42,15 +44,30 @@ std::optional<qint64> ReadNumber(const QSettings& Settings, const QString& Name)
     return static_cast<qint32>(static_cast<quint32>(Number));
 }
 
+// Where QSettings keeps an application's settings in its native format.
+QString StoreFile(const QString& Organisation, const QString& Application)
+{
+    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) + "/" + Organisation +
+           "/" + Application + ".conf";
+}
+
 void WriteValue(TRegRoot Root, const QString& KeyPath, const QString& Name, const QVariant& Value)
 {
     const auto Key = OpenRegKey(Root, KeyPath);
+    if (!Key->Refused().isEmpty())
+        return; // said when the settings were read
     if (!Key->IsOpen())
         Raise("Failed to set data for '%s'", Name);
     Key->Settings()->setValue(Name, Value);
     Key->Settings()->sync();
-    if (Key->Settings()->status() != QSettings::NoError)
-        Raise("Failed to set data for '%s'", Name);
+    if (Key->Settings()->status() != QSettings::NoError) {
+        const QString File = Key->Settings()->fileName();
+        const QString Why = Key->Settings()->status() == QSettings::AccessError
+                                ? "the file or its folder cannot be written"
+                                : "the file is not in the settings format";
+        throw Exception(Format("Failed to set data for '%s'", Name.toUtf8().constData()) + "\r\n" +
+                        File.toStdString() + ": " + Why.toStdString());
+    }
 }
 
 } // namespace
@@ -62,6 +79,17 @@ TRegKey::TRegKey(TRegRoot Root, const QString& KeyPath)
     // \Software\<organisation>\<application>\<group...>
     QStringList Parts = KeyPath.split('\\', Qt::SkipEmptyParts);
     if (Parts.size() < 3 || Parts.front().compare("Software", Qt::CaseInsensitive) != 0)
+        return;
+    // QSettings reads its file as it is made: the file is looked at first.
+    const QString File = m_FileName = StoreFile(Parts[1], Parts[2]);
+    const QFileInfo Info(File);
+    if (Info.isSymLink() && Info.exists() && !Info.isFile())
+        m_Refused = File + " is a link to something that is not a file: it is left as it is, and "
+                           "settings are not saved.";
+    else if (Info.isFile() && Info.size() > MaxStoreSize)
+        m_Refused = File + " is over 1 MB, far more than settings: it is left as it is, and settings "
+                           "are not saved.";
+    if (!m_Refused.isEmpty())
         return;
     m_Settings =
         std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope, Parts[1], Parts[2]);
@@ -148,6 +176,8 @@ TSettings LoadSettings(const TProductInfo& Product, const QString& WindowKey, QS
     const TRegRoot Root = Product.RegRoot;
     const QString& Base = Product.RegBaseKey;
     TSettings Settings;
+    if (const auto Key = OpenRegKey(Root, Base); !Key->Refused().isEmpty())
+        Damaged << Key->Refused();
     auto Read = [&Damaged](auto Load) {
         try {
             Load();
@@ -193,7 +223,7 @@ void SaveFormPlacement(TRegRoot Root, const QString& KeyPath, const QWidget& Win
 QString RegStoreLocation(TRegRoot Root, const QString& KeyPath)
 {
     const auto Key = OpenRegKey(Root, KeyPath);
-    return Key->IsOpen() ? Key->Settings()->fileName() : QString();
+    return Key->FileName();
 }
 
 } // namespace vantrel

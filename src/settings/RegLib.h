@@ -40,9 +40,20 @@ public:
     TRegKey(TRegRoot Root, const QString& KeyPath);
     bool IsOpen() const { return m_Settings != nullptr; }
     QSettings* Settings() const { return m_Settings.get(); }
+    // Why the store's file is left alone, neither read nor written: it is a
+    // link to something that is not a file (a device, a pipe), or it is far
+    // larger than settings ever are. Empty for a store in use.
+    const QString& Refused() const { return m_Refused; }
+    // The store's file.
+    const QString& FileName() const { return m_FileName; }
+
+    // Settings are a few hundred bytes; a file beyond this is not ours.
+    static constexpr qint64 MaxStoreSize = 1 << 20;
 
 private:
     std::unique_ptr<QSettings> m_Settings;
+    QString m_FileName;
+    QString m_Refused;
 };
 
 std::unique_ptr<TRegKey> OpenRegKey(TRegRoot Root, const QString& KeyPath);

@@ -115,6 +115,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Data, std::size_t Size
         Names.push_back(Second.Name);
     Joiner.Inputs = test::MeasuredInputs(Names);
     Joiner.OutputFileName = Output.Name;
+    // A throw-away output: nothing of it needs to reach a disk.
+    Joiner.CreateOutput = [](const std::string& Name) {
+        auto File = std::make_unique<TOutputFile>(Name);
+        File->Durable = false;
+        return File;
+    };
     Joiner.FrameRate = (Control & 0x04) ? 29.97 : 25;
     Joiner.RecalcTimecodes = (Control & 0x01) != 0;
     Joiner.VideoOnly = (Control & 0x02) != 0;

@@ -4,7 +4,10 @@
 #include <QRect>
 #include <QSettings>
 #include <QWidget>
+#include <functional>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace vantrel {
 namespace {
@@ -100,7 +103,44 @@ TEST_F(SettingsTest, RefusedWritesRaise)
     const std::string Error = ErrorOf([] { RegWriteBool(Root, Base, "RecalcTimecodes", true); });
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope,
                        qEnvironmentVariable("XDG_CONFIG_HOME"));
-    EXPECT_EQ(Error, "Failed to set data for 'RecalcTimecodes'");
+    EXPECT_EQ(Error, "Failed to set data for 'RecalcTimecodes'\r\n/dev/null/settings/zentrova/vantrel.conf: "
+                     "the file or its folder cannot be written");
+}
+
+// A settings file that is a link to a device or a pipe, or one far too large,
+// is not ours: it is neither read nor replaced, and the user is told once.
+TEST_F(SettingsTest, AStoreThatIsNoSettingsFileIsLeftAlone)
+{
+    const QString File = Store().fileName();
+    const std::string Name = File.toStdString();
+    const struct
+    {
+        const char* Kind;
+        std::function<void()> Make;
+        const char* Says;
+    } Cases[] = {
+        {"link to a device", [&] { ASSERT_EQ(::symlink("/dev/null", Name.c_str()), 0); },
+         "is a link to something"},
+        {"2 MB", [&] { ASSERT_EQ(::truncate(Name.c_str(), 2 << 20), 0); }, "is over 1 MB"},
+    };
+    for (const auto& C : Cases) {
+        Put("RecalcTimecodes", 0);
+        if (std::string(C.Kind) != "2 MB")
+            ::unlink(Name.c_str());
+        C.Make();
+        QStringList Said;
+        const TSettings Settings = LoadSettings(TProductInfo{}, Placement, Said);
+        EXPECT_TRUE(Settings.RecalcTimecodes) << C.Kind; // the default, not what the file held
+        ASSERT_EQ(Said.size(), 1) << C.Kind;
+        EXPECT_TRUE(Said[0].startsWith(File + " " + C.Says)) << Said[0].toStdString();
+        SaveSettings(TProductInfo{}, Placement, Settings);
+        struct stat St
+        {
+        };
+        ASSERT_EQ(::lstat(Name.c_str(), &St), 0);
+        EXPECT_TRUE(std::string(C.Kind) == "2 MB" ? St.st_size == (2 << 20) : S_ISLNK(St.st_mode)) << C.Kind;
+        ::unlink(Name.c_str());
+    }
 }
 
 TEST_F(SettingsTest, NormalPlacementRoundTrips)
