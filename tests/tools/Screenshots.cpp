@@ -4,6 +4,7 @@
 // after a join. Run under xvfb-run by scripts/screenshots.
 //
 // Usage: vantrel-screenshots OUTDIR BIG_STREAM STREAM...
+#include "ui/FileDlg.h"
 #include "ui/MainForm.h"
 #include "ui/ProgressDlg.h"
 
@@ -169,11 +170,8 @@ int main(int Argc, char** Argv)
             });
             return true;
         });
-        try {
-            Window.JoinFiles(Temp.filePath("holiday.mpeg"), false);
-        } catch (const std::exception& E) {
-            std::fprintf(stderr, "join failed: %s\n", E.what());
-        }
+        TFileCommonDialog::SetNextAnswer(QStringList{Temp.filePath("holiday.mpeg")});
+        Window.findChild<QAction*>("acnJoinFile")->trigger();
         if (!Shot)
             std::fprintf(stderr, "the join ended before the progress dialog could be taken\n");
 
