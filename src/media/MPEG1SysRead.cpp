@@ -196,11 +196,14 @@ bool TMPEG1SystemReader::ReadPayload(void* Dest)
 }
 
 bool TMPEG1SystemReader::ExtractStream(std::uint8_t StreamId, std::vector<std::uint8_t>& Dest,
-                                       std::int32_t MaxPackets, std::int64_t MaxBytes)
+                                       std::int32_t MaxPackets, std::int64_t MaxBytes,
+                                       std::int64_t EndPosition)
 {
     std::int32_t PacketIndex = 0;
     const std::size_t Start = Dest.size();
     while (NextPacket()) {
+        if (EndPosition >= 0 && m_PacketPosition + m_PacketLength > EndPosition)
+            return true;
         if (m_PacketKind == pkPES && m_PES.StreamId == StreamId) {
             const std::size_t At = Dest.size();
             Dest.resize(At + m_PES.PayloadLength);

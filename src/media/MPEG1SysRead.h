@@ -64,11 +64,11 @@ public:
     // Appends the payloads of the PES packets of StreamId to Dest, from the
     // packet after the current one, until MaxBytes were appended or a matching
     // packet is found at packet index MaxPackets or later (0 or less: no
-    // limit), or the file ends. Only bytes actually read are appended; MaxBytes
-    // counts this call's. True when a limit stopped it, false at the end of
-    // the file.
+    // limit), or a packet ends past EndPosition (when not negative), or the
+    // file ends. Only bytes actually read are appended; MaxBytes counts this
+    // call's. True when a limit stopped it, false at the end of the file.
     bool ExtractStream(std::uint8_t StreamId, std::vector<std::uint8_t>& Dest, std::int32_t MaxPackets,
-                       std::int64_t MaxBytes);
+                       std::int64_t MaxBytes, std::int64_t EndPosition = -1);
 
     TPacketKind PacketKind() const { return m_PacketKind; }
     // Total length of the current packet, start code included.

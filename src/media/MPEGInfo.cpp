@@ -26,8 +26,19 @@ constexpr std::int64_t ProbeMaxBytes = 8192;
 constexpr std::int64_t SequenceHeaderSearchLimit = 4 << 20;
 // The last video time stamps of a file are looked for in this much of its end.
 constexpr std::int64_t TailBytes = 1 << 20;
+// The walks of the probe end this far into a file: a stream shows its
+// formats in its first packets, and neither junk nor a stream without sound
+// may be read to the end of a file of many gigabytes.
+constexpr std::int64_t ProbeHeadBytes = 16 << 20;
 // An elementary stream's head is read in pieces of this size.
 constexpr std::uint32_t HeadChunk = 64 * 1024;
+
+// A walk of the probe: junk is scanned no further than the head either.
+void OpenHead(TMPEG1SystemReader& Reader, TByteSource& Source)
+{
+    Reader.Open(Source);
+    Reader.ScanProgress = [](std::int64_t Position) { return Position > ProbeHeadBytes; };
+}
 
 // True when Data holds a sequence header at or after From, whose fields
 // then fill Info; raises when they cannot be joined.
@@ -69,9 +80,10 @@ void RefuseProgramStream(TByteSource& Source)
 void ProbeVideoPayload(TByteSource& Source, TMediaInfo& Info)
 {
     TMPEG1SystemReader Reader;
-    Reader.Open(Source);
+    OpenHead(Reader, Source);
     std::vector<std::uint8_t> Payload;
-    bool More = Reader.ExtractStream(FirstVideoStream, Payload, ProbeMaxPackets, ProbeMaxBytes);
+    bool More =
+        Reader.ExtractStream(FirstVideoStream, Payload, ProbeMaxPackets, ProbeMaxBytes, ProbeHeadBytes);
     if (Payload.empty())
         throw Exception("Unable to find video stream");
     for (std::size_t Searched = 0;;) {
@@ -80,7 +92,8 @@ void ProbeVideoPayload(TByteSource& Source, TMediaInfo& Info)
         Searched = Payload.size();
         if (!More || static_cast<std::int64_t>(Searched) >= SequenceHeaderSearchLimit)
             throw Exception("Unable to read video settings");
-        More = Reader.ExtractStream(FirstVideoStream, Payload, 0, static_cast<std::int64_t>(Searched));
+        More = Reader.ExtractStream(FirstVideoStream, Payload, 0, static_cast<std::int64_t>(Searched),
+                                    ProbeHeadBytes);
     }
 }
 
@@ -89,9 +102,9 @@ void ProbeAudio(TByteSource& Source, TMediaInfo& Info)
     // From the start of the stream: a search that began in its middle would
     // take a bit pattern inside a frame for a header.
     TMPEG1SystemReader Reader;
-    Reader.Open(Source);
+    OpenHead(Reader, Source);
     std::vector<std::uint8_t> Payload;
-    Reader.ExtractStream(FirstAudioStream, Payload, ProbeMaxPackets, ProbeMaxBytes);
+    Reader.ExtractStream(FirstAudioStream, Payload, ProbeMaxPackets, ProbeMaxBytes, ProbeHeadBytes);
     if (Payload.empty())
         return;
     Info.HasAudio = true;

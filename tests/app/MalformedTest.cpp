@@ -333,6 +333,22 @@ std::string InterruptedJoin(const std::string& Args, const char* Signal)
     return Said;
 }
 
+// The probe reads a bounded head and tail of a file: a pack header and 20 GB
+// of zeros, or a clip and 20 GB of zeros, are answered at once (before: the
+// first took minutes, walking every zero for a video packet).
+TEST_F(MalformedInput, TheProbeReadsAHeadAndATailOnly)
+{
+    const TBytes Clip0 = ReadFile(Stream("ff_pal.mpg"));
+    const std::string Header = Put("header.mpg", TBytes(Clip0.begin(), Clip0.begin() + 14));
+    ASSERT_EQ(::truncate(Header.c_str(), 20LL << 30), 0);
+    const std::string Clip = ClipThenZeros(Dir.File("clip.mpg"), 20LL << 30);
+    std::string Said;
+    RunCommand("timeout 20 " + std::string(VANTREL_CLI) + " info " + Quote(Header) + " " + Quote(Clip),
+               &Said);
+    EXPECT_NE(Said.find(Header + "\n  Unable to find video stream\n"), std::string::npos) << Said;
+    EXPECT_NE(Said.find(Clip + "\n  352 x 288  25.00 fps"), std::string::npos) << Said;
+}
+
 TEST_F(MalformedInput, LongJunkReportsProgressAndStopsOnRequest)
 {
     const std::string Junk = ClipThenZeros(Dir.File("junk.mpg"), 20LL << 30);
