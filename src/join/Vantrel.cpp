@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <iterator>
 #include <new>
@@ -212,12 +213,23 @@ void TVantrel::CheckFreeSpace() const
     struct stat St
     {
     };
-    if (::stat(OutputFileName.c_str(), &St) == 0 && !S_ISREG(St.st_mode))
+    const bool Exists = ::stat(OutputFileName.c_str(), &St) == 0;
+    if (Exists && !S_ISREG(St.st_mode))
         return;
+    // The room that counts is where the file lands: through a link, the
+    // target's folder.
+    std::string Folder = ParentFolder(OutputFileName);
+    if (Exists)
+        if (char* Real = ::realpath(OutputFileName.c_str(), nullptr)) {
+            Folder = ParentFolder(Real);
+            std::free(Real);
+        }
     struct statvfs Fs
     {
     };
-    if (::statvfs(ParentFolder(OutputFileName).c_str(), &Fs) != 0)
+    // A file system that reports no blocks at all (some network and FUSE
+    // mounts) says nothing about its room.
+    if (::statvfs(Folder.c_str(), &Fs) != 0 || Fs.f_blocks == 0)
         return;
     const auto Free = static_cast<std::int64_t>(Fs.f_bavail) * static_cast<std::int64_t>(Fs.f_frsize);
     if (Free < m_TotalSize)

@@ -147,6 +147,10 @@ TOutputFile::TOutputFile(const std::string& FileName) : m_FileName(FileName), m_
         ::fcntl(m_Handle.Get(), F_SETFL, ::fcntl(m_Handle.Get(), F_GETFL) & ~O_NONBLOCK);
         return;
     }
+    // A file its owner has made read-only is not replaced behind their back,
+    // not even by someone the system would let.
+    if (Exists && (::access(FileName.c_str(), W_OK) != 0 || (St.st_mode & 0222) == 0))
+        throw Exception(Format("%s is write-protected.", FileName.c_str()));
     const std::string Target = FollowLinks(FileName);
     m_Replaces = Exists;
     static constexpr char Letters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
@@ -162,8 +166,15 @@ TOutputFile::TOutputFile(const std::string& FileName) : m_FileName(FileName), m_
         else if (errno != EEXIST)
             break;
     }
-    if (!m_Handle.IsOpen())
-        throw Exception(FileErrorMessage("Cannot create file %s", FileName, errno));
+    if (!m_Handle.IsOpen()) {
+        const int Code = errno;
+        // The file is made in its folder: say which one cannot take it.
+        if (Code == EACCES || Code == EPERM || Code == EROFS)
+            throw Exception(FileErrorMessage("Cannot create file %s", FileName, 0,
+                                             Format("The folder %s cannot be written: %s",
+                                                    ParentFolder(Target).c_str(), std::strerror(Code))));
+        throw Exception(FileErrorMessage("Cannot create file %s", FileName, Code));
+    }
     m_FinalName = Target;
 }
 
@@ -225,9 +236,13 @@ void TOutputFile::Commit()
     m_Replaces = IsRegular() && ::stat(m_FinalName.c_str(), &Old) == 0 && S_ISREG(Old.st_mode);
     if (m_Replaces && Durable && ::fsync(m_Handle.Get()) != 0)
         RaiseWriteError(errno);
-    // A file that is replaced keeps its permissions.
-    if (m_Replaces)
+    // A file that is replaced keeps its owner, where the system lets us give
+    // it, and its permissions (after the owner: a change of owner clears the
+    // set-id bits).
+    if (m_Replaces) {
+        [[maybe_unused]] const int Owned = ::fchown(m_Handle.Get(), Old.st_uid, Old.st_gid);
         ::fchmod(m_Handle.Get(), Old.st_mode & 07777);
+    }
     if (!m_Handle.Close())
         RaiseWriteError(errno);
     if (!IsRegular()) {

@@ -375,6 +375,21 @@ std::string InScratchMount(const std::string& Size, const std::string& Script)
     return Said.rfind("mounted\n", 0) == 0 ? Said : std::string();
 }
 
+// A folder that cannot take the output is named as the folder.
+TEST_F(MalformedInput, AFolderThatCannotBeWrittenIsNamed)
+{
+    const std::string Said = InScratchMount(
+        "1m", "mount -o remount,ro \"$D\" && " + std::string(VANTREL_CLI) + " join -o \"$D/out.mpeg\" " +
+                  Quote(Stream("ff_pal.mpg")) + " 2>&1; echo \"status $? in $D\"");
+    if (Said.empty())
+        GTEST_SKIP() << "no mount namespace here";
+    const std::string Folder = Said.substr(Said.rfind(" in ") + 4, Said.size() - Said.rfind(" in ") - 5);
+    EXPECT_NE(Said.find("The folder " + Folder + " cannot be written: Read-only file system"),
+              std::string::npos)
+        << Said;
+    EXPECT_NE(Said.find("status 1"), std::string::npos) << Said;
+}
+
 TEST_F(MalformedInput, AnExistingOutputSurvivesAKillAndCtrlCKeepsTheJoinedPart)
 {
     const std::string Junk = ClipThenZeros(Dir.File("junk.mpg"), 20LL << 30);

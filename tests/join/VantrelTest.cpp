@@ -507,5 +507,37 @@ TEST_F(JoinerTest, ACutPacketWaitsForTheFileThatContinuesIt)
               (TBytes{0, 0, 1, 0xBA}));
 }
 
+// Outputs that stand in the way: a read-only file is left as it is and named;
+// a link is written through, to its target; a replaced file keeps its owner
+// and its permissions.
+TEST_F(JoinerTest, OutputsThatStandInTheWay)
+{
+    const std::string A = Input("a.mpg", FileA);
+    const std::string ReadOnly = Input("ro.mpg", {1, 2, 3});
+    ASSERT_EQ(::chmod(ReadOnly.c_str(), 0444), 0);
+    EXPECT_EQ(JoinFiles({A}, false, false, ReadOnly), ReadOnly + " is write-protected.");
+    EXPECT_EQ(ReadFile(ReadOnly), (TBytes{1, 2, 3}));
+
+    const std::string Target = Input("target.mpg", {4, 5}), Link = Dir.File("link.mpg");
+    ASSERT_EQ(::symlink(Target.c_str(), Link.c_str()), 0);
+    EXPECT_EQ(JoinFiles({A}, false, false, Link), "");
+    EXPECT_EQ(ReadFile(Target), FileA);
+    struct stat St
+    {
+    };
+    ASSERT_EQ(::lstat(Link.c_str(), &St), 0);
+    EXPECT_TRUE(S_ISLNK(St.st_mode));
+
+    const std::string Owned = Input("owned.mpg", {6});
+    const bool CanGive = ::chown(Owned.c_str(), 1234, 1234) == 0; // only root can give a file away
+    ASSERT_EQ(::chmod(Owned.c_str(), 0604), 0);
+    EXPECT_EQ(JoinFiles({A}, false, false, Owned), "");
+    ASSERT_EQ(::stat(Owned.c_str(), &St), 0);
+    EXPECT_EQ(St.st_mode & 0777, 0604u);
+    if (CanGive)
+        EXPECT_EQ(St.st_uid, 1234u);
+    EXPECT_EQ(ReadFile(Owned), FileA);
+}
+
 } // namespace
 } // namespace vantrel
