@@ -52,9 +52,10 @@ const char* const JoinUsage =
     "  --video-only             write only the video, as one elementary stream\n"
     "  --no-recalc-timecodes    copy time stamps unchanged instead of re-stamping\n"
     "\n"
-    "OUTPUT may also be a pipe or a device (-o /dev/stdout): it is then written\n"
-    "directly. On a terminal a progress bar shows on standard error. Ctrl-C,\n"
-    "SIGTERM and SIGHUP cancel a join and keep what was joined so far.\n"
+    "OUTPUT may also be a pipe, a device or standard output (-o - or -o\n"
+    "/dev/stdout): it is then written directly, appending where the shell opened\n"
+    "it to append (>>). On a terminal a progress bar shows on standard error.\n"
+    "Ctrl-C, SIGTERM and SIGHUP cancel a join and keep what was joined so far.\n"
     "Exit status: 0 success, 1 failure, 2 usage error, 128 + the signal's number\n"
     "when a signal cancelled the join.\n";
 
@@ -320,6 +321,8 @@ int Join(const std::vector<std::string>& Options, const std::vector<std::string>
     }
     if (Output.empty())
         return UsageError("join needs an output file (-o OUTPUT)", JoinUsage);
+    if (Output == "-")
+        Output = "/dev/stdout";
     if (Files.empty())
         return UsageError("join needs at least one input file", JoinUsage);
 

@@ -101,6 +101,14 @@ bool MarkBrokenLink(std::uint8_t* Data, std::size_t Size)
     return false;
 }
 
+// The bytes a file system has free; -1 for one that reports no blocks at
+// all (some network and FUSE mounts), which says nothing about its room.
+std::int64_t FreeRoom(const struct statvfs& Fs)
+{
+    return Fs.f_blocks == 0 ? -1
+                            : static_cast<std::int64_t>(Fs.f_bavail) * static_cast<std::int64_t>(Fs.f_frsize);
+}
+
 } // namespace
 
 void TVantrel::Execute()
@@ -213,6 +221,14 @@ void TVantrel::CheckFreeSpace() const
     struct stat St
     {
     };
+    struct statvfs Fs
+    {
+    };
+    if (const std::optional<int> Descriptor = OutputDescriptor(OutputFileName)) {
+        if (::fstat(*Descriptor, &St) != 0 || !S_ISREG(St.st_mode) || ::fstatvfs(*Descriptor, &Fs) != 0)
+            return;
+        return RefuseWithoutRoom(FreeRoom(Fs));
+    }
     const bool Exists = ::stat(OutputFileName.c_str(), &St) == 0;
     if (Exists && !S_ISREG(St.st_mode))
         return;
@@ -224,15 +240,13 @@ void TVantrel::CheckFreeSpace() const
             Folder = ParentFolder(Real);
             std::free(Real);
         }
-    struct statvfs Fs
-    {
-    };
-    // A file system that reports no blocks at all (some network and FUSE
-    // mounts) says nothing about its room.
-    if (::statvfs(Folder.c_str(), &Fs) != 0 || Fs.f_blocks == 0)
-        return;
-    const auto Free = static_cast<std::int64_t>(Fs.f_bavail) * static_cast<std::int64_t>(Fs.f_frsize);
-    if (Free < m_TotalSize)
+    if (::statvfs(Folder.c_str(), &Fs) == 0)
+        RefuseWithoutRoom(FreeRoom(Fs));
+}
+
+void TVantrel::RefuseWithoutRoom(std::int64_t Free) const
+{
+    if (Free >= 0 && Free < m_TotalSize)
         throw Exception(
             FileErrorMessage("Unable to write file %s", OutputFileName, 0,
                              Format("%s: the join needs %s, and only %s are free.", std::strerror(ENOSPC),

@@ -111,6 +111,9 @@ private:
     void Reprobe(std::size_t Index);
     void RefuseOutputThatIsAnInput() const;
     void CheckFreeSpace() const;
+    // Raises when the output's file system has less room than the join
+    // needs; Free < 0: it cannot tell.
+    void RefuseWithoutRoom(std::int64_t Free) const;
     void JoinInput(std::size_t Index, TOutputFile& Output);
     void JoinSystemStream(std::size_t Index, TByteSource& Source, TOutputFile& Output);
     void JoinVideoPayload(TMPEG1SystemReader& Reader, TOutputFile& Output);

@@ -4,6 +4,7 @@
 #include <climits>
 #include <cstring>
 #include <fcntl.h>
+#include <optional>
 #include <random>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -118,6 +119,24 @@ std::string FollowLinks(std::string Name)
 
 } // namespace
 
+// The descriptor a name stands for: /dev/stdout, /dev/stderr, /dev/fd/N and
+// /proc/self/fd/N are the program's own descriptors, not files to replace.
+std::optional<int> OutputDescriptor(const std::string& Name)
+{
+    if (Name == "/dev/stdout")
+        return STDOUT_FILENO;
+    if (Name == "/dev/stderr")
+        return STDERR_FILENO;
+    for (const char* Prefix : {"/dev/fd/", "/proc/self/fd/"}) {
+        const std::size_t Length = std::strlen(Prefix);
+        if (Name.compare(0, Length, Prefix) != 0 || Name.size() == Length || Name.size() > Length + 9)
+            continue;
+        if (Name.find_first_not_of("0123456789", Length) == std::string::npos)
+            return std::stoi(Name.substr(Length));
+    }
+    return std::nullopt;
+}
+
 std::string PartialFilePrefix(const std::string& FileName)
 {
     const std::size_t Slash = FileName.rfind('/');
@@ -132,6 +151,25 @@ std::string PartialFilePrefix(const std::string& FileName)
 
 TOutputFile::TOutputFile(const std::string& FileName) : m_FileName(FileName), m_Buffer(WriteBufferSize)
 {
+    // Written through the descriptor as it is, in place: a file that the
+    // shell opened to append (>>) is appended to, and nothing is renamed
+    // over whatever the descriptor leads to.
+    if (const std::optional<int> Descriptor = OutputDescriptor(FileName)) {
+        const int Flags = ::fcntl(*Descriptor, F_GETFL);
+        if (Flags < 0 || (Flags & O_ACCMODE) == O_RDONLY)
+            throw Exception(FileErrorMessage("Cannot create file %s", FileName, Flags < 0 ? errno : EBADF));
+        m_Handle = TFileHandle(::fcntl(*Descriptor, F_DUPFD_CLOEXEC, 0));
+        if (!m_Handle.IsOpen())
+            throw Exception(FileErrorMessage("Cannot create file %s", FileName, errno));
+        // A regular file written from where the descriptor stands can still
+        // be patched; one opened to append cannot (every write goes to its end).
+        struct stat St
+        {
+        };
+        if (!(Flags & O_APPEND) && ::fstat(m_Handle.Get(), &St) == 0 && S_ISREG(St.st_mode))
+            m_Origin = ::lseek(m_Handle.Get(), 0, SEEK_CUR);
+        return;
+    }
     struct stat St
     {
     };
@@ -210,9 +248,10 @@ void TOutputFile::WriteBack()
 
 bool TOutputFile::WriteAt(std::int64_t Position, const void* Source, std::size_t Count)
 {
-    if (!IsRegular())
+    if (!IsRegular() && m_Origin < 0)
         return false;
     Flush();
+    Position += std::max<std::int64_t>(m_Origin, 0);
     const auto* Data = static_cast<const std::uint8_t*>(Source);
     for (std::size_t Done = 0; Done < Count;) {
         const ssize_t N =

@@ -4,6 +4,7 @@
 #include "SysUtils.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <sys/types.h>
 #include <vector>
@@ -46,8 +47,9 @@ public:
     void Flush();
     // Bytes written so far, those still in the buffer included.
     std::int64_t Position() const { return m_Position; }
-    // Writes Count bytes over what was written at Position (a regular output
-    // only; elsewhere it does nothing and returns false).
+    // Writes Count bytes over what was written at Position (a regular output,
+    // or a regular file's descriptor not opened to append; elsewhere it does
+    // nothing and returns false).
     bool WriteAt(std::int64_t Position, const void* Source, std::size_t Count);
     // Flushes, syncs and closes the output and gives it its name. Raises
     // "Unable to write file %s" with the reason; the partial file then goes.
@@ -87,6 +89,8 @@ private:
     std::string m_FinalName;
     bool m_Committed = false;
     bool m_Replaces = false;
+    // Where a descriptor output that can be patched began; -1 for none.
+    std::int64_t m_Origin = -1;
     std::vector<std::uint8_t> m_Buffer;
     std::size_t m_Buffered = 0;
     std::int64_t m_Position = 0;
@@ -94,6 +98,11 @@ private:
     std::int64_t m_WrittenBack = 0;
     bool m_Failed = false;
 };
+
+// The program's own descriptor that an output name stands for: /dev/stdout,
+// /dev/stderr, /dev/fd/N, /proc/self/fd/N. Such an output is written through
+// the descriptor, in place.
+std::optional<int> OutputDescriptor(const std::string& Name);
 
 // The name the partial file of an output called FileName gets, before its
 // random part: ".NAME.vantrel-partial-", NAME shortened to fit a file name.

@@ -375,6 +375,42 @@ std::string InScratchMount(const std::string& Size, const std::string& Script)
     return Said.rfind("mounted\n", 0) == 0 ? Said : std::string();
 }
 
+// Standard output and the program's descriptors are written through, in
+// place: a file the shell truncated gets the join, one opened to append keeps
+// what it held, and nothing is renamed over the file the descriptor leads to.
+TEST_F(MalformedInput, DescriptorOutputsAreWrittenInPlace)
+{
+    const std::string Cli = std::string(VANTREL_CLI) + " join" + Files({"ff_pal.mpg", "ff_pal_b.mpg"});
+    ASSERT_EQ(RunCommand(Cli + " -o " + Quote(Dir.File("ref.mpg")) + " 2>/dev/null"), 0);
+    const TBytes Joined = ReadFile(Dir.File("ref.mpg"));
+    const struct
+    {
+        const char* Name;
+        std::string Script;
+        std::size_t Kept; // bytes of "old\n" before the join
+    } Cases[] = {
+        {"stdout", Cli + " -o /dev/stdout > out", 0},
+        {"dash, appending", "echo old > out; " + Cli + " -o - >> out", 4},
+        {"fd 3", Cli + " -o /dev/fd/3 3> out", 0},
+        {"deleted target", "exec 4> out; rm out; " + Cli + " -o /dev/fd/4; exec 4>&-; touch out", 0},
+    };
+    for (const auto& C : Cases) {
+        std::string Said;
+        EXPECT_EQ(
+            RunCommand("cd " + Quote(Dir.Path()) + " && rm -f out && " + C.Script + " 2>/dev/null", &Said), 0)
+            << C.Name << Said;
+        const TBytes Out = ReadFile(Dir.File("out"));
+        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(Dir.Path()), {}), 2) << C.Name;
+        if (std::string(C.Name) == "deleted target")
+            continue; // the join went to the file that was deleted; none other appears
+        ASSERT_EQ(Out.size(), C.Kept + Joined.size()) << C.Name;
+        if (C.Kept == 0)
+            EXPECT_TRUE(Out == Joined) << C.Name;
+        else
+            EXPECT_EQ(TBytes(Out.begin(), Out.begin() + 4), (TBytes{'o', 'l', 'd', '\n'})) << C.Name;
+    }
+}
+
 // A folder that cannot take the output is named as the folder.
 TEST_F(MalformedInput, AFolderThatCannotBeWrittenIsNamed)
 {
