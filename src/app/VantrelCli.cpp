@@ -55,9 +55,10 @@ const char* const JoinUsage =
     "OUTPUT may also be a pipe, a device or standard output (-o - or -o\n"
     "/dev/stdout): it is then written directly, appending where the shell opened\n"
     "it to append (>>). On a terminal a progress bar shows on standard error.\n"
-    "Ctrl-C, SIGTERM and SIGHUP cancel a join and keep what was joined so far.\n"
+    "Ctrl-C, SIGTERM and SIGHUP stop a join and leave OUTPUT as it was (a pipe\n"
+    "or a device keeps what it was given).\n"
     "Exit status: 0 success, 1 failure, 2 usage error, 128 + the signal's number\n"
-    "when a signal cancelled the join.\n";
+    "when a signal stopped the join.\n";
 
 // Messages use CR LF line breaks; a terminal wants LF.
 std::string ForTerminal(std::string Text)
@@ -369,6 +370,8 @@ int Join(const std::vector<std::string>& Options, const std::vector<std::string>
     Joiner.VideoOnly = VideoOnly;
     Joiner.RecalcTimecodes = Recalc;
     Joiner.FrameRate = Decision.FrameRate;
+    // Every stop here is a signal, not a choice to keep half a file.
+    Joiner.KeepStoppedOutput = false;
     const bool OnTerminal = ::isatty(STDERR_FILENO);
     Joiner.CreateProgress = [OnTerminal] { return std::make_unique<TTerminalProgress>(OnTerminal); };
     try {
@@ -377,7 +380,9 @@ int Join(const std::vector<std::string>& Options, const std::vector<std::string>
         return Fail("Join fails: " + std::string(E.what()));
     }
     if (Joiner.Cancelled()) {
-        std::fprintf(stderr, "vantrel-cli: cancelled; %s holds what was joined so far.\n", Output.c_str());
+        std::fprintf(stderr,
+                     "vantrel-cli: stopped by a signal; the join is not finished, and %s was not replaced.\n",
+                     Output.c_str());
         return 128 + (Interrupted ? Interrupted : SIGINT);
     }
     // Where each later file begins, and what it took there; on standard

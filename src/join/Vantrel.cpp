@@ -152,6 +152,8 @@ void TVantrel::Join()
     m_ProcessedSize = m_DoneSize = 0;
     // Writing the output must never touch one of the inputs.
     RefuseOutputThatIsAnInput();
+    // What killed joins left at this name makes room before it is counted.
+    SweepPartials(OutputFileName);
     CheckFreeSpace();
 
     const std::unique_ptr<TOutputFile> Output =
@@ -170,8 +172,10 @@ void TVantrel::Join()
         // a cancel does, with what it has written.
         m_Cancelled = true;
     }
-    // A cancelled join keeps what it joined so far, under the output's name;
-    // a pipe whose reader stalls gets nothing more.
+    // A cancelled join keeps what it joined so far, under the output's name,
+    // when asked to; a pipe whose reader stalls gets nothing more.
+    if (m_Cancelled && !KeepStoppedOutput)
+        return;
     try {
         Output->Commit();
     } catch (const TStopped&) {

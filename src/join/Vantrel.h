@@ -45,6 +45,10 @@ public:
     bool VideoOnly = false;
     bool RecalcTimecodes = false;
     double FrameRate = 0;
+    // What a stopped join leaves: true, what it joined so far takes the
+    // output's name (the user's Cancel); false, the output stays as it was
+    // (a signal: nobody asked for half a file).
+    bool KeepStoppedOutput = true;
     // Makes the progress sink that Execute shows for its own duration; a join
     // without one reports nowhere and cannot be cancelled.
     std::function<std::unique_ptr<TProgressSink>()> CreateProgress;

@@ -3,9 +3,11 @@
 #include <cerrno>
 #include <climits>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <optional>
 #include <random>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -137,6 +139,32 @@ std::optional<int> OutputDescriptor(const std::string& Name)
     return std::nullopt;
 }
 
+void SweepPartials(const std::string& FileName)
+{
+    if (OutputDescriptor(FileName))
+        return;
+    const std::string Prefix = PartialFilePrefix(FollowLinks(FileName));
+    const std::string Folder = ParentFolder(Prefix), Start = Prefix.substr(Prefix.rfind('/') + 1);
+    DIR* Listing = ::opendir(Folder.c_str());
+    if (!Listing)
+        return;
+    std::vector<std::string> Names;
+    while (const dirent* Entry = ::readdir(Listing))
+        if (std::string Name = Entry->d_name;
+            Name.size() == Start.size() + 6 && Name.compare(0, Start.size(), Start) == 0)
+            Names.push_back(Folder + "/" + Name);
+    ::closedir(Listing);
+    for (const std::string& Name : Names) {
+        const TFileHandle Partial(::open(Name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+        struct stat St
+        {
+        };
+        if (Partial.IsOpen() && ::fstat(Partial.Get(), &St) == 0 && S_ISREG(St.st_mode) &&
+            ::flock(Partial.Get(), LOCK_EX | LOCK_NB) == 0)
+            ::unlink(Name.c_str());
+    }
+}
+
 std::string PartialFilePrefix(const std::string& FileName)
 {
     const std::size_t Slash = FileName.rfind('/');
@@ -199,9 +227,12 @@ TOutputFile::TOutputFile(const std::string& FileName) : m_FileName(FileName), m_
         for (int I = 0; I < 6; ++I)
             Name += Letters[Random() % (sizeof Letters - 1)];
         m_Handle = TFileHandle(::open(Name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
-        if (m_Handle.IsOpen())
+        if (m_Handle.IsOpen()) {
             m_PartName = Name;
-        else if (errno != EEXIST)
+            // Held until the file is closed: the next join to this name
+            // sweeps only the partial files nobody holds.
+            ::flock(m_Handle.Get(), LOCK_EX | LOCK_NB);
+        } else if (errno != EEXIST)
             break;
     }
     if (!m_Handle.IsOpen()) {

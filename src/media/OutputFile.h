@@ -104,6 +104,11 @@ private:
 // the descriptor, in place.
 std::optional<int> OutputDescriptor(const std::string& Name);
 
+// Removes the partial files of an output called FileName that no running
+// join holds (each holds a lock on its own while it writes): what a join
+// killed before it could clean up left behind.
+void SweepPartials(const std::string& FileName);
+
 // The name the partial file of an output called FileName gets, before its
 // random part: ".NAME.vantrel-partial-", NAME shortened to fit a file name.
 std::string PartialFilePrefix(const std::string& FileName);

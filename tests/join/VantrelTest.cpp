@@ -7,8 +7,10 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <fcntl.h>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -537,6 +539,24 @@ TEST_F(JoinerTest, OutputsThatStandInTheWay)
     if (CanGive)
         EXPECT_EQ(St.st_uid, 1234u);
     EXPECT_EQ(ReadFile(Owned), FileA);
+}
+
+// Partial files that a killed join left are swept by the next join to that
+// name; one that a running join holds (locked) is not, nor another name's.
+TEST_F(JoinerTest, LeftOverPartialFilesAreSweptUnlessHeld)
+{
+    const std::string A = Input("a.mpg", FileA), Out = Dir.File("out.mpg");
+    const std::string Left = Dir.File(".out.mpg.vantrel-partial-abc123"),
+                      Held = Dir.File(".out.mpg.vantrel-partial-xyz789"),
+                      Other = Dir.File(".b.mpg.vantrel-partial-abc123");
+    for (const std::string& Name : {Left, Held, Other})
+        WriteFile(Name, Filled(100, 1));
+    const TFileHandle Holder(::open(Held.c_str(), O_RDONLY | O_CLOEXEC));
+    ASSERT_EQ(::flock(Holder.Get(), LOCK_EX | LOCK_NB), 0);
+    EXPECT_EQ(JoinFiles({A}, false), "");
+    EXPECT_EQ(FilesIn(Dir.Path()),
+              (std::vector<std::string>{".b.mpg.vantrel-partial-abc123", ".out.mpg.vantrel-partial-xyz789",
+                                        "a.mpg", "out.mpg"}));
 }
 
 } // namespace
