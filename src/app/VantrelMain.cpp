@@ -5,8 +5,27 @@
 
 #include <QApplication>
 #include <QIcon>
+#include <QSocketNotifier>
 #include <QTimer>
 #include <csignal>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+// A signal only writes its number here; the event loop reads it and ends
+// the program in order, a join under way included.
+int SignalPipe[2] = {-1, -1};
+volatile std::sig_atomic_t EndingSignal = 0;
+
+void OnEndSignal(int Signal)
+{
+    EndingSignal = Signal;
+    const char Byte = static_cast<char>(Signal);
+    [[maybe_unused]] const ssize_t Written = ::write(SignalPipe[1], &Byte, 1);
+}
+
+} // namespace
 
 int main(int Argc, char** Argv)
 {
@@ -22,8 +41,26 @@ int main(int Argc, char** Argv)
     const vantrel::TProductInfo ProductInfo;
     vantrel::TfrmMain frmMain(ProductInfo);
     frmMain.show();
+    if (::pipe2(SignalPipe, O_CLOEXEC | O_NONBLOCK) == 0) {
+        auto* Notifier = new QSocketNotifier(SignalPipe[0], QSocketNotifier::Read, &frmMain);
+        QObject::connect(Notifier, &QSocketNotifier::activated, &frmMain, [&frmMain] {
+            char Byte;
+            while (::read(SignalPipe[0], &Byte, 1) == 1) {
+            }
+            frmMain.Terminate();
+        });
+        struct sigaction Action
+        {
+        };
+        Action.sa_handler = OnEndSignal;
+        sigemptyset(&Action.sa_mask);
+        Action.sa_flags = SA_RESTART;
+        for (const int Signal : {SIGINT, SIGTERM, SIGHUP})
+            sigaction(Signal, &Action, nullptr);
+    }
     const QStringList Files = QApplication::arguments().mid(1);
     if (!Files.isEmpty())
         QTimer::singleShot(0, &frmMain, [&frmMain, Files] { frmMain.OpenFiles(Files); });
-    return QApplication::exec();
+    const int Status = QApplication::exec();
+    return EndingSignal ? 128 + EndingSignal : Status;
 }

@@ -22,6 +22,9 @@ public:
     // Delivers pending user input first, then tells whether the user asked to
     // stop. Stays true once it was true.
     virtual bool IsCancelled() = 0;
+    // Whether a stopped operation keeps what it did so far: a user's Cancel
+    // does; a stop for the program to end (a signal) does not.
+    virtual bool KeepsStoppedWork() { return true; }
 };
 
 // Milliseconds on a clock that only moves forward.

@@ -174,7 +174,7 @@ void TVantrel::Join()
     }
     // A cancelled join keeps what it joined so far, under the output's name,
     // when asked to; a pipe whose reader stalls gets nothing more.
-    if (m_Cancelled && !KeepStoppedOutput)
+    if (m_Cancelled && (!KeepStoppedOutput || (m_Progress && !m_Progress->KeepsStoppedWork())))
         return;
     try {
         Output->Commit();

@@ -56,10 +56,10 @@ TfrmMain::TfrmMain(const TProductInfo& ProductInfo, TMessageBoxHandler AskUser, 
     statusBar()->setSizeGripEnabled(true);
     StatusPanels = std::make_unique<TStatusPanels>(*statusBar());
 
-    connect(lvwFiles->selectionModel(), &QItemSelectionModel::selectionChanged, this,
-            &TfrmMain::lvwFilesChange);
+    connect(lvwFiles->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] { Refresh(); });
     connect(lvwFiles, &QAbstractItemView::doubleClicked, this, &TfrmMain::acnPlayExecute);
-    connect(lvwFiles, &QWidget::customContextMenuRequested, this, &TfrmMain::lvwFilesContextPopup);
+    connect(lvwFiles, &QWidget::customContextMenuRequested, this,
+            [this](const QPoint& At) { PopupMenu->popup(lvwFiles->viewport()->mapToGlobal(At)); });
     connect(lvwFiles, &TFileListView::RowsDragged, this, &TfrmMain::ListChanged);
     connect(lvwFiles, &TFileListView::FilesDropped, this,
             [this](const QMimeData* Drop) { WMDropFiles(*Drop); });
@@ -213,6 +213,15 @@ void TfrmMain::closeEvent(QCloseEvent* Event)
     Event->accept();
 }
 
+void TfrmMain::Terminate()
+{
+    FCloseAfterJoin = true;
+    if (FProgress)
+        FProgress->Abandon();
+    else
+        close();
+}
+
 bool TfrmMain::event(QEvent* Event)
 {
     // A command's hint shows in the first panel only; the others keep theirs.
@@ -344,11 +353,6 @@ void TfrmMain::ListChanged()
     Refresh();
 }
 
-void TfrmMain::lvwFilesChange()
-{
-    Refresh();
-}
-
 void TfrmMain::acnAddFilesExecute()
 {
     AddSortedFiles(AskInputFiles(this, FLastOpenFolder));
@@ -423,11 +427,6 @@ void TfrmMain::acnPlayExecute()
 {
     if (const int Row = lvwFiles->SelectedRow(); Row >= 0)
         ShellOpen(lvwFiles->FileName(Row));
-}
-
-void TfrmMain::lvwFilesContextPopup(const QPoint& Position)
-{
-    PopupMenu->popup(lvwFiles->viewport()->mapToGlobal(Position));
 }
 
 void TfrmMain::miExitClick()

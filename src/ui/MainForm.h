@@ -44,6 +44,9 @@ public:
     // The window refresh after every command that changes the list.
     void UpdateActions();
     void UpdateStatusBar();
+    // The program is asked to end (SIGTERM, SIGHUP, SIGINT): a join under
+    // way stops and leaves its output as it was, then the window closes.
+    void Terminate();
     // Files dropped from the desktop.
     void WMDropFiles(const QMimeData& Drop);
 
@@ -82,8 +85,6 @@ private:
     void acnDeleteExecute();
     void acnClearExecute();
     void acnShowInFolderExecute();
-    void lvwFilesChange();
-    void lvwFilesContextPopup(const QPoint& Position);
     void miExitClick();
     void miHelpTopicsClick();
     void miAboutClick();

@@ -31,6 +31,13 @@ public:
     bool IsCancelled() override;
     // Asks the operation to stop, as the Cancel button does.
     void Cancel() { btnCancelClick(); }
+    // Asks it to stop and to leave nothing behind: the program is to end.
+    void Abandon()
+    {
+        FAbandoned = true;
+        btnCancelClick();
+    }
+    bool KeepsStoppedWork() override { return !FAbandoned; }
 
     // Events are delivered at most this often: a join polls after every
     // packet, tens of thousands of times a second, and a user cannot tell
@@ -59,6 +66,7 @@ private:
 
     TClock FClock;
     bool FCancelled = false;
+    bool FAbandoned = false;
     std::int32_t FPosition = 0;
     TTimeEstimate FEstimate;
     std::optional<std::int64_t> FLastPump;

@@ -22,6 +22,7 @@
 #include <QTimer>
 #include <QUrl>
 #include <deque>
+#include <filesystem>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -648,6 +649,23 @@ TEST_F(MainWindowTest, ClosingDuringAJoinAsksFirst)
         EXPECT_TRUE(FileExists(Dir.File("out.mpeg")));
     }
     EXPECT_TRUE(Panel(0)->toolTip().startsWith("Join cancelled"));
+}
+
+// SIGTERM, SIGHUP or SIGINT to the program during a join: not a Cancel, the
+// output stays as it was, nothing partial is left, and the window closes.
+TEST_F(MainWindowTest, AnEndRequestDuringAJoinLeavesTheOutputAsItWas)
+{
+    Add({"ff_pal_b.mpg", "ff_pal.mpg"});
+    const std::string Out = Dir.File("out.mpeg");
+    WriteFile(Out, {7, 7});
+    Window->show();
+    QTimer::singleShot(0, Window.get(), [this] { Window->Terminate(); });
+    TFileCommonDialog::SetNextAnswer(QStringList{QString::fromStdString(Out)});
+    Answers = {TMessageAnswer::Yes}; // replace it
+    Action("acnJoinFile")->trigger();
+    EXPECT_FALSE(Window->isVisible());
+    EXPECT_EQ(ReadFile(Out), (TBytes{7, 7}));
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(Dir.Path()), {}), 1);
 }
 
 TEST_F(MainWindowTest, AChangedInputRefusesTheJoinAndShowsWhatItHoldsNow)
