@@ -559,5 +559,49 @@ TEST_F(JoinerTest, LeftOverPartialFilesAreSweptUnlessHeld)
                                         "a.mpg", "out.mpg"}));
 }
 
+// A disk that interrupts every write (slow network mounts do): the join
+// neither spins for ever nor ignores a stop asked meanwhile.
+TEST_F(JoinerTest, AWriteInterruptedForEverEndsTheJoin)
+{
+    struct TInterrupted : TOutputFile
+    {
+        using TOutputFile::TOutputFile;
+        int Calls = 0;
+        ssize_t WriteSome(const void*, std::size_t) override
+        {
+            ++Calls;
+            errno = EINTR;
+            return -1;
+        }
+    };
+    const std::string A = Input("a.mpg", FileA);
+    TInterrupted* Last = nullptr;
+    Joiner.CreateOutput = [&](const std::string& Name) {
+        auto File = std::make_unique<TInterrupted>(Name);
+        Last = File.get();
+        return File;
+    };
+    EXPECT_EQ(JoinFiles({A}, false),
+              "Unable to write file " + Dir.File("out.mpg") + "\r\nInterrupted system call");
+    EXPECT_FALSE(FileExists(Dir.File("out.mpg")));
+    // A stop asked while it retries: the next retry gives up, as a Cancel.
+    struct TStopAtThirdWrite : TLoggingProgress
+    {
+        using TLoggingProgress::TLoggingProgress;
+        TInterrupted** Output;
+        bool IsCancelled() override { return *Output && (*Output)->Calls >= 3; }
+    };
+    Last = nullptr;
+    Joiner.CreateProgress = [&] {
+        auto Sink = std::make_unique<TStopAtThirdWrite>(Log);
+        Sink->Output = &Last;
+        return Sink;
+    };
+    Joiner.Execute();
+    EXPECT_TRUE(Joiner.Cancelled());
+    EXPECT_EQ(Last->Calls, 3);
+    EXPECT_FALSE(FileExists(Dir.File("out.mpg")));
+}
+
 } // namespace
 } // namespace vantrel
