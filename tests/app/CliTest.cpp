@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <filesystem>
 #include <gtest/gtest.h>
 #include <map>
 #include <set>
@@ -308,12 +309,19 @@ TEST(CliJoin, OpensEachInputTwice)
     const std::vector<std::string> Names = {"ff_pal_noaudio.mpg", "ff_pal.m1v", "ff_pal.m1v"};
     const int Watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
     ASSERT_GE(Watch, 0);
+    // Copies of their own: other tests open the shared streams meanwhile.
     std::map<int, std::string> Watched;
-    for (const std::string& Name : {Names[0], Names[1]})
-        // Closes too: the kernel folds an event into the same one just before.
-        Watched[::inotify_add_watch(Watch, Stream(Name).c_str(), IN_OPEN | IN_CLOSE)] = Name;
+    std::string Inputs;
+    for (const std::string& Name : Names) {
+        if (!std::filesystem::exists(Dir.File(Name))) {
+            WriteFile(Dir.File(Name), ReadFile(Stream(Name)));
+            // Closes too: the kernel folds an event into the same one just before.
+            Watched[::inotify_add_watch(Watch, Dir.File(Name).c_str(), IN_OPEN | IN_CLOSE)] = Name;
+        }
+        Inputs += " " + Quote(Dir.File(Name));
+    }
     int Status;
-    Cli("join -o " + Quote(Dir.File("out.mpg")) + Files(Names), &Status);
+    Cli("join -o " + Quote(Dir.File("out.mpg")) + Inputs, &Status);
     ASSERT_EQ(Status, 0);
     std::map<std::string, int> Opens;
     alignas(inotify_event) char Buffer[4096];
