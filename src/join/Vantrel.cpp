@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
 #include <iterator>
 #include <new>
@@ -233,18 +232,11 @@ void TVantrel::CheckFreeSpace() const
             return;
         return RefuseWithoutRoom(FreeRoom(Fs));
     }
-    const bool Exists = ::stat(OutputFileName.c_str(), &St) == 0;
-    if (Exists && !S_ISREG(St.st_mode))
+    if (::stat(OutputFileName.c_str(), &St) == 0 && !S_ISREG(St.st_mode))
         return;
     // The room that counts is where the file lands: through a link, the
     // target's folder.
-    std::string Folder = ParentFolder(OutputFileName);
-    if (Exists)
-        if (char* Real = ::realpath(OutputFileName.c_str(), nullptr)) {
-            Folder = ParentFolder(Real);
-            std::free(Real);
-        }
-    if (::statvfs(Folder.c_str(), &Fs) == 0)
+    if (::statvfs(ParentFolder(OutputTarget(OutputFileName)).c_str(), &Fs) == 0)
         RefuseWithoutRoom(FreeRoom(Fs));
 }
 

@@ -97,11 +97,7 @@ void TOutputFile::WriteThrough(const void* Source, std::size_t Count)
     WriteBack();
 }
 
-namespace {
-
-// The name a symbolic link leads to, so that the output replaces the file the
-// link names and not the link; the name itself when it is no link.
-std::string FollowLinks(std::string Name)
+std::string OutputTarget(std::string Name)
 {
     for (int Hops = 0; Hops < 40; ++Hops) {
         struct stat St
@@ -118,8 +114,6 @@ std::string FollowLinks(std::string Name)
     }
     return Name;
 }
-
-} // namespace
 
 // The descriptor a name stands for: /dev/stdout, /dev/stderr, /dev/fd/N and
 // /proc/self/fd/N are the program's own descriptors, not files to replace.
@@ -143,7 +137,7 @@ void SweepPartials(const std::string& FileName)
 {
     if (OutputDescriptor(FileName))
         return;
-    const std::string Prefix = PartialFilePrefix(FollowLinks(FileName));
+    const std::string Prefix = PartialFilePrefix(OutputTarget(FileName));
     const std::string Folder = ParentFolder(Prefix), Start = Prefix.substr(Prefix.rfind('/') + 1);
     DIR* Listing = ::opendir(Folder.c_str());
     if (!Listing)
@@ -217,7 +211,7 @@ TOutputFile::TOutputFile(const std::string& FileName) : m_FileName(FileName), m_
     // not even by someone the system would let.
     if (Exists && (::access(FileName.c_str(), W_OK) != 0 || (St.st_mode & 0222) == 0))
         throw Exception(Format("%s is write-protected.", FileName.c_str()));
-    const std::string Target = FollowLinks(FileName);
+    const std::string Target = OutputTarget(FileName);
     m_Replaces = Exists;
     static constexpr char Letters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
     std::mt19937 Random(std::random_device{}());

@@ -104,6 +104,10 @@ private:
 // the descriptor, in place.
 std::optional<int> OutputDescriptor(const std::string& Name);
 
+// The name a symbolic link leads to, so that the output replaces the file the
+// link names and not the link; the name itself when it is no link.
+std::string OutputTarget(std::string Name);
+
 // Removes the partial files of an output called FileName that no running
 // join holds (each holds a lock on its own while it writes): what a join
 // killed before it could clean up left behind.

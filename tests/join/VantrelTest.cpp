@@ -536,8 +536,9 @@ TEST_F(JoinerTest, OutputsThatStandInTheWay)
     EXPECT_EQ(JoinFiles({A}, false, false, Owned), "");
     ASSERT_EQ(::stat(Owned.c_str(), &St), 0);
     EXPECT_EQ(St.st_mode & 0777, 0604u);
-    if (CanGive)
+    if (CanGive) {
         EXPECT_EQ(St.st_uid, 1234u);
+    }
     EXPECT_EQ(ReadFile(Owned), FileA);
 }
 
