@@ -29,10 +29,7 @@ void TUnitSplitter::Add(const std::uint8_t* Payload, std::size_t Length, std::op
     m_PacketStart = m_Bytes;
     m_Stamp = Stamp;
     if (m_Video) {
-        for (std::size_t I = 0; I < Length; ++I) {
-            m_Recent = (m_Recent << 8) | Payload[I];
-            if ((m_Recent >> 8) != 1)
-                continue;
+        ForEachStartCode(Payload, Length, m_Scan, [&](std::size_t I) {
             const std::int64_t At = m_Bytes + static_cast<std::int64_t>(I) - 3;
             const std::uint8_t Code = Payload[I];
             if ((Code == SequenceHeaderCode || Code == GroupStartCode) && !m_HeadersAt)
@@ -41,7 +38,8 @@ void TUnitSplitter::Add(const std::uint8_t* Payload, std::size_t Length, std::op
                 Found(m_HeadersAt.value_or(At), At, m_FrameTicks);
             if (Code == PictureStartCode)
                 m_HeadersAt.reset();
-        }
+            return false;
+        });
     } else {
         // The bytes from the next expected header on: those of a frame that
         // ends in a later payload are passed over.

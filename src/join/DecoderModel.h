@@ -7,6 +7,8 @@
 // over its size. Times are 90 kHz ticks on the join's continuous line.
 #pragma once
 
+#include "media/MPEG1Syntax.h"
+
 #include <cstdint>
 #include <map>
 #include <optional>
@@ -47,8 +49,9 @@ private:
     std::int64_t m_PacketStart = 0;
     std::optional<std::int64_t> m_Last; // the decode time of the last unit
     std::int64_t m_LastTicks = 0;
-    // Video: the last bytes seen and where headers before a picture began.
-    std::uint32_t m_Recent = 0xFFFFFFFF;
+    // Video: the scan over payloads so far and where headers before a
+    // picture began.
+    TStartCodeScan m_Scan;
     std::optional<std::int64_t> m_HeadersAt;
     // Audio: the bytes from where the next frame header is expected.
     std::vector<std::uint8_t> m_Pending;

@@ -17,6 +17,7 @@ void TMPEG1SystemReader::Open(const std::string& FileName, std::uint32_t WindowS
 void TMPEG1SystemReader::Open(TByteSource& Source)
 {
     m_Source = &Source;
+    m_HeadCount = 0;
     m_PacketPosition = 0;
     m_PacketLength = 0;
 }
@@ -37,9 +38,17 @@ void TMPEG1SystemReader::Restore(const TMark& Mark)
     m_PES = Mark.PES;
 }
 
-bool TMPEG1SystemReader::ReadBytes(std::int64_t Position, std::uint8_t* Dest, std::uint32_t Count)
+const std::uint8_t* TMPEG1SystemReader::Fetch(std::int64_t Position, std::uint32_t Count)
 {
-    return m_Source->Read(Dest, Count, Position) == Count;
+    // A header's fields are read a few bytes at a time from its first bytes:
+    // one read from the source serves them all.
+    if (Position < m_HeadAt || Position + Count > m_HeadAt + m_HeadCount) {
+        m_HeadAt = Position;
+        m_HeadCount = m_Source->Read(m_Head, sizeof m_Head, Position);
+        if (Count > m_HeadCount)
+            return nullptr;
+    }
+    return m_Head + (Position - m_HeadAt);
 }
 
 bool TMPEG1SystemReader::NextPacket()
@@ -47,15 +56,15 @@ bool TMPEG1SystemReader::NextPacket()
     const std::int64_t Pos = PacketEnd();
 
     // Packets normally follow each other directly: try that first.
-    std::uint8_t Head[4];
-    if (ReadBytes(Pos, Head, 4) && Head[0] == 0 && Head[1] == 0 && Head[2] == 1 && Head[3] >= PackStartCode) {
+    const std::uint8_t* Head = Fetch(Pos, 4);
+    if (Head && Head[0] == 0 && Head[1] == 0 && Head[2] == 1 && Head[3] >= PackStartCode) {
         m_PacketPosition = Pos;
     } else {
         const std::optional<std::int64_t> Found = FindPacketStart(Pos);
         if (!Found)
             return false;
         m_PacketPosition = *Found;
-        if (!ReadBytes(m_PacketPosition, Head, 4))
+        if (!(Head = Fetch(m_PacketPosition, 4)))
             return false;
     }
 
@@ -93,8 +102,8 @@ std::optional<std::int64_t> TMPEG1SystemReader::FindPacketStart(std::int64_t Pos
 
 bool TMPEG1SystemReader::DecodePackHeader()
 {
-    std::uint8_t Header[PackHeaderLength];
-    if (!ReadBytes(m_PacketPosition, Header, PackHeaderLength))
+    const std::uint8_t* Header = Fetch(m_PacketPosition, PackHeaderLength);
+    if (!Header)
         return false;
     m_SCR = DecodeTimeStamp(Header + SCRFieldOffset);
     m_MuxRate = DecodeMuxRate(Header + MuxRateOffset);
@@ -104,8 +113,8 @@ bool TMPEG1SystemReader::DecodePackHeader()
 
 bool TMPEG1SystemReader::DecodeSystemHeader()
 {
-    std::uint8_t Length[2];
-    if (!ReadBytes(m_PacketPosition + 4, Length, 2))
+    const std::uint8_t* Length = Fetch(m_PacketPosition + 4, 2);
+    if (!Length)
         return false;
     m_PacketLength = ((Length[0] << 8) | Length[1]) + PacketPrefixLength;
     return true;
@@ -115,8 +124,8 @@ bool TMPEG1SystemReader::DecodePESHeader(std::uint8_t StreamId)
 {
     m_PES = TPESInfo{};
     m_PES.StreamId = StreamId;
-    std::uint8_t Length[2];
-    if (!ReadBytes(m_PacketPosition + 4, Length, 2))
+    const std::uint8_t* Length = Fetch(m_PacketPosition + 4, 2);
+    if (!Length)
         return false;
     m_PacketLength = ((Length[0] << 8) | Length[1]) + PacketPrefixLength;
     if (StreamId == PrivateStream2)
@@ -124,36 +133,36 @@ bool TMPEG1SystemReader::DecodePESHeader(std::uint8_t StreamId)
 
     // Stuffing: every byte with bit 7 set, unbounded but for the end of file.
     std::int64_t Pos = m_PacketPosition + PacketPrefixLength;
-    std::uint8_t Byte;
+    const std::uint8_t* Byte;
     for (;;) {
-        if (!ReadBytes(Pos, &Byte, 1))
+        if (!(Byte = Fetch(Pos, 1)))
             return false;
-        if ((Byte & 0x80) == 0)
+        if ((*Byte & 0x80) == 0)
             break;
         ++Pos;
     }
     // '01' + STD buffer scale and size, 2 bytes.
-    if ((Byte & 0xC0) == 0x40) {
-        std::uint8_t STD[2];
-        if (!ReadBytes(Pos, STD, 2))
+    if ((*Byte & 0xC0) == 0x40) {
+        const std::uint8_t* STD = Fetch(Pos, 2);
+        if (!STD)
             return false;
         m_PES.HasSTD = true;
         // The scale: units of 1024 bytes (video) or 128 (audio).
         m_PES.STDBufferSize = (((STD[0] & 0x1Fu) << 8) | STD[1]) * ((STD[0] & 0x20) ? 1024u : 128u);
         Pos += 2;
-        if (!ReadBytes(Pos, &Byte, 1))
+        if (!(Byte = Fetch(Pos, 1)))
             return false;
     }
     // '0010' PTS, '0011' PTS and DTS, anything else (0x0F) one byte.
-    std::uint8_t Stamps[2 * TimeStampLength];
-    if ((Byte >> 4) == PTSPrefix) {
-        if (!ReadBytes(Pos, Stamps, TimeStampLength))
+    const std::uint8_t* Stamps;
+    if ((*Byte >> 4) == PTSPrefix) {
+        if (!(Stamps = Fetch(Pos, TimeStampLength)))
             return false;
         m_PES.HasPTS = true;
         m_PES.PTS = DecodeTimeStamp(Stamps);
         Pos += TimeStampLength;
-    } else if ((Byte >> 4) == PTSBeforeDTSPrefix) {
-        if (!ReadBytes(Pos, Stamps, 2 * TimeStampLength))
+    } else if ((*Byte >> 4) == PTSBeforeDTSPrefix) {
+        if (!(Stamps = Fetch(Pos, 2 * TimeStampLength)))
             return false;
         m_PES.HasPTS = true;
         m_PES.PTS = DecodeTimeStamp(Stamps);

@@ -109,7 +109,9 @@ public:
 
 private:
     std::optional<std::int64_t> FindPacketStart(std::int64_t Position);
-    bool ReadBytes(std::int64_t Position, std::uint8_t* Dest, std::uint32_t Count);
+    // Count bytes at Position (at most the size of m_Head), valid until the
+    // next fetch; null where the source ends before them.
+    const std::uint8_t* Fetch(std::int64_t Position, std::uint32_t Count);
     std::int64_t ReadAt(void* Dest, std::uint32_t Count, std::int64_t Position);
     bool DecodePackHeader();
     bool DecodeSystemHeader();
@@ -123,6 +125,11 @@ private:
     std::unique_ptr<TInputFile> m_File;
     TByteSource* m_Source = nullptr;
     std::int64_t m_PacketPosition = 0;
+    // The bytes of the last header fetch: a PES header with the most
+    // stuffing (16 bytes), its STD field and both stamps fits.
+    std::uint8_t m_Head[48];
+    std::int64_t m_HeadAt = 0;
+    std::uint32_t m_HeadCount = 0;
 };
 
 // The smallest PTS among the first packets of streams FirstStreamId to
