@@ -145,11 +145,53 @@ QStringList AskInputFiles(QWidget* Owner, QString& Folder)
     return Dialog.Files;
 }
 
+namespace {
+
+bool IsAsciiDigit(QChar C)
+{
+    return C >= u'0' && C <= u'9';
+}
+
+// The name with every run of digits zero-padded to Width and its case
+// folded, so that a collator orders numbers by their value and ignores case:
+// done here rather than by the collator's options, which the C locale ignores.
+QString PaddedNumbers(const QString& Name, qsizetype Width)
+{
+    QString Key;
+    for (qsizetype I = 0; I < Name.size();) {
+        qsizetype End = I;
+        while (End < Name.size() && IsAsciiDigit(Name[End]))
+            ++End;
+        if (End == I) {
+            Key += Name[I++];
+            continue;
+        }
+        Key += QString(Width - (End - I), u'0');
+        Key += QStringView(Name).sliced(I, End - I);
+        I = End;
+    }
+    return Key.toCaseFolded();
+}
+
+} // namespace
+
 void SortFileNames(QStringList& Names)
 {
+    qsizetype Width = 0;
+    for (const QString& Name : Names)
+        for (qsizetype I = 0, Run = 0; I < Name.size(); ++I)
+            Width = std::max(Width, Run = IsAsciiDigit(Name[I]) ? Run + 1 : 0);
     QCollator Collator;
-    Collator.setCaseSensitivity(Qt::CaseInsensitive);
-    std::sort(Names.begin(), Names.end(), Collator);
+    std::vector<std::pair<QCollatorSortKey, QString>> Keyed;
+    for (const QString& Name : Names)
+        Keyed.emplace_back(Collator.sortKey(PaddedNumbers(Name, Width)), Name);
+    // Names equal to the collator (Clip, clip; clip01, clip1) still get one order.
+    std::sort(Keyed.begin(), Keyed.end(), [](const auto& A, const auto& B) {
+        const int Order = A.first.compare(B.first);
+        return Order != 0 ? Order < 0 : A.second < B.second;
+    });
+    for (qsizetype I = 0; I < Names.size(); ++I)
+        Names[I] = std::move(Keyed[static_cast<std::size_t>(I)].second);
 }
 
 } // namespace vantrel

@@ -77,8 +77,8 @@ void GetDroppedFiles(const QMimeData& Drop, QStringList& Files, bool ExistingOnl
 // The MPEG files the user picks in the open dialog, over Owner, starting in
 // Folder; the folder they came from is kept there. Empty when cancelled.
 QStringList AskInputFiles(QWidget* Owner, QString& Folder);
-// Names in the order people sort them: case-insensitive, by the rules of
-// the user's locale.
+// Names in the order people sort them: case-insensitive, numbers by their
+// value (clip2 before clip10), by the rules of the user's locale.
 void SortFileNames(QStringList& Names);
 
 } // namespace vantrel

@@ -26,6 +26,24 @@ TEST(ConvertFilter, FromTheBarForm)
         EXPECT_EQ(ConvertFilter(Filter), Expected) << Filter.toStdString();
 }
 
+// Each list is in its sorted order; sorting any shuffle of it gives it back.
+TEST(SortFileNames, NumbersByValueAndLettersInAnyCase)
+{
+    const QStringList Sorted[] = {
+        {"MVI_9.MPG", "mvi_10.mpg", "MVI_0011.MPG", "mvi_100.mpg"},
+        {"1.mpg", "2.mpg", "10.mpg", "a.mpg", "B.mpg"},
+        {"take1b2.mpg", "take1b10.mpg", "take2.mpg", "take2a.mpg"},
+        {"clip.mpg", "clip01 (copy).mpg", "clip1 (copy).mpg", "clip1.mpg", "clip99999999999999999999.mpg",
+         "clipA.mpg"},
+    };
+    for (const QStringList& Names : Sorted) {
+        QStringList Shuffled(Names.rbegin(), Names.rend());
+        Shuffled.swapItemsAt(0, 1);
+        SortFileNames(Shuffled);
+        EXPECT_EQ(Shuffled, Names) << Names.join(' ').toStdString();
+    }
+}
+
 TEST(FileDialogs, OptionsOfEachDialog)
 {
     TFileOpenDialog Open;

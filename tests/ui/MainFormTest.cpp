@@ -400,15 +400,19 @@ TEST_F(MainWindowTest, AddFilesDialogSortsAndRemembersTheFolder)
     EXPECT_EQ(Window->LastOpenFolder(), "");
 
     const QString Folder = QString::fromStdString(Dir.Path());
-    for (const char* Name : {"c.mpg", "A.mpg", "b.mpg"})
-        WriteFile(Dir.File(Name), ReadFile(Stream("ff_pal.mpg")));
-    TFileCommonDialog::SetNextAnswer(QStringList{Folder + "/c.mpg", Folder + "/A.mpg", Folder + "/b.mpg"});
+    // Numbered as cameras number them: by value, then by letter, any case.
+    const QStringList Sorted = {"A.mpg", "b.mpg", "clip2.mpg", "Clip10.mpg", "clip11.mpg"};
+    QStringList Chosen;
+    for (const int I : {3, 0, 4, 2, 1}) {
+        WriteFile(Dir.File(Sorted[I].toStdString()), ReadFile(Stream("ff_pal.mpg")));
+        Chosen << Folder + "/" + Sorted[I];
+    }
+    TFileCommonDialog::SetNextAnswer(Chosen);
     Action("acnAddFiles")->trigger();
     EXPECT_EQ(Window->LastOpenFolder(), Folder);
-    ASSERT_EQ(Rows(), 3);
-    EXPECT_EQ(Caption(0), Folder + "/A.mpg");
-    EXPECT_EQ(Caption(1), Folder + "/b.mpg");
-    EXPECT_EQ(Caption(2), Folder + "/c.mpg");
+    ASSERT_EQ(Rows(), 5);
+    for (int I = 0; I < 5; ++I)
+        EXPECT_EQ(Caption(I), Folder + "/" + Sorted[I]);
 }
 
 TEST_F(MainWindowTest, CompatibilityOutcomes)
