@@ -3,8 +3,11 @@
 #include "media/SysUtils.h"
 
 #include <QFileInfo>
+#include <QGuiApplication>
+#include <QScreen>
 #include <QStandardPaths>
 #include <QStringList>
+#include <QStyle>
 #include <QWidget>
 #include <limits>
 #include <optional>
@@ -139,12 +142,61 @@ void RegWriteBool(TRegRoot Root, const QString& KeyPath, const QString& Name, bo
     WriteValue(Root, KeyPath, Name, Value ? 1 : 0);
 }
 
+void KeepOnScreen(QWidget& Window, bool Center)
+{
+    // The screen that shows most of the window; the primary one when none
+    // shows any (a monitor since unplugged, a smaller desktop).
+    QScreen* Screen = QGuiApplication::primaryScreen();
+    std::int64_t Shown = 0;
+    for (QScreen* Candidate : QGuiApplication::screens()) {
+        const QRect Common = Candidate->availableGeometry().intersected(Window.geometry());
+        if (const std::int64_t Area = std::int64_t{Common.width()} * Common.height(); Area > Shown) {
+            Shown = Area;
+            Screen = Candidate;
+        }
+    }
+    if (!Screen)
+        return;
+    // Room for the frame the window manager adds, which is not known before
+    // the window is first shown: its title bar and buttons must stay in reach.
+    const QRect Free = Screen->availableGeometry();
+    const int Border = 4, TitleBar = Window.style()->pixelMetric(QStyle::PM_TitleBarHeight);
+    QRect Placed = Window.geometry();
+    Placed.setSize(Placed.size()
+                       .boundedTo(Free.size() - QSize(2 * Border, TitleBar + 2 * Border))
+                       .expandedTo(Window.minimumSize()));
+    if (Center)
+        Placed.moveCenter(Free.center());
+    // A window partly beside the screen stays where it was put, as long as
+    // its title bar can be reached: its top on the screen, and a good part
+    // of its width.
+    const int Reach = std::min(Placed.width(), 200);
+    Placed.moveLeft(
+        std::clamp(Placed.left(), Free.left() - Placed.width() + Reach, Free.right() + 1 - Reach));
+    Placed.moveTop(std::clamp(Placed.top(), Free.top(), std::max(Free.top(), Free.bottom() + 1 - TitleBar)));
+    // Brought back from another screen, it comes whole.
+    if (!Free.intersects(Window.geometry())) {
+        Placed.moveLeft(std::clamp(Placed.left(), Free.left(), Free.right() + 1 - Placed.width()));
+        Placed.moveTop(std::clamp(Placed.top(), Free.top(), Free.bottom() + 1 - Placed.height()));
+    }
+    Window.setGeometry(Placed);
+}
+
 void LoadFormPlacement(TRegRoot Root, const QString& KeyPath, QWidget& Window, bool PositionOnly,
                        QStringList* Damaged)
 {
     const auto Key = OpenRegKey(Root, KeyPath);
-    if (!Key->IsOpen())
-        return;
+    // A window with nothing stored opens in the middle of the screen.
+    if (!Key->IsOpen() || !Key->Settings()->contains("Left") || !Key->Settings()->contains("Top")) {
+        KeepOnScreen(Window, true);
+        if (!Key->IsOpen())
+            return;
+    }
+    const struct TKeep
+    {
+        QWidget& Window;
+        ~TKeep() { KeepOnScreen(Window, false); }
+    } Keep{Window};
     const QSettings& S = *Key->Settings();
     // Each value is applied on its own, in this order.
     auto Apply = [&](const char* Name, auto Set) {

@@ -75,8 +75,14 @@ void RegWriteBool(TRegRoot Root, const QString& KeyPath, const QString& Name, bo
 // before the window is first shown. A damaged value raises; with Damaged
 // given, it is skipped instead, its message added there, and the other
 // values are still restored.
+// The window is then kept on a screen: no larger than the screen's free
+// area and inside it, or, with nothing stored, in its middle.
 void LoadFormPlacement(TRegRoot Root, const QString& KeyPath, QWidget& Window, bool PositionOnly,
                        QStringList* Damaged = nullptr);
+// Pulls the window onto the screen that shows most of it (the primary one
+// when none does), shrunk to its free area when larger; Center places it in
+// the middle.
+void KeepOnScreen(QWidget& Window, bool Center);
 // In normal state writes the bounds and "WindowState" 0; maximised only
 // "WindowState" 1; minimised nothing.
 void SaveFormPlacement(TRegRoot Root, const QString& KeyPath, const QWidget& Window);

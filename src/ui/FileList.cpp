@@ -14,6 +14,7 @@
 #include <QPainter>
 #include <QScrollBar>
 #include <QStyle>
+#include <QTimer>
 #include <algorithm>
 
 namespace vantrel {
@@ -81,8 +82,11 @@ QVariant TFileListModel::data(const QModelIndex& Index, int Role) const
         case lcStatus: return StatusText(Index.row());
         }
     }
+    // Cells a narrow window elides are whole in their tips.
     if (Role == Qt::ToolTipRole && Column == lcFileName)
         return FileName(Index.row());
+    if (Role == Qt::ToolTipRole && Column == lcAudio)
+        return QString::fromStdString(AudioText(Info));
     if (Role == Qt::ToolTipRole && Column == lcStatus)
         return R.Unreadable.isEmpty() ? QString::fromStdString(DifferenceText(Reference, Info))
                                       : R.Unreadable;
@@ -237,13 +241,23 @@ TFileListView::TFileListView(QWidget* Parent) : QTreeView(Parent), m_Model(new T
 {
     setObjectName("lvwFiles");
     setModel(m_Model);
-    const int Widths[lcCount] = {200, 75, 70, 80, 215, 90};
-    for (int I = 0; I < lcCount; ++I)
-        setColumnWidth(I, Widths[I]);
     // The name takes the spare width, elided in the middle: the end of a path
-    // is what tells clips apart.
+    // is what tells clips apart. The other columns fit their texts in the
+    // font of the day until the user sets a width of their own.
     header()->setStretchLastSection(false);
     header()->setSectionResizeMode(lcFileName, QHeaderView::Stretch);
+    m_FitTimer.setSingleShot(true);
+    connect(&m_FitTimer, &QTimer::timeout, this, &TFileListView::FitColumns);
+    const auto Fit = [this] { m_FitTimer.start(0); };
+    connect(m_Model, &QAbstractItemModel::rowsInserted, this, Fit);
+    connect(m_Model, &QAbstractItemModel::rowsRemoved, this, Fit);
+    connect(m_Model, &QAbstractItemModel::modelReset, this, Fit);
+    connect(m_Model, &QAbstractItemModel::dataChanged, this, Fit);
+    connect(header(), &QHeaderView::sectionResized, this, [this](int Column) {
+        if (!m_Fitting && Column != lcFileName)
+            m_UserWidth[static_cast<std::size_t>(Column)] = true;
+    });
+    FitColumns();
     header()->setSectionsClickable(false);
     header()->setSectionsMovable(false);
     setTextElideMode(Qt::ElideMiddle);
@@ -305,11 +319,41 @@ void TFileListView::Reprobe(int Row)
     }
 }
 
+void TFileListView::FitColumns()
+{
+    m_Fitting = true;
+    int Others = 0;
+    for (int I = lcFileName + 1; I < lcCount; ++I) {
+        if (!m_UserWidth[static_cast<std::size_t>(I)])
+            resizeColumnToContents(I);
+        Others += columnWidth(I);
+    }
+    // In a narrow window the sound's long description gives way before the
+    // names do: they keep room for a good part of a path.
+    const int NameRoom = fontMetrics().averageCharWidth() * 24;
+    if (const int Short = Others + NameRoom - viewport()->width(); Short > 0 && !m_UserWidth[lcAudio])
+        setColumnWidth(lcAudio, std::max(header()->sectionSizeHint(lcAudio), columnWidth(lcAudio) - Short));
+    m_Fitting = false;
+}
+
+void TFileListView::resizeEvent(QResizeEvent* Event)
+{
+    QTreeView::resizeEvent(Event);
+    m_FitTimer.start(0);
+}
+
+void TFileListView::changeEvent(QEvent* Event)
+{
+    QTreeView::changeEvent(Event);
+    if (Event->type() == QEvent::FontChange || Event->type() == QEvent::StyleChange)
+        m_FitTimer.start(0);
+}
+
 QString TFileListView::ColumnWidths() const
 {
     QStringList Widths;
     for (int I = lcFileName + 1; I < lcCount; ++I)
-        Widths << QString::number(columnWidth(I));
+        Widths << QString::number(m_UserWidth[static_cast<std::size_t>(I)] ? columnWidth(I) : 0);
     return Widths.join(',');
 }
 
@@ -323,8 +367,17 @@ bool TFileListView::SetColumnWidths(const QString& Text)
         if (!Ok || Values.back() < 0 || Values.size() + 1 > lcCount)
             return false;
     }
+    // Earlier versions stored their fixed widths whether or not the user
+    // changed them: those fit the texts as if nothing were stored.
+    if (Text == "75,70,80,215,90")
+        Values.clear();
+    m_UserWidth.fill(false);
     for (std::size_t I = 0; I < Values.size(); ++I)
-        setColumnWidth(static_cast<int>(I) + 1, Values[I]);
+        if (Values[I] > 0) {
+            m_UserWidth[I + 1] = true;
+            setColumnWidth(static_cast<int>(I) + 1, Values[I]);
+        }
+    FitColumns();
     return true;
 }
 

@@ -7,7 +7,9 @@
 
 #include <QAbstractTableModel>
 #include <QPersistentModelIndex>
+#include <QTimer>
 #include <QTreeView>
+#include <array>
 #include <functional>
 #include <vector>
 
@@ -116,9 +118,13 @@ public:
     void Reprobe(int Row);
 
     // The widths of the columns after the name (which takes what is left),
-    // as "75,70,80,215,90", for the settings; false for a text that is none.
+    // as "0,0,0,215,0", for the settings: 0 for a column that fits its texts,
+    // the width of one the user set. False for a text that is none.
     QString ColumnWidths() const;
     bool SetColumnWidths(const QString& Widths);
+    // The columns the user has not set fit their texts now (which happens by
+    // itself once the list or its font changes).
+    void FitColumns();
 
     // The row highlighted as the drop target during a drag, or the last one
     // highlighted before the pointer left the list; -1 when none. A row that
@@ -144,12 +150,17 @@ protected:
     void dragLeaveEvent(QDragLeaveEvent* Event) override;
     void dropEvent(QDropEvent* Event) override;
     void paintEvent(QPaintEvent* Event) override;
+    void changeEvent(QEvent* Event) override;
+    void resizeEvent(QResizeEvent* Event) override;
 
 private:
     void SelectRows(const std::vector<int>& Rows);
 
     TFileListModel* m_Model;
     QPersistentModelIndex m_DropTarget;
+    std::array<bool, lcCount> m_UserWidth{}; // set by the user, kept as set
+    bool m_Fitting = false;
+    QTimer m_FitTimer; // one fit after a burst of changes
 };
 
 } // namespace vantrel

@@ -1,8 +1,11 @@
 #include "settings/RegLib.h"
 #include "media/SysUtils.h"
 
+#include <QGuiApplication>
 #include <QRect>
+#include <QScreen>
 #include <QSettings>
+#include <QStyle>
 #include <QWidget>
 #include <functional>
 #include <gtest/gtest.h>
@@ -57,8 +60,48 @@ TEST_F(SettingsTest, MissingValuesGiveTheDefaults)
     QWidget Window;
     Window.setGeometry(272, 138, 483, 354);
     LoadFormPlacement(Root, Placement, Window, false);
-    EXPECT_EQ(Window.geometry(), QRect(272, 138, 483, 354));
+    // In the middle of the screen's free area, below room for a title bar.
+    const QRect Free = QGuiApplication::primaryScreen()->availableGeometry();
+    EXPECT_EQ(Window.size(), QSize(483, 354));
+    EXPECT_NEAR(Window.geometry().center().x(), Free.center().x(), 1);
+    EXPECT_GT(Window.y(), Free.top());
+    EXPECT_LT(Window.geometry().bottom(), Free.bottom());
     EXPECT_EQ(Window.windowState(), Qt::WindowNoState);
+}
+
+// Stored places from another desktop: on a screen the window is kept as it
+// was as long as its title bar can be reached; off every screen, or larger
+// than the screen, it is brought back onto it.
+TEST_F(SettingsTest, APlacementOffTheScreenIsBroughtBack)
+{
+    const QRect Free = QGuiApplication::primaryScreen()->availableGeometry();
+    const struct
+    {
+        QRect Stored;
+        bool Kept;
+    } Cases[] = {
+        {{Free.left() + 40, Free.top() + 60, 400, 300}, true},
+        {{Free.left() - 100, Free.top() + 60, 400, 300}, true},    // partly left of the screen
+        {{Free.right() + 2000, Free.top() + 60, 400, 300}, false}, // an unplugged monitor
+        {{Free.left() + 40, Free.bottom() + 500, 400, 300}, false},
+        {{Free.left() + 40, Free.top() - 400, 400, 300}, false},
+        {{Free.left(), Free.top(), Free.width() * 2, Free.height() * 2}, false}, // a larger screen's
+    };
+    for (const auto& Case : Cases) {
+        Put("forms/frmTest/Left", Case.Stored.left());
+        Put("forms/frmTest/Top", Case.Stored.top());
+        Put("forms/frmTest/Width", Case.Stored.width());
+        Put("forms/frmTest/Height", Case.Stored.height());
+        QWidget Window;
+        LoadFormPlacement(Root, Placement, Window, false);
+        const QRect Placed = Window.geometry();
+        if (Case.Kept) {
+            EXPECT_EQ(Placed, Case.Stored);
+            continue;
+        }
+        EXPECT_TRUE(Free.contains(Placed)) << Placed.x() << "," << Placed.y() << " " << Placed.width();
+        EXPECT_LE(Placed.height(), Free.height() - Window.style()->pixelMetric(QStyle::PM_TitleBarHeight));
+    }
 }
 
 TEST_F(SettingsTest, ValuesRoundTripTyped)

@@ -4,6 +4,8 @@
 
 #include "TestSupport.h"
 
+#include <QCoreApplication>
+#include <QFontMetrics>
 #include <gtest/gtest.h>
 
 namespace vantrel {
@@ -38,6 +40,41 @@ TEST(FileList, RowsHoldTheirDataAndTheCellsShowIt)
     EXPECT_EQ(List.Record(1).Info.SampleRate, 48000);
     EXPECT_EQ(List.Record(2).Kind, mfkVideoStream);
     EXPECT_EQ(List.Record(2).Identity.Size, static_cast<std::int64_t>(ReadFile(Stream("ff_pal.m1v")).size()));
+}
+
+// Every cell after the name can be read whole at any font size; a width
+// the user sets stays, and only such widths go to the settings.
+TEST(FileList, ColumnsFitTheirTextsUntilTheUserSetsAWidth)
+{
+    for (const int Points : {9, 11, 16}) {
+        TFileListView List;
+        QFont Font = List.font();
+        Font.setPointSize(Points);
+        List.setFont(Font);
+        List.resize(1400, 300); // room for every text: nothing gives way
+        List.AddFile(S("ff_pal.mpg"));
+        List.AddFile(S("ff_pal_mono48.mpg"));
+        QCoreApplication::processEvents(); // the fit after the list changed
+        const QFontMetrics Metrics(Font);
+        for (int Column = lcFileName + 1; Column < lcCount; ++Column)
+            for (int Row = 0; Row < List.Count(); ++Row) {
+                const QString Text = List.Model().data(List.Model().index(Row, Column)).toString();
+                EXPECT_GT(List.columnWidth(Column), Metrics.horizontalAdvance(Text))
+                    << Points << " " << Column;
+            }
+        EXPECT_EQ(List.ColumnWidths(), "0,0,0,0,0");
+        List.setColumnWidth(lcAudio, 90);
+        List.AddFile(S("ff_pal.m1v"));
+        QCoreApplication::processEvents();
+        EXPECT_EQ(List.columnWidth(lcAudio), 90);
+        EXPECT_EQ(List.ColumnWidths(), "0,0,0,90,0");
+    }
+    TFileListView List;
+    ASSERT_TRUE(List.SetColumnWidths("75,70,80,215,90")); // an earlier version's fixed widths
+    EXPECT_EQ(List.ColumnWidths(), "0,0,0,0,0");
+    ASSERT_TRUE(List.SetColumnWidths("0,120"));
+    EXPECT_EQ(List.ColumnWidths(), "0,120,0,0,0");
+    EXPECT_FALSE(List.SetColumnWidths("wide"));
 }
 
 TEST(FileList, RowZeroIsTheReferenceWhateverHappens)
