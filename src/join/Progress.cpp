@@ -13,11 +13,14 @@ std::int64_t SteadyClockMs()
 
 std::string RemainingTimeText(std::int64_t Seconds)
 {
+    const auto Count = [](std::int64_t N, const char* Unit) {
+        return std::to_string(N) + " " + Unit + (N == 1 ? "" : "s") + " remaining";
+    };
     if (Seconds < 60)
-        return std::to_string(Seconds) + " seconds remaining";
+        return Count(Seconds, "second");
     if (Seconds < 3 * 3600)
-        return std::to_string(Seconds / 60) + " minutes remaining";
-    return std::to_string(Seconds / 3600) + " hours remaining";
+        return Count(Seconds / 60, "minute");
+    return Count(Seconds / 3600, "hour");
 }
 
 std::optional<std::string> TTimeEstimate::Update(std::int32_t Position)

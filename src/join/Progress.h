@@ -32,7 +32,7 @@ using TClock = std::function<std::int64_t()>;
 std::int64_t SteadyClockMs();
 
 // "N seconds remaining", "N minutes remaining" below three hours, else
-// "N hours remaining".
+// "N hours remaining"; "1 second", "1 minute", "1 hour" for one.
 std::string RemainingTimeText(std::int64_t Seconds);
 
 // Estimates the time left from how long the last change of position took:

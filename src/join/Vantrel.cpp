@@ -121,7 +121,8 @@ void TVantrel::Execute()
     } Forget{m_Progress};
     if (m_Progress) {
         m_Progress->SetCaption("Joining...");
-        m_Progress->SetText("The selected file is being joined. Please wait...");
+        m_Progress->SetText(Inputs.size() <= 1 ? "The selected file is being joined. Please wait..."
+                                               : "The selected files are being joined. Please wait...");
         m_Progress->Show();
     }
     try {

@@ -7,6 +7,7 @@
 #include <QDragEnterEvent>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QHeaderView>
 #include <QItemSelection>
 #include <QLocale>
@@ -16,6 +17,8 @@
 #include <QStyle>
 #include <QTimer>
 #include <algorithm>
+#include <optional>
+#include <utility>
 
 namespace vantrel {
 
@@ -29,6 +32,14 @@ struct TBusyCursor
     TBusyCursor(const TBusyCursor&) = delete;
     TBusyCursor& operator=(const TBusyCursor&) = delete;
 };
+
+// A message ends with one full stop, whether or not its last part had one.
+QString Sentence(QString Text)
+{
+    if (!Text.endsWith('.') && !Text.endsWith('!') && !Text.endsWith('?'))
+        Text += '.';
+    return Text;
+}
 
 bool AcceptsDrag(const QObject* Source, const QMimeData* Data, const QObject* List)
 {
@@ -60,6 +71,8 @@ int TFileListModel::columnCount(const QModelIndex& Parent) const
 QString TFileListModel::StatusText(int Row) const
 {
     const TRow& R = m_Rows[static_cast<std::size_t>(Row)];
+    if (R.Missing)
+        return "Missing";
     return R.Unreadable.isEmpty() ? FormatMatchText(CompareMediaInfo(Record(0).Info, R.Record.Info))
                                   : QString("Unreadable");
 }
@@ -87,6 +100,8 @@ QVariant TFileListModel::data(const QModelIndex& Index, int Role) const
         return FileName(Index.row());
     if (Role == Qt::ToolTipRole && Column == lcAudio)
         return QString::fromStdString(AudioText(Info));
+    if (Role == Qt::ToolTipRole && Column == lcStatus && R.Missing)
+        return QString("The file was moved or deleted.");
     if (Role == Qt::ToolTipRole && Column == lcStatus)
         return R.Unreadable.isEmpty() ? QString::fromStdString(DifferenceText(Reference, Info))
                                       : R.Unreadable;
@@ -170,6 +185,12 @@ void TFileListModel::SetUnreadable(int Row, const QString& Why)
 {
     m_Rows[static_cast<std::size_t>(Row)].Unreadable = Why;
     emit dataChanged(index(Row, lcStatus), index(Row, lcStatus));
+}
+
+void TFileListModel::SetMissing(int Row, bool Missing)
+{
+    if (std::exchange(m_Rows[static_cast<std::size_t>(Row)].Missing, Missing) != Missing)
+        emit dataChanged(index(Row, lcStatus), index(Row, lcStatus));
 }
 
 void TFileListModel::Remove(std::vector<int> Rows)
@@ -284,21 +305,31 @@ void TFileListView::AddFile(const QString& FileName)
     m_Model->Append(ProbeInput(QFile::encodeName(FileName).toStdString()));
 }
 
-void TFileListView::AddFiles(const QStringList& FileNames,
-                             const std::function<bool(const QString& Question)>& GoOn)
+void TFileListView::AddFiles(const QStringList& FileNames, const TAskToGoOn& Ask)
 {
-    QApplication::setOverrideCursor(Qt::WaitCursor);
-    const std::unique_ptr<void, void (*)(void*)> Restore(
-        this, [](void*) { QApplication::restoreOverrideCursor(); });
+    std::optional<TBusyCursor> Busy(std::in_place);
     QElapsedTimer SincePaint;
     SincePaint.start();
-    for (const QString& Name : FileNames) {
+    bool Skipping = false;
+    for (qsizetype I = 0; I < FileNames.size(); ++I) {
         try {
-            AddFile(Name);
+            AddFile(FileNames[I]);
         } catch (const Exception& E) {
-            if (!GoOn("Unable to add file " + Name + ": " + QString::fromStdString(E.what()) +
-                      ".\r\nDo you want to continue add other files?"))
+            if (Skipping)
+                continue;
+            // While the question is open the rows added so far show, under
+            // the normal pointer.
+            Busy.reset();
+            QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+            const bool Several = FileNames.size() - I > 2;
+            const TMessageAnswer Answer =
+                Ask("Unable to add file " + FileNames[I] + ": " + Sentence(QString::fromStdString(E.what())) +
+                        "\r\nDo you want to continue add other files?",
+                    Several ? TMessageButtons::YesSkipAllNo : TMessageButtons::YesNo);
+            if (Answer != TMessageAnswer::Yes && Answer != TMessageAnswer::SkipAll)
                 break;
+            Skipping = Answer == TMessageAnswer::SkipAll;
+            Busy.emplace();
         }
         // A long list keeps the window painted; commands wait until it is done.
         if (SincePaint.elapsed() > 100) {
@@ -347,6 +378,12 @@ void TFileListView::changeEvent(QEvent* Event)
     QTreeView::changeEvent(Event);
     if (Event->type() == QEvent::FontChange || Event->type() == QEvent::StyleChange)
         m_FitTimer.start(0);
+}
+
+void TFileListView::MarkMissingFiles()
+{
+    for (int Row = 0; Row < Count(); ++Row)
+        m_Model->SetMissing(Row, !QFileInfo::exists(FileName(Row)));
 }
 
 QString TFileListView::ColumnWidths() const

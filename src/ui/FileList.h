@@ -3,6 +3,7 @@
 // dragging.
 #pragma once
 
+#include "MessageBox.h"
 #include "media/MPEGInfo.h"
 
 #include <QAbstractTableModel>
@@ -53,8 +54,9 @@ public:
     // For the status bar: "N files, h:mm:ss.cc" of playing time, and their size.
     QString TotalsText() const;
     QString SizeText() const;
-    // The status cell's text: "OK", "Video Differ", "Audio Differ", or
-    // "Unreadable" for a file that could not be probed again.
+    // The status cell's text: "OK", "Video Differ", "Audio Differ",
+    // "Unreadable" for a file that could not be probed again, or "Missing"
+    // for one that is no longer there.
     QString StatusText(int Row) const;
 
     void Append(TInputRecord Record);
@@ -62,6 +64,8 @@ public:
     void SetRecord(int Row, TInputRecord Record);
     // The row's file cannot be read any more: Why is the status's tip.
     void SetUnreadable(int Row, const QString& Why);
+    // The row's file is gone ("Missing"), or back (its status as before).
+    void SetMissing(int Row, bool Missing);
     // Removes the rows, given in any order.
     void Remove(std::vector<int> Rows);
     // Moves the rows, in their order, to stand together from Target on (as
@@ -75,6 +79,7 @@ private:
     {
         TInputRecord Record;
         QString Unreadable; // why the file could not be probed again, or empty
+        bool Missing = false;
     };
     void StatusesChanged();
 
@@ -94,9 +99,11 @@ public:
     // Probes the file and appends its row; the probe's exception passes on
     // and no row is made.
     void AddFile(const QString& FileName);
-    // Adds the files in order; after a file that cannot be added, GoOn is
-    // asked with the question whether to add the others.
-    void AddFiles(const QStringList& FileNames, const std::function<bool(const QString& Question)>& GoOn);
+    // Adds the files in order; after a file that cannot be added, Ask is
+    // asked whether to add the others (with Skip All when several are left:
+    // the files that fail after it are then passed over without a word).
+    using TAskToGoOn = std::function<TMessageAnswer(const QString& Question, TMessageButtons Buttons)>;
+    void AddFiles(const QStringList& FileNames, const TAskToGoOn& Ask);
     int Count() const { return m_Model->Count(); }
     QString FileName(int Row) const { return m_Model->FileName(Row); }
     const TInputRecord& Record(int Row) const { return m_Model->Record(Row); }
@@ -116,6 +123,9 @@ public:
     // Probes a row's file again and shows what it holds now, or, when it
     // cannot be read any more, says so in its status.
     void Reprobe(int Row);
+    // Marks the rows whose files were moved or deleted, and unmarks those
+    // that are back.
+    void MarkMissingFiles();
 
     // The widths of the columns after the name (which takes what is left),
     // as "0,0,0,215,0", for the settings: 0 for a column that fits its texts,

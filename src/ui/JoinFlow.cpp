@@ -23,6 +23,11 @@ QString ClockText(double Seconds)
 
 } // namespace
 
+QString KeptStampsText()
+{
+    return "time stamps kept as they are";
+}
+
 QString FolderOf(const QString& FileName)
 {
     return QFileInfo(FileName).absolutePath();
@@ -123,9 +128,14 @@ std::optional<TJoinFlow::TOutcome> TJoinFlow::Run(const std::vector<TInputRecord
     } catch (const Exception&) {
         // The note goes without a duration.
     }
-    Outcome.Note = QString("Joined %1 files into %2").arg(Inputs.size()).arg(Name);
+    Outcome.Note = QString("Joined %1 %2 into %3")
+                       .arg(Inputs.size())
+                       .arg(Inputs.size() == 1 ? "file" : "files")
+                       .arg(Name);
     if (Joined.Duration > 0)
         Outcome.Note += " (" + ClockText(Joined.Duration) + ")";
+    if (!RecalcTimecodes)
+        Outcome.Note += "; " + KeptStampsText();
     return Outcome;
 }
 

@@ -65,6 +65,9 @@ private:
 
 // The folder of a full file name, as the dialogs remember it.
 QString FolderOf(const QString& FileName);
+// What the status bar and the join's note say while "Re-calc Timecodes" is
+// off: the joined files keep their own time stamps.
+QString KeptStampsText();
 // The output name with ".mpeg" appended unless it already ends so.
 QString WithMpegExtension(const QString& FileName);
 

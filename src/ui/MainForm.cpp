@@ -21,15 +21,6 @@
 
 namespace vantrel {
 
-namespace {
-
-QString WithoutMnemonic(QString Caption)
-{
-    return Caption.remove('&');
-}
-
-} // namespace
-
 TfrmMain::TfrmMain(const TProductInfo& ProductInfo, TMessageBoxHandler AskUser, QWidget* Parent)
     : QMainWindow(Parent), FProductInfo(ProductInfo), FAskUser(std::move(AskUser))
 {
@@ -76,8 +67,8 @@ void TfrmMain::CreateActions()
                        void (TfrmMain::*Handler)(), QList<QKeySequence> Keys = {}) {
         auto* Action = new QAction(Caption, this);
         Action->setObjectName(Name);
-        Action->setToolTip(WithoutMnemonic(Caption));
-        Action->setStatusTip(WithoutMnemonic(Caption));
+        Action->setToolTip(QString(Caption).remove('&'));
+        Action->setStatusTip(Action->toolTip());
         if (!Icon.isEmpty())
             Action->setIcon(QIcon(":/icons/" + Icon + ".svg"));
         Action->setShortcuts(Keys);
@@ -106,6 +97,7 @@ void TfrmMain::CreateActions()
     miRecalcTimecodes->setStatusTip("Re-calc Timecodes");
     miRecalcTimecodes->setCheckable(true);
     miRecalcTimecodes->setChecked(true);
+    connect(miRecalcTimecodes, &QAction::toggled, this, &TfrmMain::UpdateStatusBar);
 }
 
 void TfrmMain::CreateMenus()
@@ -225,6 +217,8 @@ void TfrmMain::Terminate()
 bool TfrmMain::event(QEvent* Event)
 {
     // A command's hint shows in the first panel only; the others keep theirs.
+    if (Event->type() == QEvent::WindowActivate) // files may have gone meanwhile
+        lvwFiles->MarkMissingFiles();
     if (Event->type() == QEvent::StatusTip) {
         FStatusTip = static_cast<QStatusTipEvent*>(Event)->tip();
         UpdateStatusBar();
@@ -241,18 +235,21 @@ void TfrmMain::resizeEvent(QResizeEvent* Event)
 
 void TfrmMain::AddFiles(const QStringList& FileNames)
 {
-    lvwFiles->AddFiles(FileNames, [this](const QString& Prompt) {
-        return ShowMessageBox(Prompt, TMessageKind::Warning, TMessageButtons::YesNo) == TMessageAnswer::Yes;
+    lvwFiles->AddFiles(FileNames, [this](const QString& Prompt, TMessageButtons Buttons) {
+        return ShowMessageBox(Prompt, TMessageKind::Warning, Buttons);
     });
 }
 
 void TfrmMain::OpenFiles(const QStringList& FileNames)
 {
-    QStringList Files;
+    QStringList Files, Missing;
     for (const QString& Name : FileNames)
-        if (const QFileInfo Info(Name); Info.exists() && !Info.isDir())
-            Files << Info.absoluteFilePath();
+        (QFileInfo(Name).exists() && !QFileInfo(Name).isDir() ? Files : Missing)
+            << QFileInfo(Name).absoluteFilePath();
     AddSortedFiles(std::move(Files));
+    if (!Missing.isEmpty())
+        ShowMessageBox("These names are not files, and were not added:\r\n" + Missing.join("\r\n"),
+                       TMessageKind::Warning, TMessageButtons::Ok);
 }
 
 // The selected rows, as one block, one row up or down.
@@ -334,6 +331,8 @@ void TfrmMain::UpdateStatusBar()
         Texts[1] = lvwFiles->Model().TotalsText();
         Texts[2] = lvwFiles->Model().SizeText();
     }
+    StatusPanels->SetNotice(miRecalcTimecodes->isChecked() ? ""
+                                                           : "Re-calc Timecodes off: " + KeptStampsText());
     StatusPanels->Show(Texts, width());
 }
 

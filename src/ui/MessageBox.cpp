@@ -1,6 +1,7 @@
 #include "MessageBox.h"
 
 #include <QMessageBox>
+#include <QPushButton>
 
 namespace vantrel {
 
@@ -19,8 +20,11 @@ TMessageAnswer RunMessageBox(QWidget* Owner, const QString& Text, TMessageKind K
     QString Shown = Text;
     Shown.replace("\r\n", "\n");
     QMessageBox Box(K.Icon, K.Title, Shown, QMessageBox::NoButton, Owner);
-    if (Buttons == TMessageButtons::YesNo) {
+    QPushButton* SkipAll = nullptr;
+    if (Buttons != TMessageButtons::Ok) {
         Box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+        if (Buttons == TMessageButtons::YesSkipAllNo)
+            SkipAll = Box.addButton("&Skip All", QMessageBox::YesRole);
         Box.setDefaultButton(Default == TMessageAnswer::No ? QMessageBox::No : QMessageBox::Yes);
         Box.setEscapeButton(QMessageBox::No);
     } else {
@@ -28,7 +32,10 @@ TMessageAnswer RunMessageBox(QWidget* Owner, const QString& Text, TMessageKind K
         Box.setDefaultButton(QMessageBox::Ok);
         Box.setEscapeButton(QMessageBox::Ok);
     }
-    switch (Box.exec()) {
+    const int Pressed = Box.exec();
+    if (SkipAll && Box.clickedButton() == SkipAll)
+        return TMessageAnswer::SkipAll;
+    switch (Pressed) {
     case QMessageBox::Yes: return TMessageAnswer::Yes;
     case QMessageBox::Ok: return TMessageAnswer::Ok;
     default: return TMessageAnswer::No;

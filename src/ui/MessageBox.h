@@ -17,13 +17,15 @@ enum class TMessageKind
 enum class TMessageButtons
 {
     YesNo,
-    Ok
+    Ok,
+    YesSkipAllNo // go on, go on without asking again, stop
 };
 enum class TMessageAnswer
 {
     Yes,
     No,
-    Ok
+    Ok,
+    SkipAll
 };
 
 // Answers a message box instead of a person (tests); empty: a real box.

@@ -14,6 +14,16 @@ TStatusPanels::TStatusPanels(QStatusBar& Bar) : m_Bar(Bar)
         m_Panels[I]->setFixedWidth(MinWidth);
         Bar.addWidget(m_Panels[I]);
     }
+    m_Notice = new QLabel(&Bar);
+    m_Notice->setObjectName("StatusNotice");
+    m_Notice->hide();
+    Bar.addPermanentWidget(m_Notice);
+}
+
+void TStatusPanels::SetNotice(const QString& Text)
+{
+    m_Notice->setText(Text);
+    m_Notice->setVisible(!Text.isEmpty());
 }
 
 void TStatusPanels::Show(const QString (&Texts)[3], int Width)
@@ -24,7 +34,8 @@ void TStatusPanels::Show(const QString (&Texts)[3], int Width)
         Widths[I] = std::max(MinWidth, Metrics.horizontalAdvance(Texts[I]) + Padding);
     // The bar spans the window; what it holds besides the panels (margins,
     // the size grip) takes about 40 pixels.
-    const int Room = Width - Widths[1] - Widths[2] - 40;
+    const int Notice = m_Notice->text().isEmpty() ? 0 : Metrics.horizontalAdvance(m_Notice->text()) + Padding;
+    const int Room = Width - Widths[1] - Widths[2] - Notice - 40;
     Widths[0] = std::max(MinWidth, std::min(Widths[0], Room));
     for (int I = 0; I < 3; ++I) {
         m_Panels[I]->setFixedWidth(Widths[I]);

@@ -18,12 +18,15 @@ public:
     // three do not fit in Width, the first gives way and shows its text
     // elided in the middle. The whole text is each panel's tip.
     void Show(const QString (&Texts)[3], int Width);
+    // A notice at the bar's right end, after the panels; none when empty.
+    void SetNotice(const QString& Text);
 
     static constexpr int MinWidth = 50, Padding = 10;
 
 private:
     QStatusBar& m_Bar;
     QLabel* m_Panels[3];
+    QLabel* m_Notice;
 };
 
 } // namespace vantrel

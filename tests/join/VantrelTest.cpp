@@ -110,6 +110,8 @@ TEST_F(JoinerTest, EmptyListMakesAnEmptyOutput)
     EXPECT_EQ(Log.Caption, "Joining...");
     EXPECT_EQ(Log.Text, "The selected file is being joined. Please wait...");
     EXPECT_TRUE(Log.Shown);
+    JoinFiles({Input("a.mpg", FileA), Input("b.mpg", FileB)}, true);
+    EXPECT_EQ(Log.Text, "The selected files are being joined. Please wait...");
 }
 
 // What the joined stream keeps of a later file's system header: a padding

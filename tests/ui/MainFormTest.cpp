@@ -198,10 +198,10 @@ TEST_F(MainWindowTest, FilesThatCannotBeAddedAreAskedAbout)
     Window->AddFiles(Names);
     EXPECT_EQ(Rows(), 2);
     ASSERT_EQ(Messages.size(), 1u);
-    // The probe's message ends with a full stop, so the prompt has two.
+    // The probe's message ends with a full stop: the prompt keeps one.
     EXPECT_EQ(Messages[0].Text,
               "Unable to add file " + QString::fromStdString(Bad) +
-                  ": Unable to read the file format..\r\nDo you want to continue add other files?");
+                  ": Unable to read the file format.\r\nDo you want to continue add other files?");
     EXPECT_EQ(Messages[0].Kind, TMessageKind::Warning);
     EXPECT_EQ(Messages[0].Buttons, TMessageButtons::YesNo);
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);
@@ -209,6 +209,15 @@ TEST_F(MainWindowTest, FilesThatCannotBeAddedAreAskedAbout)
     Answers = {TMessageAnswer::No};
     Window->AddFiles(Names);
     EXPECT_EQ(Rows(), 3); // only the first of the second batch
+
+    // Many that fail: one question, and Skip All passes over the rest.
+    Messages.clear();
+    Answers = {TMessageAnswer::SkipAll};
+    Window->AddFiles({QString::fromStdString(Bad), QString::fromStdString(Bad), S("ff_pal_b.mpg"),
+                      QString::fromStdString(Bad)});
+    ASSERT_EQ(Messages.size(), 1u);
+    EXPECT_EQ(Messages[0].Buttons, TMessageButtons::YesSkipAllNo);
+    EXPECT_EQ(Rows(), 4);
 }
 
 TEST_F(MainWindowTest, MoveItemExamples)
@@ -584,8 +593,21 @@ TEST_F(MainWindowTest, FilesFromTheCommandLineAreAddedAsADropWould)
     ASSERT_EQ(Rows(), 2);
     EXPECT_EQ(Caption(0), QString::fromStdString(A));
     EXPECT_EQ(SelectedRow(), 0);
-    EXPECT_TRUE(Messages.empty());
     EXPECT_TRUE(Action("acnDelete")->isEnabled());
+    // What could not be added is said once, every name in one message.
+    ASSERT_EQ(Messages.size(), 1u);
+    EXPECT_EQ(Messages[0].Text, "These names are not files, and were not added:\r\n" +
+                                    QString::fromStdString(Dir.Path()) + "\r\n" +
+                                    QString::fromStdString(Dir.File("missing.mpg")));
+
+    // A file deleted while listed shows it when the window is next active.
+    std::filesystem::rename(B, B + ".away");
+    QEvent Activate(QEvent::WindowActivate);
+    QApplication::sendEvent(Window.get(), &Activate);
+    EXPECT_EQ(Status(1), "Missing");
+    std::filesystem::rename(B + ".away", B);
+    QApplication::sendEvent(Window.get(), &Activate);
+    EXPECT_EQ(Status(1), "OK");
 }
 
 TEST_F(MainWindowTest, MenusHaveMnemonics)
@@ -615,6 +637,18 @@ TEST_F(MainWindowTest, AfterAJoinTheStatusBarSaysWhereItWent)
     Action("acnMoveUp")->trigger();
     EXPECT_FALSE(Action("acnShowInFolder")->isVisible());
     EXPECT_EQ(Panel(0)->text(), "ff_pal.mpg");
+
+    // Time stamps kept as they are: the bar says so while it holds, and so
+    // does the note of a join made that way.
+    auto* Notice = Window->findChild<QLabel*>("StatusNotice");
+    EXPECT_TRUE(Notice->isHidden());
+    Action("miRecalcTimecodes")->trigger();
+    EXPECT_FALSE(Notice->isHidden());
+    EXPECT_EQ(Notice->text(), "Re-calc Timecodes off: time stamps kept as they are");
+    TFileCommonDialog::SetNextAnswer(QStringList{QString::fromStdString(Dir.File("kept"))});
+    Action("acnJoinFile")->trigger();
+    EXPECT_TRUE(Panel(0)->toolTip().endsWith("; time stamps kept as they are"))
+        << Panel(0)->toolTip().toStdString();
 }
 
 TEST_F(MainWindowTest, TheSaveDialogAsksAboutTheNameWithMpeg)
@@ -702,7 +736,7 @@ TEST_F(MainWindowTest, ADroppedFifoIsRefusedWithItsReason)
     Window->WMDropFiles(Drop);
     EXPECT_EQ(Rows(), 0);
     ASSERT_EQ(Messages.size(), 1u);
-    EXPECT_TRUE(Messages[0].Text.contains(QString::fromStdString(Fifo) + " is not a regular file.."));
+    EXPECT_TRUE(Messages[0].Text.contains(QString::fromStdString(Fifo) + " is not a regular file.\r\n"));
 }
 
 } // namespace

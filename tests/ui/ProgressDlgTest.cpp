@@ -53,7 +53,7 @@ TEST_F(ProgressDialogTest, ShowsTheEstimate)
     Dialog.SetPosition(1);
     Now += 59500;
     Dialog.SetPosition(99);
-    EXPECT_EQ(TimeText(), "1 minutes remaining");
+    EXPECT_EQ(TimeText(), "1 minute remaining");
 }
 
 TEST_F(ProgressDialogTest, ChangesASecondApartOrLessKeepTheText)
