@@ -2,6 +2,7 @@
 // desktop program, the terminal bar of the command-line tool, or nothing.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -25,6 +26,11 @@ public:
     // Whether a stopped operation keeps what it did so far: a user's Cancel
     // does; a stop for the program to end (a signal) does not.
     virtual bool KeepsStoppedWork() { return true; }
+    // The file the work has come to: Index of Count, from 0.
+    virtual void SetCurrentFile(const std::string& FileName, std::size_t Index, std::size_t Count)
+    {
+        (void)FileName, (void)Index, (void)Count;
+    }
 };
 
 // Milliseconds on a clock that only moves forward.

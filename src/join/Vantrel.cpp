@@ -163,6 +163,8 @@ void TVantrel::Join()
         for (std::size_t I = 0; I < Inputs.size(); ++I) {
             if (PollCancelled())
                 break;
+            if (m_Progress)
+                m_Progress->SetCurrentFile(Inputs[I].FileName, I, Inputs.size());
             JoinInput(I, *Output);
             m_DoneSize += Inputs[I].StreamSize;
         }

@@ -10,6 +10,7 @@
 #include <QFileInfo>
 #include <QHeaderView>
 #include <QItemSelection>
+#include <QKeyEvent>
 #include <QLocale>
 #include <QMimeData>
 #include <QPainter>
@@ -365,6 +366,22 @@ void TFileListView::FitColumns()
     if (const int Short = Others + NameRoom - viewport()->width(); Short > 0 && !m_UserWidth[lcAudio])
         setColumnWidth(lcAudio, std::max(header()->sectionSizeHint(lcAudio), columnWidth(lcAudio) - Short));
     m_Fitting = false;
+}
+
+void TFileListView::keyPressEvent(QKeyEvent* Event)
+{
+    // The menu keys open the list's menu at the current row, not where the
+    // pointer happens to be.
+    if (Event->key() == Qt::Key_Menu ||
+        (Event->key() == Qt::Key_F10 && Event->modifiers() == Qt::ShiftModifier)) {
+        const QModelIndex Current = currentIndex();
+        const QRect Row = Current.isValid() ? visualRect(Current) : QRect();
+        emit customContextMenuRequested(Row.isValid() ? QPoint(Row.left() + 20, Row.center().y())
+                                                      : viewport()->rect().center());
+        Event->accept();
+        return;
+    }
+    QTreeView::keyPressEvent(Event);
 }
 
 void TFileListView::resizeEvent(QResizeEvent* Event)

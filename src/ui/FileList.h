@@ -162,6 +162,7 @@ protected:
     void paintEvent(QPaintEvent* Event) override;
     void changeEvent(QEvent* Event) override;
     void resizeEvent(QResizeEvent* Event) override;
+    void keyPressEvent(QKeyEvent* Event) override;
 
 private:
     void SelectRows(const std::vector<int>& Rows);

@@ -1,5 +1,7 @@
 #include "JoinFlow.h"
 
+#include "ProgressDlg.h"
+
 #include "FileDlg.h"
 #include "join/JoinDecision.h"
 #include "join/Vantrel.h"
@@ -8,20 +10,6 @@
 #include <QFileInfo>
 
 namespace vantrel {
-
-namespace {
-
-// "h:mm:ss", whole seconds.
-QString ClockText(double Seconds)
-{
-    const auto S = static_cast<long long>(Seconds + 0.5);
-    return QString("%1:%2:%3")
-        .arg(S / 3600)
-        .arg(S / 60 % 60, 2, 10, QChar('0'))
-        .arg(S % 60, 2, 10, QChar('0'));
-}
-
-} // namespace
 
 QString KeptStampsText()
 {

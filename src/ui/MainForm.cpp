@@ -84,7 +84,7 @@ void TfrmMain::CreateActions()
     acnMoveUp = Make("acnMoveUp", "Move &Up", "up", &TfrmMain::acnMoveUpExecute, {Qt::CTRL | Qt::Key_Up});
     acnMoveDown =
         Make("acnMoveDown", "Move &Down", "down", &TfrmMain::acnMoveDownExecute, {Qt::CTRL | Qt::Key_Down});
-    acnDelete = Make("acnDelete", "&Delete", "", &TfrmMain::acnDeleteExecute, {Qt::Key_Delete});
+    acnDelete = Make("acnDelete", "De&lete", "", &TfrmMain::acnDeleteExecute, {Qt::Key_Delete});
     acnClear = Make("acnClear", "&Clear", "clear", &TfrmMain::acnClearExecute);
     acnShowInFolder = Make("acnShowInFolder", "&Show in Folder", "folder", &TfrmMain::acnShowInFolderExecute);
     acnShowInFolder->setVisible(false);

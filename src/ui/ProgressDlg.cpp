@@ -2,15 +2,26 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QFileInfo>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLocale>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QVBoxLayout>
 
 namespace vantrel {
+
+QString ClockText(double Seconds)
+{
+    const auto S = static_cast<long long>(Seconds + 0.5);
+    return QString("%1:%2:%3")
+        .arg(S / 3600)
+        .arg(S / 60 % 60, 2, 10, QChar('0'))
+        .arg(S % 60, 2, 10, QChar('0'));
+}
 
 TfrmProgress::TfrmProgress(QWidget* Owner, TClock Clock)
     : QDialog(Owner, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint), FClock(Clock),
@@ -33,24 +44,36 @@ TfrmProgress::TfrmProgress(QWidget* Owner, TClock Clock)
     ProgressBar->setValue(0);
     ProgressBar->setTextVisible(true); // the percentage, on the bar
     ProgressBar->setFixedSize(340, 16);
+    lblFile = new QLabel(Panel1);
+    lblFile->setObjectName("lblFile");
+    lblFile->setTextFormat(Qt::PlainText);
+    lblFile->setMinimumWidth(1); // a long name is elided, not widening the dialog
     lblTime = new QLabel(Panel1);
     lblTime->setObjectName("lblTime");
+    lblElapsed = new QLabel(Panel1);
+    lblElapsed->setObjectName("lblElapsed");
+    lblElapsed->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    auto* Times = new QHBoxLayout;
+    Times->addWidget(lblTime);
+    Times->addWidget(lblElapsed);
 
     auto* PanelLayout = new QVBoxLayout(Panel1);
     PanelLayout->setContentsMargins(15, 10, 15, 10);
     PanelLayout->setSpacing(10);
     PanelLayout->addWidget(lblText);
+    PanelLayout->addWidget(lblFile);
     PanelLayout->addWidget(ProgressBar);
-    PanelLayout->addWidget(lblTime);
+    PanelLayout->addLayout(Times);
 
     btnMinimize = new QPushButton("Minimize", this);
     btnMinimize->setObjectName("btnMinimize");
     btnMinimize->setVisible(false);
-    btnCancel = new QPushButton("Cancel", this);
+    // Esc, Alt+C, or Tab to the button and Space: each stops the join, which
+    // keeps what it joined so far.
+    btnCancel = new QPushButton("&Cancel", this);
     btnCancel->setObjectName("btnCancel");
-    btnCancel->setFixedSize(75, 25);
+    btnCancel->setMinimumSize(75, 25);
     btnCancel->setAutoDefault(false);
-    btnCancel->setFocusPolicy(Qt::ClickFocus); // skipped by Tab
     connect(btnCancel, &QPushButton::clicked, this, &TfrmProgress::btnCancelClick);
     connect(btnMinimize, &QPushButton::clicked, this, &TfrmProgress::btnMinimizeClick);
 
@@ -63,7 +86,7 @@ TfrmProgress::TfrmProgress(QWidget* Owner, TClock Clock)
     Layout->addWidget(Panel1);
     Layout->addLayout(Buttons);
     setMinimumSize(392, 148);
-    resize(392, 148);
+    resize(sizeHint().expandedTo(minimumSize()));
 }
 
 TfrmProgress::~TfrmProgress()
@@ -84,6 +107,16 @@ void TfrmProgress::SetText(const std::string& Text)
     lblText->setText(QString::fromStdString(Text));
 }
 
+void TfrmProgress::SetCurrentFile(const std::string& FileName, std::size_t Index, std::size_t Count)
+{
+    const QString Name = QFileInfo(QString::fromLocal8Bit(FileName)).fileName();
+    const QString Text =
+        QString("File %1 of %2: %3")
+            .arg(QLocale().toString(qulonglong(Index + 1)), QLocale().toString(qulonglong(Count)), Name);
+    lblFile->setToolTip(Text);
+    lblFile->setText(lblFile->fontMetrics().elidedText(Text, Qt::ElideMiddle, ProgressBar->width()));
+}
+
 void TfrmProgress::SetPosition(std::int32_t Position)
 {
     if (Position == FPosition)
@@ -99,6 +132,8 @@ bool TfrmProgress::IsCancelled()
     const std::int64_t Now = FClock();
     if (!FLastPump || Now - *FLastPump >= PumpIntervalMs) {
         FLastPump = Now;
+        if (FShownAt)
+            lblElapsed->setText(ClockText(static_cast<double>((Now - *FShownAt) / 1000)) + " elapsed");
         QCoreApplication::processEvents();
     }
     return FCancelled;
@@ -108,6 +143,7 @@ void TfrmProgress::showEvent(QShowEvent* Event)
 {
     FCancelled = false;
     FPosition = 0;
+    FShownAt = FClock();
     DisableOtherWindows();
     QDialog::showEvent(Event);
 }
@@ -127,9 +163,8 @@ void TfrmProgress::closeEvent(QCloseEvent* Event)
 
 void TfrmProgress::keyPressEvent(QKeyEvent* Event)
 {
-    // Esc does not press Cancel: a stray key must not stop a long join.
     if (Event->key() == Qt::Key_Escape) {
-        Event->ignore();
+        btnCancelClick();
         return;
     }
     QDialog::keyPressEvent(Event);

@@ -15,6 +15,9 @@ class QPushButton;
 
 namespace vantrel {
 
+// "h:mm:ss", whole seconds.
+QString ClockText(double Seconds);
+
 class TfrmProgress : public QDialog, public TProgressSink
 {
     Q_OBJECT
@@ -38,6 +41,8 @@ public:
         btnCancelClick();
     }
     bool KeepsStoppedWork() override { return !FAbandoned; }
+    // "File 2 of 5: clip2.mpg", above the bar.
+    void SetCurrentFile(const std::string& FileName, std::size_t Index, std::size_t Count) override;
 
     // Events are delivered at most this often: a join polls after every
     // packet, tens of thousands of times a second, and a user cannot tell
@@ -60,7 +65,9 @@ private:
     QFrame* Panel1;
     QLabel* lblText;
     QProgressBar* ProgressBar;
+    QLabel* lblFile;
     QLabel* lblTime;
+    QLabel* lblElapsed;
     QPushButton* btnCancel;
     QPushButton* btnMinimize;
 
@@ -70,6 +77,7 @@ private:
     std::int32_t FPosition = 0;
     TTimeEstimate FEstimate;
     std::optional<std::int64_t> FLastPump;
+    std::optional<std::int64_t> FShownAt; // when the work began, for the elapsed time
     QList<QPointer<QWidget>> FWindowList;
 };
 

@@ -17,6 +17,7 @@
 #include <QMenuBar>
 #include <QMimeData>
 #include <QScreen>
+#include <QSet>
 #include <QSettings>
 #include <QStatusBar>
 #include <QStatusTipEvent>
@@ -616,9 +617,44 @@ TEST_F(MainWindowTest, MenusHaveMnemonics)
     for (QAction* Menu : Window->menuBar()->actions())
         Titles << Menu->text();
     EXPECT_EQ(Titles, QStringList({"&File", "&Edit", "&Help"}));
-    for (const char* Name : {"acnAddFiles", "acnJoinFile", "miExit", "acnMoveUp", "acnClear",
-                             "miRecalcTimecodes", "miHelpTopics", "miAbout"})
-        EXPECT_TRUE(Action(Name)->text().contains('&')) << Name;
+    // Every item of every menu, the list's own included, has a key of its
+    // own within its menu.
+    QList<QMenu*> Menus = Window->findChildren<QMenu*>();
+    ASSERT_GE(Menus.size(), 4);
+    for (const QMenu* Menu : Menus) {
+        QSet<QChar> Keys;
+        for (const QAction* Item : Menu->actions()) {
+            if (Item->isSeparator())
+                continue;
+            const QString Text = Item->text();
+            const qsizetype At = Text.indexOf('&');
+            ASSERT_TRUE(At >= 0 && At + 1 < Text.size()) << Text.toStdString();
+            const QChar Key = Text[At + 1].toLower();
+            EXPECT_FALSE(Keys.contains(Key))
+                << Menu->objectName().toStdString() << ": " << Text.toStdString();
+            Keys.insert(Key);
+        }
+    }
+}
+
+// Shift+F10 and the Menu key open the list's menu at the current row.
+TEST_F(MainWindowTest, TheKeyboardOpensTheListsMenu)
+{
+    Add({"ff_pal.mpg", "ff_pal_b.mpg"});
+    Select(1);
+    for (const auto& [Key, Modifiers] :
+         {std::pair{Qt::Key_F10, Qt::ShiftModifier}, {Qt::Key_Menu, Qt::NoModifier}}) {
+        std::optional<QPoint> At;
+        const auto Connection = QObject::connect(List(), &QWidget::customContextMenuRequested,
+                                                 [&](const QPoint& Point) { At = Point; });
+        QTest::keyClick(List(), Key, Modifiers);
+        QObject::disconnect(Connection);
+        ASSERT_TRUE(At) << Key;
+        EXPECT_TRUE(List()->visualRect(List()->Model().index(1, 0)).contains(*At)) << Key;
+    }
+    QApplication::processEvents();
+    if (QWidget* Popup = QApplication::activePopupWidget())
+        Popup->close();
 }
 
 TEST_F(MainWindowTest, AfterAJoinTheStatusBarSaysWhereItWent)

@@ -6,6 +6,7 @@
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
+#include <functional>
 #include <gtest/gtest.h>
 
 namespace vantrel {
@@ -31,7 +32,7 @@ TEST_F(ProgressDialogTest, DesignAfterCreation)
     EXPECT_EQ(Dialog.findChild<QLabel*>("lblText")->text(), "");
     EXPECT_EQ(TimeText(), "");
     EXPECT_FALSE(Dialog.findChild<QPushButton*>("btnMinimize")->isVisibleTo(&Dialog));
-    EXPECT_EQ(Dialog.findChild<QPushButton*>("btnCancel")->text(), "Cancel");
+    EXPECT_EQ(Dialog.findChild<QPushButton*>("btnCancel")->text(), "&Cancel");
     EXPECT_FALSE(Dialog.isModal());
 }
 
@@ -95,12 +96,42 @@ TEST_F(ProgressDialogTest, CancelKeepsTheDialogAndIsSeenAtTheNextPoll)
     EXPECT_TRUE(Dialog.IsCancelled());
 }
 
-TEST_F(ProgressDialogTest, EscapeDoesNotCancel)
+// Esc, the mnemonic, and the button reached with Tab all cancel; the dialog
+// stays until the work has stopped.
+TEST_F(ProgressDialogTest, TheKeyboardCancels)
+{
+    const std::function<void(TfrmProgress&)> Presses[] = {
+        [](TfrmProgress& D) { QTest::keyClick(&D, Qt::Key_Escape); },
+        [](TfrmProgress& D) { QTest::keyClick(&D, Qt::Key_C, Qt::AltModifier); },
+        [](TfrmProgress& D) {
+            QTest::keyClick(&D, Qt::Key_Tab);
+            ASSERT_EQ(D.focusWidget(), D.findChild<QPushButton*>("btnCancel"));
+            QTest::keyClick(D.focusWidget(), Qt::Key_Space);
+        },
+    };
+    for (std::size_t I = 0; I < std::size(Presses); ++I) {
+        const auto& Press = Presses[I];
+        TfrmProgress D(&Owner, [this] { return Now; });
+        D.Show();
+        QApplication::setActiveWindow(&D);
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&D));
+        EXPECT_FALSE(D.IsCancelled());
+        Press(D);
+        QTest::qWait(200); // a mnemonic presses its button as a click shown on screen
+        EXPECT_TRUE(D.isVisible()) << I;
+        EXPECT_TRUE(D.IsCancelled()) << I;
+    }
+}
+
+// The file under way, and the time since the work began.
+TEST_F(ProgressDialogTest, ShowsTheFileAndTheTimeSoFar)
 {
     Dialog.Show();
-    QTest::keyClick(&Dialog, Qt::Key_Escape);
-    EXPECT_TRUE(Dialog.isVisible());
-    EXPECT_FALSE(Dialog.IsCancelled());
+    Dialog.SetCurrentFile("/videos/clip2.mpg", 1, 5);
+    EXPECT_EQ(Dialog.findChild<QLabel*>("lblFile")->text(), "File 2 of 5: clip2.mpg");
+    Now += 75'000;
+    Dialog.IsCancelled();
+    EXPECT_EQ(Dialog.findChild<QLabel*>("lblElapsed")->text(), "0:01:15 elapsed");
 }
 
 TEST_F(ProgressDialogTest, CloseRequestCancelsAndHides)
