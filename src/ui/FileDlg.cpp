@@ -32,6 +32,19 @@ void TFileCommonDialog::AddNextAnswer(QStringList Answer)
     NextAnswers().push_back(std::move(Answer));
 }
 
+namespace {
+QString& AnsweredName()
+{
+    static QString Name;
+    return Name;
+}
+} // namespace
+
+QString TFileCommonDialog::AnsweredInitialName()
+{
+    return AnsweredName();
+}
+
 QString ConvertFilter(const QString& Filter)
 {
     const QStringList Parts = Filter.split('|');
@@ -51,6 +64,7 @@ std::optional<QStringList> TFileCommonDialog::Run(bool Save, const QString& Defa
     if (!NextAnswers().empty()) {
         QStringList Answer = std::move(NextAnswers().front());
         NextAnswers().pop_front();
+        AnsweredName() = InitialName;
         if (Answer.isEmpty())
             return std::nullopt;
         // As the real dialog does with a name typed without an extension.
@@ -66,6 +80,8 @@ std::optional<QStringList> TFileCommonDialog::Run(bool Save, const QString& Defa
     Dialog.setNameFilters(ConvertFilter(Filter).split(";;", Qt::SkipEmptyParts));
     if (FilterIndex > 0 && FilterIndex <= Dialog.nameFilters().size())
         Dialog.selectNameFilter(Dialog.nameFilters()[FilterIndex - 1]);
+    if (!InitialName.isEmpty())
+        Dialog.selectFile(InitialName);
     if (Save) {
         Dialog.setAcceptMode(QFileDialog::AcceptSave);
         Dialog.setFileMode(QFileDialog::AnyFile);

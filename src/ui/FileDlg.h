@@ -29,10 +29,11 @@ public:
     virtual bool Execute() = 0;
 
     QWidget* OwnerWindow = nullptr;
-    QString InitialDir; // used only when not empty
-    QString Title;      // used only when not empty
-    QString FileName;   // result only; the dialog's name field starts empty
-    QString Filter;     // "Description|pattern;pattern|Description|pattern"
+    QString InitialDir;  // used only when not empty
+    QString Title;       // used only when not empty
+    QString FileName;    // result only
+    QString InitialName; // what the name field starts with; empty when empty
+    QString Filter;      // "Description|pattern;pattern|Description|pattern"
     quint32 Options = ofExplorer | ofFileMustExist | ofHideReadOnly;
     qint32 FilterIndex = 0;
     qint32 MaxFileSize = 1024;
@@ -42,6 +43,8 @@ public:
     static void SetNextAnswer(std::optional<QStringList> Answer);
     // Queues one more answer, for a dialog that is shown again.
     static void AddNextAnswer(QStringList Answer);
+    // The name field's start of the last dialog answered that way.
+    static QString AnsweredInitialName();
 
 protected:
     // Runs the dialog (or takes the test answer); the chosen paths, or nothing

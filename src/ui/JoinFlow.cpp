@@ -57,9 +57,10 @@ TJoinFlow::TCompatibility TJoinFlow::CheckCompatibility(const std::vector<TInput
 
 std::optional<QString> TJoinFlow::AskOutputName()
 {
-    for (;;) {
+    for (QString Typed;;) {
         TFileSaveDialog Dialog;
         Dialog.OwnerWindow = &m_Owner;
+        Dialog.InitialName = Typed;
         if (!LastSaveFolder.isEmpty())
             Dialog.InitialDir = LastSaveFolder;
         Dialog.Filter = "MPEG File|*.mpeg";
@@ -70,11 +71,13 @@ std::optional<QString> TJoinFlow::AskOutputName()
         LastSaveFolder = FolderOf(Dialog.FileName);
         const QString Name = WithMpegExtension(Dialog.FileName);
         // The dialog asked about the name typed, not about the one with
-        // ".mpeg": ask as it would, and No goes back to it.
+        // ".mpeg": ask as it would, and No goes back to it, the name as typed.
         if (Name != Dialog.FileName && QFileInfo::exists(Name) &&
             Ask(QFileInfo(Name).fileName() + " already exists.\r\nDo you want to replace it?",
-                TMessageKind::Warning, TMessageButtons::YesNo, TMessageAnswer::No) != TMessageAnswer::Yes)
+                TMessageKind::Warning, TMessageButtons::YesNo, TMessageAnswer::No) != TMessageAnswer::Yes) {
+            Typed = Dialog.FileName;
             continue;
+        }
         return Name;
     }
 }
@@ -85,6 +88,7 @@ std::optional<TJoinFlow::TOutcome> TJoinFlow::Run(const std::vector<TInputRecord
     const TCompatibility Check = CheckCompatibility(Inputs);
     if (Check.Cancel)
         return std::nullopt;
+    const QString FolderBefore = LastSaveFolder;
     const std::optional<QString> OutputName = AskOutputName();
     if (!OutputName)
         return std::nullopt;
@@ -101,6 +105,9 @@ std::optional<TJoinFlow::TOutcome> TJoinFlow::Run(const std::vector<TInputRecord
         if (const auto* Changed = dynamic_cast<const TInputChanged*>(&E); Changed && InputChanged)
             InputChanged(Changed->Index);
         Ask("Join fails: " + QString::fromStdString(E.what()), TMessageKind::Warning, TMessageButtons::Ok);
+        // A folder the output could not go to is not where the next save
+        // dialog should open (it may be gone, or a mount that hangs).
+        LastSaveFolder = FolderBefore;
         return std::nullopt;
     }
 

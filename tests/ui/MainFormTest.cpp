@@ -517,6 +517,7 @@ TEST_F(MainWindowTest, JoinIntoAListedFileFailsAndKeepsIt)
     EXPECT_EQ(Messages[0].Kind, TMessageKind::Warning);
     EXPECT_TRUE(ReadFile(Listed) == ReadFile(Stream("ff_pal.mpg")));
     EXPECT_EQ(Rows(), 2);
+    EXPECT_EQ(Window->LastSaveFolder(), ""); // where it failed is not remembered
 }
 
 TEST_F(MainWindowTest, SettingsAreSavedAtExitAndRestored)
@@ -701,6 +702,7 @@ TEST_F(MainWindowTest, TheSaveDialogAsksAboutTheNameWithMpeg)
     ASSERT_EQ(Messages.size(), 1u);
     EXPECT_EQ(Messages[0].Text, "x.mpg.mpeg already exists.\r\nDo you want to replace it?");
     EXPECT_EQ(Messages[0].Buttons, TMessageButtons::YesNo);
+    EXPECT_EQ(TFileCommonDialog::AnsweredInitialName(), QString::fromStdString(Dir.File("x.mpg")));
     EXPECT_EQ(ReadFile(Existing), (TBytes{7, 7, 7}));
     // Yes replaces it.
     Messages.clear();
