@@ -505,6 +505,13 @@ void TFileListView::SetDropTarget(int Row)
 void TFileListView::paintEvent(QPaintEvent* Event)
 {
     QTreeView::paintEvent(Event);
+    // An empty list says how to fill it.
+    if (Count() == 0) {
+        QPainter Painter(viewport());
+        Painter.setPen(palette().color(QPalette::Disabled, QPalette::Text));
+        Painter.drawText(viewport()->rect(), Qt::AlignCenter | Qt::TextWordWrap, EmptyHint);
+        return;
+    }
     if (!m_DropTarget.isValid())
         return;
     // An outline, so that the target never looks like the selection.

@@ -94,6 +94,9 @@ class TFileListView : public QTreeView
 public:
     explicit TFileListView(QWidget* Parent = nullptr);
 
+    // What an empty list shows in its middle.
+    static constexpr const char* EmptyHint = "Drop MPEG files here or use File > Add";
+
     TFileListModel& Model() const { return *m_Model; }
 
     // Probes the file and appends its row; the probe's exception passes on

@@ -406,6 +406,8 @@ void TfrmMain::acnJoinFileExecute()
     const std::optional<TJoinFlow::TOutcome> Outcome =
         Flow.Run(lvwFiles->Model().Records(), miRecalcTimecodes->isChecked());
     FLastSaveFolder = Flow.LastSaveFolder;
+    if (Outcome && QGuiApplication::applicationState() != Qt::ApplicationActive)
+        NotifyDesktop(*this, "Vantrel", Outcome->Note);
     if (Outcome) {
         FJoinedText = Outcome->Note;
         FJoinedFolder = Outcome->Folder;

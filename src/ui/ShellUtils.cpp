@@ -1,6 +1,8 @@
 #include "ShellUtils.h"
 
-#include <QCoreApplication>
+#include <QApplication>
+#include <QDBusConnection>
+#include <QDBusMessage>
 #include <QDir>
 #include <QFileInfo>
 
@@ -26,6 +28,18 @@ void ShellOpen(const QString& Target)
     const QUrl Url =
         Target.contains("://") || Target.startsWith("mailto:") ? QUrl(Target) : QUrl::fromLocalFile(Target);
     QDesktopServices::openUrl(Url);
+}
+
+void NotifyDesktop(QWidget& Window, const QString& Summary, const QString& Body)
+{
+    QApplication::alert(&Window);
+    QDBusMessage Call =
+        QDBusMessage::createMethodCall("org.freedesktop.Notifications", "/org/freedesktop/Notifications",
+                                       "org.freedesktop.Notifications", "Notify");
+    // Application, replaces, icon, summary, body, actions, hints, timeout.
+    Call << QApplication::applicationName() << 0u << QString("vantrel") << Summary << Body << QStringList()
+         << QVariantMap() << -1;
+    QDBusConnection::sessionBus().call(Call, QDBus::NoBlock);
 }
 
 void SetShellOpenHandler(std::function<void(const QString&)> Handler)
