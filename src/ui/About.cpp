@@ -21,10 +21,10 @@ QLabel* LinkLabel(const QString& Name, QWidget* Parent)
     auto* Label = new QLabel(Parent);
     Label->setObjectName(Name);
     QFont Font = Label->font();
-    Font.setPixelSize(12);
     Font.setUnderline(true);
     Label->setFont(Font);
-    Label->setStyleSheet("color: blue;");
+    // The theme's own link colour: readable on a dark palette too.
+    Label->setForegroundRole(QPalette::Link);
     Label->setCursor(Qt::PointingHandCursor);
     return Label;
 }
@@ -74,11 +74,6 @@ TAboutForm::TAboutForm(const TProductInfo& Info, QWidget* Owner)
 
     auto* Label2 = new QLabel("Contacts:", this);
     auto* Label3 = new QLabel("Website:", this);
-    for (QLabel* Caption : {Label2, Label3}) {
-        QFont Font = Caption->font();
-        Font.setPixelSize(12);
-        Caption->setFont(Font);
-    }
     lblMail = LinkLabel("lblMail", this);
     lblMail->setText(FContactsAddress);
     lblMail->installEventFilter(new TClickFilter(lblMail, [this] { lblMailClick(); }));
@@ -94,13 +89,14 @@ TAboutForm::TAboutForm(const TProductInfo& Info, QWidget* Owner)
     lblCopyright->setObjectName("lblCopyright");
     lblCopyright->setAlignment(Qt::AlignCenter);
     QFont Small = lblCopyright->font();
-    Small.setPixelSize(11);
+    if (Small.pointSizeF() > 0)
+        Small.setPointSizeF(Small.pointSizeF() * 0.9);
     lblCopyright->setFont(Small);
 
     btnClose = new QPushButton("Close", this);
     btnClose->setObjectName("btnClose");
     btnClose->setDefault(true); // Enter; Esc rejects, which closes as well
-    btnClose->setFixedSize(75, 25);
+    btnClose->setMinimumSize(75, 25);
     connect(btnClose, &QPushButton::clicked, this, &QDialog::accept);
 
     auto* Addresses = new QGridLayout;
@@ -129,7 +125,8 @@ TAboutForm::TAboutForm(const TProductInfo& Info, QWidget* Owner)
     Layout->addSpacing(16);
     Layout->addWidget(btnClose, 0, Qt::AlignHCenter);
     btnClose->setFocus();
-    resize(352, 243);
+    // The designed size, or more when the desktop's font needs it.
+    resize(QSize(352, 243).expandedTo(sizeHint()));
 }
 
 void TAboutForm::FitProductText()

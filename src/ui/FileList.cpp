@@ -140,7 +140,7 @@ QString TFileListModel::TotalsText() const
     for (const TRow& R : m_Rows)
         Seconds += R.Record.Info.Duration;
     return QString("%1 %2, %3")
-        .arg(Count())
+        .arg(QLocale().toString(Count()))
         .arg(Count() == 1 ? "file" : "files")
         .arg(DurationText(Seconds).c_str());
 }

@@ -11,6 +11,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QFileInfo>
+#include <QLocale>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMimeData>
@@ -316,11 +317,11 @@ void TfrmMain::UpdateStatusBar()
     const int Count = lvwFiles->Count();
     QString Texts[3];
     if (const std::vector<int> Rows = lvwFiles->SelectedRows(); Rows.size() > 1)
-        Texts[0] = QString("%1 files selected").arg(Rows.size());
+        Texts[0] = QString("%1 files selected").arg(QLocale().toString(qulonglong(Rows.size())));
     else if (!Rows.empty())
         Texts[0] = QFileInfo(lvwFiles->FileName(Rows.front())).fileName();
     else if (Count > 0)
-        Texts[0] = QString::number(Count) + " file(s)";
+        Texts[0] = QLocale().toString(Count) + " file(s)";
     else
         Texts[0] = "There are no selected files.";
     if (!FJoinedText.isEmpty())

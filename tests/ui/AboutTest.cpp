@@ -36,6 +36,36 @@ TEST_F(AboutBoxTest, ProductLineFitsItsBox)
     EXPECT_LE(Size.height(), 27);
 }
 
+// A large desktop font and a dark theme: every text shows whole, and the
+// addresses take the theme's link colour.
+TEST_F(AboutBoxTest, GrowsWithTheFontAndFollowsThePalette)
+{
+    const QFont Before = QApplication::font();
+    const QPalette Colours = QApplication::palette();
+    QFont Large = Before;
+    Large.setPointSize(18);
+    QApplication::setFont(Large);
+    QPalette Dark(QColor(40, 40, 40));
+    Dark.setColor(QPalette::Link, QColor(120, 180, 255));
+    QApplication::setPalette(Dark);
+    {
+        TAboutForm Box(Info, nullptr);
+        Box.show();
+        for (QLabel* Label : Box.findChildren<QLabel*>()) {
+            if (Label->text().isEmpty())
+                continue;
+            EXPECT_GE(Label->width(), Label->sizeHint().width()) << Label->text().toStdString();
+            EXPECT_TRUE(Box.rect().contains(Label->geometry())) << Label->text().toStdString();
+        }
+        for (const char* Name : {"lblMail", "lblSite"}) {
+            const QLabel* Link = Box.findChild<QLabel*>(Name);
+            EXPECT_EQ(Link->palette().color(Link->foregroundRole()), QColor(120, 180, 255)) << Name;
+        }
+    }
+    QApplication::setFont(Before);
+    QApplication::setPalette(Colours);
+}
+
 TEST_F(AboutBoxTest, TextThatCanNeverFitStopsAtTheFloor)
 {
     Info.ProductName = QString(200, 'W');
