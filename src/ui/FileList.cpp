@@ -34,6 +34,21 @@ struct TBusyCursor
     TBusyCursor& operator=(const TBusyCursor&) = delete;
 };
 
+// Whether Esc was pressed while it watched the application's events.
+class TEscapeWatch : public QObject
+{
+public:
+    bool Pressed = false;
+
+protected:
+    bool eventFilter(QObject*, QEvent* Event) override
+    {
+        if (Event->type() == QEvent::KeyPress && static_cast<QKeyEvent*>(Event)->key() == Qt::Key_Escape)
+            Pressed = true;
+        return false;
+    }
+};
+
 // A message ends with one full stop, whether or not its last part had one.
 QString Sentence(QString Text)
 {
@@ -169,6 +184,7 @@ void TFileListModel::StatusesChanged()
 
 void TFileListModel::Append(TInputRecord Record)
 {
+    m_Undo.reset();
     beginInsertRows({}, Count(), Count());
     m_Rows.push_back({std::move(Record), {}});
     endInsertRows();
@@ -198,6 +214,8 @@ void TFileListModel::Remove(std::vector<int> Rows)
 {
     std::sort(Rows.begin(), Rows.end(), std::greater<>());
     Rows.erase(std::unique(Rows.begin(), Rows.end()), Rows.end());
+    if (!Rows.empty())
+        m_Undo = m_Rows;
     bool FirstGone = false;
     for (const int Row : Rows) {
         beginRemoveRows({}, Row, Row);
@@ -219,6 +237,7 @@ std::vector<int> TFileListModel::Move(std::vector<int> Rows, int Target)
     Target = std::clamp(Target, 0, Count() - Moved);
     if (Rows.front() == Target && Rows.back() == Target + Moved - 1)
         return {}; // they stand there already
+    m_Undo = m_Rows;
     std::vector<TRow> Taken, Rest;
     for (int I = 0, K = 0; I < Count(); ++I) {
         if (K < Moved && Rows[static_cast<std::size_t>(K)] == I) {
@@ -255,7 +274,18 @@ std::vector<int> TFileListModel::Move(std::vector<int> Rows, int Target)
 void TFileListModel::Clear()
 {
     beginResetModel();
+    m_Undo = std::move(m_Rows);
     m_Rows.clear();
+    endResetModel();
+}
+
+void TFileListModel::Undo()
+{
+    if (!m_Undo)
+        return;
+    beginResetModel();
+    m_Rows = std::move(*m_Undo);
+    m_Undo.reset();
     endResetModel();
 }
 
@@ -541,7 +571,16 @@ void TFileListView::startDrag(Qt::DropActions)
     // happens when it ends, wherever that is.
     auto* Drag = new QDrag(this);
     Drag->setMimeData(new QMimeData);
+    // Esc ends a drag as a drop outside the list would; only the key says
+    // which it was. The watch goes in once the drag runs, so that it sees the
+    // key before the drag's own handling takes it.
+    TEscapeWatch Watch;
+    QTimer::singleShot(0, &Watch, [&Watch] { QCoreApplication::instance()->installEventFilter(&Watch); });
     Drag->exec(Qt::MoveAction);
+    if (Watch.Pressed) {
+        ClearDropTarget();
+        return;
+    }
     if (MoveToDropTarget())
         emit RowsDragged();
 }

@@ -12,6 +12,7 @@
 #include <QTreeView>
 #include <array>
 #include <functional>
+#include <optional>
 #include <vector>
 
 class QMimeData;
@@ -73,6 +74,9 @@ public:
     // now; nothing when they stood there already.
     std::vector<int> Move(std::vector<int> Rows, int Target);
     void Clear();
+    // Takes back the last move, removal or clear, when nothing was added since.
+    bool CanUndo() const { return m_Undo.has_value(); }
+    void Undo();
 
 private:
     struct TRow
@@ -84,6 +88,7 @@ private:
     void StatusesChanged();
 
     std::vector<TRow> m_Rows;
+    std::optional<std::vector<TRow>> m_Undo; // the rows before the last change
 };
 
 // The report list. It tells its owner what happened through signals: a drag

@@ -49,7 +49,7 @@ TfrmMain::TfrmMain(const TProductInfo& ProductInfo, TMessageBoxHandler AskUser, 
     StatusPanels = std::make_unique<TStatusPanels>(*statusBar());
 
     connect(lvwFiles->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] { Refresh(); });
-    connect(lvwFiles, &QAbstractItemView::doubleClicked, this, &TfrmMain::acnPlayExecute);
+    connect(lvwFiles, &QAbstractItemView::doubleClicked, this, [this] { acnPlayExecute(); });
     connect(lvwFiles, &QWidget::customContextMenuRequested, this,
             [this](const QPoint& At) { PopupMenu->popup(lvwFiles->viewport()->mapToGlobal(At)); });
     connect(lvwFiles, &TFileListView::RowsDragged, this, &TfrmMain::ListChanged);
@@ -65,7 +65,7 @@ void TfrmMain::CreateActions()
 {
     // The caption carries the menu's mnemonic; hints show it without.
     auto Make = [this](const char* Name, const QString& Caption, const QString& Icon,
-                       void (TfrmMain::*Handler)(), QList<QKeySequence> Keys = {}) {
+                       std::function<void()> Handler, QList<QKeySequence> Keys = {}) {
         auto* Action = new QAction(Caption, this);
         Action->setObjectName(Name);
         Action->setToolTip(QString(Caption).remove('&'));
@@ -73,25 +73,28 @@ void TfrmMain::CreateActions()
         if (!Icon.isEmpty())
             Action->setIcon(QIcon(":/icons/" + Icon + ".svg"));
         Action->setShortcuts(Keys);
-        connect(Action, &QAction::triggered, this, Handler);
+        connect(Action, &QAction::triggered, this, std::move(Handler));
         addAction(Action); // shortcuts work while the window is active
         return Action;
     };
     acnAddFiles =
-        Make("acnAddFiles", "&Add Files", "add", &TfrmMain::acnAddFilesExecute, {Qt::CTRL | Qt::Key_O});
+        Make("acnAddFiles", "&Add Files", "add", [this] { acnAddFilesExecute(); }, {Qt::CTRL | Qt::Key_O});
     acnJoinFile =
-        Make("acnJoinFile", "&Join Files", "join", &TfrmMain::acnJoinFileExecute, {Qt::CTRL | Qt::Key_S});
-    acnPlay = Make("acnPlay", "&Play", "play", &TfrmMain::acnPlayExecute, {Qt::Key_Return, Qt::Key_Enter});
-    acnMoveUp = Make("acnMoveUp", "Move &Up", "up", &TfrmMain::acnMoveUpExecute, {Qt::CTRL | Qt::Key_Up});
+        Make("acnJoinFile", "&Join Files", "join", [this] { acnJoinFileExecute(); }, {Qt::CTRL | Qt::Key_S});
+    acnPlay = Make("acnPlay", "&Play", "play", [this] { acnPlayExecute(); }, {Qt::Key_Return, Qt::Key_Enter});
+    acnMoveUp = Make("acnMoveUp", "Move &Up", "up", [this] { MoveSelection(-1); }, {Qt::CTRL | Qt::Key_Up});
     acnMoveDown =
-        Make("acnMoveDown", "Move &Down", "down", &TfrmMain::acnMoveDownExecute, {Qt::CTRL | Qt::Key_Down});
-    acnDelete = Make("acnDelete", "De&lete", "", &TfrmMain::acnDeleteExecute, {Qt::Key_Delete});
-    acnClear = Make("acnClear", "&Clear", "clear", &TfrmMain::acnClearExecute);
-    acnShowInFolder = Make("acnShowInFolder", "&Show in Folder", "folder", &TfrmMain::acnShowInFolderExecute);
+        Make("acnMoveDown", "Move &Down", "down", [this] { MoveSelection(1); }, {Qt::CTRL | Qt::Key_Down});
+    acnDelete = Make("acnDelete", "De&lete", "", [this] { acnDeleteExecute(); }, {Qt::Key_Delete});
+    acnClear = Make("acnClear", "&Clear", "clear", [this] { acnClearExecute(); });
+    acnUndo = Make("acnUndo", "Und&o", "", [this] { lvwFiles->Model().Undo(), ListChanged(); },
+                   {QKeySequence::Undo});
+    acnShowInFolder =
+        Make("acnShowInFolder", "&Show in Folder", "folder", [this] { acnShowInFolderExecute(); });
     acnShowInFolder->setVisible(false);
-    miExit = Make("miExit", "E&xit", "", &TfrmMain::miExitClick, {Qt::CTRL | Qt::Key_Q});
-    miHelpTopics = Make("miHelpTopics", "&Help Topics", "", &TfrmMain::miHelpTopicsClick, {Qt::Key_F1});
-    miAbout = Make("miAbout", "&About", "", &TfrmMain::miAboutClick);
+    miExit = Make("miExit", "E&xit", "", [this] { miExitClick(); }, {Qt::CTRL | Qt::Key_Q});
+    miHelpTopics = Make("miHelpTopics", "&Help Topics", "", [this] { miHelpTopicsClick(); }, {Qt::Key_F1});
+    miAbout = Make("miAbout", "&About", "", [this] { miAboutClick(); });
     // A check item: triggering it inverts the check mark, which each join reads.
     miRecalcTimecodes = new QAction("&Re-calc Timecodes", this);
     miRecalcTimecodes->setObjectName("miRecalcTimecodes");
@@ -117,7 +120,7 @@ void TfrmMain::CreateMenus()
     Fill(menuBar()->addMenu("&File"), "miFile",
          {acnAddFiles, nullptr, acnJoinFile, acnShowInFolder, nullptr, miExit});
     Fill(menuBar()->addMenu("&Edit"), "miEdit",
-         {acnMoveUp, acnMoveDown, nullptr, acnClear, nullptr, miRecalcTimecodes});
+         {acnUndo, nullptr, acnMoveUp, acnMoveDown, nullptr, acnClear, nullptr, miRecalcTimecodes});
     Fill(menuBar()->addMenu("&Help"), "miHelp", {miHelpTopics, nullptr, miAbout});
     PopupMenu =
         Fill(new QMenu(this), "PopupMenu", {acnPlay, nullptr, acnMoveUp, acnMoveDown, nullptr, acnDelete});
@@ -263,16 +266,6 @@ void TfrmMain::MoveSelection(int Step)
     ListChanged();
 }
 
-void TfrmMain::acnMoveUpExecute()
-{
-    MoveSelection(-1);
-}
-
-void TfrmMain::acnMoveDownExecute()
-{
-    MoveSelection(1);
-}
-
 void TfrmMain::acnDeleteExecute()
 {
     if (const std::vector<int> Rows = lvwFiles->SelectedRows(); !Rows.empty()) {
@@ -310,6 +303,7 @@ void TfrmMain::UpdateActions()
     acnMoveDown->setEnabled(!Rows.empty() && Rows.back() < Count - 1);
     acnDelete->setEnabled(!Rows.empty());
     acnClear->setEnabled(Count > 0);
+    acnUndo->setEnabled(lvwFiles->Model().CanUndo());
 }
 
 void TfrmMain::UpdateStatusBar()

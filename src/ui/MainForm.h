@@ -80,8 +80,6 @@ private:
     void acnAddFilesExecute();
     void acnJoinFileExecute();
     void acnPlayExecute();
-    void acnMoveUpExecute();
-    void acnMoveDownExecute();
     void acnDeleteExecute();
     void acnClearExecute();
     void acnShowInFolderExecute();
@@ -118,6 +116,7 @@ private:
     QAction* acnMoveDown;
     QAction* acnDelete;
     QAction* acnClear;
+    QAction* acnUndo;
     QAction* acnShowInFolder;
     QAction* miExit;
     QAction* miRecalcTimecodes;

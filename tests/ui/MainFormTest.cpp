@@ -297,6 +297,39 @@ TEST_F(MainWindowTest, DeletingRows)
     EXPECT_TRUE(Messages.empty()); // no question
 }
 
+// Edit > Undo takes back the last move, removal or clear; adding a file
+// leaves nothing to take back.
+TEST_F(MainWindowTest, UndoTakesBackTheLastChange)
+{
+    Add({"ff_pal.mpg", "ff_pal_b.mpg", "ff_pal_mono48.mpg"});
+    const QStringList Listed = {Caption(0), Caption(1), Caption(2)};
+    const auto Names = [this] {
+        QStringList Result;
+        for (int I = 0; I < Rows(); ++I)
+            Result << Caption(I);
+        return Result;
+    };
+    EXPECT_FALSE(Action("acnUndo")->isEnabled());
+    EXPECT_EQ(Action("acnUndo")->shortcut(), QKeySequence(QKeySequence::Undo));
+    const std::function<void()> Changes[] = {
+        [&] { Select(2), Action("acnMoveUp")->trigger(); },
+        [&] { Select(0), Action("acnDelete")->trigger(); },
+        [&] { Answers = {TMessageAnswer::Yes}, Action("acnClear")->trigger(); },
+    };
+    for (const auto& Change : Changes) {
+        Change();
+        ASSERT_NE(Names(), Listed);
+        ASSERT_TRUE(Action("acnUndo")->isEnabled());
+        Action("acnUndo")->trigger();
+        EXPECT_EQ(Names(), Listed);
+        EXPECT_FALSE(Action("acnUndo")->isEnabled()); // one step
+    }
+    Select(0);
+    Action("acnDelete")->trigger();
+    Add({"ff_pal.mpg"});
+    EXPECT_FALSE(Action("acnUndo")->isEnabled());
+}
+
 TEST_F(MainWindowTest, ClearAsksFirst)
 {
     Add({"ff_pal.mpg", "ff_vcd.mpg"});
