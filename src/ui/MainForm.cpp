@@ -421,8 +421,10 @@ void TfrmMain::acnShowInFolderExecute()
 
 void TfrmMain::acnPlayExecute()
 {
-    if (const int Row = lvwFiles->SelectedRow(); Row >= 0)
-        ShellOpen(lvwFiles->FileName(Row));
+    if (const int Row = lvwFiles->SelectedRow(); Row >= 0 && !PlayFile(lvwFiles->FileName(Row)))
+        ShowMessageBox(
+            "No program to play MPEG files is set up. Choose one for MPEG video in the desktop's settings.",
+            TMessageKind::Information, TMessageButtons::Ok);
 }
 
 void TfrmMain::miExitClick()

@@ -2,7 +2,9 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <functional>
+#include <optional>
 
 class QWidget;
 
@@ -11,6 +13,15 @@ namespace vantrel {
 // Opens Target (a file path or an address) with the desktop's handler. The
 // answer is not looked at: a file without a handler simply does not open.
 void ShellOpen(const QString& Target);
+
+// The command that plays File: the desktop's program for its type, or
+// failing that another one that says it plays it, but never this program
+// itself (which may be set as the handler of MPEG files). Nothing when no
+// such program is set up. Looks where the freedesktop.org rules say: the
+// mimeapps.list files and the applications folders of the XDG directories.
+std::optional<QStringList> PlayerCommand(const QString& File);
+// Starts the player of File; false when there is none.
+bool PlayFile(const QString& File);
 
 // Tells the desktop that something finished while the user looked
 // elsewhere: a notification, and the window's taskbar entry asks for
