@@ -1,15 +1,19 @@
 // The desktop program: the main window and its event loop. Files named on
-// the command line (a file manager's "Open with") are added as a drop would.
+// the command line (a file manager's "Open with") are added as a drop would,
+// to the window already open when there is one.
 #include "settings/RegLib.h"
+#include "ui/Instance.h"
 #include "ui/MainForm.h"
 
 #include <QApplication>
+#include <QFileInfo>
 #include <QIcon>
 #include <QSocketNotifier>
 #include <QTimer>
 #include <csignal>
 #include <fcntl.h>
 #include <unistd.h>
+#include <utility>
 
 namespace {
 
@@ -38,9 +42,34 @@ int main(int Argc, char** Argv)
     std::signal(SIGPIPE, SIG_IGN);
     std::signal(SIGXFSZ, SIG_IGN);
 
+    // Named files are read from where this start was made.
+    QStringList Files;
+    for (const QString& Name : QApplication::arguments().mid(1))
+        Files << QFileInfo(Name).absoluteFilePath();
+    const QString Instance = vantrel::InstanceName();
+    if (vantrel::SendToRunningInstance(Instance, Files))
+        return 0;
+
     const vantrel::TProductInfo ProductInfo;
     vantrel::TfrmMain frmMain(ProductInfo);
     frmMain.show();
+    // Files handed over during a join wait for its end.
+    QStringList Pending;
+    QTimer AddPending;
+    AddPending.setInterval(100);
+    QObject::connect(&AddPending, &QTimer::timeout, &frmMain, [&] {
+        if (frmMain.IsJoining())
+            return;
+        AddPending.stop();
+        frmMain.OpenFiles(std::exchange(Pending, {}));
+    });
+    const vantrel::TInstanceServer Server(Instance, [&](const QStringList& More) {
+        Pending << More;
+        if (!Pending.isEmpty())
+            AddPending.start();
+        frmMain.raise();
+        frmMain.activateWindow();
+    });
     if (::pipe2(SignalPipe, O_CLOEXEC | O_NONBLOCK) == 0) {
         auto* Notifier = new QSocketNotifier(SignalPipe[0], QSocketNotifier::Read, &frmMain);
         QObject::connect(Notifier, &QSocketNotifier::activated, &frmMain, [&frmMain] {
@@ -58,7 +87,6 @@ int main(int Argc, char** Argv)
         for (const int Signal : {SIGINT, SIGTERM, SIGHUP})
             sigaction(Signal, &Action, nullptr);
     }
-    const QStringList Files = QApplication::arguments().mid(1);
     if (!Files.isEmpty())
         QTimer::singleShot(0, &frmMain, [&frmMain, Files] { frmMain.OpenFiles(Files); });
     const int Status = QApplication::exec();
