@@ -11,6 +11,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QHeaderView>
@@ -35,7 +36,13 @@ QString OutDir;
 void Grab(const QString& Name, const QRect& Area)
 {
     QApplication::processEvents();
-    const QPixmap Shot = QGuiApplication::primaryScreen()->grabWindow(0).copy(Area.adjusted(-8, -30, 8, 8));
+    const QPixmap Screen = QGuiApplication::primaryScreen()->grabWindow(0);
+    // The grab is in the screen's pixels; Area in Qt's, which a scale factor
+    // or a font DPI makes larger.
+    const qreal Ratio = Screen.devicePixelRatio();
+    const QRect Logical = Area.adjusted(-8, -30, 8, 8);
+    const QPixmap Shot = Screen.copy(
+        QRect((QPointF(Logical.topLeft()) * Ratio).toPoint(), (QSizeF(Logical.size()) * Ratio).toSize()));
     const QString File = OutDir + "/" + Name + ".png";
     if (!Shot.save(File))
         std::fprintf(stderr, "cannot save %s\n", qPrintable(File));
@@ -108,6 +115,12 @@ int main(int Argc, char** Argv)
             return true;
         });
         Window.findChild<QAction*>("acnAddFiles")->trigger();
+        // The list settles first: its columns fit the rows just added.
+        for (QElapsedTimer Settle; !Settle.isValid() || Settle.elapsed() < 300;) {
+            if (!Settle.isValid())
+                Settle.start();
+            QApplication::processEvents();
+        }
         // A row whose sound differs, with the tip that says why.
         TFileListView* List = Window.FileList();
         int Differs = 1;
@@ -122,8 +135,8 @@ int main(int Argc, char** Argv)
             QPoint(List->header()->sectionPosition(lcStatus) + 20, Cell.center().y()));
         QToolTip::showText(Tip, Status.data(Qt::ToolTipRole).toString(), List->viewport());
         QApplication::processEvents();
-        QTimer::singleShot(400, [&] {});
-        Grab("main-window", Window.frameGeometry());
+        // The whole screen: how the window fits it shows too.
+        Grab("main-window", QGuiApplication::primaryScreen()->geometry().adjusted(8, 30, -8, -8));
         QToolTip::hideText();
 
         // The About box, then closed with its button.
