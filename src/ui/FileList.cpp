@@ -49,6 +49,18 @@ protected:
     }
 };
 
+// A text of the core's with the user's decimal separator: a point between
+// two digits is one ("44.1 kHz", "0:00:02.01", "488.0 KB").
+QString Localized(const std::string& Text)
+{
+    QString Result = QString::fromStdString(Text);
+    const QString Point = QLocale().decimalPoint();
+    for (qsizetype I = Result.size() - 2; I > 0; --I)
+        if (Result[I] == '.' && Result[I - 1].isDigit() && Result[I + 1].isDigit())
+            Result.replace(I, 1, Point);
+    return Result;
+}
+
 // A message ends with one full stop, whether or not its last part had one.
 QString Sentence(QString Text)
 {
@@ -106,8 +118,8 @@ QVariant TFileListModel::data(const QModelIndex& Index, int Role) const
         case lcFileName: return FileName(Index.row());
         case lcFrameSize: return FrameSizeText(Info);
         case lcFrameRate: return FrameRateText(Info.FrameRate);
-        case lcDuration: return QString::fromStdString(DurationText(Info.Duration));
-        case lcAudio: return QString::fromStdString(AudioText(Info));
+        case lcDuration: return Localized(DurationText(Info.Duration));
+        case lcAudio: return Localized(AudioText(Info));
         case lcStatus: return StatusText(Index.row());
         }
     }
@@ -115,7 +127,7 @@ QVariant TFileListModel::data(const QModelIndex& Index, int Role) const
     if (Role == Qt::ToolTipRole && Column == lcFileName)
         return FileName(Index.row());
     if (Role == Qt::ToolTipRole && Column == lcAudio)
-        return QString::fromStdString(AudioText(Info));
+        return Localized(AudioText(Info));
     if (Role == Qt::ToolTipRole && Column == lcStatus && R.Missing)
         return QString("The file was moved or deleted.");
     if (Role == Qt::ToolTipRole && Column == lcStatus)
@@ -157,7 +169,7 @@ QString TFileListModel::TotalsText() const
     return QString("%1 %2, %3")
         .arg(QLocale().toString(Count()))
         .arg(Count() == 1 ? "file" : "files")
-        .arg(DurationText(Seconds).c_str());
+        .arg(Localized(DurationText(Seconds)));
 }
 
 QString TFileListModel::SizeText() const
@@ -165,7 +177,7 @@ QString TFileListModel::SizeText() const
     std::int64_t Bytes = 0;
     for (const TRow& R : m_Rows)
         Bytes += R.Record.Identity.Size;
-    return QString::fromStdString(ByteSizeText(Bytes));
+    return Localized(ByteSizeText(Bytes));
 }
 
 std::vector<TInputRecord> TFileListModel::Records() const

@@ -77,6 +77,22 @@ TEST(FileList, ColumnsFitTheirTextsUntilTheUserSetsAWidth)
     EXPECT_FALSE(List.SetColumnWidths("wide"));
 }
 
+// Numbers as the user's locale writes them.
+TEST(FileList, NumbersFollowTheLocale)
+{
+    const QLocale Before;
+    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+    TFileListView List;
+    List.AddFile(S("ff_pal.mpg"));
+    const auto Cell = [&](int Column) { return List.Model().data(List.Model().index(0, Column)).toString(); };
+    EXPECT_EQ(Cell(lcFrameRate), "25,00");
+    EXPECT_EQ(Cell(lcDuration), "0:00:02,01");
+    EXPECT_EQ(Cell(lcAudio), "Layer II 44,1 kHz stereo 192 kbit/s");
+    EXPECT_TRUE(List.Model().SizeText().contains(',')) << List.Model().SizeText().toStdString();
+    EXPECT_EQ(List.Model().TotalsText(), "1 file, 0:00:02,01");
+    QLocale::setDefault(Before);
+}
+
 TEST(FileList, RowZeroIsTheReferenceWhateverHappens)
 {
     TFileListView List;
