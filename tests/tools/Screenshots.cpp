@@ -19,6 +19,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QPointer>
 #include <QPushButton>
 #include <QScreen>
 #include <QSettings>
@@ -26,6 +27,7 @@
 #include <QTimer>
 #include <QToolTip>
 #include <cstdio>
+#include <memory>
 
 using namespace vantrel;
 
@@ -50,8 +52,9 @@ void Grab(const QString& Name, const QRect& Area)
         std::printf("%s\n", qPrintable(File));
 }
 
-// Runs Check every 50 ms until it returns true.
-void Poll(std::function<bool()> Check)
+// Runs Check every 50 ms until it returns true; the timer, to stop it
+// sooner.
+QTimer* Poll(std::function<bool()> Check)
 {
     auto* Timer = new QTimer;
     QObject::connect(Timer, &QTimer::timeout, [Timer, Check] {
@@ -59,6 +62,7 @@ void Poll(std::function<bool()> Check)
             Timer->deleteLater();
     });
     Timer->start(50);
+    return Timer;
 }
 
 // Grabs the next message box as Name, with Around, and presses Button.
@@ -170,14 +174,16 @@ int main(int Argc, char** Argv)
         Window.AddFiles({Args[2], Args[2]});
         Window.UpdateActions();
         Window.UpdateStatusBar();
-        bool Shot = false;
-        Poll([&] {
+        // The flag outlives this function: the grab may come after it.
+        const auto Shot = std::make_shared<bool>(false);
+        QPointer<QTimer> Watch = Poll([&, Shot] {
             auto* Progress = Window.findChild<TfrmProgress*>("frmProgress");
             if (!Progress || !Progress->isVisible())
                 return false;
-            QTimer::singleShot(600, [&, Progress] {
+            // Soon: a join of a stream in the page cache takes about a second.
+            QTimer::singleShot(150, Progress, [&, Shot, Progress] {
                 Grab("progress", Progress->frameGeometry().united(Window.frameGeometry()));
-                Shot = true;
+                *Shot = true;
                 GrabNextBox("close-during-join", Window, QMessageBox::No);
                 Window.close();
             });
@@ -185,8 +191,10 @@ int main(int Argc, char** Argv)
         });
         TFileCommonDialog::SetNextAnswer(QStringList{Temp.filePath("holiday.mpeg")});
         Window.findChild<QAction*>("acnJoinFile")->trigger();
-        if (!Shot)
+        if (!*Shot) {
+            delete Watch; // the dialog is gone: nothing left to wait for
             std::fprintf(stderr, "the join ended before the progress dialog could be taken\n");
+        }
 
         // After the join: where it went, and the command that shows it.
         Poll([&] {
