@@ -488,17 +488,15 @@ void TVantrel::WritePES(TMPEG1SystemReader& Reader, TOutputFile& Output)
     if (!RecalcTimecodes || PES.StreamId == PrivateStream2 || PES.StreamId == PaddingStream ||
         !Reader.PESHeaderFits())
         return;
-    // The time stamps stand right before the payload: PTS, or PTS then DTS.
     std::uint8_t* Payload = Packet + (PES.PayloadPosition - Reader.PacketPosition());
-    std::uint8_t* Stamps = Payload - (PES.HasDTS ? 2 : PES.HasPTS ? 1 : 0) * TimeStampLength;
     TPESInfo Written = PES;
     if (PES.HasPTS) {
         Written.PTS = m_TimeCorrector.Stamp(PES.PTS);
-        Restamp(Stamps, PES.PTS, Written.PTS);
+        Restamp(Packet + (PES.PTSPosition - Reader.PacketPosition()), PES.PTS, Written.PTS);
     }
     if (PES.HasDTS) {
         Written.DTS = m_TimeCorrector.Stamp(PES.DTS);
-        Restamp(Stamps + TimeStampLength, PES.DTS, Written.DTS);
+        Restamp(Packet + (PES.DTSPosition - Reader.PacketPosition()), PES.DTS, Written.DTS);
     }
     if (PES.StreamId == FirstVideoStream)
         MarkVideoJoint(Payload, PES.PayloadLength, Packet, Position);

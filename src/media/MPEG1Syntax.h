@@ -42,6 +42,13 @@ constexpr bool IsVideoStream(std::uint8_t StreamId)
 constexpr std::uint32_t PackHeaderLength = 12;
 constexpr std::uint32_t SCRFieldOffset = 4;
 constexpr std::uint32_t MuxRateOffset = 9;
+// An MPEG-2 program stream's pack header (ISO/IEC 13818-1, 2.5.3.3): 14 bytes
+// and up to 7 of stuffing.
+constexpr std::uint32_t ProgramPackHeaderLength = 14;
+// Program stream packets without a PES header of their own (besides the
+// padding and private stream 2 above).
+constexpr std::uint8_t ProgramStreamMap = 0xBC;
+constexpr std::uint8_t ProgramStreamDirectory = 0xFF;
 // Every PES packet and system header: 00 00 01 id, a 16-bit length of what follows.
 constexpr std::uint32_t PacketPrefixLength = 6;
 

@@ -17,6 +17,7 @@ void TMPEG1SystemReader::Open(const std::string& FileName, std::uint32_t WindowS
 void TMPEG1SystemReader::Open(TByteSource& Source)
 {
     m_Source = &Source;
+    m_ProgramStream = false;
     m_HeadCount = 0;
     m_PacketPosition = 0;
     m_PacketLength = 0;
@@ -35,6 +36,7 @@ void TMPEG1SystemReader::Restore(const TMark& Mark)
     m_PacketPosition = Mark.PacketPosition;
     m_SCR = Mark.SCR;
     m_MuxRate = Mark.MuxRate;
+    m_SCRExtension = Mark.SCRExtension;
     m_PES = Mark.PES;
 }
 
@@ -105,6 +107,22 @@ bool TMPEG1SystemReader::DecodePackHeader()
     const std::uint8_t* Header = Fetch(m_PacketPosition, PackHeaderLength);
     if (!Header)
         return false;
+    m_SCRExtension = 0;
+    // An MPEG-2 pack: '01', the SCR's 33 bits and 9-bit extension between
+    // markers (bytes 4-9), the 22-bit mux rate and two markers (10-12), then
+    // 5 reserved bits and up to 7 bytes of stuffing.
+    if (m_ProgramStream && (Header[4] & 0xC0) == 0x40) {
+        if (!(Header = Fetch(m_PacketPosition, ProgramPackHeaderLength)))
+            return false;
+        const std::int64_t High = (Header[4] >> 3) & 0x07;
+        const std::int64_t Middle = ((Header[4] & 0x03) << 13) | (Header[5] << 5) | (Header[6] >> 3);
+        const std::int64_t Low = ((Header[6] & 0x03) << 13) | (Header[7] << 5) | (Header[8] >> 3);
+        m_SCR = (High << 30) | (Middle << 15) | Low;
+        m_SCRExtension = ((Header[8] & 0x03u) << 7) | (Header[9] >> 1);
+        m_MuxRate = (Header[10] << 14) | (Header[11] << 6) | (Header[12] >> 2);
+        m_PacketLength = ProgramPackHeaderLength + (Header[13] & 0x07);
+        return true;
+    }
     m_SCR = DecodeTimeStamp(Header + SCRFieldOffset);
     m_MuxRate = DecodeMuxRate(Header + MuxRateOffset);
     m_PacketLength = PackHeaderLength;
@@ -128,6 +146,8 @@ bool TMPEG1SystemReader::DecodePESHeader(std::uint8_t StreamId)
     if (!Length)
         return false;
     m_PacketLength = ((Length[0] << 8) | Length[1]) + PacketPrefixLength;
+    if (m_ProgramStream)
+        return DecodeProgramPESHeader(m_PacketPosition + PacketPrefixLength);
     if (StreamId == PrivateStream2)
         return true;
 
@@ -160,20 +180,103 @@ bool TMPEG1SystemReader::DecodePESHeader(std::uint8_t StreamId)
             return false;
         m_PES.HasPTS = true;
         m_PES.PTS = DecodeTimeStamp(Stamps);
+        m_PES.PTSPosition = Pos;
         Pos += TimeStampLength;
     } else if ((*Byte >> 4) == PTSBeforeDTSPrefix) {
         if (!(Stamps = Fetch(Pos, 2 * TimeStampLength)))
             return false;
         m_PES.HasPTS = true;
         m_PES.PTS = DecodeTimeStamp(Stamps);
+        m_PES.PTSPosition = Pos;
         m_PES.HasDTS = true;
         m_PES.DTS = DecodeTimeStamp(Stamps + TimeStampLength);
+        m_PES.DTSPosition = Pos + TimeStampLength;
         Pos += 2 * TimeStampLength;
     } else {
         Pos += 1;
     }
     m_PES.PayloadPosition = Pos;
     m_PES.PayloadLength = static_cast<std::uint16_t>(m_PacketLength - (Pos - m_PacketPosition));
+    return true;
+}
+
+bool TMPEG1SystemReader::DecodeProgramPESHeader(std::int64_t Pos)
+{
+    const std::int64_t End = m_PacketPosition + m_PacketLength;
+    // Packets without a PES header: their bytes follow the length.
+    switch (m_PES.StreamId) {
+    case ProgramStreamMap:
+    case PaddingStream:
+    case PrivateStream2:
+    case ProgramStreamDirectory:
+        m_PES.PayloadPosition = Pos;
+        m_PES.PayloadLength = static_cast<std::uint16_t>(End - Pos);
+        return true;
+    }
+    // '10', flags; the stamps' flags and the others; how many header bytes follow.
+    const std::uint8_t* Head = Fetch(Pos, 3);
+    if (!Head)
+        return false;
+    if ((Head[0] & 0xC0) != 0x80) { // not an MPEG-2 header: none of ours to read
+        m_PES.PayloadPosition = Pos;
+        m_PES.PayloadLength = static_cast<std::uint16_t>(End - Pos);
+        return true;
+    }
+    const std::uint8_t Flags = Head[1];
+    const std::int64_t PayloadAt = Pos + 3 + Head[2];
+    Pos += 3;
+    const std::uint8_t* Field;
+    if ((Flags & 0x80) != 0) {
+        if (!(Field = Fetch(Pos, TimeStampLength)))
+            return false;
+        m_PES.HasPTS = true;
+        m_PES.PTS = DecodeTimeStamp(Field);
+        m_PES.PTSPosition = Pos;
+        Pos += TimeStampLength;
+        if ((Flags & 0x40) != 0) {
+            if (!(Field = Fetch(Pos, TimeStampLength)))
+                return false;
+            m_PES.HasDTS = true;
+            m_PES.DTS = DecodeTimeStamp(Field);
+            m_PES.DTSPosition = Pos;
+            Pos += TimeStampLength;
+        }
+    }
+    if ((Flags & 0x20) != 0) {
+        m_PES.ESCRPosition = Pos;
+        Pos += 6;
+    }
+    Pos += ((Flags & 0x10) ? 3 : 0) + ((Flags & 0x08) ? 1 : 0) + ((Flags & 0x04) ? 1 : 0) +
+           ((Flags & 0x02) ? 2 : 0);
+    // The extension: private data, a pack header, a sequence counter, then
+    // the P-STD buffer ('01', scale, 13-bit size).
+    if ((Flags & 0x01) != 0 && Pos < PayloadAt) {
+        if (!(Field = Fetch(Pos, 1)))
+            return false;
+        const std::uint8_t Extension = *Field;
+        Pos += 1 + ((Extension & 0x80) ? 16 : 0);
+        if ((Extension & 0x40) != 0) {
+            if (!(Field = Fetch(Pos, 1)))
+                return false;
+            Pos += 1 + *Field;
+        }
+        Pos += (Extension & 0x20) ? 2 : 0;
+        if ((Extension & 0x10) != 0 && Pos + 2 <= PayloadAt) {
+            if (!(Field = Fetch(Pos, 2)))
+                return false;
+            m_PES.HasSTD = true;
+            m_PES.STDBufferSize = (((Field[0] & 0x1Fu) << 8) | Field[1]) * ((Field[0] & 0x20) ? 1024u : 128u);
+        }
+    }
+    // Fields that claim more than the header holds are not believed.
+    if (m_PES.DTSPosition + TimeStampLength > PayloadAt || m_PES.PTSPosition + TimeStampLength > PayloadAt) {
+        m_PES.HasPTS = m_PES.HasDTS = false;
+        m_PES.PTSPosition = m_PES.DTSPosition = 0;
+    }
+    if (m_PES.ESCRPosition + 6 > PayloadAt)
+        m_PES.ESCRPosition = 0;
+    m_PES.PayloadPosition = PayloadAt;
+    m_PES.PayloadLength = static_cast<std::uint16_t>(End - PayloadAt);
     return true;
 }
 

@@ -26,14 +26,22 @@ enum TPacketKind : std::uint8_t
 struct TPESInfo
 {
     std::uint8_t StreamId = 0;
-    std::int64_t PayloadPosition = 0; // 0 for private stream 2 (0xBF)
-    std::uint16_t PayloadLength = 0;  // 0 for private stream 2 (0xBF)
+    // 0 for private stream 2 (0xBF) of an MPEG-1 stream; in a program
+    // stream, the bytes after the length of a packet without a PES header
+    // (padding, private stream 2, the stream map and directory).
+    std::int64_t PayloadPosition = 0;
+    std::uint16_t PayloadLength = 0;
     bool HasPTS = false;
     std::int64_t PTS = 0;
     bool HasDTS = false;
     std::int64_t DTS = 0;
     bool HasSTD = false;
     std::uint32_t STDBufferSize = 0; // bytes, from the STD field
+    // Where the 5-byte PTS and DTS fields stand in the file; 0 when absent.
+    std::int64_t PTSPosition = 0;
+    std::int64_t DTSPosition = 0;
+    // MPEG-2 only: where the 6-byte ESCR field stands; 0 when absent.
+    std::int64_t ESCRPosition = 0;
 };
 
 class TMPEG1SystemReader
@@ -50,6 +58,12 @@ public:
     void Open(const std::string& FileName, std::uint32_t WindowSize = DefaultWindowSize);
     // Walks Source, which must outlive the reader's use of it.
     void Open(TByteSource& Source);
+    // Reads the packs and PES headers of an MPEG-2 program stream (ISO/IEC
+    // 13818-1, 2.5.3) instead of MPEG-1's; off after opening. Only a stream
+    // known to be one is read so: a damaged MPEG-1 pack must not be taken
+    // for a longer MPEG-2 one.
+    void SetProgramStream(bool On) { m_ProgramStream = On; }
+    bool ProgramStream() const { return m_ProgramStream; }
     void Close();
 
     // Advances to the next packet and decodes its header. False at the end of
@@ -78,6 +92,8 @@ public:
     std::int64_t PacketEnd() const { return m_PacketPosition + m_PacketLength; }
     // From the last pack header read.
     std::int64_t SCR() const { return m_SCR; }
+    // The SCR's 27 MHz remainder (0 to 299) of an MPEG-2 pack; 0 in MPEG-1.
+    std::uint32_t SCRExtension() const { return m_SCRExtension; }
     std::uint32_t MuxRate() const { return m_MuxRate; }
     // From the last PES packet read.
     const TPESInfo& PES() const { return m_PES; }
@@ -93,10 +109,13 @@ public:
         TPacketKind PacketKind;
         std::uint32_t PacketLength;
         std::int64_t PacketPosition, SCR;
-        std::uint32_t MuxRate;
+        std::uint32_t MuxRate, SCRExtension;
         TPESInfo PES;
     };
-    TMark Mark() const { return {m_PacketKind, m_PacketLength, m_PacketPosition, m_SCR, m_MuxRate, m_PES}; }
+    TMark Mark() const
+    {
+        return {m_PacketKind, m_PacketLength, m_PacketPosition, m_SCR, m_MuxRate, m_SCRExtension, m_PES};
+    }
     void Restore(const TMark& Mark);
 
     // Called with the scan position every ScanReportBytes of bytes passed over
@@ -116,11 +135,14 @@ private:
     bool DecodePackHeader();
     bool DecodeSystemHeader();
     bool DecodePESHeader(std::uint8_t StreamId);
+    bool DecodeProgramPESHeader(std::int64_t Pos);
 
     TPacketKind m_PacketKind = pkPackHeader;
     std::uint32_t m_PacketLength = 0;
     std::int64_t m_SCR = 0;
+    std::uint32_t m_SCRExtension = 0;
     std::uint32_t m_MuxRate = 0;
+    bool m_ProgramStream = false;
     TPESInfo m_PES;
     std::unique_ptr<TInputFile> m_File;
     TByteSource* m_Source = nullptr;

@@ -4,6 +4,9 @@
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
+#include <optional>
+#include <set>
+#include <sstream>
 
 namespace vantrel {
 namespace {
@@ -298,6 +301,97 @@ TEST(MediaFileKind, ByTheFirstStartCode)
     } catch (const Exception& E) {
         EXPECT_EQ(E.what(), "Cannot open file " + Dir.File("missing") + "\r\nNo such file or directory");
     }
+}
+
+// MPEG-2 program streams, as ffmpeg writes them for a DVD: every pack a
+// 2048-byte sector, the clock rising, and the video's stamps those ffprobe
+// reads.
+TEST(ProgramStreamReader, ReadsPacksAndStampsOfDvdStreams)
+{
+    for (const char* Name : {"ff_mpeg2_dvd.mpg", "ff_mpeg2.vob"}) {
+        TMPEG1SystemReader Reader;
+        Reader.Open(Stream(Name));
+        Reader.SetProgramStream(true);
+        std::vector<std::int64_t> Packs, SCRs, PTS;
+        std::optional<std::int64_t> FirstDTS;
+        while (Reader.NextPacket()) {
+            if (Reader.PacketKind() == pkPackHeader) {
+                Packs.push_back(Reader.PacketPosition());
+                SCRs.push_back(Reader.SCR() * 300 + Reader.SCRExtension());
+                EXPECT_GT(Reader.MuxRate(), 0u);
+                continue;
+            }
+            const TPESInfo& PES = Reader.PES();
+            if (Reader.PacketKind() != pkPES || PES.StreamId != FirstVideoStream || !PES.HasPTS)
+                continue;
+            ASSERT_TRUE(Reader.PESHeaderFits());
+            EXPECT_LT(PES.PTSPosition, PES.PayloadPosition);
+            PTS.push_back(PES.PTS);
+            if (!FirstDTS)
+                FirstDTS = PES.HasDTS ? PES.DTS : PES.PTS;
+        }
+        ASSERT_GT(Packs.size(), 10u) << Name;
+        for (std::size_t I = 1; I < Packs.size(); ++I) {
+            EXPECT_EQ(Packs[I] - Packs[I - 1], 2048) << Name << " pack " << I;
+            EXPECT_GE(SCRs[I], SCRs[I - 1]) << Name << " pack " << I;
+        }
+        // "pts,dts" a frame.
+        std::istringstream Probed(
+            Ffprobe("-select_streams v:0 -show_entries packet=pts,dts -of csv=p=0", Stream(Name)));
+        std::set<std::int64_t> Frames;
+        std::optional<std::int64_t> ProbedFirstDTS;
+        for (std::string Line; std::getline(Probed, Line);) {
+            const std::size_t Comma = Line.find(',');
+            if (Comma == std::string::npos || Line.find("N/A") != std::string::npos)
+                continue; // a frame without stamps of its own
+            Frames.insert(std::stoll(Line.substr(0, Comma)));
+            if (!ProbedFirstDTS)
+                ProbedFirstDTS = std::stoll(Line.substr(Comma + 1));
+        }
+        EXPECT_EQ(FirstDTS, ProbedFirstDTS) << Name;
+        ASSERT_FALSE(PTS.empty());
+        for (const std::int64_t Stamp : PTS)
+            EXPECT_TRUE(Frames.count(Stamp)) << Name << " PTS " << Stamp;
+    }
+}
+
+// The optional fields of an MPEG-2 PES header, all at once: the stamps, the
+// ESCR, an ES rate, then the extension's P-STD buffer; and a pack with
+// stuffing, its SCR with its 27 MHz part.
+TEST(ProgramStreamReader, FindsEveryOptionalField)
+{
+    const TBytes Pack = {0x00, 0x00, 0x01, 0xBA, 0x44, 0x00, 0x04, 0x00,
+                         0x04, 0x03, 0x01, 0x89, 0xC3, 0xFA, 0xFF, 0xFF};
+    TBytes PES = {0x00, 0x00, 0x01, 0xE0, 0x00, 0x00, 0x81, 0xF1, 0x00};
+    const TBytes Fields = Concat({TimeStampField(3, 9000),
+                                  TimeStampField(1, 5400),
+                                  {0x04, 0x00, 0x04, 0x00, 0x04, 0x01}, // ESCR
+                                  {0x80, 0x00, 0x01},                   // ES rate
+                                  {0x10, 0x60, 0x2E}});                 // extension: P-STD, 1024 x 46
+    PES[8] = static_cast<std::uint8_t>(Fields.size());
+    PES = Concat({PES, Fields, Filled(20, 0xA1)});
+    PES[5] = static_cast<std::uint8_t>(PES.size() - 6);
+    const TBytes Bytes = Concat({Pack, PES});
+    TMemorySource Source(Bytes);
+    TMPEG1SystemReader Reader;
+    Reader.Open(Source);
+    Reader.SetProgramStream(true);
+    ASSERT_TRUE(Reader.NextPacket());
+    EXPECT_EQ(Reader.PacketLength(), 16u); // 14 and 2 bytes of stuffing
+    EXPECT_EQ(Reader.SCR(), 0);
+    EXPECT_EQ(Reader.SCRExtension(), 1u);
+    EXPECT_EQ(Reader.MuxRate(), 25200u);
+    ASSERT_TRUE(Reader.NextPacket());
+    const TPESInfo& Info = Reader.PES();
+    EXPECT_EQ(Info.PTS, 9000);
+    EXPECT_EQ(Info.DTS, 5400);
+    EXPECT_EQ(Info.PTSPosition, 16 + 9);
+    EXPECT_EQ(Info.DTSPosition, 16 + 14);
+    EXPECT_EQ(Info.ESCRPosition, 16 + 19);
+    EXPECT_TRUE(Info.HasSTD);
+    EXPECT_EQ(Info.STDBufferSize, 46u * 1024);
+    EXPECT_EQ(Info.PayloadPosition, static_cast<std::int64_t>(16 + 9 + Fields.size()));
+    EXPECT_EQ(Info.PayloadLength, 20);
 }
 
 } // namespace
