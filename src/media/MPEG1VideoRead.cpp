@@ -35,6 +35,27 @@ std::optional<TSequenceHeader> ReadSequenceHeader(std::span<const std::uint8_t> 
     return Header;
 }
 
+std::optional<TSequenceExtension> ReadSequenceExtension(std::span<const std::uint8_t> Data)
+{
+    TStartCodeScan Scan;
+    std::size_t I = 0;
+    while (I < Data.size() && !Scan.Feed(Data[I]))
+        ++I;
+    constexpr std::uint8_t SequenceExtensionId = 1;
+    if (I + 7 > Data.size() || Data[I] != ExtensionStartCode || (Data[I + 1] >> 4) != SequenceExtensionId)
+        return std::nullopt;
+    const std::uint8_t* B = Data.data() + I + 1;
+    TSequenceExtension Extension;
+    Extension.ProfileAndLevel = static_cast<std::uint8_t>(((B[0] & 0x0F) << 4) | (B[1] >> 4));
+    Extension.Progressive = (B[1] & 0x08) != 0;
+    Extension.ChromaFormat = (B[1] >> 1) & 0x03;
+    Extension.WidthExtension = static_cast<std::uint8_t>(((B[1] & 0x01) << 1) | (B[2] >> 7));
+    Extension.HeightExtension = (B[2] >> 5) & 0x03;
+    Extension.FrameRateExtensionN = (B[5] >> 5) & 0x03;
+    Extension.FrameRateExtensionD = B[5] & 0x1F;
+    return Extension;
+}
+
 bool IsMPEG2Sequence(std::span<const std::uint8_t> Data)
 {
     TStartCodeScan Scan;

@@ -50,6 +50,22 @@ struct TSequenceHeader
 // Data ends within the four bytes after its code.
 std::optional<TSequenceHeader> ReadSequenceHeader(std::span<const std::uint8_t> Data, std::size_t From = 0);
 
+// The sequence extension of MPEG-2 video (ISO/IEC 13818-2, 6.2.2.3), as read.
+struct TSequenceExtension
+{
+    std::uint8_t ProfileAndLevel = 0; // escape bit, 3-bit profile, 4-bit level
+    bool Progressive = false;
+    std::uint8_t ChromaFormat = 0;   // 1 4:2:0, 2 4:2:2, 3 4:4:4
+    std::uint8_t WidthExtension = 0; // the size's bits 13-12
+    std::uint8_t HeightExtension = 0;
+    std::uint8_t FrameRateExtensionN = 0; // the rate is the code's times (n + 1) / (d + 1)
+    std::uint8_t FrameRateExtensionD = 0;
+};
+// Data: what follows a sequence header's first four bytes. The extension
+// when the next start code is one (00 00 01 B5, extension id 1 in the top
+// four bits of the next byte) and its six bytes are in Data; nothing else.
+std::optional<TSequenceExtension> ReadSequenceExtension(std::span<const std::uint8_t> Data);
+
 // Data: what follows a sequence header's first four bytes. True when the next
 // start code is a sequence extension (00 00 01 B5, extension id 1 in the top
 // four bits of the next byte), which only MPEG-2 video (ISO/IEC 13818-2) has

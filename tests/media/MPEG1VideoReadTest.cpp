@@ -98,5 +98,38 @@ TEST(SequenceExtension, MarksMPEG2Video)
     }
 }
 
+// The sequence extension: as ffmpeg writes it (Main profile at Main level,
+// progressive 4:2:0), and a hand-made 4:2:2 interlaced one with a frame-rate
+// extension; nothing for MPEG-1 video or an extension cut short.
+TEST(SequenceExtension, ReadsTheFieldsThatDecideAJoin)
+{
+    const TBytes Video = test::ReadFile(test::Stream("ff_mpeg2.m2v"));
+    const auto Header = ReadSequenceHeader(Video);
+    ASSERT_TRUE(Header);
+    const auto Read = ReadSequenceExtension(std::span(Video).subspan(Header->End));
+    ASSERT_TRUE(Read);
+    EXPECT_EQ(Read->ProfileAndLevel, 0x48); // ffprobe: profile Main, level 8
+    EXPECT_TRUE(Read->Progressive);
+    EXPECT_EQ(Read->ChromaFormat, 1);
+    EXPECT_EQ(Read->WidthExtension, 0);
+    EXPECT_EQ(Read->FrameRateExtensionN, 0);
+
+    // Extension id 1, profile/level 0x85 (4:2:2 at Main), interlaced,
+    // chroma 2, size extensions 1 and 2, rate extension n 1, d 0.
+    const TBytes Made = {0x00, 0x00, 0x01, 0xB5, 0x18, 0x54, 0xC0, 0x01, 0x00, 0x20};
+    const auto Interlaced = ReadSequenceExtension(Made);
+    ASSERT_TRUE(Interlaced);
+    EXPECT_EQ(Interlaced->ProfileAndLevel, 0x85);
+    EXPECT_FALSE(Interlaced->Progressive);
+    EXPECT_EQ(Interlaced->ChromaFormat, 2);
+    EXPECT_EQ(Interlaced->WidthExtension, 1);
+    EXPECT_EQ(Interlaced->HeightExtension, 2);
+    EXPECT_EQ(Interlaced->FrameRateExtensionN, 1);
+    EXPECT_EQ(Interlaced->FrameRateExtensionD, 0);
+    EXPECT_FALSE(ReadSequenceExtension(std::span(Made).first(9)));
+    const TBytes Mpeg1 = test::ReadFile(test::Stream("ff_pal.m1v"));
+    EXPECT_FALSE(ReadSequenceExtension(std::span(Mpeg1).subspan(ReadSequenceHeader(Mpeg1)->End)));
+}
+
 } // namespace
 } // namespace vantrel
