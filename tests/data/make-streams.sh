@@ -49,6 +49,10 @@ make ff_small.mpg ff -f lavfi -i "$(video_src 320x240 25 2)" -f lavfi -i "$(audi
     -ac 2 -c:v mpeg1video -b:v 800k -bf 2 -c:a mp2 -b:a 192k -f mpeg ff_small.mpg
 # A video elementary stream of the PAL picture.
 make ff_pal.m1v ff -f lavfi -i "$(video_src 352x288 25 2)" -c:v mpeg1video -b:v 1000k -bf 2 -f mpeg1video ff_pal.m1v
+# AC-3 as a DVD carries it: 48 kHz 5.1 at 448 kbit/s, and stereo at 44.1 kHz.
+make ff_51.ac3 ff -f lavfi -i "$(audio_src 440 48000 1)" -af "pan=5.1|FL=c0|FR=c0|FC=c0|LFE=c0|BL=c0|BR=c0" \
+    -c:a ac3 -b:a 448k -f ac3 ff_51.ac3
+make ff_stereo441.ac3 ff -f lavfi -i "$(audio_src 440 44100 1)" -ac 2 -c:a ac3 -b:a 192k -f ac3 ff_stereo441.ac3
 # MPEG-2 program streams, which must be refused.
 make ff_mpeg2.vob ff -f lavfi -i "$(video_src 720x576 25 1)" -f lavfi -i "$(audio_src 440 48000 1)" \
     -ac 2 -c:v mpeg2video -c:a mp2 -f vob ff_mpeg2.vob
