@@ -174,29 +174,28 @@ bool TMPEG1SystemReader::DecodePESHeader(std::uint8_t StreamId)
             return false;
     }
     // '0010' PTS, '0011' PTS and DTS, anything else (0x0F) one byte.
-    const std::uint8_t* Stamps;
-    if ((*Byte >> 4) == PTSPrefix) {
-        if (!(Stamps = Fetch(Pos, TimeStampLength)))
+    if ((*Byte >> 4) == PTSPrefix || (*Byte >> 4) == PTSBeforeDTSPrefix) {
+        const bool BothStamps = (*Byte >> 4) == PTSBeforeDTSPrefix;
+        if (!TakeStamp(Pos, m_PES.HasPTS, m_PES.PTS, m_PES.PTSPosition) ||
+            (BothStamps && !TakeStamp(Pos, m_PES.HasDTS, m_PES.DTS, m_PES.DTSPosition)))
             return false;
-        m_PES.HasPTS = true;
-        m_PES.PTS = DecodeTimeStamp(Stamps);
-        m_PES.PTSPosition = Pos;
-        Pos += TimeStampLength;
-    } else if ((*Byte >> 4) == PTSBeforeDTSPrefix) {
-        if (!(Stamps = Fetch(Pos, 2 * TimeStampLength)))
-            return false;
-        m_PES.HasPTS = true;
-        m_PES.PTS = DecodeTimeStamp(Stamps);
-        m_PES.PTSPosition = Pos;
-        m_PES.HasDTS = true;
-        m_PES.DTS = DecodeTimeStamp(Stamps + TimeStampLength);
-        m_PES.DTSPosition = Pos + TimeStampLength;
-        Pos += 2 * TimeStampLength;
     } else {
         Pos += 1;
     }
     m_PES.PayloadPosition = Pos;
     m_PES.PayloadLength = static_cast<std::uint16_t>(m_PacketLength - (Pos - m_PacketPosition));
+    return true;
+}
+
+bool TMPEG1SystemReader::TakeStamp(std::int64_t& Pos, bool& Has, std::int64_t& Value, std::int64_t& Position)
+{
+    const std::uint8_t* Field = Fetch(Pos, TimeStampLength);
+    if (!Field)
+        return false;
+    Has = true;
+    Value = DecodeTimeStamp(Field);
+    Position = Pos;
+    Pos += TimeStampLength;
     return true;
 }
 
@@ -226,22 +225,10 @@ bool TMPEG1SystemReader::DecodeProgramPESHeader(std::int64_t Pos)
     const std::int64_t PayloadAt = Pos + 3 + Head[2];
     Pos += 3;
     const std::uint8_t* Field;
-    if ((Flags & 0x80) != 0) {
-        if (!(Field = Fetch(Pos, TimeStampLength)))
-            return false;
-        m_PES.HasPTS = true;
-        m_PES.PTS = DecodeTimeStamp(Field);
-        m_PES.PTSPosition = Pos;
-        Pos += TimeStampLength;
-        if ((Flags & 0x40) != 0) {
-            if (!(Field = Fetch(Pos, TimeStampLength)))
-                return false;
-            m_PES.HasDTS = true;
-            m_PES.DTS = DecodeTimeStamp(Field);
-            m_PES.DTSPosition = Pos;
-            Pos += TimeStampLength;
-        }
-    }
+    if ((Flags & 0x80) != 0 &&
+        (!TakeStamp(Pos, m_PES.HasPTS, m_PES.PTS, m_PES.PTSPosition) ||
+         ((Flags & 0x40) != 0 && !TakeStamp(Pos, m_PES.HasDTS, m_PES.DTS, m_PES.DTSPosition))))
+        return false;
     if ((Flags & 0x20) != 0) {
         m_PES.ESCRPosition = Pos;
         Pos += 6;

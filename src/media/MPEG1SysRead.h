@@ -136,6 +136,8 @@ private:
     bool DecodeSystemHeader();
     bool DecodePESHeader(std::uint8_t StreamId);
     bool DecodeProgramPESHeader(std::int64_t Pos);
+    // Reads the 5-byte stamp at Pos into the fields given and moves Pos past it.
+    bool TakeStamp(std::int64_t& Pos, bool& Has, std::int64_t& Value, std::int64_t& Position);
 
     TPacketKind m_PacketKind = pkPackHeader;
     std::uint32_t m_PacketLength = 0;
