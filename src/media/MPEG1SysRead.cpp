@@ -202,25 +202,21 @@ bool TMPEG1SystemReader::TakeStamp(std::int64_t& Pos, bool& Has, std::int64_t& V
 bool TMPEG1SystemReader::DecodeProgramPESHeader(std::int64_t Pos)
 {
     const std::int64_t End = m_PacketPosition + m_PacketLength;
-    // Packets without a PES header: their bytes follow the length.
-    switch (m_PES.StreamId) {
-    case ProgramStreamMap:
-    case PaddingStream:
-    case PrivateStream2:
-    case ProgramStreamDirectory:
-        m_PES.PayloadPosition = Pos;
-        m_PES.PayloadLength = static_cast<std::uint16_t>(End - Pos);
+    const auto PayloadFrom = [&](std::int64_t At) {
+        m_PES.PayloadPosition = At;
+        m_PES.PayloadLength = static_cast<std::uint16_t>(End - At);
         return true;
-    }
+    };
+    // Packets without a PES header: their bytes follow the length.
+    const std::uint8_t Id = m_PES.StreamId;
+    if (Id == ProgramStreamMap || Id == PaddingStream || Id == PrivateStream2 || Id == ProgramStreamDirectory)
+        return PayloadFrom(Pos);
     // '10', flags; the stamps' flags and the others; how many header bytes follow.
     const std::uint8_t* Head = Fetch(Pos, 3);
     if (!Head)
         return false;
-    if ((Head[0] & 0xC0) != 0x80) { // not an MPEG-2 header: none of ours to read
-        m_PES.PayloadPosition = Pos;
-        m_PES.PayloadLength = static_cast<std::uint16_t>(End - Pos);
-        return true;
-    }
+    if ((Head[0] & 0xC0) != 0x80) // not an MPEG-2 header: none of ours to read
+        return PayloadFrom(Pos);
     const std::uint8_t Flags = Head[1];
     const std::int64_t PayloadAt = Pos + 3 + Head[2];
     Pos += 3;
@@ -262,9 +258,7 @@ bool TMPEG1SystemReader::DecodeProgramPESHeader(std::int64_t Pos)
     }
     if (m_PES.ESCRPosition + 6 > PayloadAt)
         m_PES.ESCRPosition = 0;
-    m_PES.PayloadPosition = PayloadAt;
-    m_PES.PayloadLength = static_cast<std::uint16_t>(End - PayloadAt);
-    return true;
+    return PayloadFrom(PayloadAt);
 }
 
 bool TMPEG1SystemReader::PESHeaderFits() const

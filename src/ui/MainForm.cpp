@@ -248,8 +248,10 @@ void TfrmMain::OpenFiles(const QStringList& FileNames)
 {
     QStringList Files, Missing;
     for (const QString& Name : FileNames)
-        (QFileInfo(Name).exists() && !QFileInfo(Name).isDir() ? Files : Missing)
-            << QFileInfo(Name).absoluteFilePath();
+        if (const QFileInfo Info(Name); Info.exists() && !Info.isDir())
+            Files << Info.absoluteFilePath();
+        else
+            Missing << Info.absoluteFilePath();
     AddSortedFiles(std::move(Files));
     if (!Missing.isEmpty())
         ShowMessageBox("These names are not files, and were not added:\r\n" + Missing.join("\r\n"),
