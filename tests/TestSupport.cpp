@@ -8,6 +8,7 @@
 #include <optional>
 #include <stdexcept>
 #include <sys/wait.h>
+#include <tuple>
 
 namespace vantrel::test {
 
@@ -148,11 +149,18 @@ TBytes Filled(std::size_t Count, std::uint8_t Value)
 }
 
 namespace {
-// 12 for a pack header, else 6 + the length field; the caller has checked
-// that the six bytes are there.
+// An MPEG-2 pack header (ISO/IEC 13818-1, 2.5.3.3): '01' where MPEG-1 has '0010'.
+bool IsProgramPack(const TBytes& File, std::size_t Pos)
+{
+    return Pos + 14 <= File.size() && (File[Pos + 4] & 0xC0) == 0x40;
+}
+// 12 for a pack header (14 and its stuffing in MPEG-2), else 6 + the length
+// field; the caller has checked that the six bytes are there.
 std::size_t PacketLengthAt(const TBytes& File, std::size_t Pos)
 {
-    return File[Pos + 3] == 0xBA ? 12 : 6 + ((File[Pos + 4] << 8) | File[Pos + 5]);
+    if (File[Pos + 3] == 0xBA)
+        return IsProgramPack(File, Pos) ? 14 + (File[Pos + 13] & 7) : 12;
+    return 6 + ((File[Pos + 4] << 8) | File[Pos + 5]);
 }
 } // namespace
 
@@ -203,11 +211,62 @@ std::int64_t Distance(std::int64_t From, std::int64_t To)
     return D >= Wrap / 2 ? D - Wrap : D;
 }
 
+// The SCR and mux rate of the pack header at Pos, in either layout.
+std::int64_t PackSCR(const TBytes& File, std::size_t Pos)
+{
+    if (!IsProgramPack(File, Pos))
+        return Stamp(&File[Pos + 4]);
+    const std::uint8_t* F = &File[Pos + 4];
+    return (std::int64_t((F[0] >> 3) & 7) << 30) | (std::int64_t(F[0] & 3) << 28) |
+           (std::int64_t(F[1]) << 20) | (std::int64_t(F[2] >> 3) << 15) | (std::int64_t(F[2] & 3) << 13) |
+           (F[3] << 5) | (F[4] >> 3);
+}
+std::uint32_t PackMuxRate(const TBytes& File, std::size_t Pos)
+{
+    if (IsProgramPack(File, Pos))
+        return (std::uint32_t(File[Pos + 10]) << 14) | (File[Pos + 11] << 6) | (File[Pos + 12] >> 2);
+    return (((File[Pos + 9] & 0x7Fu) << 16) | (File[Pos + 10] << 8) | File[Pos + 11]) >> 1;
+}
+
+// An MPEG-2 PES header at Pos (ISO/IEC 13818-1, 2.4.3.7): '10' and flags.
+bool IsProgramPES(const TBytes& File, std::size_t Pos)
+{
+    return Pos + 9 <= File.size() && (File[Pos + 6] & 0xC0) == 0x80;
+}
+// Where an MPEG-2 PES packet's payload starts, and the P-STD buffer size of
+// its extension (0 without one).
+std::pair<std::size_t, std::int64_t> ProgramPayload(const TBytes& File, std::size_t Pos)
+{
+    const std::uint8_t Flags = File[Pos + 7];
+    std::size_t P = Pos + 9 + ((Flags & 0x80) ? 5 : 0) + ((Flags & 0x40) ? 5 : 0) + ((Flags & 0x20) ? 6 : 0) +
+                    ((Flags & 0x10) ? 3 : 0) + ((Flags & 0x08) ? 1 : 0) + ((Flags & 0x04) ? 1 : 0) +
+                    ((Flags & 0x02) ? 2 : 0);
+    std::int64_t Size = 0;
+    if ((Flags & 0x01) && P < File.size()) {
+        const std::uint8_t Ext = File[P++];
+        P += ((Ext & 0x80) ? 16 : 0);
+        if ((Ext & 0x40) && P < File.size())
+            P += 1 + File[P];
+        P += (Ext & 0x20) ? 2 : 0;
+        if ((Ext & 0x10) && P + 2 <= File.size())
+            Size = (((File[P] & 0x1F) << 8) | File[P + 1]) * ((File[P] & 0x20) ? 1024 : 128);
+    }
+    return {Pos + 9 + File[Pos + 8], Size};
+}
+
 // PTS and DTS of the PES packet at Pos (of an audio or video stream), as
-// ISO/IEC 11172-1 2.4.3.3 lays them out.
+// ISO/IEC 11172-1 2.4.3.3 (or 13818-1 2.4.3.7) lays them out.
 std::pair<std::optional<std::int64_t>, std::optional<std::int64_t>> PacketStamps(const TBytes& File,
                                                                                  std::size_t Pos)
 {
+    if (IsProgramPES(File, Pos)) {
+        const std::uint8_t Flags = File[Pos + 7];
+        if ((Flags & 0xC0) == 0xC0 && Pos + 19 <= File.size())
+            return {Stamp(&File[Pos + 9]), Stamp(&File[Pos + 14])};
+        if ((Flags & 0x80) && Pos + 14 <= File.size())
+            return {Stamp(&File[Pos + 9]), std::nullopt};
+        return {};
+    }
     std::size_t P = Pos + 6;
     while (P < File.size() && File[P] == 0xFF)
         ++P;
@@ -231,7 +290,7 @@ TClockCheck CheckClock(const TBytes& File)
     for (std::size_t Pos : PacketOffsets(File)) {
         const std::uint8_t Code = File[Pos + 3];
         if (Code == 0xBA) {
-            const std::int64_t Next = Stamp(&File[Pos + 4]);
+            const std::int64_t Next = PackSCR(File, Pos);
             if (SCR) {
                 if (Distance(*SCR, Next) <= 0)
                     ++Check.SCRNotIncreasing;
@@ -239,11 +298,11 @@ TClockCheck CheckClock(const TBytes& File)
             }
             SCR = Next;
             PackStart = Pos;
-            MuxRate = (((File[Pos + 9] & 0x7Fu) << 16) | (File[Pos + 10] << 8) | File[Pos + 11]) >> 1;
+            MuxRate = PackMuxRate(File, Pos);
             Check.MuxRates.insert(MuxRate);
             continue;
         }
-        if (Code < 0xC0 || Code > 0xEF || !SCR || MuxRate == 0)
+        if ((Code < 0xC0 && Code != 0xBD) || Code > 0xEF || !SCR || MuxRate == 0)
             continue;
         const auto [PTS, DTS] = PacketStamps(File, Pos);
         if (!PTS)
@@ -265,6 +324,7 @@ namespace {
 struct TModelStream
 {
     bool Video = false;
+    bool Lpcm = false; // no frames to find: each stamped packet starts a unit
     std::int64_t Size = 0;
     TBytes Data; // the stream's payload, in order
     struct TPacket
@@ -305,6 +365,37 @@ std::pair<std::int64_t, double> AudioFrame(const std::uint8_t* H)
     return {Length, Samples * 90000.0 / Rate};
 }
 
+// Bytes and ticks of the AC-3 sync frame at H (ATSC A/52, table 5.18).
+std::pair<std::int64_t, double> AC3Frame(const std::uint8_t* H)
+{
+    static constexpr int Kbits[] = {32,  40,  48,  56,  64,  80,  96,  112, 128, 160,
+                                    192, 224, 256, 320, 384, 448, 512, 576, 640};
+    const int Rate = H[4] >> 6, Code = H[4] & 0x3F;
+    if (Rate == 3 || Code >= 38)
+        return {0, 0};
+    const int Kbit = Kbits[Code / 2];
+    const std::int64_t Words = Rate == 0   ? 2 * Kbit
+                               : Rate == 2 ? 3 * Kbit
+                                           : Kbit * 96000 / 44100 + (Code & 1);
+    static constexpr int Hz[] = {48000, 44100, 32000};
+    return {2 * Words, 1536 * 90000.0 / Hz[Rate]};
+}
+
+// Bytes and ticks of the DTS core frame at H: FSIZE + 1 bytes of 32 x
+// (NBLKS + 1) samples.
+std::pair<std::int64_t, double> DTSFrame(const std::uint8_t* H)
+{
+    if (H[2] != 0x80 || H[3] != 0x01)
+        return {0, 0};
+    const int Blocks = ((H[4] & 1) << 6) | (H[5] >> 2);
+    const std::int64_t Size = (((H[5] & 3) << 12) | (H[6] << 4) | (H[7] >> 4)) + 1;
+    static constexpr int Hz[] = {0,     8000, 16000, 32000, 0,     0,     11025, 22050,
+                                 44100, 0,    0,     12000, 24000, 48000, 0,     0};
+    const int Rate = Hz[(H[8] >> 2) & 0x0F];
+    return Rate ? std::pair<std::int64_t, double>{Size, 32.0 * (Blocks + 1) * 90000 / Rate}
+                : std::pair<std::int64_t, double>{0, 0};
+}
+
 // One access unit: where it starts (its headers), where the byte that takes
 // a packet's stamp stands (a picture start code, a frame header), its length
 // in ticks (0 for video, whose frame comes from the sequence header) and in
@@ -342,8 +433,19 @@ std::vector<TModelUnit> Units(const TModelStream& S, double& FrameTicks)
         }
         return Result;
     }
+    if (S.Lpcm) {
+        std::int64_t Start = 0;
+        for (const TModelStream::TPacket& Packet : S.Packets) {
+            if (Packet.Stamp && Packet.End > Start)
+                Result.push_back({Start, Start, 0, 0});
+            Start = Packet.End;
+        }
+        return Result;
+    }
     for (std::int64_t I = 0; I + 4 <= N;) {
-        const auto [Length, Ticks] = AudioFrame(&D[I]);
+        const auto [Length, Ticks] = I + 8 <= N && D[I] == 0x0B && D[I + 1] == 0x77    ? AC3Frame(&D[I])
+                                     : I + 11 <= N && D[I] == 0x7F && D[I + 1] == 0xFE ? DTSFrame(&D[I])
+                                                                                       : AudioFrame(&D[I]);
         if (Length == 0) {
             ++I; // a lost header is searched again
             continue;
@@ -370,11 +472,11 @@ TDecoderModelCheck CheckDecoderModel(const TBytes& File)
         const std::uint8_t Code = File[Pos + 3];
         const std::size_t Length = PacketLengthAt(File, Pos);
         if (Code == 0xBA) {
-            const std::int64_t Raw = Stamp(&File[Pos + 4]);
+            const std::int64_t Raw = PackSCR(File, Pos);
             SCR = LastSCR ? Continuous(Raw) : double(Raw);
             LastSCR = Raw;
             PackStart = Pos;
-            MuxRate = (((File[Pos + 9] & 0x7Fu) << 16) | (File[Pos + 10] << 8) | File[Pos + 11]) >> 1;
+            MuxRate = PackMuxRate(File, Pos);
             continue;
         }
         if (Code == 0xBB) {
@@ -383,21 +485,39 @@ TDecoderModelCheck CheckDecoderModel(const TBytes& File)
                     (((File[P + 1] & 0x1F) << 8) | File[P + 2]) * ((File[P + 1] & 0x20) ? 1024 : 128);
             continue;
         }
-        if (Code < 0xC0 || Code > 0xEF || !LastSCR || MuxRate == 0)
+        if ((Code < 0xC0 && Code != 0xBD) || Code > 0xEF || !LastSCR || MuxRate == 0)
             continue;
-        TModelStream& S = Streams[Code];
-        S.Video = Code >= 0xE0;
         std::size_t P = Pos + 6;
-        while (P < Pos + Length && File[P] == 0xFF)
-            ++P;
-        if (P + 2 <= Pos + Length && (File[P] & 0xC0) == 0x40) {
-            S.Size = (((File[P] & 0x1F) << 8) | File[P + 1]) * ((File[P] & 0x20) ? 1024 : 128);
-            P += 2;
+        std::int64_t Declared = 0;
+        std::uint8_t Id = Code;
+        if (IsProgramPES(File, Pos)) {
+            std::tie(P, Declared) = ProgramPayload(File, Pos);
+            // A DVD's private stream 1: the sound of a sub-stream, after its
+            // header (AC-3 and DTS 4 bytes, LPCM 7); subpictures are not modelled.
+            if (Code == 0xBD) {
+                if (P >= Pos + Length || File[P] < 0x80 || File[P] > 0xA7)
+                    continue;
+                Id = File[P];
+                P += Id >= 0xA0 ? 7 : 4;
+            }
+        } else {
+            while (P < Pos + Length && File[P] == 0xFF)
+                ++P;
+            if (P + 2 <= Pos + Length && (File[P] & 0xC0) == 0x40) {
+                Declared = (((File[P] & 0x1F) << 8) | File[P + 1]) * ((File[P] & 0x20) ? 1024 : 128);
+                P += 2;
+            }
+            P += (File[P] >> 4) == 3 ? 10 : (File[P] >> 4) == 2 ? 5 : 1;
         }
+        TModelStream& S = Streams[Id];
+        S.Video = Code >= 0xE0;
+        S.Lpcm = Id >= 0xA0 && Id <= 0xA7;
+        if (Declared)
+            S.Size = Declared;
         const auto [PTS, DTS] = PacketStamps(File, Pos);
-        P += (File[P] >> 4) == 3 ? 10 : (File[P] >> 4) == 2 ? 5 : 1;
-        if (S.Size == 0 && (HeaderSizes.count(Code) || HeaderSizes.count(Code >= 0xE0 ? 0xB9 : 0xB8)))
-            S.Size = HeaderSizes.count(Code) ? HeaderSizes[Code] : HeaderSizes[Code >= 0xE0 ? 0xB9 : 0xB8];
+        const std::uint8_t Bound = HeaderSizes.count(Code) ? Code : Code >= 0xE0 ? 0xB9 : 0xB8;
+        if (S.Size == 0 && HeaderSizes.count(Bound))
+            S.Size = HeaderSizes[Bound];
         if (P > Pos + Length)
             continue;
         S.Data.insert(S.Data.end(), File.begin() + static_cast<std::ptrdiff_t>(P),
@@ -470,6 +590,61 @@ std::string TDecoderModelCheck::Text() const
     for (const auto& [Id, Bytes] : Peak)
         Text += " " + std::to_string(Id) + ": " + std::to_string(Bytes) + "/" + std::to_string(Size.at(Id));
     return Text;
+}
+
+TNavigationCheck CheckNavigation(const TBytes& File)
+{
+    TNavigationCheck Check;
+    const auto Word = [&](std::size_t At) {
+        return (std::uint32_t(File[At]) << 24) | (File[At + 1] << 16) | (File[At + 2] << 8) | File[At + 3];
+    };
+    // BCD hh mm ss ff, the frame byte's top bits the rate.
+    const auto Elapsed = [&](std::size_t At) {
+        const auto Bcd = [&](std::uint8_t B) { return (B >> 4) * 10 + (B & 15); };
+        const double Rate = (File[At + 3] >> 6) == 1 ? 25 : 30;
+        return Bcd(File[At]) * 3600 + Bcd(File[At + 1]) * 60 + Bcd(File[At + 2]) +
+               Bcd(File[At + 3] & 0x3F) / Rate;
+    };
+    std::optional<std::uint32_t> Start, End;
+    std::optional<std::int64_t> Earliest;
+    double LastElapsed = 0;
+    std::int64_t PackSCRLow = 0;
+    const auto CloseVobu = [&](std::size_t At) {
+        if (Start && Earliest && std::uint32_t(*Earliest) != *Start)
+            Check.Faults += "VOBU before " + std::to_string(At) + " starts at " + std::to_string(*Start) +
+                            ", its video at " + std::to_string(std::uint32_t(*Earliest)) + "\n";
+        if (Start && End && *End <= *Start)
+            Check.Faults += "VOBU before " + std::to_string(At) + " ends before it starts\n";
+        Start.reset(), End.reset(), Earliest.reset();
+    };
+    for (std::size_t Pos : PacketOffsets(File)) {
+        const std::uint8_t Code = File[Pos + 3];
+        if (Code == 0xBA)
+            PackSCRLow = PackSCR(File, Pos) & 0xFFFFFFFF;
+        if (Code == 0xE0)
+            if (const auto PTS = PacketStamps(File, Pos).first)
+                Earliest = std::min(Earliest.value_or(*PTS), *PTS);
+        if (Code != 0xBF || Pos + 6 + 33 > File.size())
+            continue;
+        const std::size_t P = Pos + 6;
+        if (File[P] == 0) {
+            CloseVobu(Pos);
+            if (Word(P + 13) == 0)
+                continue;
+            ++Check.Count;
+            Start = Word(P + 13), End = Word(P + 17);
+        } else if (File[P] == 1 && Word(P + 29) != 0) {
+            if (Word(P + 1) && Word(P + 1) != PackSCRLow)
+                Check.Faults += "navigation pack at " + std::to_string(Pos) + " gives SCR " +
+                                std::to_string(Word(P + 1)) + ", its pack " + std::to_string(PackSCRLow) +
+                                "\n";
+            if (Elapsed(P + 29) + 1e-9 < LastElapsed)
+                Check.Faults += "cell time goes back at " + std::to_string(Pos) + "\n";
+            LastElapsed = Elapsed(P + 29);
+        }
+    }
+    CloseVobu(File.size());
+    return Check;
 }
 
 std::vector<std::int64_t> StampsOf(const TBytes& File, std::uint8_t StreamId, bool Decode)

@@ -104,6 +104,20 @@ struct TDecoderModelCheck
 };
 TDecoderModelCheck CheckDecoderModel(const TBytes& File);
 
+// What a DVD's navigation packs say of their times that the stream does not
+// bear out: a presentation control packet's VOBU start time that is not
+// the earliest video PTS of its VOBU (the packs up to the next navigation
+// pack), an end time not after it; a search information packet's SCR that
+// is not its pack's; a cell elapsed time that goes back. Fields left zero
+// (a muxer that leaves them to an authoring tool) are passed over. Count:
+// the navigation packs with times.
+struct TNavigationCheck
+{
+    int Count = 0;
+    std::string Faults;
+};
+TNavigationCheck CheckNavigation(const TBytes& File);
+
 // The time stamps a packet of a stream id carries, in file order, 33-bit.
 std::vector<std::int64_t> StampsOf(const TBytes& File, std::uint8_t StreamId, bool Decode);
 

@@ -161,17 +161,31 @@ std::string JsonFile(const std::string& File)
 std::string InfoJson(const std::string& File, const TMediaInfo& Info, const TMediaInfo& Reference)
 {
     std::string Audio = "null";
-    if (Info.HasAudio)
-        Audio = Info.AudioLayer == 0
-                    ? std::string("{\"layer\": null}")
-                    : Format("{\"layer\": %u, \"sample_rate\": %d, \"channel_mode\": %s, \"bit_rate\": %d}",
-                             Info.AudioLayer, Info.SampleRate,
-                             JsonString(ChannelModeName(Info.ChannelMode)).c_str(), Info.AudioBitRate);
+    if (Info.HasAudio && Info.AudioCodec == acMPEG)
+        Audio =
+            Info.AudioLayer == 0
+                ? std::string("{\"layer\": null}")
+                : Format("{\"codec\": \"MPEG\", \"layer\": %u, \"sample_rate\": %d, \"channel_mode\": %s, "
+                         "\"bit_rate\": %d}",
+                         Info.AudioLayer, Info.SampleRate,
+                         JsonString(ChannelModeName(Info.ChannelMode)).c_str(), Info.AudioBitRate);
+    else if (Info.HasAudio)
+        Audio = Format("{\"codec\": %s, \"stream\": \"0x%02X\", \"sample_rate\": %d, \"channels\": %u, "
+                       "\"low_frequency\": %s, \"bit_rate\": %d}",
+                       Info.AudioCodec == acAC3   ? "\"AC-3\""
+                       : Info.AudioCodec == acDTS ? "\"DTS\""
+                                                  : "\"LPCM\"",
+                       Info.AudioSubStream, Info.SampleRate, Info.AudioChannels,
+                       Info.LowFrequency ? "true" : "false", Info.AudioBitRate);
     const std::string Difference = DifferenceText(Reference, Info);
-    return Format("{%s, \"kind\": \"%s\", \"width\": %u, \"height\": %u, \"frame_rate\": %.3f, "
+    const std::string Video = Info.MPEGVersion == 2
+                                  ? Format(", \"mpeg\": 2, \"video\": %s, \"subpictures\": %u",
+                                           JsonString(VideoDetailText(Info)).c_str(), Info.Subpictures)
+                                  : std::string(", \"mpeg\": 1");
+    return Format("{%s, \"kind\": \"%s\", \"width\": %u, \"height\": %u, \"frame_rate\": %.3f%s, "
                   "\"duration\": %.2f, \"audio\": %s, \"status\": %s, \"difference\": %s}",
-                  JsonFile(File).c_str(), Info.IsSystemStream ? "system stream" : "video stream", Info.Width,
-                  Info.Height, Info.FrameRate, Info.Duration, Audio.c_str(),
+                  JsonFile(File).c_str(), KindText(Info).c_str(), Info.Width, Info.Height, Info.FrameRate,
+                  Video.c_str(), Info.Duration, Audio.c_str(),
                   JsonString(FormatMatchText(CompareMediaInfo(Reference, Info))).c_str(),
                   Difference.empty() ? "null" : JsonString(Difference).c_str());
 }
@@ -211,10 +225,17 @@ int Info(const std::vector<std::string>& Options, const std::vector<std::string>
             continue;
         }
         const std::string Duration = DurationText(Info.Duration);
-        std::printf("%s\n  %d x %d  %.2f fps  %s  %s  %s  audio: %s\n", File.c_str(), Info.Width, Info.Height,
-                    Info.FrameRate, FormatMatchText(CompareMediaInfo(*Reference, Info)),
-                    Info.IsSystemStream ? "system stream" : "video stream",
+        // MPEG-2 video says its shape and version after its rate.
+        const std::string Video = VideoText(Info);
+        const std::size_t Fps = Video.find(" fps") + 4;
+        std::printf("%s\n  %d x %d  %.2f fps%s  %s  %s  %s  audio: %s\n", File.c_str(), Info.Width,
+                    Info.Height, Info.FrameRate,
+                    Fps < Video.size() ? ("  " + Video.substr(Fps + 1)).c_str() : "",
+                    FormatMatchText(CompareMediaInfo(*Reference, Info)), KindText(Info).c_str(),
                     Duration.empty() ? "?" : Duration.c_str(), AudioText(Info).c_str());
+        if (const std::string Detail = VideoDetailText(Info); !Detail.empty())
+            std::printf("  %s%s\n", Detail.c_str(),
+                        Info.Subpictures ? Format("; subpicture streams: %u", Info.Subpictures).c_str() : "");
         std::istringstream Why(DifferenceText(*Reference, Info));
         for (std::string Line; std::getline(Why, Line);)
             std::printf("  %s\n", Line.c_str());

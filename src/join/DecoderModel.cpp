@@ -1,5 +1,6 @@
 #include "DecoderModel.h"
 
+#include "media/AC3Utils.h"
 #include "media/MP3Utils.h"
 #include "media/MPEG1Syntax.h"
 
@@ -9,6 +10,45 @@
 #include <utility>
 
 namespace vantrel {
+
+std::optional<TModelPayload> ModelPayload(std::uint8_t StreamId, const std::uint8_t* Payload,
+                                          std::size_t Length)
+{
+    if (IsAudioStream(StreamId) || IsVideoStream(StreamId))
+        return TModelPayload{StreamId, Payload, Length};
+    if (StreamId != PrivateStream1 || Length == 0 || !IsSubStreamAudio(Payload[0]))
+        return std::nullopt;
+    const std::size_t Skip = std::min(SubStreamHeaderLength(Payload[0]), Length);
+    return TModelPayload{Payload[0], Payload + Skip, Length - Skip};
+}
+
+namespace {
+
+// The length and play time of the audio frame whose header starts at Data:
+// MPEG audio, AC-3 or DTS. Nothing for no header; zero length when more
+// bytes are needed to tell.
+std::optional<std::pair<std::int64_t, std::int64_t>> AudioFrameAt(std::span<const std::uint8_t> Data)
+{
+    if (Data.size() >= 2 && ((Data[0] == 0x0B && Data[1] == 0x77) || (Data[0] == 0x7F && Data[1] == 0xFE))) {
+        constexpr std::size_t Enough = 11;
+        if (Data.size() < Enough)
+            return std::pair<std::int64_t, std::int64_t>{0, 0};
+        if (const auto AC3 = DecodeAC3FrameHeader(Data))
+            return std::pair<std::int64_t, std::int64_t>{AC3->FrameLength,
+                                                         1536 * ClockRate / AC3->SampleRate};
+        if (const auto DTS = DecodeDTSFrameHeader(Data))
+            return std::pair<std::int64_t, std::int64_t>{DTS->FrameLength,
+                                                         DTS->Samples * ClockRate / DTS->SampleRate};
+    }
+    const std::uint32_t Word = Data[0] | (Data[1] << 8) | (Data[2] << 16) | (std::uint32_t{Data[3]} << 24);
+    TAudioFrameHeader Header;
+    if (!DecodeAudioFrameHeader(Word, Header) || Header.FrameLength <= 0)
+        return std::nullopt;
+    return std::pair<std::int64_t, std::int64_t>{Header.FrameLength,
+                                                 std::llround(Header.FrameDuration * ClockRate)};
+}
+
+} // namespace
 
 void TUnitSplitter::Found(std::int64_t Start, std::int64_t StampAt, std::int64_t Ticks)
 {
@@ -40,6 +80,9 @@ void TUnitSplitter::Add(const std::uint8_t* Payload, std::size_t Length, std::op
                 m_HeadersAt.reset();
             return false;
         });
+    } else if (m_Packets) {
+        if (Stamp)
+            Found(m_Bytes, m_Bytes, 0);
     } else {
         // The bytes from the next expected header on: those of a frame that
         // ends in a later payload are passed over.
@@ -51,16 +94,16 @@ void TUnitSplitter::Add(const std::uint8_t* Payload, std::size_t Length, std::op
         m_Pending.insert(m_Pending.end(), Payload + From, Payload + Length);
         std::size_t At = 0;
         while (At + 4 <= m_Pending.size()) {
-            const std::uint32_t Word = m_Pending[At] | (m_Pending[At + 1] << 8) | (m_Pending[At + 2] << 16) |
-                                       (std::uint32_t{m_Pending[At + 3]} << 24);
-            TAudioFrameHeader Header;
-            if (!DecodeAudioFrameHeader(Word, Header) || Header.FrameLength <= 0) {
+            const auto Frame = AudioFrameAt(std::span(m_Pending).subspan(At));
+            if (!Frame) {
                 ++At; // a lost header is searched again
                 continue;
             }
+            if (Frame->first == 0)
+                break;
             Found(m_PendingAt + static_cast<std::int64_t>(At), m_PendingAt + static_cast<std::int64_t>(At),
-                  std::llround(Header.FrameDuration * ClockRate));
-            At += static_cast<std::size_t>(Header.FrameLength);
+                  Frame->second);
+            At += static_cast<std::size_t>(Frame->first);
         }
         const std::size_t Drop = std::min(At, m_Pending.size());
         m_Pending.erase(m_Pending.begin(), m_Pending.begin() + static_cast<std::ptrdiff_t>(Drop));
@@ -75,9 +118,7 @@ void TBufferModel::Add(std::uint8_t StreamId, std::int64_t FrameTicks, const std
 {
     auto Found = m_Streams.find(StreamId);
     if (Found == m_Streams.end())
-        Found =
-            m_Streams.emplace(StreamId, TStream{TUnitSplitter(StreamId >= FirstVideoStream, FrameTicks), 0})
-                .first;
+        Found = m_Streams.emplace(StreamId, TStream{TUnitSplitter(StreamId, FrameTicks), 0}).first;
     if (STDBufferSize)
         Found->second.BufferSize = STDBufferSize;
     Found->second.Units.Add(Payload, Length, Stamp);

@@ -23,15 +23,36 @@ struct TAccessUnit
     std::int64_t Decode;
 };
 
+// The decoder model names an elementary stream by its stream id (audio and
+// video), and the sound of private stream 1 by its sub-stream id (AC-3, DTS
+// and LPCM: 0x80-0xA7, below every audio and video id). The payload it sees
+// of such a sub-stream leaves out the sub-stream header.
+struct TModelPayload
+{
+    std::uint8_t Stream;
+    const std::uint8_t* Data;
+    std::size_t Length;
+};
+// Nothing for a packet the model has no buffer for (padding, navigation,
+// subpictures).
+std::optional<TModelPayload> ModelPayload(std::uint8_t StreamId, const std::uint8_t* Payload,
+                                          std::size_t Length);
+
 // Cuts one elementary stream into access units as its payloads come: a
-// picture with the sequence and group headers before it, or an audio frame.
-// A stamp belongs to the first unit that begins in its packet (the first
-// byte of a picture start code, of a frame header); the others follow the
-// one before by a frame.
+// picture with the sequence and group headers before it, or an audio frame
+// (MPEG audio, AC-3, DTS). A stamp belongs to the first unit that begins in
+// its packet (the first byte of a picture start code, of a frame header);
+// the others follow the one before by a frame. LPCM has no frames to find:
+// each stamped packet starts a unit there.
 class TUnitSplitter
 {
 public:
-    TUnitSplitter(bool Video, std::int64_t FrameTicks) : m_Video(Video), m_FrameTicks(FrameTicks) {}
+    // Stream: the model's name for it (ModelPayload).
+    TUnitSplitter(std::uint8_t Stream, std::int64_t FrameTicks)
+        : m_Video(IsVideoStream(Stream)), m_Packets(SubStreamKind(Stream) == sskLPCM),
+          m_FrameTicks(FrameTicks)
+    {
+    }
     void Add(const std::uint8_t* Payload, std::size_t Length, std::optional<std::int64_t> Stamp);
     // Units whose decode time is known, in decode order.
     const std::vector<TAccessUnit>& Units() const { return m_Units; }
@@ -41,6 +62,7 @@ private:
     void Found(std::int64_t Start, std::int64_t StampAt, std::int64_t Ticks);
 
     bool m_Video;
+    bool m_Packets;
     std::int64_t m_FrameTicks;
     std::int64_t m_Bytes = 0;
     std::vector<TAccessUnit> m_Units;

@@ -27,6 +27,7 @@ void TTimeCorrector::BeginFile(std::optional<std::int64_t> FirstPTS)
     const std::optional<std::int64_t> End = OutputEnd();
     for (TAudioEnd& Audio : m_Audio)
         Audio.BeginFile();
+    m_PrivateAudio.clear();
     // The file's own line starts at its first PTS. A later file that showed
     // none ahead is pinned by its first stamp of any kind instead.
     m_Last = FirstPTS;
@@ -111,12 +112,17 @@ void TTimeCorrector::AddPacket(const TPESInfo& PES, const std::uint8_t* Payload,
         m_Video.Add(PTS, PES.HasDTS ? std::optional(PES.DTS) : std::nullopt, Payload, Length, NearEnd);
     else if (IsAudioStream(PES.StreamId))
         m_Audio[PES.StreamId - FirstAudioStream].Add(PTS, Payload, Length);
+    else if (PES.StreamId == PrivateStream1 && Length > 0 && IsSubStreamAudio(Payload[0]))
+        m_PrivateAudio[Payload[0]].AddPrivate(PTS, Payload, Length);
 }
 
 std::optional<std::int64_t> TTimeCorrector::OutputEnd() const
 {
     std::optional<std::int64_t> End = m_Video.End(m_FrameTicks);
     for (const TAudioEnd& Audio : m_Audio)
+        if (const auto AudioEnd = Audio.End())
+            End = End ? std::max(*End, *AudioEnd) : *AudioEnd;
+    for (const auto& [SubId, Audio] : m_PrivateAudio)
         if (const auto AudioEnd = Audio.End())
             End = End ? std::max(*End, *AudioEnd) : *AudioEnd;
     return End;

@@ -8,6 +8,7 @@
 
 #include <array>
 #include <cstdint>
+#include <map>
 #include <optional>
 
 namespace vantrel {
@@ -88,6 +89,7 @@ private:
     std::uint32_t m_LastMuxRate = 0;
     TVideoEnd m_Video;
     std::array<TAudioEnd, LastAudioStream - FirstAudioStream + 1> m_Audio{};
+    std::map<std::uint8_t, TAudioEnd> m_PrivateAudio; // by sub-stream of private stream 1
 };
 
 } // namespace vantrel

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstring>
 #include <iterator>
 #include <new>
@@ -80,6 +81,56 @@ void Restamp(std::uint8_t* Field, std::int64_t Raw, std::int64_t Value)
 {
     if (ClockValue(Value) != Raw)
         PatchTimeStamp(Field, ClockValue(Value));
+}
+
+// A pack header of a program stream: '01' where MPEG-1 has '0010'.
+bool IsProgramPack(const std::uint8_t* Header)
+{
+    return (Header[SCRFieldOffset] & 0xC0) == 0x40;
+}
+
+// The SCR of the pack header that starts at Header, in its own layout.
+void RestampPack(std::uint8_t* Header, std::int64_t Raw, std::int64_t Value)
+{
+    if (!IsProgramPack(Header))
+        Restamp(Header + SCRFieldOffset, Raw, Value);
+    else if (ClockValue(Value) != Raw)
+        PatchProgramSCR(Header + SCRFieldOffset, ClockValue(Value));
+}
+
+// A DVD time (BCD hours, minutes, seconds and frames; the frame byte's top
+// bits give the rate: 01 25 fps, 11 30 fps) moved on by Ticks of the 90 kHz
+// clock. A field that is none stays as it is.
+void ShiftDvdTime(std::uint8_t* Time, std::int64_t Ticks)
+{
+    const int Rate = (Time[3] >> 6) == 1 ? 25 : (Time[3] >> 6) == 3 ? 30 : 0;
+    const auto Bcd = [](std::uint8_t B) { return (B >> 4) * 10 + (B & 0x0F); };
+    const auto IsBcd = [](std::uint8_t B) { return (B >> 4) < 10 && (B & 0x0F) < 10; };
+    if (Rate == 0 || !IsBcd(Time[0]) || !IsBcd(Time[1]) || !IsBcd(Time[2]) || !IsBcd(Time[3] & 0x3F))
+        return;
+    const std::int64_t Seconds = (Bcd(Time[0]) * 60 + Bcd(Time[1])) * 60 + Bcd(Time[2]);
+    const std::int64_t At = Seconds * ClockRate + Bcd(Time[3] & 0x3F) * ClockRate / Rate + Ticks;
+    if (At < 0)
+        return;
+    const std::int64_t NewSeconds = At / ClockRate, Frames = At % ClockRate * Rate / ClockRate;
+    const auto ToBcd = [](std::int64_t V) { return static_cast<std::uint8_t>((V / 10 % 10) << 4 | V % 10); };
+    Time[0] = ToBcd(NewSeconds / 3600 % 100);
+    Time[1] = ToBcd(NewSeconds / 60 % 60);
+    Time[2] = ToBcd(NewSeconds % 60);
+    Time[3] = static_cast<std::uint8_t>((Time[3] & 0xC0) | ToBcd(Frames));
+}
+
+// A 32-bit field of a navigation packet: big-endian.
+std::uint32_t Word32(const std::uint8_t* At)
+{
+    return (std::uint32_t{At[0]} << 24) | (At[1] << 16) | (At[2] << 8) | At[3];
+}
+void PutWord32(std::uint8_t* At, std::uint32_t Value)
+{
+    At[0] = static_cast<std::uint8_t>(Value >> 24);
+    At[1] = static_cast<std::uint8_t>(Value >> 16);
+    At[2] = static_cast<std::uint8_t>(Value >> 8);
+    At[3] = static_cast<std::uint8_t>(Value);
 }
 
 // Where the first group of pictures of a later file starts from a picture of
@@ -299,6 +350,7 @@ void TVantrel::JoinSystemStream(std::size_t Index, TByteSource& Source, TOutputF
 {
     TMPEG1SystemReader Reader;
     Reader.Open(Source);
+    Reader.SetProgramStream(Inputs[Index].Info.ProgramStream);
     // Long junk between packets reports progress and can be cancelled.
     Reader.ScanProgress = [this](std::int64_t Position) { return ReportProgress(Position); };
     if (VideoOnly) {
@@ -324,7 +376,10 @@ void TVantrel::JoinSystemStream(std::size_t Index, TByteSource& Source, TOutputF
         m_TimeCorrector.ContinueFile();
         m_Joints.push_back({Index, JointTime(0), 0, true, true});
     } else if (RecalcTimecodes) {
-        m_TimeCorrector.BeginFile(SmallestFirstPTS(Reader, FirstAudioStream, LastVideoStream));
+        // A program stream's sound may be in private stream 1.
+        m_TimeCorrector.BeginFile(SmallestFirstPTS(
+            Reader, Reader.ProgramStream() ? PrivateStream1 : FirstAudioStream, LastVideoStream));
+        m_ElapsedShift = 0;
         if (!m_TimeCorrector.IsFirstFile())
             PlanJoint(Reader, Index, Output);
     }
@@ -407,11 +462,12 @@ bool TVantrel::WritePackHeader(TMPEG1SystemReader& Reader, TOutputFile& Output, 
         const std::uint32_t Rate = m_Plan.MuxRate ? m_Plan.MuxRate : Reader.MuxRate();
         std::uint8_t* Header = CopyPacket(Reader, Output);
         const std::int64_t SCR = std::max(*Planned, Time.SCR);
-        Restamp(Header + SCRFieldOffset, Reader.SCR(), SCR);
+        RestampPack(Header, Reader.SCR(), SCR);
         if (m_Plan.MuxRate)
-            PatchMuxRate(Header, Rate);
+            (IsProgramPack(Header) ? PatchProgramMuxRate : PatchMuxRate)(Header, Rate);
         m_MaxMuxRate = std::max(m_MaxMuxRate, Rate);
         m_TimeCorrector.KeepPack(SCR, Rate, Position);
+        m_PackSCR = SCR;
         return true;
     }
     // A pack that holds nothing but padding is not needed while its file is
@@ -429,8 +485,9 @@ bool TVantrel::WritePackHeader(TMPEG1SystemReader& Reader, TOutputFile& Output, 
             return false;
     }
     std::uint8_t* Header = CopyPacket(Reader, Output);
-    Restamp(Header + SCRFieldOffset, Reader.SCR(), Time.SCR);
+    RestampPack(Header, Reader.SCR(), Time.SCR);
     m_TimeCorrector.KeepPack(Time.SCR, Reader.MuxRate(), Position);
+    m_PackSCR = Time.SCR;
     return true;
 }
 
@@ -464,9 +521,24 @@ void TVantrel::WriteSystemHeader(TMPEG1SystemReader& Reader, TOutputFile& Output
                 return;
             }
     if (!m_KeptHeaders.empty()) {
-        TKeptHeader& Kept = m_KeptHeaders[std::min(m_FileHeaders, m_KeptHeaders.size() - 1)];
+        const std::size_t K = std::min(m_FileHeaders, m_KeptHeaders.size() - 1);
+        TKeptHeader& Kept = m_KeptHeaders[K];
         Kept.Raised |=
             RaiseSystemHeaderBounds(Kept.Bytes.data(), Kept.Bytes.size(), Header.data(), Length, 0);
+        // A DVD's navigation pack starts with its system header, and an
+        // authoring tool finds the pack by it: it stays, as the kept one.
+        if (Reader.ProgramStream()) {
+            ++m_FileHeaders;
+            if (Kept.Bytes.size() != Length) {
+                Put(Output, Length,
+                    [&](std::uint8_t* Room) { std::copy(Header.begin(), Header.end(), Room); });
+                return;
+            }
+            m_HeaderCopies.push_back({Output.Position(), K});
+            Put(Output, Length,
+                [&](std::uint8_t* Room) { std::copy(Kept.Original.begin(), Kept.Original.end(), Room); });
+            return;
+        }
     }
     ++m_FileHeaders;
     // As muxers write padding: a header byte that says "no time stamps"
@@ -485,10 +557,20 @@ void TVantrel::WritePES(TMPEG1SystemReader& Reader, TOutputFile& Output)
     const std::int64_t Position = Output.Position();
     std::uint8_t* Packet = CopyPacket(Reader, Output);
     const TPESInfo& PES = Reader.PES();
-    if (!RecalcTimecodes || PES.StreamId == PrivateStream2 || PES.StreamId == PaddingStream ||
-        !Reader.PESHeaderFits())
+    if (!RecalcTimecodes || PES.StreamId == PaddingStream || !Reader.PESHeaderFits())
         return;
     std::uint8_t* Payload = Packet + (PES.PayloadPosition - Reader.PacketPosition());
+    if (PES.StreamId == PrivateStream2) {
+        if (Reader.ProgramStream())
+            RestampNavigation(Payload, PES.PayloadLength);
+        return;
+    }
+    if (PES.ESCRPosition) {
+        std::uint8_t* ESCR = Packet + (PES.ESCRPosition - Reader.PacketPosition());
+        const std::int64_t Raw = DecodeProgramSCR(ESCR);
+        if (const std::int64_t Value = ClockValue(Raw + m_TimeCorrector.Offset()); Value != Raw)
+            PatchProgramSCR(ESCR, Value);
+    }
     TPESInfo Written = PES;
     if (PES.HasPTS) {
         Written.PTS = m_TimeCorrector.Stamp(PES.PTS);
@@ -508,14 +590,43 @@ void TVantrel::WritePES(TMPEG1SystemReader& Reader, TOutputFile& Output)
     if (Decode)
         m_LastDecode[PES.StreamId] = *Decode;
     // What waits in the buffers at the next joint comes from near the end.
-    if ((IsAudioStream(PES.StreamId) || IsVideoStream(PES.StreamId)) &&
-        Reader.PacketPosition() >= Reader.Source().Size() - LeadBytes)
-        m_Buffers.Add(PES.StreamId, m_TimeCorrector.FrameTicks(), Payload, PES.PayloadLength, Decode,
-                      PES.STDBufferSize);
+    if (Reader.PacketPosition() >= Reader.Source().Size() - LeadBytes)
+        if (const auto Model = ModelPayload(PES.StreamId, Payload, PES.PayloadLength))
+            m_Buffers.Add(Model->Stream, m_TimeCorrector.FrameTicks(), Model->Data, Model->Length, Decode,
+                          PES.STDBufferSize);
     // Pictures are counted only near a file's end, where they decide where it
     // ends; before that each packet's stamp is enough.
     const bool NearEnd = Reader.PacketPosition() >= Reader.Source().Size() - PictureCountBytes;
     m_TimeCorrector.AddPacket(Written, Payload, PES.PayloadLength, NearEnd);
+}
+
+void TVantrel::RestampNavigation(std::uint8_t* Payload, std::size_t Length)
+{
+    // A DVD's navigation packets: the presentation control (sub-stream 0)
+    // and the search information (1). Their times are the stream's 90 kHz
+    // clock in 32 bits, and elapsed times in the cell; a field left zero
+    // (muxers that leave them to an authoring tool) says nothing and stays
+    // zero. Addresses (sectors) are the authoring tool's to rewrite.
+    constexpr std::size_t PCIStartTime = 13, PCIEndTime = 17, PCISequenceEndTime = 21, PCIElapsed = 25;
+    constexpr std::size_t DSIClock = 1, DSIElapsed = 29;
+    const auto Move = [&](std::size_t At) {
+        if (const std::uint32_t Raw = Word32(Payload + At))
+            PutWord32(Payload + At,
+                      static_cast<std::uint32_t>((Raw + m_TimeCorrector.Offset()) & 0xFFFFFFFF));
+    };
+    const auto Elapsed = [&](std::size_t At) {
+        if (m_ElapsedShift && Word32(Payload + At))
+            ShiftDvdTime(Payload + At, m_ElapsedShift);
+    };
+    if (Length > PCIElapsed + 4 && Payload[0] == 0) {
+        for (const std::size_t At : {PCIStartTime, PCIEndTime, PCISequenceEndTime})
+            Move(At);
+        Elapsed(PCIElapsed);
+    } else if (Length > DSIElapsed + 4 && Payload[0] == 1) {
+        if (Word32(Payload + DSIClock))
+            PutWord32(Payload + DSIClock, static_cast<std::uint32_t>(ClockValue(m_PackSCR) & 0xFFFFFFFF));
+        Elapsed(DSIElapsed);
+    }
 }
 
 void TVantrel::WriteCutPacket(TOutputFile& Output)
@@ -574,45 +685,55 @@ void TVantrel::PlanJoint(TMPEG1SystemReader& Reader, std::size_t Index, const TO
             Pack.PaddingOnly &= !KeepsSystemHeaders(Index);
             Headers.resize(Reader.PacketLength());
             Reader.ReadPacket(Headers.data());
-            for (std::uint8_t Id = FirstAudioStream; Id != 0 && Id <= LastVideoStream; ++Id)
+            for (std::uint8_t Id = PrivateStream1; Id != 0 && Id <= LastVideoStream; ++Id)
                 if (const std::uint32_t Bound = SystemHeaderBufferBound(Headers.data(), Headers.size(), Id))
                     HeaderSizes[Id] = Bound;
             continue;
         }
         Pack.PaddingOnly &= PES.StreamId == PaddingStream;
-        if (!(IsAudioStream(PES.StreamId) || IsVideoStream(PES.StreamId)) || !Reader.PESHeaderFits())
+        if (!(IsAudioStream(PES.StreamId) || IsVideoStream(PES.StreamId) || PES.StreamId == PrivateStream1) ||
+            !Reader.PESHeaderFits())
             continue;
         Payload.resize(PES.PayloadLength);
         Reader.ReadPayload(Payload.data());
+        const std::optional<TModelPayload> Model = ModelPayload(PES.StreamId, Payload.data(), Payload.size());
+        if (!Model)
+            continue;
         std::optional<std::int64_t> Decode;
         if (PES.HasDTS || PES.HasPTS)
             Decode = Line.Stamp(PES.HasDTS ? PES.DTS : PES.PTS);
-        auto Splitter =
-            Splitters.try_emplace(PES.StreamId, IsVideoStream(PES.StreamId), Line.FrameTicks()).first;
-        Splitter->second.Add(Payload.data(), Payload.size(), Decode);
-        if (PES.STDBufferSize && !Sizes.count(PES.StreamId))
-            Sizes[PES.StreamId] = PES.STDBufferSize;
-        Pack.Packets.push_back({PES.StreamId, Reader.PacketEnd() - PackPosition, PES.PayloadLength});
+        auto Splitter = Splitters.try_emplace(Model->Stream, Model->Stream, Line.FrameTicks()).first;
+        Splitter->second.Add(Model->Data, Model->Length, Decode);
+        if (PES.STDBufferSize && !Sizes.count(Model->Stream))
+            Sizes[Model->Stream] = PES.STDBufferSize;
+        Pack.Packets.push_back(
+            {Model->Stream, Reader.PacketEnd() - PackPosition, static_cast<std::int64_t>(Model->Length)});
     }
 
     std::map<std::uint8_t, std::vector<TAccessUnit>> Units;
     for (const auto& [Id, Splitter] : Splitters) {
         Units[Id] = Splitter.Units();
-        // A stream without an STD field of its own has its system header's bound.
-        if (!Sizes.count(Id) && HeaderSizes.count(Id))
-            Sizes[Id] = HeaderSizes[Id];
+        // A stream without an STD field of its own has its system header's
+        // bound; private stream 1's sub-streams share its.
+        const std::uint8_t HeaderId = IsAudioStream(Id) || IsVideoStream(Id) ? Id : PrivateStream1;
+        if (!Sizes.count(Id) && HeaderSizes.count(HeaderId))
+            Sizes[Id] = HeaderSizes[HeaderId];
     }
     // A constant-rate disc: every pack one sector (the last one read ahead
-    // may end early, where the look ahead stopped).
-    const bool FixedRate = Packs.size() > 1 &&
-                           std::all_of(Packs.begin(), Packs.end() - 1,
-                                       [](const TLeadPack& Pack) { return Pack.Length == VcdSectorPayload; });
+    // may end early, where the look ahead stopped): a VCD's or SVCD's, or a
+    // DVD's, whose rate a player's drive fixes too.
+    const bool Program = Reader.ProgramStream();
+    const bool FixedRate =
+        Packs.size() > 1 && std::all_of(Packs.begin(), Packs.end() - 1, [Program](const TLeadPack& Pack) {
+            return Pack.Length == VcdSectorPayload || (Program && Pack.Length == DvdSectorSize);
+        });
     const std::optional<std::int64_t> Free = m_TimeCorrector.ChannelFree(Output.Position());
     m_Plan = vantrel::PlanJoint(Packs, Units, Sizes, m_Buffers,
                                 Free.value_or(Packs.empty() ? 0 : Packs[0].SCR), FixedRate);
     m_TimeCorrector.Delay(m_Plan.Pause);
     m_Joints.push_back(
         {Index, JointTime(m_Plan.Pause), static_cast<double>(m_Plan.Pause) / ClockRate, m_Plan.Holds});
+    m_ElapsedShift = std::llround(m_Joints.back().Time * ClockRate);
 }
 
 double TVantrel::JointTime(std::int64_t Pause) const

@@ -96,6 +96,7 @@ public:
     static constexpr std::int64_t LeadBytes = 2 << 20;
     static constexpr std::size_t LeadPacks = 1024;
     static constexpr std::int64_t VcdSectorPayload = 2324;
+    static constexpr std::int64_t DvdSectorSize = 2048;
 
 private:
     // A system header kept in the output at Position; its bounds are raised
@@ -126,6 +127,8 @@ private:
     bool WritePackHeader(TMPEG1SystemReader& Reader, TOutputFile& Output, std::size_t Index);
     void WriteSystemHeader(TMPEG1SystemReader& Reader, TOutputFile& Output, std::size_t Index);
     void WritePES(TMPEG1SystemReader& Reader, TOutputFile& Output);
+    // Moves the clock fields of a DVD navigation packet's payload with its file.
+    void RestampNavigation(std::uint8_t* Payload, std::size_t Length);
     // True when the file at Reader's start goes on in time where the output
     // stops: its first clock and stamps follow the last ones within a frame.
     bool ContinuesOutput(TMPEG1SystemReader& Reader, const TOutputFile& Output);
@@ -187,6 +190,8 @@ private:
     // Where the last sequence end code written as zeros stands, while only
     // zeros of the video followed it.
     std::optional<std::int64_t> m_SequenceEnd;
+    std::int64_t m_PackSCR = 0;      // of the pack written last
+    std::int64_t m_ElapsedShift = 0; // ticks the current file's cell times move on
 };
 
 } // namespace vantrel

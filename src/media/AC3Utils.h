@@ -1,5 +1,6 @@
-// AC-3 sync frame headers (ATSC A/52, 5.3.1 and 5.4.1): what a DVD's
-// private stream 1 carries most often.
+// The frame headers of the sound a DVD's private stream 1 carries besides
+// LPCM: AC-3 sync frames (ATSC A/52, 5.3.1 and 5.4.1), most often, and DTS
+// core frames (ETSI TS 102 114, 5.3).
 #pragma once
 
 #include <cstdint>
@@ -11,10 +12,10 @@ namespace vantrel {
 
 struct TAC3FrameHeader
 {
-    std::uint32_t SampleRate = 0; // Hz
-    std::uint32_t BitRate = 0;    // bits per second
-    std::uint8_t CodingMode = 0;  // acmod: 0 1+1, 1 mono, 2 stereo, 3 3/0, 4 2/1, 5 3/1, 6 2/2, 7 3/2
-    bool LowFrequency = false;    // the .1 channel
+    std::uint32_t SampleRate = 0;  // Hz
+    std::uint32_t BitRate = 0;     // bits per second
+    std::uint8_t CodingMode = 0;   // acmod: 0 1+1, 1 mono, 2 stereo, 3 3/0, 4 2/1, 5 3/1, 6 2/2, 7 3/2
+    bool LowFrequency = false;     // the .1 channel
     std::uint32_t FrameLength = 0; // bytes, header included
 };
 
@@ -26,5 +27,18 @@ std::optional<TAC3FrameHeader> DecodeAC3FrameHeader(std::span<const std::uint8_t
 // The full channels and the low-frequency one: 2 for 1+1, 5.1 for 3/2 with
 // the .1; "mono" and "stereo" for those without it.
 std::string AC3ChannelsText(const TAC3FrameHeader& Header);
+
+struct TDTSFrameHeader
+{
+    std::uint32_t SampleRate = 0; // Hz
+    std::uint32_t BitRate = 0;    // bits per second; 0 for the open and free rates
+    std::uint8_t Channels = 0;    // full channels
+    bool LowFrequency = false;
+    std::uint32_t FrameLength = 0; // bytes
+    std::uint32_t Samples = 0;     // per channel in the frame
+};
+// The core frame header at the start of Data (7F FE 80 01, big-endian 16-bit
+// words); nothing for another sync word, reserved codes or too few bytes.
+std::optional<TDTSFrameHeader> DecodeDTSFrameHeader(std::span<const std::uint8_t> Data);
 
 } // namespace vantrel

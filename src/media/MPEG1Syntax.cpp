@@ -37,6 +37,64 @@ void PatchTimeStamp(std::uint8_t* Field, std::int64_t Value)
     Field[4] = static_cast<std::uint8_t>((Field[4] & 1) | ((Value << 1) & 0xFE));
 }
 
+std::int64_t DecodeProgramSCR(const std::uint8_t* Field)
+{
+    const std::int64_t High = (Field[0] >> 3) & 0x07;
+    const std::int64_t Middle = ((Field[0] & 0x03) << 13) | (Field[1] << 5) | (Field[2] >> 3);
+    const std::int64_t Low = ((Field[2] & 0x03) << 13) | (Field[3] << 5) | (Field[4] >> 3);
+    return (High << 30) | (Middle << 15) | Low;
+}
+
+void PatchProgramSCR(std::uint8_t* Field, std::int64_t Value)
+{
+    const auto Bits = [](std::int64_t V, int Shift, int Mask) {
+        return static_cast<int>((V >> Shift) & Mask);
+    };
+    Field[0] = static_cast<std::uint8_t>((Field[0] & 0xC4) | (Bits(Value, 30, 7) << 3) | Bits(Value, 28, 3));
+    Field[1] = static_cast<std::uint8_t>(Value >> 20);
+    Field[2] =
+        static_cast<std::uint8_t>((Field[2] & 0x04) | (Bits(Value, 15, 0x1F) << 3) | Bits(Value, 13, 3));
+    Field[3] = static_cast<std::uint8_t>(Value >> 5);
+    Field[4] = static_cast<std::uint8_t>((Field[4] & 0x07) | (Bits(Value, 0, 0x1F) << 3));
+}
+
+void PatchProgramMuxRate(std::uint8_t* Header, std::uint32_t MuxRate)
+{
+    // 22 bits, two markers
+    Header[10] = static_cast<std::uint8_t>(MuxRate >> 14);
+    Header[11] = static_cast<std::uint8_t>(MuxRate >> 6);
+    Header[12] = static_cast<std::uint8_t>((MuxRate << 2) | 3);
+}
+
+std::optional<std::size_t> SubStreamFirstFrame(const std::uint8_t* Payload, std::size_t Length)
+{
+    if (Length < 4 || !IsSubStreamAudio(Payload[0]))
+        return std::nullopt;
+    const std::size_t Pointer = (Payload[2] << 8) | Payload[3];
+    // LPCM's pointer counts the rest of its header too.
+    const std::size_t At = 3 + Pointer;
+    if (Pointer == 0 || At >= Length)
+        return std::nullopt;
+    return At;
+}
+
+std::optional<TLPCMFormat> DecodeLPCMFormat(const std::uint8_t* Payload, std::size_t Length)
+{
+    if (Length < 7 || SubStreamKind(Payload[0]) != sskLPCM)
+        return std::nullopt;
+    const std::uint8_t Quantisation = Payload[5] >> 6, Rate = (Payload[5] >> 4) & 3;
+    if (Quantisation == 3 || Rate > 1)
+        return std::nullopt;
+    return TLPCMFormat{Rate ? 96000 : 48000, static_cast<std::uint8_t>(16 + 4 * Quantisation),
+                       static_cast<std::uint8_t>((Payload[5] & 7) + 1)};
+}
+
+std::int32_t LPCMBitRate(const std::uint8_t* Payload, std::size_t Length)
+{
+    const std::optional<TLPCMFormat> Format = DecodeLPCMFormat(Payload, Length);
+    return Format ? Format->SampleRate * Format->Bits * Format->Channels : 0;
+}
+
 std::size_t CountStartCodes(const std::uint8_t* Data, std::size_t Size, std::uint8_t Code,
                             TStartCodeScan& Scan)
 {

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <optional>
 
 namespace vantrel {
 
@@ -49,6 +50,66 @@ constexpr std::uint32_t ProgramPackHeaderLength = 14;
 // padding and private stream 2 above).
 constexpr std::uint8_t ProgramStreamMap = 0xBC;
 constexpr std::uint8_t ProgramStreamDirectory = 0xFF;
+// The SCR of a program stream's pack header (bytes 4-9) and an ESCR: two
+// bits, then the 33-bit base and a 9-bit extension (27 MHz) between marker
+// bits: 01vv v1vv | 8 | vvvvv1vv | 8 | vvvvv1ee | eeeeeee1.
+constexpr std::uint32_t ProgramSCRLength = 6;
+// The base, in ticks of the 90 kHz clock.
+std::int64_t DecodeProgramSCR(const std::uint8_t* Field);
+// Replaces the base and keeps every other bit, the extension included.
+void PatchProgramSCR(std::uint8_t* Field, std::int64_t Value);
+// The 22-bit mux rate of a program stream's pack header (bytes 10-12).
+constexpr std::uint32_t DecodeProgramMuxRate(const std::uint8_t* Header)
+{
+    return (std::uint32_t{Header[10]} << 14) | (Header[11] << 6) | (Header[12] >> 2);
+}
+void PatchProgramMuxRate(std::uint8_t* Header, std::uint32_t MuxRate);
+
+// Private stream 1 of a DVD: the first payload byte names a sub-stream,
+// then comes that sub-stream's header. Sound (AC-3, DTS, LPCM) gives the
+// count of frames that start in the packet and a pointer: where the first of
+// them starts, counted from the pointer's last byte (0: none starts).
+constexpr std::uint8_t PrivateStream1 = 0xBD;
+enum TSubStreamKind : std::uint8_t
+{
+    sskOther,
+    sskSubpicture, // 0x20-0x3F
+    sskAC3,        // 0x80-0x87
+    sskDTS,        // 0x88-0x8F
+    sskLPCM        // 0xA0-0xA7
+};
+constexpr TSubStreamKind SubStreamKind(std::uint8_t SubId)
+{
+    return SubId >= 0x20 && SubId <= 0x3F   ? sskSubpicture
+           : SubId >= 0x80 && SubId <= 0x87 ? sskAC3
+           : SubId >= 0x88 && SubId <= 0x8F ? sskDTS
+           : SubId >= 0xA0 && SubId <= 0xA7 ? sskLPCM
+                                            : sskOther;
+}
+constexpr bool IsSubStreamAudio(std::uint8_t SubId)
+{
+    return SubStreamKind(SubId) >= sskAC3;
+}
+// The bytes before the elementary stream: the id and the sound's header.
+constexpr std::size_t SubStreamHeaderLength(std::uint8_t SubId)
+{
+    return SubStreamKind(SubId) == sskLPCM ? 7 : IsSubStreamAudio(SubId) ? 4 : 1;
+}
+// Where the first frame that starts in a sound sub-stream's payload stands,
+// from the payload's start; nothing when none starts in it or the pointer
+// points past the payload.
+std::optional<std::size_t> SubStreamFirstFrame(const std::uint8_t* Payload, std::size_t Length);
+// Bits per second of an LPCM sub-stream, by its header (Payload: the PES
+// payload); 0 for reserved codes.
+std::int32_t LPCMBitRate(const std::uint8_t* Payload, std::size_t Length);
+// LPCM's header fields: sample rate in Hz, bits per sample, channels.
+struct TLPCMFormat
+{
+    std::int32_t SampleRate = 0;
+    std::uint8_t Bits = 0;
+    std::uint8_t Channels = 0;
+};
+std::optional<TLPCMFormat> DecodeLPCMFormat(const std::uint8_t* Payload, std::size_t Length);
 // Every PES packet and system header: 00 00 01 id, a 16-bit length of what follows.
 constexpr std::uint32_t PacketPrefixLength = 6;
 

@@ -114,12 +114,9 @@ bool TMPEG1SystemReader::DecodePackHeader()
     if (m_ProgramStream && (Header[4] & 0xC0) == 0x40) {
         if (!(Header = Fetch(m_PacketPosition, ProgramPackHeaderLength)))
             return false;
-        const std::int64_t High = (Header[4] >> 3) & 0x07;
-        const std::int64_t Middle = ((Header[4] & 0x03) << 13) | (Header[5] << 5) | (Header[6] >> 3);
-        const std::int64_t Low = ((Header[6] & 0x03) << 13) | (Header[7] << 5) | (Header[8] >> 3);
-        m_SCR = (High << 30) | (Middle << 15) | Low;
+        m_SCR = DecodeProgramSCR(Header + SCRFieldOffset);
         m_SCRExtension = ((Header[8] & 0x03u) << 7) | (Header[9] >> 1);
-        m_MuxRate = (Header[10] << 14) | (Header[11] << 6) | (Header[12] >> 2);
+        m_MuxRate = DecodeProgramMuxRate(Header);
         m_PacketLength = ProgramPackHeaderLength + (Header[13] & 0x07);
         return true;
     }

@@ -1,5 +1,6 @@
 #include "MPEGInfo.h"
 
+#include "AC3Utils.h"
 #include "FileBufs.h"
 #include "MP3Read.h"
 #include "MPEG1SysRead.h"
@@ -8,6 +9,7 @@
 #include "SysUtils.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <iterator>
 #include <vector>
@@ -34,44 +36,68 @@ constexpr std::int64_t ProbeHeadBytes = 16 << 20;
 constexpr std::uint32_t HeadChunk = 64 * 1024;
 
 // A walk of the probe: junk is scanned no further than the head either.
-void OpenHead(TMPEG1SystemReader& Reader, TByteSource& Source)
+void OpenHead(TMPEG1SystemReader& Reader, TByteSource& Source, bool ProgramStream)
 {
     Reader.Open(Source);
+    Reader.SetProgramStream(ProgramStream);
     Reader.ScanProgress = [](std::int64_t Position) { return Position > ProbeHeadBytes; };
 }
 
+// What may follow a sequence header's first fields before the next start
+// code says MPEG-1 or MPEG-2: the rest of the header with both quantiser
+// matrices, and the sequence extension.
+constexpr std::size_t SequenceHeaderRest = 150;
+
 // True when Data holds a sequence header at or after From, whose fields
-// then fill Info; raises when they cannot be joined.
-bool ReadVideoSettings(std::span<const std::uint8_t> Data, TMediaInfo& Info, std::size_t From = 0)
+// then fill Info; raises when they cannot be joined. Data not Complete: a
+// header too close to its end is not read yet.
+bool ReadVideoSettings(std::span<const std::uint8_t> Data, TMediaInfo& Info, std::size_t From = 0,
+                       bool Complete = true)
 {
     const std::optional<TSequenceHeader> Header = ReadSequenceHeader(Data, From);
-    if (!Header)
+    if (!Header || (!Complete && Data.size() - Header->End < SequenceHeaderRest))
         return false;
     // A code without a frame rate must not enter a join, where the first
     // file's rate times the re-stamped stream.
     if (!IsValidFrameRateCode(Header->FrameRateCode))
         throw Exception("Unable to read video settings");
-    if (IsMPEG2Sequence(Data.subspan(Header->End)))
-        throw Exception("MPEG-2 video is not supported.");
     Info.Width = Header->Width;
     Info.Height = Header->Height;
     Info.AspectRatioCode = Header->AspectRatioCode;
     Info.FrameRateCode = Header->FrameRateCode;
     Info.FrameRate = FrameRateOf(Header->FrameRateCode);
+    Info.MPEGVersion = 1;
+    if (IsMPEG2Sequence(Data.subspan(Header->End))) {
+        const std::optional<TSequenceExtension> Extension = ReadSequenceExtension(Data.subspan(Header->End));
+        // MPEG-2 knows only the eight standard rates.
+        if (!Extension || Header->FrameRateCode > 8 || Extension->ChromaFormat == 0)
+            throw Exception("Unable to read video settings");
+        Info.MPEGVersion = 2;
+        Info.Width = static_cast<std::uint16_t>(Info.Width | Extension->WidthExtension << 12);
+        Info.Height = static_cast<std::uint16_t>(Info.Height | Extension->HeightExtension << 12);
+        Info.ChromaFormat = Extension->ChromaFormat;
+        Info.ProfileAndLevel = Extension->ProfileAndLevel;
+        Info.Progressive = Extension->Progressive;
+        Info.FrameRate =
+            Info.FrameRate * (Extension->FrameRateExtensionN + 1) / (Extension->FrameRateExtensionD + 1);
+    }
     return true;
 }
 
 // An MPEG-2 program stream starts with 00 00 01 BA too, but its pack header
 // begins with the bits '01' where MPEG-1 has '0010', and its PES headers have
-// another layout that the MPEG-1 walk would misread.
-void RefuseProgramStream(TByteSource& Source)
+// another layout that the MPEG-1 walk would misread. The first pack tells:
+// a file split inside a pack has a packet or two before it.
+bool IsProgramStream(TByteSource& Source)
 {
     TMPEG1SystemReader Reader;
     Reader.Open(Source);
     std::uint8_t Byte;
-    if (Reader.NextPacket() && Reader.PacketKind() == pkPackHeader &&
-        Source.Read(&Byte, 1, Reader.PacketPosition() + SCRFieldOffset) == 1 && (Byte & 0xC0) == 0x40)
-        throw Exception("MPEG-2 program streams are not supported.");
+    for (int Packets = 0; Packets < 16 && Reader.NextPacket(); ++Packets)
+        if (Reader.PacketKind() == pkPackHeader)
+            return Source.Read(&Byte, 1, Reader.PacketPosition() + SCRFieldOffset) == 1 &&
+                   (Byte & 0xC0) == 0x40;
+    return false;
 }
 
 // Gathers video payload until a sequence header can be read from it, and
@@ -80,20 +106,67 @@ void RefuseProgramStream(TByteSource& Source)
 void ProbeVideoPayload(TByteSource& Source, TMediaInfo& Info)
 {
     TMPEG1SystemReader Reader;
-    OpenHead(Reader, Source);
+    OpenHead(Reader, Source, Info.ProgramStream);
     std::vector<std::uint8_t> Payload;
     bool More =
         Reader.ExtractStream(FirstVideoStream, Payload, ProbeMaxPackets, ProbeMaxBytes, ProbeHeadBytes);
     if (Payload.empty())
         throw Exception("Unable to find video stream");
     for (std::size_t Searched = 0;;) {
-        if (ReadVideoSettings(Payload, Info, Searched - std::min<std::size_t>(Searched, 3)))
+        if (ReadVideoSettings(Payload, Info, Searched, !More))
             return;
-        Searched = Payload.size();
-        if (!More || static_cast<std::int64_t>(Searched) >= SequenceHeaderSearchLimit)
+        // A header near the end is read again when what follows it is in.
+        Searched = Payload.size() - std::min(Payload.size(), SequenceHeaderRest + 12);
+        if (!More || static_cast<std::int64_t>(Payload.size()) >= SequenceHeaderSearchLimit)
             throw Exception("Unable to read video settings");
-        More = Reader.ExtractStream(FirstVideoStream, Payload, 0, static_cast<std::int64_t>(Searched),
+        More = Reader.ExtractStream(FirstVideoStream, Payload, 0, static_cast<std::int64_t>(Payload.size()),
                                     ProbeHeadBytes);
+    }
+}
+
+void ReadAudioFormat(std::span<const std::uint8_t> Sound, const std::vector<std::uint8_t>& FirstPacket,
+                     TMediaInfo& Info)
+{
+    if (Info.AudioStreamId != PrivateStream1) {
+        TAudioFrameHeader Header;
+        if (FindAudioFrameHeader(Sound, Header)) {
+            Info.AudioLayer = Header.Layer;
+            Info.SampleRate = Header.SampleRate;
+            Info.ChannelMode = Header.ChannelMode;
+            Info.AudioChannels = Header.ChannelMode == 3 ? 1 : 2;
+            Info.AudioBitRate = Header.BitRate;
+        }
+        return;
+    }
+    switch (SubStreamKind(Info.AudioSubStream)) {
+    case sskAC3:
+        Info.AudioCodec = acAC3;
+        if (const auto Header = DecodeAC3FrameHeader(Sound)) {
+            static constexpr std::uint8_t Full[] = {2, 1, 2, 3, 3, 4, 4, 5};
+            Info.SampleRate = static_cast<std::int32_t>(Header->SampleRate);
+            Info.AudioBitRate = static_cast<std::int32_t>(Header->BitRate);
+            Info.ChannelMode = Header->CodingMode;
+            Info.AudioChannels = Full[Header->CodingMode];
+            Info.LowFrequency = Header->LowFrequency;
+        }
+        break;
+    case sskDTS:
+        Info.AudioCodec = acDTS;
+        if (const auto Header = DecodeDTSFrameHeader(Sound)) {
+            Info.SampleRate = static_cast<std::int32_t>(Header->SampleRate);
+            Info.AudioBitRate = static_cast<std::int32_t>(Header->BitRate);
+            Info.AudioChannels = Header->Channels;
+            Info.LowFrequency = Header->LowFrequency;
+        }
+        break;
+    default:
+        Info.AudioCodec = acLPCM;
+        if (const auto Format = DecodeLPCMFormat(FirstPacket.data(), FirstPacket.size())) {
+            Info.SampleRate = Format->SampleRate;
+            Info.AudioBits = Format->Bits;
+            Info.AudioChannels = Format->Channels;
+            Info.AudioBitRate = Format->SampleRate * Format->Bits * Format->Channels;
+        }
     }
 }
 
@@ -102,19 +175,54 @@ void ProbeAudio(TByteSource& Source, TMediaInfo& Info)
     // From the start of the stream: a search that began in its middle would
     // take a bit pattern inside a frame for a header.
     TMPEG1SystemReader Reader;
-    OpenHead(Reader, Source);
-    std::vector<std::uint8_t> Payload;
-    Reader.ExtractStream(FirstAudioStream, Payload, ProbeMaxPackets, ProbeMaxBytes, ProbeHeadBytes);
-    if (Payload.empty())
+    OpenHead(Reader, Source, Info.ProgramStream);
+    std::vector<std::uint8_t> Sound, Payload, FirstPacket;
+    if (!Info.ProgramStream) {
+        Reader.ExtractStream(FirstAudioStream, Sound, ProbeMaxPackets, ProbeMaxBytes, ProbeHeadBytes);
+        Info.HasAudio = !Sound.empty();
+        if (Info.HasAudio)
+            ReadAudioFormat(Sound, FirstPacket, Info);
         return;
-    Info.HasAudio = true;
-    TAudioFrameHeader Header;
-    if (FindAudioFrameHeader(Payload, Header)) {
-        Info.AudioLayer = Header.Layer;
-        Info.SampleRate = Header.SampleRate;
-        Info.ChannelMode = Header.ChannelMode;
-        Info.AudioBitRate = Header.BitRate;
     }
+    // A program stream's sound may be in any of its audio streams or in a
+    // sub-stream of private stream 1, whose header is left out.
+    std::uint32_t Subpictures = 0; // a bit per sub-stream 0x20-0x3F
+    for (std::int32_t Packets = 0;
+         Reader.NextPacket() && Reader.PacketPosition() < ProbeHeadBytes &&
+         (Packets < ProbeMaxPackets || static_cast<std::int64_t>(Sound.size()) < ProbeMaxBytes);
+         ++Packets) {
+        const TPESInfo& PES = Reader.PES();
+        if (Reader.PacketKind() != pkPES || !Reader.PESHeaderFits() || PES.PayloadLength == 0 ||
+            !(IsAudioStream(PES.StreamId) || PES.StreamId == PrivateStream1))
+            continue;
+        Payload.resize(PES.PayloadLength);
+        Reader.ReadPayload(Payload.data());
+        const std::uint8_t Sub = PES.StreamId == PrivateStream1 ? Payload[0] : 0;
+        if (SubStreamKind(Sub) == sskSubpicture)
+            Subpictures |= 1u << (Sub - 0x20);
+        if (PES.StreamId == PrivateStream1 && !IsSubStreamAudio(Sub))
+            continue;
+        if (!Info.HasAudio) {
+            Info.HasAudio = true;
+            Info.AudioStreamId = PES.StreamId;
+            Info.AudioSubStream = Sub;
+            FirstPacket = Payload;
+        }
+        if (PES.StreamId != Info.AudioStreamId || Sub != Info.AudioSubStream ||
+            static_cast<std::int64_t>(Sound.size()) >= ProbeMaxBytes)
+            continue;
+        std::size_t From = 0;
+        if (Sub != 0) {
+            const std::optional<std::size_t> First = SubStreamFirstFrame(Payload.data(), Payload.size());
+            From = Sound.empty() ? First.value_or(Payload.size()) : SubStreamHeaderLength(Sub);
+        }
+        Sound.insert(Sound.end(),
+                     Payload.begin() + static_cast<std::ptrdiff_t>(std::min(From, Payload.size())),
+                     Payload.end());
+    }
+    Info.Subpictures = static_cast<std::uint8_t>(std::popcount(Subpictures));
+    if (Info.HasAudio)
+        ReadAudioFormat(Sound, FirstPacket, Info);
 }
 
 // The longer of the video and the first audio stream: each from its smallest
@@ -125,11 +233,12 @@ void ProbeSystemDuration(TByteSource& Source, TMediaInfo& Info)
 {
     TMPEG1SystemReader Reader;
     Reader.Open(Source);
+    Reader.SetProgramStream(Info.ProgramStream);
     const std::optional<std::int64_t> VideoFirst =
         SmallestFirstPTS(Reader, FirstVideoStream, FirstVideoStream);
     std::optional<std::int64_t> AudioFirst;
     if (Info.HasAudio)
-        AudioFirst = SmallestFirstPTS(Reader, FirstAudioStream, FirstAudioStream);
+        AudioFirst = SmallestFirstPTS(Reader, Info.AudioStreamId, Info.AudioStreamId);
     if (!VideoFirst && !AudioFirst)
         return;
     const std::int64_t Origin = VideoFirst ? *VideoFirst : AudioFirst.value_or(0);
@@ -144,15 +253,17 @@ void ProbeSystemDuration(TByteSource& Source, TMediaInfo& Info)
     };
     while (Reader.NextPacket()) {
         const TPESInfo& PES = Reader.PES();
-        const bool IsVideo = PES.StreamId == FirstVideoStream, IsAudio = PES.StreamId == FirstAudioStream;
+        const bool IsVideo = PES.StreamId == FirstVideoStream, IsAudio = PES.StreamId == Info.AudioStreamId;
         if (Reader.PacketKind() != pkPES || !(IsVideo || IsAudio) || !Reader.PESHeaderFits())
             continue;
         Payload.resize(PES.PayloadLength);
         Reader.ReadPayload(Payload.data());
         if (IsVideo)
             Video.Add(Stamp(PES.HasPTS, PES.PTS), Stamp(PES.HasDTS, PES.DTS), Payload.data(), Payload.size());
-        else
+        else if (PES.StreamId != PrivateStream1)
             Audio.Add(Stamp(PES.HasPTS, PES.PTS), Payload.data(), Payload.size());
+        else if (!Payload.empty() && Payload[0] == Info.AudioSubStream)
+            Audio.AddPrivate(Stamp(PES.HasPTS, PES.PTS), Payload.data(), Payload.size());
     }
     std::int64_t Longest = 0;
     if (const auto Last = Video.End(static_cast<std::int64_t>(TicksPerFrame(Info.FrameRate)));
@@ -189,15 +300,24 @@ TMediaFileKind GetMediaFileKind(const std::string& FileName)
 
 namespace {
 
-// An MPEG-1 pack header at H, with every marker bit where it belongs and a
-// start code right after it: what a stream cut in the middle of a pack is
-// taken up again at.
+// A pack header at H (16 bytes, 22 for MPEG-2's) with every marker bit
+// where it belongs and a start code right after it: what a stream cut in the
+// middle of a pack is taken up again at.
 bool IsPackHeaderAt(const std::uint8_t* H)
 {
-    return H[0] == 0 && H[1] == 0 && H[2] == 1 && H[3] == PackStartCode && (H[4] & 0xF1) == 0x21 &&
-           (H[6] & 1) && (H[8] & 1) && (H[9] & 0x80) && (H[11] & 1) && H[12] == 0 && H[13] == 0 &&
-           H[14] == 1 && H[15] >= SystemHeaderCode;
+    if (H[0] != 0 || H[1] != 0 || H[2] != 1 || H[3] != PackStartCode)
+        return false;
+    const auto StartCodeAt = [](const std::uint8_t* C) {
+        return C[0] == 0 && C[1] == 0 && C[2] == 1 && C[3] >= SystemHeaderCode;
+    };
+    if ((H[4] & 0xC4) == 0x44)
+        return (H[6] & 4) && (H[8] & 4) && (H[9] & 1) && (H[12] & 3) == 3 &&
+               StartCodeAt(H + ProgramPackHeaderLength + (H[13] & 7));
+    return (H[4] & 0xF1) == 0x21 && (H[6] & 1) && (H[8] & 1) && (H[9] & 0x80) && (H[11] & 1) &&
+           StartCodeAt(H + PackHeaderLength);
 }
+// The bytes IsPackHeaderAt looks at.
+constexpr std::size_t PackCheckLength = ProgramPackHeaderLength + 7 + 4;
 
 } // namespace
 
@@ -229,14 +349,14 @@ TMediaFileKind GetMediaFileKind(TByteSource& Source)
     }
     // Anything else: a system stream split in the middle of a pack starts
     // with the rest of it. Its first whole pack header makes it one.
-    if (Head.size() < static_cast<std::size_t>(At) + ResyncLimit + 16) {
+    if (Head.size() < static_cast<std::size_t>(At) + ResyncLimit + PackCheckLength) {
         const std::size_t Had = Head.size();
-        Head.resize(static_cast<std::size_t>(At) + ResyncLimit + 16);
+        Head.resize(static_cast<std::size_t>(At) + ResyncLimit + PackCheckLength);
         Head.resize(Had + Source.Read(Head.data() + Had, static_cast<std::uint32_t>(Head.size() - Had),
                                       static_cast<std::int64_t>(Had)));
     }
-    for (std::size_t I = static_cast<std::size_t>(std::max<std::int64_t>(At - 2, 0)); I + 16 <= Head.size();
-         ++I)
+    for (std::size_t I = static_cast<std::size_t>(std::max<std::int64_t>(At - 2, 0));
+         I + PackCheckLength <= Head.size(); ++I)
         if (IsPackHeaderAt(&Head[I]))
             return mfkSystemStream;
     return mfkUnknown;
@@ -275,7 +395,7 @@ TInputRecord ProbeInput(TInputFile& File, bool WithDuration)
 void ProbeSystemStream(TByteSource& Source, TMediaInfo& Info, bool WithDuration)
 {
     Info.IsSystemStream = true;
-    RefuseProgramStream(Source);
+    Info.ProgramStream = IsProgramStream(Source);
     ProbeVideoPayload(Source, Info);
     ProbeAudio(Source, Info);
     if (WithDuration)
@@ -305,17 +425,26 @@ void ProbeVideoStream(TByteSource& Source, TMediaInfo& Info, bool WithDuration)
 
 TFormatMatch CompareMediaInfo(const TMediaInfo& A, const TMediaInfo& B)
 {
-    if (A.Width != B.Width || A.Height != B.Height || A.FrameRateCode != B.FrameRateCode)
+    // A program stream's packs and an MPEG-1 stream's do not mix either.
+    if (A.Width != B.Width || A.Height != B.Height || A.FrameRateCode != B.FrameRateCode ||
+        A.ChromaFormat != B.ChromaFormat || A.MPEGVersion != B.MPEGVersion ||
+        // MPEG-2's rate extension changes the rate of a code.
+        (A.MPEGVersion == 2 && A.FrameRate != B.FrameRate) ||
+        (A.IsSystemStream && B.IsSystemStream && A.ProgramStream != B.ProgramStream))
         return fmVideoDiffers;
-    if (A.AudioLayer == B.AudioLayer && A.SampleRate == B.SampleRate && A.ChannelMode == B.ChannelMode &&
-        A.HasAudio == B.HasAudio)
+    if (A.HasAudio == B.HasAudio &&
+        (!A.HasAudio || (A.AudioCodec == B.AudioCodec && A.AudioLayer == B.AudioLayer &&
+                         A.SampleRate == B.SampleRate && A.ChannelMode == B.ChannelMode &&
+                         A.AudioChannels == B.AudioChannels && A.LowFrequency == B.LowFrequency)))
         return fmSame;
     return fmAudioDiffers;
 }
 
 bool SameFormat(const TMediaInfo& A, const TMediaInfo& B)
 {
-    return A.IsSystemStream == B.IsSystemStream && CompareMediaInfo(A, B) == fmSame;
+    return A.IsSystemStream == B.IsSystemStream && A.ProgramStream == B.ProgramStream &&
+           A.AudioStreamId == B.AudioStreamId && A.AudioSubStream == B.AudioSubStream &&
+           CompareMediaInfo(A, B) == fmSame;
 }
 
 const char* FormatMatchText(TFormatMatch Match)
@@ -355,29 +484,62 @@ std::string RateText(std::int32_t SampleRate)
     return Format("%g kHz", SampleRate / 1000.0);
 }
 
+bool AudioKnown(const TMediaInfo& Info)
+{
+    return Info.AudioCodec == acMPEG ? Info.AudioLayer != 0 : Info.SampleRate != 0;
+}
+
+std::string CodecText(const TMediaInfo& Info)
+{
+    switch (Info.AudioCodec) {
+    case acAC3: return "AC-3";
+    case acDTS: return "DTS";
+    case acLPCM: return "LPCM";
+    default: return Format("Layer %s", LayerName(Info.AudioLayer));
+    }
+}
+
+std::string ChannelsText(const TMediaInfo& Info)
+{
+    if (Info.AudioCodec == acMPEG)
+        return ChannelModeName(Info.ChannelMode);
+    if (Info.LowFrequency)
+        return Format("%u.1", Info.AudioChannels);
+    if (Info.AudioCodec == acAC3 && Info.ChannelMode == 0)
+        return "dual mono";
+    return Info.AudioChannels == 1   ? "mono"
+           : Info.AudioChannels == 2 ? "stereo"
+                                     : Format("%u.0", Info.AudioChannels);
+}
+
 // The audio fields in which A and B differ, described for A.
 std::string AudioFieldsText(const TMediaInfo& A, const TMediaInfo& B)
 {
     if (!A.HasAudio)
         return "no audio";
-    if (A.AudioLayer == 0)
+    if (!AudioKnown(A))
         return "audio of unknown format";
     std::string Text;
     auto Add = [&Text](const std::string& Part) { Text += (Text.empty() ? "" : " ") + Part; };
-    const bool All = !B.HasAudio || B.AudioLayer == 0;
+    const bool All = !B.HasAudio || !AudioKnown(B) || A.AudioCodec != B.AudioCodec;
     if (All || A.AudioLayer != B.AudioLayer)
-        Add(Format("Layer %s", LayerName(A.AudioLayer)));
+        Add(CodecText(A));
     if (All || A.SampleRate != B.SampleRate)
         Add(RateText(A.SampleRate));
-    if (All || A.ChannelMode != B.ChannelMode)
-        Add(ChannelModeName(A.ChannelMode));
+    if (All || A.ChannelMode != B.ChannelMode || A.AudioChannels != B.AudioChannels ||
+        A.LowFrequency != B.LowFrequency)
+        Add(ChannelsText(A));
     return Text;
 }
 
 // The pixel aspect ratios of MPEG-1 video (ISO/IEC 11172-2, 2.4.3.2), with
-// the picture shape of the four that broadcast-sized pictures use.
-std::string AspectRatioText(std::uint8_t Code)
+// the picture shape of the four that broadcast-sized pictures use; MPEG-2
+// gives the shape itself (ISO/IEC 13818-2, 6.3.3).
+std::string AspectRatioText(std::uint8_t Code, std::uint8_t MPEGVersion)
 {
+    static constexpr const char* Shapes[] = {"", "square pixels", "4:3", "16:9", "2.21:1"};
+    if (MPEGVersion == 2)
+        return Code > 0 && Code < std::size(Shapes) ? Shapes[Code] : Format("aspect ratio code %u", Code);
     static constexpr const char* Ratios[] = {"",       "1.0000", "0.6735", "0.7031", "0.7615",
                                              "0.8055", "0.8437", "0.8935", "0.9157", "0.9815",
                                              "1.0255", "1.0695", "1.0950", "1.1575", "1.2015"};
@@ -393,9 +555,19 @@ std::string AspectRatioText(std::uint8_t Code)
     }
 }
 
-std::string VideoText(const TMediaInfo& Info)
+const char* ChromaText(std::uint8_t ChromaFormat)
 {
-    return Format("%u x %u at %.2f fps", Info.Width, Info.Height, Info.FrameRate);
+    static constexpr const char* Names[] = {"", "4:2:0", "4:2:2", "4:4:4"};
+    return ChromaFormat < 4 ? Names[ChromaFormat] : "";
+}
+
+// The video of a difference: what tells the two apart is in it.
+std::string VideoDifferenceText(const TMediaInfo& Info, const TMediaInfo& Other)
+{
+    std::string Text = Format("%u x %u at %.2f fps", Info.Width, Info.Height, Info.FrameRate);
+    if (Info.MPEGVersion != Other.MPEGVersion || Info.ChromaFormat != Other.ChromaFormat)
+        Text += Format(" MPEG-%u %s", Info.MPEGVersion, ChromaText(Info.ChromaFormat));
+    return Text;
 }
 
 } // namespace
@@ -404,21 +576,65 @@ std::string AudioText(const TMediaInfo& Info)
 {
     if (!Info.HasAudio)
         return "none";
-    if (Info.AudioLayer == 0)
+    if (!AudioKnown(Info))
         return "unknown format";
-    return Format("Layer %s %s %s %d kbit/s", LayerName(Info.AudioLayer), RateText(Info.SampleRate).c_str(),
-                  ChannelModeName(Info.ChannelMode), Info.AudioBitRate / 1000);
+    if (Info.AudioCodec == acLPCM)
+        return Format("LPCM %s %s %u bit", RateText(Info.SampleRate).c_str(), ChannelsText(Info).c_str(),
+                      Info.AudioBits);
+    std::string Text = CodecText(Info) + " " + RateText(Info.SampleRate) + " " + ChannelsText(Info);
+    return Info.AudioBitRate > 0 ? Text + Format(" %d kbit/s", Info.AudioBitRate / 1000) : Text;
+}
+
+std::string VideoText(const TMediaInfo& Info)
+{
+    std::string Text = Format("%u x %u %.2f fps", Info.Width, Info.Height, Info.FrameRate);
+    if (Info.MPEGVersion == 2)
+        Text += " " + AspectRatioText(Info.AspectRatioCode, 2) + " MPEG-2";
+    return Text;
+}
+
+std::string VideoDetailText(const TMediaInfo& Info)
+{
+    if (Info.MPEGVersion != 2)
+        return {};
+    // ISO/IEC 13818-2, 8.2: profile and level codes, when not escaped.
+    static constexpr const char* Profiles[] = {"",     "High",  "Spatially scalable", "SNR scalable",
+                                               "Main", "Simple"};
+    const unsigned Profile = (Info.ProfileAndLevel >> 4) & 7, Level = Info.ProfileAndLevel & 0x0F;
+    const char* LevelName = Level == 4    ? "High"
+                            : Level == 6  ? "High 1440"
+                            : Level == 8  ? "Main"
+                            : Level == 10 ? "Low"
+                                          : "";
+    std::string Text;
+    if (!(Info.ProfileAndLevel & 0x80) && Profile >= 1 && Profile <= 5 && *LevelName)
+        Text = Format("%s profile at %s level, ", Profiles[Profile], LevelName);
+    else if (Info.ProfileAndLevel == 0x85 || Info.ProfileAndLevel == 0x82)
+        Text =
+            Info.ProfileAndLevel == 0x85 ? "4:2:2 profile at Main level, " : "4:2:2 profile at High level, ";
+    return Text + ChromaText(Info.ChromaFormat) + (Info.Progressive ? ", progressive" : ", interlaced");
+}
+
+std::string KindText(const TMediaInfo& Info)
+{
+    return !Info.IsSystemStream ? "video stream" : Info.ProgramStream ? "program stream" : "system stream";
 }
 
 std::string DifferenceText(const TMediaInfo& Reference, const TMediaInfo& Info)
 {
     std::string Aspect;
     if (AspectRatioDiffers(Reference, Info))
-        Aspect = "Aspect ratio differs from the first file: " + AspectRatioText(Info.AspectRatioCode) +
-                 " vs " + AspectRatioText(Reference.AspectRatioCode) + "; its pictures may look stretched";
+        Aspect = "Aspect ratio differs from the first file: " +
+                 AspectRatioText(Info.AspectRatioCode, Info.MPEGVersion) + " vs " +
+                 AspectRatioText(Reference.AspectRatioCode, Reference.MPEGVersion) +
+                 "; its pictures may look stretched";
     switch (CompareMediaInfo(Reference, Info)) {
     case fmVideoDiffers:
-        return "Video differs from the first file: " + VideoText(Info) + " vs " + VideoText(Reference);
+        if (Info.MPEGVersion == Reference.MPEGVersion && Info.IsSystemStream && Reference.IsSystemStream &&
+            Info.ProgramStream != Reference.ProgramStream)
+            return "Video differs from the first file: " + KindText(Info) + " vs " + KindText(Reference);
+        return "Video differs from the first file: " + VideoDifferenceText(Info, Reference) + " vs " +
+               VideoDifferenceText(Reference, Info);
     case fmAudioDiffers:
         return "Audio differs from the first file: " + AudioFieldsText(Info, Reference) + " vs " +
                AudioFieldsText(Reference, Info) + (Aspect.empty() ? "" : "\n" + Aspect);

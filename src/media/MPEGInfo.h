@@ -5,6 +5,7 @@
 
 #include "ByteSource.h"
 #include "FileBufs.h"
+#include "MPEG1Syntax.h"
 
 #include <cstdint>
 #include <string>
@@ -32,20 +33,48 @@ TMediaFileKind GetMediaFileKind(TByteSource& Source);
 constexpr std::int64_t LeadingZeroLimit = 1 << 20;
 constexpr std::int64_t ResyncLimit = 64 * 1024;
 
+enum TAudioCodec : std::uint8_t
+{
+    acMPEG = 0, // layers I to III, in streams 0xC0-0xDF
+    acAC3 = 1,  // the rest in private stream 1
+    acDTS = 2,
+    acLPCM = 3
+};
+
 struct TMediaInfo
 {
     bool IsSystemStream = false;
+    // MPEG-2 packs and PES headers (ISO/IEC 13818-1): DVD, SVCD, recorders.
+    bool ProgramStream = false;
     std::uint16_t FrameRateCode = 0;
-    double FrameRate = 0;
+    double FrameRate = 0; // with an MPEG-2 sequence's rate extension
     std::uint16_t Width = 0;
     std::uint16_t Height = 0;
-    std::uint8_t AspectRatioCode = 0; // the pixel aspect ratio of the sequence header
-    bool HasAudio = false;            // stream 0xC0 delivered payload
-    std::uint8_t AudioLayer = 0;      // of its first confirmed frame header; 0 when none
+    // The sequence header's code: MPEG-1's pixel aspect ratio, MPEG-2's
+    // picture shape (2 4:3, 3 16:9, 4 2.21:1).
+    std::uint8_t AspectRatioCode = 0;
+    // Of the video: 2 when its sequence header has an extension.
+    std::uint8_t MPEGVersion = 1;
+    std::uint8_t ChromaFormat = 1;    // 1 4:2:0, 2 4:2:2, 3 4:4:4
+    std::uint8_t ProfileAndLevel = 0; // MPEG-2's escape bit, profile and level
+    bool Progressive = true;          // MPEG-2's progressive_sequence
+    // The first sound stream: 0xC0 in MPEG-1; in a program stream the first
+    // of 0xC0-0xDF and the sound sub-streams of private stream 1 (0xBD,
+    // AudioSubStream) that the file holds.
+    bool HasAudio = false;
+    std::uint8_t AudioStreamId = FirstAudioStream;
+    std::uint8_t AudioSubStream = 0;
+    TAudioCodec AudioCodec = acMPEG;
+    std::uint8_t AudioLayer = 0; // MPEG audio, of its first confirmed frame header; 0 when none
+    // MPEG audio's mode (stereo, joint, dual, mono); AC-3's coding mode.
     std::uint8_t ChannelMode = 0;
-    std::int32_t SampleRate = 0;
-    std::int32_t AudioBitRate = 0; // bit/s of that header
-    double Duration = 0;           // seconds; 0 when the probe could not tell
+    std::uint8_t AudioChannels = 0; // full channels of AC-3, DTS and LPCM
+    bool LowFrequency = false;      // the .1 channel
+    std::uint8_t AudioBits = 0;     // LPCM's bits per sample
+    std::int32_t SampleRate = 0;    // 0: the format is unknown
+    std::int32_t AudioBitRate = 0;  // bit/s of that header
+    std::uint8_t Subpictures = 0;   // subpicture sub-streams seen near the start
+    double Duration = 0;            // seconds; 0 when the probe could not tell
 };
 
 // One input as one probe found it: what the list shows, the join decision
@@ -78,8 +107,9 @@ void ProbeMediaFile(TByteSource& Source, TMediaInfo& Info, bool WithDuration = t
 void ProbeSystemStream(TByteSource& Source, TMediaInfo& Info, bool WithDuration = true);
 void ProbeVideoStream(TByteSource& Source, TMediaInfo& Info, bool WithDuration = true);
 
-// A is the reference (the first file of a join). Video is compared by size and
-// frame-rate code; audio by presence, layer, sampling rate and channel mode.
+// A is the reference (the first file of a join). Video is compared by size,
+// frame rate, chroma format and MPEG version (MPEG-1 and MPEG-2 never join);
+// audio by presence, codec, layer, sampling rate and channels.
 TFormatMatch CompareMediaInfo(const TMediaInfo& A, const TMediaInfo& B);
 // True when two probes of a file found the same format (kind, video, audio):
 // what a join checks before it trusts a record made earlier.
@@ -95,9 +125,18 @@ const char* ChannelModeName(std::uint8_t ChannelMode);
 // Texts for people, shared by the window and the command-line tool.
 // "h:mm:ss.cc"; empty for a duration the probe could not tell (0).
 std::string DurationText(double Seconds);
-// "Layer II 44.1 kHz stereo 192 kbit/s"; "none" without audio; "unknown
-// format" for audio without a frame header.
+// "Layer II 44.1 kHz stereo 192 kbit/s", "AC-3 48 kHz 5.1 448 kbit/s",
+// "LPCM 48 kHz stereo 16 bit"; "none" without audio; "unknown format" for
+// audio without a frame header.
 std::string AudioText(const TMediaInfo& Info);
+// "352 x 288 25.00 fps"; MPEG-2 adds its shape and version: "720 x 576
+// 25.00 fps 16:9 MPEG-2".
+std::string VideoText(const TMediaInfo& Info);
+// What else MPEG-2 video tells: "Main profile at Main level, 4:2:0,
+// interlaced"; empty for MPEG-1.
+std::string VideoDetailText(const TMediaInfo& Info);
+// "system stream", "program stream" (MPEG-2's) or "video stream".
+std::string KindText(const TMediaInfo& Info);
 // Why Info differs from the reference, or empty when it does not:
 // "Audio differs from the first file: 48 kHz mono vs 44.1 kHz stereo". A
 // file that joins but whose pictures have another shape says so too: a

@@ -1,5 +1,6 @@
 #include "StreamEnd.h"
 
+#include "AC3Utils.h"
 #include "MP3Read.h"
 
 #include <algorithm>
@@ -119,6 +120,40 @@ void TAudioEnd::Add(std::optional<std::int64_t> PTS, const std::uint8_t* Payload
     m_BytesSince = static_cast<std::int64_t>(Length - std::min(First, Length));
 }
 
+void TAudioEnd::AddPrivate(std::optional<std::int64_t> PTS, const std::uint8_t* Payload, std::size_t Length)
+{
+    if (Length == 0 || !IsSubStreamAudio(Payload[0]))
+        return;
+    m_Searched = true;
+    if (m_PrivateRate == 0)
+        m_PrivateRate = PrivateAudioBitRate(Payload, Length);
+    const std::size_t Header = std::min(SubStreamHeaderLength(Payload[0]), Length);
+    const std::optional<std::size_t> First = SubStreamFirstFrame(Payload, Length);
+    if (PTS && First) {
+        m_LastPTS = PTS;
+        m_BytesSince = static_cast<std::int64_t>(Length - *First);
+    } else {
+        m_BytesSince += static_cast<std::int64_t>(Length - Header);
+    }
+}
+
+std::int32_t PrivateAudioBitRate(const std::uint8_t* Payload, std::size_t Length)
+{
+    if (Length == 0)
+        return 0;
+    if (SubStreamKind(Payload[0]) == sskLPCM)
+        return LPCMBitRate(Payload, Length);
+    const std::optional<std::size_t> First = SubStreamFirstFrame(Payload, Length);
+    if (!First)
+        return 0;
+    const std::span<const std::uint8_t> Frame(Payload + *First, Length - *First);
+    if (const auto AC3 = DecodeAC3FrameHeader(Frame))
+        return static_cast<std::int32_t>(AC3->BitRate);
+    if (const auto DTS = DecodeDTSFrameHeader(Frame))
+        return static_cast<std::int32_t>(DTS->BitRate);
+    return 0;
+}
+
 void TAudioEnd::Search() const
 {
     m_Searched = true;
@@ -131,6 +166,8 @@ void TAudioEnd::Search() const
 
 std::int32_t TAudioEnd::BitRate() const
 {
+    if (m_PrivateRate)
+        return m_PrivateRate;
     if (!m_Searched && !m_Head.empty())
         Search();
     return m_Header ? m_Header->BitRate : 0;

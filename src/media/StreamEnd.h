@@ -59,6 +59,10 @@ public:
     // differ from file to file. What was added before no longer counts.
     void BeginFile();
     void Add(std::optional<std::int64_t> PTS, const std::uint8_t* Payload, std::size_t Length);
+    // A packet of a sound sub-stream of private stream 1 (AC-3, DTS, LPCM),
+    // its sub-stream header first: the rate comes from the first frame's
+    // header (LPCM's own), the stamp belongs to the frame its pointer names.
+    void AddPrivate(std::optional<std::int64_t> PTS, const std::uint8_t* Payload, std::size_t Length);
     // The PTS of the last stamped packet plus the play time of the bytes from
     // its first frame on, at the bit rate of the file's first confirmed frame
     // header.
@@ -78,6 +82,11 @@ private:
     mutable std::vector<std::uint8_t> m_Head;
     mutable std::optional<TAudioFrameHeader> m_Header;
     mutable bool m_Searched = false;
+    std::int32_t m_PrivateRate = 0; // of a private stream 1 sub-stream
 };
+
+// The bit rate of the sound sub-stream packet Payload (its first frame's
+// AC-3 or DTS header, or the LPCM header); 0 when it tells none.
+std::int32_t PrivateAudioBitRate(const std::uint8_t* Payload, std::size_t Length);
 
 } // namespace vantrel

@@ -78,7 +78,11 @@ bool AcceptsDrag(const QObject* Source, const QMimeData* Data, const QObject* Li
 
 QString FrameSizeText(const TMediaInfo& Info)
 {
-    return QString("%1 x %2").arg(Info.Width).arg(Info.Height);
+    // MPEG-2 says its shape and version too: "720 x 576 16:9 MPEG-2".
+    const std::string Video = VideoText(Info);
+    const std::size_t Fps = Video.find(" fps ");
+    return QString("%1 x %2").arg(Info.Width).arg(Info.Height) +
+           (Fps == std::string::npos ? QString() : QString::fromStdString(Video.substr(Fps + 4)));
 }
 
 QString FrameRateText(double FrameRate)
@@ -128,6 +132,8 @@ QVariant TFileListModel::data(const QModelIndex& Index, int Role) const
         return FileName(Index.row());
     if (Role == Qt::ToolTipRole && Column == lcAudio)
         return Localized(AudioText(Info));
+    if (Role == Qt::ToolTipRole && Column == lcFrameSize && Info.MPEGVersion == 2)
+        return QString::fromStdString(VideoDetailText(Info));
     if (Role == Qt::ToolTipRole && Column == lcStatus && R.Missing)
         return QString("The file was moved or deleted.");
     if (Role == Qt::ToolTipRole && Column == lcStatus)

@@ -64,13 +64,35 @@ std::string TimeLineFaults(const std::string& File)
     return Faults;
 }
 
-// What vcdimager says beyond "finished ok" when it builds a VCD 2.0 image.
-std::string VcdImagerWarnings(const std::string& File)
+// What vcdimager says beyond "finished ok" when it builds a VCD 2.0 (or an
+// SVCD) image.
+std::string VcdImagerWarnings(const std::string& File, const char* Type = "vcd2")
 {
     TTempDir Dir;
     std::string Said;
-    RunCommand("cd " + Quote(Dir.Path()) + " && vcdimager -t vcd2 -c v.cue -b v.bin " + Quote(File), &Said);
+    RunCommand("cd " + Quote(Dir.Path()) + " && vcdimager -t " + Type + " -c v.cue -b v.bin " + Quote(File),
+               &Said);
     return Said.find("finished ok") == std::string::npos ? Said : Said.substr(0, Said.find("finished ok"));
+}
+
+// What dvdauthor says of a DVD title made of File that tells of a broken
+// time line: errors ("SCR moves backwards" ends it), and discontinuities of
+// the sound longer than Allowed ticks.
+std::string DvdAuthorFaults(const std::string& File, const char* Format, int Allowed)
+{
+    TTempDir Dir;
+    std::string Said, Faults;
+    RunCommand("VIDEO_FORMAT=" + std::string(Format) + " dvdauthor -o " + Quote(Dir.File("dvd")) + " -t " +
+                   Quote(File),
+               &Said);
+    std::istringstream Lines(Said);
+    for (std::string Line; std::getline(Lines, Line);) {
+        const std::size_t Gap = Line.find("Discontinuity of ");
+        if (Line.find("ERR") != std::string::npos || Line.find("backwards") != std::string::npos ||
+            (Gap != std::string::npos && std::abs(std::stoi(Line.substr(Gap + 17))) > Allowed))
+            Faults += Line + "\n";
+    }
+    return Faults;
 }
 
 struct JoinCase
@@ -182,6 +204,80 @@ INSTANTIATE_TEST_SUITE_P(
         JoinCase{"MixedMuxers", {"mplex_vcd_b.mpg", "ff_pal_b.mpg", "mplex_generic.mpg"}, false, 1}),
     [](const auto& Info) { return std::string(Info.param.Name); });
 
+struct ProgramCase
+{
+    const char* Name;
+    std::vector<std::string> Inputs;
+    std::size_t Sector; // every pack keeps this size
+    const char* Disc;   // "PAL" or "NTSC": dvdauthor must take it; "svcd": vcdimager
+    int SoundGap = 0;   // ticks of sound the joints may leave (where pictures end later)
+};
+void PrintTo(const ProgramCase& Case, std::ostream* Out)
+{
+    *Out << Case.Name;
+}
+
+class ProgramStreamJoin : public ::testing::TestWithParam<ProgramCase>
+{
+};
+
+// MPEG-2 program streams join as MPEG-1 streams do: all pictures, one time
+// line, an honest clock and buffers, every pack at its sector's size, and
+// what a DVD's navigation packs say of their times still true.
+TEST_P(ProgramStreamJoin, KeepsItsPacksClockAndNavigation)
+{
+    const ProgramCase& C = GetParam();
+    TTempDir Dir;
+    const std::string Out = Dir.File("out.vob");
+    int Frames = 0, Late = 0, Overflows = 0, Navigation = 0;
+    for (const std::string& Input : C.Inputs) {
+        Frames += VideoFrames(Stream(Input));
+        const TDecoderModelCheck Model = CheckDecoderModel(ReadFile(Stream(Input)));
+        Late += Model.Late, Overflows += Model.Overflows;
+        Navigation += CheckNavigation(ReadFile(Stream(Input))).Count;
+    }
+    int Status;
+    const std::string Said = Cli("join -o " + Quote(Out) + Files(C.Inputs), &Status);
+    ASSERT_EQ(Status, 0) << Said;
+    EXPECT_EQ(DecodeErrors(Out), "");
+    EXPECT_EQ(VideoFrames(Out), Frames);
+    EXPECT_EQ(TimeLineFaults(Out), "");
+    const TBytes Joined = ReadFile(Out);
+    const TClockCheck Clock = CheckClock(Joined);
+    EXPECT_EQ(Clock.SCRNotIncreasing, 0);
+    EXPECT_EQ(Clock.Late, 0);
+    for (std::size_t Size : Clock.PackSizes)
+        ASSERT_EQ(Size, C.Sector);
+    // What the inputs bring (ffmpeg's LPCM overfills its buffer), and nothing more.
+    const TDecoderModelCheck Model = CheckDecoderModel(Joined);
+    EXPECT_EQ(Model.Late, Late) << Model.Text();
+    EXPECT_EQ(Model.Overflows, Overflows) << Model.Text();
+    const TNavigationCheck Nav = CheckNavigation(Joined);
+    EXPECT_EQ(Nav.Count, Navigation);
+    EXPECT_EQ(Nav.Faults, "");
+    if (std::string(C.Disc) == "svcd")
+        EXPECT_EQ(VcdImagerWarnings(Out, "svcd"), "");
+    else if (*C.Disc)
+        EXPECT_EQ(DvdAuthorFaults(Out, C.Disc, C.SoundGap), "");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    RealStreams, ProgramStreamJoin,
+    ::testing::Values(
+        ProgramCase{"PalDvd", {"dvd_pal1.vob", "dvd_pal2.vob", "dvd_pal3.vob"}, 2048, "PAL"},
+        ProgramCase{"NtscDvd51", {"dvd_ntsc1.vob", "dvd_ntsc2.vob", "dvd_ntsc1.vob"}, 2048, "NTSC"},
+        ProgramCase{
+            "AuthoredVobs", {"dvd_authored1.vob", "dvd_authored2.vob", "dvd_authored1.vob"}, 2048, "PAL"},
+        ProgramCase{"MplexDvd", {"mplex_dvd1.mpg", "mplex_dvd2.mpg"}, 2048, "PAL", 2160},
+        ProgramCase{"DtsVobs", {"vob_dts.vob", "vob_dts.vob"}, 2048, "PAL"},
+        ProgramCase{"LpcmVobs", {"vob_lpcm.vob", "vob_lpcm.vob"}, 2048, ""},
+        ProgramCase{"VobsWithMp2", {"vob_mp2_1.vob", "vob_mp2_2.vob", "vob_mp2_1.vob"}, 2048, ""},
+        // Five clips of two seconds make ffmpeg guess 24.92 fps from the
+        // joints' gaps, and its null muxer then refuses its own re-timed
+        // frames; four keep its guess at 25.
+        ProgramCase{"Svcd", {"svcd2.mpg", "svcd1.mpg", "svcd2.mpg", "svcd2.mpg"}, 2324, "svcd"}),
+    [](const auto& Info) { return std::string(Info.param.Name); });
+
 // A recording split anywhere (between packs, inside a packet, inside a start
 // code) joins back to itself byte for byte: the second half resynchronises at
 // its first pack header, and its times, which go on from the first half's,
@@ -189,7 +285,8 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(CliJoin, SplitRecordingsRejoinByteForByte)
 {
     TTempDir Dir;
-    for (const char* Name : {"ff_pal_b.mpg", "mplex_vcd_b.mpg", "ff_ntscvcd3.mpg", "mplex_generic.mpg"}) {
+    for (const char* Name : {"ff_pal_b.mpg", "mplex_vcd_b.mpg", "ff_ntscvcd3.mpg", "mplex_generic.mpg",
+                             "dvd_rec.vob", "mplex_dvd2.mpg", "svcd2.mpg"}) {
         const TBytes Whole = ReadFile(Stream(Name));
         auto Next = [&](std::size_t From, std::uint8_t Code) {
             for (std::size_t I = From; I + 4 < Whole.size(); ++I)
@@ -376,11 +473,11 @@ TEST(CliJoin, RefusalsAndFailures)
          "The selected files have the different format of video and cannot be joined."},
         {"join -o " + Quote(Out) + Files({"ff_pal.mpg", "ff_pal_mono48.mpg"}), 1,
          "can be joined only without audio. Give --video-only"},
-        // The probe's message has its own full stop: no second one.
+        // MPEG-1 and MPEG-2 never join.
         {"join -o " + Quote(Out) + Files({"ff_pal.mpg", "ff_mpeg2.vob"}), 1,
-         "ff_mpeg2.vob: MPEG-2 program streams are not supported.\n"},
+         "The selected files have the different format of video and cannot be joined."},
         {"join -o " + Quote(Out) + Files({"ff_pal.mpg", "ff_mpeg2_es.mpg"}), 1,
-         "ff_mpeg2_es.mpg: MPEG-2 video is not supported.\n"},
+         "The selected files have the different format of video and cannot be joined."},
         {"join -o " + Quote(Out) + Files({"ff_pal.mpg"}) + " " + Quote(Dir.Path()), 1,
          Dir.Path() + " is not a regular file.\n"},
         {"join -o " + Quote(Copy) + Files({"ff_pal.mpg"}) + " " + Quote(Copy), 1,

@@ -52,8 +52,47 @@ make ff_pal.m1v ff -f lavfi -i "$(video_src 352x288 25 2)" -c:v mpeg1video -b:v 
 # AC-3 as a DVD carries it: 48 kHz 5.1 at 448 kbit/s, and stereo at 44.1 kHz.
 make ff_51.ac3 ff -f lavfi -i "$(audio_src 440 48000 1)" -af "pan=5.1|FL=c0|FR=c0|FC=c0|LFE=c0|BL=c0|BR=c0" \
     -c:a ac3 -b:a 448k -f ac3 ff_51.ac3
+make ff_stereo48.dts ff -f lavfi -i "$(audio_src 440 48000 1)" -ac 2 -c:a dca -strict -2 -f dts ff_stereo48.dts
 make ff_stereo441.ac3 ff -f lavfi -i "$(audio_src 440 44100 1)" -ac 2 -c:a ac3 -b:a 192k -f ac3 ff_stereo441.ac3
-# MPEG-2 program streams, which must be refused.
+# MPEG-2 program streams as DVD-Video and DVD recorders write them: 2048-byte
+# packs, navigation packs, AC-3 (5.1 on the NTSC one), LPCM and DTS in
+# private stream 1; an SVCD (2324-byte packs, MPEG audio).
+for n in 1 2 3; do
+    make dvd_pal$n.vob ff -f lavfi -i "$(video_src 720x576 25 $n)" \
+        -f lavfi -i "$(audio_src $((300 + 100 * n)) 48000 $n)" -ac 2 -target pal-dvd -aspect 16:9 dvd_pal$n.vob
+done
+for n in 1 2; do
+    make dvd_ntsc$n.vob ff -f lavfi -i "$(video_src 720x480 30000/1001 $n)" \
+        -f lavfi -i "$(audio_src $((300 + 100 * n)) 48000 $n)" \
+        -af "pan=5.1|FL=c0|FR=c0|FC=c0|LFE=c0|BL=c0|BR=c0" -target ntsc-dvd -aspect 4:3 dvd_ntsc$n.vob
+    make svcd$n.mpg ff -f lavfi -i "$(video_src 480x576 25 $((n + 1)))" \
+        -f lavfi -i "$(audio_src $((300 + 100 * n)) 44100 $((n + 1)))" -ac 2 -target pal-svcd -aspect 4:3 svcd$n.mpg
+    make vob_mp2_$n.vob ff -f lavfi -i "$(video_src 720x576 25 $n)" \
+        -f lavfi -i "$(audio_src $((300 + 100 * n)) 48000 $n)" -ac 2 -c:v mpeg2video -b:v 4000k -aspect 4:3 \
+        -c:a mp2 -b:a 224k -f vob vob_mp2_$n.vob
+done
+# ffmpeg's LPCM muxing warns of every packet; the file is what it is.
+make vob_lpcm.vob ff -loglevel fatal -f lavfi -i "$(video_src 720x576 25 2)" -f lavfi -i "$(audio_src 500 48000 2)" \
+    -ac 2 -c:v mpeg2video -b:v 5000k -aspect 4:3 -c:a pcm_s16be -f dvd vob_lpcm.vob
+make vob_dts.vob ff -f lavfi -i "$(video_src 720x576 25 2)" -f lavfi -i "$(audio_src 500 48000 2)" \
+    -ac 2 -c:v mpeg2video -b:v 5000k -aspect 4:3 -c:a dca -strict -2 -f dvd vob_dts.vob
+# A recording of a DVD recorder's length that the tests cut in pieces.
+make dvd_rec.vob ff -f lavfi -i "$(video_src 720x576 25 6)" -f lavfi -i "$(audio_src 700 48000 6)" \
+    -ac 2 -target pal-dvd -b:v 3000k dvd_rec.vob
+# The same as a DVD holds them once authored: navigation packs filled in
+# with times and addresses.
+authored() {
+    local name=$1 input=$2 tmp
+    tmp=$(mktemp -d)
+    VIDEO_FORMAT=PAL dvdauthor -o "$tmp/dvd" -t "$input" >/dev/null 2>&1 &&
+        cp "$tmp/dvd/VIDEO_TS/VTS_01_1.VOB" "$name"
+    local rc=$?
+    rm -rf "$tmp"
+    return $rc
+}
+make dvd_authored1.vob authored dvd_authored1.vob dvd_pal1.vob
+make dvd_authored2.vob authored dvd_authored2.vob dvd_pal2.vob
+# MPEG-2 streams of other layouts.
 make ff_mpeg2.vob ff -f lavfi -i "$(video_src 720x576 25 1)" -f lavfi -i "$(audio_src 440 48000 1)" \
     -ac 2 -c:v mpeg2video -c:a mp2 -f vob ff_mpeg2.vob
 make ff_mpeg2_dvd.mpg ff -f lavfi -i "$(video_src 720x576 25 1)" -f lavfi -i "$(audio_src 440 48000 1)" \
@@ -94,8 +133,9 @@ for n in 1 2 3; do
 done
 make ff_qsif.m1v ff -f lavfi -i "$(video_src 160x120 25 2)" -c:v mpeg1video -f mpeg1video ff_qsif.m1v
 # MPEG-2 video: an elementary stream (also under an .mpg name) and inside an
-# MPEG-1 system stream. Both must be refused.
+# MPEG-1 system stream.
 make ff_mpeg2.m2v ff -f lavfi -i "$(video_src 352x288 25 1)" -c:v mpeg2video -f mpeg2video ff_mpeg2.m2v
+make ff_mpeg2_b.m2v ff -f lavfi -i "$(video_src 352x288 25 2)" -c:v mpeg2video -bf 2 -f mpeg2video ff_mpeg2_b.m2v
 make ff_mpeg2_es.mpg cp ff_mpeg2.m2v ff_mpeg2_es.mpg
 make ff_mpeg2_in_mpeg1.mpg ff -f lavfi -i "$(video_src 352x288 25 1)" -c:v mpeg2video -f mpeg ff_mpeg2_in_mpeg1.mpg
 
@@ -155,6 +195,22 @@ mjpeg_pal() {
     rm -rf "$tmp"
     return $rc
 }
+# mjpegtools' DVD: mpeg2enc -f 8 and mplex -f 8, which writes navigation packs.
+mjpeg_dvd() {
+    local name=$1 seconds=$2
+    local tmp
+    tmp=$(mktemp -d)
+    ff -f lavfi -i "$(video_src 720x576 25 "$seconds")" -pix_fmt yuv420p -f yuv4mpegpipe "$tmp/v.y4m"
+    ff -f lavfi -i "$(audio_src 550 48000 "$seconds")" -ac 2 "$tmp/a.wav"
+    mpeg2enc -v 0 -f 8 -a 2 -o "$tmp/v.m2v" < "$tmp/v.y4m"
+    mp2enc -v 0 -r 48000 -b 224 -o "$tmp/a.mp2" < "$tmp/a.wav"
+    mplex -v 0 -f 8 -o "$name" "$tmp/v.m2v" "$tmp/a.mp2"
+    local rc=$?
+    rm -rf "$tmp"
+    return $rc
+}
+make mplex_dvd1.mpg mjpeg_dvd mplex_dvd1.mpg 2
+make mplex_dvd2.mpg mjpeg_dvd mplex_dvd2.mpg 3
 make mplex_vcd.mpg mjpeg_pal mplex_vcd.mpg 1 2
 make mplex_vcd_b.mpg mjpeg_pal mplex_vcd_b.mpg 1 3
 make mplex_generic.mpg mjpeg_pal mplex_generic.mpg 0 2

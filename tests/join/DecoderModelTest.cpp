@@ -31,7 +31,7 @@ TEST(UnitSplitter, FindsTheFramesOfRealStreams)
             const auto Stamp = PES.HasDTS   ? std::optional(PES.DTS)
                                : PES.HasPTS ? std::optional(PES.PTS)
                                             : std::nullopt;
-            Streams.try_emplace(PES.StreamId, IsVideoStream(PES.StreamId), 3600)
+            Streams.try_emplace(PES.StreamId, PES.StreamId, 3600)
                 .first->second.Add(Payload.data(), Payload.size(), Stamp);
         }
         const auto Frames = [&](const char* Selector) {

@@ -1,4 +1,5 @@
-// AC-3 sync frames as ffmpeg's encoder writes them, frame by frame.
+// AC-3 sync frames and DTS core frames as ffmpeg's encoders write them,
+// frame by frame.
 #include "media/AC3Utils.h"
 
 #include "TestSupport.h"
@@ -41,12 +42,33 @@ TEST(AC3FrameHeader, RefusesWhatIsNoHeader)
     const TBytes Good = {0x0B, 0x77, 0, 0, 0x1E, 0x40, 0xE1, 0};
     ASSERT_TRUE(DecodeAC3FrameHeader(Good)); // 48 kHz, 448 kbit/s, 3/2
     TBytes Bad[] = {Good, Good, Good, Good};
-    Bad[0][1] = 0x78;   // no sync word
-    Bad[1][4] = 0xDE;   // a reserved sample rate
-    Bad[2][4] = 0x26;   // a frame-size code past the table
-    Bad[3].resize(7);   // cut short
+    Bad[0][1] = 0x78; // no sync word
+    Bad[1][4] = 0xDE; // a reserved sample rate
+    Bad[2][4] = 0x26; // a frame-size code past the table
+    Bad[3].resize(7); // cut short
     for (const TBytes& Bytes : Bad)
         EXPECT_FALSE(DecodeAC3FrameHeader(Bytes));
+}
+
+TEST(DTSFrameHeader, WalksEveryFrameOfARealStream)
+{
+    const TBytes Bytes = ReadFile(Stream("ff_stereo48.dts"));
+    std::size_t At = 0, Frames = 0;
+    while (At < Bytes.size()) {
+        const auto Header = DecodeDTSFrameHeader(std::span(Bytes).subspan(At));
+        ASSERT_TRUE(Header) << "at " << At;
+        EXPECT_EQ(Header->SampleRate, 48000u);
+        EXPECT_EQ(Header->BitRate, 1411200u); // what ffprobe reports
+        EXPECT_EQ(Header->Channels, 2);
+        EXPECT_FALSE(Header->LowFrequency);
+        EXPECT_EQ(Header->Samples, 512u);
+        At += Header->FrameLength;
+        ++Frames;
+    }
+    EXPECT_EQ(At, Bytes.size());
+    EXPECT_EQ(Frames, 94u); // a second of 512-sample frames, the last one whole
+    TBytes Cut(Bytes.begin(), Bytes.begin() + 10);
+    EXPECT_FALSE(DecodeDTSFrameHeader(Cut));
 }
 
 } // namespace

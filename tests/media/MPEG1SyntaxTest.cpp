@@ -6,6 +6,7 @@
 
 #include <array>
 #include <gtest/gtest.h>
+#include <optional>
 #include <random>
 
 namespace vantrel {
@@ -57,6 +58,61 @@ TEST(TimeStampField, PatchingKeepsPrefixAndMarkersAndRoundTrips)
     std::array<std::uint8_t, 5> Field{};
     EncodeTimeStamp(Field.data(), PTSPrefix, ClockWrap + 5); // only 33 bits reach the field
     EXPECT_EQ(Field, (std::array<std::uint8_t, 5>{0x21, 0x00, 0x01, 0x00, 0x0B}));
+}
+
+// An MPEG-2 pack's SCR: the base is replaced, the 27 MHz extension and every
+// marker kept, and the mux rate after it has its own layout.
+TEST(ProgramPackHeader, PatchingKeepsTheExtensionAndMarkers)
+{
+    std::mt19937_64 Random(7);
+    for (int I = 0; I < 200; ++I) {
+        std::uint8_t Header[14] = {0, 0, 1, 0xBA, 0x44, 0, 0x04, 0, 0x04, 0x01, 0x01, 0x89, 0xC3, 0xF8};
+        const std::uint32_t Extension = static_cast<std::uint32_t>(Random() % 300);
+        Header[8] = static_cast<std::uint8_t>(0x04 | (Extension >> 7));
+        Header[9] = static_cast<std::uint8_t>((Extension << 1) | 1);
+        const std::int64_t Value = static_cast<std::int64_t>(Random() % ClockWrap);
+        PatchProgramSCR(Header + SCRFieldOffset, Value);
+        ASSERT_EQ(DecodeProgramSCR(Header + SCRFieldOffset), Value);
+        EXPECT_EQ(Header[4] & 0xC4, 0x44);
+        EXPECT_EQ(Header[6] & 0x04, 0x04);
+        EXPECT_EQ(Header[8] & 0x07, 0x04 | (Extension >> 7));
+        EXPECT_EQ(Header[9], (Extension << 1 | 1) & 0xFF);
+        const std::uint32_t Rate = static_cast<std::uint32_t>(Random() % (1 << 22));
+        PatchProgramMuxRate(Header, Rate);
+        EXPECT_EQ(DecodeProgramMuxRate(Header), Rate);
+        EXPECT_EQ(Header[12] & 3, 3);
+    }
+}
+
+// Private stream 1 of a DVD: where a sub-stream's first frame stands, and
+// LPCM's format, as ffmpeg and DVD recorders lay them out.
+TEST(PrivateStream1, SubStreamHeaders)
+{
+    const struct
+    {
+        TBytes Payload;
+        std::optional<std::size_t> FirstFrame;
+    } Cases[] = {
+        {{0x80, 2, 0, 1, 0x0B, 0x77}, 4},       // AC-3: a frame right after the header
+        {{0x81, 1, 0x00, 0x03, 9, 9, 0x0B}, 6}, // two bytes of the frame before
+        {{0x80, 0, 0, 0, 9, 9}, std::nullopt},  // no frame starts here
+        {{0x80, 1, 0, 9, 9, 9}, std::nullopt},  // a pointer past the payload
+        {{0x88, 1, 0, 1, 0x7F, 0xFE}, 4},       // DTS
+        {{0xA0, 7, 0, 4, 0, 0x01, 0x80, 1}, 7}, // LPCM: after its 7 bytes
+        {{0x20, 0, 0, 1, 9, 9}, std::nullopt},  // a subpicture has no frames
+    };
+    for (const auto& C : Cases)
+        EXPECT_EQ(SubStreamFirstFrame(C.Payload.data(), C.Payload.size()), C.FirstFrame)
+            << int(C.Payload[0]) << " " << int(C.Payload[3]);
+    // 48 kHz 16-bit stereo; 96 kHz 24-bit 6 channels; a reserved quantisation.
+    const TBytes Lpcm[] = {
+        {0xA0, 7, 0, 4, 0, 0x01, 0x80}, {0xA1, 7, 0, 4, 0, 0x95, 0x80}, {0xA0, 7, 0, 4, 0, 0xC1, 0}};
+    EXPECT_EQ(LPCMBitRate(Lpcm[0].data(), Lpcm[0].size()), 1536000);
+    EXPECT_EQ(LPCMBitRate(Lpcm[1].data(), Lpcm[1].size()), 96000 * 24 * 6);
+    EXPECT_EQ(LPCMBitRate(Lpcm[2].data(), Lpcm[2].size()), 0);
+    EXPECT_EQ(SubStreamHeaderLength(0xA3), 7u);
+    EXPECT_EQ(SubStreamHeaderLength(0x80), 4u);
+    EXPECT_EQ(SubStreamHeaderLength(0x21), 1u);
 }
 
 TEST(Clock, DistanceAcrossTheWrapAndArrivalTime)

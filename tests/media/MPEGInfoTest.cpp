@@ -104,15 +104,18 @@ TEST(ProbeMediaFile, RefusalMessages)
          "Unable to read video settings"},
         {"FrameRateCode0", {0, 0, 1, 0xB3, 0x16, 0x01, 0x20, 0x10}, "Unable to read video settings"},
         {"FrameRateCode14", {0, 0, 1, 0xB3, 0x16, 0x01, 0x20, 0x1E}, "Unable to read video settings"},
-        {"Mpeg2Elementary", Concat({PalSequence, {0, 0, 1, 0xB5, 0x14, 0x8A, 0, 1}}),
-         "MPEG-2 video is not supported."},
+        // An MPEG-2 sequence extension cut short, and one with a reserved chroma format.
+        {"Mpeg2CutExtension", Concat({PalSequence, {0, 0, 1, 0xB5, 0x14, 0x8A, 0, 1}}),
+         "Unable to read video settings"},
+        {"Mpeg2Chroma0", Concat({PalSequence, {0, 0, 1, 0xB5, 0x14, 0x88, 0, 1, 0, 0, 0, 0}}),
+         "Unable to read video settings"},
         {"OtherStartCode", {0, 0, 1, 0xE0, 0, 0, 0, 0}, "Unable to read the file format."},
         {"Empty", {}, "Unable to read the file format."},
         {"ThreeBytes", {0, 0, 1}, "Unable to read the file format."},
         // MPEG-2 pack header: '01' where MPEG-1 has '0010'.
         {"Mpeg2Pack",
          {0, 0, 1, 0xBA, 0x44, 0, 4, 0, 4, 1, 1, 0x89, 0xC3, 0xF8},
-         "MPEG-2 program streams are not supported."},
+         "Unable to find video stream"},
     };
     for (const auto& C : Cases) {
         WriteFile(Dir.File(C.Name), C.Bytes);
@@ -198,12 +201,38 @@ INSTANTIATE_TEST_SUITE_P(
         return Name;
     });
 
-TEST(ProbeRealStream, Mpeg2IsRefused)
+// MPEG-2 as DVD, SVCD and recorder files hold it, read as ffprobe reads it.
+TEST(ProbeRealStream, Mpeg2ProgramStreams)
 {
-    for (const char* File : {"ff_mpeg2.vob", "ff_mpeg2_dvd.mpg"})
-        EXPECT_EQ(ProbeError(Stream(File)), "MPEG-2 program streams are not supported.") << File;
-    for (const char* File : {"ff_mpeg2.m2v", "ff_mpeg2_es.mpg", "ff_mpeg2_in_mpeg1.mpg"})
-        EXPECT_EQ(ProbeError(Stream(File)), "MPEG-2 video is not supported.") << File;
+    const struct
+    {
+        const char* File;
+        const char* Video; // VideoText
+        const char* Audio;
+        bool ProgramStream;
+    } Cases[] = {
+        {"dvd_pal1.vob", "720 x 576 25.00 fps 16:9 MPEG-2", "AC-3 48 kHz stereo 448 kbit/s", true},
+        {"dvd_ntsc1.vob", "720 x 480 29.97 fps 4:3 MPEG-2", "AC-3 48 kHz 5.1 448 kbit/s", true},
+        {"svcd1.mpg", "480 x 576 25.00 fps 4:3 MPEG-2", "Layer II 44.1 kHz stereo 224 kbit/s", true},
+        {"vob_lpcm.vob", "720 x 576 25.00 fps 4:3 MPEG-2", "LPCM 48 kHz stereo 16 bit", true},
+        {"vob_dts.vob", "720 x 576 25.00 fps 4:3 MPEG-2", "DTS 48 kHz stereo 1411 kbit/s", true},
+        {"mplex_dvd1.mpg", "720 x 576 25.00 fps 4:3 MPEG-2", "Layer II 48 kHz stereo 224 kbit/s", true},
+        {"ff_mpeg2.m2v", "352 x 288 25.00 fps square pixels MPEG-2", "none", false},
+        {"ff_mpeg2_in_mpeg1.mpg", "352 x 288 25.00 fps square pixels MPEG-2", "none", false},
+    };
+    for (const auto& C : Cases) {
+        TMediaInfo Info;
+        ASSERT_EQ(ProbeError(Stream(C.File)), "") << C.File;
+        ProbeMediaFile(Stream(C.File), Info);
+        EXPECT_EQ(VideoText(Info), C.Video) << C.File;
+        EXPECT_EQ(AudioText(Info), C.Audio) << C.File;
+        EXPECT_EQ(Info.ProgramStream, C.ProgramStream) << C.File;
+        EXPECT_EQ(Info.ChromaFormat, 1) << C.File;
+        // ffprobe gives an elementary stream no duration: its pictures do.
+        const double Seconds =
+            C.ProgramStream ? Duration(Stream(C.File)) : VideoFrames(Stream(C.File)) / 25.0;
+        EXPECT_NEAR(Info.Duration, Seconds, 0.05) << C.File;
+    }
 }
 
 // An early encoder's code 9 (15 fps) on a 160 x 120 clip, as ffprobe reads it.

@@ -11,6 +11,9 @@ int main(int Argc, char** Argv)
         const TBytes File = ReadFile(Argv[I]);
         const TDecoderModelCheck Model = CheckDecoderModel(File);
         std::printf("%s: %s\n", Argv[I], Model.Text().c_str());
+        if (const TNavigationCheck Navigation = CheckNavigation(File); Navigation.Count)
+            std::printf("  %d navigation packs with times%s%s", Navigation.Count,
+                        Navigation.Faults.empty() ? ", all borne out\n" : ":\n", Navigation.Faults.c_str());
     }
     return 0;
 }
