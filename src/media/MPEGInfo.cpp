@@ -588,8 +588,10 @@ std::string AudioText(const TMediaInfo& Info)
 std::string VideoText(const TMediaInfo& Info)
 {
     std::string Text = Format("%u x %u %.2f fps", Info.Width, Info.Height, Info.FrameRate);
+    // Square pixels in short: the list shows this in a column.
     if (Info.MPEGVersion == 2)
-        Text += " " + AspectRatioText(Info.AspectRatioCode, 2) + " MPEG-2";
+        Text +=
+            " " + (Info.AspectRatioCode == 1 ? "1:1" : AspectRatioText(Info.AspectRatioCode, 2)) + " MPEG-2";
     return Text;
 }
 

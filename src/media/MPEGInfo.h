@@ -130,7 +130,7 @@ std::string DurationText(double Seconds);
 // audio without a frame header.
 std::string AudioText(const TMediaInfo& Info);
 // "352 x 288 25.00 fps"; MPEG-2 adds its shape and version: "720 x 576
-// 25.00 fps 16:9 MPEG-2".
+// 25.00 fps 16:9 MPEG-2" ("1:1" for square pixels).
 std::string VideoText(const TMediaInfo& Info);
 // What else MPEG-2 video tells: "Main profile at Main level, 4:2:0,
 // interlaced"; empty for MPEG-1.

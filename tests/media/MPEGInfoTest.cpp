@@ -217,8 +217,8 @@ TEST(ProbeRealStream, Mpeg2ProgramStreams)
         {"vob_lpcm.vob", "720 x 576 25.00 fps 4:3 MPEG-2", "LPCM 48 kHz stereo 16 bit", true},
         {"vob_dts.vob", "720 x 576 25.00 fps 4:3 MPEG-2", "DTS 48 kHz stereo 1411 kbit/s", true},
         {"mplex_dvd1.mpg", "720 x 576 25.00 fps 4:3 MPEG-2", "Layer II 48 kHz stereo 224 kbit/s", true},
-        {"ff_mpeg2.m2v", "352 x 288 25.00 fps square pixels MPEG-2", "none", false},
-        {"ff_mpeg2_in_mpeg1.mpg", "352 x 288 25.00 fps square pixels MPEG-2", "none", false},
+        {"ff_mpeg2.m2v", "352 x 288 25.00 fps 1:1 MPEG-2", "none", false},
+        {"ff_mpeg2_in_mpeg1.mpg", "352 x 288 25.00 fps 1:1 MPEG-2", "none", false},
     };
     for (const auto& C : Cases) {
         TMediaInfo Info;
@@ -305,12 +305,60 @@ TEST(CompareMediaInfo, FieldByField)
         {"layer", [](TMediaInfo& B) { B.AudioLayer = 3; }, fmAudioDiffers},
         {"sample rate", [](TMediaInfo& B) { B.SampleRate = 48000; }, fmAudioDiffers},
         {"channel mode", [](TMediaInfo& B) { B.ChannelMode = 1; }, fmAudioDiffers},
+        // MPEG-1 and MPEG-2 never join; nor do program and MPEG-1 system streams.
+        {"MPEG version", [](TMediaInfo& B) { B.MPEGVersion = 2; }, fmVideoDiffers},
+        {"chroma format", [](TMediaInfo& B) { B.ChromaFormat = 2; }, fmVideoDiffers},
+        {"program stream", [](TMediaInfo& B) { B.IsSystemStream = true, B.ProgramStream = true; }, fmSame},
+        {"codec", [](TMediaInfo& B) { B.AudioCodec = acAC3; }, fmAudioDiffers},
+        {"channels", [](TMediaInfo& B) { B.AudioChannels = 5; }, fmAudioDiffers},
+        {"low-frequency channel", [](TMediaInfo& B) { B.LowFrequency = true; }, fmAudioDiffers},
+        {"bit rate only", [](TMediaInfo& B) { B.AudioBitRate = 448000; }, fmSame},
     };
     for (const auto& C : Cases) {
         TMediaInfo B = A;
         C.Change(B);
         EXPECT_EQ(CompareMediaInfo(A, B), C.Match) << C.What;
     }
+    // Between two system streams the pack layout counts, and MPEG-2's rate
+    // extension does.
+    TMediaInfo System = A, Program = A;
+    System.IsSystemStream = Program.IsSystemStream = Program.ProgramStream = true;
+    EXPECT_EQ(CompareMediaInfo(System, Program), fmVideoDiffers);
+    EXPECT_EQ(DifferenceText(System, Program),
+              "Video differs from the first file: program stream vs system stream");
+    TMediaInfo Slow = Program;
+    Program.MPEGVersion = Slow.MPEGVersion = 2;
+    Slow.FrameRate = 12.5;
+    EXPECT_EQ(CompareMediaInfo(Program, Slow), fmVideoDiffers);
+}
+
+// A DVD's private stream 1 holds subpictures and sound: the sound that comes
+// first is the file's, and the subpicture streams are counted.
+TEST(ProbeMediaFile, PrivateStream1SubStreams)
+{
+    const TBytes Pack = {0, 0, 1, 0xBA, 0x44, 0, 4, 0, 4, 1, 1, 0x89, 0xC3, 0xF8};
+    const auto PES = [](std::uint8_t Id, const TBytes& Payload) {
+        TBytes Packet = Concat({{0, 0, 1, Id, 0, 0, 0x81, 0x80, 5}, TimeStampField(2, 90000), Payload});
+        Packet[4] = static_cast<std::uint8_t>((Packet.size() - 6) >> 8);
+        Packet[5] = static_cast<std::uint8_t>(Packet.size() - 6);
+        return Packet;
+    };
+    const TBytes Mpeg2Sequence =
+        Concat({PalSequence, {0, 0, 1, 0xB5, 0x14, 0x8A, 0, 1, 0, 0}, Filled(200, 0x11)});
+    const TBytes AC3 = {0x0B, 0x77, 0, 0, 0x1E, 0x40, 0xE1, 0}; // 48 kHz, 448 kbit/s, 3/2 with LFE
+    const TBytes File =
+        Concat({Pack, PES(0xE0, Mpeg2Sequence), PES(0xBD, {0x21, 0, 0}), PES(0xBD, {0x20, 0, 0}),
+                PES(0xBD, Concat({{0x81, 1, 0, 1}, AC3, Filled(100, 0)})),
+                PES(0xBD, {0x80, 1, 0, 1, 0x0B, 0x77, 0, 0, 0x06, 0x40, 0x40, 0}), PES(0xBD, {0x21, 0, 0})});
+    TMemorySource Source(File);
+    TMediaInfo Info;
+    ProbeMediaFile(Source, Info, false);
+    EXPECT_TRUE(Info.ProgramStream);
+    EXPECT_EQ(Info.MPEGVersion, 2);
+    EXPECT_EQ(Info.AudioStreamId, 0xBD);
+    EXPECT_EQ(Info.AudioSubStream, 0x81);
+    EXPECT_EQ(AudioText(Info), "AC-3 48 kHz 5.1 448 kbit/s");
+    EXPECT_EQ(Info.Subpictures, 2);
 }
 
 TEST(ProbeTexts, DurationAudioAndDifference)
