@@ -10,6 +10,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <optional>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -155,6 +156,63 @@ TEST_F(JoinerTest, RestampingPatchesOnlyTheTimeStamps)
         EndCode,
     });
     EXPECT_EQ(Output(), Expected);
+}
+
+// Program streams, in the shape DVD muxers write them: 14-byte packs with the
+// clock's 27 MHz part and stuffing, MPEG-2 PES headers, a navigation pack.
+TBytes ProgramPack(std::int64_t SCR, std::uint32_t Extension)
+{
+    TBytes Pack = {0, 0, 1, 0xBA, 0x44, 0, 4, 0, 4, 1, 0x01, 0x89, 0xC3, 0xF9, 0xFF};
+    Pack[8] = static_cast<std::uint8_t>(0x04 | Extension >> 7);
+    Pack[9] = static_cast<std::uint8_t>(Extension << 1 | 1);
+    PatchProgramSCR(&Pack[SCRFieldOffset], SCR);
+    return Pack;
+}
+TBytes ProgramVideo(std::int64_t PTS, std::optional<std::int64_t> ESCR)
+{
+    TBytes Header =
+        Concat({{0x81, static_cast<std::uint8_t>(ESCR ? 0xA0 : 0x80), 0}, TimeStampField(2, PTS)});
+    if (ESCR) {
+        TBytes Field = {0x04, 0, 0x04, 0, 0x04, 0x01};
+        PatchProgramSCR(Field.data(), *ESCR);
+        Header = Concat({Header, Field});
+    }
+    Header[2] = static_cast<std::uint8_t>(Header.size() - 3);
+    return PESPacket(0xE0, Header, Filled(40, 0xA1));
+}
+// Presentation control (VOBU start and end times, cell time) and search
+// information (the pack's clock, cell time): the fields the join moves.
+TBytes Navigation(std::uint32_t Start, std::uint32_t End, std::uint8_t CellFrame, std::uint32_t SCR)
+{
+    TBytes PCI = Filled(60, 0), DSI = Filled(60, 0);
+    PCI[0] = 0, DSI[0] = 1;
+    const auto Put = [](TBytes& Bytes, std::size_t At, std::uint32_t V) {
+        for (int I = 0; I < 4; ++I)
+            Bytes[At + I] = static_cast<std::uint8_t>(V >> (24 - 8 * I));
+    };
+    Put(PCI, 13, Start), Put(PCI, 17, End), Put(PCI, 25, 0x40u | CellFrame);
+    Put(DSI, 1, SCR), Put(DSI, 29, 0x0100u << 8 | 0x40u | CellFrame); // 00:01:00 and frames
+    return Concat({PESPacket(0xBF, {}, PCI), PESPacket(0xBF, {}, DSI)});
+}
+
+TEST_F(JoinerTest, ProgramStreamsMoveClockStampsAndNavigationTimes)
+{
+    const TBytes A = Concat({ProgramPack(1000, 7), SystemHeader(6), ProgramVideo(9000, std::nullopt)});
+    const TBytes B = Concat({ProgramPack(500, 123), SystemHeader(6), Navigation(4000, 7600, 2, 500),
+                             ProgramVideo(4000, 3000), EndCode});
+    Joiner.Inputs = MeasuredInputs({Input("a.vob", A), Input("b.vob", B)});
+    for (TInputRecord& Record : Joiner.Inputs)
+        Record.Info.ProgramStream = true;
+    Joiner.OutputFileName = Dir.File("out.mpg");
+    Joiner.RecalcTimecodes = true;
+    Joiner.FrameRate = 25;
+    Joiner.Execute();
+    // A's picture ends a frame after 9000: B moves on by 8600 ticks, and its
+    // cell times by the 0.04 s before it (a frame). Its system header stays
+    // one: an authoring tool finds the navigation pack by it. The pack
+    // clock's 27 MHz part, the ESCR's and every other byte stay.
+    EXPECT_EQ(Output(), Concat({A, ProgramPack(9100, 123), SystemHeader(6), Navigation(12600, 16200, 3, 9100),
+                                ProgramVideo(12600, 11600), EndCode}));
 }
 
 TEST_F(JoinerTest, TheFirstFileIsWrittenUnchangedWhateverItHolds)
