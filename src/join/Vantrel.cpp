@@ -405,7 +405,7 @@ void TVantrel::JoinSystemStream(std::size_t Index, TByteSource& Source, TOutputF
             m_LastPackInput = Reader.PacketPosition();
         }
         if (!SkippingPack) {
-            if (GapStart)
+            if (GapStart && *GapStart != Reader.PacketPosition())
                 CopyGap(Source, *GapStart, Reader.PacketPosition(), Output, false, false);
             if (Reader.PacketKind() != pkPackHeader && HoldsCutPacket(Reader, Index)) {
                 ReportProgress(Source.Size());
@@ -473,7 +473,12 @@ bool TVantrel::WritePackHeader(TMPEG1SystemReader& Reader, TOutputFile& Output, 
     // A pack that holds nothing but padding is not needed while its file is
     // behind its own clock: leaving it out lets a constant-rate (VCD) stream
     // catch up instead of arriving later and later.
-    if (Time.Behind) {
+    // Most packs begin with a packet of a stream: one look at its code
+    // tells, without walking the pack.
+    const std::optional<std::uint8_t> Next = Reader.NextCode();
+    const bool Carries = Next && ((*Next > SystemHeaderCode && *Next != PaddingStream) ||
+                                  (*Next == SystemHeaderCode && KeepsSystemHeaders(Index)));
+    if (Time.Behind && !Carries) {
         const TMPEG1SystemReader::TMark Pack = Reader.Mark();
         bool PaddingOnly = true;
         // A later file's system header will be padding too.

@@ -40,17 +40,21 @@ void TMPEG1SystemReader::Restore(const TMark& Mark)
     m_PES = Mark.PES;
 }
 
-const std::uint8_t* TMPEG1SystemReader::Fetch(std::int64_t Position, std::uint32_t Count)
+const std::uint8_t* TMPEG1SystemReader::FetchAnew(std::int64_t Position, std::uint32_t Count)
 {
     // A header's fields are read a few bytes at a time from its first bytes:
     // one read from the source serves them all.
-    if (Position < m_HeadAt || Position + Count > m_HeadAt + m_HeadCount) {
-        m_HeadAt = Position;
-        m_HeadCount = m_Source->Read(m_Head, sizeof m_Head, Position);
-        if (Count > m_HeadCount)
-            return nullptr;
-    }
-    return m_Head + (Position - m_HeadAt);
+    m_HeadAt = Position;
+    m_HeadCount = m_Source->Read(m_Head, sizeof m_Head, Position);
+    return Count > m_HeadCount ? nullptr : m_Head;
+}
+
+std::optional<std::uint8_t> TMPEG1SystemReader::NextCode()
+{
+    const std::uint8_t* Head = Fetch(PacketEnd(), 4);
+    if (Head && Head[0] == 0 && Head[1] == 0 && Head[2] == 1)
+        return Head[3];
+    return std::nullopt;
 }
 
 bool TMPEG1SystemReader::NextPacket()
@@ -215,46 +219,54 @@ bool TMPEG1SystemReader::DecodeProgramPESHeader(std::int64_t Pos)
     if ((Head[0] & 0xC0) != 0x80) // not an MPEG-2 header: none of ours to read
         return PayloadFrom(Pos);
     const std::uint8_t Flags = Head[1];
-    const std::int64_t PayloadAt = Pos + 3 + Head[2];
-    Pos += 3;
-    const std::uint8_t* Field;
-    if ((Flags & 0x80) != 0 &&
-        (!TakeStamp(Pos, m_PES.HasPTS, m_PES.PTS, m_PES.PTSPosition) ||
-         ((Flags & 0x40) != 0 && !TakeStamp(Pos, m_PES.HasDTS, m_PES.DTS, m_PES.DTSPosition))))
+    const std::uint32_t Length = 3u + Head[2];
+    const std::int64_t PayloadAt = Pos + Length;
+    // The whole header in one fetch; the longest (stuffing) from the source.
+    std::uint8_t Long[3 + 255];
+    const std::uint8_t* H = Length <= sizeof m_Head                       ? Fetch(Pos, Length)
+                            : m_Source->Read(Long, Length, Pos) == Length ? Long
+                                                                          : nullptr;
+    if (!H)
         return false;
-    if ((Flags & 0x20) != 0) {
-        m_PES.ESCRPosition = Pos;
-        Pos += 6;
+    // Fields that claim more than the header holds are not believed.
+    std::uint32_t At = 3;
+    const auto Stamp = [&](bool& Has, std::int64_t& Value, std::int64_t& Position) {
+        if (At + TimeStampLength > Length)
+            return;
+        Has = true;
+        Value = DecodeTimeStamp(H + At);
+        Position = Pos + At;
+        At += TimeStampLength;
+    };
+    if ((Flags & 0x80) != 0) {
+        Stamp(m_PES.HasPTS, m_PES.PTS, m_PES.PTSPosition);
+        if ((Flags & 0x40) != 0)
+            Stamp(m_PES.HasDTS, m_PES.DTS, m_PES.DTSPosition);
+        if (!m_PES.HasPTS || ((Flags & 0x40) != 0 && !m_PES.HasDTS)) {
+            m_PES.HasPTS = m_PES.HasDTS = false;
+            m_PES.PTSPosition = m_PES.DTSPosition = 0;
+        }
     }
-    Pos += ((Flags & 0x10) ? 3 : 0) + ((Flags & 0x08) ? 1 : 0) + ((Flags & 0x04) ? 1 : 0) +
-           ((Flags & 0x02) ? 2 : 0);
+    if ((Flags & 0x20) != 0) {
+        if (At + 6 <= Length)
+            m_PES.ESCRPosition = Pos + At;
+        At += 6;
+    }
+    At += ((Flags & 0x10) ? 3 : 0) + ((Flags & 0x08) ? 1 : 0) + ((Flags & 0x04) ? 1 : 0) +
+          ((Flags & 0x02) ? 2 : 0);
     // The extension: private data, a pack header, a sequence counter, then
     // the P-STD buffer ('01', scale, 13-bit size).
-    if ((Flags & 0x01) != 0 && Pos < PayloadAt) {
-        if (!(Field = Fetch(Pos, 1)))
-            return false;
-        const std::uint8_t Extension = *Field;
-        Pos += 1 + ((Extension & 0x80) ? 16 : 0);
-        if ((Extension & 0x40) != 0) {
-            if (!(Field = Fetch(Pos, 1)))
-                return false;
-            Pos += 1 + *Field;
-        }
-        Pos += (Extension & 0x20) ? 2 : 0;
-        if ((Extension & 0x10) != 0 && Pos + 2 <= PayloadAt) {
-            if (!(Field = Fetch(Pos, 2)))
-                return false;
+    if ((Flags & 0x01) != 0 && At < Length) {
+        const std::uint8_t Extension = H[At];
+        At += 1 + ((Extension & 0x80) ? 16 : 0);
+        if ((Extension & 0x40) != 0)
+            At = At < Length ? At + 1 + H[At] : Length;
+        At += (Extension & 0x20) ? 2 : 0;
+        if ((Extension & 0x10) != 0 && At + 2 <= Length) {
             m_PES.HasSTD = true;
-            m_PES.STDBufferSize = (((Field[0] & 0x1Fu) << 8) | Field[1]) * ((Field[0] & 0x20) ? 1024u : 128u);
+            m_PES.STDBufferSize = (((H[At] & 0x1Fu) << 8) | H[At + 1]) * ((H[At] & 0x20) ? 1024u : 128u);
         }
     }
-    // Fields that claim more than the header holds are not believed.
-    if (m_PES.DTSPosition + TimeStampLength > PayloadAt || m_PES.PTSPosition + TimeStampLength > PayloadAt) {
-        m_PES.HasPTS = m_PES.HasDTS = false;
-        m_PES.PTSPosition = m_PES.DTSPosition = 0;
-    }
-    if (m_PES.ESCRPosition + 6 > PayloadAt)
-        m_PES.ESCRPosition = 0;
     return PayloadFrom(PayloadAt);
 }
 
@@ -269,9 +281,16 @@ std::int64_t TMPEG1SystemReader::ReadAt(void* Dest, std::uint32_t Count, std::in
 {
     if (Count == 0)
         return 0;
+    // A short packet (a pack header, most of all) lies in the bytes its
+    // header was decoded from.
+    if (Position >= m_HeadAt && Position + Count <= m_HeadAt + m_HeadCount) {
+        std::memcpy(Dest, m_Head + (Position - m_HeadAt), Count);
+        return Count;
+    }
     const std::uint32_t Delivered = m_Source->Read(Dest, Count, Position);
     // Never hand out stale bytes for what the file could not deliver.
-    std::memset(static_cast<std::uint8_t*>(Dest) + Delivered, 0, Count - Delivered);
+    if (Delivered < Count)
+        std::memset(static_cast<std::uint8_t*>(Dest) + Delivered, 0, Count - Delivered);
     return Delivered;
 }
 

@@ -84,6 +84,10 @@ public:
     bool ExtractStream(std::uint8_t StreamId, std::vector<std::uint8_t>& Dest, std::int32_t MaxPackets,
                        std::int64_t MaxBytes, std::int64_t EndPosition = -1);
 
+    // The code of the start code that stands right after the current
+    // packet, without decoding it; nothing when other bytes stand there.
+    std::optional<std::uint8_t> NextCode();
+
     TPacketKind PacketKind() const { return m_PacketKind; }
     // Total length of the current packet, start code included.
     std::uint32_t PacketLength() const { return m_PacketLength; }
@@ -129,8 +133,15 @@ public:
 private:
     std::optional<std::int64_t> FindPacketStart(std::int64_t Position);
     // Count bytes at Position (at most the size of m_Head), valid until the
-    // next fetch; null where the source ends before them.
-    const std::uint8_t* Fetch(std::int64_t Position, std::uint32_t Count);
+    // next fetch; null where the source ends before them. Most fetches find
+    // their bytes in the last read, and a walk makes several a packet.
+    const std::uint8_t* Fetch(std::int64_t Position, std::uint32_t Count)
+    {
+        if (Position >= m_HeadAt && Position + Count <= m_HeadAt + m_HeadCount)
+            return m_Head + (Position - m_HeadAt);
+        return FetchAnew(Position, Count);
+    }
+    const std::uint8_t* FetchAnew(std::int64_t Position, std::uint32_t Count);
     std::int64_t ReadAt(void* Dest, std::uint32_t Count, std::int64_t Position);
     bool DecodePackHeader();
     bool DecodeSystemHeader();
