@@ -567,7 +567,7 @@ void TVantrel::WritePES(TMPEG1SystemReader& Reader, TOutputFile& Output)
     std::uint8_t* Payload = Packet + (PES.PayloadPosition - Reader.PacketPosition());
     if (PES.StreamId == PrivateStream2) {
         if (Reader.ProgramStream())
-            RestampNavigation(Payload, PES.PayloadLength);
+            RestampNavigation(Payload, PES.PayloadLength, m_PackSCR - Reader.SCR());
         return;
     }
     if (PES.ESCRPosition) {
@@ -605,7 +605,7 @@ void TVantrel::WritePES(TMPEG1SystemReader& Reader, TOutputFile& Output)
     m_TimeCorrector.AddPacket(Written, Payload, PES.PayloadLength, NearEnd);
 }
 
-void TVantrel::RestampNavigation(std::uint8_t* Payload, std::size_t Length)
+void TVantrel::RestampNavigation(std::uint8_t* Payload, std::size_t Length, std::int64_t PackShift)
 {
     // A DVD's navigation packets: the presentation control (sub-stream 0)
     // and the search information (1). Their times are the stream's 90 kHz
@@ -614,10 +614,9 @@ void TVantrel::RestampNavigation(std::uint8_t* Payload, std::size_t Length)
     // zero. Addresses (sectors) are the authoring tool's to rewrite.
     constexpr std::size_t PCIStartTime = 13, PCIEndTime = 17, PCISequenceEndTime = 21, PCIElapsed = 25;
     constexpr std::size_t DSIClock = 1, DSIElapsed = 29;
-    const auto Move = [&](std::size_t At) {
+    const auto Move = [&](std::size_t At, std::int64_t Ticks) {
         if (const std::uint32_t Raw = Word32(Payload + At))
-            PutWord32(Payload + At,
-                      static_cast<std::uint32_t>((Raw + m_TimeCorrector.Offset()) & 0xFFFFFFFF));
+            PutWord32(Payload + At, static_cast<std::uint32_t>((Raw + Ticks) & 0xFFFFFFFF));
     };
     const auto Elapsed = [&](std::size_t At) {
         if (m_ElapsedShift && Word32(Payload + At))
@@ -625,11 +624,11 @@ void TVantrel::RestampNavigation(std::uint8_t* Payload, std::size_t Length)
     };
     if (Length > PCIElapsed + 4 && Payload[0] == 0) {
         for (const std::size_t At : {PCIStartTime, PCIEndTime, PCISequenceEndTime})
-            Move(At);
+            Move(At, m_TimeCorrector.Offset());
         Elapsed(PCIElapsed);
     } else if (Length > DSIElapsed + 4 && Payload[0] == 1) {
-        if (Word32(Payload + DSIClock))
-            PutWord32(Payload + DSIClock, static_cast<std::uint32_t>(ClockValue(m_PackSCR) & 0xFFFFFFFF));
+        // The pack's clock moves as the pack's header did.
+        Move(DSIClock, PackShift);
         Elapsed(DSIElapsed);
     }
 }

@@ -25,7 +25,8 @@ public:
     std::size_t Index;
 };
 
-// System-stream inputs are walked packet by packet and written as they are,
+// System-stream inputs (MPEG-1, and MPEG-2 program streams when their record
+// says so) are walked packet by packet and written as they are,
 // re-stamped (each file after the first moved in time as a whole, only its
 // time stamp bytes patched), or reduced to the payload of video stream 0xE0;
 // any other input is copied byte for byte. Progress is reported, and
@@ -127,8 +128,9 @@ private:
     bool WritePackHeader(TMPEG1SystemReader& Reader, TOutputFile& Output, std::size_t Index);
     void WriteSystemHeader(TMPEG1SystemReader& Reader, TOutputFile& Output, std::size_t Index);
     void WritePES(TMPEG1SystemReader& Reader, TOutputFile& Output);
-    // Moves the clock fields of a DVD navigation packet's payload with its file.
-    void RestampNavigation(std::uint8_t* Payload, std::size_t Length);
+    // Moves the clock fields of a DVD navigation packet's payload with its
+    // file; PackShift: how far its pack's clock moved.
+    void RestampNavigation(std::uint8_t* Payload, std::size_t Length, std::int64_t PackShift);
     // True when the file at Reader's start goes on in time where the output
     // stops: its first clock and stamps follow the last ones within a frame.
     bool ContinuesOutput(TMPEG1SystemReader& Reader, const TOutputFile& Output);
