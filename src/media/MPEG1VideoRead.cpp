@@ -56,6 +56,28 @@ std::optional<TSequenceExtension> ReadSequenceExtension(std::span<const std::uin
     return Extension;
 }
 
+std::optional<int> PictureFields(const std::uint8_t* Extension, bool ProgressiveSequence)
+{
+    constexpr std::uint8_t PictureCodingExtensionId = 8;
+    if ((Extension[0] >> 4) != PictureCodingExtensionId)
+        return std::nullopt;
+    const int Structure = Extension[2] & 0x03; // 1 top field, 2 bottom field, 3 frame
+    const bool TopFirst = (Extension[3] & 0x80) != 0, Repeat = (Extension[3] & 0x02) != 0;
+    if (Structure != 3)
+        return 1;
+    if (!Repeat)
+        return 2;
+    return ProgressiveSequence ? (TopFirst ? 6 : 4) : 3;
+}
+
+std::optional<bool> ProgressiveSequenceOf(const std::uint8_t* Extension)
+{
+    constexpr std::uint8_t SequenceExtensionId = 1;
+    if ((Extension[0] >> 4) != SequenceExtensionId)
+        return std::nullopt;
+    return (Extension[1] & 0x08) != 0;
+}
+
 bool IsMPEG2Sequence(std::span<const std::uint8_t> Data)
 {
     TStartCodeScan Scan;

@@ -66,6 +66,18 @@ struct TSequenceExtension
 // four bits of the next byte) and its six bytes are in Data; nothing else.
 std::optional<TSequenceExtension> ReadSequenceExtension(std::span<const std::uint8_t> Data);
 
+// How long an MPEG-2 picture shows, in fields (ISO/IEC 13818-2, 6.3.10), by
+// its picture coding extension; Extension: the four bytes after its
+// extension start code (00 00 01 B5), the first of which names it (id 8).
+// Two for a frame, one for a field picture, three for a frame that repeats
+// its first field (3:2 pulldown); a progressive sequence repeats whole
+// frames: four, or six with the top field first. Nothing for another
+// extension.
+std::optional<int> PictureFields(const std::uint8_t* Extension, bool ProgressiveSequence);
+// The progressive_sequence flag of a sequence extension; Extension as above
+// (id 1); nothing for another extension.
+std::optional<bool> ProgressiveSequenceOf(const std::uint8_t* Extension);
+
 // Data: what follows a sequence header's first four bytes. True when the next
 // start code is a sequence extension (00 00 01 B5, extension id 1 in the top
 // four bits of the next byte), which only MPEG-2 video (ISO/IEC 13818-2) has

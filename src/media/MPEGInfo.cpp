@@ -274,20 +274,33 @@ void ProbeSystemDuration(TByteSource& Source, TMediaInfo& Info)
     Info.Duration = static_cast<double>(Longest) / ClockRate;
 }
 
-// An elementary stream's pictures, counted by their start codes.
+// An elementary stream's pictures, counted by their start codes: a frame
+// each, or as long as MPEG-2's picture coding extension says (field
+// pictures, 3:2 pulldown).
 void ProbeVideoDuration(TByteSource& Source, TMediaInfo& Info)
 {
     std::vector<std::uint8_t> Chunk(1 << 20);
     TStartCodeScan Scan;
-    std::int64_t Pictures = 0;
+    std::int64_t Fields = 0;
+    bool Progressive = false;
     for (std::int64_t At = 0; At < Source.Size();) {
         const std::uint32_t N = Source.Read(Chunk.data(), static_cast<std::uint32_t>(Chunk.size()), At);
         if (N == 0)
             break;
-        Pictures += static_cast<std::int64_t>(CountStartCodes(Chunk.data(), N, PictureStartCode, Scan));
+        ForEachStartCode(Chunk.data(), N, Scan, [&](std::size_t I) {
+            if (Chunk[I] == PictureStartCode)
+                Fields += 2;
+            else if (Chunk[I] == ExtensionStartCode && I + 4 < N) {
+                if (const std::optional<int> Shown = PictureFields(&Chunk[I + 1], Progressive))
+                    Fields += *Shown - 2;
+                else
+                    Progressive = ProgressiveSequenceOf(&Chunk[I + 1]).value_or(Progressive);
+            }
+            return false;
+        });
         At += N;
     }
-    Info.Duration = static_cast<double>(Pictures) / Info.FrameRate;
+    Info.Duration = static_cast<double>(Fields) / 2 / Info.FrameRate;
 }
 
 } // namespace

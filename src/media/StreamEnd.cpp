@@ -2,6 +2,7 @@
 
 #include "AC3Utils.h"
 #include "MP3Read.h"
+#include "MPEG1VideoRead.h"
 
 #include <algorithm>
 #include <utility>
@@ -38,7 +39,7 @@ void TVideoEnd::Add(std::optional<std::int64_t> PTS, std::optional<std::int64_t>
         ForEachStartCode(Payload, Length, Scan, [&](std::size_t At) {
             if (Payload[At] != PictureStartCode || Length - At < 3)
                 return false;
-            m_GroupMaxReference = -1; // the groups in between were not looked at
+            NewGroup(); // the groups in between were not looked at
             PictureStart();
             TemporalReference(TemporalReferenceOf(Payload + At + 1));
             return true;
@@ -52,7 +53,14 @@ void TVideoEnd::Add(std::optional<std::int64_t> PTS, std::optional<std::int64_t>
     ForEachStartCode(Payload, Length, m_Scan, [&](std::size_t At) {
         if (Payload[At] == GroupStartCode) {
             m_AnchorInGroup = false;
-            m_GroupMaxReference = -1;
+            NewGroup();
+        } else if (Payload[At] == ExtensionStartCode && Length - At >= 5) {
+            // MPEG-2: how long the picture before shows; whether the sequence
+            // repeats frames or fields.
+            if (const std::optional<int> Fields = PictureFields(Payload + At + 1, m_ProgressiveSequence))
+                PictureLasts(*Fields);
+            else if (const std::optional<bool> Progressive = ProgressiveSequenceOf(Payload + At + 1))
+                m_ProgressiveSequence = *Progressive;
         } else if (Payload[At] == PictureStartCode) {
             PictureStart();
             if (Length - At >= 3)
@@ -67,14 +75,17 @@ void TVideoEnd::Add(std::optional<std::int64_t> PTS, std::optional<std::int64_t>
 void TVideoEnd::PictureStart()
 {
     m_PendingIsAnchor = m_StampPTS.has_value();
+    m_LastIsAnchor = m_PendingIsAnchor;
+    m_LastReference = -1;
     if (!m_PendingIsAnchor) {
-        ++m_PicturesAfter;
+        m_FieldsAfter += 2;
         return;
     }
     m_AnchorPTS = std::exchange(m_StampPTS, std::nullopt);
     m_AnchorDecode = m_StampDecode;
     m_AnchorInGroup = true;
-    m_PicturesAfter = 0;
+    m_AnchorFields = 2;
+    m_FieldsAfter = 0;
 }
 
 void TVideoEnd::TemporalReference(int Reference)
@@ -82,6 +93,41 @@ void TVideoEnd::TemporalReference(int Reference)
     if (m_PendingIsAnchor)
         m_AnchorReference = Reference;
     m_GroupMaxReference = std::max(m_GroupMaxReference, Reference);
+    m_LastReference = Reference;
+    // The second field picture of a frame shares the first one's place.
+    std::uint8_t& Fields = m_Fields[static_cast<std::size_t>(Reference)];
+    Fields = m_FieldReference == Reference ? static_cast<std::uint8_t>(Fields + 2) : 2;
+    m_FieldReference = -1;
+}
+
+void TVideoEnd::NewGroup()
+{
+    std::fill(m_Fields.begin(), m_Fields.begin() + (m_GroupMaxReference + 1), 0);
+    m_GroupMaxReference = -1;
+    m_LastReference = m_FieldReference = -1;
+}
+
+void TVideoEnd::PictureLasts(int Fields)
+{
+    // Counted as a frame when its header was read.
+    const int More = Fields - 2;
+    (m_LastIsAnchor ? m_AnchorFields : m_FieldsAfter) += More;
+    if (m_LastReference >= 0) {
+        std::uint8_t& Shown = m_Fields[static_cast<std::size_t>(m_LastReference)];
+        Shown = static_cast<std::uint8_t>(Shown + More);
+        m_FieldReference = Fields == 1 && Shown == 1 ? m_LastReference : -1;
+    }
+    m_LastIsAnchor = false;
+    m_LastReference = -1; // one extension a picture
+}
+
+std::int64_t TVideoEnd::FieldsBetween(int From, int To) const
+{
+    std::int64_t Fields = 0;
+    for (int Reference = From; Reference <= To; ++Reference)
+        Fields +=
+            m_Fields[static_cast<std::size_t>(Reference)] ? m_Fields[static_cast<std::size_t>(Reference)] : 2;
+    return Fields;
 }
 
 std::optional<std::int64_t> TVideoEnd::End(std::int64_t FrameTicks) const
@@ -91,8 +137,9 @@ std::optional<std::int64_t> TVideoEnd::End(std::int64_t FrameTicks) const
     std::int64_t End = *m_MaxPTS + FrameTicks;
     if (m_AnchorPTS) {
         if (m_AnchorInGroup)
-            End = std::max(End, *m_AnchorPTS + (m_GroupMaxReference - m_AnchorReference + 1) * FrameTicks);
-        End = std::max(End, *m_AnchorDecode + (m_PicturesAfter + 1) * FrameTicks);
+            End = std::max(End, *m_AnchorPTS +
+                                    FieldsBetween(m_AnchorReference, m_GroupMaxReference) * FrameTicks / 2);
+        End = std::max(End, *m_AnchorDecode + (m_AnchorFields + m_FieldsAfter) * FrameTicks / 2);
     }
     return End;
 }

@@ -28,13 +28,21 @@ public:
     // only the first picture of a packet, and some only a few): a picture's
     // temporal reference, its place in display order within its group of
     // pictures, counts from the last stamped picture of the group; across a
-    // group, one frame per picture after that one's decode time. Nothing when
-    // no picture was stamped.
+    // group, each picture's time after that one's decode time. A picture
+    // shows for a frame, or as long as MPEG-2's picture coding extension
+    // says (field pictures, 3:2 pulldown). Nothing when no picture was
+    // stamped.
     std::optional<std::int64_t> End(std::int64_t FrameTicks) const;
 
 private:
     void PictureStart();
     void TemporalReference(int Reference);
+    void NewGroup();
+    // Gives the last picture Fields fields instead of a frame's two.
+    void PictureLasts(int Fields);
+    // Fields of the pictures of the group from display place From to To;
+    // a frame's two for a place no picture was seen at.
+    std::int64_t FieldsBetween(int From, int To) const;
 
     std::optional<std::int64_t> m_MaxPTS;
     // The packet's stamp, until the first picture that starts in it takes it.
@@ -44,8 +52,16 @@ private:
     int m_AnchorReference = 0;
     bool m_AnchorInGroup = false;
     bool m_PendingIsAnchor = false;
-    std::int64_t m_PicturesAfter = 0;
+    // Fields shown by the stamped picture and by those decoded after it.
+    std::int64_t m_AnchorFields = 2, m_FieldsAfter = 0;
     int m_GroupMaxReference = -1;
+    // The fields of the group's pictures by temporal reference, and the
+    // last picture's reference (-1 before its header is read).
+    std::vector<std::uint8_t> m_Fields = std::vector<std::uint8_t>(1024);
+    int m_LastReference = -1;
+    int m_FieldReference = -1; // of a first field picture, until its second
+    bool m_LastIsAnchor = false;
+    bool m_ProgressiveSequence = false;
     // A picture header cut by the end of a payload: its first two bytes.
     int m_HeaderNeed = 0;
     std::uint8_t m_Header[2] = {};

@@ -195,22 +195,28 @@ mjpeg_pal() {
     rm -rf "$tmp"
     return $rc
 }
-# mjpegtools' DVD: mpeg2enc -f 8 and mplex -f 8, which writes navigation packs.
+# mjpegtools' DVD: mpeg2enc -f 8 and mplex -f 8, which writes navigation
+# packs; $3 $4 $5: picture size, rate and encoder options (default PAL). With
+# -p, film at 23.976 fps is coded for 29.97 with 3:2 pulldown: every other
+# picture repeats its first field. The video stream stays beside it.
 mjpeg_dvd() {
-    local name=$1 seconds=$2
+    local name=$1 seconds=$2 size=${3:-720x576} rate=${4:-25} options=${5:-}
     local tmp
     tmp=$(mktemp -d)
-    ff -f lavfi -i "$(video_src 720x576 25 "$seconds")" -pix_fmt yuv420p -f yuv4mpegpipe "$tmp/v.y4m"
+    ff -f lavfi -i "$(video_src "$size" "$rate" "$seconds")" -pix_fmt yuv420p -f yuv4mpegpipe "$tmp/v.y4m"
     ff -f lavfi -i "$(audio_src 550 48000 "$seconds")" -ac 2 "$tmp/a.wav"
-    mpeg2enc -v 0 -f 8 -a 2 -o "$tmp/v.m2v" < "$tmp/v.y4m"
+    mpeg2enc -v 0 -f 8 -a 2 $options -o "$tmp/v.m2v" < "$tmp/v.y4m" 2>/dev/null
     mp2enc -v 0 -r 48000 -b 224 -o "$tmp/a.mp2" < "$tmp/a.wav"
     mplex -v 0 -f 8 -o "$name" "$tmp/v.m2v" "$tmp/a.mp2"
     local rc=$?
+    cp "$tmp/v.m2v" "${name%.*}.m2v"
     rm -rf "$tmp"
     return $rc
 }
 make mplex_dvd1.mpg mjpeg_dvd mplex_dvd1.mpg 2
 make mplex_dvd2.mpg mjpeg_dvd mplex_dvd2.mpg 3
+make mplex_film1.mpg mjpeg_dvd mplex_film1.mpg 2 720x480 24000/1001 -p
+make mplex_film2.mpg mjpeg_dvd mplex_film2.mpg 3 720x480 24000/1001 -p
 make mplex_vcd.mpg mjpeg_pal mplex_vcd.mpg 1 2
 make mplex_vcd_b.mpg mjpeg_pal mplex_vcd_b.mpg 1 3
 make mplex_generic.mpg mjpeg_pal mplex_generic.mpg 0 2

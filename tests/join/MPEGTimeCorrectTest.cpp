@@ -1,6 +1,7 @@
 // Re-stamping: each later file moved in time as a whole, on a clock that
 // wraps, with the pack clock never ahead of what the mux rate allows.
 #include "join/MPEGTimeCorrect.h"
+#include "media/StreamEnd.h"
 #include "media/SysUtils.h"
 
 #include "TestSupport.h"
@@ -138,6 +139,38 @@ TEST(TimeCorrection, PicturesAfterTheLastStampedOneCount)
     C.AddPacket(Pes(FirstVideoStream, std::nullopt), Picture.data(), Picture.size());
     C.AddPacket(Pes(FirstVideoStream, std::nullopt), Picture.data(), Picture.size());
     EXPECT_EQ(C.OutputEnd(), 3600 + 4 * 3600);
+}
+
+// MPEG-2 pictures show as long as their coding extension says: a field
+// picture half a frame (two make one), a frame that repeats a field a frame
+// and a half (3:2 pulldown), in a progressive sequence two or three frames.
+TEST(VideoEnd, PicturesLastAsTheirCodingExtensionSays)
+{
+    const auto Picture = [](std::uint8_t Reference, std::uint8_t Structure, std::uint8_t Flags) {
+        return TBytes{0, 0, 1,    0,    0,    static_cast<std::uint8_t>(Reference << 6),   0,     0,   0,
+                      0, 1, 0xB5, 0x8F, 0xFF, static_cast<std::uint8_t>(0xF0 | Structure), Flags, 0x80};
+    };
+    const TBytes ProgressiveSequence = {0, 0, 1, 0xB5, 0x14, 0x8A, 0, 1, 0, 0};
+    constexpr std::uint8_t Repeat = 0x02, TopFirst = 0x80;
+    const struct
+    {
+        const char* What;
+        TBytes Stream;
+        std::int64_t End; // ticks at 25 fps, from the stamp 0
+    } Cases[] = {
+        {"frames", Concat({Picture(0, 3, 0), Picture(1, 3, 0)}), 7200},
+        {"field pairs", Concat({Picture(0, 1, 0), Picture(0, 2, 0), Picture(1, 1, 0), Picture(1, 2, 0)}),
+         7200},
+        {"pulldown", Concat({Picture(0, 3, Repeat | TopFirst), Picture(1, 3, 0), Picture(2, 3, Repeat)}),
+         14400},
+        {"progressive repeats",
+         Concat({ProgressiveSequence, Picture(0, 3, Repeat), Picture(1, 3, Repeat | TopFirst)}), 18000},
+    };
+    for (const auto& C : Cases) {
+        TVideoEnd Video;
+        Video.Add(0, std::nullopt, C.Stream.data(), C.Stream.size());
+        EXPECT_EQ(Video.End(3600), C.End) << C.What;
+    }
 }
 
 TEST(TimeCorrection, StampsStayContinuousAcrossTheWrap)
