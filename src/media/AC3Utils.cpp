@@ -42,12 +42,11 @@ std::optional<TAC3FrameHeader> DecodeAC3FrameHeader(std::span<const std::uint8_t
 
 std::string AC3ChannelsText(const TAC3FrameHeader& Header)
 {
-    static constexpr std::array<int, 8> Full = {2, 1, 2, 3, 3, 4, 4, 5};
     if (!Header.LowFrequency && Header.CodingMode == 1)
         return "mono";
     if (!Header.LowFrequency && Header.CodingMode == 2)
         return "stereo";
-    return std::to_string(Full[Header.CodingMode]) + "." + (Header.LowFrequency ? "1" : "0");
+    return std::to_string(Header.Channels()) + "." + (Header.LowFrequency ? "1" : "0");
 }
 
 std::optional<TDTSFrameHeader> DecodeDTSFrameHeader(std::span<const std::uint8_t> Data)

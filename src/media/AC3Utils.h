@@ -17,6 +17,12 @@ struct TAC3FrameHeader
     std::uint8_t CodingMode = 0;   // acmod: 0 1+1, 1 mono, 2 stereo, 3 3/0, 4 2/1, 5 3/1, 6 2/2, 7 3/2
     bool LowFrequency = false;     // the .1 channel
     std::uint32_t FrameLength = 0; // bytes, header included
+    // The full channels the coding mode carries (2 for 1+1), without the .1.
+    std::uint8_t Channels() const
+    {
+        static constexpr std::uint8_t Full[] = {2, 1, 2, 3, 3, 4, 4, 5};
+        return Full[CodingMode & 7];
+    }
 };
 
 // The header of the sync frame at the start of Data (0B 77, CRC, then the

@@ -142,11 +142,10 @@ void ReadAudioFormat(std::span<const std::uint8_t> Sound, const std::vector<std:
     case sskAC3:
         Info.AudioCodec = acAC3;
         if (const auto Header = DecodeAC3FrameHeader(Sound)) {
-            static constexpr std::uint8_t Full[] = {2, 1, 2, 3, 3, 4, 4, 5};
             Info.SampleRate = static_cast<std::int32_t>(Header->SampleRate);
             Info.AudioBitRate = static_cast<std::int32_t>(Header->BitRate);
             Info.ChannelMode = Header->CodingMode;
-            Info.AudioChannels = Full[Header->CodingMode];
+            Info.AudioChannels = Header->Channels();
             Info.LowFrequency = Header->LowFrequency;
         }
         break;
@@ -165,7 +164,7 @@ void ReadAudioFormat(std::span<const std::uint8_t> Sound, const std::vector<std:
             Info.SampleRate = Format->SampleRate;
             Info.AudioBits = Format->Bits;
             Info.AudioChannels = Format->Channels;
-            Info.AudioBitRate = Format->SampleRate * Format->Bits * Format->Channels;
+            Info.AudioBitRate = LPCMBitRate(FirstPacket.data(), FirstPacket.size());
         }
     }
 }
