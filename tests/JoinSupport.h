@@ -2,9 +2,10 @@
 // tests join packets no probe would take), and disks that fail.
 #pragma once
 
-#include "media/FileBufs.h"
-#include "media/MPEGInfo.h"
-#include "media/OutputFile.h"
+#include "io/FileBufs.h"
+#include "io/InputFile.h"
+#include "io/OutputFile.h"
+#include "probe/MPEGInfo.h"
 
 #include <cerrno>
 #include <memory>

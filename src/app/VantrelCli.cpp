@@ -1,10 +1,11 @@
 // vantrel-cli: probe and join MPEG-1 files from a terminal or a script, with
 // the same rules as the desktop program.
-#include "join/JoinDecision.h"
+#include "io/SysUtils.h"
+#include "join/Joiner.h"
 #include "join/Progress.h"
-#include "join/Vantrel.h"
-#include "media/MPEGInfo.h"
-#include "media/SysUtils.h"
+#include "probe/JoinRules.h"
+#include "probe/MPEGInfo.h"
+#include "probe/MediaText.h"
 
 #include <algorithm>
 #include <csignal>
@@ -385,7 +386,7 @@ int Join(const std::vector<std::string>& Options, const std::vector<std::string>
         }
 
     InstallSignalHandlers();
-    TVantrel Joiner;
+    TJoiner Joiner;
     Joiner.Inputs = std::move(Inputs);
     Joiner.OutputFileName = Output;
     Joiner.VideoOnly = VideoOnly;
@@ -408,7 +409,7 @@ int Join(const std::vector<std::string>& Options, const std::vector<std::string>
     }
     // Where each later file begins, and what it took there; on standard
     // error, so that an output written to standard output stays clean.
-    for (const TVantrel::TJoint& Joint : Joiner.Joints()) {
+    for (const TJoiner::TJoint& Joint : Joiner.Joints()) {
         std::string Line =
             Format("vantrel-cli: %s %s at %s", Files[Joint.File].c_str(),
                    Joint.Continues ? "continues the recording" : "starts", DurationText(Joint.Time).c_str());

@@ -1,7 +1,7 @@
 // The desktop program: the main window and its event loop. Files named on
 // the command line (a file manager's "Open with") are added as a drop would,
 // to the window already open when there is one.
-#include "settings/RegLib.h"
+#include "settings/SettingsStore.h"
 #include "ui/Instance.h"
 #include "ui/MainForm.h"
 

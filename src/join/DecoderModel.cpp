@@ -1,8 +1,12 @@
-#include "DecoderModel.h"
+#include "join/DecoderModel.h"
 
-#include "media/AC3Utils.h"
-#include "media/MP3Utils.h"
-#include "media/MPEG1Syntax.h"
+#include "mpeg/StartCodes.h"
+#include "mpeg/TimeStamps.h"
+#include "mpeg/audio/AC3.h"
+#include "mpeg/audio/DTS.h"
+#include "mpeg/audio/MPEGAudio.h"
+#include "mpeg/ps/PackSyntax.h"
+#include "mpeg/ps/SubStreams.h"
 
 #include <algorithm>
 #include <cmath>

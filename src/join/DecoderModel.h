@@ -7,7 +7,8 @@
 // over its size. Times are 90 kHz ticks on the join's continuous line.
 #pragma once
 
-#include "media/MPEG1Syntax.h"
+#include "mpeg/StartCodes.h"
+#include "mpeg/ps/SubStreams.h"
 
 #include <cstdint>
 #include <map>

@@ -1,7 +1,11 @@
-#include "MPEGTimeCorrect.h"
+#include "join/MPEGTimeCorrect.h"
 
-#include "media/MPEG1VideoRead.h"
-#include "media/SysUtils.h"
+#include "io/SysUtils.h"
+#include "mpeg/StartCodes.h"
+#include "mpeg/TimeStamps.h"
+#include "mpeg/ps/PackSyntax.h"
+#include "mpeg/ps/SubStreams.h"
+#include "mpeg/video/SequenceHeader.h"
 
 #include <algorithm>
 #include <cmath>

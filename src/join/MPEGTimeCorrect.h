@@ -3,8 +3,9 @@
 // nothing else of it changes (ISO/IEC 11172-1).
 #pragma once
 
-#include "media/MPEG1SysRead.h"
-#include "media/StreamEnd.h"
+#include "mpeg/StartCodes.h"
+#include "mpeg/StreamEnd.h"
+#include "mpeg/ps/ProgramStreamReader.h"
 
 #include <array>
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "Progress.h"
+#include "join/Progress.h"
 
 #include <chrono>
 #include <cmath>

@@ -1,6 +1,6 @@
-#include "About.h"
+#include "ui/About.h"
 
-#include "ShellUtils.h"
+#include "ui/ShellUtils.h"
 
 #include <QApplication>
 #include <QFrame>

@@ -2,7 +2,7 @@
 // copyright line.
 #pragma once
 
-#include "settings/RegLib.h"
+#include "settings/SettingsStore.h"
 
 #include <QDialog>
 

@@ -1,4 +1,4 @@
-#include "FileDlg.h"
+#include "ui/FileDlg.h"
 
 #include <QCollator>
 #include <QFileInfo>
@@ -153,8 +153,10 @@ QStringList AskInputFiles(QWidget* Owner, QString& Folder)
     if (!Folder.isEmpty())
         Dialog.InitialDir = Folder;
     // File names on Linux are case-sensitive, and cameras and VCDs write capitals.
-    Dialog.Filter = "MPEG Files|*.mpeg;*.mpg;*.m1v;*.mpv;*.dat;*.vob;*.vro;*.mod;*.m2v;*.m2p;*.MPEG;*.MPG;*.M1V;*.MPV;*.DAT;"
-                    "*.VOB;*.VRO;*.MOD;*.M2V;*.M2P|All Files|*.*";
+    Dialog.Filter =
+        "MPEG "
+        "Files|*.mpeg;*.mpg;*.m1v;*.mpv;*.dat;*.vob;*.vro;*.mod;*.m2v;*.m2p;*.MPEG;*.MPG;*.M1V;*.MPV;*.DAT;"
+        "*.VOB;*.VRO;*.MOD;*.M2V;*.M2P|All Files|*.*";
     Dialog.MultiSelect = true;
     if (!Dialog.Execute())
         return {};

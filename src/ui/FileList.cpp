@@ -1,6 +1,8 @@
-#include "FileList.h"
+#include "ui/FileList.h"
 
-#include "media/SysUtils.h"
+#include "io/SysUtils.h"
+#include "probe/JoinRules.h"
+#include "probe/MediaText.h"
 
 #include <QApplication>
 #include <QDrag>

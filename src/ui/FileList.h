@@ -3,8 +3,8 @@
 // dragging.
 #pragma once
 
-#include "MessageBox.h"
-#include "media/MPEGInfo.h"
+#include "probe/MPEGInfo.h"
+#include "ui/MessageBox.h"
 
 #include <QAbstractTableModel>
 #include <QPersistentModelIndex>

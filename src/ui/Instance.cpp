@@ -1,4 +1,4 @@
-#include "Instance.h"
+#include "ui/Instance.h"
 
 #include <QGuiApplication>
 #include <QLocalSocket>

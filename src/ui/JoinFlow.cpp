@@ -1,10 +1,10 @@
-#include "JoinFlow.h"
+#include "ui/JoinFlow.h"
 
-#include "ProgressDlg.h"
+#include "ui/ProgressDlg.h"
 
-#include "FileDlg.h"
-#include "join/JoinDecision.h"
-#include "join/Vantrel.h"
+#include "join/Joiner.h"
+#include "probe/JoinRules.h"
+#include "ui/FileDlg.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -92,7 +92,7 @@ std::optional<TJoinFlow::TOutcome> TJoinFlow::Run(const std::vector<TInputRecord
     const std::optional<QString> OutputName = AskOutputName();
     if (!OutputName)
         return std::nullopt;
-    TVantrel Joiner;
+    TJoiner Joiner;
     Joiner.VideoOnly = Check.VideoOnly;
     Joiner.RecalcTimecodes = RecalcTimecodes;
     Joiner.Inputs = Inputs;

@@ -2,9 +2,9 @@
 // name, the join itself under the progress dialog, and the note it leaves.
 #pragma once
 
-#include "MessageBox.h"
 #include "join/Progress.h"
-#include "media/MPEGInfo.h"
+#include "probe/MPEGInfo.h"
+#include "ui/MessageBox.h"
 
 #include <QString>
 #include <functional>

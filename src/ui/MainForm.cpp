@@ -1,11 +1,11 @@
-#include "MainForm.h"
+#include "ui/MainForm.h"
 
-#include "About.h"
-#include "FileDlg.h"
-#include "JoinFlow.h"
-#include "ProgressDlg.h"
-#include "ShellUtils.h"
-#include "media/SysUtils.h"
+#include "io/SysUtils.h"
+#include "ui/About.h"
+#include "ui/FileDlg.h"
+#include "ui/JoinFlow.h"
+#include "ui/ProgressDlg.h"
+#include "ui/ShellUtils.h"
 
 #include <QAction>
 #include <QApplication>
@@ -153,13 +153,13 @@ void TfrmMain::CreateToolBar()
 
 QString TfrmMain::PlacementKey() const
 {
-    return FProductInfo.RegBaseKey + "\\forms\\" + objectName();
+    return FProductInfo.SettingsBaseKey + "\\forms\\" + objectName();
 }
 
 void TfrmMain::FormCreate()
 {
     QStringList Damaged;
-    LoadFormPlacement(FProductInfo.RegRoot, PlacementKey(), *this, false, &Damaged);
+    LoadFormPlacement(FProductInfo.SettingsRoot, PlacementKey(), *this, false, &Damaged);
     const TSettings Settings = LoadSettings(FProductInfo, PlacementKey(), Damaged);
     if (!lvwFiles->SetColumnWidths(Settings.ColumnWidths))
         Damaged << "Invalid data type for 'ColumnWidths'";
@@ -169,7 +169,7 @@ void TfrmMain::FormCreate()
     if (!Damaged.isEmpty())
         ShowMessageBox("Some settings could not be read; they were set back to their defaults:\r\n" +
                            Damaged.join("\r\n") + "\r\nSettings file: " +
-                           RegStoreLocation(FProductInfo.RegRoot, FProductInfo.RegBaseKey),
+                           SettingsLocation(FProductInfo.SettingsRoot, FProductInfo.SettingsBaseKey),
                        TMessageKind::Warning, TMessageButtons::Ok);
     setAcceptDrops(true);
     Refresh();
@@ -177,7 +177,7 @@ void TfrmMain::FormCreate()
 
 void TfrmMain::FormDestroy()
 {
-    SaveFormPlacement(FProductInfo.RegRoot, PlacementKey(), *this);
+    SaveFormPlacement(FProductInfo.SettingsRoot, PlacementKey(), *this);
     SaveSettings(
         FProductInfo, PlacementKey(),
         {FLastOpenFolder, FLastSaveFolder, miRecalcTimecodes->isChecked(), lvwFiles->ColumnWidths()});

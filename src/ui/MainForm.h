@@ -2,10 +2,10 @@
 // adding, ordering, joining and playing files.
 #pragma once
 
-#include "FileList.h"
-#include "MessageBox.h"
-#include "StatusBar.h"
-#include "settings/RegLib.h"
+#include "settings/SettingsStore.h"
+#include "ui/FileList.h"
+#include "ui/MessageBox.h"
+#include "ui/StatusBar.h"
 
 #include <QMainWindow>
 #include <QPointer>

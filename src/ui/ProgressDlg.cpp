@@ -1,4 +1,4 @@
-#include "ProgressDlg.h"
+#include "ui/ProgressDlg.h"
 
 #include <QApplication>
 #include <QCloseEvent>

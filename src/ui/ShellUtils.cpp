@@ -1,4 +1,4 @@
-#include "ShellUtils.h"
+#include "ui/ShellUtils.h"
 
 #include <QApplication>
 #include <QDBusConnection>

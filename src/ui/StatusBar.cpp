@@ -1,4 +1,4 @@
-#include "StatusBar.h"
+#include "ui/StatusBar.h"
 
 #include <QLabel>
 #include <QStatusBar>

@@ -3,8 +3,8 @@
 // must end in a clear message or a valid output, never a crash, a hang or a
 // changed input.
 #include "JoinSupport.h"
-#include "join/Vantrel.h"
-#include "media/SysUtils.h"
+#include "io/SysUtils.h"
+#include "join/Joiner.h"
 
 #include "TestSupport.h"
 
@@ -245,7 +245,7 @@ TEST_F(MalformedInput, InputThatShrinksBeforeItsTurn)
             return false;
         }
     };
-    TVantrel Joiner;
+    TJoiner Joiner;
     Joiner.Inputs = MeasuredInputs({First, Second});
     Joiner.OutputFileName = Dir.File("out.mpg");
     Joiner.RecalcTimecodes = true;

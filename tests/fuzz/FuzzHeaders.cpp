@@ -1,8 +1,8 @@
 // The video sequence header reader, the audio frame header searches and the
 // stream end trackers over arbitrary bytes in memory.
-#include "media/MP3Read.h"
-#include "media/MPEG1VideoRead.h"
-#include "media/StreamEnd.h"
+#include "mpeg/StreamEnd.h"
+#include "mpeg/audio/MPEGAudio.h"
+#include "mpeg/video/SequenceHeader.h"
 
 using namespace vantrel;
 

@@ -11,9 +11,13 @@
 // their bytes one after the other would.
 #include "FuzzSupport.h"
 #include "JoinSupport.h"
-#include "join/Vantrel.h"
-#include "media/MPEG1SysRead.h"
-#include "media/SysUtils.h"
+#include "io/InputFile.h"
+#include "io/SysUtils.h"
+#include "join/Joiner.h"
+#include "mpeg/StartCodes.h"
+#include "mpeg/TimeStamps.h"
+#include "mpeg/ps/PackSyntax.h"
+#include "mpeg/ps/ProgramStreamReader.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -56,7 +60,7 @@ std::vector<TPacket> WithoutFillerPacks(const std::vector<TPacket>& Packets)
 std::vector<TPacket> Normalized(TByteSource& Source)
 {
     std::vector<TPacket> Packets;
-    TMPEG1SystemReader Reader;
+    TProgramStreamReader Reader;
     Reader.Open(Source);
     while (Reader.NextPacket()) {
         TPacket Packet(Reader.PacketLength());
@@ -109,7 +113,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Data, std::size_t Size
     fuzz::TFuzzFile Second(Data + Split, Size - Split);
     fuzz::TFuzzFile Output(nullptr, 0);
 
-    TVantrel Joiner;
+    TJoiner Joiner;
     std::vector<std::string> Names = {First.Name};
     if (Split < Size)
         Names.push_back(Second.Name);

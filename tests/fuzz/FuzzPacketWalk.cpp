@@ -1,7 +1,7 @@
 // The packet walk over arbitrary bytes in memory: every packet read whole and
 // as payload, a look ahead and back, then the payloads of the first video and
 // audio streams gathered.
-#include "media/MPEG1SysRead.h"
+#include "mpeg/ps/ProgramStreamReader.h"
 
 #include <vector>
 
@@ -11,7 +11,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Data, std::size_t Size
 {
     TMemorySource Source(Data, Size);
     try {
-        TMPEG1SystemReader Reader;
+        TProgramStreamReader Reader;
         Reader.Open(Source);
         std::vector<std::uint8_t> Buffer;
         while (Reader.NextPacket()) {
@@ -21,11 +21,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Data, std::size_t Size
                 Buffer.resize(Reader.PES().PayloadLength);
                 Reader.ReadPayload(Buffer.data());
             }
-            const TMPEG1SystemReader::TMark Mark = Reader.Mark();
+            const TProgramStreamReader::TMark Mark = Reader.Mark();
             if (Reader.NextPacket())
                 Reader.Restore(Mark);
         }
-        TMPEG1SystemReader Extractor;
+        TProgramStreamReader Extractor;
         Extractor.Open(Source);
         std::vector<std::uint8_t> Video, Audio;
         Extractor.ExtractStream(0xE0, Video, 200, 8192);

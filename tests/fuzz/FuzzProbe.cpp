@@ -1,7 +1,9 @@
 // The file probe over arbitrary contents in memory, VCD sectors included.
-#include "media/CDXARead.h"
-#include "media/MPEGInfo.h"
-#include "media/SysUtils.h"
+#include "io/SectorTrack.h"
+#include "io/SysUtils.h"
+#include "probe/JoinRules.h"
+#include "probe/MPEGInfo.h"
+#include "probe/MediaText.h"
 
 using namespace vantrel;
 

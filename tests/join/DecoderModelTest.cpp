@@ -1,9 +1,10 @@
 // The joiner's own buffer model: the access units it finds in real streams,
 // and the schedule it plans at a joint.
 #include "join/DecoderModel.h"
-#include "media/MPEG1SysRead.h"
+#include "mpeg/ps/ProgramStreamReader.h"
 
 #include "TestSupport.h"
+#include "mpeg/StartCodes.h"
 
 #include <gtest/gtest.h>
 #include <map>
@@ -18,7 +19,7 @@ using namespace test;
 TEST(UnitSplitter, FindsTheFramesOfRealStreams)
 {
     for (const char* Name : {"ff_pal_b.mpg", "mplex_vcd_b.mpg", "ff_ntsc2.mpg", "ff_pal_mp3.mpg"}) {
-        TMPEG1SystemReader Reader;
+        TProgramStreamReader Reader;
         Reader.Open(Stream(Name));
         std::map<std::uint8_t, TUnitSplitter> Streams;
         std::vector<std::uint8_t> Payload;

@@ -1,10 +1,12 @@
 // Re-stamping: each later file moved in time as a whole, on a clock that
 // wraps, with the pack clock never ahead of what the mux rate allows.
 #include "join/MPEGTimeCorrect.h"
-#include "media/StreamEnd.h"
-#include "media/SysUtils.h"
+#include "io/SysUtils.h"
+#include "mpeg/StreamEnd.h"
 
 #include "TestSupport.h"
+#include "mpeg/StartCodes.h"
+#include "mpeg/TimeStamps.h"
 
 #include <cmath>
 #include <gtest/gtest.h>

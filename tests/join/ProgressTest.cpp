@@ -21,9 +21,9 @@ TEST(TimeEstimate, TheLastStepTimesWhatIsLeft)
     const EstimateCase Cases[] = {
         {2000, 99, "2 seconds remaining"},   {2000, 40, "2 minutes remaining"},
         {200000, 40, "3 hours remaining"},   {59000, 99, "59 seconds remaining"},
-        {60000, 99, "1 minute remaining"},  {10799000, 99, "179 minutes remaining"},
+        {60000, 99, "1 minute remaining"},   {10799000, 99, "179 minutes remaining"},
         {10800000, 99, "3 hours remaining"}, {58500, 99, "58 seconds remaining"}, // halves to even
-        {59500, 99, "1 minute remaining"},                                       // 60
+        {59500, 99, "1 minute remaining"},                                        // 60
         {1500, 100, "0 seconds remaining"},
     };
     std::int64_t Now = 1'000'000;

@@ -5,8 +5,8 @@
 //
 // Usage: vantrel-guibench RUNS OUTPUT INPUT...   (under a display, e.g. xvfb-run)
 //        vantrel-guibench --drop FILE...
-#include "join/Vantrel.h"
-#include "media/MPEGInfo.h"
+#include "join/Joiner.h"
+#include "probe/MPEGInfo.h"
 #include "ui/MainForm.h"
 #include "ui/ProgressDlg.h"
 
@@ -84,7 +84,7 @@ int main(int Argc, char** Argv)
     std::vector<double> Gui, Plain;
     for (int Run = 0; Run < Runs; ++Run) {
         for (bool WithDialog : {true, false}) {
-            TVantrel Joiner;
+            TJoiner Joiner;
             for (int I = 3; I < Argc; ++I)
                 Joiner.Inputs.push_back(ProbeInput(Argv[I], false));
             Joiner.OutputFileName = Argv[2];

@@ -1,7 +1,7 @@
 // The main window driven as a user would: through its actions, keys and
 // drops, with message boxes and file dialogs answered through their seams.
 #include "ui/MainForm.h"
-#include "media/SysUtils.h"
+#include "io/SysUtils.h"
 #include "ui/FileDlg.h"
 #include "ui/JoinFlow.h"
 #include "ui/ShellUtils.h"

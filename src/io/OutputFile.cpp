@@ -1,0 +1,328 @@
+#include "io/OutputFile.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <optional>
+#include <random>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace vantrel {
+
+void TOutputFile::Write(const void* Source, std::size_t Count)
+{
+    // An empty write may come with a null Source (an empty buffer's data()).
+    if (Count == 0)
+        return;
+    m_Position += static_cast<std::int64_t>(Count);
+    if (m_Buffered + Count > m_Buffer.size()) {
+        Flush();
+        if (Count >= m_Buffer.size()) {
+            WriteThrough(Source, Count);
+            return;
+        }
+    }
+    std::memcpy(m_Buffer.data() + m_Buffered, Source, Count);
+    m_Buffered += Count;
+}
+
+std::uint8_t* TOutputFile::Claim(std::size_t Count)
+{
+    if (Count > m_Buffer.size())
+        return nullptr;
+    if (m_Buffered + Count > m_Buffer.size())
+        Flush();
+    std::uint8_t* Room = m_Buffer.data() + m_Buffered;
+    m_Buffered += Count;
+    m_Position += static_cast<std::int64_t>(Count);
+    return Room;
+}
+
+void TOutputFile::Unclaim(std::size_t Count)
+{
+    Count = std::min(Count, m_Buffered);
+    m_Buffered -= Count;
+    m_Position -= static_cast<std::int64_t>(Count);
+}
+
+void TOutputFile::Flush()
+{
+    const std::size_t N = std::exchange(m_Buffered, 0);
+    WriteThrough(m_Buffer.data(), N);
+}
+
+void TOutputFile::RaiseWriteError(int Code) const
+{
+    throw Exception(FileErrorMessage("Unable to write file %s", m_FileName, Code));
+}
+
+ssize_t TOutputFile::WriteSome(const void* Source, std::size_t Count)
+{
+    return ::write(m_Handle.Get(), Source, Count);
+}
+
+void TOutputFile::WriteThrough(const void* Source, std::size_t Count)
+{
+    const auto* Data = static_cast<const std::uint8_t*>(Source);
+    int Interrupted = 0;
+    while (Count > 0) {
+        if (!IsRegular() && Stopping()) {
+            m_Failed = true;
+            throw TStopped();
+        }
+        const ssize_t N = WriteSome(Data, Count);
+        if (N < 0 && errno == EINTR) {
+            if (Stopping()) {
+                m_Failed = true;
+                throw TStopped();
+            }
+            if (++Interrupted < InterruptedRetries)
+                continue;
+        }
+        if (N <= 0) {
+            m_Failed = true;
+            RaiseWriteError(N < 0 ? errno : ENOSPC);
+        }
+        // A write cut short by a signal is where a stop request shows; the
+        // loop asks again before it writes the rest.
+        Data += N;
+        Count -= static_cast<std::size_t>(N);
+        m_Written += N;
+        Interrupted = 0;
+    }
+    WriteBack();
+}
+
+std::string OutputTarget(std::string Name)
+{
+    for (int Hops = 0; Hops < 40; ++Hops) {
+        struct stat St
+        {
+        };
+        if (::lstat(Name.c_str(), &St) != 0 || !S_ISLNK(St.st_mode))
+            break;
+        std::string Target(PATH_MAX, '\0');
+        const ssize_t N = ::readlink(Name.c_str(), Target.data(), Target.size());
+        if (N <= 0)
+            break;
+        Target.resize(static_cast<std::size_t>(N));
+        Name = Target.front() == '/' ? Target : ParentFolder(Name) + "/" + Target;
+    }
+    return Name;
+}
+
+// The descriptor a name stands for: /dev/stdout, /dev/stderr, /dev/fd/N and
+// /proc/self/fd/N are the program's own descriptors, not files to replace.
+std::optional<int> OutputDescriptor(const std::string& Name)
+{
+    if (Name == "/dev/stdout")
+        return STDOUT_FILENO;
+    if (Name == "/dev/stderr")
+        return STDERR_FILENO;
+    for (const char* Prefix : {"/dev/fd/", "/proc/self/fd/"}) {
+        const std::size_t Length = std::strlen(Prefix);
+        if (Name.compare(0, Length, Prefix) != 0 || Name.size() == Length || Name.size() > Length + 9)
+            continue;
+        if (Name.find_first_not_of("0123456789", Length) == std::string::npos)
+            return std::stoi(Name.substr(Length));
+    }
+    return std::nullopt;
+}
+
+void SweepPartials(const std::string& FileName)
+{
+    if (OutputDescriptor(FileName))
+        return;
+    const std::string Prefix = PartialFilePrefix(OutputTarget(FileName));
+    const std::string Folder = ParentFolder(Prefix), Start = Prefix.substr(Prefix.rfind('/') + 1);
+    DIR* Listing = ::opendir(Folder.c_str());
+    if (!Listing)
+        return;
+    std::vector<std::string> Names;
+    while (const dirent* Entry = ::readdir(Listing))
+        if (std::string Name = Entry->d_name;
+            Name.size() == Start.size() + 6 && Name.compare(0, Start.size(), Start) == 0)
+            Names.push_back(Folder + "/" + Name);
+    ::closedir(Listing);
+    for (const std::string& Name : Names) {
+        const TFileHandle Partial(::open(Name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+        struct stat St
+        {
+        };
+        if (Partial.IsOpen() && ::fstat(Partial.Get(), &St) == 0 && S_ISREG(St.st_mode) &&
+            ::flock(Partial.Get(), LOCK_EX | LOCK_NB) == 0)
+            ::unlink(Name.c_str());
+    }
+}
+
+std::string PartialFilePrefix(const std::string& FileName)
+{
+    const std::size_t Slash = FileName.rfind('/');
+    const std::string Folder = Slash == std::string::npos ? "" : FileName.substr(0, Slash + 1);
+    std::string Base = Slash == std::string::npos ? FileName : FileName.substr(Slash + 1);
+    // ".", the base, ".vantrel-partial-" and six random characters fit NAME_MAX.
+    constexpr std::size_t Extra = 1 + 17 + 6;
+    if (Base.size() > NAME_MAX - Extra)
+        Base.resize(NAME_MAX - Extra);
+    return Folder + "." + Base + ".vantrel-partial-";
+}
+
+TOutputFile::TOutputFile(const std::string& FileName) : m_FileName(FileName), m_Buffer(WriteBufferSize)
+{
+    // Written through the descriptor as it is, in place: a file that the
+    // shell opened to append (>>) is appended to, and nothing is renamed
+    // over whatever the descriptor leads to.
+    if (const std::optional<int> Descriptor = OutputDescriptor(FileName)) {
+        const int Flags = ::fcntl(*Descriptor, F_GETFL);
+        if (Flags < 0 || (Flags & O_ACCMODE) == O_RDONLY)
+            throw Exception(FileErrorMessage("Cannot create file %s", FileName, Flags < 0 ? errno : EBADF));
+        m_Handle = TFileHandle(::fcntl(*Descriptor, F_DUPFD_CLOEXEC, 0));
+        if (!m_Handle.IsOpen())
+            throw Exception(FileErrorMessage("Cannot create file %s", FileName, errno));
+        // A regular file written from where the descriptor stands can still
+        // be patched; one opened to append cannot (every write goes to its end).
+        struct stat St
+        {
+        };
+        if (!(Flags & O_APPEND) && ::fstat(m_Handle.Get(), &St) == 0 && S_ISREG(St.st_mode))
+            m_Origin = ::lseek(m_Handle.Get(), 0, SEEK_CUR);
+        return;
+    }
+    struct stat St
+    {
+    };
+    const bool Exists = ::stat(FileName.c_str(), &St) == 0;
+    if (Exists && S_ISDIR(St.st_mode))
+        throw Exception(FileErrorMessage("Cannot create file %s", FileName, EISDIR));
+    if (Exists && !S_ISREG(St.st_mode)) {
+        // A pipe without a reader refuses a non-blocking open (ENXIO) instead
+        // of waiting for one.
+        m_Handle = TFileHandle(::open(FileName.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC));
+        if (!m_Handle.IsOpen())
+            throw Exception(FileErrorMessage("Cannot create file %s", FileName, errno));
+        ::fcntl(m_Handle.Get(), F_SETFL, ::fcntl(m_Handle.Get(), F_GETFL) & ~O_NONBLOCK);
+        return;
+    }
+    // A file its owner has made read-only is not replaced behind their back,
+    // not even by someone the system would let.
+    if (Exists && (::access(FileName.c_str(), W_OK) != 0 || (St.st_mode & 0222) == 0))
+        throw Exception(Format("%s is write-protected.", FileName.c_str()));
+    const std::string Target = OutputTarget(FileName);
+    m_Replaces = Exists;
+    static constexpr char Letters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    std::mt19937 Random(std::random_device{}());
+    const std::string Prefix = PartialFilePrefix(Target);
+    for (int Attempt = 0; Attempt < 100 && !m_Handle.IsOpen(); ++Attempt) {
+        std::string Name = Prefix;
+        for (int I = 0; I < 6; ++I)
+            Name += Letters[Random() % (sizeof Letters - 1)];
+        m_Handle = TFileHandle(::open(Name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+        if (m_Handle.IsOpen()) {
+            m_PartName = Name;
+            // Held until the file is closed: the next join to this name
+            // sweeps only the partial files nobody holds.
+            ::flock(m_Handle.Get(), LOCK_EX | LOCK_NB);
+        } else if (errno != EEXIST)
+            break;
+    }
+    if (!m_Handle.IsOpen()) {
+        const int Code = errno;
+        // The file is made in its folder: say which one cannot take it.
+        if (Code == EACCES || Code == EPERM || Code == EROFS)
+            throw Exception(FileErrorMessage("Cannot create file %s", FileName, 0,
+                                             Format("The folder %s cannot be written: %s",
+                                                    ParentFolder(Target).c_str(), std::strerror(Code))));
+        throw Exception(FileErrorMessage("Cannot create file %s", FileName, Code));
+    }
+    m_FinalName = Target;
+}
+
+TOutputFile::~TOutputFile()
+{
+    if (m_Committed)
+        return;
+    if (IsRegular()) {
+        m_Handle.Close();
+        ::unlink(m_PartName.c_str());
+        return;
+    }
+    if (!m_Failed && m_Buffered > 0 && m_Handle.IsOpen()) {
+        try {
+            Flush();
+        } catch (...) {
+        }
+    }
+}
+
+void TOutputFile::WriteBack()
+{
+#ifdef __linux__
+    constexpr std::int64_t Step = 8 << 20;
+    // Only an output that must be on the disk before it takes its name: the
+    // sync at the end then waits for little.
+    if (IsRegular() && m_Replaces && Durable && m_Written - m_WrittenBack >= Step) {
+        ::sync_file_range(m_Handle.Get(), m_WrittenBack, m_Written - m_WrittenBack, SYNC_FILE_RANGE_WRITE);
+        m_WrittenBack = m_Written;
+    }
+#endif
+}
+
+bool TOutputFile::WriteAt(std::int64_t Position, const void* Source, std::size_t Count)
+{
+    if (!IsRegular() && m_Origin < 0)
+        return false;
+    Flush();
+    Position += std::max<std::int64_t>(m_Origin, 0);
+    const auto* Data = static_cast<const std::uint8_t*>(Source);
+    for (std::size_t Done = 0; Done < Count;) {
+        const ssize_t N =
+            ::pwrite(m_Handle.Get(), Data + Done, Count - Done, Position + static_cast<off_t>(Done));
+        if (N < 0 && errno == EINTR)
+            continue;
+        if (N <= 0)
+            RaiseWriteError(N < 0 ? errno : ENOSPC);
+        Done += static_cast<std::size_t>(N);
+    }
+    return true;
+}
+
+void TOutputFile::Commit()
+{
+    Flush();
+    // Whatever stands at the name now is what the rename would cost.
+    struct stat Old
+    {
+    };
+    m_Replaces = IsRegular() && ::stat(m_FinalName.c_str(), &Old) == 0 && S_ISREG(Old.st_mode);
+    if (m_Replaces && Durable && ::fsync(m_Handle.Get()) != 0)
+        RaiseWriteError(errno);
+    // A file that is replaced keeps its owner, where the system lets us give
+    // it, and its permissions (after the owner: a change of owner clears the
+    // set-id bits).
+    if (m_Replaces) {
+        [[maybe_unused]] const int Owned = ::fchown(m_Handle.Get(), Old.st_uid, Old.st_gid);
+        ::fchmod(m_Handle.Get(), Old.st_mode & 07777);
+    }
+    if (!m_Handle.Close())
+        RaiseWriteError(errno);
+    if (!IsRegular()) {
+        m_Committed = true;
+        return;
+    }
+    if (::rename(m_PartName.c_str(), m_FinalName.c_str()) != 0)
+        RaiseWriteError(errno);
+    m_Committed = true;
+    // Make the new name of a replacing file durable; a file system that
+    // cannot sync a folder has still renamed.
+    if (!m_Replaces || !Durable)
+        return;
+    TFileHandle Folder(::open(ParentFolder(m_FinalName).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (Folder.IsOpen())
+        ::fsync(Folder.Get());
+}
+
+} // namespace vantrel

@@ -1,0 +1,179 @@
+// Walking an MPEG-2 program stream (ISO/IEC 13818-1, 2.5) or its forerunner,
+// the MPEG-1 system stream (ISO/IEC 11172-1), packet by packet.
+#pragma once
+
+#include "io/ByteSource.h"
+#include "io/FileBufs.h"
+#include "io/InputFile.h"
+#include "mpeg/StartCodes.h"
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace vantrel {
+
+enum TPacketKind : std::uint8_t
+{
+    pkPackHeader,
+    pkSystemHeader,
+    pkPES
+};
+
+// The decoded header of one PES packet; zeroed before every parse, so what a
+// packet lacks reads 0 or false.
+struct TPESInfo
+{
+    std::uint8_t StreamId = 0;
+    // 0 for private stream 2 (0xBF) of an MPEG-1 stream; in a program
+    // stream, the bytes after the length of a packet without a PES header
+    // (padding, private stream 2, the stream map and directory).
+    std::int64_t PayloadPosition = 0;
+    std::uint16_t PayloadLength = 0;
+    bool HasPTS = false;
+    std::int64_t PTS = 0;
+    bool HasDTS = false;
+    std::int64_t DTS = 0;
+    bool HasSTD = false;
+    std::uint32_t STDBufferSize = 0; // bytes, from the STD field
+    // Where the 5-byte PTS and DTS fields stand in the file; 0 when absent.
+    std::int64_t PTSPosition = 0;
+    std::int64_t DTSPosition = 0;
+    // MPEG-2 only: where the 6-byte ESCR field stands; 0 when absent.
+    std::int64_t ESCRPosition = 0;
+};
+
+class TProgramStreamReader
+{
+public:
+    TProgramStreamReader() = default;
+    ~TProgramStreamReader() { Close(); }
+    TProgramStreamReader(const TProgramStreamReader&) = delete;
+    TProgramStreamReader& operator=(const TProgramStreamReader&) = delete;
+
+    // Opens the file and positions before its first byte. Raises the input
+    // file's errors (TInputFile). A walk over a whole file (a join) asks for a
+    // larger window: fewer, larger reads from the file.
+    void Open(const std::string& FileName, std::uint32_t WindowSize = DefaultWindowSize);
+    // Walks Source, which must outlive the reader's use of it.
+    void Open(TByteSource& Source);
+    // Reads the packs and PES headers of an MPEG-2 program stream (ISO/IEC
+    // 13818-1, 2.5.3) instead of MPEG-1's; off after opening. Only a stream
+    // known to be one is read so: a damaged MPEG-1 pack must not be taken
+    // for a longer MPEG-2 one.
+    void SetProgramStream(bool On) { m_ProgramStream = On; }
+    bool ProgramStream() const { return m_ProgramStream; }
+    void Close();
+
+    // Advances to the next packet and decodes its header. False at the end of
+    // the file, when the header is cut off by it, or when ScanProgress asked
+    // to stop; the walk is then over.
+    bool NextPacket();
+    // Copies the whole current packet (PacketLength bytes from PacketPosition).
+    // What the file cannot deliver is filled with zeros; false when that happened.
+    bool ReadPacket(void* Dest);
+    // Copies the current PES payload, zero-filled and reported as ReadPacket.
+    bool ReadPayload(void* Dest);
+    // Appends the payloads of the PES packets of StreamId to Dest, from the
+    // packet after the current one, until MaxBytes were appended or a matching
+    // packet is found at packet index MaxPackets or later (0 or less: no
+    // limit), or a packet ends past EndPosition (when not negative), or the
+    // file ends. Only bytes actually read are appended; MaxBytes counts this
+    // call's. True when a limit stopped it, false at the end of the file.
+    bool ExtractStream(std::uint8_t StreamId, std::vector<std::uint8_t>& Dest, std::int32_t MaxPackets,
+                       std::int64_t MaxBytes, std::int64_t EndPosition = -1);
+
+    // The code of the start code that stands right after the current
+    // packet, without decoding it; nothing when other bytes stand there.
+    std::optional<std::uint8_t> NextCode();
+
+    TPacketKind PacketKind() const { return m_PacketKind; }
+    // Total length of the current packet, start code included.
+    std::uint32_t PacketLength() const { return m_PacketLength; }
+    std::int64_t PacketPosition() const { return m_PacketPosition; }
+    // The first byte after the current packet, where the next scan starts.
+    std::int64_t PacketEnd() const { return m_PacketPosition + m_PacketLength; }
+    // From the last pack header read.
+    std::int64_t SCR() const { return m_SCR; }
+    // The SCR's 27 MHz remainder (0 to 299) of an MPEG-2 pack; 0 in MPEG-1.
+    std::uint32_t SCRExtension() const { return m_SCRExtension; }
+    std::uint32_t MuxRate() const { return m_MuxRate; }
+    // From the last PES packet read.
+    const TPESInfo& PES() const { return m_PES; }
+    // True when the PES header ends inside its packet. A header that runs past
+    // the packet's end leaves PayloadLength wrapped modulo 65536.
+    bool PESHeaderFits() const;
+    std::int64_t FileSize() const { return m_Source ? m_Source->Size() : 0; }
+    TByteSource& Source() const { return *m_Source; }
+
+    // Where the walk stands, to look ahead and come back.
+    struct TMark
+    {
+        TPacketKind PacketKind;
+        std::uint32_t PacketLength;
+        std::int64_t PacketPosition, SCR;
+        std::uint32_t MuxRate, SCRExtension;
+        TPESInfo PES;
+    };
+    TMark Mark() const
+    {
+        return {m_PacketKind, m_PacketLength, m_PacketPosition, m_SCR, m_MuxRate, m_SCRExtension, m_PES};
+    }
+    void Restore(const TMark& Mark);
+
+    // Called with the scan position every ScanReportBytes of bytes passed over
+    // between packets (junk, a run of zeros); true stops the walk, so that a
+    // long scan reports progress and can be cancelled.
+    std::function<bool(std::int64_t Position)> ScanProgress;
+    static constexpr std::int64_t ScanReportBytes = 8 << 20;
+
+    static constexpr std::uint32_t DefaultWindowSize = 8192;
+
+private:
+    std::optional<std::int64_t> FindPacketStart(std::int64_t Position);
+    // Count bytes at Position (at most the size of m_Head), valid until the
+    // next fetch; null where the source ends before them. Most fetches find
+    // their bytes in the last read, and a walk makes several a packet.
+    const std::uint8_t* Fetch(std::int64_t Position, std::uint32_t Count)
+    {
+        if (Position >= m_HeadAt && Position + Count <= m_HeadAt + m_HeadCount)
+            return m_Head + (Position - m_HeadAt);
+        return FetchAnew(Position, Count);
+    }
+    const std::uint8_t* FetchAnew(std::int64_t Position, std::uint32_t Count);
+    std::int64_t ReadAt(void* Dest, std::uint32_t Count, std::int64_t Position);
+    bool DecodePackHeader();
+    bool DecodeSystemHeader();
+    bool DecodePESHeader(std::uint8_t StreamId);
+    bool DecodeProgramPESHeader(std::int64_t Pos);
+    // Reads the 5-byte stamp at Pos into the fields given and moves Pos past it.
+    bool TakeStamp(std::int64_t& Pos, bool& Has, std::int64_t& Value, std::int64_t& Position);
+
+    TPacketKind m_PacketKind = pkPackHeader;
+    std::uint32_t m_PacketLength = 0;
+    std::int64_t m_SCR = 0;
+    std::uint32_t m_SCRExtension = 0;
+    std::uint32_t m_MuxRate = 0;
+    bool m_ProgramStream = false;
+    TPESInfo m_PES;
+    std::unique_ptr<TInputFile> m_File;
+    TByteSource* m_Source = nullptr;
+    std::int64_t m_PacketPosition = 0;
+    // The bytes of the last header fetch: a PES header with the most
+    // stuffing (16 bytes), its STD field and both stamps fits.
+    std::uint8_t m_Head[48];
+    std::int64_t m_HeadAt = 0;
+    std::uint32_t m_HeadCount = 0;
+};
+
+// The smallest PTS among the first packets of streams FirstStreamId to
+// LastStreamId from where Reader stands, as read (a 33-bit value; stamps either
+// side of the clock's wrap compare by their distance). Looks at most at the
+// first 256 packets and 4 MB, junk included; Reader is left where it stood.
+std::optional<std::int64_t> SmallestFirstPTS(TProgramStreamReader& Reader, std::uint8_t FirstStreamId,
+                                             std::uint8_t LastStreamId);
+
+} // namespace vantrel

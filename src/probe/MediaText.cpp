@@ -1,0 +1,210 @@
+#include "probe/MediaText.h"
+
+#include "io/SysUtils.h"
+#include "mpeg/audio/AC3.h"
+#include "mpeg/audio/MPEGAudio.h"
+#include "probe/JoinRules.h"
+
+#include <cmath>
+#include <iterator>
+
+namespace vantrel {
+
+const char* FormatMatchText(TFormatMatch Match)
+{
+    switch (Match) {
+    case fmVideoDiffers: return "Video Differ";
+    case fmAudioDiffers: return "Audio Differ";
+    default: return "OK";
+    }
+}
+
+const char* ChannelModeName(std::uint8_t ChannelMode)
+{
+    static constexpr const char* Names[] = {"stereo", "joint stereo", "dual channel", "mono"};
+    return ChannelMode < 4 ? Names[ChannelMode] : "unknown";
+}
+
+std::string DurationText(double Seconds)
+{
+    if (!(Seconds > 0))
+        return {};
+    const auto Centis = static_cast<long long>(std::llround(Seconds * 100));
+    return Format("%lld:%02lld:%02lld.%02lld", Centis / 360000, Centis / 6000 % 60, Centis / 100 % 60,
+                  Centis % 100);
+}
+
+namespace {
+
+const char* LayerName(std::uint8_t Layer)
+{
+    static constexpr const char* Names[] = {"", "I", "II", "III"};
+    return Layer < 4 ? Names[Layer] : "";
+}
+
+std::string RateText(std::int32_t SampleRate)
+{
+    return Format("%g kHz", SampleRate / 1000.0);
+}
+
+bool AudioKnown(const TMediaInfo& Info)
+{
+    return Info.AudioCodec == acMPEG ? Info.AudioLayer != 0 : Info.SampleRate != 0;
+}
+
+std::string CodecText(const TMediaInfo& Info)
+{
+    switch (Info.AudioCodec) {
+    case acAC3: return "AC-3";
+    case acDTS: return "DTS";
+    case acLPCM: return "LPCM";
+    default: return Format("Layer %s", LayerName(Info.AudioLayer));
+    }
+}
+
+std::string ChannelsText(const TMediaInfo& Info)
+{
+    if (Info.AudioCodec == acMPEG)
+        return ChannelModeName(Info.ChannelMode);
+    if (Info.LowFrequency)
+        return Format("%u.1", Info.AudioChannels);
+    if (Info.AudioCodec == acAC3 && Info.ChannelMode == 0)
+        return "dual mono";
+    return Info.AudioChannels == 1   ? "mono"
+           : Info.AudioChannels == 2 ? "stereo"
+                                     : Format("%u.0", Info.AudioChannels);
+}
+
+// The audio fields in which A and B differ, described for A.
+std::string AudioFieldsText(const TMediaInfo& A, const TMediaInfo& B)
+{
+    if (!A.HasAudio)
+        return "no audio";
+    if (!AudioKnown(A))
+        return "audio of unknown format";
+    std::string Text;
+    auto Add = [&Text](const std::string& Part) { Text += (Text.empty() ? "" : " ") + Part; };
+    const bool All = !B.HasAudio || !AudioKnown(B) || A.AudioCodec != B.AudioCodec;
+    if (All || A.AudioLayer != B.AudioLayer)
+        Add(CodecText(A));
+    if (All || A.SampleRate != B.SampleRate)
+        Add(RateText(A.SampleRate));
+    if (All || A.ChannelMode != B.ChannelMode || A.AudioChannels != B.AudioChannels ||
+        A.LowFrequency != B.LowFrequency)
+        Add(ChannelsText(A));
+    return Text;
+}
+
+// The pixel aspect ratios of MPEG-1 video (ISO/IEC 11172-2, 2.4.3.2), with
+// the picture shape of the four that broadcast-sized pictures use; MPEG-2
+// gives the shape itself (ISO/IEC 13818-2, 6.3.3).
+std::string AspectRatioText(std::uint8_t Code, std::uint8_t MPEGVersion)
+{
+    static constexpr const char* Shapes[] = {"", "square pixels", "4:3", "16:9", "2.21:1"};
+    if (MPEGVersion == 2)
+        return Code > 0 && Code < std::size(Shapes) ? Shapes[Code] : Format("aspect ratio code %u", Code);
+    static constexpr const char* Ratios[] = {"",       "1.0000", "0.6735", "0.7031", "0.7615",
+                                             "0.8055", "0.8437", "0.8935", "0.9157", "0.9815",
+                                             "1.0255", "1.0695", "1.0950", "1.1575", "1.2015"};
+    switch (Code) {
+    case 1: return "square pixels";
+    case 3: return "16:9 (625 lines)";
+    case 6: return "16:9 (525 lines)";
+    case 8: return "4:3 (625 lines)";
+    case 12: return "4:3 (525 lines)";
+    default:
+        return Code < std::size(Ratios) && Code > 0 ? Format("pixel aspect ratio %s", Ratios[Code])
+                                                    : Format("aspect ratio code %u", Code);
+    }
+}
+
+const char* ChromaText(std::uint8_t ChromaFormat)
+{
+    static constexpr const char* Names[] = {"", "4:2:0", "4:2:2", "4:4:4"};
+    return ChromaFormat < 4 ? Names[ChromaFormat] : "";
+}
+
+// The video of a difference: what tells the two apart is in it.
+std::string VideoDifferenceText(const TMediaInfo& Info, const TMediaInfo& Other)
+{
+    std::string Text = Format("%u x %u at %.2f fps", Info.Width, Info.Height, Info.FrameRate);
+    if (Info.MPEGVersion != Other.MPEGVersion || Info.ChromaFormat != Other.ChromaFormat)
+        Text += Format(" MPEG-%u %s", Info.MPEGVersion, ChromaText(Info.ChromaFormat));
+    return Text;
+}
+
+} // namespace
+
+std::string AudioText(const TMediaInfo& Info)
+{
+    if (!Info.HasAudio)
+        return "none";
+    if (!AudioKnown(Info))
+        return "unknown format";
+    if (Info.AudioCodec == acLPCM)
+        return Format("LPCM %s %s %u bit", RateText(Info.SampleRate).c_str(), ChannelsText(Info).c_str(),
+                      Info.AudioBits);
+    std::string Text = CodecText(Info) + " " + RateText(Info.SampleRate) + " " + ChannelsText(Info);
+    return Info.AudioBitRate > 0 ? Text + Format(" %d kbit/s", Info.AudioBitRate / 1000) : Text;
+}
+
+std::string VideoText(const TMediaInfo& Info)
+{
+    std::string Text = Format("%u x %u %.2f fps", Info.Width, Info.Height, Info.FrameRate);
+    // Square pixels in short: the list shows this in a column.
+    if (Info.MPEGVersion == 2)
+        Text +=
+            " " + (Info.AspectRatioCode == 1 ? "1:1" : AspectRatioText(Info.AspectRatioCode, 2)) + " MPEG-2";
+    return Text;
+}
+
+std::string VideoDetailText(const TMediaInfo& Info)
+{
+    if (Info.MPEGVersion != 2)
+        return {};
+    // ISO/IEC 13818-2, 8.2: profile and level codes, when not escaped.
+    static constexpr const char* Profiles[] = {"",     "High",  "Spatially scalable", "SNR scalable",
+                                               "Main", "Simple"};
+    const unsigned Profile = (Info.ProfileAndLevel >> 4) & 7, Level = Info.ProfileAndLevel & 0x0F;
+    const char* LevelName = Level == 4    ? "High"
+                            : Level == 6  ? "High 1440"
+                            : Level == 8  ? "Main"
+                            : Level == 10 ? "Low"
+                                          : "";
+    std::string Text;
+    if (!(Info.ProfileAndLevel & 0x80) && Profile >= 1 && Profile <= 5 && *LevelName)
+        Text = Format("%s profile at %s level, ", Profiles[Profile], LevelName);
+    else if (Info.ProfileAndLevel == 0x85 || Info.ProfileAndLevel == 0x82)
+        Text =
+            Info.ProfileAndLevel == 0x85 ? "4:2:2 profile at Main level, " : "4:2:2 profile at High level, ";
+    return Text + ChromaText(Info.ChromaFormat) + (Info.Progressive ? ", progressive" : ", interlaced");
+}
+
+std::string KindText(const TMediaInfo& Info)
+{
+    return !Info.IsSystemStream ? "video stream" : Info.ProgramStream ? "program stream" : "system stream";
+}
+
+std::string DifferenceText(const TMediaInfo& Reference, const TMediaInfo& Info)
+{
+    std::string Aspect;
+    if (AspectRatioDiffers(Reference, Info))
+        Aspect = "Aspect ratio differs from the first file: " +
+                 AspectRatioText(Info.AspectRatioCode, Info.MPEGVersion) + " vs " +
+                 AspectRatioText(Reference.AspectRatioCode, Reference.MPEGVersion) +
+                 "; its pictures may look stretched";
+    switch (CompareMediaInfo(Reference, Info)) {
+    case fmVideoDiffers:
+        if (Info.MPEGVersion == Reference.MPEGVersion && Info.IsSystemStream && Reference.IsSystemStream &&
+            Info.ProgramStream != Reference.ProgramStream)
+            return "Video differs from the first file: " + KindText(Info) + " vs " + KindText(Reference);
+        return "Video differs from the first file: " + VideoDifferenceText(Info, Reference) + " vs " +
+               VideoDifferenceText(Reference, Info);
+    case fmAudioDiffers:
+        return "Audio differs from the first file: " + AudioFieldsText(Info, Reference) + " vs " +
+               AudioFieldsText(Reference, Info) + (Aspect.empty() ? "" : "\n" + Aspect);
+    default: return Aspect;
+    }
+}
+
+} // namespace vantrel

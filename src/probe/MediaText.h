@@ -1,0 +1,42 @@
+// The texts a person reads about a file: its kind, formats, duration and
+// how it differs from the first file of a join, shared by the window and the
+// command-line tool.
+#pragma once
+
+#include "probe/JoinRules.h"
+#include "probe/MPEGInfo.h"
+
+#include <cstdint>
+#include <string>
+
+namespace vantrel {
+
+// The status a file shows against the first file: "OK", "Video Differ" or
+// "Audio Differ".
+const char* FormatMatchText(TFormatMatch Match);
+
+// Text of the channel mode for people: "stereo", "joint stereo", ...
+const char* ChannelModeName(std::uint8_t ChannelMode);
+
+// Texts for people, shared by the window and the command-line tool.
+// "h:mm:ss.cc"; empty for a duration the probe could not tell (0).
+std::string DurationText(double Seconds);
+// "Layer II 44.1 kHz stereo 192 kbit/s", "AC-3 48 kHz 5.1 448 kbit/s",
+// "LPCM 48 kHz stereo 16 bit"; "none" without audio; "unknown format" for
+// audio without a frame header.
+std::string AudioText(const TMediaInfo& Info);
+// "352 x 288 25.00 fps"; MPEG-2 adds its shape and version: "720 x 576
+// 25.00 fps 16:9 MPEG-2" ("1:1" for square pixels).
+std::string VideoText(const TMediaInfo& Info);
+// What else MPEG-2 video tells: "Main profile at Main level, 4:2:0,
+// interlaced"; empty for MPEG-1.
+std::string VideoDetailText(const TMediaInfo& Info);
+// "system stream", "program stream" (MPEG-2's) or "video stream".
+std::string KindText(const TMediaInfo& Info);
+// Why Info differs from the reference, or empty when it does not:
+// "Audio differs from the first file: 48 kHz mono vs 44.1 kHz stereo". A
+// file that joins but whose pictures have another shape says so too: a
+// warning, not a refusal ("Aspect ratio differs from the first file: ...").
+std::string DifferenceText(const TMediaInfo& Reference, const TMediaInfo& Info);
+
+} // namespace vantrel

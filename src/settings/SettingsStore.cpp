@@ -1,0 +1,281 @@
+#include "settings/SettingsStore.h"
+
+#include "io/SysUtils.h"
+
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QScreen>
+#include <QStandardPaths>
+#include <QStringList>
+#include <QStyle>
+#include <QWidget>
+#include <limits>
+#include <optional>
+
+namespace vantrel {
+
+namespace {
+
+[[noreturn]] void Raise(const char* Message, const QString& Name)
+{
+    throw Exception(Format(Message, Name.toUtf8().constData()));
+}
+
+// A DWORD value as the store holds it: an integer type in the registry, a
+// text of digits in an INI file.
+std::optional<qint64> ReadNumber(const QSettings& Settings, const QString& Name)
+{
+    if (!Settings.contains(Name))
+        return std::nullopt;
+    const QVariant Value = Settings.value(Name);
+    bool Ok = false;
+    qint64 Number = 0;
+    switch (Value.typeId()) {
+    case QMetaType::Int:
+    case QMetaType::UInt:
+    case QMetaType::LongLong:
+    case QMetaType::ULongLong:
+    case QMetaType::Bool: Number = Value.toLongLong(&Ok); break;
+    case QMetaType::QString: Number = Value.toString().trimmed().toLongLong(&Ok); break;
+    default: break;
+    }
+    if (!Ok)
+        Raise("Invalid data type for '%s'", Name);
+    if (Number < std::numeric_limits<qint32>::min() || Number > std::numeric_limits<quint32>::max())
+        Raise("Failed to get data for '%s'", Name);
+    // A DWORD holds 32 bits; positions are signed, stored in two's complement.
+    return static_cast<qint32>(static_cast<quint32>(Number));
+}
+
+// Where QSettings keeps an application's settings in its native format.
+QString StoreFile(const QString& Organisation, const QString& Application)
+{
+    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) + "/" + Organisation +
+           "/" + Application + ".conf";
+}
+
+void WriteValue(TSettingsRoot Root, const QString& KeyPath, const QString& Name, const QVariant& Value)
+{
+    const auto Key = OpenSettingsKey(Root, KeyPath);
+    if (!Key->Refused().isEmpty())
+        return; // said when the settings were read
+    if (!Key->IsOpen())
+        Raise("Failed to set data for '%s'", Name);
+    Key->Settings()->setValue(Name, Value);
+    Key->Settings()->sync();
+    if (Key->Settings()->status() != QSettings::NoError) {
+        const QString File = Key->Settings()->fileName();
+        const QString Why = Key->Settings()->status() == QSettings::AccessError
+                                ? "the file or its folder cannot be written"
+                                : "the file is not in the settings format";
+        throw Exception(Format("Failed to set data for '%s'", Name.toUtf8().constData()) + "\r\n" +
+                        File.toStdString() + ": " + Why.toStdString());
+    }
+}
+
+} // namespace
+
+TSettingsKey::TSettingsKey(TSettingsRoot Root, const QString& KeyPath)
+{
+    if (Root != TSettingsRoot::CurrentUser)
+        return;
+    // \Software\<organisation>\<application>\<group...>
+    QStringList Parts = KeyPath.split('\\', Qt::SkipEmptyParts);
+    if (Parts.size() < 3 || Parts.front().compare("Software", Qt::CaseInsensitive) != 0)
+        return;
+    // QSettings reads its file as it is made: the file is looked at first.
+    const QString File = m_FileName = StoreFile(Parts[1], Parts[2]);
+    const QFileInfo Info(File);
+    if (Info.isSymLink() && Info.exists() && !Info.isFile())
+        m_Refused = File + " is a link to something that is not a file: it is left as it is, and "
+                           "settings are not saved.";
+    else if (Info.isFile() && Info.size() > MaxStoreSize)
+        m_Refused = File + " is over 1 MB, far more than settings: it is left as it is, and settings "
+                           "are not saved.";
+    if (!m_Refused.isEmpty())
+        return;
+    m_Settings =
+        std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope, Parts[1], Parts[2]);
+    Parts.erase(Parts.begin(), Parts.begin() + 3);
+    if (!Parts.isEmpty())
+        m_Settings->beginGroup(Parts.join('/'));
+}
+
+std::unique_ptr<TSettingsKey> OpenSettingsKey(TSettingsRoot Root, const QString& KeyPath)
+{
+    return std::make_unique<TSettingsKey>(Root, KeyPath);
+}
+
+QString ReadSettingString(TSettingsRoot Root, const QString& KeyPath, const QString& Name)
+{
+    const auto Key = OpenSettingsKey(Root, KeyPath);
+    if (!Key->IsOpen() || !Key->Settings()->contains(Name))
+        return {};
+    const QVariant Value = Key->Settings()->value(Name);
+    switch (Value.typeId()) {
+    case QMetaType::QString:
+        // Cut at a zero character, as a registry string ends there.
+        return Value.toString().section(QChar(0), 0, 0);
+    case QMetaType::QStringList:
+        // An INI text with unquoted commas reads back as a list.
+        return Value.toStringList().join(", ");
+    default: Raise("Invalid data type for '%s'", Name);
+    }
+}
+
+void WriteSettingString(TSettingsRoot Root, const QString& KeyPath, const QString& Name, const QString& Value)
+{
+    WriteValue(Root, KeyPath, Name, Value);
+}
+
+bool ReadSettingBool(TSettingsRoot Root, const QString& KeyPath, const QString& Name, bool Default)
+{
+    const auto Key = OpenSettingsKey(Root, KeyPath);
+    if (!Key->IsOpen())
+        return Default;
+    const std::optional<qint64> Value = ReadNumber(*Key->Settings(), Name);
+    return Value ? *Value != 0 : Default;
+}
+
+void WriteSettingBool(TSettingsRoot Root, const QString& KeyPath, const QString& Name, bool Value)
+{
+    WriteValue(Root, KeyPath, Name, Value ? 1 : 0);
+}
+
+void KeepOnScreen(QWidget& Window, bool Center)
+{
+    // The screen that shows most of the window; the primary one when none
+    // shows any (a monitor since unplugged, a smaller desktop).
+    QScreen* Screen = QGuiApplication::primaryScreen();
+    std::int64_t Shown = 0;
+    for (QScreen* Candidate : QGuiApplication::screens()) {
+        const QRect Common = Candidate->availableGeometry().intersected(Window.geometry());
+        if (const std::int64_t Area = std::int64_t{Common.width()} * Common.height(); Area > Shown) {
+            Shown = Area;
+            Screen = Candidate;
+        }
+    }
+    if (!Screen)
+        return;
+    // Room for the frame the window manager adds, which is not known before
+    // the window is first shown: its title bar and buttons must stay in reach.
+    const QRect Free = Screen->availableGeometry();
+    const int Border = 4, TitleBar = Window.style()->pixelMetric(QStyle::PM_TitleBarHeight);
+    QRect Placed = Window.geometry();
+    Placed.setSize(Placed.size()
+                       .boundedTo(Free.size() - QSize(2 * Border, TitleBar + 2 * Border))
+                       .expandedTo(Window.minimumSize()));
+    if (Center)
+        Placed.moveCenter(Free.center());
+    // A window partly beside the screen stays where it was put, as long as
+    // its title bar can be reached: its top on the screen, and a good part
+    // of its width.
+    const int Reach = std::min(Placed.width(), 200);
+    Placed.moveLeft(
+        std::clamp(Placed.left(), Free.left() - Placed.width() + Reach, Free.right() + 1 - Reach));
+    Placed.moveTop(std::clamp(Placed.top(), Free.top(), std::max(Free.top(), Free.bottom() + 1 - TitleBar)));
+    // Brought back from another screen, it comes whole.
+    if (!Free.intersects(Window.geometry())) {
+        Placed.moveLeft(std::clamp(Placed.left(), Free.left(), Free.right() + 1 - Placed.width()));
+        Placed.moveTop(std::clamp(Placed.top(), Free.top(), Free.bottom() + 1 - Placed.height()));
+    }
+    Window.setGeometry(Placed);
+}
+
+void LoadFormPlacement(TSettingsRoot Root, const QString& KeyPath, QWidget& Window, bool PositionOnly,
+                       QStringList* Damaged)
+{
+    const auto Key = OpenSettingsKey(Root, KeyPath);
+    // A window with nothing stored opens in the middle of the screen.
+    if (!Key->IsOpen() || !Key->Settings()->contains("Left") || !Key->Settings()->contains("Top")) {
+        KeepOnScreen(Window, true);
+        if (!Key->IsOpen())
+            return;
+    }
+    const struct TKeep
+    {
+        QWidget& Window;
+        ~TKeep() { KeepOnScreen(Window, false); }
+    } Keep{Window};
+    const QSettings& S = *Key->Settings();
+    // Each value is applied on its own, in this order.
+    auto Apply = [&](const char* Name, auto Set) {
+        try {
+            if (const auto Value = ReadNumber(S, Name))
+                Set(static_cast<int>(*Value));
+        } catch (const Exception& E) {
+            if (!Damaged)
+                throw;
+            *Damaged << QString::fromStdString(E.what());
+        }
+    };
+    Apply("Top", [&](int Top) { Window.move(Window.x(), Top); });
+    Apply("Left", [&](int Left) { Window.move(Left, Window.y()); });
+    if (PositionOnly)
+        return;
+    Apply("Width", [&](int Width) { Window.resize(Width, Window.height()); });
+    Apply("Height", [&](int Height) { Window.resize(Window.width(), Height); });
+    Apply("WindowState", [&](int State) {
+        if (State == 0)
+            Window.setWindowState(Window.windowState() & ~(Qt::WindowMaximized | Qt::WindowMinimized));
+        else if (State == 1)
+            Window.setWindowState((Window.windowState() & ~Qt::WindowMinimized) | Qt::WindowMaximized);
+    });
+}
+
+TSettings LoadSettings(const TProductInfo& Product, const QString& WindowKey, QStringList& Damaged)
+{
+    const TSettingsRoot Root = Product.SettingsRoot;
+    const QString& Base = Product.SettingsBaseKey;
+    TSettings Settings;
+    if (const auto Key = OpenSettingsKey(Root, Base); !Key->Refused().isEmpty())
+        Damaged << Key->Refused();
+    auto Read = [&Damaged](auto Load) {
+        try {
+            Load();
+        } catch (const Exception& E) {
+            Damaged << QString::fromStdString(E.what());
+        }
+    };
+    Read([&] { Settings.ColumnWidths = ReadSettingString(Root, WindowKey, "ColumnWidths"); });
+    Read([&] { Settings.LastOpenFolder = ReadSettingString(Root, Base, "LastOpenFolder"); });
+    Read([&] { Settings.LastSaveFolder = ReadSettingString(Root, Base, "LastSaveFolder"); });
+    Read([&] { Settings.RecalcTimecodes = ReadSettingBool(Root, Base, "RecalcTimecodes", true); });
+    return Settings;
+}
+
+void SaveSettings(const TProductInfo& Product, const QString& WindowKey, const TSettings& Settings)
+{
+    const TSettingsRoot Root = Product.SettingsRoot;
+    const QString& Base = Product.SettingsBaseKey;
+    WriteSettingString(Root, WindowKey, "ColumnWidths", Settings.ColumnWidths);
+    if (!Settings.LastOpenFolder.trimmed().isEmpty())
+        WriteSettingString(Root, Base, "LastOpenFolder", Settings.LastOpenFolder);
+    if (!Settings.LastSaveFolder.trimmed().isEmpty())
+        WriteSettingString(Root, Base, "LastSaveFolder", Settings.LastSaveFolder);
+    WriteSettingBool(Root, Base, "RecalcTimecodes", Settings.RecalcTimecodes);
+}
+
+void SaveFormPlacement(TSettingsRoot Root, const QString& KeyPath, const QWidget& Window)
+{
+    if (Window.isMinimized())
+        return;
+    if (Window.isMaximized()) {
+        WriteValue(Root, KeyPath, "WindowState", 1);
+        return;
+    }
+    // Position of the frame, size of the window as Qt restores it.
+    WriteValue(Root, KeyPath, "Top", Window.y());
+    WriteValue(Root, KeyPath, "Left", Window.x());
+    WriteValue(Root, KeyPath, "Width", Window.width());
+    WriteValue(Root, KeyPath, "Height", Window.height());
+    WriteValue(Root, KeyPath, "WindowState", 0);
+}
+
+QString SettingsLocation(TSettingsRoot Root, const QString& KeyPath)
+{
+    const auto Key = OpenSettingsKey(Root, KeyPath);
+    return Key->FileName();
+}
+
+} // namespace vantrel
