@@ -62,8 +62,9 @@ struct TLookAhead
 {
     TLookAhead(TProgramStreamReader& Reader, std::int64_t Limit)
         : Reader(Reader), Mark(Reader.Mark()), From(Mark.PacketPosition),
-          Progress(std::exchange(Reader.ScanProgress,
-                                 [this, Limit](std::int64_t Position) { return Position - From >= Limit; }))
+          Progress(std::exchange(Reader.ScanProgress, [this, Limit](std::int64_t Position) {
+              return Stopped = Position - From >= Limit;
+          }))
     {
     }
     ~TLookAhead() { Back(); }
@@ -79,6 +80,7 @@ struct TLookAhead
     const TProgramStreamReader::TMark Mark;
     const std::int64_t From; // where the look ahead began
     const std::function<bool(std::int64_t)> Progress;
+    bool Stopped = false; // by the limit, in junk
 };
 
 // A stamp that keeps its value keeps its bytes, marker bits and all: the
@@ -677,14 +679,29 @@ void TJoiner::PlanJoint(TProgramStreamReader& Reader, std::size_t Index, const T
     std::map<std::uint8_t, std::uint32_t> HeaderSizes;
     std::vector<std::uint8_t> Payload, Headers;
     std::int64_t PackPosition = 0;
-    for (const TLookAhead Ahead(Reader, LeadBytes); Packs.size() < LeadPacks && Reader.NextPacket() &&
-                                                    Reader.PacketPosition() - Ahead.From < LeadBytes;) {
+    // Whole packs only: the look ahead ends at a pack header, and a pack it
+    // could not see to its end (one that runs on past twice its length, or
+    // into junk that long) has no place in the plan, which would leave out
+    // what it did not see.
+    bool LastWhole = true, ToEnd = false;
+    for (TLookAhead Ahead(Reader, 2 * LeadBytes);;) {
+        if (!Reader.NextPacket()) {
+            LastWhole = ToEnd = !Ahead.Stopped;
+            break;
+        }
+        const std::int64_t Read = Reader.PacketPosition() - Ahead.From;
         if (Reader.PacketKind() == pkPackHeader) {
             if (!Packs.empty())
                 Packs.back().Length = Reader.PacketPosition() - PackPosition;
+            if (Packs.size() == LeadPacks || Read >= LeadBytes)
+                break;
             PackPosition = Reader.PacketPosition();
             Packs.push_back({Line.Stamp(Reader.SCR()), Reader.MuxRate(), Reader.PacketLength(), true, {}});
             continue;
+        }
+        if (Read >= 2 * LeadBytes) {
+            LastWhole = false;
+            break;
         }
         if (Packs.empty())
             continue;
@@ -720,6 +737,8 @@ void TJoiner::PlanJoint(TProgramStreamReader& Reader, std::size_t Index, const T
             {Model->Stream, Reader.PacketEnd() - PackPosition, static_cast<std::int64_t>(Model->Length)});
     }
 
+    if (!LastWhole && !Packs.empty())
+        Packs.pop_back();
     std::map<std::uint8_t, std::vector<TAccessUnit>> Units;
     for (const auto& [Id, Splitter] : Splitters) {
         Units[Id] = Splitter.Units();
@@ -739,7 +758,7 @@ void TJoiner::PlanJoint(TProgramStreamReader& Reader, std::size_t Index, const T
         });
     const std::optional<std::int64_t> Free = m_TimeCorrector.ChannelFree(Output.Position());
     m_Plan = vantrel::PlanJoint(Packs, Units, Sizes, m_Buffers,
-                                Free.value_or(Packs.empty() ? 0 : Packs[0].SCR), FixedRate);
+                                Free.value_or(Packs.empty() ? 0 : Packs[0].SCR), FixedRate, ToEnd);
     m_TimeCorrector.Delay(m_Plan.Pause);
     m_Joints.push_back(
         {Index, JointTime(m_Plan.Pause), static_cast<double>(m_Plan.Pause) / ClockRate, m_Plan.Holds});
@@ -760,7 +779,7 @@ bool TJoiner::ContinuesOutput(TProgramStreamReader& Reader, const TOutputFile& O
         return false;
     std::optional<std::int64_t> SCR;
     std::map<std::uint8_t, std::int64_t> FirstDecode;
-    const TLookAhead Ahead(Reader, LeadBytes);
+    TLookAhead Ahead(Reader, LeadBytes);
     for (int Packets = 0; Packets < 64 && Reader.NextPacket(); ++Packets) {
         const TPESInfo& PES = Reader.PES();
         if (Reader.PacketKind() == pkPackHeader && !SCR)

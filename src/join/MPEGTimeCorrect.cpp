@@ -82,8 +82,8 @@ TTimeCorrector::TPackTime TTimeCorrector::PackTime(std::int64_t RawSCR, std::int
     if (IsFirstFile() || m_OwnClock || !m_HasPack)
         return {Own, false};
     // The clock strictly increases, also after a pack that takes no time.
-    const std::int64_t Earliest = std::max(*ChannelFree(OutputPosition), m_LastSCR + 1);
-    return {std::max(Own, Earliest), Own < Earliest};
+    const std::int64_t Start = std::max(PackStart(Own, *ChannelFree(OutputPosition)), m_LastSCR + 1);
+    return {Start, Start != Own};
 }
 
 void TTimeCorrector::Delay(std::int64_t Ticks)

@@ -76,6 +76,15 @@ make vob_lpcm.vob ff -loglevel fatal -f lavfi -i "$(video_src 720x576 25 2)" -f 
     -ac 2 -c:v mpeg2video -b:v 5000k -aspect 4:3 -c:a pcm_s16be -f dvd vob_lpcm.vob
 make vob_dts.vob ff -f lavfi -i "$(video_src 720x576 25 2)" -f lavfi -i "$(audio_src 500 48000 2)" \
     -ac 2 -c:v mpeg2video -b:v 5000k -aspect 4:3 -c:a dca -strict -2 -f dvd vob_dts.vob
+# DVDs whose channel is full, as a camcorder's .mod or a DVD near its ceiling
+# holds them: interlaced MPEG-2 near 9 Mbit/s and AC-3 in 10.08 Mbit/s of
+# 2048-byte packs, more than 2 MiB a file.
+for n in 1 2; do
+    make dvd_full$n.vob ff -f lavfi -i "$(video_src 720x576 25 $((n + 2)))" \
+        -f lavfi -i "$(audio_src $((300 + 100 * n)) 48000 $((n + 2)))" -vf "noise=alls=40:allf=t" \
+        -c:v mpeg2video -b:v 8800k -maxrate 9300k -minrate 8800k -bufsize 1835008 -flags +ilme+ildct -top 1 \
+        -g 12 -bf 2 -c:a ac3 -b:a 448k -ac 2 -muxrate 10080k -packetsize 2048 -aspect 4:3 -f dvd dvd_full$n.vob
+done
 # A recording of a DVD recorder's length that the tests cut in pieces.
 make dvd_rec.vob ff -f lavfi -i "$(video_src 720x576 25 6)" -f lavfi -i "$(audio_src 700 48000 6)" \
     -ac 2 -target pal-dvd -b:v 3000k dvd_rec.vob
@@ -130,6 +139,15 @@ for n in 1 2 3; do
     make ff_ntscvcd$n.mpg ff -f lavfi -i "$(video_src 352x240 30000/1001 $((n + 1)))" \
         -f lavfi -i "$(audio_src $((300 + 100 * n)) 44100 $((n + 1)))" -ac 2 -target ntsc-vcd -bf 2 \
         ff_ntscvcd$n.mpg
+done
+# MPEG-1 in 2048-byte packets at a free rate that leaves room (2000 kbit/s for
+# 1150 kbit/s of NTSC video with B-frames in groups of 15, and 224 kbit/s of
+# sound), whose clock starts long before its pictures.
+for n in 1 2 3; do
+    make ff_free$n.mpg ff -f lavfi -i "$(video_src 352x240 30000/1001 $((n + 2)))" \
+        -f lavfi -i "$(audio_src $((300 + 100 * n)) 44100 $((n + 2)))" -vf "noise=alls=5:allf=t" -ac 2 \
+        -c:v mpeg1video -b:v 1150k -bf 2 -g 15 -c:a mp2 -b:a 224k -packetsize 2048 -muxrate 2000k \
+        -f mpeg ff_free$n.mpg
 done
 make ff_qsif.m1v ff -f lavfi -i "$(video_src 160x120 25 2)" -c:v mpeg1video -f mpeg1video ff_qsif.m1v
 # MPEG-2 video: an elementary stream (also under an .mpg name) and inside an

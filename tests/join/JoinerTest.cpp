@@ -2,6 +2,7 @@
 #include "io/SysUtils.h"
 
 #include "JoinSupport.h"
+#include "StreamChecks.h"
 #include "TestSupport.h"
 #include "io/InputFile.h"
 #include "mpeg/StartCodes.h"
@@ -571,6 +572,41 @@ TEST_F(JoinerTest, ACutPacketWaitsForTheFileThatContinuesIt)
     EXPECT_EQ(TBytes(Out.begin() + static_cast<std::ptrdiff_t>(Packet + Length),
                      Out.begin() + static_cast<std::ptrdiff_t>(Packet + Length + 4)),
               (TBytes{0, 0, 1, 0xBA}));
+}
+
+// A stream whose channel is full: each pack (one picture) takes exactly the
+// time of a frame at its mux rate, every picture decodes Delay ticks after
+// its pack starts, and every payload byte tells its pack.
+TBytes FullRateStream(int Packs, std::int64_t Delay, std::uint8_t Tag)
+{
+    constexpr std::uint32_t MuxRate = 1000; // 50,000 bytes a second: 2000 bytes a frame
+    TBytes File;
+    for (int K = 0; K < Packs; ++K) {
+        TBytes Payload = Filled(2000 - 12 - 6 - 5, static_cast<std::uint8_t>(Tag + K));
+        std::copy_n(TBytes{0, 0, 1, 0x00}.begin(), 4, Payload.begin()); // a picture starts
+        const TBytes Pack = Concat(
+            {PackHeader(K * 3600, MuxRate), PESPacket(0xE0, TimeStampField(2, K * 3600 + Delay), Payload)});
+        File.insert(File.end(), Pack.begin(), Pack.end());
+    }
+    return File;
+}
+
+TEST_F(JoinerTest, EveryPacketIsKeptWhereTheJointsScheduleRunsPastItsLookAhead)
+{
+    // The later file's clock starts well before its pictures; the earlier
+    // file's channel is busy until its last picture: every pack of the later
+    // file arrives behind its own clock, and at the full rate it never
+    // catches up, so the joint's schedule takes every pack it looked at.
+    const TBytes A = FullRateStream(50, 7200, 0x10);
+    const TBytes B = FullRateStream(int(TJoiner::LeadPacks) + 80, 36000, 0x80);
+    EXPECT_EQ(JoinFiles({Input("a.mpg", A), Input("b.mpg", B)}, true), "");
+    const TPacketsKept Kept = CheckPacketsKept({A, B}, Output());
+    EXPECT_EQ(Kept.Faults, "");
+    EXPECT_EQ(Kept.DroppedPacks, 0);
+    EXPECT_EQ(Output().size(), A.size() + B.size());
+    // Each later pack waits for the one before: the clock never runs back.
+    EXPECT_EQ(CheckClock(Output()).SCRNotIncreasing, 0);
+    EXPECT_EQ(CheckDecoderModel(Output()).Late, 0);
 }
 
 // Outputs that stand in the way: a read-only file is left as it is and named;

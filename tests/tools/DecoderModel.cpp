@@ -1,5 +1,6 @@
 // Runs the test suite's decoder model over system streams and prints its
 // verdict per file: for measuring joins by hand and in scripts/bench.
+#include "StreamChecks.h"
 #include "TestSupport.h"
 
 #include <cstdio>
