@@ -179,7 +179,11 @@ struct TSimulation
         const auto Left =
             std::upper_bound(U.begin(), U.end(), T - Pause,
                              [](std::int64_t Time, const TAccessUnit& Unit) { return Time < Unit.Decode; });
-        const std::int64_t Removed = Left == U.end() ? Arrived : std::min(Left->Start, Arrived);
+        // What stands before the first unit (the rest of a frame a cut left
+        // at the file's start) leaves with it.
+        const std::int64_t Removed = Left == U.end()     ? Arrived
+                                     : Left == U.begin() ? 0
+                                                         : std::min(Left->Start, Arrived);
         return Arrived - Removed + (Before ? Before->Waiting(Id, T) : 0);
     }
 

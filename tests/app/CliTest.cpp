@@ -38,6 +38,11 @@ std::string Files(const std::vector<std::string>& Names)
     return Result;
 }
 
+std::size_t Lines(const std::string& Text)
+{
+    return static_cast<std::size_t>(std::count(Text.begin(), Text.end(), '\n'));
+}
+
 // Every stream's DTS must strictly increase and no PTS may repeat.
 std::string TimeLineFaults(const std::string& File)
 {
@@ -258,6 +263,10 @@ struct ProgramCase
     std::size_t Sector; // every pack keeps this size
     const char* Disc;   // "PAL" or "NTSC": dvdauthor must take it; "svcd": vcdimager
     int SoundGap = 0;   // ticks of sound the joints may leave (where pictures end later)
+    // Joints where the rest of one cut's last sound frame meets the rest of
+    // the next one's first: ffprobe takes the two for one frame, which
+    // repeats the stamp of the frame after it.
+    int CutFrames = 0;
 };
 void PrintTo(const ProgramCase& Case, std::ostream* Out)
 {
@@ -277,8 +286,11 @@ TEST_P(ProgramStreamJoin, KeepsItsPacksClockAndNavigation)
     TTempDir Dir;
     const std::string Out = Dir.File("out.vob");
     int Frames = 0, Late = 0, Overflows = 0, Navigation = 0;
+    std::size_t Errors = 0;
     for (const std::string& Input : C.Inputs) {
         Frames += VideoFrames(Stream(Input));
+        // A cut's own damage (the rest of a sound frame) stays; none is added.
+        Errors += Lines(DecodeErrors(Stream(Input)));
         const TDecoderModelCheck Model = CheckDecoderModel(ReadFile(Stream(Input)));
         Late += Model.Late, Overflows += Model.Overflows;
         Navigation += CheckNavigation(ReadFile(Stream(Input))).Count;
@@ -286,9 +298,9 @@ TEST_P(ProgramStreamJoin, KeepsItsPacksClockAndNavigation)
     int Status;
     const std::string Said = Cli("join -o " + Quote(Out) + Files(C.Inputs), &Status);
     ASSERT_EQ(Status, 0) << Said;
-    EXPECT_EQ(DecodeErrors(Out), "");
+    EXPECT_EQ(Lines(DecodeErrors(Out)), Errors) << DecodeErrors(Out);
     EXPECT_EQ(VideoFrames(Out), Frames);
-    EXPECT_EQ(TimeLineFaults(Out), "");
+    EXPECT_EQ(Lines(TimeLineFaults(Out)), 2u * C.CutFrames) << TimeLineFaults(Out);
     EXPECT_EQ(PictureOverlaps(Out), "");
     const TBytes Joined = ReadFile(Out);
     const TClockCheck Clock = CheckClock(Joined);
@@ -304,10 +316,11 @@ TEST_P(ProgramStreamJoin, KeepsItsPacksClockAndNavigation)
     const TNavigationCheck Nav = CheckNavigation(Joined);
     EXPECT_EQ(Nav.Count, Navigation);
     EXPECT_EQ(Nav.Faults, "");
-    if (std::string(C.Disc) == "svcd")
+    if (std::string(C.Disc) == "svcd") {
         EXPECT_EQ(VcdImagerWarnings(Out, "svcd"), "");
-    else if (*C.Disc)
+    } else if (*C.Disc) {
         EXPECT_EQ(DvdAuthorFaults(Out, C.Disc, C.SoundGap), "");
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -327,6 +340,10 @@ INSTANTIATE_TEST_SUITE_P(
         ProgramCase{
             "MplexFilm", {"mplex_film1.mpg", "mplex_film2.mpg", "mplex_film1.mpg"}, 2048, "NTSC", 3003},
         ProgramCase{"DtsVobs", {"vob_dts.vob", "vob_dts.vob"}, 2048, "PAL"},
+        // Each opens with an open group of pictures and the rest of a sound
+        // frame it cut: those bytes take room in the buffer at the joint.
+        // dvdauthor refuses the cuts themselves (their sound stamps go back).
+        ProgramCase{"OpenGopCuts", {"dvd_cut1.vob", "dvd_cut2.vob", "dvd_cut1.vob"}, 2048, "", 0, 1},
         ProgramCase{"LpcmVobs", {"vob_lpcm.vob", "vob_lpcm.vob"}, 2048, ""},
         ProgramCase{"VobsWithMp2", {"vob_mp2_1.vob", "vob_mp2_2.vob", "vob_mp2_1.vob"}, 2048, ""},
         // Five clips of two seconds make ffmpeg guess 24.92 fps from the

@@ -88,6 +88,14 @@ done
 # A recording of a DVD recorder's length that the tests cut in pieces.
 make dvd_rec.vob ff -f lavfi -i "$(video_src 720x576 25 6)" -f lavfi -i "$(audio_src 700 48000 6)" \
     -ac 2 -target pal-dvd -b:v 3000k dvd_rec.vob
+# Clips cut out of a DVD with ffmpeg's stream copy, as people cut them: each
+# opens with pictures that refer to what was cut away (an open group of
+# pictures) and with the rest of an AC-3 frame, which its first packet's
+# pointer does not name: it names the frame the cut left out.
+make dvd_cutsrc.vob ff -f lavfi -i "$(video_src 720x576 25 8)" -f lavfi -i "$(audio_src 500 48000 8)" -ac 2 \
+    -target pal-dvd -b:v 2000k -b:a 192k -aspect 4:3 dvd_cutsrc.vob
+make dvd_cut1.vob ff -loglevel fatal -ss 1.3 -i dvd_cutsrc.vob -t 3 -c copy -f dvd dvd_cut1.vob
+make dvd_cut2.vob ff -loglevel fatal -ss 4.7 -i dvd_cutsrc.vob -t 3 -c copy -f dvd dvd_cut2.vob
 # The same as a DVD holds them once authored: navigation packs filled in
 # with times and addresses.
 authored() {

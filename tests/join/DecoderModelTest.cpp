@@ -1,6 +1,7 @@
 // The joiner's own buffer model: the access units it finds in real streams,
 // and the schedule it plans at a joint.
 #include "join/DecoderModel.h"
+#include "mpeg/ps/PackSyntax.h"
 #include "mpeg/ps/ProgramStreamReader.h"
 
 #include "TestSupport.h"
@@ -83,6 +84,29 @@ TEST(PlanJoint, WaitsForRoomAndPausesOnlyWhereTheRateIsFixed)
             EXPECT_EQ(Plan.Pause, 0) << Fixed;
         }
     }
+}
+
+// A later file that starts with the rest of a frame its cut left: those bytes
+// wait in the buffer until its first frame leaves, and its first pack must
+// find room for them too.
+TEST(PlanJoint, BytesBeforeTheFirstUnitTakeRoomToo)
+{
+    TBytes Frames;
+    for (int I = 0; I < 6; ++I)
+        Frames = Concat({Frames, {0xFF, 0xFD, 0xA0, 0x04}, Filled(622, 0)});
+    const std::int64_t FrameTicks = 2351, Origin = 10000, LastDecode = Origin + 5 * FrameTicks;
+    TBufferModel Before;
+    Before.Add(0xC0, 3600, Frames.data(), Frames.size(), Origin, 4096);
+    const std::vector<TLeadPack> Packs = {
+        {LastDecode - 9000, 3528, 2324, false, {{0xC0, 2324, 600 + 2 * 626}}}};
+    const std::map<std::uint8_t, std::vector<TAccessUnit>> Units = {
+        {0xC0, {{600, LastDecode + FrameTicks}, {600 + 626, LastDecode + 2 * FrameTicks}}}};
+    const TJointPlan Plan = PlanJoint(Packs, Units, {{0xC0, 4096}}, Before, LastDecode - 9000, false, true);
+    EXPECT_TRUE(Plan.Holds);
+    ASSERT_FALSE(Plan.SCR.empty());
+    ASSERT_TRUE(Plan.SCR[0]);
+    // 1852 bytes fit once three of the six earlier frames have left.
+    EXPECT_GE(*Plan.SCR[0] + ArrivalTicks(2324, 3528), Origin + 2 * FrameTicks);
 }
 
 // A later file of one video stream: Count packs back to back at its rate
