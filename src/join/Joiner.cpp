@@ -382,7 +382,7 @@ void TJoiner::JoinSystemStream(std::size_t Index, TByteSource& Source, TOutputFi
     WriteCutPacket(Output);
     if (m_Continues) {
         m_TimeCorrector.ContinueFile();
-        m_Joints.push_back({Index, JointTime(0), 0, true, true});
+        m_Joints.push_back({Index, JointTime(), 0, true, true});
     } else if (RecalcTimecodes) {
         // A program stream's sound may be in private stream 1.
         m_TimeCorrector.BeginFile(SmallestFirstPTS(
@@ -761,14 +761,14 @@ void TJoiner::PlanJoint(TProgramStreamReader& Reader, std::size_t Index, const T
                                 Free.value_or(Packs.empty() ? 0 : Packs[0].SCR), FixedRate, ToEnd);
     m_TimeCorrector.Delay(m_Plan.Pause);
     m_Joints.push_back(
-        {Index, JointTime(m_Plan.Pause), static_cast<double>(m_Plan.Pause) / ClockRate, m_Plan.Holds});
+        {Index, JointTime(), static_cast<double>(m_Plan.Pause) / ClockRate, m_Plan.Holds});
     m_ElapsedShift = std::llround(m_Joints.back().Time * ClockRate);
 }
 
-double TJoiner::JointTime(std::int64_t Pause) const
+double TJoiner::JointTime() const
 {
-    const std::optional<std::int64_t> End = m_TimeCorrector.OutputEnd();
-    return End && m_FirstStamp ? static_cast<double>(*End + Pause - *m_FirstStamp) / ClockRate : 0;
+    const std::optional<std::int64_t> Start = m_TimeCorrector.FileStart();
+    return Start && m_FirstStamp ? static_cast<double>(*Start - *m_FirstStamp) / ClockRate : 0;
 }
 
 bool TJoiner::ContinuesOutput(TProgramStreamReader& Reader, const TOutputFile& Output)

@@ -143,7 +143,7 @@ private:
     // Writes a packet held back, and forgets it.
     void WriteCutPacket(TOutputFile& Output);
     // Seconds from the output's first stamp to where the next file starts.
-    double JointTime(std::int64_t Pause) const;
+    double JointTime() const;
     // Marks a later file's first open group of pictures as broken and blanks
     // sequence end codes, in a video payload written at PacketPosition.
     void MarkVideoJoint(std::uint8_t* Payload, std::size_t Length, const std::uint8_t* Packet,

@@ -43,6 +43,35 @@ std::size_t Lines(const std::string& Text)
     return static_cast<std::size_t>(std::count(Text.begin(), Text.end(), '\n'));
 }
 
+// Where the join says each later file starts ("NAME starts at 0:01:00.00"),
+// against where the files before it end by ffprobe's durations and the
+// pauses said: more than three frames off is a fault (ffprobe counts the
+// repeated fields of film a frame short).
+std::string StartFaults(const std::vector<std::string>& Inputs, const std::string& Said)
+{
+    std::string Faults;
+    double End = 0;
+    std::size_t At = 0;
+    for (std::size_t I = 0; I < Inputs.size(); ++I) {
+        if (I > 0) {
+            At = Said.find(" starts at ", At);
+            if (At == std::string::npos)
+                return Faults + "no start said for file " + std::to_string(I + 1) + "\n";
+            At += 11;
+            const double Start = std::stoi(Said.substr(At)) * 3600 + std::stoi(Said.substr(At + 2)) * 60 +
+                                 std::stod(Said.substr(At + 5));
+            const std::size_t Pause = Said.find("a pause of ", At), Line = Said.find('\n', At);
+            if (Pause < Line)
+                End += std::stod(Said.substr(Pause + 11));
+            if (std::abs(Start - End) > 0.12)
+                Faults += "file " + std::to_string(I + 1) + " starts at " + std::to_string(Start) +
+                          ", the files before end at " + std::to_string(End) + "\n";
+        }
+        End += Duration(Stream(Inputs[I]));
+    }
+    return Faults;
+}
+
 // Every stream's DTS must strictly increase and no PTS may repeat.
 std::string TimeLineFaults(const std::string& File)
 {
@@ -313,6 +342,7 @@ TEST_P(ProgramStreamJoin, KeepsItsPacksClockAndNavigation)
     EXPECT_EQ(Model.Late, Late) << Model.Text();
     EXPECT_EQ(Model.Overflows, Overflows) << Model.Text();
     EXPECT_EQ(PacketsKept(C.Inputs, Out), "");
+    EXPECT_EQ(StartFaults(C.Inputs, Said), "") << Said;
     const TNavigationCheck Nav = CheckNavigation(Joined);
     EXPECT_EQ(Nav.Count, Navigation);
     EXPECT_EQ(Nav.Faults, "");
@@ -335,6 +365,8 @@ INSTANTIATE_TEST_SUITE_P(
         ProgramCase{
             "AuthoredVobs", {"dvd_authored1.vob", "dvd_authored2.vob", "dvd_authored1.vob"}, 2048, "PAL"},
         ProgramCase{"MplexDvd", {"mplex_dvd1.mpg", "mplex_dvd2.mpg"}, 2048, "PAL", 2160},
+        // One picture, then a minute of sound: the file ends with its sound.
+        ProgramCase{"StillTitle", {"dvd_still.vob", "dvd_still.vob"}, 2048, "PAL"},
         // NTSC film with 3:2 pulldown: pictures of a frame and a half. Its
         // pictures run up to 27 ms past its sound, which the joint leaves.
         ProgramCase{

@@ -107,8 +107,25 @@ authored() {
     rm -rf "$tmp"
     return $rc
 }
+# An authored title of one still picture under a minute of AC-3 5.1 (mplex
+# wants the picture's sequence ended).
+still() {
+    local tmp
+    tmp=$(mktemp -d)
+    ff -f lavfi -i "$(video_src 720x576 25 0.04)" -vf noise=alls=14 -c:v mpeg2video -q:v 3 -frames:v 1 \
+        -f mpeg2video "$tmp/v.m2v" &&
+        printf '\000\000\001\267' >> "$tmp/v.m2v" &&
+        ff -f lavfi -i "$(audio_src 440 48000 60)" -af "pan=5.1|FL=c0|FR=c0|FC=c0|LFE=c0|BL=c0|BR=c0" \
+            -c:a ac3 -b:a 448k -f ac3 "$tmp/a.ac3" &&
+        mplex -v 0 -f 8 -o "$tmp/still.mpg" "$tmp/v.m2v" "$tmp/a.ac3" &&
+        authored "$1" "$tmp/still.mpg"
+    local rc=$?
+    rm -rf "$tmp"
+    return $rc
+}
 make dvd_authored1.vob authored dvd_authored1.vob dvd_pal1.vob
 make dvd_authored2.vob authored dvd_authored2.vob dvd_pal2.vob
+make dvd_still.vob still dvd_still.vob
 # MPEG-2 streams of other layouts.
 make ff_mpeg2.vob ff -f lavfi -i "$(video_src 720x576 25 1)" -f lavfi -i "$(audio_src 440 48000 1)" \
     -ac 2 -c:v mpeg2video -c:a mp2 -f vob ff_mpeg2.vob
