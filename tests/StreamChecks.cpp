@@ -469,6 +469,7 @@ TNavigationCheck CheckNavigation(const TBytes& File)
     std::optional<std::int64_t> Earliest;
     double LastElapsed = 0;
     std::int64_t PackSCRLow = 0;
+    std::size_t PackAt = 0;
     const auto CloseVobu = [&](std::size_t At) {
         if (Start && Earliest && std::uint32_t(*Earliest) != *Start)
             Check.Faults += "VOBU before " + std::to_string(At) + " starts at " + std::to_string(*Start) +
@@ -480,7 +481,7 @@ TNavigationCheck CheckNavigation(const TBytes& File)
     for (std::size_t Pos : PacketOffsets(File)) {
         const std::uint8_t Code = File[Pos + 3];
         if (Code == 0xBA)
-            PackSCRLow = PackSCR(File, Pos) & 0xFFFFFFFF;
+            PackSCRLow = PackSCR(File, Pos) & 0xFFFFFFFF, PackAt = Pos;
         if (Code == 0xE0)
             if (const auto PTS = PacketStamps(File, Pos).first)
                 Earliest = std::min(Earliest.value_or(*PTS), *PTS);
@@ -494,10 +495,14 @@ TNavigationCheck CheckNavigation(const TBytes& File)
             ++Check.Count;
             Start = Word(P + 13), End = Word(P + 17);
         } else if (File[P] == 1 && Word(P + 29) != 0) {
-            if (Word(P + 1) && Word(P + 1) != PackSCRLow)
+            if (Word(P + 1) != PackSCRLow)
                 Check.Faults += "navigation pack at " + std::to_string(Pos) + " gives SCR " +
                                 std::to_string(Word(P + 1)) + ", its pack " + std::to_string(PackSCRLow) +
                                 "\n";
+            // An authored pack (its VOBU's end address filled in) gives its own sector.
+            if (Word(P + 9) && Word(P + 5) != PackAt / 2048)
+                Check.Faults += "navigation pack at sector " + std::to_string(PackAt / 2048) + " gives " +
+                                std::to_string(Word(P + 5)) + "\n";
             if (Elapsed(P + 29) + 1e-9 < LastElapsed)
                 Check.Faults += "cell time goes back at " + std::to_string(Pos) + "\n";
             LastElapsed = Elapsed(P + 29);

@@ -61,7 +61,8 @@ TDecoderModelCheck CheckDecoderModel(const TBytes& File);
 // bear out: a presentation control packet's VOBU start time that is not
 // the earliest video PTS of its VOBU (the packs up to the next navigation
 // pack), an end time not after it; a search information packet's SCR that
-// is not its pack's; a cell elapsed time that goes back. Fields left zero
+// is not its pack's, or, once authored, a sector that is not its own; a
+// cell elapsed time that goes back. Times left zero
 // (a muxer that leaves them to an authoring tool) are passed over. Count:
 // the navigation packs with times.
 struct TNavigationCheck

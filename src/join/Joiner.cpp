@@ -1,5 +1,7 @@
 #include "join/Joiner.h"
 
+#include "join/Navigation.h"
+
 #include "io/FileBufs.h"
 #include "io/InputFile.h"
 #include "io/SysUtils.h"
@@ -104,41 +106,6 @@ void RestampPack(std::uint8_t* Header, std::int64_t Raw, std::int64_t Value)
         Restamp(Header + SCRFieldOffset, Raw, Value);
     else if (ClockValue(Value) != Raw)
         PatchProgramSCR(Header + SCRFieldOffset, ClockValue(Value));
-}
-
-// A DVD time (BCD hours, minutes, seconds and frames; the frame byte's top
-// bits give the rate: 01 25 fps, 11 30 fps) moved on by Ticks of the 90 kHz
-// clock. A field that is none stays as it is.
-void ShiftDvdTime(std::uint8_t* Time, std::int64_t Ticks)
-{
-    const int Rate = (Time[3] >> 6) == 1 ? 25 : (Time[3] >> 6) == 3 ? 30 : 0;
-    const auto Bcd = [](std::uint8_t B) { return (B >> 4) * 10 + (B & 0x0F); };
-    const auto IsBcd = [](std::uint8_t B) { return (B >> 4) < 10 && (B & 0x0F) < 10; };
-    if (Rate == 0 || !IsBcd(Time[0]) || !IsBcd(Time[1]) || !IsBcd(Time[2]) || !IsBcd(Time[3] & 0x3F))
-        return;
-    const std::int64_t Seconds = (Bcd(Time[0]) * 60 + Bcd(Time[1])) * 60 + Bcd(Time[2]);
-    const std::int64_t At = Seconds * ClockRate + Bcd(Time[3] & 0x3F) * ClockRate / Rate + Ticks;
-    if (At < 0)
-        return;
-    const std::int64_t NewSeconds = At / ClockRate, Frames = At % ClockRate * Rate / ClockRate;
-    const auto ToBcd = [](std::int64_t V) { return static_cast<std::uint8_t>((V / 10 % 10) << 4 | V % 10); };
-    Time[0] = ToBcd(NewSeconds / 3600 % 100);
-    Time[1] = ToBcd(NewSeconds / 60 % 60);
-    Time[2] = ToBcd(NewSeconds % 60);
-    Time[3] = static_cast<std::uint8_t>((Time[3] & 0xC0) | ToBcd(Frames));
-}
-
-// A 32-bit field of a navigation packet: big-endian.
-std::uint32_t Word32(const std::uint8_t* At)
-{
-    return (std::uint32_t{At[0]} << 24) | (At[1] << 16) | (At[2] << 8) | At[3];
-}
-void PutWord32(std::uint8_t* At, std::uint32_t Value)
-{
-    At[0] = static_cast<std::uint8_t>(Value >> 24);
-    At[1] = static_cast<std::uint8_t>(Value >> 16);
-    At[2] = static_cast<std::uint8_t>(Value >> 8);
-    At[3] = static_cast<std::uint8_t>(Value);
 }
 
 // Where the first group of pictures of a later file starts from a picture of
@@ -476,6 +443,7 @@ bool TJoiner::WritePackHeader(TProgramStreamReader& Reader, TOutputFile& Output,
         m_MaxMuxRate = std::max(m_MaxMuxRate, Rate);
         m_TimeCorrector.KeepPack(SCR, Rate, Position);
         m_PackSCR = SCR;
+        m_PackOutput = Position;
         return true;
     }
     // A pack that holds nothing but padding is not needed while its file is
@@ -501,6 +469,7 @@ bool TJoiner::WritePackHeader(TProgramStreamReader& Reader, TOutputFile& Output,
     RestampPack(Header, Reader.SCR(), Time.SCR);
     m_TimeCorrector.KeepPack(Time.SCR, Reader.MuxRate(), Position);
     m_PackSCR = Time.SCR;
+    m_PackOutput = Position;
     return true;
 }
 
@@ -575,7 +544,12 @@ void TJoiner::WritePES(TProgramStreamReader& Reader, TOutputFile& Output)
     std::uint8_t* Payload = Packet + (PES.PayloadPosition - Reader.PacketPosition());
     if (PES.StreamId == PrivateStream2) {
         if (Reader.ProgramStream())
-            RestampNavigation(Payload, PES.PayloadLength, m_PackSCR - Reader.SCR());
+            MoveNavigation(Payload, PES.PayloadLength,
+                           {m_TimeCorrector.Offset(), m_ElapsedShift, Reader.SCR(), m_PackSCR,
+                            m_LastPackInput && *m_LastPackInput % DvdSectorSize == 0
+                                ? *m_LastPackInput / DvdSectorSize
+                                : -1,
+                            m_PackOutput % DvdSectorSize == 0 ? m_PackOutput / DvdSectorSize : -1});
         return;
     }
     if (PES.ESCRPosition) {
@@ -611,34 +585,6 @@ void TJoiner::WritePES(TProgramStreamReader& Reader, TOutputFile& Output)
     // ends; before that each packet's stamp is enough.
     const bool NearEnd = Reader.PacketPosition() >= Reader.Source().Size() - PictureCountBytes;
     m_TimeCorrector.AddPacket(Written, Payload, PES.PayloadLength, NearEnd);
-}
-
-void TJoiner::RestampNavigation(std::uint8_t* Payload, std::size_t Length, std::int64_t PackShift)
-{
-    // A DVD's navigation packets: the presentation control (sub-stream 0)
-    // and the search information (1). Their times are the stream's 90 kHz
-    // clock in 32 bits, and elapsed times in the cell; a field left zero
-    // (muxers that leave them to an authoring tool) says nothing and stays
-    // zero. Addresses (sectors) are the authoring tool's to rewrite.
-    constexpr std::size_t PCIStartTime = 13, PCIEndTime = 17, PCISequenceEndTime = 21, PCIElapsed = 25;
-    constexpr std::size_t DSIClock = 1, DSIElapsed = 29;
-    const auto Move = [&](std::size_t At, std::int64_t Ticks) {
-        if (const std::uint32_t Raw = Word32(Payload + At))
-            PutWord32(Payload + At, static_cast<std::uint32_t>((Raw + Ticks) & 0xFFFFFFFF));
-    };
-    const auto Elapsed = [&](std::size_t At) {
-        if (m_ElapsedShift && Word32(Payload + At))
-            ShiftDvdTime(Payload + At, m_ElapsedShift);
-    };
-    if (Length > PCIElapsed + 4 && Payload[0] == 0) {
-        for (const std::size_t At : {PCIStartTime, PCIEndTime, PCISequenceEndTime})
-            Move(At, m_TimeCorrector.Offset());
-        Elapsed(PCIElapsed);
-    } else if (Length > DSIElapsed + 4 && Payload[0] == 1) {
-        // The pack's clock moves as the pack's header did.
-        Move(DSIClock, PackShift);
-        Elapsed(DSIElapsed);
-    }
 }
 
 void TJoiner::WriteCutPacket(TOutputFile& Output)
@@ -760,8 +706,7 @@ void TJoiner::PlanJoint(TProgramStreamReader& Reader, std::size_t Index, const T
     m_Plan = vantrel::PlanJoint(Packs, Units, Sizes, m_Buffers,
                                 Free.value_or(Packs.empty() ? 0 : Packs[0].SCR), FixedRate, ToEnd);
     m_TimeCorrector.Delay(m_Plan.Pause);
-    m_Joints.push_back(
-        {Index, JointTime(), static_cast<double>(m_Plan.Pause) / ClockRate, m_Plan.Holds});
+    m_Joints.push_back({Index, JointTime(), static_cast<double>(m_Plan.Pause) / ClockRate, m_Plan.Holds});
     m_ElapsedShift = std::llround(m_Joints.back().Time * ClockRate);
 }
 

@@ -129,9 +129,6 @@ private:
     bool WritePackHeader(TProgramStreamReader& Reader, TOutputFile& Output, std::size_t Index);
     void WriteSystemHeader(TProgramStreamReader& Reader, TOutputFile& Output, std::size_t Index);
     void WritePES(TProgramStreamReader& Reader, TOutputFile& Output);
-    // Moves the clock fields of a DVD navigation packet's payload with its
-    // file; PackShift: how far its pack's clock moved.
-    void RestampNavigation(std::uint8_t* Payload, std::size_t Length, std::int64_t PackShift);
     // True when the file at Reader's start goes on in time where the output
     // stops: its first clock and stamps follow the last ones within a frame.
     bool ContinuesOutput(TProgramStreamReader& Reader, const TOutputFile& Output);
@@ -194,6 +191,7 @@ private:
     // zeros of the video followed it.
     std::optional<std::int64_t> m_SequenceEnd;
     std::int64_t m_PackSCR = 0;      // of the pack written last
+    std::int64_t m_PackOutput = 0;   // where it stands in the output
     std::int64_t m_ElapsedShift = 0; // ticks the current file's cell times move on
 };
 
