@@ -1,6 +1,7 @@
 #include "join/Joiner.h"
 
 #include "join/Navigation.h"
+#include "join/VideoEdits.h"
 
 #include "io/FileBufs.h"
 #include "io/InputFile.h"
@@ -42,19 +43,6 @@ template <typename TFill> std::uint8_t* Put(TOutputFile& Output, std::size_t Len
 std::uint8_t* CopyPacket(TProgramStreamReader& Reader, TOutputFile& Output)
 {
     return Put(Output, Reader.PacketLength(), [&](std::uint8_t* Room) { Reader.ReadPacket(Room); });
-}
-
-// End codes inside an input would end the joined stream there for a
-// player: they give way to four other bytes, which keeps every pack's size.
-// The bytes must not take part in a start code with their neighbours: no zero
-// (it could begin a prefix with a following 01), no 01, and first a byte
-// below 0xBA, the code an earlier 00 00 01 would read.
-void BlankEndCodes(std::uint8_t* Data, std::size_t Size)
-{
-    static constexpr std::uint8_t Blank[] = {0x80, 0xFF, 0xFF, 0xFF};
-    for (std::size_t I = 0; I + 4 <= Size; ++I)
-        if (Data[I] == 0 && Data[I + 1] == 0 && Data[I + 2] == 1 && Data[I + 3] == EndCode)
-            std::copy(std::begin(Blank), std::end(Blank), Data + I);
 }
 
 // A walk ahead of where Reader stands, which comes back to it when done (or
@@ -106,24 +94,6 @@ void RestampPack(std::uint8_t* Header, std::int64_t Raw, std::int64_t Value)
         Restamp(Header + SCRFieldOffset, Raw, Value);
     else if (ClockValue(Value) != Raw)
         PatchProgramSCR(Header + SCRFieldOffset, ClockValue(Value));
-}
-
-// Where the first group of pictures of a later file starts from a picture of
-// the clip before it in the input (closed_gop = 0), that picture is not in
-// the output: broken_link tells decoders to drop the B-pictures that would be
-// predicted from it (ISO/IEC 11172-2, 2.4.3.4). True when the group header
-// was found in Data.
-bool MarkBrokenLink(std::uint8_t* Data, std::size_t Size)
-{
-    constexpr std::uint8_t ClosedGop = 0x40, BrokenLink = 0x20;
-    for (std::size_t I = 0; I + 8 <= Size; ++I)
-        if (Data[I] == 0 && Data[I + 1] == 0 && Data[I + 2] == 1 && Data[I + 3] == GroupStartCode) {
-            // 25 bits of time code, then the two flags.
-            if (!(Data[I + 7] & ClosedGop))
-                Data[I + 7] |= BrokenLink;
-            return true;
-        }
-    return false;
 }
 
 // The bytes a file system has free; -1 for one that reports no blocks at
@@ -315,7 +285,7 @@ void TJoiner::JoinInput(std::size_t Index, TOutputFile& Output)
         JoinSystemStream(Index, Input->Source(), Output);
     } else {
         WriteCutPacket(Output);
-        CopyFile(Input->Source(), Output);
+        CopyFile(Input->Source(), Output, Index > 0, Index + 1 == Inputs.size());
     }
     if (!m_Cancelled && Input->CurrentIdentity() != Record.Identity)
         throw Changed();
@@ -821,11 +791,22 @@ void TJoiner::WriteRaisedHeaders(TOutputFile& Output)
             Output.WriteAt(Position, m_KeptHeaders[K].Bytes.data(), m_KeptHeaders[K].Bytes.size());
 }
 
-void TJoiner::CopyFile(TByteSource& Source, TOutputFile& Output)
+void TJoiner::CopyFile(TByteSource& Source, TOutputFile& Output, bool Later, bool Last)
 {
-    std::uint8_t Buffer[CopyChunkSize];
+    // A chunk and the bytes a sequence end code may run on into.
+    std::uint8_t Buffer[CopyChunkSize + 3];
+    std::size_t Blank = 0;
     for (std::int64_t Position = 0;;) {
-        const std::uint32_t N = Source.Read(Buffer, CopyChunkSize, Position);
+        const std::uint32_t Read = Source.Read(Buffer, sizeof Buffer, Position);
+        const std::uint32_t N = std::min(Read, CopyChunkSize);
+        // The last file ends the output as it ends, its end code included.
+        if (!Last) {
+            std::fill_n(Buffer, std::min<std::size_t>(Blank, N), 0);
+            Blank = BlankSequenceEnds(Buffer, N, Read);
+        }
+        // A later file's first group of pictures follows its first sequence header.
+        if (Later && Position == 0)
+            MarkBrokenLink(Buffer, N);
         Output.Write(Buffer, N);
         Position += N;
         if (ReportProgress(Position) || N != CopyChunkSize)

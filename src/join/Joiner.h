@@ -124,7 +124,9 @@ private:
     void JoinInput(std::size_t Index, TOutputFile& Output);
     void JoinSystemStream(std::size_t Index, TByteSource& Source, TOutputFile& Output);
     void JoinVideoPayload(TProgramStreamReader& Reader, TOutputFile& Output);
-    void CopyFile(TByteSource& Source, TOutputFile& Output);
+    // Copies an elementary stream: Later, its first open group of pictures
+    // is marked broken; but for the Last, its sequence end codes are blanked.
+    void CopyFile(TByteSource& Source, TOutputFile& Output, bool Later, bool Last);
     bool KeepsSystemHeaders(std::size_t Index) const;
     bool WritePackHeader(TProgramStreamReader& Reader, TOutputFile& Output, std::size_t Index);
     void WriteSystemHeader(TProgramStreamReader& Reader, TOutputFile& Output, std::size_t Index);

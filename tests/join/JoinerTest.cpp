@@ -574,6 +574,33 @@ TEST_F(JoinerTest, ACutPacketWaitsForTheFileThatContinuesIt)
               (TBytes{0, 0, 1, 0xBA}));
 }
 
+// Video elementary streams from mpeg2enc end with a sequence end code: inside
+// the joined stream it would end the video, so it turns into zeros; the last
+// one stays, and no other byte changes.
+TEST_F(JoinerTest, ElementaryStreamsKeepOnlyTheLastSequenceEndCode)
+{
+    const TBytes A = ReadFile(Stream("mplex_dvd1.m2v")), B = ReadFile(Stream("mplex_dvd2.m2v"));
+    const TBytes SequenceEnd = {0, 0, 1, 0xB7};
+    ASSERT_TRUE(std::equal(SequenceEnd.begin(), SequenceEnd.end(), A.end() - 4));
+    EXPECT_EQ(JoinFiles({Stream("mplex_dvd1.m2v"), Stream("mplex_dvd2.m2v"), Stream("mplex_dvd1.m2v")}, true),
+              "");
+    TBytes Expected = Concat({A, B, A});
+    std::fill_n(Expected.begin() + static_cast<std::ptrdiff_t>(A.size() - 4), 4, 0);
+    std::fill_n(Expected.begin() + static_cast<std::ptrdiff_t>(A.size() + B.size() - 4), 4, 0);
+    const TBytes Out = Output();
+    ASSERT_EQ(Out.size(), Expected.size());
+    // mpeg2enc's groups are closed: no broken link is set.
+    EXPECT_TRUE(Out == Expected);
+
+    // One across the joiner's copy chunks.
+    const std::size_t Chunk = TJoiner::CopyChunkSize;
+    TBytes Split = Concat(
+        {{0, 0, 1, 0xB3, 0x16, 0x01, 0x20, 0x13}, Filled(Chunk - 10, 0x55), SequenceEnd, Filled(100, 0x55)});
+    EXPECT_EQ(JoinFiles({Input("split.m2v", Split), Stream("mplex_dvd1.m2v")}, true), "");
+    std::fill_n(Split.begin() + static_cast<std::ptrdiff_t>(Chunk - 2), 4, 0);
+    EXPECT_TRUE(Output() == Concat({Split, A}));
+}
+
 // A stream whose channel is full: each pack (one picture) takes exactly the
 // time of a frame at its mux rate, every picture decodes Delay ticks after
 // its pack starts, and every payload byte tells its pack.
