@@ -378,6 +378,16 @@ TEST(ProbeMediaFile, PrivateStream1SubStreams)
     EXPECT_EQ(Info.AudioSubStream, 0x81);
     EXPECT_EQ(AudioText(Info), "AC-3 48 kHz 5.1 448 kbit/s");
     EXPECT_EQ(Info.Subpictures, 2);
+
+    // A third that starts 650 KB in, long after the sound was read.
+    TBytes Long = File;
+    const TBytes Sound = Concat({Pack, PES(0xBD, Concat({{0x81, 1, 0, 1}, AC3, Filled(2000, 0)}))});
+    for (int I = 0; I < 320; ++I)
+        Long.insert(Long.end(), Sound.begin(), Sound.end());
+    Long = Concat({Long, Pack, PES(0xBD, {0x22, 0, 0})});
+    TMemorySource LongSource(Long);
+    ProbeMediaFile(LongSource, Info, false);
+    EXPECT_EQ(Info.Subpictures, 3);
 }
 
 TEST(ProbeTexts, DurationAudioAndDifference)
