@@ -1,5 +1,6 @@
 #include "join/Joiner.h"
 
+#include "join/Continuation.h"
 #include "join/Navigation.h"
 #include "join/VideoEdits.h"
 
@@ -43,6 +44,18 @@ template <typename TFill> std::uint8_t* Put(TOutputFile& Output, std::size_t Len
 std::uint8_t* CopyPacket(TProgramStreamReader& Reader, TOutputFile& Output)
 {
     return Put(Output, Reader.PacketLength(), [&](std::uint8_t* Room) { Reader.ReadPacket(Room); });
+}
+
+// The stream a stamped packet speaks for: its stream id, or in private
+// stream 1 its sub-stream (sound and subpictures have stamps of their own).
+std::uint8_t StampedStream(TProgramStreamReader& Reader)
+{
+    const TPESInfo& PES = Reader.PES();
+    std::uint8_t Sub = 0;
+    if (PES.StreamId == PrivateStream1 && PES.PayloadLength > 0 &&
+        Reader.Source().Read(&Sub, 1, PES.PayloadPosition) == 1)
+        return Sub;
+    return PES.StreamId;
 }
 
 // A walk ahead of where Reader stands, which comes back to it when done (or
@@ -304,7 +317,19 @@ void TJoiner::JoinSystemStream(std::size_t Index, TByteSource& Source, TOutputFi
     }
     m_Plan = {};
     m_PlannedPacks = 0;
-    m_Continues = RecalcTimecodes && Index > 0 && ContinuesOutput(Reader, Output);
+    // A packet cut by the end of the file before goes on here only when this
+    // file begins with exactly what it lacks; the walk then starts after it.
+    bool Completes = m_CutTail.empty();
+    if (RecalcTimecodes && Index > 0 && !Completes) {
+        std::vector<std::uint8_t> Head(
+            static_cast<std::size_t>(std::min<std::int64_t>(Source.Size(), MaxPacketLength + 4)));
+        Head.resize(Source.Read(Head.data(), static_cast<std::uint32_t>(Head.size()), 0));
+        if (const auto Rest = CutPacketRemainder(m_CutTail, Head, std::ssize(Head) == Source.Size())) {
+            Completes = true;
+            Reader.Restore({pkPackHeader, 0, static_cast<std::int64_t>(*Rest), 0, 0, 0, {}});
+        }
+    }
+    m_Continues = RecalcTimecodes && Index > 0 && Completes && ContinuesOutput(Reader, Output);
     // What stands before a file's first packet (the empty sectors a VCD track
     // can start with) is not part of its stream, except the rest of a packet
     // that the file before was cut in: the halves of a recording split
@@ -545,7 +570,7 @@ void TJoiner::WritePES(TProgramStreamReader& Reader, TOutputFile& Output)
     if (!m_FirstStamp && Decode)
         m_FirstStamp = Written.HasPTS ? Written.PTS : *Decode;
     if (Decode)
-        m_LastDecode[PES.StreamId] = *Decode;
+        m_LastDecode[StampedStream(Reader)] = *Decode;
     // What waits in the buffers at the next joint comes from near the end.
     if (Reader.PacketPosition() >= Reader.Source().Size() - LeadBytes)
         if (const auto Model = ModelPayload(PES.StreamId, Payload, PES.PayloadLength))
@@ -699,21 +724,11 @@ bool TJoiner::ContinuesOutput(TProgramStreamReader& Reader, const TOutputFile& O
         const TPESInfo& PES = Reader.PES();
         if (Reader.PacketKind() == pkPackHeader && !SCR)
             SCR = m_TimeCorrector.Peek(Reader.SCR());
-        else if (Reader.PacketKind() == pkPES && (PES.HasDTS || PES.HasPTS) &&
-                 m_LastDecode.count(PES.StreamId))
+        else if (Reader.PacketKind() == pkPES && (PES.HasDTS || PES.HasPTS))
             if (const auto Decode = m_TimeCorrector.Peek(PES.HasDTS ? PES.DTS : PES.PTS))
-                FirstDecode.try_emplace(PES.StreamId, *Decode);
+                FirstDecode.try_emplace(StampedStream(Reader), *Decode);
     }
-    // The clock goes on, after the channel has delivered what stands after
-    // the last pack (muxers that wait for data leave gaps in it); and every
-    // stream goes on within a second of where it stopped.
-    if (!SCR || *SCR < *Free - m_TimeCorrector.FrameTicks() || *SCR > *Free + ClockRate ||
-        FirstDecode.empty())
-        return false;
-    return std::all_of(FirstDecode.begin(), FirstDecode.end(), [&](const auto& First) {
-        const std::int64_t Step = First.second - m_LastDecode.at(First.first);
-        return Step > 0 && Step <= ClockRate;
-    });
+    return ClockContinues(SCR, FirstDecode, m_LastDecode, *Free, m_TimeCorrector.FrameTicks());
 }
 
 void TJoiner::MarkVideoJoint(std::uint8_t* Payload, std::size_t Length, const std::uint8_t* Packet,

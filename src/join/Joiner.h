@@ -132,7 +132,7 @@ private:
     void WriteSystemHeader(TProgramStreamReader& Reader, TOutputFile& Output, std::size_t Index);
     void WritePES(TProgramStreamReader& Reader, TOutputFile& Output);
     // True when the file at Reader's start goes on in time where the output
-    // stops: its first clock and stamps follow the last ones within a frame.
+    // stops (ClockContinues).
     bool ContinuesOutput(TProgramStreamReader& Reader, const TOutputFile& Output);
     // Schedules a later file's first packs after what the output holds.
     void PlanJoint(TProgramStreamReader& Reader, std::size_t Index, const TOutputFile& Output);
@@ -176,7 +176,8 @@ private:
     std::vector<TJoint> m_Joints;
     std::optional<std::int64_t> m_FirstStamp;
     bool m_Continues = false; // the current file continues the one before
-    // The last decode stamp written of each stream.
+    // The last decode stamp written of each stream (private stream 1's by
+    // sub-stream).
     std::map<std::uint8_t, std::int64_t> m_LastDecode;
     // A packet cut by the end of the file before, held back: the rest of it
     // starts a file that continues it.

@@ -636,6 +636,53 @@ TEST_F(JoinerTest, EveryPacketIsKeptWhereTheJointsScheduleRunsPastItsLookAhead)
     EXPECT_EQ(CheckDecoderModel(Output()).Late, 0);
 }
 
+// A later file continues the recording only when every one of its streams
+// does, and completes a packet cut by the end of the file before only when it
+// begins with exactly what the packet lacks. Otherwise it is a file of its
+// own: the cut packet is zero-filled, and nothing of the next file goes into it.
+TEST_F(JoinerTest, OnlyTheRestOfARecordingContinuesIt)
+{
+    const TBytes Whole = ReadFile(Stream("ff_pal_b.mpg"));
+    const auto At = [&](std::size_t Offset) { return Whole.begin() + static_cast<std::ptrdiff_t>(Offset); };
+    const std::vector<std::size_t> Offsets = PacketOffsets(Whole);
+    const std::size_t Pack = *std::find_if(Offsets.begin(), Offsets.end(), [&](std::size_t O) {
+        return O > Whole.size() / 2 && Whole[O + 3] == 0xBA;
+    });
+    const std::string A = Input("1.mpg", TBytes(Whole.begin(), At(Pack)));
+    TBytes Rest(At(Pack), Whole.end());
+    EXPECT_EQ(JoinFiles({A, Input("2.mpg", Rest)}, true), "");
+    ASSERT_EQ(Joiner.Joints().size(), 1u);
+    EXPECT_TRUE(Joiner.Joints()[0].Continues);
+    // Its sound on another stream: a stream the recording did not have.
+    for (const std::size_t O : PacketOffsets(Rest))
+        if (Rest[O + 3] == 0xC0)
+            Rest[O + 3] = 0xC1;
+    EXPECT_EQ(JoinFiles({A, Input("2.mpg", Rest)}, true), "");
+    EXPECT_FALSE(Joiner.Joints()[0].Continues);
+
+    // Cut inside a video packet; the piece after it lost its first 1000 bytes.
+    const std::size_t Packet = *std::find_if(Offsets.begin(), Offsets.end(), [&](std::size_t O) {
+        return O > Whole.size() / 2 && Whole[O + 3] == 0xE0 && ((Whole[O + 4] << 8) | Whole[O + 5]) > 1200;
+    });
+    const std::size_t Length = 6 + ((Whole[Packet + 4] << 8) | Whole[Packet + 5]), Cut = Packet + 100;
+    EXPECT_EQ(JoinFiles({Input("1.mpg", TBytes(Whole.begin(), At(Cut))),
+                         Input("2.mpg", TBytes(At(Cut + 1000), Whole.end()))},
+                        true),
+              "");
+    EXPECT_FALSE(Joiner.Joints()[0].Continues);
+    const TBytes Out = Output();
+    ASSERT_GT(Out.size(), Packet + Length + 4);
+    EXPECT_TRUE(std::equal(Whole.begin(), At(Cut), Out.begin()));
+    EXPECT_TRUE(std::all_of(Out.begin() + static_cast<std::ptrdiff_t>(Cut),
+                            Out.begin() + static_cast<std::ptrdiff_t>(Packet + Length),
+                            [](auto B) { return B == 0; }));
+    // The next file's first packet right after, whole.
+    EXPECT_EQ(TBytes(Out.begin() + static_cast<std::ptrdiff_t>(Packet + Length),
+                     Out.begin() + static_cast<std::ptrdiff_t>(Packet + Length + 3)),
+              (TBytes{0, 0, 1}));
+    EXPECT_GE(Out[Packet + Length + 3], 0xBA);
+}
+
 // Outputs that stand in the way: a read-only file is left as it is and named;
 // a link is written through, to its target; a replaced file keeps its owner
 // and its permissions.
