@@ -241,8 +241,9 @@ x264() {
         -pix_fmt yuv420p -c:v libx264 -preset ultrafast -bf 3 -x264-params "8x8dct=1:$params" "$@" "$out"
 }
 avchd() {
-    x264 "$1" "${SIZE:-1920x1080}" "$2" "$3" "tff=1:aud=1:slices=4:pic-struct=1:nal-hrd=vbr:keyint=$4" -flags +ilme+ildct \
-        -level 4.0 -maxrate 15M -bufsize 12M "${@:5}" -f mpegts -mpegts_m2ts_mode 1
+    x264 "$1" "${SIZE:-1920x1080}" "$2" "$3" \
+        "tff=1:aud=1:slices=4:pic-struct=1:nal-hrd=vbr:colorprim=bt709:transfer=bt709:colormatrix=bt709:keyint=$4" \
+        -flags +ilme+ildct -level 4.0 -maxrate 15M -bufsize 12M "${@:5}" -f mpegts -mpegts_m2ts_mode 1
 }
 make avchd_1080i50_1.m2ts avchd avchd_1080i50_1.m2ts 25 2 25 -af "pan=5.1|FL=c0|FR=c0|FC=c0|LFE=c0|BL=c0|BR=c0" \
     -c:a ac3 -b:a 448k
@@ -268,10 +269,12 @@ broadcast() {
 }
 make hd_720p50_1.ts broadcast hd_720p50_1.ts 1280x720 50 2 25 "aud=1"
 make hd_720p50_2.ts broadcast hd_720p50_2.ts 1280x720 50 1 25 "aud=1"
-make hd_720p50_open.ts broadcast hd_720p50_open.ts 1280x720 50 2 26 "aud=1:open-gop=1"
+make hd_720p50_open.ts broadcast hd_720p50_open.ts 1280x720 50 2 26 "aud=1:open-gop=1:overscan=crop"
 # 1080i25 at a constant rate with the HRD's filler, and a constant mux rate.
+# The VUI's optional parts: colours (AVCHD), overscan (720p50 open), chroma
+# sample places (1080i25).
 hd_1080i25() {
-    broadcast "$1" 1920x1080 25 "$2" 26 "tff=1:aud=1:nal-hrd=cbr:$3" -flags +ilme+ildct -b:v 3M -minrate 3M \
+    broadcast "$1" 1920x1080 25 "$2" 26 "tff=1:aud=1:nal-hrd=cbr:chromaloc=1:$3" -flags +ilme+ildct -b:v 3M -minrate 3M \
         -maxrate 3M -bufsize 3M -muxrate 4M
 }
 make hd_1080i25_1.ts hd_1080i25 hd_1080i25_1.ts 2 "open-gop=0"

@@ -88,23 +88,29 @@ TEST_P(H264Units, AreTheSameInAnyCutOfTheBytes)
 }
 
 // A packet's stamp goes to the first unit whose first NAL unit's header
-// byte stands in it; a packet in which none begins gives its stamp to none.
+// byte stands in it; a packet in which none begins gives its stamp to none,
+// and a unit in a packet without one takes none. Every third packet has one.
 TEST_P(H264Units, GiveEachStampToTheFirstUnitOfItsPacket)
 {
     const TBytes Data = ReadFile(Stream(GetParam()));
     constexpr std::size_t Packet = 184;
-    const auto Units = Split(Data, Packet, [](std::size_t I) { return std::optional<std::int64_t>(I * 10); });
+    const auto Units = Split(Data, Packet, [](std::size_t I) {
+        return I % 3 == 0 ? std::optional<std::int64_t>(I * 10) : std::nullopt;
+    });
+    int Stamped = 0;
     std::optional<std::size_t> Before;
     for (const TH264Unit& Unit : Units) {
         const auto At = static_cast<std::size_t>(Unit.Start);
         const std::size_t Header = At + (Data[At + 2] == 0 ? 4 : 3); // 00 00 00 01 or 00 00 01
         const std::size_t In = Header / Packet;
-        if (In == Before)
+        if (In == Before || In % 3 != 0)
             EXPECT_FALSE(Unit.Stamp) << Unit.Start;
         else
             EXPECT_EQ(Unit.Stamp, std::optional<std::int64_t>(In * 10)) << Unit.Start;
+        Stamped += Unit.Stamp.has_value();
         Before = In;
     }
+    EXPECT_GT(Stamped, 5);
 }
 
 INSTANTIATE_TEST_SUITE_P(Libx264, H264Units,
@@ -278,13 +284,19 @@ TEST(H264Units, SplitFieldPicturesAndSlicesWithoutDelimiters)
         Slice({1, 0, 0, 6, 4, 1, 0, 16, 0}),
         // An IDR top field in two slices and a redundant copy, then its
         // bottom field: no delimiter, the slice headers tell them apart.
+        // The copy is a P slice: redundant pictures need not be of their
+        // primary picture's kind.
         FieldSps(), FieldPps(), Slice({5, 3, 0, 7, 0, 1, 0, 0, 0}), Slice({5, 3, 60, 7, 0, 1, 0, 0, 0}),
-        Slice({5, 3, 0, 7, 0, 1, 0, 0, 1}), Slice({1, 2, 0, 5, 0, 1, 1, 1, 0}),
-        // A non-reference B frame that shows for three fields, a B field.
+        Slice({5, 3, 0, 5, 0, 1, 0, 0, 1}), Slice({1, 2, 0, 5, 0, 1, 1, 1, 0}),
+        // A non-reference B frame that shows for three fields, then a pair
+        // of B fields that only bottom_field_flag tells apart.
         Timing, Slice({1, 0, 0, 6, 1, 0, 0, 4, 0}), Slice({1, 0, 0, 1, 1, 1, 0, 8, 0}),
-        // Delimited P fields; the lsb of 6 bits wraps from 58 to 2.
+        Slice({1, 0, 0, 1, 1, 1, 1, 8, 0}),
+        // Delimited P fields; the lsb of 6 bits wraps from 58 to 2. A
+        // non-reference picture's lsb (40) does not move the next one's msb.
         Aud, Slice({1, 2, 0, 0, 1, 1, 0, 30, 0}), Aud, Slice({1, 2, 0, 0, 2, 1, 0, 58, 0}), Aud,
-        Slice({1, 2, 0, 0, 3, 1, 0, 2, 0})};
+        Slice({1, 2, 0, 0, 3, 1, 0, 2, 0}), Aud, Slice({1, 0, 0, 1, 4, 1, 0, 40, 0}), Aud,
+        Slice({1, 2, 0, 0, 4, 1, 0, 24, 0})};
     TBytes Stream;
     std::vector<std::int64_t> Starts;
     for (const TBytes& Nal : Nals) {
@@ -305,9 +317,12 @@ TEST(H264Units, SplitFieldPicturesAndSlicesWithoutDelimiters)
         {8, skP, true, false, true, true, true, 1, 1},
         {9, skB, true, false, false, false, false, 3, 4},
         {11, skB, true, false, false, true, false, 1, 8},
-        {12, skP, true, false, true, true, false, 1, 30},
-        {14, skP, true, false, true, true, false, 1, 58},
-        {16, skP, true, false, true, true, false, 1, 66},
+        {12, skB, true, false, false, true, true, 1, 8},
+        {13, skP, true, false, true, true, false, 1, 30},
+        {15, skP, true, false, true, true, false, 1, 58},
+        {17, skP, true, false, true, true, false, 1, 66},
+        {19, skB, true, false, false, true, false, 1, 40},
+        {21, skP, true, false, true, true, false, 1, 88},
     };
     for (std::size_t Chunk : {Stream.size(), std::size_t{1}}) {
         const auto Units = Split(Stream, Chunk);
