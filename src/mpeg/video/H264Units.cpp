@@ -25,8 +25,13 @@ std::size_t NalCap(std::uint8_t Type)
 void TH264UnitSplitter::Add(const std::uint8_t* Payload, std::size_t Length,
                             std::optional<std::int64_t> Stamp)
 {
+    // A stamp goes to a unit by where its first NAL unit's header byte
+    // stands: only the packet of the unit being read can still give one
+    // besides this; later units begin in this payload or those to come.
+    std::erase_if(m_Stamps,
+                  [&](const TStampedPacket& Packet) { return !m_InNal || !Packet.Holds(m_NalStart); });
     if (Stamp)
-        m_Stamps.push_back({m_Bytes + static_cast<std::int64_t>(Length), *Stamp, m_Bytes});
+        m_Stamps.push_back({m_Bytes, m_Bytes + static_cast<std::int64_t>(Length), *Stamp});
     const auto ByteAt = [&](std::int64_t At) -> int {
         if (At >= m_Bytes)
             return Payload[At - m_Bytes];
@@ -127,12 +132,11 @@ void TH264UnitSplitter::OpenUnit(std::int64_t Start)
 {
     m_Unit.emplace();
     m_Unit->Start = Start;
-    // Packets that end before the unit's header byte have no unit to give their stamps to.
-    while (!m_Stamps.empty() && m_Stamps.front().End <= m_NalStart)
-        m_Stamps.pop_front();
-    if (!m_Stamps.empty() && m_Stamps.front().Start <= m_NalStart) {
-        m_Unit->Stamp = m_Stamps.front().Stamp;
-        m_Stamps.pop_front();
+    const auto Packet = std::find_if(m_Stamps.begin(), m_Stamps.end(),
+                                     [&](const TStampedPacket& P) { return P.Holds(m_NalStart); });
+    if (Packet != m_Stamps.end()) {
+        m_Unit->Stamp = Packet->Stamp;
+        m_Stamps.erase(Packet);
     }
 }
 

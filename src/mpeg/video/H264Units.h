@@ -12,7 +12,6 @@
 #include "mpeg/video/H264Sei.h"
 
 #include <cstdint>
-#include <deque>
 #include <optional>
 #include <span>
 #include <vector>
@@ -101,13 +100,14 @@ private:
     std::int64_t m_PrevFrameNumOffset = 0;
     std::uint32_t m_PrevFrameNum = 0;
 
+    // The stamped packets whose stamps no unit has taken yet.
     struct TStampedPacket
     {
-        std::int64_t End;
+        std::int64_t Start, End;
         std::int64_t Stamp;
-        std::int64_t Start;
+        bool Holds(std::int64_t At) const { return At >= Start && At < End; }
     };
-    std::deque<TStampedPacket> m_Stamps;
+    std::vector<TStampedPacket> m_Stamps;
 };
 
 // The pictures after the first of Units, up to the next IDR picture, that
