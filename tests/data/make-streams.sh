@@ -283,9 +283,12 @@ make hd_1080i25_open.ts hd_1080i25 hd_1080i25_open.ts 2 "open-gop=1"
 # A broadcast recording that begins at an open GOP's I picture: its leading
 # B pictures refer to the GOP before, which is not there.
 make hd_720p50_open_cut.ts ff -ss 0.5 -i hd_720p50_open.ts -c copy -f mpegts hd_720p50_open_cut.ts
-# The video of some of them as elementary streams, for the syntax tests;
-# and a small progressive Baseline picture, cropped, with 12:11 pixels.
-for name in avchd_1080i60_1.m2ts hd_720p50_open.ts hd_720p50_open_cut.ts hd_1080i25_open.ts avchd_lpcm.m2ts; do
+# Their video as elementary streams, for the syntax tests (not of the second
+# half of a split recording: where ffmpeg begins one is its own choice); and
+# a small progressive Baseline picture, cropped, with 12:11 pixels.
+for name in avchd_1080i50_1.m2ts avchd_1080i50_2.m2ts avchd_1080i60_1.m2ts avchd_1080i60_2.m2ts avchd_lpcm.m2ts \
+    hd_720p50_1.ts hd_720p50_2.ts hd_720p50_open.ts hd_720p50_open_cut.ts hd_1080i25_1.ts hd_1080i25_2.ts \
+    hd_1080i25_open.ts; do
     make "${name%.*}.h264" ff -i "$name" -map 0:v -c copy -f h264 "${name%.*}.h264"
 done
 make h264_baseline.h264 ff -f lavfi -i "$(video_src 320x180 25 1)" -pix_fmt yuv420p -c:v libx264 \

@@ -12,7 +12,6 @@
 
 #include <gtest/gtest.h>
 #include <map>
-#include <regex>
 #include <sstream>
 
 namespace vantrel {
@@ -27,26 +26,32 @@ struct TTraceField
 };
 using TTraceNal = std::map<std::string, TTraceField>;
 
-// Every NAL unit of File as ffmpeg reads it, in stream order.
+// Every NAL unit of File but filler data as ffmpeg reads it, in stream
+// order. A field's line: "[trace_headers @ 0x...] 26   broken_link_flag   0 = 0".
 std::vector<TTraceNal> TraceNals(const std::string& File)
 {
     std::string Output;
     RunCommand("ffmpeg -nostdin -nostats -hide_banner -i " + Quote(File) +
-                   " -map 0:v -c copy -bsf:v trace_headers -f null -",
+                   " -map 0:v -c copy -bsf:v filter_units=remove_types=12,trace_headers -f null -",
                &Output);
-    static const std::regex Field(R"(\[trace_headers @ [^\]]*\] (\d+) +(\S+) +[01]+ = (-?\d+))");
     std::vector<TTraceNal> Nals;
     std::istringstream Lines(Output);
     bool Packets = false; // the parameter sets come first as extradata, then again in the stream
     for (std::string Line; std::getline(Lines, Line);) {
         Packets = Packets || Line.find("] Packet: ") != std::string::npos;
-        std::smatch M;
-        if (!Packets || !std::regex_search(Line, M, Field))
+        const std::size_t Tag = Line.find("[trace_headers @ ");
+        const std::size_t Equals = Line.rfind(" = ");
+        if (!Packets || Tag == std::string::npos || Equals == std::string::npos)
             continue;
-        if (M[2] == "forbidden_zero_bit")
+        std::istringstream Fields(Line.substr(Line.find("] ", Tag) + 2));
+        std::int64_t Bit;
+        std::string Name;
+        if (!(Fields >> Bit >> Name))
+            continue;
+        if (Name == "forbidden_zero_bit")
             Nals.emplace_back();
         if (!Nals.empty())
-            Nals.back()[M[2]] = {std::stoll(M[3]), std::stoll(M[1])};
+            Nals.back()[Name] = {std::stoll(Line.substr(Equals + 3)), Bit};
     }
     return Nals;
 }
@@ -57,8 +62,8 @@ std::int64_t Get(const TTraceNal& Nal, const std::string& Name, std::int64_t Abs
     return Found == Nal.end() ? Absent : Found->second.Value;
 }
 
-// The NAL units of a byte stream, each from its header byte to its last
-// non-zero byte.
+// The NAL units of a byte stream but filler data, each from its header byte
+// to its last non-zero byte.
 std::vector<std::span<const std::uint8_t>> NalUnits(const TBytes& Data)
 {
     std::vector<std::size_t> Starts;
@@ -72,7 +77,8 @@ std::vector<std::span<const std::uint8_t>> NalUnits(const TBytes& Data)
         std::size_t End = I + 1 < Starts.size() ? Starts[I + 1] - 3 : Data.size();
         while (End > Starts[I] && Data[End - 1] == 0)
             --End;
-        Nals.push_back(std::span(Data).subspan(Starts[I], End - Starts[I]));
+        if (NalType(Data[Starts[I]]) != ntFiller)
+            Nals.push_back(std::span(Data).subspan(Starts[I], End - Starts[I]));
     }
     return Nals;
 }
@@ -213,10 +219,8 @@ TEST_P(H264Stream, ReadsEveryUnitAsFfmpegDoes)
 TEST_P(H264Stream, DescribesTheStreamAsFfprobeDoes)
 {
     const std::string File = Stream(GetParam().Name);
-    TH264UnitSplitter Splitter;
     const TBytes Data = ReadFile(File);
-    Splitter.Add(Data.data(), Data.size());
-    const TSequenceParameterSet* Sps = Splitter.Sets().Sps(0);
+    const auto Sps = FindSequenceParameterSet(Data);
     ASSERT_TRUE(Sps);
     EXPECT_EQ(H264VideoText(*Sps), GetParam().Text);
     std::istringstream Facts(Ffprobe("-show_entries stream=profile,level,width,height,sample_aspect_ratio,"
@@ -239,9 +243,17 @@ TEST_P(H264Stream, DescribesTheStreamAsFfprobeDoes)
 
 INSTANTIATE_TEST_SUITE_P(
     Libx264, H264Stream,
-    ::testing::Values(StreamCase{"avchd_1080i60_1.h264", 0, 60, "1920 x 1080i H.264 High@4.0"},
+    ::testing::Values(StreamCase{"avchd_1080i50_1.h264", 0, 50, "1920 x 1080i H.264 High@4.0"},
+                      StreamCase{"avchd_1080i50_2.h264", 0, 25, "1920 x 1080i H.264 High@4.0"},
+                      StreamCase{"avchd_1080i60_1.h264", 0, 60, "1920 x 1080i H.264 High@4.0"},
+                      StreamCase{"avchd_1080i60_2.h264", 0, 30, "1920 x 1080i H.264 High@4.0"},
                       StreamCase{"avchd_lpcm.h264", 0, 25, "1440 x 1080i H.264 High@4.0"},
+                      StreamCase{"hd_720p50_1.h264", 0, 0, "1280 x 720p H.264 High@3.2"},
+                      StreamCase{"hd_720p50_2.h264", 0, 0, "1280 x 720p H.264 High@3.2"},
                       StreamCase{"hd_720p50_open.h264", 3, 0, "1280 x 720p H.264 High@3.2"},
+                      StreamCase{"hd_720p50_open_cut.h264", 3, 0, "1280 x 720p H.264 High@3.2"},
+                      StreamCase{"hd_1080i25_1.h264", 0, 50, "1920 x 1080i H.264 High@4.0"},
+                      StreamCase{"hd_1080i25_2.h264", 0, 25, "1920 x 1080i H.264 High@4.0"},
                       StreamCase{"hd_1080i25_open.h264", 1, 50, "1920 x 1080i H.264 High@4.0"},
                       StreamCase{"h264_baseline.h264", 0, 0, "320 x 180p H.264 Constrained Baseline@1.3"}),
     [](const auto& Info) {

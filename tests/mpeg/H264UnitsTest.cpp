@@ -118,8 +118,11 @@ TEST_P(H264Units, GiveEachStampToTheFirstUnitOfItsPacket)
 }
 
 INSTANTIATE_TEST_SUITE_P(Libx264, H264Units,
-                         ::testing::Values("avchd_1080i60_1.h264", "hd_720p50_open.h264",
-                                           "hd_1080i25_open.h264", "h264_baseline.h264"),
+                         ::testing::Values("avchd_1080i50_1.h264", "avchd_1080i50_2.h264",
+                                           "avchd_1080i60_1.h264", "avchd_1080i60_2.h264", "avchd_lpcm.h264",
+                                           "hd_720p50_1.h264", "hd_720p50_2.h264", "hd_720p50_open.h264",
+                                           "hd_1080i25_1.h264", "hd_1080i25_2.h264", "hd_1080i25_open.h264",
+                                           "h264_baseline.h264"),
                          [](const auto& Info) {
                              const std::string Name = Info.param;
                              return Name.substr(0, Name.size() - 5);

@@ -2,6 +2,7 @@
 
 #include "io/SysUtils.h"
 #include "mpeg/BitReader.h"
+#include "mpeg/StartCodes.h"
 
 #include <algorithm>
 
@@ -60,25 +61,9 @@ TFlagPosition FlagPosition(const TRbsp& Rbsp, std::span<const std::uint8_t> Nal,
 
 namespace {
 
-constexpr bool HasChromaInfo(std::uint8_t Profile)
-{
-    switch (Profile) {
-    case 100:
-    case 110:
-    case 122:
-    case 244:
-    case 44:
-    case 83:
-    case 86:
-    case 118:
-    case 128:
-    case 138:
-    case 139:
-    case 134:
-    case 135: return true;
-    default: return false;
-    }
-}
+// The profiles whose sequence parameter sets carry the chroma format, the
+// bit depths and scaling matrices (7.3.2.1.1).
+constexpr std::uint8_t ChromaInfoProfiles[] = {100, 110, 122, 244, 44, 83, 86, 118, 128, 138, 139, 134, 135};
 
 void SkipScalingList(TBitReader& Bits, int Size)
 {
@@ -243,7 +228,9 @@ std::optional<TSequenceParameterSet> ParseSequenceParameterSet(std::span<const s
     Sps.LevelIdc = Rbsp[3];
     TBitReader Bits(Rbsp, 32);
     const std::uint32_t Id = Bits.UE();
-    if (Id > 31 || (HasChromaInfo(Sps.ProfileIdc) && !ReadChromaInfo(Bits, Sps)))
+    const bool ChromaInfo =
+        std::ranges::find(ChromaInfoProfiles, Sps.ProfileIdc) != std::end(ChromaInfoProfiles);
+    if (Id > 31 || (ChromaInfo && !ReadChromaInfo(Bits, Sps)))
         return std::nullopt;
     Sps.Id = static_cast<std::uint8_t>(Id);
     const std::uint32_t FrameNum = Bits.UE();
@@ -273,6 +260,27 @@ std::optional<TSequenceParameterSet> ParseSequenceParameterSet(std::span<const s
             Sps = WithVui;
     }
     return Sps;
+}
+
+std::optional<TSequenceParameterSet> FindSequenceParameterSet(std::span<const std::uint8_t> Data)
+{
+    std::optional<TSequenceParameterSet> Found;
+    std::optional<std::size_t> From; // the header byte of the last NAL unit seen
+    const auto Try = [&](std::size_t End) {
+        if (From && NalType(Data[*From]) == ntSPS)
+            Found = ParseSequenceParameterSet(UnescapeNal(Data.subspan(*From, End - *From)).Bytes);
+        return Found.has_value();
+    };
+    TStartCodeScan Scan;
+    ForEachStartCode(Data.data(), Data.size(), Scan, [&](std::size_t I) {
+        if (Try(I - 3))
+            return true;
+        From = I;
+        return false;
+    });
+    if (!Found)
+        Try(Data.size());
+    return Found;
 }
 
 std::optional<TPictureParameterSet> ParsePictureParameterSet(std::span<const std::uint8_t> Rbsp)

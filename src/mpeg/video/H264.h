@@ -137,6 +137,10 @@ struct TSequenceParameterSet
 // values out of the standard's range.
 std::optional<TSequenceParameterSet> ParseSequenceParameterSet(std::span<const std::uint8_t> Rbsp);
 
+// The first sequence parameter set in a stretch of byte stream that parses
+// whole (one cut by the stretch's end may not); nothing when there is none.
+std::optional<TSequenceParameterSet> FindSequenceParameterSet(std::span<const std::uint8_t> Data);
+
 // The fields of a picture parameter set (7.3.2.2) that a slice header's
 // first fields depend on.
 struct TPictureParameterSet
