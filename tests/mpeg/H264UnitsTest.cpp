@@ -283,6 +283,7 @@ TBytes Slice(const TSlice& S)
 TEST(H264Units, SplitFieldPicturesAndSlicesWithoutDelimiters)
 {
     const TBytes Aud = TBitWriter().U(8, 0x09).U(3, 0).Nal();
+    const TBytes Prefix = TBitWriter().U(8, 0x6E).U(24, 0x40000F).Nal(); // nal_unit_header_mvc_extension
     // pic_timing: pic_struct 5 (top, bottom, top), three clock flags of 0.
     const TBytes Timing = TBitWriter().U(8, 0x06).U(8, 1).U(8, 1).U(4, 5).U(3, 0).U(1, 1).Nal();
     const std::vector<TBytes> Nals = {
@@ -303,7 +304,10 @@ TEST(H264Units, SplitFieldPicturesAndSlicesWithoutDelimiters)
         // non-reference picture's lsb (40) does not move the next one's msb.
         Aud, Slice({1, 2, 0, 0, 1, 1, 0, 30, 0}), Aud, Slice({1, 2, 0, 0, 2, 1, 0, 58, 0}), Aud,
         Slice({1, 2, 0, 0, 3, 1, 0, 2, 0}), Aud, Slice({1, 0, 0, 1, 4, 1, 0, 40, 0}), Aud,
-        Slice({1, 2, 0, 0, 4, 1, 0, 24, 0})};
+        Slice({1, 2, 0, 0, 4, 1, 0, 24, 0}),
+        // A multiview stream's base view: a prefix before each slice, the
+        // first of them where the picture begins.
+        Prefix, Slice({1, 2, 0, 0, 5, 1, 0, 26, 0}), Prefix, Slice({1, 2, 60, 0, 5, 1, 0, 26, 0})};
     TBytes Stream;
     std::vector<std::int64_t> Starts;
     for (const TBytes& Nal : Nals) {
@@ -330,6 +334,7 @@ TEST(H264Units, SplitFieldPicturesAndSlicesWithoutDelimiters)
         {17, skP, true, false, true, true, false, 1, 66},
         {19, skB, true, false, false, true, false, 1, 40},
         {21, skP, true, false, true, true, false, 1, 88},
+        {23, skP, true, false, true, true, false, 1, 90},
     };
     for (std::size_t Chunk : {Stream.size(), std::size_t{1}}) {
         const auto Units = Split(Stream, Chunk);

@@ -29,6 +29,7 @@ enum TNalType : std::uint8_t
     ntEndOfSequence = 10,
     ntEndOfStream = 11,
     ntFiller = 12,
+    ntPrefix = 14,
 };
 
 // The header byte after a start code: forbidden_zero_bit, nal_ref_idc (2
@@ -52,10 +53,12 @@ constexpr bool IsVclNal(std::uint8_t Type)
     return Type >= ntSlice && Type <= ntIdrSlice;
 }
 // The NAL units that open a new access unit when they follow a picture's
-// slices (7.4.1.2.3): SEI, parameter sets, a delimiter, and types 14 to 18.
+// slices (7.4.1.2.3): SEI, parameter sets, a delimiter, and types 15 to 18.
+// A prefix (14, of multiview streams) stands before each slice of the base
+// view: it opens one only where its slice begins another picture.
 constexpr bool OpensAccessUnit(std::uint8_t Type)
 {
-    return (Type >= ntSEI && Type <= ntAccessUnitDelimiter) || (Type >= 14 && Type <= 18);
+    return (Type >= ntSEI && Type <= ntAccessUnitDelimiter) || (Type > ntPrefix && Type <= 18);
 }
 
 // A NAL unit's bytes without the emulation prevention bytes: in the stream

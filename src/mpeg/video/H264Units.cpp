@@ -3,6 +3,7 @@
 #include "mpeg/BitReader.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace vantrel {
 
@@ -90,11 +91,19 @@ void TH264UnitSplitter::EndNal(std::int64_t End)
 void TH264UnitSplitter::ProcessNal()
 {
     const std::uint8_t Type = NalType(m_Nal[0]);
-    if (OpensAccessUnit(Type)) {
+    if (Type == ntPrefix && m_HasPicture) {
+        if (!m_Prefix)
+            m_Prefix = {m_NalPrefix, m_NalStart};
+        return;
+    }
+    // Where a unit that this NAL unit opens begins: at its prefix, if it has one.
+    const auto Prefix = std::exchange(m_Prefix, std::nullopt);
+    const TNalPlace Place = Prefix.value_or(TNalPlace{m_NalPrefix, m_NalStart});
+    if (OpensAccessUnit(Type) || Type == ntPrefix) {
         if (m_HasPicture)
             CloseUnit();
         if (!m_Unit)
-            OpenUnit(m_NalPrefix);
+            OpenUnit(Place);
         if (Type == ntSPS || Type == ntPPS)
             m_Sets.Add(UnescapeNal(m_Nal).Bytes);
         else if (Type == ntSEI)
@@ -124,16 +133,16 @@ void TH264UnitSplitter::ProcessNal()
             CloseUnit();
     }
     if (!m_Unit)
-        OpenUnit(m_NalPrefix);
+        OpenUnit(Place);
     AddSlice(*Slice, Decodable);
 }
 
-void TH264UnitSplitter::OpenUnit(std::int64_t Start)
+void TH264UnitSplitter::OpenUnit(TNalPlace Place)
 {
     m_Unit.emplace();
-    m_Unit->Start = Start;
+    m_Unit->Start = Place.Prefix;
     const auto Packet = std::find_if(m_Stamps.begin(), m_Stamps.end(),
-                                     [&](const TStampedPacket& P) { return P.Holds(m_NalStart); });
+                                     [&](const TStampedPacket& P) { return P.Holds(Place.Header); });
     if (Packet != m_Stamps.end()) {
         m_Unit->Stamp = Packet->Stamp;
         m_Stamps.erase(Packet);

@@ -68,7 +68,12 @@ public:
 private:
     void EndNal(std::int64_t End);
     void ProcessNal();
-    void OpenUnit(std::int64_t Start);
+    // Where a NAL unit stands: its start code, its header byte.
+    struct TNalPlace
+    {
+        std::int64_t Prefix, Header;
+    };
+    void OpenUnit(TNalPlace Place);
     void CloseUnit();
     void AddSlice(const TSliceHeader& Slice, bool Decodable);
     void ReadSei(const TRbsp& Rbsp);
@@ -92,6 +97,7 @@ private:
     bool m_HasPicture = false;
     std::optional<TSliceHeader> m_LastSlice; // of its primary picture
     std::vector<std::uint8_t> m_Timing;      // its pic_timing payload, read once its sequence is known
+    std::optional<TNalPlace> m_Prefix;       // a prefix after its slices, until the next slice tells
 
     // The state of 8.2.1 from the pictures before.
     bool m_PocKnown = false;
