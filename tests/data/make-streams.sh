@@ -268,3 +268,71 @@ make disc_pregap.bin disc_track disc_pregap.bin 00
 # mplex's VCD of a rate of its own choosing (-f 2), in two lengths.
 make mplex_uvcd.mpg mjpeg_pal mplex_uvcd.mpg 2 2
 make mplex_uvcd_b.mpg mjpeg_pal mplex_uvcd_b.mpg 2 3
+
+# H.264 in transport streams, from libx264 with ffmpeg's muxer. AVCHD
+# camcorders: 192-byte packets (a 4-byte arrival stamp before each packet),
+# 1080-line interlaced pictures (MBAFF, top field first) with delimiters,
+# four slices a picture, an HRD and pic_timing, and AC-3 or LPCM sound. HD
+# broadcasts: 188-byte packets at a constant mux rate, AAC, 720p50 and
+# 1080i25 in closed and open GOPs (open: the I picture after each GOP comes
+# before the B pictures that show ahead of it; keyint 26 against groups of
+# four pictures makes sure some do).
+x264() {
+    local out=$1 size=$2 rate=$3 seconds=$4 params=$5
+    shift 5
+    ff -f lavfi -i "$(video_src "$size" "$rate" "$seconds")" -f lavfi -i "$(audio_src 440 48000 "$seconds")" \
+        -pix_fmt yuv420p -c:v libx264 -preset ultrafast -bf 3 -x264-params "8x8dct=1:$params" "$@" "$out"
+}
+avchd() {
+    x264 "$1" "${SIZE:-1920x1080}" "$2" "$3" \
+        "tff=1:aud=1:slices=4:pic-struct=1:nal-hrd=vbr:colorprim=bt709:transfer=bt709:colormatrix=bt709:keyint=$4" \
+        -flags +ilme+ildct -level 4.0 -maxrate 15M -bufsize 12M "${@:5}" -f mpegts -mpegts_m2ts_mode 1
+}
+make avchd_1080i50_1.m2ts avchd avchd_1080i50_1.m2ts 25 2 25 -af "pan=5.1|FL=c0|FR=c0|FC=c0|LFE=c0|BL=c0|BR=c0" \
+    -c:a ac3 -b:a 448k
+make avchd_1080i50_2.m2ts avchd avchd_1080i50_2.m2ts 25 1 25 -af "pan=5.1|FL=c0|FR=c0|FC=c0|LFE=c0|BL=c0|BR=c0" \
+    -c:a ac3 -b:a 448k
+make avchd_1080i60_1.m2ts avchd avchd_1080i60_1.m2ts 30000/1001 2 15 -ac 2 -c:a ac3 -b:a 256k
+make avchd_1080i60_2.m2ts avchd avchd_1080i60_2.m2ts 30000/1001 1 15 -ac 2 -c:a ac3 -b:a 256k
+# The camcorders' long-play size: 1440 samples a line, each 4:3 wide.
+avchd_1440() { SIZE=1440x1080 avchd "$@" -aspect 16:9; }
+make avchd_lpcm.m2ts avchd_1440 avchd_lpcm.m2ts 25 1 25 -af "pan=5.1|FL=c0|FR=c0|FC=c0|LFE=c0|BL=c0|BR=c0" \
+    -c:a pcm_bluray -sample_fmt s32
+# A recording a camcorder split at a file size: the second half goes on at
+# the next aligned unit of 32 packets (6144 bytes), in no particular place
+# of its stream.
+split_recording() {
+    local from=$1 first=$2 second=$3 units
+    units=$(($(stat -c %s "$from") / 6144 / 2))
+    head -c $((units * 6144)) "$from" > "$first" && tail -c +$((units * 6144 + 1)) "$from" > "$second"
+}
+make avchd_1080i60_1b.m2ts split_recording avchd_1080i60_1.m2ts avchd_1080i60_1a.m2ts avchd_1080i60_1b.m2ts
+broadcast() {
+    x264 "$1" "$2" "$3" "$4" "keyint=$5:$6" "${@:7}" -ac 2 -c:a aac -b:a 128k -f mpegts
+}
+make hd_720p50_1.ts broadcast hd_720p50_1.ts 1280x720 50 2 25 "aud=1"
+make hd_720p50_2.ts broadcast hd_720p50_2.ts 1280x720 50 1 25 "aud=1"
+make hd_720p50_open.ts broadcast hd_720p50_open.ts 1280x720 50 2 26 "aud=1:open-gop=1:overscan=crop"
+# 1080i25 at a constant rate with the HRD's filler, and a constant mux rate.
+# The VUI's optional parts: colours (AVCHD), overscan (720p50 open), chroma
+# sample places (1080i25).
+hd_1080i25() {
+    broadcast "$1" 1920x1080 25 "$2" 26 "tff=1:aud=1:nal-hrd=cbr:chromaloc=1:$3" -flags +ilme+ildct -b:v 3M -minrate 3M \
+        -maxrate 3M -bufsize 3M -muxrate 4M
+}
+make hd_1080i25_1.ts hd_1080i25 hd_1080i25_1.ts 2 "open-gop=0"
+make hd_1080i25_2.ts hd_1080i25 hd_1080i25_2.ts 1 "open-gop=0"
+make hd_1080i25_open.ts hd_1080i25 hd_1080i25_open.ts 2 "open-gop=1"
+# A broadcast recording that begins at an open GOP's I picture: its leading
+# B pictures refer to the GOP before, which is not there.
+make hd_720p50_open_cut.ts ff -ss 0.5 -i hd_720p50_open.ts -c copy -f mpegts hd_720p50_open_cut.ts
+# Their video as elementary streams, for the syntax tests (not of the second
+# half of a split recording: where ffmpeg begins one is its own choice); and
+# a small progressive Baseline picture, cropped, with 12:11 pixels.
+for name in avchd_1080i50_1.m2ts avchd_1080i50_2.m2ts avchd_1080i60_1.m2ts avchd_1080i60_2.m2ts avchd_lpcm.m2ts \
+    hd_720p50_1.ts hd_720p50_2.ts hd_720p50_open.ts hd_720p50_open_cut.ts hd_1080i25_1.ts hd_1080i25_2.ts \
+    hd_1080i25_open.ts; do
+    make "${name%.*}.h264" ff -i "$name" -map 0:v -c copy -f h264 "${name%.*}.h264"
+done
+make h264_baseline.h264 ff -f lavfi -i "$(video_src 320x180 25 1)" -pix_fmt yuv420p -c:v libx264 \
+    -preset ultrafast -profile:v baseline -level 1.3 -vf setsar=12/11 -f h264 h264_baseline.h264
