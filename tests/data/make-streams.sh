@@ -226,20 +226,31 @@ make disc_pregap.bin disc_track disc_pregap.bin 00
 make mplex_uvcd.mpg mjpeg_pal mplex_uvcd.mpg 2 2
 make mplex_uvcd_b.mpg mjpeg_pal mplex_uvcd_b.mpg 2 3
 
+# The sound of HD broadcasts on its own: AAC in ADTS and in LOAS/LATM,
+# enhanced AC-3 (5.1 and stereo at 44.1 kHz).
+make ff_stereo.aac ff -f lavfi -i "$(audio_src 440 48000 1)" -ac 2 -c:a aac -b:a 128k -f adts ff_stereo.aac
+make ff_51.latm ff -f lavfi -i "$(audio_src 440 48000 1)" -ac 6 -c:a aac -b:a 256k -f latm ff_51.latm
+make ff_51.eac3 ff -f lavfi -i "$(audio_src 440 48000 1)" -ac 6 -c:a eac3 -b:a 384k -f eac3 ff_51.eac3
+make ff_stereo441.eac3 ff -f lavfi -i "$(audio_src 440 44100 1)" -ac 2 -c:a eac3 -b:a 96k -f eac3 \
+    ff_stereo441.eac3
+
 # MPEG-2 transport streams as DVB receivers record them: MPEG-2 video with
 # MPEG audio (German) and AC-3 (English) under DVB's descriptors, a channel
 # name in the SDT; variable and constant rate (-muxrate), 188-byte packets
 # and 192-byte ones with arrival stamps (M2TS), other PIDs and service ids,
 # another table version, a clock that wraps past 2^33, a multiplex of two
 # programs; AAC in ADTS and LATM, enhanced AC-3, H.264 (which is refused).
+# The DVB-like ones send a PCR at every picture (40 ms apart at most) and
+# their packets at most 0.15 s before they are decoded, as broadcasts do;
+# the others keep ffmpeg's 80 ms and 0.7 s.
 ts() {
     local name=$1 seconds=$2 tone=$3
     shift 3
     ff -f lavfi -i "$(video_src 720x576 25 "$seconds")" -f lavfi -i "$(audio_src "$tone" 48000 "$seconds")" \
         -f lavfi -i "$(audio_src $((tone * 3 / 2)) 48000 "$seconds")" -map 0 -map 1 "$@" -c:v mpeg2video \
-        -b:v 3000k -maxrate 4000k -bufsize 1835008 -g 12 -bf 2 -aspect 16:9 -c:a:0 mp2 -b:a:0 192k -ac:a:0 2 \
+        -b:v 3000k -maxrate 4000k -bufsize 600k -g 12 -bf 2 -aspect 16:9 -c:a:0 mp2 -b:a:0 192k -ac:a:0 2 \
         -metadata:s:a:0 language=deu -metadata service_name="Vantrel Eins" -metadata service_provider=Zentrova \
-        -mpegts_flags system_b -f mpegts "$name"
+        -pcr_period 20 -max_delay 150000 -mpegts_flags system_b -f mpegts "$name"
 }
 # The second sound stream: AC-3 5.1 in English.
 ac3=(-map 2 -c:a:1 ac3 -b:a:1 384k -ac:a:1 6 -metadata:s:a:1 language=eng)

@@ -130,7 +130,8 @@ std::optional<TPMT> DecodePMT(std::span<const std::uint8_t> Section)
         return std::nullopt;
     PMT.Descriptors = DecodeDescriptors(B.subspan(4, ProgramInfo));
     // stream_type | reserved (3) PID (13) | reserved (4) ES_info_length (12)
-    for (std::size_t At = 4 + ProgramInfo; At + 5 <= B.size();) {
+    std::size_t At = 4 + ProgramInfo;
+    for (; At + 5 <= B.size();) {
         const std::size_t Info = Length12(&B[At + 3]);
         if (At + 5 + Info > B.size())
             return std::nullopt;
@@ -143,6 +144,9 @@ std::optional<TPMT> DecodePMT(std::span<const std::uint8_t> Section)
         PMT.Streams.push_back(std::move(Stream));
         At += 5 + Info;
     }
+    // An entry cut short: the section is not what its writer meant.
+    if (At != B.size())
+        return std::nullopt;
     return PMT;
 }
 

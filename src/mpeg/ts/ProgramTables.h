@@ -65,7 +65,7 @@ struct TPMT
     std::vector<TPMTStream> Streams;
 };
 // A PMT section, whole and with its CRC checked; nothing for another table
-// or a section whose loops run past it.
+// or a section whose loops do not end where it does.
 std::optional<TPMT> DecodePMT(std::span<const std::uint8_t> Section);
 
 // What a stream holds, by its type and descriptors.

@@ -83,11 +83,23 @@ void TTransportStreamReader::Open(TByteSource& Source, const TPacketLayout& Layo
 
 const std::uint8_t* TTransportStreamReader::Load(std::int64_t Position)
 {
-    if (Position >= m_BlockAt && Position - m_BlockAt + m_Size <= m_BlockCount)
+    // The packet and the next one's sync byte, where the source holds it.
+    const std::int64_t Want = std::min<std::int64_t>(m_Size + SyncOffset(m_Size) + 1, m_Source->Size() - Position);
+    if (Want < m_Size)
+        return nullptr;
+    if (Position >= m_BlockAt && Position - m_BlockAt + Want <= m_BlockCount)
         return m_Block.data() + (Position - m_BlockAt);
     m_BlockAt = Position;
     m_BlockCount = m_Source->Read(m_Block.data(), BlockBytes, Position);
     return m_BlockCount >= m_Size ? m_Block.data() : nullptr;
+}
+
+bool TTransportStreamReader::NextSyncHolds(const std::uint8_t* Bytes) const
+{
+    const std::int64_t Next = m_Next + m_Size + SyncOffset(m_Size);
+    if (Next >= m_BlockAt + m_BlockCount)
+        return true; // the source ends before it
+    return Bytes[m_Size + SyncOffset(m_Size)] == SyncByte;
 }
 
 bool TTransportStreamReader::Resync()
@@ -111,7 +123,9 @@ bool TTransportStreamReader::NextPacket()
         const std::uint8_t* Bytes = Load(m_Next);
         if (!Bytes)
             return false;
-        if (DecodeTransportPacket(Bytes, m_Size, m_Next, m_Packet)) {
+        // A sync byte alone may be junk's: a packet is one when the next
+        // one's sync byte follows it too (or the source ends first).
+        if (NextSyncHolds(Bytes) && DecodeTransportPacket(Bytes, m_Size, m_Next, m_Packet)) {
             m_Bytes = Bytes;
             m_Next += m_Size;
             return true;

@@ -45,7 +45,9 @@ public:
 
     // Advances to the next whole packet and decodes it. Junk where a packet
     // should start is passed over to the next run of sync bytes (of any
-    // size: a file may change its framing). False at the end: after the last
+    // size: a file may change its framing); so is a packet whose successor
+    // has no sync byte, which may be junk's (a writer that keeps what stands
+    // between packets loses nothing by it). False at the end: after the last
     // whole packet, or when ScanProgress asked to stop.
     bool NextPacket();
     const TTransportPacket& Packet() const { return m_Packet; }
@@ -69,6 +71,7 @@ public:
 
 private:
     const std::uint8_t* Load(std::int64_t Position);
+    bool NextSyncHolds(const std::uint8_t* Bytes) const;
     bool Resync();
 
     TByteSource* m_Source = nullptr;
