@@ -5,6 +5,7 @@
 #include "join/Progress.h"
 #include "probe/JoinRules.h"
 #include "probe/MPEGInfo.h"
+#include "probe/MediaJson.h"
 #include "probe/MediaText.h"
 
 #include <algorithm>
@@ -36,8 +37,12 @@ const char* const InfoUsage =
     "\n"
     "Shows what the file list of Vantrel shows for each file: frame size, frame\n"
     "rate, status against the first file, kind, duration and the first audio\n"
-    "stream. A file that cannot be used shows why.\n"
-    "  --json    one JSON document instead of text\n"
+    "stream. A transport stream shows every sound stream of its program, and\n"
+    "then each program (its number, channel name, PMT and PCR PIDs) with every\n"
+    "stream (PID, codec, format, languages; subtitles and teletext too). A file\n"
+    "that cannot be used shows why.\n"
+    "  --json    one JSON document instead of text; a transport stream adds\n"
+    "            packet_size, program and programs (with their streams)\n"
     "Exit status: 0 when every file could be read, 1 otherwise, 2 on a usage error.\n";
 
 const char* const JoinUsage =
@@ -94,103 +99,6 @@ struct TArguments
     std::vector<std::string> Files;
 };
 
-// The length of the UTF-8 sequence at Text[I], or 0 where none starts:
-// shortest forms only, no surrogates, nothing above U+10FFFF (RFC 3629).
-std::size_t Utf8Length(const std::string& Text, std::size_t I)
-{
-    const auto At = [&](std::size_t K) { return static_cast<unsigned char>(Text[I + K]); };
-    const unsigned char C = At(0);
-    const std::size_t Length = C < 0x80                ? 1
-                               : C >= 0xC2 && C < 0xE0 ? 2
-                               : C >= 0xE0 && C < 0xF0 ? 3
-                               : C >= 0xF0 && C < 0xF5 ? 4
-                                                       : 0;
-    if (Length == 0 || I + Length > Text.size())
-        return 0;
-    for (std::size_t K = 1; K < Length; ++K)
-        if ((At(K) & 0xC0) != 0x80)
-            return 0;
-    if ((C == 0xE0 && At(1) < 0xA0) || (C == 0xED && At(1) >= 0xA0) || (C == 0xF0 && At(1) < 0x90) ||
-        (C == 0xF4 && At(1) >= 0x90))
-        return 0;
-    return Length;
-}
-
-bool IsUtf8(const std::string& Text)
-{
-    for (std::size_t I = 0, Length; I < Text.size(); I += Length)
-        if ((Length = Utf8Length(Text, I)) == 0)
-            return false;
-    return true;
-}
-
-// A JSON string: quotes, backslashes and control characters escaped, bytes
-// that are not UTF-8 (a file name can hold any) replaced by U+FFFD.
-std::string JsonString(const std::string& Text)
-{
-    std::string Out = "\"";
-    for (std::size_t I = 0; I < Text.size();) {
-        const auto C = static_cast<unsigned char>(Text[I]);
-        const std::size_t Length = Utf8Length(Text, I);
-        if (C == '"' || C == '\\')
-            Out += std::string("\\") + static_cast<char>(C);
-        else if (C < 0x20)
-            Out += Format("\\u%04x", C);
-        else if (Length == 0)
-            Out += "\\ufffd";
-        else
-            Out += Text.substr(I, Length);
-        I += std::max<std::size_t>(Length, 1);
-    }
-    return Out + "\"";
-}
-
-// The "file" field of an entry; a name that is not UTF-8 also gives its
-// exact bytes, in hex, so that a script can still open the file.
-std::string JsonFile(const std::string& File)
-{
-    std::string Fields = "\"file\": " + JsonString(File);
-    if (!IsUtf8(File)) {
-        Fields += ", \"file_bytes\": \"";
-        for (const char C : File)
-            Fields += Format("%02x", static_cast<unsigned char>(C));
-        Fields += "\"";
-    }
-    return Fields;
-}
-
-std::string InfoJson(const std::string& File, const TMediaInfo& Info, const TMediaInfo& Reference)
-{
-    std::string Audio = "null";
-    if (Info.HasAudio && Info.AudioCodec == acMPEG)
-        Audio =
-            Info.AudioLayer == 0
-                ? std::string("{\"layer\": null}")
-                : Format("{\"codec\": \"MPEG\", \"layer\": %u, \"sample_rate\": %d, \"channel_mode\": %s, "
-                         "\"bit_rate\": %d}",
-                         Info.AudioLayer, Info.SampleRate,
-                         JsonString(ChannelModeName(Info.ChannelMode)).c_str(), Info.AudioBitRate);
-    else if (Info.HasAudio)
-        Audio = Format("{\"codec\": %s, \"stream\": \"0x%02X\", \"sample_rate\": %d, \"channels\": %u, "
-                       "\"low_frequency\": %s, \"bit_rate\": %d}",
-                       Info.AudioCodec == acAC3   ? "\"AC-3\""
-                       : Info.AudioCodec == acDTS ? "\"DTS\""
-                                                  : "\"LPCM\"",
-                       Info.AudioSubStream, Info.SampleRate, Info.AudioChannels,
-                       Info.LowFrequency ? "true" : "false", Info.AudioBitRate);
-    const std::string Difference = DifferenceText(Reference, Info);
-    const std::string Video = Info.MPEGVersion == 2
-                                  ? Format(", \"mpeg\": 2, \"video\": %s, \"subpictures\": %u",
-                                           JsonString(VideoDetailText(Info)).c_str(), Info.Subpictures)
-                                  : std::string(", \"mpeg\": 1");
-    return Format("{%s, \"kind\": \"%s\", \"width\": %u, \"height\": %u, \"frame_rate\": %.3f%s, "
-                  "\"duration\": %.2f, \"audio\": %s, \"status\": %s, \"difference\": %s}",
-                  JsonFile(File).c_str(), KindText(Info).c_str(), Info.Width, Info.Height, Info.FrameRate,
-                  Video.c_str(), Info.Duration, Audio.c_str(),
-                  JsonString(FormatMatchText(CompareMediaInfo(Reference, Info))).c_str(),
-                  Difference.empty() ? "null" : JsonString(Difference).c_str());
-}
-
 int Info(const std::vector<std::string>& Options, const std::vector<std::string>& Files)
 {
     bool Json = false;
@@ -237,6 +145,9 @@ int Info(const std::vector<std::string>& Options, const std::vector<std::string>
         if (const std::string Detail = VideoDetailText(Info); !Detail.empty())
             std::printf("  %s%s\n", Detail.c_str(),
                         Info.Subpictures ? Format("; subpicture streams: %u", Info.Subpictures).c_str() : "");
+        std::istringstream Programs(TransportText(Info));
+        for (std::string Line; std::getline(Programs, Line);)
+            std::printf("  %s\n", Line.c_str());
         std::istringstream Why(DifferenceText(*Reference, Info));
         for (std::string Line; std::getline(Why, Line);)
             std::printf("  %s\n", Line.c_str());

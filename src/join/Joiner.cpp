@@ -202,6 +202,10 @@ void TJoiner::PrepareInputs()
         // its probe is read again.
         if (IdentityOf(Inputs[I].FileName) != Inputs[I].Identity)
             Reprobe(I);
+        // Copied as it is, a transport stream would make a file whose clock
+        // jumps at every joint: refused before anything is written.
+        if (Inputs[I].Kind == mfkTransportStream)
+            throw Exception(TransportJoinMessage);
         m_TotalSize += Inputs[I].StreamSize;
     }
     // The percentage never divides by zero.

@@ -1,16 +1,78 @@
 #include "probe/JoinRules.h"
 
+#include <algorithm>
+
 namespace vantrel {
+
+namespace {
+
+// The codecs of a program's sound streams, sorted: MPEG audio by its layer.
+std::vector<std::pair<TAudioCodec, std::uint8_t>> SoundCodecs(const TMediaInfo& Info)
+{
+    std::vector<std::pair<TAudioCodec, std::uint8_t>> Codecs;
+    for (const TStreamInfo& Stream : Info.Programs[Info.Program].Streams)
+        if (Stream.Kind == skSound)
+            Codecs.emplace_back(Stream.AudioCodec, Stream.AudioLayer);
+    std::sort(Codecs.begin(), Codecs.end());
+    return Codecs;
+}
+
+std::vector<std::uint16_t> ProgramNumbers(const TMediaInfo& Info)
+{
+    std::vector<std::uint16_t> Numbers;
+    for (const TProgramInfo& Program : Info.Programs)
+        Numbers.push_back(Program.Number);
+    std::sort(Numbers.begin(), Numbers.end());
+    return Numbers;
+}
+
+TFormatMatch CompareTransport(const TMediaInfo& A, const TMediaInfo& B)
+{
+    if (A.Programs.size() <= 1 && B.Programs.size() <= 1)
+        return A.Programs.empty() || B.Programs.empty() || SoundCodecs(A) == SoundCodecs(B) ? fmSame
+                                                                                            : fmAudioDiffers;
+    if (ProgramNumbers(A) != ProgramNumbers(B))
+        return fmVideoDiffers;
+    TFormatMatch Worst = fmSame;
+    for (const TProgramInfo& Program : A.Programs) {
+        const TFormatMatch Match =
+            CompareMediaInfo(*SelectProgram(A, Program.Number), *SelectProgram(B, Program.Number));
+        if (Match == fmVideoDiffers)
+            return Match;
+        Worst = Match == fmAudioDiffers ? Match : Worst;
+    }
+    return Worst;
+}
+
+} // namespace
+
+std::optional<TMediaInfo> SelectProgram(const TMediaInfo& Info, std::uint16_t Number)
+{
+    const auto Program = std::find_if(Info.Programs.begin(), Info.Programs.end(),
+                                      [Number](const TProgramInfo& P) { return P.Number == Number; });
+    if (Program == Info.Programs.end())
+        return std::nullopt;
+    TMediaInfo One = Info;
+    One.Programs = {*Program};
+    DescribeProgram(One, 0);
+    return One;
+}
 
 TFormatMatch CompareMediaInfo(const TMediaInfo& A, const TMediaInfo& B)
 {
-    // A program stream's packs and an MPEG-1 stream's do not mix either.
+    // A program stream's packs and an MPEG-1 stream's do not mix either,
+    // nor with a transport stream's packets.
     if (A.Width != B.Width || A.Height != B.Height || A.FrameRateCode != B.FrameRateCode ||
         A.ChromaFormat != B.ChromaFormat || A.MPEGVersion != B.MPEGVersion ||
         // MPEG-2's rate extension changes the rate of a code.
         (A.MPEGVersion == 2 && A.FrameRate != B.FrameRate) ||
-        (A.IsSystemStream && B.IsSystemStream && A.ProgramStream != B.ProgramStream))
+        (A.IsSystemStream && B.IsSystemStream &&
+         (A.ProgramStream != B.ProgramStream || A.TransportStream != B.TransportStream)) ||
+        // Packets with arrival stamps and packets without do not mix.
+        A.PacketSize != B.PacketSize)
         return fmVideoDiffers;
+    if (A.TransportStream && B.TransportStream)
+        return CompareTransport(A, B);
     if (A.HasAudio == B.HasAudio &&
         (!A.HasAudio || (A.AudioCodec == B.AudioCodec && A.AudioLayer == B.AudioLayer &&
                          A.SampleRate == B.SampleRate && A.ChannelMode == B.ChannelMode &&
@@ -23,7 +85,8 @@ bool SameFormat(const TMediaInfo& A, const TMediaInfo& B)
 {
     return A.IsSystemStream == B.IsSystemStream && A.ProgramStream == B.ProgramStream &&
            A.AudioStreamId == B.AudioStreamId && A.AudioSubStream == B.AudioSubStream &&
-           CompareMediaInfo(A, B) == fmSame;
+           A.TransportStream == B.TransportStream && A.PacketSize == B.PacketSize &&
+           A.Programs == B.Programs && CompareMediaInfo(A, B) == fmSame;
 }
 
 bool AspectRatioDiffers(const TMediaInfo& Reference, const TMediaInfo& Info)
@@ -48,6 +111,12 @@ TJoinDecision DecideJoin(const std::vector<const TMediaInfo*>& Infos)
         if (Match == fmVideoDiffers || (Match == fmAudioDiffers && Worst == fmSame))
             Worst = Match;
         HasVideoStream = HasVideoStream || !Info->IsSystemStream;
+    }
+    // Until their join is built, no transport stream joins, not even video only.
+    if (Worst != fmVideoDiffers &&
+        std::any_of(Infos.begin(), Infos.end(), [](const TMediaInfo* I) { return I->TransportStream; })) {
+        Decision.Message = TransportJoinMessage;
+        return Decision;
     }
     switch (Worst) {
     case fmVideoDiffers: Decision.Message = VideoDiffersMessage; break;

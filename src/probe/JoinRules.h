@@ -5,6 +5,7 @@
 #include "probe/MPEGInfo.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -18,8 +19,18 @@ enum TFormatMatch : std::uint8_t
 
 // A is the reference (the first file of a join). Video is compared by size,
 // frame rate, chroma format and MPEG version (MPEG-1 and MPEG-2 never join);
-// audio by presence, codec, layer, sampling rate and channels.
+// audio by presence, codec, layer, sampling rate and channels. Files of
+// other containers (system, program, transport stream) never join, nor
+// transport streams of other packet sizes. Two
+// transport streams of one program each compare that program whatever its
+// number and PIDs: the video as above, the sound by the codecs of its
+// streams, as many of each (a channel's sound changes rate and channels
+// from one broadcast to the next). A multiplex joins with files that hold
+// the same programs, each compared so.
 TFormatMatch CompareMediaInfo(const TMediaInfo& A, const TMediaInfo& B);
+// The record of a transport stream cut down to its program of that number,
+// which its video and sound fields then describe; nothing when it has none.
+std::optional<TMediaInfo> SelectProgram(const TMediaInfo& Info, std::uint16_t Number);
 // True when two probes of a file found the same format (kind, video, audio):
 // what a join checks before it trusts a record made earlier.
 bool SameFormat(const TMediaInfo& A, const TMediaInfo& B);
@@ -31,6 +42,7 @@ inline constexpr const char* VideoDiffersMessage =
     "The selected files have the different format of video and cannot be joined.";
 inline constexpr const char* AudioDiffersMessage =
     "The selected files have the different format of audio and can be joined only without audio.";
+inline constexpr const char* TransportJoinMessage = "Joining transport streams is not possible yet.";
 
 enum class TJoinVerdict
 {
@@ -51,7 +63,8 @@ struct TJoinDecision
 
 // Infos are the records of the files in join order, the first the reference.
 // A video difference anywhere wins over audio differences anywhere, whatever
-// the order. An empty list is refused.
+// the order. An empty list is refused, and so are transport streams for now
+// (TransportJoinMessage): their join is still to come.
 TJoinDecision DecideJoin(const std::vector<const TMediaInfo*>& Infos);
 
 } // namespace vantrel

@@ -12,7 +12,9 @@
 #include "mpeg/ps/PackSyntax.h"
 #include "mpeg/ps/ProgramStreamReader.h"
 #include "mpeg/ps/SubStreams.h"
+#include "mpeg/ts/TransportStreamReader.h"
 #include "mpeg/video/SequenceHeader.h"
+#include "probe/TransportInfo.h"
 
 #include <algorithm>
 #include <bit>
@@ -41,6 +43,11 @@ constexpr std::int64_t ProbeHeadBytes = 16 << 20;
 // An elementary stream's head is read in pieces of this size.
 constexpr std::uint32_t HeadChunk = 64 * 1024;
 
+// What may follow a sequence header's first fields before the next start
+// code says MPEG-1 or MPEG-2: the rest of the header with both quantiser
+// matrices, and the sequence extension.
+constexpr std::size_t SequenceHeaderRest = 150;
+
 // A walk of the probe: junk is scanned no further than the head either.
 void OpenHead(TProgramStreamReader& Reader, TByteSource& Source, bool ProgramStream)
 {
@@ -49,16 +56,9 @@ void OpenHead(TProgramStreamReader& Reader, TByteSource& Source, bool ProgramStr
     Reader.ScanProgress = [](std::int64_t Position) { return Position > ProbeHeadBytes; };
 }
 
-// What may follow a sequence header's first fields before the next start
-// code says MPEG-1 or MPEG-2: the rest of the header with both quantiser
-// matrices, and the sequence extension.
-constexpr std::size_t SequenceHeaderRest = 150;
+} // namespace
 
-// True when Data holds a sequence header at or after From, whose fields
-// then fill Info; raises when they cannot be joined. Data not Complete: a
-// header too close to its end is not read yet.
-bool ReadVideoSettings(std::span<const std::uint8_t> Data, TMediaInfo& Info, std::size_t From = 0,
-                       bool Complete = true)
+bool ReadVideoSettings(std::span<const std::uint8_t> Data, TMediaInfo& Info, std::size_t From, bool Complete)
 {
     const std::optional<TSequenceHeader> Header = ReadSequenceHeader(Data, From);
     if (!Header || (!Complete && Data.size() - Header->End < SequenceHeaderRest))
@@ -89,6 +89,8 @@ bool ReadVideoSettings(std::span<const std::uint8_t> Data, TMediaInfo& Info, std
     }
     return true;
 }
+
+namespace {
 
 // An MPEG-2 program stream starts with 00 00 01 BA too, but its pack header
 // begins with the bits '01' where MPEG-1 has '0010', and its PES headers have
@@ -373,8 +375,13 @@ TMediaFileKind GetMediaFileKind(TByteSource& Source)
         if (Head[At + 1] == SequenceHeaderCode)
             return mfkVideoStream;
     }
-    // Anything else: a system stream split in the middle of a pack starts
-    // with the rest of it. Its first whole pack header makes it one.
+    // Anything else: a transport stream, whose sync bytes stand in a row
+    // from its first packet on (after the rest of a packet where a
+    // recording was cut), or a system stream split in the middle of a pack,
+    // which starts with the rest of it: its first whole pack header makes
+    // it one.
+    if (FindPacketLayout(Source, 0, At + ResyncLimit))
+        return mfkTransportStream;
     if (Head.size() < static_cast<std::size_t>(At) + ResyncLimit + PackCheckLength) {
         const std::size_t Had = Head.size();
         Head.resize(static_cast<std::size_t>(At) + ResyncLimit + PackCheckLength);
@@ -400,6 +407,7 @@ void ProbeMediaFile(TByteSource& Source, TMediaInfo& Info, bool WithDuration)
     switch (GetMediaFileKind(Source)) {
     case mfkSystemStream: ProbeSystemStream(Source, Info, WithDuration); break;
     case mfkVideoStream: ProbeVideoStream(Source, Info, WithDuration); break;
+    case mfkTransportStream: ProbeTransportStream(Source, Info, WithDuration); break;
     default: throw Exception("Unable to read the file format.");
     }
 }
@@ -414,7 +422,9 @@ TInputRecord ProbeInput(TInputFile& File, bool WithDuration)
 {
     TInputRecord Record{File.FileName(), File.Identity(), File.Source().Size(), mfkUnknown, {}};
     ProbeMediaFile(File.Source(), Record.Info, WithDuration);
-    Record.Kind = Record.Info.IsSystemStream ? mfkSystemStream : mfkVideoStream;
+    Record.Kind = Record.Info.TransportStream  ? mfkTransportStream
+                  : Record.Info.IsSystemStream ? mfkSystemStream
+                                               : mfkVideoStream;
     return Record;
 }
 
@@ -426,6 +436,21 @@ void ProbeSystemStream(TByteSource& Source, TMediaInfo& Info, bool WithDuration)
     ProbeAudio(Source, Info);
     if (WithDuration)
         ProbeSystemDuration(Source, Info);
+}
+
+void DescribeProgram(TMediaInfo& Info, std::size_t Index)
+{
+    Info.Program = static_cast<std::uint8_t>(Index);
+    const TProgramInfo& Program = Info.Programs.at(Index);
+    const auto Find = [&](TStreamKind Kind) {
+        return std::find_if(Program.Streams.begin(), Program.Streams.end(),
+                            [Kind](const TStreamInfo& Stream) { return Stream.Kind == Kind; });
+    };
+    if (const auto Video = Find(skVideo); Video != Program.Streams.end())
+        CopyVideoFields(*Video, Info);
+    const auto Sound = Find(skSound);
+    Info.HasAudio = Sound != Program.Streams.end();
+    CopySoundFields(Info.HasAudio ? *Sound : TStreamInfo{}, Info);
 }
 
 void ProbeVideoStream(TByteSource& Source, TMediaInfo& Info, bool WithDuration)

@@ -3,10 +3,13 @@
 #include "io/SysUtils.h"
 #include "mpeg/audio/AC3.h"
 #include "mpeg/audio/MPEGAudio.h"
+#include "mpeg/ts/ProgramTables.h"
 #include "probe/JoinRules.h"
 
 #include <cmath>
 #include <iterator>
+#include <optional>
+#include <vector>
 
 namespace vantrel {
 
@@ -58,6 +61,10 @@ std::string CodecText(const TMediaInfo& Info)
     case acAC3: return "AC-3";
     case acDTS: return "DTS";
     case acLPCM: return "LPCM";
+    case acEAC3: return "E-AC-3";
+    case acAAC: return "AAC";
+    case acLATM: return "AAC (LATM)";
+    case acUnknown: return "unknown";
     default: return Format("Layer %s", LayerName(Info.AudioLayer));
     }
 }
@@ -68,7 +75,7 @@ std::string ChannelsText(const TMediaInfo& Info)
         return ChannelModeName(Info.ChannelMode);
     if (Info.LowFrequency)
         return Format("%u.1", Info.AudioChannels);
-    if (Info.AudioCodec == acAC3 && Info.ChannelMode == 0)
+    if ((Info.AudioCodec == acAC3 || Info.AudioCodec == acEAC3) && Info.ChannelMode == 0)
         return "dual mono";
     return Info.AudioChannels == 1   ? "mono"
            : Info.AudioChannels == 2 ? "stereo"
@@ -133,10 +140,57 @@ std::string VideoDifferenceText(const TMediaInfo& Info, const TMediaInfo& Other)
     return Text;
 }
 
+// A transport stream's sound streams of its program, each as a file of its
+// own would have it.
+std::vector<TMediaInfo> SoundStreams(const TMediaInfo& Info)
+{
+    std::vector<TMediaInfo> Sound;
+    if (Info.Program < Info.Programs.size())
+        for (const TStreamInfo& Stream : Info.Programs[Info.Program].Streams)
+            if (Stream.Kind == skSound) {
+                TMediaInfo One;
+                One.HasAudio = true;
+                CopySoundFields(Stream, One);
+                Sound.push_back(One);
+            }
+    return Sound;
+}
+
+std::string Languages(const std::vector<std::string>& Codes)
+{
+    std::string Text;
+    for (const std::string& Code : Codes)
+        Text += (Text.empty() ? "" : " ") + Code;
+    return Text;
+}
+
+// The codecs of a transport stream's sound: "Layer II + AC-3", "no audio".
+std::string SoundCodecsText(const TMediaInfo& Info)
+{
+    std::string Text;
+    for (const TMediaInfo& Sound : SoundStreams(Info))
+        Text += (Text.empty() ? "" : " + ") + CodecText(Sound);
+    return Text.empty() ? "no audio" : Text;
+}
+
 } // namespace
 
 std::string AudioText(const TMediaInfo& Info)
 {
+    if (Info.TransportStream && Info.HasAudio) {
+        std::string Text;
+        const TProgramInfo& Program = Info.Programs[Info.Program];
+        for (const TStreamInfo& Stream : Program.Streams)
+            if (Stream.Kind == skSound) {
+                TMediaInfo One;
+                One.HasAudio = true;
+                CopySoundFields(Stream, One);
+                const std::string Language = Languages(Stream.Languages);
+                Text +=
+                    (Text.empty() ? "" : ", ") + AudioText(One) + (Language.empty() ? "" : " " + Language);
+            }
+        return Text;
+    }
     if (!Info.HasAudio)
         return "none";
     if (!AudioKnown(Info))
@@ -182,8 +236,83 @@ std::string VideoDetailText(const TMediaInfo& Info)
 
 std::string KindText(const TMediaInfo& Info)
 {
-    return !Info.IsSystemStream ? "video stream" : Info.ProgramStream ? "program stream" : "system stream";
+    return !Info.IsSystemStream   ? "video stream"
+           : Info.TransportStream ? "transport stream"
+           : Info.ProgramStream   ? "program stream"
+                                  : "system stream";
 }
+
+std::string ProgramText(const TProgramInfo& Program)
+{
+    return Format("program %u", Program.Number) + (Program.Name.empty() ? "" : " \"" + Program.Name + "\"");
+}
+
+std::string StreamText(const TStreamInfo& Stream)
+{
+    std::string Text = Format("PID %u: ", Stream.PID);
+    const auto Coding = static_cast<TStreamCoding>(Stream.Coding);
+    if (Stream.Kind == skVideo) {
+        Text += StreamCodingName(Coding);
+        if (Stream.Width != 0) {
+            TMediaInfo Video;
+            CopyVideoFields(Stream, Video);
+            // The coding's name says the version already.
+            const std::string Shape = VideoText(Video);
+            Text += " " + Shape.substr(0, Shape.rfind(Stream.MPEGVersion == 2 ? " MPEG-2" : ""));
+        }
+    } else if (Stream.Kind == skSound) {
+        TMediaInfo Sound;
+        Sound.HasAudio = true;
+        CopySoundFields(Stream, Sound);
+        Text += AudioKnown(Sound) ? AudioText(Sound) : CodecText(Sound) + " (unknown format)";
+    } else {
+        Text +=
+            Coding == scOther ? Format("stream type 0x%02X", Stream.StreamType) : StreamCodingName(Coding);
+    }
+    const std::string Language = Languages(Stream.Languages);
+    return Language.empty() ? Text : Text + ", " + Language;
+}
+
+std::string TransportText(const TMediaInfo& Info)
+{
+    std::string Text;
+    for (const TProgramInfo& Program : Info.Programs) {
+        Text += Format("%s (PMT PID %u, PCR PID %u), %u-byte packets\n", ProgramText(Program).c_str(),
+                       Program.PMTPID, Program.PCRPID, Info.PacketSize);
+        for (const TStreamInfo& Stream : Program.Streams)
+            Text += "  " + StreamText(Stream) + "\n";
+    }
+    if (!Text.empty())
+        Text.pop_back();
+    return Text;
+}
+
+namespace {
+
+// How two multiplexes differ: by their programs, or by the first program
+// whose video or sound differs.
+std::string MultiplexDifferenceText(const TMediaInfo& Reference, const TMediaInfo& Info)
+{
+    const auto Numbers = [](const TMediaInfo& I) {
+        std::string Text;
+        for (const TProgramInfo& Program : I.Programs)
+            Text += Format("%s%u", Text.empty() ? "" : ", ", Program.Number);
+        return Text;
+    };
+    if (Info.Programs.size() == Reference.Programs.size())
+        for (const TProgramInfo& Program : Reference.Programs) {
+            const std::optional<TMediaInfo> Mine = SelectProgram(Info, Program.Number);
+            if (!Mine)
+                break;
+            const TMediaInfo Theirs = *SelectProgram(Reference, Program.Number);
+            if (CompareMediaInfo(Theirs, *Mine) == fmSame)
+                continue;
+            return ProgramText(Program) + ": " + DifferenceText(Theirs, *Mine);
+        }
+    return "Programs differ from the first file: " + Numbers(Info) + " vs " + Numbers(Reference);
+}
+
+} // namespace
 
 std::string DifferenceText(const TMediaInfo& Reference, const TMediaInfo& Info)
 {
@@ -195,12 +324,23 @@ std::string DifferenceText(const TMediaInfo& Reference, const TMediaInfo& Info)
                  "; its pictures may look stretched";
     switch (CompareMediaInfo(Reference, Info)) {
     case fmVideoDiffers:
-        if (Info.MPEGVersion == Reference.MPEGVersion && Info.IsSystemStream && Reference.IsSystemStream &&
-            Info.ProgramStream != Reference.ProgramStream)
+        if (Info.IsSystemStream && Reference.IsSystemStream &&
+            ((Info.MPEGVersion == Reference.MPEGVersion && Info.ProgramStream != Reference.ProgramStream) ||
+             Info.TransportStream != Reference.TransportStream))
             return "Video differs from the first file: " + KindText(Info) + " vs " + KindText(Reference);
+        if (Info.TransportStream && Info.PacketSize != Reference.PacketSize)
+            return Format("Video differs from the first file: %u-byte packets vs %u-byte packets",
+                          Info.PacketSize, Reference.PacketSize);
+        if (Info.TransportStream && (Info.Programs.size() > 1 || Reference.Programs.size() > 1))
+            return MultiplexDifferenceText(Reference, Info);
         return "Video differs from the first file: " + VideoDifferenceText(Info, Reference) + " vs " +
                VideoDifferenceText(Reference, Info);
     case fmAudioDiffers:
+        if (Info.TransportStream && Info.Programs.size() > 1)
+            return MultiplexDifferenceText(Reference, Info) + (Aspect.empty() ? "" : "\n" + Aspect);
+        if (Info.TransportStream)
+            return "Audio differs from the first file: " + SoundCodecsText(Info) + " vs " +
+                   SoundCodecsText(Reference) + (Aspect.empty() ? "" : "\n" + Aspect);
         return "Audio differs from the first file: " + AudioFieldsText(Info, Reference) + " vs " +
                AudioFieldsText(Reference, Info) + (Aspect.empty() ? "" : "\n" + Aspect);
     default: return Aspect;

@@ -691,6 +691,59 @@ TEST(CliInfo, JsonAgreesWithTheText)
                           Hex(Gone[3]));
 }
 
+// A transport stream: its programs and streams after the usual line, the
+// same in JSON for scripts; its join refused without writing a byte.
+TEST(CliInfo, TransportStreamsShowTheirProgramsAndAreNotJoinedYet)
+{
+    int Status;
+    const std::string Said = Cli("info" + Files({"ts_ac3.ts", "ts_pids.ts", "ts_h264.ts"}), &Status);
+    EXPECT_EQ(Status, 1);
+    const std::string Expected[] = {
+        Stream("ts_ac3.ts") +
+            "\n  720 x 576  25.00 fps  16:9 MPEG-2  OK  transport stream  0:00:02.02  audio: "
+            "Layer II 48 kHz stereo 192 kbit/s deu, AC-3 48 kHz 5.1 384 kbit/s eng\n"
+            "  Main profile at Main level, 4:2:0, progressive\n"
+            "  program 1 \"Vantrel Eins\" (PMT PID 4096, PCR PID 256), 188-byte packets\n"
+            "    PID 256: MPEG-2 video 720 x 576 25.00 fps 16:9\n"
+            "    PID 257: Layer II 48 kHz stereo 192 kbit/s, deu\n"
+            "    PID 258: AC-3 48 kHz 5.1 384 kbit/s, eng\n",
+        "  program 28106 \"Vantrel Eins\" (PMT PID 4352, PCR PID 1008), 188-byte packets\n",
+        Stream("ts_h264.ts") + "\n  This file's video is H.264, which cannot be joined yet.\n"};
+    for (const std::string& Line : Expected)
+        EXPECT_NE(Said.find(Line), std::string::npos) << Line << "\nin\n" << Said;
+
+    TTempDir Dir;
+    const std::string Json = Cli("info --json" + Files({"ts_pids.ts"}), &Status);
+    EXPECT_EQ(Status, 0);
+    WriteFile(Dir.File("info.json"), TBytes(Json.begin(), Json.end()));
+    std::string Fields;
+    ASSERT_EQ(RunCommand(
+                  "python3 -c 'import json,sys\n"
+                  "f=json.load(open(sys.argv[1]))[\"files\"][0]\n"
+                  "print(f[\"kind\"],f[\"packet_size\"],f[\"program\"],f[\"audio\"][\"pid\"])\n"
+                  "for p in f[\"programs\"]:\n"
+                  "  print(p[\"number\"],p[\"name\"],p[\"pmt_pid\"],p[\"pcr_pid\"])\n"
+                  "  for s in p[\"streams\"]: print(s[\"pid\"],s[\"kind\"],s[\"codec\"],s[\"languages\"])' " +
+                      Quote(Dir.File("info.json")),
+                  &Fields),
+              0)
+        << Json;
+    EXPECT_EQ(Fields, "transport stream 188 28106 513\n"
+                      "28106 Vantrel Eins 4352 1008\n"
+                      "1008 video MPEG-2 video []\n"
+                      "513 audio MPEG [\'deu\']\n"
+                      "1010 audio AC-3 [\'eng\']\n");
+
+    const std::string Out = Dir.File("out.ts");
+    for (const std::string Options : {"", " --video-only"}) {
+        const std::string Refused =
+            Cli("join" + Options + " -o " + Quote(Out) + Files({"ts_ac3.ts", "ts_pids.ts"}), &Status);
+        EXPECT_EQ(Status, 1) << Refused;
+        EXPECT_EQ(Refused, "vantrel-cli: Joining transport streams is not possible yet.\n");
+        EXPECT_FALSE(std::filesystem::exists(Out));
+    }
+}
+
 TEST(CliInfo, VersionHelpAndFileNamesAfterTwoDashes)
 {
     int Status;

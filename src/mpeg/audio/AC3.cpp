@@ -40,6 +40,34 @@ std::optional<TAC3FrameHeader> DecodeAC3FrameHeader(std::span<const std::uint8_t
     return Header;
 }
 
+std::optional<TAC3FrameHeader> DecodeEAC3FrameHeader(std::span<const std::uint8_t> Data)
+{
+    // 0B 77 | strmtyp 2, substreamid 3, frmsiz 3 | frmsiz 8 | fscod 2,
+    // numblkscod (or fscod2) 2, acmod 3, lfeon 1 | bsid 5, dialnorm 3.
+    constexpr std::size_t Needed = 6;
+    if (Data.size() < Needed || Data[0] != 0x0B || Data[1] != 0x77)
+        return std::nullopt;
+    const std::uint8_t StreamId = Data[5] >> 3;
+    const std::uint8_t RateCode = Data[4] >> 6, BlockCode = (Data[4] >> 4) & 3;
+    if (StreamId <= 10 || StreamId > 16 || (RateCode == 3 && BlockCode == 3) || (Data[2] >> 6) == 3)
+        return std::nullopt;
+    static constexpr std::array<std::uint32_t, 3> SampleRates = {48000, 44100, 32000};
+    static constexpr std::array<std::uint32_t, 3> HalfRates = {24000, 22050, 16000};
+    static constexpr std::array<std::uint32_t, 4> Blocks = {1, 2, 3, 6};
+    TAC3FrameHeader Header;
+    Header.Enhanced = true;
+    Header.StreamType = Data[2] >> 6;
+    Header.SubstreamId = (Data[2] >> 3) & 7;
+    Header.FrameLength = 2 * ((((Data[2] & 7u) << 8) | Data[3]) + 1);
+    Header.SampleRate = RateCode == 3 ? HalfRates[BlockCode] : SampleRates[RateCode];
+    Header.Samples = 256 * (RateCode == 3 ? 6 : Blocks[BlockCode]);
+    Header.CodingMode = (Data[4] >> 1) & 7;
+    Header.LowFrequency = Data[4] & 1;
+    Header.BitRate = static_cast<std::uint32_t>(std::uint64_t{Header.FrameLength} * 8 * Header.SampleRate /
+                                                Header.Samples);
+    return Header;
+}
+
 std::string AC3ChannelsText(const TAC3FrameHeader& Header)
 {
     if (!Header.LowFrequency && Header.CodingMode == 1)

@@ -5,6 +5,7 @@
 #include "io/ByteSource.h"
 #include "io/FileBufs.h"
 #include "io/InputFile.h"
+#include "mpeg/PESHeader.h"
 #include "mpeg/StartCodes.h"
 
 #include <cstdint>
@@ -21,29 +22,6 @@ enum TPacketKind : std::uint8_t
     pkPackHeader,
     pkSystemHeader,
     pkPES
-};
-
-// The decoded header of one PES packet; zeroed before every parse, so what a
-// packet lacks reads 0 or false.
-struct TPESInfo
-{
-    std::uint8_t StreamId = 0;
-    // 0 for private stream 2 (0xBF) of an MPEG-1 stream; in a program
-    // stream, the bytes after the length of a packet without a PES header
-    // (padding, private stream 2, the stream map and directory).
-    std::int64_t PayloadPosition = 0;
-    std::uint16_t PayloadLength = 0;
-    bool HasPTS = false;
-    std::int64_t PTS = 0;
-    bool HasDTS = false;
-    std::int64_t DTS = 0;
-    bool HasSTD = false;
-    std::uint32_t STDBufferSize = 0; // bytes, from the STD field
-    // Where the 5-byte PTS and DTS fields stand in the file; 0 when absent.
-    std::int64_t PTSPosition = 0;
-    std::int64_t DTSPosition = 0;
-    // MPEG-2 only: where the 6-byte ESCR field stands; 0 when absent.
-    std::int64_t ESCRPosition = 0;
 };
 
 class TProgramStreamReader
