@@ -84,6 +84,11 @@ std::string ParentFolder(const std::string& Name);
 // A size for people: "812 bytes", "14.2 KB", "3.5 MB", "1.2 GB" (units of 1024).
 std::string ByteSizeText(std::int64_t Bytes);
 
+// The length of the UTF-8 sequence at Text[I], or 0 where none starts:
+// shortest forms only, no surrogates, nothing above U+10FFFF (RFC 3629).
+std::size_t Utf8Length(const std::string& Text, std::size_t I);
+bool IsUtf8(const std::string& Text);
+
 // True when both names refer to the same file (device and inode), whatever
 // path, symbolic link or hard link leads to it. False when either is missing.
 bool SameFile(const std::string& A, const std::string& B);

@@ -24,22 +24,26 @@ class SettingsTest : public ::testing::Test
 protected:
     SettingsTest() { Store().clear(); }
     ~SettingsTest() override { Store().clear(); }
-    static QSettings& Store()
+    // The test's own view of the store, gone with the test: one kept until
+    // the program ends would write its file again after the folder is removed.
+    QSettings& Store()
     {
-        static QSettings Settings(QSettings::NativeFormat, QSettings::UserScope, "zentrova", "vantrel");
-        Settings.sync();
-        return Settings;
+        m_Store.sync();
+        return m_Store;
     }
-    static void Put(const QString& Key, const QVariant& Value)
+    void Put(const QString& Key, const QVariant& Value)
     {
         Store().setValue(Key, Value);
         Store().sync();
     }
-    static QVariant Get(const QString& Key)
+    QVariant Get(const QString& Key)
     {
         Store().sync();
         return Store().value(Key);
     }
+
+private:
+    QSettings m_Store{QSettings::NativeFormat, QSettings::UserScope, "zentrova", "vantrel"};
 };
 
 std::string ErrorOf(const std::function<void()>& Action)
