@@ -7,14 +7,18 @@
 #include "probe/MPEGInfo.h"
 #include "probe/MediaText.h"
 
+#include "io/OutputFile.h"
+
 #include <algorithm>
 #include <csignal>
+#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <new>
 #include <optional>
 #include <sstream>
 #include <string>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
@@ -55,18 +59,90 @@ const char* const JoinUsage =
     "\n"
     "OUTPUT may also be a pipe, a device or standard output (-o - or -o\n"
     "/dev/stdout): it is then written directly, appending where the shell opened\n"
-    "it to append (>>). On a terminal a progress bar shows on standard error.\n"
+    "it to append (>>). On a terminal a progress bar shows on standard error;\n"
+    "when OUTPUT is standard error, the join says nothing, and only its exit\n"
+    "status tells how it went.\n"
     "Ctrl-C, SIGTERM and SIGHUP stop a join and leave OUTPUT as it was (a pipe\n"
     "or a device keeps what it was given).\n"
     "Exit status: 0 success, 1 failure, 2 usage error, 128 + the signal's number\n"
     "when a signal stopped the join.\n";
 
-// Messages use CR LF line breaks; a terminal wants LF.
+// What a name or a message may hold that a terminal would act on instead of
+// showing (escape sequences, a carriage return that hides what came before)
+// is shown escaped, as ls -b shows it: \n, \t and the like, \\ for a
+// backslash, and \NNN in octal for other control characters and for bytes
+// that are not UTF-8. Line breaks are kept where they are the text's own.
+std::string Printable(const std::string& Text, bool KeepLineBreaks = false)
+{
+    static constexpr char Named[] = "abtnvfr"; // \a to \r, codes 7 to 13
+    std::string Out;
+    for (std::size_t I = 0; I < Text.size();) {
+        const auto C = static_cast<unsigned char>(Text[I]);
+        const std::size_t Length = Utf8Length(Text, I);
+        // U+0080 to U+009F, the second set of control characters.
+        const bool Control = C < 0x20 || C == 0x7F ||
+                             (C == 0xC2 && Length == 2 && static_cast<unsigned char>(Text[I + 1]) < 0xA0);
+        if (C == '\n' && KeepLineBreaks)
+            Out += '\n';
+        else if (C == '\\')
+            Out += "\\\\";
+        else if (C >= 7 && C <= 13)
+            Out += std::string{'\\', Named[C - 7]};
+        else if (Length == 0 || Control)
+            for (std::size_t K = 0; K < std::max<std::size_t>(Length, 1); ++K)
+                Out += Format("\\%03o", static_cast<unsigned char>(Text[I + K]));
+        else
+            Out += Text.substr(I, Length);
+        I += std::max<std::size_t>(Length, 1);
+    }
+    return Out;
+}
+
+// Messages use CR LF line breaks; a terminal wants LF, and the names in them
+// shown as Printable shows them.
 std::string ForTerminal(std::string Text)
 {
     for (std::size_t At; (At = Text.find("\r\n")) != std::string::npos;)
         Text.erase(At, 1);
-    return Text;
+    return Printable(Text, true);
+}
+
+// True while standard error is where the output goes (-o /dev/stderr, or
+// -o - with 2>&1): the messages of the join are then left out, so that
+// none of them lands in the middle of the stream.
+bool MessagesToOutput = false;
+
+void Say(const char* Fmt, ...) __attribute__((format(printf, 1, 2)));
+void Say(const char* Fmt, ...)
+{
+    if (MessagesToOutput)
+        return;
+    va_list Args;
+    va_start(Args, Fmt);
+    std::vfprintf(stderr, Fmt, Args);
+    va_end(Args);
+}
+
+// True when Output is written in place into the file that descriptor Fd
+// has open: the program's own descriptors, and pipes, terminals and devices
+// by name. A regular file by name is replaced, never written into.
+bool WritesInto(int Fd, const std::string& Output)
+{
+    struct stat Open
+    {
+    };
+    struct stat Named
+    {
+    };
+    if (::fstat(Fd, &Open) != 0)
+        return false;
+    if (const std::optional<int> Descriptor = OutputDescriptor(Output)) {
+        if (::fstat(*Descriptor, &Named) != 0)
+            return false;
+    } else if (::stat(Output.c_str(), &Named) != 0 || S_ISREG(Named.st_mode)) {
+        return false;
+    }
+    return Open.st_dev == Named.st_dev && Open.st_ino == Named.st_ino;
 }
 
 // Ends a sentence with one full stop, also after a message that has its own.
@@ -77,7 +153,7 @@ std::string Sentence(const std::string& Text)
 
 int Fail(const std::string& Message)
 {
-    std::fprintf(stderr, "vantrel-cli: %s\n", ForTerminal(Message).c_str());
+    Say("vantrel-cli: %s\n", ForTerminal(Message).c_str());
     return ExitFailure;
 }
 
@@ -185,7 +261,7 @@ int Info(const std::vector<std::string>& Options, const std::vector<std::string>
                 Entries.push_back("{" + JsonFile(File) + ", \"error\": " + JsonString(ForTerminal(E.what())) +
                                   "}");
             else
-                std::printf("%s\n  %s\n", File.c_str(), ForTerminal(E.what()).c_str());
+                std::printf("%s\n  %s\n", Printable(File).c_str(), ForTerminal(E.what()).c_str());
             continue;
         }
         // As in the file list, the first file that can be added is the reference.
@@ -199,7 +275,7 @@ int Info(const std::vector<std::string>& Options, const std::vector<std::string>
         // MPEG-2 video says its shape and version after its rate.
         const std::string Video = VideoText(Info);
         const std::size_t Fps = Video.find(" fps") + 4;
-        std::printf("%s\n  %d x %d  %.2f fps%s  %s  %s  %s  audio: %s\n", File.c_str(), Info.Width,
+        std::printf("%s\n  %d x %d  %.2f fps%s  %s  %s  %s  audio: %s\n", Printable(File).c_str(), Info.Width,
                     Info.Height, Info.FrameRate,
                     Fps < Video.size() ? ("  " + Video.substr(Fps + 1)).c_str() : "",
                     FormatMatchText(CompareMediaInfo(*Reference, Info)), KindText(Info).c_str(),
@@ -318,6 +394,7 @@ int Join(const std::vector<std::string>& Options, const std::vector<std::string>
         Output = "/dev/stdout";
     if (Files.empty())
         return UsageError("join needs at least one input file", JoinUsage);
+    MessagesToOutput = WritesInto(STDERR_FILENO, Output);
 
     // One probe per file: the joiner trusts these records while the files
     // stay as they were.
@@ -341,8 +418,7 @@ int Join(const std::vector<std::string>& Options, const std::vector<std::string>
         break;
     case TJoinVerdict::JoinVideoOnly:
         if (!VideoOnly)
-            std::fprintf(stderr,
-                         "vantrel-cli: a video elementary stream is among the files: joining video only.\n");
+            Say("vantrel-cli: a video elementary stream is among the files: joining video only.\n");
         VideoOnly = true;
         break;
     case TJoinVerdict::Join: break;
@@ -351,8 +427,8 @@ int Join(const std::vector<std::string>& Options, const std::vector<std::string>
     for (std::size_t I = 1; I < Files.size(); ++I)
         if (AspectRatioDiffers(Inputs[0].Info, Inputs[I].Info)) {
             const std::string Why = DifferenceText(Inputs[0].Info, Inputs[I].Info);
-            std::fprintf(stderr, "vantrel-cli: warning: %s: %s.\n", Files[I].c_str(),
-                         Why.substr(Why.rfind('\n') + 1).c_str());
+            Say("vantrel-cli: warning: %s: %s.\n", Printable(Files[I]).c_str(),
+                Why.substr(Why.rfind('\n') + 1).c_str());
         }
 
     InstallSignalHandlers();
@@ -364,7 +440,7 @@ int Join(const std::vector<std::string>& Options, const std::vector<std::string>
     Joiner.FrameRate = Decision.FrameRate;
     // Every stop here is a signal, not a choice to keep half a file.
     Joiner.KeepStoppedOutput = false;
-    const bool OnTerminal = ::isatty(STDERR_FILENO);
+    const bool OnTerminal = ::isatty(STDERR_FILENO) && !MessagesToOutput;
     Joiner.CreateProgress = [OnTerminal] { return std::make_unique<TTerminalProgress>(OnTerminal); };
     try {
         Joiner.Execute();
@@ -372,22 +448,21 @@ int Join(const std::vector<std::string>& Options, const std::vector<std::string>
         return Fail("Join fails: " + std::string(E.what()));
     }
     if (Joiner.Cancelled()) {
-        std::fprintf(stderr,
-                     "vantrel-cli: stopped by a signal; the join is not finished, and %s was not replaced.\n",
-                     Output.c_str());
+        Say("vantrel-cli: stopped by a signal; the join is not finished, and %s was not replaced.\n",
+            Printable(Output).c_str());
         return 128 + (Interrupted ? Interrupted : SIGINT);
     }
     // Where each later file begins, and what it took there; on standard
     // error, so that an output written to standard output stays clean.
     for (const TJoiner::TJoint& Joint : Joiner.Joints()) {
         std::string Line =
-            Format("vantrel-cli: %s %s at %s", Files[Joint.File].c_str(),
+            Format("vantrel-cli: %s %s at %s", Printable(Files[Joint.File]).c_str(),
                    Joint.Continues ? "continues the recording" : "starts", DurationText(Joint.Time).c_str());
         if (Joint.Pause > 0)
             Line += Format(", after a pause of %.3f s for the decoder's buffers", Joint.Pause);
         if (!Joint.Holds)
             Line += "; the decoder's buffers could not be kept within their sizes there";
-        std::fprintf(stderr, "%s.\n", Line.c_str());
+        Say("%s.\n", Line.c_str());
     }
     return ExitOk;
 }
