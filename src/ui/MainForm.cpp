@@ -273,6 +273,8 @@ void TfrmMain::OpenFiles(const QStringList& FileNames, bool KeepJoinNote)
 
 void TfrmMain::HandOver(const QStringList& FileNames)
 {
+    if (FTerminating)
+        return; // the window is going, not coming up
     for (const QString& Name : FileNames)
         (FNotFiles.isEmpty() || IsFileName(Name) ? FHandedOver : FNotFiles) << Name;
     auto* Box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
