@@ -18,7 +18,6 @@
 #include <optional>
 #include <sstream>
 #include <string>
-#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
@@ -67,44 +66,13 @@ const char* const JoinUsage =
     "Exit status: 0 success, 1 failure, 2 usage error, 128 + the signal's number\n"
     "when a signal stopped the join.\n";
 
-// What a name or a message may hold that a terminal would act on instead of
-// showing (escape sequences, a carriage return that hides what came before)
-// is shown escaped, as ls -b shows it: \n, \t and the like, \\ for a
-// backslash, and \NNN in octal for other control characters and for bytes
-// that are not UTF-8. Line breaks are kept where they are the text's own.
-std::string Printable(const std::string& Text, bool KeepLineBreaks = false)
-{
-    static constexpr char Named[] = "abtnvfr"; // \a to \r, codes 7 to 13
-    std::string Out;
-    for (std::size_t I = 0; I < Text.size();) {
-        const auto C = static_cast<unsigned char>(Text[I]);
-        const std::size_t Length = Utf8Length(Text, I);
-        // U+0080 to U+009F, the second set of control characters.
-        const bool Control = C < 0x20 || C == 0x7F ||
-                             (C == 0xC2 && Length == 2 && static_cast<unsigned char>(Text[I + 1]) < 0xA0);
-        if (C == '\n' && KeepLineBreaks)
-            Out += '\n';
-        else if (C == '\\')
-            Out += "\\\\";
-        else if (C >= 7 && C <= 13)
-            Out += std::string{'\\', Named[C - 7]};
-        else if (Length == 0 || Control)
-            for (std::size_t K = 0; K < std::max<std::size_t>(Length, 1); ++K)
-                Out += Format("\\%03o", static_cast<unsigned char>(Text[I + K]));
-        else
-            Out += Text.substr(I, Length);
-        I += std::max<std::size_t>(Length, 1);
-    }
-    return Out;
-}
-
 // Messages use CR LF line breaks; a terminal wants LF, and the names in them
 // shown as Printable shows them.
 std::string ForTerminal(std::string Text)
 {
     for (std::size_t At; (At = Text.find("\r\n")) != std::string::npos;)
         Text.erase(At, 1);
-    return Printable(Text, true);
+    return PrintableText(Text, true);
 }
 
 // True while standard error is where the output goes (-o /dev/stderr, or
@@ -121,28 +89,6 @@ void Say(const char* Fmt, ...)
     va_start(Args, Fmt);
     std::vfprintf(stderr, Fmt, Args);
     va_end(Args);
-}
-
-// True when Output is written in place into the file that descriptor Fd
-// has open: the program's own descriptors, and pipes, terminals and devices
-// by name. A regular file by name is replaced, never written into.
-bool WritesInto(int Fd, const std::string& Output)
-{
-    struct stat Open
-    {
-    };
-    struct stat Named
-    {
-    };
-    if (::fstat(Fd, &Open) != 0)
-        return false;
-    if (const std::optional<int> Descriptor = OutputDescriptor(Output)) {
-        if (::fstat(*Descriptor, &Named) != 0)
-            return false;
-    } else if (::stat(Output.c_str(), &Named) != 0 || S_ISREG(Named.st_mode)) {
-        return false;
-    }
-    return Open.st_dev == Named.st_dev && Open.st_ino == Named.st_ino;
 }
 
 // Ends a sentence with one full stop, also after a message that has its own.
@@ -261,7 +207,7 @@ int Info(const std::vector<std::string>& Options, const std::vector<std::string>
                 Entries.push_back("{" + JsonFile(File) + ", \"error\": " + JsonString(ForTerminal(E.what())) +
                                   "}");
             else
-                std::printf("%s\n  %s\n", Printable(File).c_str(), ForTerminal(E.what()).c_str());
+                std::printf("%s\n  %s\n", PrintableText(File).c_str(), ForTerminal(E.what()).c_str());
             continue;
         }
         // As in the file list, the first file that can be added is the reference.
@@ -275,8 +221,8 @@ int Info(const std::vector<std::string>& Options, const std::vector<std::string>
         // MPEG-2 video says its shape and version after its rate.
         const std::string Video = VideoText(Info);
         const std::size_t Fps = Video.find(" fps") + 4;
-        std::printf("%s\n  %d x %d  %.2f fps%s  %s  %s  %s  audio: %s\n", Printable(File).c_str(), Info.Width,
-                    Info.Height, Info.FrameRate,
+        std::printf("%s\n  %d x %d  %.2f fps%s  %s  %s  %s  audio: %s\n", PrintableText(File).c_str(),
+                    Info.Width, Info.Height, Info.FrameRate,
                     Fps < Video.size() ? ("  " + Video.substr(Fps + 1)).c_str() : "",
                     FormatMatchText(CompareMediaInfo(*Reference, Info)), KindText(Info).c_str(),
                     Duration.empty() ? "?" : Duration.c_str(), AudioText(Info).c_str());
@@ -427,7 +373,7 @@ int Join(const std::vector<std::string>& Options, const std::vector<std::string>
     for (std::size_t I = 1; I < Files.size(); ++I)
         if (AspectRatioDiffers(Inputs[0].Info, Inputs[I].Info)) {
             const std::string Why = DifferenceText(Inputs[0].Info, Inputs[I].Info);
-            Say("vantrel-cli: warning: %s: %s.\n", Printable(Files[I]).c_str(),
+            Say("vantrel-cli: warning: %s: %s.\n", PrintableText(Files[I]).c_str(),
                 Why.substr(Why.rfind('\n') + 1).c_str());
         }
 
@@ -449,14 +395,14 @@ int Join(const std::vector<std::string>& Options, const std::vector<std::string>
     }
     if (Joiner.Cancelled()) {
         Say("vantrel-cli: stopped by a signal; the join is not finished, and %s was not replaced.\n",
-            Printable(Output).c_str());
+            PrintableText(Output).c_str());
         return 128 + (Interrupted ? Interrupted : SIGINT);
     }
     // Where each later file begins, and what it took there; on standard
     // error, so that an output written to standard output stays clean.
     for (const TJoiner::TJoint& Joint : Joiner.Joints()) {
         std::string Line =
-            Format("vantrel-cli: %s %s at %s", Printable(Files[Joint.File]).c_str(),
+            Format("vantrel-cli: %s %s at %s", PrintableText(Files[Joint.File]).c_str(),
                    Joint.Continues ? "continues the recording" : "starts", DurationText(Joint.Time).c_str());
         if (Joint.Pause > 0)
             Line += Format(", after a pause of %.3f s for the decoder's buffers", Joint.Pause);

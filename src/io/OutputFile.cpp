@@ -174,6 +174,25 @@ std::string RandomPart()
 
 } // namespace
 
+bool WritesInto(int Fd, const std::string& Output)
+{
+    struct stat Open
+    {
+    };
+    struct stat Named
+    {
+    };
+    if (::fstat(Fd, &Open) != 0)
+        return false;
+    if (const std::optional<int> Descriptor = OutputDescriptor(Output)) {
+        if (::fstat(*Descriptor, &Named) != 0)
+            return false;
+    } else if (::stat(Output.c_str(), &Named) != 0 || S_ISREG(Named.st_mode)) {
+        return false;
+    }
+    return Open.st_dev == Named.st_dev && Open.st_ino == Named.st_ino;
+}
+
 void SweepPartials(const std::string& FileName)
 {
     if (OutputDescriptor(FileName))

@@ -122,6 +122,12 @@ private:
 // the descriptor, in place.
 std::optional<int> OutputDescriptor(const std::string& Name);
 
+// True when an output called Output is written in place into the file that
+// descriptor Fd has open: the program's own descriptors, and pipes,
+// terminals and devices by name. A regular file by name is replaced, never
+// written into.
+bool WritesInto(int Fd, const std::string& Output);
+
 // The name a symbolic link leads to, so that the output replaces the file the
 // link names and not the link; the name itself when it is no link.
 std::string OutputTarget(std::string Name);

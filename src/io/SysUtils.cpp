@@ -118,6 +118,32 @@ bool IsUtf8(const std::string& Text)
     return true;
 }
 
+std::string PrintableText(const std::string& Text, bool KeepLineBreaks)
+{
+    static constexpr char Named[] = "abtnvfr"; // \a to \r, codes 7 to 13
+    std::string Out;
+    for (std::size_t I = 0; I < Text.size();) {
+        const auto C = static_cast<unsigned char>(Text[I]);
+        const std::size_t Length = Utf8Length(Text, I);
+        // U+0080 to U+009F, the second set of control characters.
+        const bool Control = C < 0x20 || C == 0x7F ||
+                             (C == 0xC2 && Length == 2 && static_cast<unsigned char>(Text[I + 1]) < 0xA0);
+        if (C == '\n' && KeepLineBreaks)
+            Out += '\n';
+        else if (C == '\\')
+            Out += "\\\\";
+        else if (C >= 7 && C <= 13)
+            Out += std::string{'\\', Named[C - 7]};
+        else if (Length == 0 || Control)
+            for (std::size_t K = 0; K < std::max<std::size_t>(Length, 1); ++K)
+                Out += Format("\\%03o", static_cast<unsigned char>(Text[I + K]));
+        else
+            Out += Text.substr(I, Length);
+        I += std::max<std::size_t>(Length, 1);
+    }
+    return Out;
+}
+
 bool SameFile(const std::string& A, const std::string& B)
 {
     struct stat Sa

@@ -89,6 +89,13 @@ std::string ByteSizeText(std::int64_t Bytes);
 std::size_t Utf8Length(const std::string& Text, std::size_t I);
 bool IsUtf8(const std::string& Text);
 
+// Text as a terminal shows it without acting on it: escape sequences, a
+// carriage return that hides what came before and the like are escaped as
+// ls -b escapes them: \n, \t and the like, \\ for a backslash, and \NNN in
+// octal for other control characters and for bytes that are not UTF-8.
+// KeepLineBreaks: line feeds are the text's own and stay.
+std::string PrintableText(const std::string& Text, bool KeepLineBreaks = false);
+
 // True when both names refer to the same file (device and inode), whatever
 // path, symbolic link or hard link leads to it. False when either is missing.
 bool SameFile(const std::string& A, const std::string& B);
