@@ -30,6 +30,13 @@ TfrmMain::TfrmMain(const TProductInfo& ProductInfo, TMessageBoxHandler AskUser, 
     setGeometry(DesignLeft, DesignTop, DesignWidth, DesignHeight);
 
     lvwFiles = new TFileListView(this);
+    FEdits = new TListEdits(lvwFiles->Model(), *lvwFiles->selectionModel(), this);
+    FAdder = new TFileAdder(
+        *FEdits,
+        [this](const QString& Text, TMessageButtons Buttons) {
+            return ShowMessageBox(Text, TMessageKind::Warning, Buttons);
+        },
+        this);
     auto* Central = new QWidget(this);
     auto* Layout = new QVBoxLayout(Central);
     Layout->setContentsMargins(0, 0, 0, 0);
@@ -52,14 +59,25 @@ TfrmMain::TfrmMain(const TProductInfo& ProductInfo, TMessageBoxHandler AskUser, 
     connect(lvwFiles, &QAbstractItemView::doubleClicked, this, [this] { acnPlayExecute(); });
     connect(lvwFiles, &QWidget::customContextMenuRequested, this,
             [this](const QPoint& At) { PopupMenu->popup(lvwFiles->viewport()->mapToGlobal(At)); });
-    connect(lvwFiles, &TFileListView::RowsDragged, this, &TfrmMain::ListChanged);
+    connect(lvwFiles, &TFileListView::RowsDragged, this,
+            [this](const std::vector<int>& Rows, int Target) { FEdits->Move(Rows, Target); });
+    // Every change of the rows is a step of the edits, done, undone or redone.
+    connect(&FEdits->Stack(), &QUndoStack::indexChanged, this, &TfrmMain::ListChanged);
+    // A file probed again, gone or back changes what the bar adds up.
+    connect(&lvwFiles->Model(), &QAbstractItemModel::dataChanged, this, &TfrmMain::UpdateStatusBar);
+    connect(FAdder, &TFileAdder::Finished, this, &TfrmMain::Refresh);
     connect(lvwFiles, &TFileListView::FilesDropped, this,
             [this](const QMimeData* Drop) { WMDropFiles(*Drop); });
 
     FormCreate();
 }
 
-TfrmMain::~TfrmMain() = default;
+TfrmMain::~TfrmMain()
+{
+    // The history goes while the list it reports to is still there.
+    delete FAdder;
+    delete FEdits;
+}
 
 void TfrmMain::CreateActions()
 {
@@ -85,10 +103,11 @@ void TfrmMain::CreateActions()
     acnMoveUp = Make("acnMoveUp", "Move &Up", "up", [this] { MoveSelection(-1); }, {Qt::CTRL | Qt::Key_Up});
     acnMoveDown =
         Make("acnMoveDown", "Move &Down", "down", [this] { MoveSelection(1); }, {Qt::CTRL | Qt::Key_Down});
-    acnDelete = Make("acnDelete", "De&lete", "", [this] { acnDeleteExecute(); }, {Qt::Key_Delete});
+    acnDelete = Make("acnDelete", "De&lete", "remove", [this] { acnDeleteExecute(); }, {Qt::Key_Delete});
     acnClear = Make("acnClear", "&Clear", "clear", [this] { acnClearExecute(); });
-    acnUndo = Make("acnUndo", "Und&o", "", [this] { lvwFiles->Model().Undo(), ListChanged(); },
-                   {QKeySequence::Undo});
+    acnUndo = Make("acnUndo", "Und&o", "", [this] { FEdits->Stack().undo(); }, {QKeySequence::Undo});
+    acnRedo = Make("acnRedo", "R&edo", "", [this] { FEdits->Stack().redo(); },
+                   {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z), QKeySequence(Qt::CTRL | Qt::Key_Y)});
     acnShowInFolder =
         Make("acnShowInFolder", "&Show in Folder", "folder", [this] { acnShowInFolderExecute(); });
     acnShowInFolder->setVisible(false);
@@ -120,7 +139,8 @@ void TfrmMain::CreateMenus()
     Fill(menuBar()->addMenu("&File"), "miFile",
          {acnAddFiles, nullptr, acnJoinFile, acnShowInFolder, nullptr, miExit});
     Fill(menuBar()->addMenu("&Edit"), "miEdit",
-         {acnUndo, nullptr, acnMoveUp, acnMoveDown, nullptr, acnClear, nullptr, miRecalcTimecodes});
+         {acnUndo, acnRedo, nullptr, acnMoveUp, acnMoveDown, nullptr, acnDelete, acnClear, nullptr,
+          miRecalcTimecodes});
     Fill(menuBar()->addMenu("&Help"), "miHelp", {miHelpTopics, nullptr, miAbout});
     PopupMenu =
         Fill(new QMenu(this), "PopupMenu", {acnPlay, nullptr, acnMoveUp, acnMoveDown, nullptr, acnDelete});
@@ -136,8 +156,9 @@ void TfrmMain::CreateToolBar()
     ToolBar->setIconSize(QSize(24, 24));
     ToolBar->setToolButtonStyle(Qt::ToolButtonIconOnly);
     const std::pair<QAction*, const char*> Buttons[] = {
-        {acnAddFiles, "tbnAddFile"}, {acnJoinFile, "tbnJoinFile"}, {nullptr, nullptr}, {acnPlay, "tbnPlay"},
-        {acnMoveUp, "tbnFileUp"},    {acnMoveDown, "tbnFileDown"}, {nullptr, nullptr}, {acnClear, "tbnClear"},
+        {acnAddFiles, "tbnAddFile"}, {acnJoinFile, "tbnJoinFile"}, {nullptr, nullptr},
+        {acnPlay, "tbnPlay"},        {acnMoveUp, "tbnFileUp"},     {acnMoveDown, "tbnFileDown"},
+        {nullptr, nullptr},          {acnDelete, "tbnDelete"},     {acnClear, "tbnClear"},
     };
     for (const auto& [Action, Name] : Buttons) {
         if (!Action) {
@@ -206,12 +227,14 @@ void TfrmMain::closeEvent(QCloseEvent* Event)
             ShowMessageBox(QString::fromStdString(E.what()), TMessageKind::Warning, TMessageButtons::Ok);
         }
     }
+    FAdder->Stop();
     Event->accept();
 }
 
 void TfrmMain::Terminate()
 {
     FCloseAfterJoin = true;
+    FAdder->Stop();
     if (FProgress)
         FProgress->Abandon();
     else
@@ -222,7 +245,7 @@ bool TfrmMain::event(QEvent* Event)
 {
     // A command's hint shows in the first panel only; the others keep theirs.
     if (Event->type() == QEvent::WindowActivate) // files may have gone meanwhile
-        lvwFiles->MarkMissingFiles();
+        MarkMissingFiles(lvwFiles->Model());
     if (Event->type() == QEvent::StatusTip) {
         FStatusTip = static_cast<QStatusTipEvent*>(Event)->tip();
         UpdateStatusBar();
@@ -239,9 +262,8 @@ void TfrmMain::resizeEvent(QResizeEvent* Event)
 
 void TfrmMain::AddFiles(const QStringList& FileNames)
 {
-    lvwFiles->AddFiles(FileNames, [this](const QString& Prompt, TMessageButtons Buttons) {
-        return ShowMessageBox(Prompt, TMessageKind::Warning, Buttons);
-    });
+    FAdder->Add(FileNames);
+    UpdateActions();
 }
 
 void TfrmMain::OpenFiles(const QStringList& FileNames)
@@ -264,25 +286,23 @@ void TfrmMain::MoveSelection(int Step)
     const std::vector<int> Rows = lvwFiles->SelectedRows();
     if (Rows.empty() || Rows.front() + Step < 0 || Rows.back() + Step >= lvwFiles->Count())
         return;
-    lvwFiles->MoveRows(Rows, Rows.front() + Step);
-    ListChanged();
+    FEdits->Move(Rows, Rows.front() + Step);
+    lvwFiles->setFocus();
 }
 
 void TfrmMain::acnDeleteExecute()
 {
-    if (const std::vector<int> Rows = lvwFiles->SelectedRows(); !Rows.empty()) {
-        lvwFiles->RemoveRows(Rows);
-        ListChanged();
-    }
+    FEdits->Remove(lvwFiles->SelectedRows());
 }
 
 void TfrmMain::acnClearExecute()
 {
+    // The rows asked about: files that arrive while the question is open stay.
+    const int Count = lvwFiles->Count();
     if (ShowMessageBox("Are you sure you want to remove all files from the list?", TMessageKind::Confirmation,
                        TMessageButtons::YesNo) != TMessageAnswer::Yes)
         return;
-    lvwFiles->Model().Clear();
-    ListChanged();
+    FEdits->Clear(Count);
 }
 
 TMessageAnswer TfrmMain::ShowMessageBox(const QString& Text, TMessageKind Kind, TMessageButtons Buttons,
@@ -299,13 +319,15 @@ void TfrmMain::UpdateActions()
 {
     const int Count = lvwFiles->Count();
     const std::vector<int> Rows = lvwFiles->SelectedRows();
-    acnJoinFile->setEnabled(Count > 0);
+    // A join waits for the files still being added.
+    acnJoinFile->setEnabled(Count > 0 && !FAdder->IsAdding());
     acnPlay->setEnabled(!Rows.empty());
     acnMoveUp->setEnabled(!Rows.empty() && Rows.front() > 0);
     acnMoveDown->setEnabled(!Rows.empty() && Rows.back() < Count - 1);
     acnDelete->setEnabled(!Rows.empty());
     acnClear->setEnabled(Count > 0);
-    acnUndo->setEnabled(lvwFiles->Model().CanUndo());
+    acnUndo->setEnabled(FEdits->Stack().canUndo());
+    acnRedo->setEnabled(FEdits->Stack().canRedo());
 }
 
 void TfrmMain::UpdateStatusBar()
@@ -316,9 +338,7 @@ void TfrmMain::UpdateStatusBar()
         Texts[0] = QString("%1 files selected").arg(QLocale().toString(qulonglong(Rows.size())));
     else if (!Rows.empty())
         Texts[0] = QFileInfo(lvwFiles->FileName(Rows.front())).fileName();
-    else if (Count > 0)
-        Texts[0] = QLocale().toString(Count) + " file(s)";
-    else
+    else // how many there are is the next panel's
         Texts[0] = "There are no selected files.";
     if (!FJoinedText.isEmpty())
         Texts[0] = FJoinedText;
@@ -364,14 +384,7 @@ void TfrmMain::WMDropFiles(const QMimeData& Drop)
 void TfrmMain::AddSortedFiles(QStringList Files)
 {
     SortFileNames(Files);
-    const int Before = lvwFiles->Count();
-    const bool HadSelection = lvwFiles->SelectedRow() >= 0;
     AddFiles(Files);
-    // Enter and Del work at once on what was just added.
-    if (!HadSelection && lvwFiles->Count() > Before)
-        lvwFiles->SelectRow(Before);
-    if (lvwFiles->Count() != Before)
-        ListChanged();
 }
 
 void TfrmMain::dragEnterEvent(QDragEnterEvent* Event)
@@ -399,7 +412,7 @@ void TfrmMain::acnJoinFileExecute()
         FProgress = Progress.get();
         return Progress;
     };
-    Flow.InputChanged = [this](std::size_t Index) { lvwFiles->Reprobe(static_cast<int>(Index)); };
+    Flow.InputChanged = [this](std::size_t Index) { ProbeAgain(lvwFiles->Model(), static_cast<int>(Index)); };
     const std::optional<TJoinFlow::TOutcome> Outcome =
         Flow.Run(lvwFiles->Model().Records(), miRecalcTimecodes->isChecked());
     FLastSaveFolder = Flow.LastSaveFolder;

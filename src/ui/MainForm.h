@@ -3,7 +3,9 @@
 #pragma once
 
 #include "settings/SettingsStore.h"
+#include "ui/FileAdder.h"
 #include "ui/FileList.h"
+#include "ui/ListEdits.h"
 #include "ui/MessageBox.h"
 #include "ui/StatusBar.h"
 
@@ -33,8 +35,11 @@ public:
     ~TfrmMain() override;
 
     // The file list.
-    // Adds the files in order, asking after each failure whether to go on.
+    // Adds the files in order, asking after each failure whether to go on;
+    // the adding runs on from the event loop.
     void AddFiles(const QStringList& FileNames);
+    // True while files are being added.
+    bool IsAdding() const { return FAdder->IsAdding(); }
     // Adds files named from outside (the command line, "Open with"), as a drop
     // would: existing files only, sorted.
     void OpenFiles(const QStringList& FileNames);
@@ -51,6 +56,7 @@ public:
     void WMDropFiles(const QMimeData& Drop);
 
     TFileListView* FileList() const { return lvwFiles; }
+    TListEdits& Edits() const { return *FEdits; }
     const QString& LastOpenFolder() const { return FLastOpenFolder; }
     const QString& LastSaveFolder() const { return FLastSaveFolder; }
     // The settings key of this window's placement.
@@ -106,6 +112,8 @@ private:
     QString FStatusTip;    // a command's hint, shown in panel 0 while it is pointed at
 
     TFileListView* lvwFiles;
+    TListEdits* FEdits;
+    TFileAdder* FAdder;
     QToolBar* ToolBar;
     QMenu* PopupMenu;
     std::unique_ptr<TStatusPanels> StatusPanels;
@@ -117,6 +125,7 @@ private:
     QAction* acnDelete;
     QAction* acnClear;
     QAction* acnUndo;
+    QAction* acnRedo;
     QAction* acnShowInFolder;
     QAction* miExit;
     QAction* miRecalcTimecodes;

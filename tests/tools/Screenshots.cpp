@@ -170,10 +170,10 @@ int main(int Argc, char** Argv)
 
         // The progress dialog during a real join of the big stream, twice over,
         // with a close of the main window asked about on the way.
-        List->Model().Clear();
+        Window.Edits().Clear(List->Count());
         Window.AddFiles({Args[2], Args[2]});
-        Window.UpdateActions();
-        Window.UpdateStatusBar();
+        while (Window.IsAdding())
+            QApplication::processEvents(QEventLoop::WaitForMoreEvents);
         // The flag outlives this function: the grab may come after it.
         const auto Shot = std::make_shared<bool>(false);
         QPointer<QTimer> Watch = Poll([&, Shot] {

@@ -1,11 +1,15 @@
 // The file list on its own: rows that hold their data, what the cells and
 // tips show, and a drop target that cannot outlive its row.
 #include "ui/FileList.h"
+#include "ui/ListEdits.h"
 
 #include "TestSupport.h"
 
+#include <QAbstractItemModelTester>
+#include <QApplication>
 #include <QCoreApplication>
 #include <QFontMetrics>
+#include <QStyle>
 #include <gtest/gtest.h>
 
 namespace vantrel {
@@ -18,9 +22,23 @@ QString S(const char* Name)
     return QString::fromStdString(Stream(Name));
 }
 
+// A list with its edits, as the window has them, under Qt's model checks.
+struct TTestList : TFileListView
+{
+    TListEdits Edits{Model(), *selectionModel()};
+    QAbstractItemModelTester Tester{&Model(), QAbstractItemModelTester::FailureReportingMode::Fatal};
+    int Batch = 0;
+
+    void AddFile(const QString& Name) { Edits.Append({ProbeInput(Name.toStdString())}, Batch++); }
+    void MoveRows(const std::vector<int>& Rows, int Target) { Edits.Move(Rows, Target); }
+    void MoveRow(int Row, int Target) { Edits.Move({Row}, Target); }
+    void RemoveRows(const std::vector<int>& Rows) { Edits.Remove(Rows); }
+    void Clear() { Edits.Clear(Count()); }
+};
+
 TEST(FileList, RowsHoldTheirDataAndTheCellsShowIt)
 {
-    TFileListView List;
+    TTestList List;
     List.AddFile(S("ff_pal.mpg"));
     List.AddFile(S("ff_pal_mono48.mpg"));
     List.AddFile(S("ff_pal.m1v"));
@@ -47,7 +65,7 @@ TEST(FileList, RowsHoldTheirDataAndTheCellsShowIt)
 TEST(FileList, ColumnsFitTheirTextsUntilTheUserSetsAWidth)
 {
     for (const int Points : {9, 11, 16}) {
-        TFileListView List;
+        TTestList List;
         QFont Font = List.font();
         Font.setPointSize(Points);
         List.setFont(Font);
@@ -69,7 +87,7 @@ TEST(FileList, ColumnsFitTheirTextsUntilTheUserSetsAWidth)
         EXPECT_EQ(List.columnWidth(lcAudio), 90);
         EXPECT_EQ(List.ColumnWidths(), "0,0,0,90,0");
     }
-    TFileListView List;
+    TTestList List;
     ASSERT_TRUE(List.SetColumnWidths("75,70,80,215,90")); // an earlier version's fixed widths
     EXPECT_EQ(List.ColumnWidths(), "0,0,0,0,0");
     ASSERT_TRUE(List.SetColumnWidths("0,120"));
@@ -82,7 +100,7 @@ TEST(FileList, NumbersFollowTheLocale)
 {
     const QLocale Before;
     QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
-    TFileListView List;
+    TTestList List;
     List.AddFile(S("ff_pal.mpg"));
     const auto Cell = [&](int Column) { return List.Model().data(List.Model().index(0, Column)).toString(); };
     EXPECT_EQ(Cell(lcFrameRate), "25,00");
@@ -95,7 +113,7 @@ TEST(FileList, NumbersFollowTheLocale)
 
 TEST(FileList, RowZeroIsTheReferenceWhateverHappens)
 {
-    TFileListView List;
+    TTestList List;
     for (const char* Name : {"ff_pal.mpg", "ff_vcd.mpg", "ff_vcd.mpg"})
         List.AddFile(S(Name));
     List.MoveRow(1, 0); // the NTSC clip becomes the reference
@@ -110,7 +128,7 @@ TEST(FileList, RowZeroIsTheReferenceWhateverHappens)
 // Several rows move as one block, in their order, wherever they stood.
 TEST(FileList, SelectedRowsMoveAndGoTogether)
 {
-    TFileListView List;
+    TTestList List;
     const char* Names[] = {"ff_pal.mpg", "ff_pal_b.mpg", "mplex_vcd.mpg", "mplex_vcd_b.mpg", "ff_vcd.mpg"};
     const struct
     {
@@ -120,9 +138,9 @@ TEST(FileList, SelectedRowsMoveAndGoTogether)
     } Cases[] = {{{1, 3}, 0, {1, 3, 0, 2, 4}, {0, 1}},
                  {{0, 2}, 9, {1, 3, 4, 0, 2}, {3, 4}},
                  {{4, 0}, 1, {1, 0, 4, 2, 3}, {1, 2}},
-                 {{2}, 2, {0, 1, 2, 3, 4}, {}}}; // already there: nothing moves, nothing is selected
+                 {{2}, 2, {0, 1, 2, 3, 4}, {0}}}; // already there: nothing moves, the selection stays
     for (const auto& C : Cases) {
-        List.Model().Clear();
+        List.Clear();
         for (const char* Name : Names)
             List.AddFile(S(Name));
         List.MoveRows(C.Rows, C.Target);
@@ -141,7 +159,7 @@ TEST(FileList, SelectedRowsMoveAndGoTogether)
 
 TEST(FileList, TheDropTargetGoesWithItsRow)
 {
-    TFileListView List;
+    TTestList List;
     for (const char* Name : {"ff_pal.mpg", "ff_pal_b.mpg", "mplex_vcd.mpg"})
         List.AddFile(S(Name));
     List.SetDropTarget(2);
@@ -151,7 +169,7 @@ TEST(FileList, TheDropTargetGoesWithItsRow)
     List.RemoveRows({1});
     EXPECT_EQ(List.DropTarget(), -1);
     List.SetDropTarget(0);
-    List.Model().Clear();
+    List.Clear();
     EXPECT_EQ(List.DropTarget(), -1);
 }
 

@@ -1,6 +1,7 @@
 // The main window driven as a user would: through its actions, keys and
 // drops, with message boxes and file dialogs answered through their seams.
 #include "ui/MainForm.h"
+#include "MainWindowTest.h"
 #include "io/SysUtils.h"
 #include "ui/FileDlg.h"
 #include "ui/JoinFlow.h"
@@ -33,93 +34,6 @@ namespace vantrel {
 namespace {
 
 using namespace test;
-
-struct TMessage
-{
-    QString Text;
-    TMessageKind Kind;
-    TMessageButtons Buttons;
-};
-
-class MainWindowTest : public ::testing::Test
-{
-protected:
-    MainWindowTest()
-    {
-        QSettings(QSettings::NativeFormat, QSettings::UserScope, "zentrova", "vantrel").clear();
-        SetShellOpenHandler([this](const QString& Target) { Opened << Target; });
-        Window = MakeWindow();
-    }
-    ~MainWindowTest() override
-    {
-        Window.reset();
-        TFileCommonDialog::SetNextAnswer(std::nullopt);
-        SetShellOpenHandler({});
-    }
-    // Message boxes are answered from Answers and recorded in Messages.
-    std::unique_ptr<TfrmMain> MakeWindow()
-    {
-        return std::make_unique<TfrmMain>(
-            TProductInfo{}, [this](const QString& Text, TMessageKind Kind, TMessageButtons Buttons) {
-                Messages.push_back({Text, Kind, Buttons});
-                if (Answers.empty())
-                    return Buttons == TMessageButtons::Ok ? TMessageAnswer::Ok : TMessageAnswer::No;
-                const TMessageAnswer Answer = Answers.front();
-                Answers.pop_front();
-                return Answer;
-            });
-    }
-
-    static QString S(const char* Name) { return QString::fromStdString(Stream(Name)); }
-    void Add(std::initializer_list<const char*> Names)
-    {
-        QStringList Files;
-        for (const char* Name : Names)
-            Files << S(Name);
-        Window->AddFiles(Files);
-        Window->UpdateActions();
-        Window->UpdateStatusBar();
-    }
-    TFileListView* List() const { return Window->FileList(); }
-    int Rows() const { return List()->Count(); }
-    QString Caption(int Row) const { return List()->FileName(Row); }
-    QString Status(int Row) const { return List()->StatusText(Row); }
-    QStringList Statuses() const
-    {
-        QStringList Result;
-        for (int I = 0; I < Rows(); ++I)
-            Result << Status(I);
-        return Result;
-    }
-    QAction* Action(const char* Name) const { return Window->findChild<QAction*>(Name); }
-    void Select(int Row) { List()->SelectRow(Row); }
-    QString Cell(int Row, int Column) const
-    {
-        return List()->Model().data(List()->Model().index(Row, Column)).toString();
-    }
-    int SelectedRow() const { return List()->SelectedRow(); }
-    QLabel* Panel(int I) const { return Window->findChild<QLabel*>(QString("StatusPanel%1").arg(I)); }
-    std::map<std::string, bool> Enabled() const
-    {
-        std::map<std::string, bool> Result;
-        for (const char* Name :
-             {"acnAddFiles", "acnJoinFile", "acnPlay", "acnMoveUp", "acnMoveDown", "acnDelete", "acnClear"})
-            Result[Name] = Action(Name)->isEnabled();
-        return Result;
-    }
-    void Activate()
-    {
-        Window->show();
-        QApplication::setActiveWindow(Window.get());
-        ASSERT_TRUE(QTest::qWaitForWindowActive(Window.get()));
-    }
-
-    std::unique_ptr<TfrmMain> Window;
-    std::vector<TMessage> Messages;
-    std::deque<TMessageAnswer> Answers;
-    QStringList Opened;
-    TTempDir Dir;
-};
 
 TEST_F(MainWindowTest, FirstStartWithNothingStored)
 {
@@ -186,7 +100,8 @@ TEST_F(MainWindowTest, AddedFilesShowTheirFormatAndStatus)
     EXPECT_EQ(Cell(1, lcFrameRate), FrameRateText(29.97));
     EXPECT_EQ(Statuses(), QStringList({"OK", "Video Differ", "Audio Differ", "Audio Differ", "OK", "OK"}));
     EXPECT_TRUE(Messages.empty());
-    EXPECT_EQ(Panel(0)->text(), "6 file(s)");
+    EXPECT_EQ(SelectedRow(), 0); // Enter and Del act on what was added
+    EXPECT_EQ(Panel(0)->text(), "ff_pal.mpg");
 }
 
 TEST_F(MainWindowTest, FilesThatCannotBeAddedAreAskedAbout)
@@ -197,6 +112,7 @@ TEST_F(MainWindowTest, FilesThatCannotBeAddedAreAskedAbout)
 
     Answers = {TMessageAnswer::Yes};
     Window->AddFiles(Names);
+    Settle();
     EXPECT_EQ(Rows(), 2);
     ASSERT_EQ(Messages.size(), 1u);
     // The probe's message ends with a full stop: the prompt keeps one.
@@ -209,6 +125,7 @@ TEST_F(MainWindowTest, FilesThatCannotBeAddedAreAskedAbout)
 
     Answers = {TMessageAnswer::No};
     Window->AddFiles(Names);
+    Settle();
     EXPECT_EQ(Rows(), 3); // only the first of the second batch
 
     // Many that fail: one question, and Skip All passes over the rest.
@@ -216,6 +133,7 @@ TEST_F(MainWindowTest, FilesThatCannotBeAddedAreAskedAbout)
     Answers = {TMessageAnswer::SkipAll};
     Window->AddFiles({QString::fromStdString(Bad), QString::fromStdString(Bad), S("ff_pal_b.mpg"),
                       QString::fromStdString(Bad)});
+    Settle();
     ASSERT_EQ(Messages.size(), 1u);
     EXPECT_EQ(Messages[0].Buttons, TMessageButtons::YesSkipAllNo);
     EXPECT_EQ(Rows(), 4);
@@ -229,14 +147,14 @@ TEST_F(MainWindowTest, MoveItemExamples)
         std::vector<int> Order;
     } Cases[] = {{0, 2, {1, 2, 0, 3}}, {3, 1, {0, 3, 1, 2}}, {1, -5, {1, 0, 2, 3}}, {0, 9, {1, 2, 3, 0}}};
     for (const auto& C : Cases) {
-        List()->Model().Clear();
+        Window->Edits().Clear(Rows());
         Add({"ff_pal.mpg", "ff_pal_b.mpg", "mplex_vcd.mpg", "mplex_vcd_b.mpg"});
         QStringList Before, Expected;
         for (int I = 0; I < 4; ++I)
             Before << Caption(I);
         for (int I : C.Order)
             Expected << Before[I];
-        List()->MoveRow(C.From, C.To);
+        Window->Edits().Move({C.From}, C.To);
         QStringList After;
         for (int I = 0; I < 4; ++I)
             After << Caption(I);
@@ -249,7 +167,7 @@ TEST_F(MainWindowTest, MovingToItsOwnIndexChangesNothing)
 {
     Add({"ff_pal.mpg", "ff_vcd.mpg"});
     Select(0);
-    List()->MoveRow(1, 1);
+    Window->Edits().Move({1}, 1);
     EXPECT_EQ(SelectedRow(), 0);
     EXPECT_EQ(Caption(1), S("ff_vcd.mpg"));
 }
@@ -297,37 +215,70 @@ TEST_F(MainWindowTest, DeletingRows)
     EXPECT_TRUE(Messages.empty()); // no question
 }
 
-// Edit > Undo takes back the last move, removal or clear; adding a file
-// leaves nothing to take back.
-TEST_F(MainWindowTest, UndoTakesBackTheLastChange)
+// Undo and Redo go back and forth through every change of the list, and
+// bring back the selection and the current row with the rows.
+TEST_F(MainWindowTest, UndoAndRedoGoThroughEveryChange)
 {
-    Add({"ff_pal.mpg", "ff_pal_b.mpg", "ff_pal_mono48.mpg"});
-    const QStringList Listed = {Caption(0), Caption(1), Caption(2)};
-    const auto Names = [this] {
-        QStringList Result;
-        for (int I = 0; I < Rows(); ++I)
-            Result << Caption(I);
-        return Result;
-    };
-    EXPECT_FALSE(Action("acnUndo")->isEnabled());
     EXPECT_EQ(Action("acnUndo")->shortcut(), QKeySequence(QKeySequence::Undo));
-    const std::function<void()> Changes[] = {
-        [&] { Select(2), Action("acnMoveUp")->trigger(); },
-        [&] { Select(0), Action("acnDelete")->trigger(); },
-        [&] { Answers = {TMessageAnswer::Yes}, Action("acnClear")->trigger(); },
-    };
-    for (const auto& Change : Changes) {
-        Change();
-        ASSERT_NE(Names(), Listed);
-        ASSERT_TRUE(Action("acnUndo")->isEnabled());
-        Action("acnUndo")->trigger();
-        EXPECT_EQ(Names(), Listed);
-        EXPECT_FALSE(Action("acnUndo")->isEnabled()); // one step
-    }
-    Select(0);
-    Action("acnDelete")->trigger();
-    Add({"ff_pal.mpg"});
+    EXPECT_EQ(Action("acnRedo")->shortcuts(),
+              QList<QKeySequence>({QKeySequence("Ctrl+Shift+Z"), QKeySequence("Ctrl+Y")}));
     EXPECT_FALSE(Action("acnUndo")->isEnabled());
+    const auto State = [this] {
+        QStringList Names;
+        for (int I = 0; I < Rows(); ++I)
+            Names << QFileInfo(Caption(I)).fileName();
+        QStringList Selected;
+        for (const int Row : List()->SelectedRows())
+            Selected << QString::number(Row);
+        return (Names.join(' ') + " | " + Selected.join(' ') + " | " +
+                QString::number(List()->currentIndex().row()))
+            .toStdString();
+    };
+    const auto Extend = [this](int Row) {
+        List()->selectionModel()->select(List()->Model().index(Row, 0),
+                                         QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    };
+    // Each change: how the user picks the rows, then the command.
+    const std::pair<std::function<void()>, std::function<void()>> Changes[] = {
+        {[] {},
+         [&] {
+             Add({"ff_pal.mpg", "ff_pal_b.mpg", "ff_vcd.mpg", "ff_small.mpg"});
+         }},
+        {[&] { Select(3); }, [&] { Action("acnMoveUp")->trigger(); }},
+        {[] {}, [&] { Action("acnMoveUp")->trigger(); }},
+        {[] {}, [&] { Action("acnMoveUp")->trigger(); }},
+        {[&] { Select(1), Extend(2); }, [&] { Action("acnDelete")->trigger(); }},
+        {[&] { List()->clearSelection(); }, [&] { Add({"ff_pal_mono48.mpg"}); }},
+        {[] {}, [&] { Answers = {TMessageAnswer::Yes}, Action("acnClear")->trigger(); }},
+    };
+    std::vector<std::string> Before, After;
+    for (const auto& [Pick, Command] : Changes) {
+        Pick();
+        Before.push_back(State());
+        Command();
+        After.push_back(State());
+        ASSERT_NE(After.back(), Before.back());
+    }
+    // Ctrl+Z back to the empty list, one change at a time, then Ctrl+Y
+    // forward again: each step shows what it showed then.
+    Activate();
+    for (std::size_t I = std::size(Changes); I-- > 0;) {
+        ASSERT_TRUE(Action("acnUndo")->isEnabled()) << I;
+        QTest::keyClick(Window.get(), Qt::Key_Z, Qt::ControlModifier);
+        EXPECT_EQ(State(), Before[I]) << I;
+    }
+    EXPECT_FALSE(Action("acnUndo")->isEnabled());
+    for (std::size_t I = 0; I < std::size(Changes); ++I) {
+        ASSERT_TRUE(Action("acnRedo")->isEnabled()) << I;
+        QTest::keyClick(Window.get(), I % 2 ? Qt::Key_Y : Qt::Key_Z,
+                        I % 2 ? Qt::ControlModifier : Qt::ControlModifier | Qt::ShiftModifier);
+        EXPECT_EQ(State(), After[I]) << I;
+    }
+    EXPECT_FALSE(Action("acnRedo")->isEnabled());
+    // A new change after an undo drops what could have been redone.
+    Action("acnUndo")->trigger();
+    Select(0), Action("acnDelete")->trigger();
+    EXPECT_FALSE(Action("acnRedo")->isEnabled());
 }
 
 TEST_F(MainWindowTest, ClearAsksFirst)
@@ -348,7 +299,9 @@ TEST_F(MainWindowTest, ClearAsksFirst)
 TEST_F(MainWindowTest, EnablingAndStatusBarFollowTheSelection)
 {
     Add({"ff_pal.mpg"});
-    EXPECT_EQ(Panel(0)->text(), "1 file(s)");
+    List()->clearSelection();
+    EXPECT_EQ(Panel(0)->text(), "There are no selected files.");
+    EXPECT_EQ(Panel(1)->text(), "1 file, 0:00:02.01");
     Select(0);
     const std::map<std::string, bool> OneSelected = {
         {"acnAddFiles", true},  {"acnJoinFile", true}, {"acnPlay", true}, {"acnMoveUp", false},
@@ -360,11 +313,12 @@ TEST_F(MainWindowTest, EnablingAndStatusBarFollowTheSelection)
     EXPECT_TRUE(Action("acnMoveUp")->isEnabled());
     EXPECT_TRUE(Action("acnMoveDown")->isEnabled());
     List()->clearSelection();
-    EXPECT_EQ(Panel(0)->text(), "3 file(s)");
-    const QFontMetrics Metrics(Window->statusBar()->font());
-    EXPECT_EQ(Panel(0)->width(), std::max(50, Metrics.horizontalAdvance("3 file(s)") + 10));
+    // The count is said once, beside the playing time; sizes in powers of ten.
+    EXPECT_EQ(Panel(0)->text(), "There are no selected files.");
     EXPECT_EQ(Panel(1)->text(), "3 files, 0:00:06.03");
-    EXPECT_EQ(Panel(2)->text(), QString::fromStdString(ByteSizeText(3 * 176128)));
+    EXPECT_EQ(Panel(2)->text(), "528.4 kB"); // 3 x 176128 bytes
+    const QFontMetrics Metrics(Window->statusBar()->font());
+    EXPECT_EQ(Panel(2)->width(), std::max(50, Metrics.horizontalAdvance("528.4 kB") + 10));
 }
 
 TEST_F(MainWindowTest, KeysOfTheCommands)
@@ -386,6 +340,7 @@ TEST_F(MainWindowTest, KeysOfTheCommands)
 TEST_F(MainWindowTest, PlayOpensTheSelectedFile)
 {
     Add({"ff_pal.mpg"});
+    List()->clearSelection();
     const QModelIndex Row0 = List()->Model().index(0, 0);
     emit List()->doubleClicked(Row0); // nothing selected
     EXPECT_TRUE(Opened.isEmpty());
@@ -434,6 +389,7 @@ TEST_F(MainWindowTest, DroppedFilesAreAddedSortedWithoutFolders)
                   QUrl::fromLocalFile(QString::fromStdString(Dir.Path())),
                   QUrl::fromLocalFile(QString::fromStdString(A))});
     Window->WMDropFiles(Drop);
+    Settle();
     ASSERT_EQ(Rows(), 2);
     EXPECT_EQ(Caption(0), QString::fromStdString(A));
     EXPECT_EQ(Caption(1), QString::fromStdString(B));
@@ -445,6 +401,7 @@ TEST_F(MainWindowTest, AddFilesDialogSortsAndRemembersTheFolder)
 {
     TFileCommonDialog::SetNextAnswer(QStringList{});
     Action("acnAddFiles")->trigger();
+    Settle();
     EXPECT_EQ(Window->LastOpenFolder(), "");
 
     const QString Folder = QString::fromStdString(Dir.Path());
@@ -457,6 +414,7 @@ TEST_F(MainWindowTest, AddFilesDialogSortsAndRemembersTheFolder)
     }
     TFileCommonDialog::SetNextAnswer(Chosen);
     Action("acnAddFiles")->trigger();
+    Settle();
     EXPECT_EQ(Window->LastOpenFolder(), Folder);
     ASSERT_EQ(Rows(), 5);
     for (int I = 0; I < 5; ++I)
@@ -479,7 +437,7 @@ TEST_F(MainWindowTest, CompatibilityOutcomes)
     EXPECT_EQ(Messages[0].Buttons, TMessageButtons::Ok);
 
     // Audio differences only: the answer decides.
-    List()->RemoveRows({2});
+    Window->Edits().Remove({2});
     Messages.clear();
     Answers = {TMessageAnswer::No, TMessageAnswer::Yes};
     EXPECT_TRUE(Check().Cancel);
@@ -493,7 +451,7 @@ TEST_F(MainWindowTest, CompatibilityOutcomes)
     EXPECT_EQ(Messages[0].Kind, TMessageKind::Confirmation);
 
     // An elementary stream with no differences: video only, no question.
-    List()->Model().Clear();
+    Window->Edits().Clear(Rows());
     Messages.clear();
     Add({"ff_pal_noaudio.mpg", "ff_pal.m1v"});
     Result = Check();
@@ -501,7 +459,7 @@ TEST_F(MainWindowTest, CompatibilityOutcomes)
     EXPECT_TRUE(Result.VideoOnly);
     EXPECT_TRUE(Messages.empty());
 
-    List()->Model().Clear();
+    Window->Edits().Clear(Rows());
     Add({"ff_pal.mpg", "mplex_vcd.mpg"});
     Result = Check();
     EXPECT_FALSE(Result.Cancel);
@@ -542,7 +500,7 @@ TEST_F(MainWindowTest, JoinIntoAListedFileFailsAndKeepsIt)
     const std::string Listed = Dir.File("clip.mpeg");
     WriteFile(Listed, ReadFile(Stream("ff_pal.mpg")));
     Window->AddFiles({S("ff_pal_b.mpg"), QString::fromStdString(Listed)});
-    Window->UpdateActions();
+    Settle();
     TFileCommonDialog::SetNextAnswer(QStringList{QString::fromStdString(Listed)});
     Action("acnJoinFile")->trigger();
     ASSERT_EQ(Messages.size(), 1u);
@@ -558,6 +516,7 @@ TEST_F(MainWindowTest, SettingsAreSavedAtExitAndRestored)
     Add({"ff_pal.mpg"});
     TFileCommonDialog::SetNextAnswer(QStringList{S("ff_pal.mpg")});
     Action("acnAddFiles")->trigger();
+    Settle();
     Action("miRecalcTimecodes")->trigger();
     EXPECT_FALSE(Action("miRecalcTimecodes")->isChecked());
     Window->setGeometry(50, 60, 600, 420);
@@ -601,6 +560,7 @@ TEST_F(MainWindowTest, TheStatusBarKeepsItsPanelsWithALongName)
     Window->resize(600, 354);
     Window->show();
     Window->OpenFiles({QString::fromStdString(Long)});
+    Settle();
     ASSERT_EQ(SelectedRow(), 0); // what was added is selected
     // The three panels fit the bar; the name is elided, whole in the tip.
     EXPECT_LE(Panel(0)->width() + Panel(1)->width() + Panel(2)->width(), Window->statusBar()->width());
@@ -625,6 +585,7 @@ TEST_F(MainWindowTest, FilesFromTheCommandLineAreAddedAsADropWould)
     WriteFile(A, ReadFile(Stream("ff_pal_b.mpg")));
     Window->OpenFiles({QString::fromStdString(B), QString::fromStdString(Dir.Path()),
                        QString::fromStdString(Dir.File("missing.mpg")), QString::fromStdString(A)});
+    Settle();
     ASSERT_EQ(Rows(), 2);
     EXPECT_EQ(Caption(0), QString::fromStdString(A));
     EXPECT_EQ(SelectedRow(), 0);
@@ -787,7 +748,7 @@ TEST_F(MainWindowTest, AChangedInputRefusesTheJoinAndShowsWhatItHoldsNow)
     const std::string B = Dir.File("b.mpg");
     WriteFile(B, ReadFile(Stream("ff_pal.mpg")));
     Window->AddFiles({S("ff_pal.mpg"), QString::fromStdString(B)});
-    Window->UpdateActions();
+    Settle();
     WriteFile(B, ReadFile(Stream("ff_small.mpg"))); // replaced hours later
     TFileCommonDialog::SetNextAnswer(QStringList{QString::fromStdString(Dir.File("out.mpeg"))});
     Action("acnJoinFile")->trigger();
@@ -805,9 +766,13 @@ TEST_F(MainWindowTest, ADroppedFifoIsRefusedWithItsReason)
     QMimeData Drop;
     Drop.setUrls({QUrl::fromLocalFile(QString::fromStdString(Fifo))});
     Window->WMDropFiles(Drop);
+    Settle();
     EXPECT_EQ(Rows(), 0);
     ASSERT_EQ(Messages.size(), 1u);
-    EXPECT_TRUE(Messages[0].Text.contains(QString::fromStdString(Fifo) + " is not a regular file.\r\n"));
+    // The only file: nothing is left to go on with, so nothing is asked.
+    EXPECT_EQ(Messages[0].Text, "Unable to add file " + QString::fromStdString(Fifo) + ": " +
+                                    QString::fromStdString(Fifo) + " is not a regular file.");
+    EXPECT_EQ(Messages[0].Buttons, TMessageButtons::Ok);
 }
 
 } // namespace
