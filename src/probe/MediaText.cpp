@@ -185,6 +185,19 @@ std::string KindText(const TMediaInfo& Info)
     return !Info.IsSystemStream ? "video stream" : Info.ProgramStream ? "program stream" : "system stream";
 }
 
+std::string DifferenceDetail(const TMediaInfo& Reference, const TMediaInfo& Info)
+{
+    switch (CompareMediaInfo(Reference, Info)) {
+    case fmVideoDiffers:
+        if (Info.MPEGVersion == Reference.MPEGVersion && Info.IsSystemStream && Reference.IsSystemStream &&
+            Info.ProgramStream != Reference.ProgramStream)
+            return KindText(Info) + " vs " + KindText(Reference);
+        return VideoDifferenceText(Info, Reference) + " vs " + VideoDifferenceText(Reference, Info);
+    case fmAudioDiffers: return AudioFieldsText(Info, Reference) + " vs " + AudioFieldsText(Reference, Info);
+    default: return {};
+    }
+}
+
 std::string DifferenceText(const TMediaInfo& Reference, const TMediaInfo& Info)
 {
     std::string Aspect;
@@ -194,15 +207,10 @@ std::string DifferenceText(const TMediaInfo& Reference, const TMediaInfo& Info)
                  AspectRatioText(Reference.AspectRatioCode, Reference.MPEGVersion) +
                  "; its pictures may look stretched";
     switch (CompareMediaInfo(Reference, Info)) {
-    case fmVideoDiffers:
-        if (Info.MPEGVersion == Reference.MPEGVersion && Info.IsSystemStream && Reference.IsSystemStream &&
-            Info.ProgramStream != Reference.ProgramStream)
-            return "Video differs from the first file: " + KindText(Info) + " vs " + KindText(Reference);
-        return "Video differs from the first file: " + VideoDifferenceText(Info, Reference) + " vs " +
-               VideoDifferenceText(Reference, Info);
+    case fmVideoDiffers: return "Video differs from the first file: " + DifferenceDetail(Reference, Info);
     case fmAudioDiffers:
-        return "Audio differs from the first file: " + AudioFieldsText(Info, Reference) + " vs " +
-               AudioFieldsText(Reference, Info) + (Aspect.empty() ? "" : "\n" + Aspect);
+        return "Audio differs from the first file: " + DifferenceDetail(Reference, Info) +
+               (Aspect.empty() ? "" : "\n" + Aspect);
     default: return Aspect;
     }
 }

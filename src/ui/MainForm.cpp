@@ -413,6 +413,7 @@ void TfrmMain::acnJoinFileExecute()
         return Progress;
     };
     Flow.InputChanged = [this](std::size_t Index) { ProbeAgain(lvwFiles->Model(), static_cast<int>(Index)); };
+    Flow.InputsMissing = [this] { MarkMissingFiles(lvwFiles->Model()); };
     const std::optional<TJoinFlow::TOutcome> Outcome =
         Flow.Run(lvwFiles->Model().Records(), miRecalcTimecodes->isChecked());
     FLastSaveFolder = Flow.LastSaveFolder;

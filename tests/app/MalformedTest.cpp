@@ -169,8 +169,8 @@ TEST_F(MalformedInput, FilesOfNoUsableKind)
         {"empty.mpg", {}, "Unable to read the file format."},
         {"three.mpg", {0, 0, 1}, "Unable to read the file format."},
         {"noise.mpg", Noise, "Unable to read the file format."},
-        {"vob.mpg", ReadFile(Stream("ff_mpeg2.vob")), "different format of video"},
-        {"dvd.mpg", ReadFile(Stream("ff_mpeg2_dvd.mpg")), "different format of video"},
+        {"vob.mpg", ReadFile(Stream("ff_mpeg2.vob")), "differs from that of the first file"},
+        {"dvd.mpg", ReadFile(Stream("ff_mpeg2_dvd.mpg")), "differs from that of the first file"},
         {"pack-noise.mpg", Concat({PackHeader(0, 1), Noise}), "Unable to find video stream"},
     };
     for (const auto& C : Cases) {

@@ -423,22 +423,31 @@ TEST_F(MainWindowTest, AddFilesDialogSortsAndRemembersTheFolder)
 
 TEST_F(MainWindowTest, CompatibilityOutcomes)
 {
-    // Video and audio differences: only the video message, no join.
-    TJoinFlow Flow(*Window, [this](const QString& Text, TMessageKind Kind, TMessageButtons Buttons,
-                                   TMessageAnswer) { return Window->ShowMessageBox(Text, Kind, Buttons); });
+    // Video and audio differences: only the video message, a warning that
+    // names the file and the first file, and no join.
+    std::vector<TMessageAnswer> Defaults;
+    TJoinFlow Flow(*Window, [this, &Defaults](const QString& Text, TMessageKind Kind, TMessageButtons Buttons,
+                                              TMessageAnswer Default) {
+        Defaults.push_back(Default);
+        return Window->ShowMessageBox(Text, Kind, Buttons);
+    });
     auto Check = [&] { return Flow.CheckCompatibility(List()->Model().Records()); };
     Add({"ff_pal.mpg", "ff_pal_mono48.mpg", "ff_vcd.mpg"});
     TJoinFlow::TCompatibility Result = Check();
     EXPECT_TRUE(Result.Cancel);
     ASSERT_EQ(Messages.size(), 1u);
     EXPECT_EQ(Messages[0].Text,
-              "The selected files have the different format of video and cannot be joined.");
-    EXPECT_EQ(Messages[0].Kind, TMessageKind::Information);
+              "The video of ff_vcd.mpg differs from that of the first file, ff_pal.mpg (352 x "
+              "240 at 29.97 fps vs 352 x 288 at 25.00 fps): the files cannot be joined.\r\n"
+              "Leave it out, or put first a file that it matches.");
+    EXPECT_EQ(Messages[0].Kind, TMessageKind::Warning);
     EXPECT_EQ(Messages[0].Buttons, TMessageButtons::Ok);
 
-    // Audio differences only: the answer decides.
+    // Audio differences only: the answer decides, and No, which keeps the
+    // sound, is the default.
     Window->Edits().Remove({2});
     Messages.clear();
+    Defaults.clear();
     Answers = {TMessageAnswer::No, TMessageAnswer::Yes};
     EXPECT_TRUE(Check().Cancel);
     Result = Check();
@@ -446,9 +455,11 @@ TEST_F(MainWindowTest, CompatibilityOutcomes)
     EXPECT_TRUE(Result.VideoOnly);
     ASSERT_EQ(Messages.size(), 2u);
     EXPECT_EQ(Messages[0].Text,
-              "The selected files have the different format of audio and can be joined only "
-              "without audio.\r\nDo you want to continue?");
+              "The sound of ff_pal_mono48.mpg differs from that of the first file, ff_pal.mpg "
+              "(48 kHz mono vs 44.1 kHz stereo): the files can be joined only without sound."
+              "\r\nDo you want to join the video only, without sound?");
     EXPECT_EQ(Messages[0].Kind, TMessageKind::Confirmation);
+    EXPECT_EQ(Defaults, std::vector<TMessageAnswer>(2, TMessageAnswer::No));
 
     // An elementary stream with no differences: video only, no question.
     Window->Edits().Clear(Rows());
@@ -472,27 +483,52 @@ TEST_F(MainWindowTest, JoinFromTheWindow)
     TFileCommonDialog::SetNextAnswer(QStringList{QString::fromStdString(Dir.File("joined"))});
     Action("acnJoinFile")->trigger();
     EXPECT_TRUE(Messages.empty()) << Messages.front().Text.toStdString();
-    const std::string Out = Dir.File("joined.mpeg");
+    const std::string Out = Dir.File("joined.mpg");
     ASSERT_TRUE(FileExists(Out));
     EXPECT_EQ(DecodeErrors(Out), "");
     EXPECT_EQ(Window->LastSaveFolder(), QString::fromStdString(Dir.Path()));
     EXPECT_TRUE(Window->isEnabled());
 }
 
-TEST_F(MainWindowTest, OutputNamesGetTheMpegExtension)
+// The name typed is the name written when it ends in an extension a join
+// writes; a name without one gets the one that fits the output. The dialog
+// proposes a name beside the first file.
+TEST_F(MainWindowTest, TheNameTypedIsTheNameWritten)
 {
-    const std::pair<QString, QString> Cases[] = {{"/a/out.mpeg", "/a/out.mpeg"},
-                                                 {"/a/out.MPEG", "/a/out.MPEG.mpeg"},
-                                                 {"/a/out.mpg", "/a/out.mpg.mpeg"},
-                                                 {"/a.b/out", "/a.b/out.mpeg"}};
-    for (const auto& [Name, Expected] : Cases)
-        EXPECT_EQ(WithMpegExtension(Name), Expected);
-
-    Add({"ff_pal.mpg"});
-    TFileCommonDialog::SetNextAnswer(QStringList{QString::fromStdString(Dir.File("out.mpg"))});
-    Action("acnJoinFile")->trigger();
-    EXPECT_TRUE(FileExists(Dir.File("out.mpg.mpeg")));
-    EXPECT_FALSE(FileExists(Dir.File("out.mpg")));
+    const struct
+    {
+        std::vector<const char*> Files;
+        const char* Typed;
+        const char* Written;
+        const char* Fits; // the extension of the output
+    } Cases[] = {
+        {{"ff_pal.mpg"}, "joined.mpg", "joined.mpg", ".mpg"},
+        {{"ff_pal.mpg"}, "holiday", "holiday.mpg", ".mpg"},
+        {{"ff_pal.mpg"}, "out.avi", "out.avi.mpg", ".mpg"},
+        {{"ff_pal.mpg", "ff_pal.mpg"}, "CLIP.MPEG", "CLIP.MPEG", ".mpg"},
+        {{"ff_pal.m1v"}, "video", "video.m1v", ".m1v"},
+        {{"dvd_pal1.vob"}, "dvd", "dvd.vob", ".vob"},
+    };
+    for (const auto& C : Cases) {
+        Window->Edits().Clear(Rows());
+        QStringList Files;
+        for (const char* Name : C.Files)
+            Files << S(Name);
+        Window->AddFiles(Files);
+        Settle();
+        TFileCommonDialog::SetNextAnswer(QStringList{QString::fromStdString(Dir.File(C.Typed))});
+        Action("acnJoinFile")->trigger();
+        EXPECT_TRUE(Messages.empty()) << C.Typed << ": " << Messages.front().Text.toStdString();
+        EXPECT_TRUE(FileExists(Dir.File(C.Written))) << C.Typed;
+        const QFileInfo First(Files.front());
+        EXPECT_EQ(TFileCommonDialog::AnsweredInitialName(),
+                  First.absolutePath() + "/" + First.completeBaseName() + "-joined" + C.Fits)
+            << C.Typed;
+    }
+    // A folder that cannot be written to (or is gone) is not proposed.
+    TInputRecord OnDisc;
+    OnDisc.FileName = "/gone/clip.mpg";
+    EXPECT_EQ(ProposedOutputName(OnDisc, ".mpg", "/saved"), "/saved/clip-joined.mpg");
 }
 
 TEST_F(MainWindowTest, JoinIntoAListedFileFailsAndKeepsIt)
@@ -659,7 +695,7 @@ TEST_F(MainWindowTest, AfterAJoinTheStatusBarSaysWhereItWent)
     TFileCommonDialog::SetNextAnswer(QStringList{QString::fromStdString(Dir.File("joined"))});
     Action("acnJoinFile")->trigger();
     EXPECT_TRUE(Messages.empty());
-    EXPECT_EQ(Panel(0)->toolTip(), "Joined 2 files into joined.mpeg (0:00:05)");
+    EXPECT_EQ(Panel(0)->toolTip(), "Joined 2 files into joined.mpg (0:00:05)");
     ASSERT_TRUE(Action("acnShowInFolder")->isVisible());
     Action("acnShowInFolder")->trigger();
     EXPECT_EQ(Opened, QStringList{QString::fromStdString(Dir.Path())});
@@ -682,25 +718,25 @@ TEST_F(MainWindowTest, AfterAJoinTheStatusBarSaysWhereItWent)
         << Panel(0)->toolTip().toStdString();
 }
 
-TEST_F(MainWindowTest, TheSaveDialogAsksAboutTheNameWithMpeg)
+TEST_F(MainWindowTest, TheSaveDialogAsksAboutTheNameWithTheExtension)
 {
     Add({"ff_pal.mpg"});
-    const std::string Existing = Dir.File("x.mpg.mpeg");
+    const std::string Existing = Dir.File("x.avi.mpg");
     WriteFile(Existing, {7, 7, 7});
-    // "x.mpg" is typed; x.mpg.mpeg exists. No goes back to the dialog, which
+    // "x.avi" is typed; x.avi.mpg exists. No goes back to the dialog, which
     // is then cancelled.
-    TFileCommonDialog::SetNextAnswer(QStringList{QString::fromStdString(Dir.File("x.mpg"))});
+    TFileCommonDialog::SetNextAnswer(QStringList{QString::fromStdString(Dir.File("x.avi"))});
     TFileCommonDialog::AddNextAnswer({});
     Answers = {TMessageAnswer::No};
     Action("acnJoinFile")->trigger();
     ASSERT_EQ(Messages.size(), 1u);
-    EXPECT_EQ(Messages[0].Text, "x.mpg.mpeg already exists.\r\nDo you want to replace it?");
+    EXPECT_EQ(Messages[0].Text, "x.avi.mpg already exists.\r\nDo you want to replace it?");
     EXPECT_EQ(Messages[0].Buttons, TMessageButtons::YesNo);
-    EXPECT_EQ(TFileCommonDialog::AnsweredInitialName(), QString::fromStdString(Dir.File("x.mpg")));
+    EXPECT_EQ(TFileCommonDialog::AnsweredInitialName(), QString::fromStdString(Dir.File("x.avi")));
     EXPECT_EQ(ReadFile(Existing), (TBytes{7, 7, 7}));
     // Yes replaces it.
     Messages.clear();
-    TFileCommonDialog::SetNextAnswer(QStringList{QString::fromStdString(Dir.File("x.mpg"))});
+    TFileCommonDialog::SetNextAnswer(QStringList{QString::fromStdString(Dir.File("x.avi"))});
     Answers = {TMessageAnswer::Yes};
     Action("acnJoinFile")->trigger();
     EXPECT_EQ(Messages.size(), 1u);
