@@ -142,7 +142,7 @@ std::optional<TJoinFlow::TOutcome> TJoinFlow::Run(const std::vector<TInputRecord
     }
 
     const QString Name = QFileInfo(*OutputName).fileName();
-    TOutcome Outcome{{}, FolderOf(*OutputName)};
+    TOutcome Outcome{{}, *OutputName};
     if (Joiner.Cancelled()) {
         Outcome.Note = "Join cancelled: " + Name + " holds what was joined so far";
         return Outcome;

@@ -50,8 +50,8 @@ public:
     // What a join that ran leaves for the status bar.
     struct TOutcome
     {
-        QString Note;   // "Joined N files into NAME (h:mm:ss)", or why it stopped
-        QString Folder; // where the output went
+        QString Note; // "Joined N files into NAME (h:mm:ss)", or why it stopped
+        QString File; // the output
     };
     // Asks, joins and reports failures ("Join fails: ..."); an outcome when
     // a join ran to its end or was cancelled.

@@ -364,7 +364,7 @@ void TfrmMain::ListChanged()
     // A drag's target belongs to the list as the drag found it.
     lvwFiles->ClearDropTarget();
     FJoinedText.clear();
-    FJoinedFolder.clear();
+    FJoinedFile.clear();
     acnShowInFolder->setVisible(false);
     Refresh();
 }
@@ -421,7 +421,7 @@ void TfrmMain::acnJoinFileExecute()
         NotifyDesktop(*this, "Vantrel", Outcome->Note);
     if (Outcome) {
         FJoinedText = Outcome->Note;
-        FJoinedFolder = Outcome->Folder;
+        FJoinedFile = Outcome->File;
         acnShowInFolder->setVisible(true);
         UpdateStatusBar();
     }
@@ -431,16 +431,25 @@ void TfrmMain::acnJoinFileExecute()
 
 void TfrmMain::acnShowInFolderExecute()
 {
-    if (!FJoinedFolder.isEmpty())
-        ShellOpen(FJoinedFolder);
+    if (!FJoinedFile.isEmpty())
+        ShowInFileManager(FJoinedFile);
 }
 
 void TfrmMain::acnPlayExecute()
 {
-    if (const int Row = lvwFiles->SelectedRow(); Row >= 0 && !PlayFile(lvwFiles->FileName(Row)))
+    const int Row = lvwFiles->SelectedRow();
+    if (Row < 0)
+        return;
+    const QString File = lvwFiles->FileName(Row);
+    if (!QFileInfo::exists(File)) {
+        MarkMissingFiles(lvwFiles->Model());
+        ShowMessageBox("The file " + File + " is missing: it was moved or deleted after it was added.",
+                       TMessageKind::Warning, TMessageButtons::Ok);
+    } else if (!PlayFile(File)) {
         ShowMessageBox(
             "No program to play MPEG files is set up. Choose one for MPEG video in the desktop's settings.",
             TMessageKind::Information, TMessageButtons::Ok);
+    }
 }
 
 void TfrmMain::miExitClick()
@@ -450,7 +459,13 @@ void TfrmMain::miExitClick()
 
 void TfrmMain::miHelpTopicsClick()
 {
-    ShellOpen(ManualFile());
+    const QString Manual = ManualFile();
+    if (CanShowPage(Manual))
+        ShellOpen(Manual);
+    else
+        ShowMessageBox("No web browser is set up to show the manual. Open the file " + Manual +
+                           " in a web browser, or read the manual page in a terminal: man vantrel",
+                       TMessageKind::Information, TMessageButtons::Ok);
 }
 
 void TfrmMain::miAboutClick()

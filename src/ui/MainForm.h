@@ -107,9 +107,9 @@ private:
     bool FSettingsSaved = false;
     QPointer<TfrmProgress> FProgress;
     bool FCloseAfterJoin = false;
-    QString FJoinedText;   // "Joined N files into NAME (h:mm:ss)" until the list changes
-    QString FJoinedFolder; // what "Show in Folder" opens
-    QString FStatusTip;    // a command's hint, shown in panel 0 while it is pointed at
+    QString FJoinedText; // "Joined N files into NAME (h:mm:ss)" until the list changes
+    QString FJoinedFile; // what "Show in Folder" shows
+    QString FStatusTip;  // a command's hint, shown in panel 0 while it is pointed at
 
     TFileListView* lvwFiles;
     TListEdits* FEdits;

@@ -697,8 +697,8 @@ TEST_F(MainWindowTest, AfterAJoinTheStatusBarSaysWhereItWent)
     EXPECT_TRUE(Messages.empty());
     EXPECT_EQ(Panel(0)->toolTip(), "Joined 2 files into joined.mpg (0:00:05)");
     ASSERT_TRUE(Action("acnShowInFolder")->isVisible());
-    Action("acnShowInFolder")->trigger();
-    EXPECT_EQ(Opened, QStringList{QString::fromStdString(Dir.Path())});
+    Action("acnShowInFolder")->trigger(); // the file, selected in the file manager
+    EXPECT_EQ(Opened, QStringList{QString::fromStdString(Dir.File("joined.mpg"))});
     // Until the list changes.
     Select(1);
     Action("acnMoveUp")->trigger();

@@ -1,0 +1,142 @@
+// What the window says and shows where a user trips: a missing file, no
+// browser, statuses that stand out, an About box used from the keyboard.
+#include "MainWindowTest.h"
+#include "ui/About.h"
+
+#include <QApplication>
+#include <QFileInfo>
+#include <QMenu>
+#include <QStyle>
+#include <QToolBar>
+#include <filesystem>
+
+namespace vantrel {
+namespace {
+
+using namespace test;
+
+TEST_F(MainWindowTest, PlayOnAMissingFileSaysItIsMissing)
+{
+    const std::string Clip = Dir.File("clip.mpg");
+    WriteFile(Clip, ReadFile(Stream("ff_pal.mpg")));
+    Window->AddFiles({QString::fromStdString(Clip)});
+    Settle();
+    std::filesystem::remove(Clip);
+    Select(0);
+    Action("acnPlay")->trigger();
+    EXPECT_TRUE(Opened.isEmpty());
+    ASSERT_EQ(Messages.size(), 1u);
+    EXPECT_EQ(Messages[0].Text, "The file " + QString::fromStdString(Clip) +
+                                    " is missing: it was moved or deleted after it was added.");
+    EXPECT_EQ(Status(0), "Missing");
+
+    // A join names it before the save dialog, which is not shown.
+    Messages.clear();
+    TFileCommonDialog::SetNextAnswer(QStringList{QString::fromStdString(Dir.File("out.mpg"))});
+    Action("acnJoinFile")->trigger();
+    ASSERT_EQ(Messages.size(), 1u);
+    EXPECT_TRUE(Messages[0].Text.startsWith("The file " + QString::fromStdString(Clip) + " is missing"));
+    EXPECT_FALSE(FileExists(Dir.File("out.mpg")));
+}
+
+// F1 on a desktop without a browser says where the manual is.
+TEST_F(MainWindowTest, HelpWithoutABrowserSaysHowToReadTheManual)
+{
+    TTempDir Empty;
+    std::vector<std::pair<const char*, QByteArray>> Saved;
+    for (const char* Name :
+         {"XDG_CONFIG_HOME", "XDG_CONFIG_DIRS", "XDG_DATA_HOME", "XDG_DATA_DIRS", "PATH", "BROWSER"}) {
+        Saved.emplace_back(Name, qgetenv(Name));
+        qputenv(Name, Name == std::string("BROWSER") ? QByteArray() : QByteArray(Empty.Path().c_str()));
+    }
+    SetShellOpenHandler({});
+    Action("miHelpTopics")->trigger();
+    SetShellOpenHandler([this](const QString& Target) { Opened << Target; });
+    for (const auto& [Name, Value] : Saved)
+        qputenv(Name, Value);
+    ASSERT_EQ(Messages.size(), 1u);
+    EXPECT_TRUE(Messages[0].Text.startsWith("No web browser is set up to show the manual. Open the file "));
+    EXPECT_TRUE(Messages[0].Text.contains("/manual.html in a web browser"));
+    EXPECT_TRUE(Messages[0].Text.endsWith("man vantrel"));
+}
+
+// Rows that cannot be joined as they are carry a sign, not only a word:
+// the stop sign where the video differs or the file is gone, the warning
+// sign where only the sound differs.
+TEST_F(MainWindowTest, StatusesThatAreNotOkCarryAnIcon)
+{
+    const std::string Gone = Dir.File("gone.mpg");
+    WriteFile(Gone, ReadFile(Stream("ff_pal.mpg")));
+    Add({"ff_pal.mpg", "ff_pal_b.mpg", "ff_vcd.mpg", "ff_pal_mono48.mpg"});
+    Window->AddFiles({QString::fromStdString(Gone)});
+    Settle();
+    std::filesystem::remove(Gone);
+    MarkMissingFiles(List()->Model());
+    const auto Icon = [this](int Row) {
+        return List()->Model().data(List()->Model().index(Row, lcStatus), Qt::DecorationRole);
+    };
+    const auto Is = [](const QVariant& Icon, QStyle::StandardPixmap Which) {
+        return Icon.value<QIcon>().pixmap(14).toImage() ==
+               QApplication::style()->standardIcon(Which).pixmap(14).toImage();
+    };
+    EXPECT_FALSE(Icon(0).isValid());
+    EXPECT_FALSE(Icon(1).isValid());
+    EXPECT_TRUE(Is(Icon(2), QStyle::SP_MessageBoxCritical));
+    EXPECT_TRUE(Is(Icon(3), QStyle::SP_MessageBoxWarning));
+    EXPECT_EQ(Status(4), "Missing");
+    EXPECT_TRUE(Is(Icon(4), QStyle::SP_MessageBoxCritical));
+}
+
+// Removing the selection has its own button and menu item; Clear stays apart.
+TEST_F(MainWindowTest, RemovingTheSelectionIsNotClearing)
+{
+    auto* Bar = Window->findChild<QToolBar*>("ToolBar");
+    QStringList Buttons;
+    for (QAction* Item : Bar->actions())
+        Buttons << (Item->isSeparator() ? "|" : Item->objectName());
+    EXPECT_EQ(Buttons.join(' '),
+              "acnAddFiles acnJoinFile | acnPlay acnMoveUp acnMoveDown | acnDelete acnClear");
+    QStringList Edit;
+    for (QAction* Item : Window->findChild<QMenu*>("miEdit")->actions())
+        Edit << (Item->isSeparator() ? "|" : Item->objectName());
+    EXPECT_EQ(Edit.join(' '),
+              "acnUndo acnRedo | acnMoveUp acnMoveDown | acnDelete acnClear | miRecalcTimecodes");
+    Add({"ff_pal.mpg", "ff_pal_b.mpg"});
+    Select(1);
+    Window->findChild<QWidget*>("tbnDelete")->setFocus();
+    Action("acnDelete")->trigger();
+    EXPECT_EQ(Rows(), 1);
+    EXPECT_TRUE(Messages.empty());
+}
+
+TEST_F(MainWindowTest, TheEmptyListNamesTheMenuItemAsItIs)
+{
+    EXPECT_TRUE(QString(TFileListView::EmptyHint).endsWith("File > Add Files"));
+    EXPECT_EQ(Action("acnAddFiles")->text().remove('&'), "Add Files");
+}
+
+// Tab reaches both addresses, and Enter opens the one that has the focus.
+TEST(AboutBox, TheAddressesCanBeReachedByKeyboard)
+{
+    QStringList Opened;
+    SetShellOpenHandler([&Opened](const QString& Target) { Opened << Target; });
+    const TProductInfo Info;
+    TAboutForm Box(Info, nullptr);
+    Box.show();
+    QApplication::setActiveWindow(&Box);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&Box));
+    ASSERT_EQ(QApplication::focusWidget(), Box.findChild<QWidget*>("btnClose"));
+    for (const char* Name : {"lblMail", "lblSite"}) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        ASSERT_EQ(QApplication::focusWidget(), Box.findChild<QWidget*>(Name)) << Name;
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+        ASSERT_TRUE(Box.isVisible()) << Name << " " << Opened.join(',').toStdString();
+        ASSERT_NE(QApplication::focusWidget(), nullptr) << Name;
+    }
+    SetShellOpenHandler({});
+    EXPECT_EQ(Opened, QStringList({Info.Contacts, Info.WebSite}));
+    EXPECT_TRUE(Box.isVisible());
+}
+
+} // namespace
+} // namespace vantrel
