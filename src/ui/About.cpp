@@ -1,5 +1,6 @@
 #include "ui/About.h"
 
+#include "settings/SettingsStore.h"
 #include "ui/ShellUtils.h"
 
 #include <QApplication>
@@ -178,6 +179,7 @@ void TAboutForm::lblSiteClick()
 void ShowAboutBox(const TProductInfo& Info, QWidget* Owner)
 {
     TAboutForm Box(Info, Owner);
+    FitOnScreen(Box, Owner);
     Box.exec();
 }
 

@@ -1,5 +1,7 @@
 #include "ui/FileDlg.h"
 
+#include "settings/SettingsStore.h"
+
 #include <QCollator>
 #include <QFileInfo>
 #include <algorithm>
@@ -93,6 +95,9 @@ std::optional<QStringList> TFileCommonDialog::Run(bool Save, const QString& Defa
                            : Options & ofFileMustExist  ? QFileDialog::ExistingFile
                                                         : QFileDialog::AnyFile);
     }
+    // Its own size would leave the name field and the buttons off a small
+    // screen at a large scale.
+    FitOnScreen(Dialog, OwnerWindow);
     if (Dialog.exec() != QDialog::Accepted || Dialog.selectedFiles().isEmpty())
         return std::nullopt;
     return Dialog.selectedFiles();

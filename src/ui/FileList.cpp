@@ -135,8 +135,9 @@ void TFileListView::FitColumns()
         setColumnWidth(Column, Width);
     };
     GiveWay(lcAudio, header()->sectionSizeHint(lcAudio));
-    for (const int Column : {lcFrameRate, lcDuration, lcStatus, lcFrameSize, lcAudio})
-        GiveWay(Column, std::max(sizeHintForColumn(Column), Char * 4));
+    for (const int Column : {lcFrameRate, lcDuration, lcStatus, lcFrameSize})
+        GiveWay(Column, sizeHintForColumn(Column));
+    GiveWay(lcAudio, Char * 6);
     m_Fitting = false;
 }
 

@@ -27,7 +27,8 @@ TfrmMain::TfrmMain(const TProductInfo& ProductInfo, TMessageBoxHandler AskUser, 
 {
     setObjectName("frmMain");
     setWindowTitle("Vantrel");
-    setGeometry(DesignLeft, DesignTop, DesignWidth, DesignHeight);
+    move(DesignLeft, DesignTop);
+    resize(FirstWindowSize(QSize(DesignWidth, DesignHeight)));
 
     lvwFiles = new TFileListView(this);
     FEdits = new TListEdits(lvwFiles->Model(), *lvwFiles->selectionModel(), this);

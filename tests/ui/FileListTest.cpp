@@ -9,6 +9,7 @@
 #include <QApplication>
 #include <QCoreApplication>
 #include <QFontMetrics>
+#include <QHeaderView>
 #include <QStyle>
 #include <gtest/gtest.h>
 
@@ -28,6 +29,7 @@ struct TTestList : TFileListView
     TListEdits Edits{Model(), *selectionModel()};
     QAbstractItemModelTester Tester{&Model(), QAbstractItemModelTester::FailureReportingMode::Fatal};
     int Batch = 0;
+    using QTreeView::sizeHintForColumn;
 
     void AddFile(const QString& Name) { Edits.Append({ProbeInput(Name.toStdString())}, Batch++); }
     void MoveRows(const std::vector<int>& Rows, int Target) { Edits.Move(Rows, Target); }
@@ -93,6 +95,37 @@ TEST(FileList, ColumnsFitTheirTextsUntilTheUserSetsAWidth)
     ASSERT_TRUE(List.SetColumnWidths("0,120"));
     EXPECT_EQ(List.ColumnWidths(), "0,120,0,0,0");
     EXPECT_FALSE(List.SetColumnWidths("wide"));
+}
+
+// A narrow window (a small screen at scale 2): the names keep room for a
+// readable path, the other columns give way down to their cells' texts
+// (their captions are then cut), and a path keeps the file's own name whole.
+TEST(FileList, TheNamesKeepTheirRoomInANarrowWindow)
+{
+    TTestList List;
+    QFont Font = List.font();
+    Font.setPointSize(16);
+    List.setFont(Font);
+    List.resize(900, 300);
+    List.show();
+    List.AddFile(S("ff_pal.mpg"));
+    List.AddFile(S("ff_pal_mono48.mpg"));
+    QCoreApplication::processEvents();
+    const QFontMetrics Metrics(Font);
+    EXPECT_GE(List.columnWidth(lcFileName), Metrics.averageCharWidth() * TFileListView::NameChars);
+    for (const int Column : {lcFrameSize, lcFrameRate, lcDuration, lcStatus})
+        EXPECT_GE(List.columnWidth(Column), List.sizeHintForColumn(Column)) << Column;
+    EXPECT_LT(List.columnWidth(lcAudio), List.sizeHintForColumn(lcAudio)); // whole in its tip
+    EXPECT_LT(List.columnWidth(lcFrameRate), List.header()->sectionSizeHint(lcFrameRate));
+
+    const QString Path = "/home/someone/Videos/holiday 2026/day one/beach.mpg";
+    const QString Short = ElidedPath(Path, Metrics, Metrics.horizontalAdvance("/home/someone/…/beach.mpg"));
+    EXPECT_TRUE(Short.endsWith("/beach.mpg")) << Short.toStdString();
+    EXPECT_TRUE(Short.startsWith("/home/")) << Short.toStdString();
+    EXPECT_EQ(ElidedPath(Path, Metrics, 10000), Path);
+    // Too narrow for the name itself: its middle goes.
+    const QString Name = ElidedPath(Path, Metrics, Metrics.horizontalAdvance("be…mpg"));
+    EXPECT_FALSE(Name.contains('/')) << Name.toStdString();
 }
 
 // Numbers as the user's locale writes them.

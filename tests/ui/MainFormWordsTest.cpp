@@ -3,10 +3,16 @@
 #include "MainWindowTest.h"
 #include "ui/About.h"
 
+#include <QAbstractButton>
 #include <QApplication>
+#include <QDialog>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QMenu>
+#include <QMessageBox>
+#include <QScreen>
 #include <QStyle>
+#include <QTimer>
 #include <QToolBar>
 #include <filesystem>
 
@@ -136,6 +142,35 @@ TEST(AboutBox, TheAddressesCanBeReachedByKeyboard)
     SetShellOpenHandler({});
     EXPECT_EQ(Opened, QStringList({Info.Contacts, Info.WebSite}));
     EXPECT_TRUE(Box.isVisible());
+}
+
+// Every dialog fits the screen's free area: one larger is shrunk, and a box
+// with a long list shows its start and the whole list under Details.
+TEST(SmallScreens, DialogsFitTheScreen)
+{
+    const QRect Free = QGuiApplication::primaryScreen()->availableGeometry();
+    QDialog Large;
+    Large.resize(Free.size() * 2);
+    FitOnScreen(Large, nullptr);
+    EXPECT_LT(Large.width(), Free.width());
+    EXPECT_LT(Large.height(), Free.height());
+
+    QStringList Names;
+    for (int I = 0; I < 60; ++I)
+        Names << QString("/clips/missing%1.mpg").arg(I);
+    QString Shown, Details;
+    QTimer::singleShot(0, [&] {
+        auto* Box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        ASSERT_NE(Box, nullptr);
+        Shown = Box->text(), Details = Box->detailedText();
+        EXPECT_LE(Box->frameGeometry().height(), Free.height());
+        Box->button(QMessageBox::Ok)->click();
+    });
+    RunMessageBox(nullptr, "These names are not files:\r\n" + Names.join("\r\n"), TMessageKind::Warning,
+                  TMessageButtons::Ok);
+    EXPECT_EQ(Shown.count('\n'), MaxShownLines - 1);
+    EXPECT_TRUE(Shown.endsWith("... and 50 more lines: see Details")) << Shown.toStdString();
+    EXPECT_EQ(Details, "These names are not files:\n" + Names.join('\n'));
 }
 
 } // namespace
