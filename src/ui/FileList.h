@@ -52,7 +52,7 @@ public:
     // itself once the list or its font changes).
     void FitColumns();
     // Room the names keep in a narrow window, in average characters.
-    static constexpr int NameChars = 30;
+    static constexpr int NameChars = 40;
 
     // The row highlighted as the drop target during a drag, or the last one
     // highlighted before the pointer left the list; -1 when none. A row that

@@ -106,7 +106,7 @@ TEST(FileList, TheNamesKeepTheirRoomInANarrowWindow)
     QFont Font = List.font();
     Font.setPointSize(16);
     List.setFont(Font);
-    List.resize(900, 300);
+    List.resize(1000, 300);
     List.show();
     List.AddFile(S("ff_pal.mpg"));
     List.AddFile(S("ff_pal_mono48.mpg"));

@@ -45,6 +45,21 @@ TEST_F(MainWindowTest, PlayOnAMissingFileSaysItIsMissing)
     EXPECT_FALSE(FileExists(Dir.File("out.mpg")));
 }
 
+// A file probed again (it changed since it was added) shows its new totals
+// in the status bar at once.
+TEST_F(MainWindowTest, TheTotalsFollowAFileProbedAgain)
+{
+    const std::string Clip = Dir.File("clip.mpg");
+    WriteFile(Clip, ReadFile(Stream("ff_pal.mpg")));
+    Window->AddFiles({QString::fromStdString(Clip)});
+    Settle();
+    EXPECT_EQ(Panel(1)->text(), "1 file, 0:00:02.01");
+    WriteFile(Clip, ReadFile(Stream("ff_pal_mono48.mpg")));
+    ProbeAgain(List()->Model(), 0);
+    EXPECT_EQ(Panel(1)->text(), "1 file, 0:00:02.02");
+    EXPECT_EQ(Panel(2)->text(), DesktopSizeText(ReadFile(Clip).size()));
+}
+
 // F1 on a desktop without a browser says where the manual is.
 TEST_F(MainWindowTest, HelpWithoutABrowserSaysHowToReadTheManual)
 {
