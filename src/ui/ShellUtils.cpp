@@ -154,8 +154,9 @@ bool CanShowPage(const QString& File)
     // What xdg-open tries when the desktop names no program for the type.
     if (!qEnvironmentVariableIsEmpty("BROWSER"))
         return true;
-    for (const char* Browser : {"x-www-browser", "sensible-browser", "firefox", "firefox-esr", "chromium",
-                                "google-chrome", "epiphany", "konqueror", "www-browser", "lynx", "w3m"})
+    // (sensible-browser is only a dispatcher to these.)
+    for (const char* Browser : {"x-www-browser", "firefox", "firefox-esr", "chromium", "google-chrome",
+                                "epiphany", "konqueror", "www-browser", "lynx", "w3m"})
         if (!QStandardPaths::findExecutable(Browser).isEmpty())
             return true;
     return false;
