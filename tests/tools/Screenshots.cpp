@@ -159,13 +159,14 @@ int main(int Argc, char** Argv)
         // A file that cannot be added, answered No.
         GrabNextBox("message", Window, QMessageBox::No);
         Window.ShowMessageBox(
-            "Unable to add file /home/me/clips/broken.mpg: MPEG-2 video is not supported..\r\n"
+            "Unable to add file /home/me/clips/broken.mpg: Unable to find video stream.\r\n"
             "Do you want to continue add other files?",
             TMessageKind::Warning, TMessageButtons::YesNo);
 
-        // The output name typed without ".mpeg", whose ".mpeg" name exists.
+        // An output name typed with another extension, whose name with the
+        // extension of the output exists.
         GrabNextBox("replace-question", Window, QMessageBox::No);
-        Window.ShowMessageBox("holiday.mpg.mpeg already exists.\r\nDo you want to replace it?",
+        Window.ShowMessageBox("holiday.avi.mpg already exists.\r\nDo you want to replace it?",
                               TMessageKind::Warning, TMessageButtons::YesNo, TMessageAnswer::No);
 
         // The progress dialog during a real join of the big stream, twice over,
@@ -189,7 +190,7 @@ int main(int Argc, char** Argv)
             });
             return true;
         });
-        TFileCommonDialog::SetNextAnswer(QStringList{Temp.filePath("holiday.mpeg")});
+        TFileCommonDialog::SetNextAnswer(QStringList{Temp.filePath("holiday.mpg")});
         Window.findChild<QAction*>("acnJoinFile")->trigger();
         if (!*Shot) {
             delete Watch; // the dialog is gone: nothing left to wait for
