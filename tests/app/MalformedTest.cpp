@@ -139,7 +139,7 @@ TEST_F(MalformedInput, StreamsCutAnywhere)
             if (Run.Status == 1) {
                 // Cut before its video or audio could be read: refused with a reason.
                 EXPECT_TRUE(Run.Said.find("Unable to add file") != std::string::npos ||
-                            Run.Said.find("can be joined only without audio") != std::string::npos)
+                            Run.Said.find("can be joined only without sound") != std::string::npos)
                     << Cut << "\n"
                     << Run.Said;
             } else {

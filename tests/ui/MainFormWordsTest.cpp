@@ -1,7 +1,9 @@
-// What the window says and shows where a user trips: a missing file, no
-// browser, statuses that stand out, an About box used from the keyboard.
+// What the window says and shows where a user trips: undo, a missing file,
+// no browser, statuses that stand out, settings, an About box used from
+// the keyboard, small screens.
 #include "MainWindowTest.h"
 #include "ui/About.h"
+#include "ui/JoinFlow.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -20,6 +22,114 @@ namespace vantrel {
 namespace {
 
 using namespace test;
+
+// Undo and Redo go back and forth through every change of the list, and
+// bring back the selection and the current row with the rows.
+TEST_F(MainWindowTest, UndoAndRedoGoThroughEveryChange)
+{
+    EXPECT_EQ(Action("acnUndo")->shortcut(), QKeySequence(QKeySequence::Undo));
+    EXPECT_EQ(Action("acnRedo")->shortcuts(),
+              QList<QKeySequence>({QKeySequence("Ctrl+Shift+Z"), QKeySequence("Ctrl+Y")}));
+    EXPECT_FALSE(Action("acnUndo")->isEnabled());
+    const auto State = [this] {
+        QStringList Names;
+        for (int I = 0; I < Rows(); ++I)
+            Names << QFileInfo(Caption(I)).fileName();
+        QStringList Selected;
+        for (const int Row : List()->SelectedRows())
+            Selected << QString::number(Row);
+        return (Names.join(' ') + " | " + Selected.join(' ') + " | " +
+                QString::number(List()->currentIndex().row()))
+            .toStdString();
+    };
+    const auto Extend = [this](int Row) {
+        List()->selectionModel()->select(List()->Model().index(Row, 0),
+                                         QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    };
+    // Each change: how the user picks the rows, then the command.
+    const std::pair<std::function<void()>, std::function<void()>> Changes[] = {
+        {[] {},
+         [&] {
+             Add({"ff_pal.mpg", "ff_pal_b.mpg", "ff_vcd.mpg", "ff_small.mpg"});
+         }},
+        {[&] { Select(3); }, [&] { Action("acnMoveUp")->trigger(); }},
+        {[] {}, [&] { Action("acnMoveUp")->trigger(); }},
+        {[] {}, [&] { Action("acnMoveUp")->trigger(); }},
+        {[&] { Select(1), Extend(2); }, [&] { Action("acnDelete")->trigger(); }},
+        {[&] { List()->clearSelection(); }, [&] { Add({"ff_pal_mono48.mpg"}); }},
+        {[] {}, [&] { Answers = {TMessageAnswer::Yes}, Action("acnClear")->trigger(); }},
+    };
+    std::vector<std::string> Before, After;
+    for (const auto& [Pick, Command] : Changes) {
+        Pick();
+        Before.push_back(State());
+        Command();
+        After.push_back(State());
+        ASSERT_NE(After.back(), Before.back());
+    }
+    // Ctrl+Z back to the empty list, one change at a time, then Ctrl+Y
+    // forward again: each step shows what it showed then.
+    Activate();
+    for (std::size_t I = std::size(Changes); I-- > 0;) {
+        ASSERT_TRUE(Action("acnUndo")->isEnabled()) << I;
+        QTest::keyClick(Window.get(), Qt::Key_Z, Qt::ControlModifier);
+        EXPECT_EQ(State(), Before[I]) << I;
+    }
+    EXPECT_FALSE(Action("acnUndo")->isEnabled());
+    for (std::size_t I = 0; I < std::size(Changes); ++I) {
+        ASSERT_TRUE(Action("acnRedo")->isEnabled()) << I;
+        QTest::keyClick(Window.get(), I % 2 ? Qt::Key_Y : Qt::Key_Z,
+                        I % 2 ? Qt::ControlModifier : Qt::ControlModifier | Qt::ShiftModifier);
+        EXPECT_EQ(State(), After[I]) << I;
+    }
+    EXPECT_FALSE(Action("acnRedo")->isEnabled());
+    // A new change after an undo drops what could have been redone.
+    Action("acnUndo")->trigger();
+    Select(0), Action("acnDelete")->trigger();
+    EXPECT_FALSE(Action("acnRedo")->isEnabled());
+}
+
+TEST_F(MainWindowTest, SettingsAreSavedAtExitAndRestored)
+{
+    Add({"ff_pal.mpg"});
+    TFileCommonDialog::SetNextAnswer(QStringList{S("ff_pal.mpg")});
+    Action("acnAddFiles")->trigger();
+    Settle();
+    Action("miRecalcTimecodes")->trigger();
+    EXPECT_FALSE(Action("miRecalcTimecodes")->isChecked());
+    Window->setGeometry(50, 60, 600, 420);
+    Window->close();
+
+    auto Next = MakeWindow();
+    EXPECT_EQ(Next->LastOpenFolder(), FolderOf(S("ff_pal.mpg")));
+    EXPECT_EQ(Next->LastSaveFolder(), "");
+    EXPECT_FALSE(Next->findChild<QAction*>("miRecalcTimecodes")->isChecked());
+    EXPECT_EQ(Next->geometry(), QRect(50, 60, 600, 420));
+    EXPECT_EQ(Next->FileList()->Count(), 0);
+}
+
+TEST_F(MainWindowTest, EachDamagedSettingFallsBackAloneAndIsNamed)
+{
+    QSettings Store(QSettings::NativeFormat, QSettings::UserScope, "zentrova", "vantrel");
+    Store.setValue("RecalcTimecodes", 0);
+    Store.setValue("forms/frmMain/Width", "wide");
+    Store.setValue("forms/frmMain/Height", 400);
+    Store.sync();
+    auto Next = MakeWindow();
+    ASSERT_EQ(Messages.size(), 1u);
+    EXPECT_TRUE(Messages[0].Text.startsWith("Some settings could not be read; they were set back to their "
+                                            "defaults:\r\nInvalid data type for 'Width'\r\nSettings file: "))
+        << Messages[0].Text.toStdString();
+    EXPECT_TRUE(Messages[0].Text.endsWith(Store.fileName()));
+    // The others load as stored, and go back unchanged.
+    EXPECT_FALSE(Next->findChild<QAction*>("miRecalcTimecodes")->isChecked());
+    EXPECT_EQ(Next->height(), 400);
+    EXPECT_EQ(Next->width(), TfrmMain::DesignWidth);
+    Next->close();
+    Store.sync();
+    EXPECT_EQ(Store.value("RecalcTimecodes").toInt(), 0);
+    EXPECT_EQ(Store.value("forms/frmMain/Width").toInt(), TfrmMain::DesignWidth);
+}
 
 TEST_F(MainWindowTest, PlayOnAMissingFileSaysItIsMissing)
 {
