@@ -8,9 +8,11 @@
 #include <QAbstractItemModelTester>
 #include <QApplication>
 #include <QCoreApplication>
+#include <QFileInfo>
 #include <QFontMetrics>
 #include <QHeaderView>
 #include <QStyle>
+#include <functional>
 #include <gtest/gtest.h>
 
 namespace vantrel {
@@ -188,6 +190,47 @@ TEST(FileList, SelectedRowsMoveAndGoTogether)
     List.RemoveRows({3, 0, 3});
     EXPECT_EQ(List.Count(), 3);
     EXPECT_EQ(List.SelectedRows(), std::vector<int>{0});
+}
+
+// Every edit and its undo and redo keep to the model's contract (the tester
+// aborts otherwise) and bring back the same rows.
+TEST(FileList, EditsUndoAndRedoKeepTheModelsContract)
+{
+    TTestList List;
+    const auto Names = [&List] {
+        QStringList Result;
+        for (int I = 0; I < List.Count(); ++I)
+            Result << QFileInfo(List.FileName(I)).fileName();
+        return Result.join(' ').toStdString();
+    };
+    std::vector<std::string> States{Names()};
+    const std::function<void()> Edits[] = {
+        [&] {
+            List.Edits.Append({ProbeInput(Stream("ff_pal.mpg")), ProbeInput(Stream("ff_vcd.mpg"))}, 7);
+        },
+        [&] { List.Edits.Append({ProbeInput(Stream("ff_small.mpg"))}, 8); },
+        [&] {
+            List.MoveRows({2, 0}, 1);
+        },
+        [&] {
+            List.RemoveRows({0, 2});
+        },
+        [&] { List.Clear(); },
+    };
+    for (const auto& Edit : Edits) {
+        Edit();
+        States.push_back(Names());
+    }
+    QUndoStack& Stack = List.Edits.Stack();
+    for (std::size_t I = States.size() - 1; I > 0; --I) {
+        Stack.undo();
+        EXPECT_EQ(Names(), States[I - 1]);
+    }
+    for (std::size_t I = 1; I < States.size(); ++I) {
+        Stack.redo();
+        EXPECT_EQ(Names(), States[I]);
+    }
+    EXPECT_EQ(States[3], "ff_vcd.mpg ff_pal.mpg ff_small.mpg"); // the block in its order, at 1
 }
 
 TEST(FileList, TheDropTargetGoesWithItsRow)
