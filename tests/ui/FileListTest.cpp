@@ -208,9 +208,12 @@ TEST(FileList, EditsUndoAndRedoKeepTheModelsContract)
         [&] {
             List.Edits.Append({ProbeInput(Stream("ff_pal.mpg")), ProbeInput(Stream("ff_vcd.mpg"))}, 7);
         },
-        [&] { List.Edits.Append({ProbeInput(Stream("ff_small.mpg"))}, 8); },
         [&] {
-            List.MoveRows({2, 0}, 1);
+            List.Edits.Append({ProbeInput(Stream("ff_small.mpg")), ProbeInput(Stream("ff_pal_b.mpg"))}, 8);
+        },
+        [&] { List.MoveRows({3}, 0); }, // a rotation, which is not its own inverse
+        [&] {
+            List.MoveRows({1, 3}, 0);
         },
         [&] {
             List.RemoveRows({0, 2});
@@ -230,7 +233,8 @@ TEST(FileList, EditsUndoAndRedoKeepTheModelsContract)
         Stack.redo();
         EXPECT_EQ(Names(), States[I]);
     }
-    EXPECT_EQ(States[3], "ff_vcd.mpg ff_pal.mpg ff_small.mpg"); // the block in its order, at 1
+    EXPECT_EQ(States[3], "ff_pal_b.mpg ff_pal.mpg ff_vcd.mpg ff_small.mpg");
+    EXPECT_EQ(States[4], "ff_pal.mpg ff_small.mpg ff_pal_b.mpg ff_vcd.mpg"); // the block in its order
 }
 
 TEST(FileList, TheDropTargetGoesWithItsRow)
