@@ -47,15 +47,16 @@ public:
     }
 
 protected:
-    bool eventFilter(QObject*, QEvent* Event) override
+    bool eventFilter(QObject* Watched, QEvent* Event) override
     {
         if (Event->type() == QEvent::MouseButtonRelease &&
             static_cast<QMouseEvent*>(Event)->button() == Qt::LeftButton) {
             m_OnClick();
             return true;
         }
-        if (Event->type() == QEvent::FocusIn || Event->type() == QEvent::FocusOut) {
-            auto* Label = static_cast<QLabel*>(parent());
+        // A label on its way out (the box closing) is no label any more.
+        auto* Label = qobject_cast<QLabel*>(Watched);
+        if (Label && (Event->type() == QEvent::FocusIn || Event->type() == QEvent::FocusOut)) {
             const bool Focused = Event->type() == QEvent::FocusIn;
             Label->setFrameStyle(Focused ? QFrame::Box | QFrame::Plain : QFrame::NoFrame);
             Label->setContentsMargins(Focused ? QMargins() : QMargins(1, 1, 1, 1));

@@ -75,7 +75,9 @@ TfrmMain::TfrmMain(const TProductInfo& ProductInfo, TMessageBoxHandler AskUser, 
 
 TfrmMain::~TfrmMain()
 {
-    // The history goes while the list it reports to is still there.
+    // The history goes first, while the list it holds rows of is still there,
+    // and tells a window on its way out nothing more.
+    disconnect(&FEdits->Stack(), nullptr, this, nullptr);
     delete FAdder;
     delete FEdits;
 }
