@@ -286,7 +286,6 @@ int Join(const std::vector<std::string>& Options, const std::vector<std::string>
     // One probe per file: the joiner trusts these records while the files
     // stay as they were.
     std::vector<TInputRecord> Inputs;
-    std::vector<const TMediaInfo*> Records;
     for (const std::string& File : Files) {
         try {
             Inputs.push_back(ProbeInput(File, false));
@@ -294,9 +293,7 @@ int Join(const std::vector<std::string>& Options, const std::vector<std::string>
             return Fail(Sentence("Unable to add file " + File + ": " + E.what()));
         }
     }
-    for (const TInputRecord& Input : Inputs)
-        Records.push_back(&Input.Info);
-    const TJoinDecision Decision = DecideJoin(Records);
+    const TJoinDecision Decision = DecideJoin(Inputs);
     switch (Decision.Verdict) {
     case TJoinVerdict::Refuse: return Fail(Decision.Message);
     case TJoinVerdict::AskVideoOnly:

@@ -1,6 +1,12 @@
 #include "probe/JoinRules.h"
 
+#include "io/SysUtils.h"
+#include "mpeg/ps/SubStreams.h"
+#include "probe/MediaText.h"
+
 #include <algorithm>
+#include <cctype>
+#include <filesystem>
 
 namespace vantrel {
 
@@ -118,6 +124,9 @@ TJoinDecision DecideJoin(const std::vector<const TMediaInfo*>& Infos)
         Decision.Message = TransportJoinMessage;
         return Decision;
     }
+    for (std::size_t I = 1; I < Infos.size(); ++I)
+        if (Worst != fmSame && CompareMediaInfo(*Infos.front(), *Infos[I]) == Worst)
+            Decision.Differing.push_back(I);
     switch (Worst) {
     case fmVideoDiffers: Decision.Message = VideoDiffersMessage; break;
     case fmAudioDiffers:
@@ -127,6 +136,54 @@ TJoinDecision DecideJoin(const std::vector<const TMediaInfo*>& Infos)
     default: Decision.Verdict = HasVideoStream ? TJoinVerdict::JoinVideoOnly : TJoinVerdict::Join; break;
     }
     return Decision;
+}
+
+TJoinDecision DecideJoin(const std::vector<TInputRecord>& Inputs)
+{
+    std::vector<const TMediaInfo*> Infos;
+    for (const TInputRecord& Input : Inputs)
+        Infos.push_back(&Input.Info);
+    TJoinDecision Decision = DecideJoin(Infos);
+    if (Decision.Differing.empty())
+        return Decision;
+    const auto Name = [&Inputs](std::size_t I) {
+        return std::filesystem::path(Inputs[I].FileName).filename().string();
+    };
+    const std::size_t First = Decision.Differing.front(), Others = Decision.Differing.size() - 1;
+    const std::string Who =
+        Name(First) + (Others == 0 ? "" : Format(" and %zu other file%s", Others, Others == 1 ? "" : "s"));
+    const std::string How =
+        (Others == 0 ? "" : Name(First) + ": ") + DifferenceDetail(Inputs.front().Info, Inputs[First].Info);
+    const bool Video = Decision.Verdict == TJoinVerdict::Refuse;
+    Decision.Message =
+        (Video ? "The video of " : "The sound of ") + Who + " differs from that of the first file, " +
+        Name(0) + " (" + How + "): the files " +
+        (Video ? "cannot be joined.\r\n" +
+                     std::string(Others == 0 ? "Leave it out, or put first a file that it matches."
+                                             : "Leave them out, or put another file first.")
+               : "can be joined only without sound.");
+    return Decision;
+}
+
+const char* OutputExtension(const TMediaInfo& First, bool VideoOnly)
+{
+    if (VideoOnly || !First.IsSystemStream)
+        return First.MPEGVersion == 2 ? ".m2v" : ".m1v";
+    const bool Dvd = First.ProgramStream &&
+                     ((First.HasAudio && First.AudioStreamId == PrivateStream1) || First.Subpictures > 0);
+    return Dvd ? ".vob" : ".mpg";
+}
+
+std::string WithOutputExtension(const std::string& Name, const char* Extension)
+{
+    std::string Lower = Name;
+    std::transform(Lower.begin(), Lower.end(), Lower.begin(),
+                   [](unsigned char C) { return static_cast<char>(std::tolower(C)); });
+    for (const std::string Known : OutputExtensions)
+        if (Lower.size() > Known.size() && Lower.ends_with(Known) &&
+            Lower[Lower.size() - Known.size() - 1] != '/')
+            return Name;
+    return Name + Extension;
 }
 
 } // namespace vantrel

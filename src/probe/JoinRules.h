@@ -4,6 +4,7 @@
 
 #include "probe/MPEGInfo.h"
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -38,10 +39,11 @@ bool SameFormat(const TMediaInfo& A, const TMediaInfo& B);
 // players keep the first file's shape, so its pictures would look stretched.
 bool AspectRatioDiffers(const TMediaInfo& Reference, const TMediaInfo& Info);
 
+// The words of a decision made without the files' names.
 inline constexpr const char* VideoDiffersMessage =
-    "The selected files have the different format of video and cannot be joined.";
+    "The video of a file differs from that of the first file: the files cannot be joined.";
 inline constexpr const char* AudioDiffersMessage =
-    "The selected files have the different format of audio and can be joined only without audio.";
+    "The sound of a file differs from that of the first file: the files can be joined only without sound.";
 inline constexpr const char* TransportJoinMessage = "Joining transport streams is not possible yet.";
 
 enum class TJoinVerdict
@@ -59,6 +61,8 @@ struct TJoinDecision
     std::string Message;
     // The first file's frame rate, which times the joined stream.
     double FrameRate = 0;
+    // For AskVideoOnly and Refuse: the files that differ so, in join order.
+    std::vector<std::size_t> Differing;
 };
 
 // Infos are the records of the files in join order, the first the reference.
@@ -66,5 +70,23 @@ struct TJoinDecision
 // the order. An empty list is refused, and so are transport streams for now
 // (TransportJoinMessage): their join is still to come.
 TJoinDecision DecideJoin(const std::vector<const TMediaInfo*>& Infos);
+// The same for the inputs of a join, whose message names the files that
+// differ and how: "The video of b.mpg differs from that of the first file,
+// a.mpg (352 x 240 at 29.97 fps vs 352 x 288 at 25.00 fps): the files cannot
+// be joined." and what the user can do.
+TJoinDecision DecideJoin(const std::vector<TInputRecord>& Inputs);
+
+// The extensions of the files a join writes, lower case. A name for the
+// output that ends in one (in any case) is the name written.
+inline constexpr std::array<const char*, 6> OutputExtensions = {".mpg", ".mpeg", ".m1v",
+                                                                ".m2v", ".vob",  ".dat"};
+// The extension that fits the output of a join whose first file is First:
+// ".m1v" or ".m2v" for the video alone, ".vob" for a DVD's program stream
+// (its sound or subpictures in private stream 1), ".mpg" for any other
+// system or program stream.
+const char* OutputExtension(const TMediaInfo& First, bool VideoOnly);
+// Name as it is when it ends in one of OutputExtensions; else with
+// Extension appended ("clip.avi" becomes "clip.avi.mpg").
+std::string WithOutputExtension(const std::string& Name, const char* Extension);
 
 } // namespace vantrel

@@ -314,6 +314,25 @@ std::string MultiplexDifferenceText(const TMediaInfo& Reference, const TMediaInf
 
 } // namespace
 
+std::string DifferenceDetail(const TMediaInfo& Reference, const TMediaInfo& Info)
+{
+    switch (CompareMediaInfo(Reference, Info)) {
+    case fmVideoDiffers:
+        if (Info.IsSystemStream && Reference.IsSystemStream &&
+            ((Info.MPEGVersion == Reference.MPEGVersion && Info.ProgramStream != Reference.ProgramStream) ||
+             Info.TransportStream != Reference.TransportStream))
+            return KindText(Info) + " vs " + KindText(Reference);
+        if (Info.TransportStream && Info.PacketSize != Reference.PacketSize)
+            return Format("%u-byte packets vs %u-byte packets", Info.PacketSize, Reference.PacketSize);
+        return VideoDifferenceText(Info, Reference) + " vs " + VideoDifferenceText(Reference, Info);
+    case fmAudioDiffers:
+        if (Info.TransportStream)
+            return SoundCodecsText(Info) + " vs " + SoundCodecsText(Reference);
+        return AudioFieldsText(Info, Reference) + " vs " + AudioFieldsText(Reference, Info);
+    default: return {};
+    }
+}
+
 std::string DifferenceText(const TMediaInfo& Reference, const TMediaInfo& Info)
 {
     std::string Aspect;
@@ -324,25 +343,16 @@ std::string DifferenceText(const TMediaInfo& Reference, const TMediaInfo& Info)
                  "; its pictures may look stretched";
     switch (CompareMediaInfo(Reference, Info)) {
     case fmVideoDiffers:
-        if (Info.IsSystemStream && Reference.IsSystemStream &&
-            ((Info.MPEGVersion == Reference.MPEGVersion && Info.ProgramStream != Reference.ProgramStream) ||
-             Info.TransportStream != Reference.TransportStream))
-            return "Video differs from the first file: " + KindText(Info) + " vs " + KindText(Reference);
-        if (Info.TransportStream && Info.PacketSize != Reference.PacketSize)
-            return Format("Video differs from the first file: %u-byte packets vs %u-byte packets",
-                          Info.PacketSize, Reference.PacketSize);
-        if (Info.TransportStream && (Info.Programs.size() > 1 || Reference.Programs.size() > 1))
+        // Two multiplexes of one kind: which program differs.
+        if (Info.TransportStream && Reference.TransportStream && Info.PacketSize == Reference.PacketSize &&
+            (Info.Programs.size() > 1 || Reference.Programs.size() > 1))
             return MultiplexDifferenceText(Reference, Info);
-        return "Video differs from the first file: " + VideoDifferenceText(Info, Reference) + " vs " +
-               VideoDifferenceText(Reference, Info);
+        return "Video differs from the first file: " + DifferenceDetail(Reference, Info);
     case fmAudioDiffers:
         if (Info.TransportStream && Info.Programs.size() > 1)
             return MultiplexDifferenceText(Reference, Info) + (Aspect.empty() ? "" : "\n" + Aspect);
-        if (Info.TransportStream)
-            return "Audio differs from the first file: " + SoundCodecsText(Info) + " vs " +
-                   SoundCodecsText(Reference) + (Aspect.empty() ? "" : "\n" + Aspect);
-        return "Audio differs from the first file: " + AudioFieldsText(Info, Reference) + " vs " +
-               AudioFieldsText(Reference, Info) + (Aspect.empty() ? "" : "\n" + Aspect);
+        return "Audio differs from the first file: " + DifferenceDetail(Reference, Info) +
+               (Aspect.empty() ? "" : "\n" + Aspect);
     default: return Aspect;
     }
 }

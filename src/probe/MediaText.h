@@ -52,5 +52,9 @@ std::string TransportText(const TMediaInfo& Info);
 // file that joins but whose pictures have another shape says so too: a
 // warning, not a refusal ("Aspect ratio differs from the first file: ...").
 std::string DifferenceText(const TMediaInfo& Reference, const TMediaInfo& Info);
+// What tells Info's video or sound (whichever differs that matters) apart
+// from the reference's: "352 x 240 at 29.97 fps vs 352 x 288 at 25.00 fps",
+// "48 kHz mono vs 44.1 kHz stereo"; empty when they match.
+std::string DifferenceDetail(const TMediaInfo& Reference, const TMediaInfo& Info);
 
 } // namespace vantrel

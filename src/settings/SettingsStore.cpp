@@ -166,44 +166,82 @@ void WriteSettingBool(TSettingsRoot Root, const QString& KeyPath, const QString&
     WriteValue(Root, KeyPath, Name, Value ? 1 : 0);
 }
 
-void KeepOnScreen(QWidget& Window, bool Center)
+namespace {
+
+// Room for the frame a window manager adds, which is not known before the
+// window is first shown: its title bar and its edges must stay in reach.
+QSize FrameRoom(const QWidget& Window)
 {
-    // The screen that shows most of the window; the primary one when none
-    // shows any (a monitor since unplugged, a smaller desktop).
+    const int Border = 4;
+    return {2 * Border, Window.style()->pixelMetric(QStyle::PM_TitleBarHeight) + Border};
+}
+
+// The screen that shows most of Area; the primary one when none does.
+QScreen* ScreenOf(const QRect& Area)
+{
     QScreen* Screen = QGuiApplication::primaryScreen();
     std::int64_t Shown = 0;
     for (QScreen* Candidate : QGuiApplication::screens()) {
-        const QRect Common = Candidate->availableGeometry().intersected(Window.geometry());
-        if (const std::int64_t Area = std::int64_t{Common.width()} * Common.height(); Area > Shown) {
-            Shown = Area;
+        const QRect Common = Candidate->availableGeometry().intersected(Area);
+        if (const std::int64_t Size = std::int64_t{Common.width()} * Common.height(); Size > Shown) {
+            Shown = Size;
             Screen = Candidate;
         }
     }
+    return Screen;
+}
+
+} // namespace
+
+void KeepOnScreen(QWidget& Window, bool Center)
+{
+    // Where the window stands with its frame: pos() is the frame's corner
+    // (as the window manager and SaveFormPlacement see it), size() the
+    // window's own.
+    const QSize Room = FrameRoom(Window);
+    QRect Frame(Window.pos(), Window.size() + Room);
+    const QScreen* Screen = ScreenOf(Frame);
     if (!Screen)
         return;
-    // Room for the frame the window manager adds, which is not known before
-    // the window is first shown: its title bar and buttons must stay in reach.
     const QRect Free = Screen->availableGeometry();
-    const int Border = 4, TitleBar = Window.style()->pixelMetric(QStyle::PM_TitleBarHeight);
-    QRect Placed = Window.geometry();
-    Placed.setSize(Placed.size()
-                       .boundedTo(Free.size() - QSize(2 * Border, TitleBar + 2 * Border))
-                       .expandedTo(Window.minimumSize()));
+    Frame.setSize(Frame.size().boundedTo(Free.size()).expandedTo(Window.minimumSize() + Room));
     if (Center)
-        Placed.moveCenter(Free.center());
-    // A window partly beside the screen stays where it was put, as long as
-    // its title bar can be reached: its top on the screen, and a good part
-    // of its width.
-    const int Reach = std::min(Placed.width(), 200);
-    Placed.moveLeft(
-        std::clamp(Placed.left(), Free.left() - Placed.width() + Reach, Free.right() + 1 - Reach));
-    Placed.moveTop(std::clamp(Placed.top(), Free.top(), std::max(Free.top(), Free.bottom() + 1 - TitleBar)));
-    // Brought back from another screen, it comes whole.
-    if (!Free.intersects(Window.geometry())) {
-        Placed.moveLeft(std::clamp(Placed.left(), Free.left(), Free.right() + 1 - Placed.width()));
-        Placed.moveTop(std::clamp(Placed.top(), Free.top(), Free.bottom() + 1 - Placed.height()));
-    }
-    Window.setGeometry(Placed);
+        Frame.moveCenter(Free.center());
+    // Whole on the screen, its frame included.
+    Frame.moveLeft(
+        std::clamp(Frame.left(), Free.left(), std::max(Free.left(), Free.right() + 1 - Frame.width())));
+    Frame.moveTop(
+        std::clamp(Frame.top(), Free.top(), std::max(Free.top(), Free.bottom() + 1 - Frame.height())));
+    Window.resize(Frame.size() - Room);
+    Window.move(Frame.topLeft());
+}
+
+void FitOnScreen(QWidget& Dialog, const QWidget* Owner)
+{
+    if (!Dialog.testAttribute(Qt::WA_Resized))
+        Dialog.adjustSize();
+    const QScreen* Screen = Owner && Owner->screen() ? Owner->screen() : QGuiApplication::primaryScreen();
+    if (Screen)
+        Dialog.resize(Dialog.size().boundedTo(Screen->availableGeometry().size() - FrameRoom(Dialog)));
+}
+
+bool IsOffEveryScreen(const QRect& Area)
+{
+    for (const QScreen* Screen : QGuiApplication::screens())
+        if (Screen->geometry().intersects(Area))
+            return false;
+    return true;
+}
+
+QSize FirstWindowSize(const QSize& Designed)
+{
+    const QScreen* Screen = QGuiApplication::primaryScreen();
+    if (!Screen)
+        return Designed;
+    // A large screen gives the first window a good part of itself, so long
+    // names show whole; a small one at least the designed size.
+    const QSize Free = Screen->availableGeometry().size();
+    return (Free * 0.6).expandedTo(Designed);
 }
 
 void LoadFormPlacement(TSettingsRoot Root, const QString& KeyPath, QWidget& Window, bool PositionOnly,
@@ -216,10 +254,12 @@ void LoadFormPlacement(TSettingsRoot Root, const QString& KeyPath, QWidget& Wind
         if (!Key->IsOpen())
             return;
     }
+    // A position far off every screen (a damaged or hand-edited file, a
+    // monitor since unplugged) counts as none: the window opens in the middle.
     const struct TKeep
     {
         QWidget& Window;
-        ~TKeep() { KeepOnScreen(Window, false); }
+        ~TKeep() { KeepOnScreen(Window, IsOffEveryScreen(QRect(Window.pos(), Window.size()))); }
     } Keep{Window};
     const QSettings& S = *Key->Settings();
     // Each value is applied on its own, in this order.

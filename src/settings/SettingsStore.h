@@ -5,7 +5,9 @@
 // store of that organisation and application, group "a/b".
 #pragma once
 
+#include <QRect>
 #include <QSettings>
+#include <QSize>
 #include <QString>
 #include <QStringList>
 #include <memory>
@@ -81,10 +83,18 @@ void WriteSettingBool(TSettingsRoot Root, const QString& KeyPath, const QString&
 // area and inside it, or, with nothing stored, in its middle.
 void LoadFormPlacement(TSettingsRoot Root, const QString& KeyPath, QWidget& Window, bool PositionOnly,
                        QStringList* Damaged = nullptr);
-// Pulls the window onto the screen that shows most of it (the primary one
-// when none does), shrunk to its free area when larger; Center places it in
-// the middle.
+// Pulls the window, its frame included, wholly onto the screen that shows
+// most of it (the primary one when none does), shrunk to its free area when
+// larger; Center places it in the middle.
 void KeepOnScreen(QWidget& Window, bool Center);
+// Shrinks a dialog about to be shown to the free area of its owner's screen,
+// frame included; where it stands is left to the dialog (over its owner).
+void FitOnScreen(QWidget& Dialog, const QWidget* Owner);
+// True when no screen shows any of Area.
+bool IsOffEveryScreen(const QRect& Area);
+// The size of a first window, with nothing stored: a good share of a large
+// screen, and at least Designed.
+QSize FirstWindowSize(const QSize& Designed);
 // In normal state writes the bounds and "WindowState" 0; maximised only
 // "WindowState" 1; minimised nothing.
 void SaveFormPlacement(TSettingsRoot Root, const QString& KeyPath, const QWidget& Window);

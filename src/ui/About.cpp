@@ -1,11 +1,13 @@
 #include "ui/About.h"
 
+#include "settings/SettingsStore.h"
 #include "ui/ShellUtils.h"
 
 #include <QApplication>
 #include <QFrame>
 #include <QGridLayout>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPushButton>
@@ -16,20 +18,26 @@ namespace vantrel {
 
 namespace {
 
-QLabel* LinkLabel(const QString& Name, QWidget* Parent)
+// An address as a link: the theme's own link colour (readable on a dark
+// palette too), reached with Tab (a frame shows it has the focus) and opened
+// with Enter or Space as well as a click.
+QLabel* LinkLabel(const QString& Name, const QString& Address, QWidget* Parent)
 {
-    auto* Label = new QLabel(Parent);
+    auto* Label = new QLabel(Address, Parent);
     Label->setObjectName(Name);
     QFont Font = Label->font();
     Font.setUnderline(true);
     Label->setFont(Font);
-    // The theme's own link colour: readable on a dark palette too.
     Label->setForegroundRole(QPalette::Link);
     Label->setCursor(Qt::PointingHandCursor);
+    Label->setFocusPolicy(Qt::TabFocus);
+    Label->setLineWidth(1);
+    Label->setContentsMargins(1, 1, 1, 1); // the room of the focus frame
     return Label;
 }
 
-// A label that reports a click of the left button.
+// A label that reports a click of the left button, and Enter or Space
+// while it has the focus.
 class TClickFilter : public QObject
 {
 public:
@@ -39,12 +47,26 @@ public:
     }
 
 protected:
-    bool eventFilter(QObject*, QEvent* Event) override
+    bool eventFilter(QObject* Watched, QEvent* Event) override
     {
         if (Event->type() == QEvent::MouseButtonRelease &&
             static_cast<QMouseEvent*>(Event)->button() == Qt::LeftButton) {
             m_OnClick();
             return true;
+        }
+        // A label on its way out (the box closing) is no label any more.
+        auto* Label = qobject_cast<QLabel*>(Watched);
+        if (Label && (Event->type() == QEvent::FocusIn || Event->type() == QEvent::FocusOut)) {
+            const bool Focused = Event->type() == QEvent::FocusIn;
+            Label->setFrameStyle(Focused ? QFrame::Box | QFrame::Plain : QFrame::NoFrame);
+            Label->setContentsMargins(Focused ? QMargins() : QMargins(1, 1, 1, 1));
+        }
+        if (Event->type() == QEvent::KeyPress) {
+            const int Key = static_cast<QKeyEvent*>(Event)->key();
+            if (Key == Qt::Key_Return || Key == Qt::Key_Enter || Key == Qt::Key_Space) {
+                m_OnClick();
+                return true;
+            }
         }
         return false;
     }
@@ -74,11 +96,9 @@ TAboutForm::TAboutForm(const TProductInfo& Info, QWidget* Owner)
 
     auto* Label2 = new QLabel("Contacts:", this);
     auto* Label3 = new QLabel("Website:", this);
-    lblMail = LinkLabel("lblMail", this);
-    lblMail->setText(FContactsAddress);
+    lblMail = LinkLabel("lblMail", FContactsAddress, this);
     lblMail->installEventFilter(new TClickFilter(lblMail, [this] { lblMailClick(); }));
-    lblSite = LinkLabel("lblSite", this);
-    lblSite->setText(FSiteAddress);
+    lblSite = LinkLabel("lblSite", FSiteAddress, this);
     lblSite->installEventFilter(new TClickFilter(lblSite, [this] { lblSiteClick(); }));
 
     auto* Bevel1 = new QFrame(this);
@@ -109,7 +129,7 @@ TAboutForm::TAboutForm(const TProductInfo& Info, QWidget* Owner)
 
     auto* Text = new QVBoxLayout;
     Text->addWidget(lblProduct);
-    Text->addSpacing(50);
+    Text->addSpacing(12);
     Text->addLayout(Addresses);
     auto* Top = new QHBoxLayout;
     Top->addWidget(ProductImage, 0, Qt::AlignTop);
@@ -125,8 +145,12 @@ TAboutForm::TAboutForm(const TProductInfo& Info, QWidget* Owner)
     Layout->addSpacing(16);
     Layout->addWidget(btnClose, 0, Qt::AlignHCenter);
     btnClose->setFocus();
-    // The designed size, or more when the desktop's font needs it.
-    resize(QSize(352, 243).expandedTo(sizeHint()));
+    // Close first, then the two addresses.
+    setTabOrder(btnClose, lblMail);
+    setTabOrder(lblMail, lblSite);
+    // The designed width, or more when the desktop's font needs it; as high
+    // as its texts, with no empty band between them.
+    resize(QSize(352, sizeHint().height()).expandedTo(sizeHint()));
 }
 
 void TAboutForm::FitProductText()
@@ -156,6 +180,7 @@ void TAboutForm::lblSiteClick()
 void ShowAboutBox(const TProductInfo& Info, QWidget* Owner)
 {
     TAboutForm Box(Info, Owner);
+    FitOnScreen(Box, Owner);
     Box.exec();
 }
 

@@ -1,5 +1,7 @@
 #include "ui/FileDlg.h"
 
+#include "settings/SettingsStore.h"
+
 #include <QCollator>
 #include <QFileInfo>
 #include <algorithm>
@@ -93,6 +95,9 @@ std::optional<QStringList> TFileCommonDialog::Run(bool Save, const QString& Defa
                            : Options & ofFileMustExist  ? QFileDialog::ExistingFile
                                                         : QFileDialog::AnyFile);
     }
+    // Its own size would leave the name field and the buttons off a small
+    // screen at a large scale.
+    FitOnScreen(Dialog, OwnerWindow);
     if (Dialog.exec() != QDialog::Accepted || Dialog.selectedFiles().isEmpty())
         return std::nullopt;
     return Dialog.selectedFiles();
@@ -146,17 +151,17 @@ void GetDroppedFiles(const QMimeData& Drop, QStringList& Files, bool ExistingOnl
     }
 }
 
+const QString MpegFilesFilter =
+    "MPEG Files|*.mpeg;*.mpg;*.m1v;*.mpv;*.dat;*.vob;*.vro;*.mod;*.m2v;*.m2p;*.MPEG;*.MPG;*.M1V;*.MPV;*.DAT;"
+    "*.VOB;*.VRO;*.MOD;*.M2V;*.M2P|All Files|*.*";
+
 QStringList AskInputFiles(QWidget* Owner, QString& Folder)
 {
     TFileOpenDialog Dialog;
     Dialog.OwnerWindow = Owner;
     if (!Folder.isEmpty())
         Dialog.InitialDir = Folder;
-    // File names on Linux are case-sensitive, and cameras and VCDs write capitals.
-    Dialog.Filter =
-        "MPEG "
-        "Files|*.mpeg;*.mpg;*.m1v;*.mpv;*.dat;*.vob;*.vro;*.mod;*.m2v;*.m2p;*.MPEG;*.MPG;*.M1V;*.MPV;*.DAT;"
-        "*.VOB;*.VRO;*.MOD;*.M2V;*.M2P|All Files|*.*";
+    Dialog.Filter = MpegFilesFilter;
     Dialog.MultiSelect = true;
     if (!Dialog.Execute())
         return {};

@@ -77,6 +77,10 @@ QString ConvertFilter(const QString& Filter);
 // name) is left out; with NonExistingOnly an existing file is left out.
 void GetDroppedFiles(const QMimeData& Drop, QStringList& Files, bool ExistingOnly, bool NonExistingOnly);
 
+// Every kind of MPEG file, in the dialogs' filter form: the extensions in
+// both cases, as cameras and VCDs write capitals.
+extern const QString MpegFilesFilter;
+
 // The MPEG files the user picks in the open dialog, over Owner, starting in
 // Folder; the folder they came from is kept there. Empty when cancelled.
 QStringList AskInputFiles(QWidget* Owner, QString& Folder);

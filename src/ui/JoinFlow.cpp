@@ -6,8 +6,10 @@
 #include "probe/JoinRules.h"
 #include "ui/FileDlg.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QStringList>
 
 namespace vantrel {
 
@@ -21,30 +23,32 @@ QString FolderOf(const QString& FileName)
     return QFileInfo(FileName).absolutePath();
 }
 
-QString WithMpegExtension(const QString& FileName)
+QString ProposedOutputName(const TInputRecord& First, const QString& Extension, const QString& LastSaveFolder)
 {
-    const qsizetype Slash = FileName.lastIndexOf('/');
-    const qsizetype Dot = FileName.lastIndexOf('.');
-    const QString Extension = Dot > Slash ? FileName.mid(Dot) : QString();
-    return Extension == ".mpeg" ? FileName : FileName + ".mpeg";
+    const QFileInfo Input(QString::fromLocal8Bit(First.FileName));
+    // Beside the first file, unless that is a disc or another folder that
+    // cannot be written to.
+    QString Folder = Input.absolutePath();
+    if (!QFileInfo(Folder).isWritable())
+        Folder = LastSaveFolder.isEmpty() ? QDir::homePath() : LastSaveFolder;
+    return QDir(Folder).filePath(Input.completeBaseName() + "-joined" + Extension);
 }
 
 TJoinFlow::TCompatibility TJoinFlow::CheckCompatibility(const std::vector<TInputRecord>& Inputs)
 {
-    std::vector<const TMediaInfo*> Infos;
-    for (const TInputRecord& Input : Inputs)
-        Infos.push_back(&Input.Info);
-    const TJoinDecision Decision = DecideJoin(Infos);
+    const TJoinDecision Decision = DecideJoin(Inputs);
     const QString Message = QString::fromStdString(Decision.Message);
     TCompatibility Result;
     switch (Decision.Verdict) {
     case TJoinVerdict::Refuse:
-        Ask(Message, TMessageKind::Information, TMessageButtons::Ok);
+        Ask(Message, TMessageKind::Warning, TMessageButtons::Ok);
         Result.Cancel = true;
         break;
     case TJoinVerdict::AskVideoOnly:
-        if (Ask(Message + "\r\nDo you want to continue?", TMessageKind::Confirmation,
-                TMessageButtons::YesNo) == TMessageAnswer::Yes)
+        // No, the default, keeps the sound by not joining at all.
+        if (Ask(Message + "\r\nDo you want to join the video only, without sound?",
+                TMessageKind::Confirmation, TMessageButtons::YesNo,
+                TMessageAnswer::No) == TMessageAnswer::Yes)
             Result.VideoOnly = true;
         else
             Result.Cancel = true;
@@ -55,23 +59,27 @@ TJoinFlow::TCompatibility TJoinFlow::CheckCompatibility(const std::vector<TInput
     return Result;
 }
 
-std::optional<QString> TJoinFlow::AskOutputName()
+std::optional<QString> TJoinFlow::AskOutputName(const TInputRecord& First, bool VideoOnly)
 {
-    for (QString Typed;;) {
+    const QString Extension = OutputExtension(First.Info, VideoOnly);
+    for (QString Typed = ProposedOutputName(First, Extension, LastSaveFolder);;) {
         TFileSaveDialog Dialog;
         Dialog.OwnerWindow = &m_Owner;
         Dialog.InitialName = Typed;
-        if (!LastSaveFolder.isEmpty())
-            Dialog.InitialDir = LastSaveFolder;
-        Dialog.Filter = "MPEG File|*.mpeg";
+        Dialog.InitialDir = FolderOf(Typed);
+        Dialog.Filter = MpegFilesFilter;
         Dialog.Title = "Select the output file name";
-        Dialog.DefaultExt = "mpeg";
+        Dialog.DefaultExt = Extension.mid(1);
         if (!Dialog.Execute())
             return std::nullopt;
         LastSaveFolder = FolderOf(Dialog.FileName);
-        const QString Name = WithMpegExtension(Dialog.FileName);
-        // The dialog asked about the name typed, not about the one with
-        // ".mpeg": ask as it would, and No goes back to it, the name as typed.
+        const QString Name =
+            QFile::decodeName(WithOutputExtension(QFile::encodeName(Dialog.FileName).toStdString(),
+                                                  Extension.toLatin1().constData())
+                                  .c_str());
+        // The dialog asked about the name typed, not about the one with the
+        // extension added: ask as it would, and No goes back to it, the name
+        // as typed.
         if (Name != Dialog.FileName && QFileInfo::exists(Name) &&
             Ask(QFileInfo(Name).fileName() + " already exists.\r\nDo you want to replace it?",
                 TMessageKind::Warning, TMessageButtons::YesNo, TMessageAnswer::No) != TMessageAnswer::Yes) {
@@ -82,14 +90,36 @@ std::optional<QString> TJoinFlow::AskOutputName()
     }
 }
 
+bool TJoinFlow::CheckInputsExist(const std::vector<TInputRecord>& Inputs)
+{
+    QStringList Missing;
+    for (const TInputRecord& Input : Inputs)
+        if (const QString Name = QString::fromLocal8Bit(Input.FileName); !QFileInfo::exists(Name))
+            Missing << Name;
+    if (Missing.isEmpty())
+        return true;
+    if (InputsMissing)
+        InputsMissing();
+    Ask(Missing.size() == 1
+            ? "The file " + Missing.front() +
+                  " is missing: it was moved or deleted after it was added.\r\nPut it back, or "
+                  "remove it from the list."
+            : "These files are missing: they were moved or deleted after they were added.\r\n" +
+                  Missing.join("\r\n") + "\r\nPut them back, or remove them from the list.",
+        TMessageKind::Warning, TMessageButtons::Ok);
+    return false;
+}
+
 std::optional<TJoinFlow::TOutcome> TJoinFlow::Run(const std::vector<TInputRecord>& Inputs,
                                                   bool RecalcTimecodes)
 {
+    if (!CheckInputsExist(Inputs))
+        return std::nullopt;
     const TCompatibility Check = CheckCompatibility(Inputs);
     if (Check.Cancel)
         return std::nullopt;
     const QString FolderBefore = LastSaveFolder;
-    const std::optional<QString> OutputName = AskOutputName();
+    const std::optional<QString> OutputName = AskOutputName(Inputs.front(), Check.VideoOnly);
     if (!OutputName)
         return std::nullopt;
     TJoiner Joiner;
@@ -112,7 +142,7 @@ std::optional<TJoinFlow::TOutcome> TJoinFlow::Run(const std::vector<TInputRecord
     }
 
     const QString Name = QFileInfo(*OutputName).fileName();
-    TOutcome Outcome{{}, FolderOf(*OutputName)};
+    TOutcome Outcome{{}, *OutputName};
     if (Joiner.Cancelled()) {
         Outcome.Note = "Join cancelled: " + Name + " holds what was joined so far";
         return Outcome;

@@ -28,6 +28,8 @@ public:
     std::function<std::unique_ptr<TProgressSink>()> CreateProgress;
     // Told which input changed since it was added, before the failure is shown.
     std::function<void(std::size_t Index)> InputChanged;
+    // Told that inputs are missing, before that is said.
+    std::function<void()> InputsMissing;
     // The folder the save dialog opens in; the one chosen is kept here.
     QString LastSaveFolder;
 
@@ -36,17 +38,20 @@ public:
         bool Cancel = false;
         bool VideoOnly = false;
     };
+    // False, after saying which, when inputs are gone from the disk.
+    bool CheckInputsExist(const std::vector<TInputRecord>& Inputs);
     // Whether the files can be joined, and how; asks where the user decides.
     TCompatibility CheckCompatibility(const std::vector<TInputRecord>& Inputs);
-    // The output name from the save dialog, ".mpeg" appended; nothing when
-    // the user cancelled.
-    std::optional<QString> AskOutputName();
+    // The output name from the save dialog, which proposes one beside the
+    // first file; the extension that fits the output is appended to a name
+    // that does not end in one a join writes. Nothing when the user cancelled.
+    std::optional<QString> AskOutputName(const TInputRecord& First, bool VideoOnly);
 
     // What a join that ran leaves for the status bar.
     struct TOutcome
     {
-        QString Note;   // "Joined N files into NAME (h:mm:ss)", or why it stopped
-        QString Folder; // where the output went
+        QString Note; // "Joined N files into NAME (h:mm:ss)", or why it stopped
+        QString File; // the output
     };
     // Asks, joins and reports failures ("Join fails: ..."); an outcome when
     // a join ran to its end or was cancelled.
@@ -68,7 +73,10 @@ QString FolderOf(const QString& FileName);
 // What the status bar and the join's note say while "Re-calc Timecodes" is
 // off: the joined files keep their own time stamps.
 QString KeptStampsText();
-// The output name with ".mpeg" appended unless it already ends so.
-QString WithMpegExtension(const QString& FileName);
+// What the save dialog proposes: the first file's name with "-joined" and
+// Extension, in its folder, or when that cannot be written to, in the last
+// folder saved to (the home folder when none).
+QString ProposedOutputName(const TInputRecord& First, const QString& Extension,
+                           const QString& LastSaveFolder);
 
 } // namespace vantrel

@@ -32,9 +32,17 @@ TfrmMain::TfrmMain(const TProductInfo& ProductInfo, TMessageBoxHandler AskUser, 
 {
     setObjectName("frmMain");
     setWindowTitle("Vantrel");
-    setGeometry(DesignLeft, DesignTop, DesignWidth, DesignHeight);
+    move(DesignLeft, DesignTop);
+    resize(FirstWindowSize(QSize(DesignWidth, DesignHeight)));
 
     lvwFiles = new TFileListView(this);
+    FEdits = new TListEdits(lvwFiles->Model(), *lvwFiles->selectionModel(), this);
+    FAdder = new TFileAdder(
+        *FEdits,
+        [this](const QString& Text, TMessageButtons Buttons) {
+            return ShowMessageBox(Text, TMessageKind::Warning, Buttons);
+        },
+        this);
     auto* Central = new QWidget(this);
     auto* Layout = new QVBoxLayout(Central);
     Layout->setContentsMargins(0, 0, 0, 0);
@@ -57,7 +65,16 @@ TfrmMain::TfrmMain(const TProductInfo& ProductInfo, TMessageBoxHandler AskUser, 
     connect(lvwFiles, &QAbstractItemView::doubleClicked, this, [this] { acnPlayExecute(); });
     connect(lvwFiles, &QWidget::customContextMenuRequested, this,
             [this](const QPoint& At) { PopupMenu->popup(lvwFiles->viewport()->mapToGlobal(At)); });
-    connect(lvwFiles, &TFileListView::RowsDragged, this, &TfrmMain::ListChanged);
+    connect(lvwFiles, &TFileListView::RowsDragged, this,
+            [this](const std::vector<int>& Rows, int Target) { FEdits->Move(Rows, Target); });
+    // Every change of the rows is a step of the edits, done, undone or redone.
+    connect(&FEdits->Stack(), &QUndoStack::indexChanged, this, &TfrmMain::ListChanged);
+    // A file probed again, gone or back changes what the bar adds up.
+    connect(&lvwFiles->Model(), &QAbstractItemModel::dataChanged, this, &TfrmMain::UpdateStatusBar);
+    connect(FAdder, &TFileAdder::Finished, this, [this] {
+        FKeepJoinNote = false;
+        Refresh();
+    });
     connect(lvwFiles, &TFileListView::FilesDropped, this,
             [this](const QMimeData* Drop) { WMDropFiles(*Drop); });
     FHandOverTimer = new QTimer(this);
@@ -67,7 +84,14 @@ TfrmMain::TfrmMain(const TProductInfo& ProductInfo, TMessageBoxHandler AskUser, 
     FormCreate();
 }
 
-TfrmMain::~TfrmMain() = default;
+TfrmMain::~TfrmMain()
+{
+    // The history goes first, while the list it holds rows of is still there,
+    // and tells a window on its way out nothing more.
+    disconnect(&FEdits->Stack(), nullptr, this, nullptr);
+    delete FAdder;
+    delete FEdits;
+}
 
 void TfrmMain::CreateActions()
 {
@@ -93,10 +117,11 @@ void TfrmMain::CreateActions()
     acnMoveUp = Make("acnMoveUp", "Move &Up", "up", [this] { MoveSelection(-1); }, {Qt::CTRL | Qt::Key_Up});
     acnMoveDown =
         Make("acnMoveDown", "Move &Down", "down", [this] { MoveSelection(1); }, {Qt::CTRL | Qt::Key_Down});
-    acnDelete = Make("acnDelete", "De&lete", "", [this] { acnDeleteExecute(); }, {Qt::Key_Delete});
+    acnDelete = Make("acnDelete", "De&lete", "remove", [this] { acnDeleteExecute(); }, {Qt::Key_Delete});
     acnClear = Make("acnClear", "&Clear", "clear", [this] { acnClearExecute(); });
-    acnUndo = Make("acnUndo", "Und&o", "", [this] { lvwFiles->Model().Undo(), ListChanged(); },
-                   {QKeySequence::Undo});
+    acnUndo = Make("acnUndo", "Und&o", "", [this] { FEdits->Stack().undo(); }, {QKeySequence::Undo});
+    acnRedo = Make("acnRedo", "R&edo", "", [this] { FEdits->Stack().redo(); },
+                   {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z), QKeySequence(Qt::CTRL | Qt::Key_Y)});
     acnShowInFolder =
         Make("acnShowInFolder", "&Show in Folder", "folder", [this] { acnShowInFolderExecute(); });
     acnShowInFolder->setVisible(false);
@@ -128,7 +153,8 @@ void TfrmMain::CreateMenus()
     Fill(menuBar()->addMenu("&File"), "miFile",
          {acnAddFiles, nullptr, acnJoinFile, acnShowInFolder, nullptr, miExit});
     Fill(menuBar()->addMenu("&Edit"), "miEdit",
-         {acnUndo, nullptr, acnMoveUp, acnMoveDown, nullptr, acnClear, nullptr, miRecalcTimecodes});
+         {acnUndo, acnRedo, nullptr, acnMoveUp, acnMoveDown, nullptr, acnDelete, acnClear, nullptr,
+          miRecalcTimecodes});
     Fill(menuBar()->addMenu("&Help"), "miHelp", {miHelpTopics, nullptr, miAbout});
     PopupMenu =
         Fill(new QMenu(this), "PopupMenu", {acnPlay, nullptr, acnMoveUp, acnMoveDown, nullptr, acnDelete});
@@ -144,8 +170,9 @@ void TfrmMain::CreateToolBar()
     ToolBar->setIconSize(QSize(24, 24));
     ToolBar->setToolButtonStyle(Qt::ToolButtonIconOnly);
     const std::pair<QAction*, const char*> Buttons[] = {
-        {acnAddFiles, "tbnAddFile"}, {acnJoinFile, "tbnJoinFile"}, {nullptr, nullptr}, {acnPlay, "tbnPlay"},
-        {acnMoveUp, "tbnFileUp"},    {acnMoveDown, "tbnFileDown"}, {nullptr, nullptr}, {acnClear, "tbnClear"},
+        {acnAddFiles, "tbnAddFile"}, {acnJoinFile, "tbnJoinFile"}, {nullptr, nullptr},
+        {acnPlay, "tbnPlay"},        {acnMoveUp, "tbnFileUp"},     {acnMoveDown, "tbnFileDown"},
+        {nullptr, nullptr},          {acnDelete, "tbnDelete"},     {acnClear, "tbnClear"},
     };
     for (const auto& [Action, Name] : Buttons) {
         if (!Action) {
@@ -218,6 +245,7 @@ void TfrmMain::closeEvent(QCloseEvent* Event)
                 ShowMessageBox(QString::fromStdString(E.what()), TMessageKind::Warning, TMessageButtons::Ok);
         }
     }
+    FAdder->Stop();
     Event->accept();
 }
 
@@ -225,6 +253,7 @@ void TfrmMain::Terminate()
 {
     FTerminating = FCloseAfterJoin = true;
     FHandOverTimer->stop();
+    FAdder->Stop();
     DismissOpenDialogs();
     if (FProgress)
         FProgress->Abandon();
@@ -236,7 +265,7 @@ bool TfrmMain::event(QEvent* Event)
 {
     // A command's hint shows in the first panel only; the others keep theirs.
     if (Event->type() == QEvent::WindowActivate) // files may have gone meanwhile
-        lvwFiles->MarkMissingFiles();
+        MarkMissingFiles(lvwFiles->Model());
     if (Event->type() == QEvent::StatusTip) {
         FStatusTip = static_cast<QStatusTipEvent*>(Event)->tip();
         UpdateStatusBar();
@@ -253,9 +282,8 @@ void TfrmMain::resizeEvent(QResizeEvent* Event)
 
 void TfrmMain::AddFiles(const QStringList& FileNames)
 {
-    lvwFiles->AddFiles(FileNames, [this](const QString& Prompt, TMessageButtons Buttons) {
-        return ShowMessageBox(Prompt, TMessageKind::Warning, Buttons);
-    });
+    FAdder->Add(FileNames);
+    UpdateActions();
 }
 
 void TfrmMain::OpenFiles(const QStringList& FileNames, bool KeepJoinNote)
@@ -288,8 +316,9 @@ void TfrmMain::HandOver(const QStringList& FileNames)
 
 void TfrmMain::AddHandedOver()
 {
-    if (IsJoining() || FAsking > 0 || FAdding || FTerminating || QApplication::activeModalWidget() ||
-        QApplication::activePopupWidget() || QGuiApplication::mouseButtons() != Qt::NoButton)
+    if (IsJoining() || FAsking > 0 || FAdder->IsAdding() || FTerminating ||
+        QApplication::activeModalWidget() || QApplication::activePopupWidget() ||
+        QGuiApplication::mouseButtons() != Qt::NoButton)
         return; // a drag or a click may be under way
     FHandOverTimer->stop();
     OpenFiles(std::exchange(FHandedOver, {}), std::exchange(FHandedOverInJoin, false));
@@ -301,25 +330,23 @@ void TfrmMain::MoveSelection(int Step)
     const std::vector<int> Rows = lvwFiles->SelectedRows();
     if (Rows.empty() || Rows.front() + Step < 0 || Rows.back() + Step >= lvwFiles->Count())
         return;
-    lvwFiles->MoveRows(Rows, Rows.front() + Step);
-    ListChanged();
+    FEdits->Move(Rows, Rows.front() + Step);
+    lvwFiles->setFocus();
 }
 
 void TfrmMain::acnDeleteExecute()
 {
-    if (const std::vector<int> Rows = lvwFiles->SelectedRows(); !Rows.empty()) {
-        lvwFiles->RemoveRows(Rows);
-        ListChanged();
-    }
+    FEdits->Remove(lvwFiles->SelectedRows());
 }
 
 void TfrmMain::acnClearExecute()
 {
+    // The rows asked about: files that arrive while the question is open stay.
+    const int Count = lvwFiles->Count();
     if (ShowMessageBox("Are you sure you want to remove all files from the list?", TMessageKind::Confirmation,
                        TMessageButtons::YesNo) != TMessageAnswer::Yes)
         return;
-    lvwFiles->Model().Clear();
-    ListChanged();
+    FEdits->Clear(Count);
 }
 
 TMessageAnswer TfrmMain::ShowMessageBox(const QString& Text, TMessageKind Kind, TMessageButtons Buttons,
@@ -340,13 +367,15 @@ void TfrmMain::UpdateActions()
 {
     const int Count = lvwFiles->Count();
     const std::vector<int> Rows = lvwFiles->SelectedRows();
-    acnJoinFile->setEnabled(Count > 0);
+    // A join waits for the files still being added.
+    acnJoinFile->setEnabled(Count > 0 && !FAdder->IsAdding());
     acnPlay->setEnabled(!Rows.empty());
     acnMoveUp->setEnabled(!Rows.empty() && Rows.front() > 0);
     acnMoveDown->setEnabled(!Rows.empty() && Rows.back() < Count - 1);
     acnDelete->setEnabled(!Rows.empty());
     acnClear->setEnabled(Count > 0);
-    acnUndo->setEnabled(lvwFiles->Model().CanUndo());
+    acnUndo->setEnabled(FEdits->Stack().canUndo());
+    acnRedo->setEnabled(FEdits->Stack().canRedo());
 }
 
 void TfrmMain::UpdateStatusBar()
@@ -357,9 +386,7 @@ void TfrmMain::UpdateStatusBar()
         Texts[0] = QString("%1 files selected").arg(QLocale().toString(qulonglong(Rows.size())));
     else if (!Rows.empty())
         Texts[0] = QFileInfo(lvwFiles->FileName(Rows.front())).fileName();
-    else if (Count > 0)
-        Texts[0] = QLocale().toString(Count) + " file(s)";
-    else
+    else // how many there are is the next panel's
         Texts[0] = "There are no selected files.";
     if (!FJoinedText.isEmpty())
         Texts[0] = FJoinedText;
@@ -384,9 +411,11 @@ void TfrmMain::ListChanged()
 {
     // A drag's target belongs to the list as the drag found it.
     lvwFiles->ClearDropTarget();
-    FJoinedText.clear();
-    FJoinedFolder.clear();
-    acnShowInFolder->setVisible(false);
+    if (!FKeepJoinNote) {
+        FJoinedText.clear();
+        FJoinedFile.clear();
+        acnShowInFolder->setVisible(false);
+    }
     Refresh();
 }
 
@@ -405,17 +434,9 @@ void TfrmMain::WMDropFiles(const QMimeData& Drop)
 void TfrmMain::AddSortedFiles(QStringList Files, bool KeepJoinNote)
 {
     SortFileNames(Files);
-    const int Before = lvwFiles->Count();
-    const bool HadSelection = lvwFiles->SelectedRow() >= 0;
-    const QScopedValueRollback Adding(FAdding, true);
+    // Files that came while a join ran keep its note and Show in Folder.
+    FKeepJoinNote = KeepJoinNote;
     AddFiles(Files);
-    // Enter and Del work at once on what was just added.
-    if (!HadSelection && lvwFiles->Count() > Before)
-        lvwFiles->SelectRow(Before);
-    if (lvwFiles->Count() != Before && KeepJoinNote)
-        Refresh();
-    else if (lvwFiles->Count() != Before)
-        ListChanged();
 }
 
 void TfrmMain::dragEnterEvent(QDragEnterEvent* Event)
@@ -443,7 +464,8 @@ void TfrmMain::acnJoinFileExecute()
         FProgress = Progress.get();
         return Progress;
     };
-    Flow.InputChanged = [this](std::size_t Index) { lvwFiles->Reprobe(static_cast<int>(Index)); };
+    Flow.InputChanged = [this](std::size_t Index) { ProbeAgain(lvwFiles->Model(), static_cast<int>(Index)); };
+    Flow.InputsMissing = [this] { MarkMissingFiles(lvwFiles->Model()); };
     const std::optional<TJoinFlow::TOutcome> Outcome =
         Flow.Run(lvwFiles->Model().Records(), miRecalcTimecodes->isChecked());
     FLastSaveFolder = Flow.LastSaveFolder;
@@ -451,7 +473,7 @@ void TfrmMain::acnJoinFileExecute()
         NotifyDesktop(*this, "Vantrel", Outcome->Note);
     if (Outcome) {
         FJoinedText = Outcome->Note;
-        FJoinedFolder = Outcome->Folder;
+        FJoinedFile = Outcome->File;
         acnShowInFolder->setVisible(true);
         UpdateStatusBar();
     }
@@ -461,16 +483,25 @@ void TfrmMain::acnJoinFileExecute()
 
 void TfrmMain::acnShowInFolderExecute()
 {
-    if (!FJoinedFolder.isEmpty())
-        ShellOpen(FJoinedFolder);
+    if (!FJoinedFile.isEmpty())
+        ShowInFileManager(FJoinedFile);
 }
 
 void TfrmMain::acnPlayExecute()
 {
-    if (const int Row = lvwFiles->SelectedRow(); Row >= 0 && !PlayFile(lvwFiles->FileName(Row)))
+    const int Row = lvwFiles->SelectedRow();
+    if (Row < 0)
+        return;
+    const QString File = lvwFiles->FileName(Row);
+    if (!QFileInfo::exists(File)) {
+        MarkMissingFiles(lvwFiles->Model());
+        ShowMessageBox("The file " + File + " is missing: it was moved or deleted after it was added.",
+                       TMessageKind::Warning, TMessageButtons::Ok);
+    } else if (!PlayFile(File)) {
         ShowMessageBox(
             "No program to play MPEG files is set up. Choose one for MPEG video in the desktop's settings.",
             TMessageKind::Information, TMessageButtons::Ok);
+    }
 }
 
 void TfrmMain::miExitClick()
@@ -480,7 +511,13 @@ void TfrmMain::miExitClick()
 
 void TfrmMain::miHelpTopicsClick()
 {
-    ShellOpen(ManualFile());
+    const QString Manual = ManualFile();
+    if (CanShowPage(Manual))
+        ShellOpen(Manual);
+    else
+        ShowMessageBox("No web browser is set up to show the manual. Open the file " + Manual +
+                           " in a web browser, or read the manual page in a terminal: man vantrel",
+                       TMessageKind::Information, TMessageButtons::Ok);
 }
 
 void TfrmMain::miAboutClick()

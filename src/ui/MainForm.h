@@ -3,7 +3,9 @@
 #pragma once
 
 #include "settings/SettingsStore.h"
+#include "ui/FileAdder.h"
 #include "ui/FileList.h"
+#include "ui/ListEdits.h"
 #include "ui/MessageBox.h"
 #include "ui/StatusBar.h"
 
@@ -34,8 +36,11 @@ public:
     ~TfrmMain() override;
 
     // The file list.
-    // Adds the files in order, asking after each failure whether to go on.
+    // Adds the files in order, asking after each failure whether to go on;
+    // the adding runs on from the event loop.
     void AddFiles(const QStringList& FileNames);
+    // True while files are being added.
+    bool IsAdding() const { return FAdder->IsAdding(); }
     // Adds files named from outside (the command line, "Open with"), as a drop
     // would: existing files only, sorted. KeepJoinNote: the last join's note
     // and Show in Folder stay (files that came while it ran).
@@ -63,6 +68,7 @@ public:
     void WMDropFiles(const QMimeData& Drop);
 
     TFileListView* FileList() const { return lvwFiles; }
+    TListEdits& Edits() const { return *FEdits; }
     const QString& LastOpenFolder() const { return FLastOpenFolder; }
     const QString& LastSaveFolder() const { return FLastSaveFolder; }
     // The settings key of this window's placement.
@@ -114,18 +120,20 @@ private:
     bool FSettingsSaved = false;
     QPointer<TfrmProgress> FProgress;
     bool FCloseAfterJoin = false;
-    QString FJoinedText;   // "Joined N files into NAME (h:mm:ss)" until the list changes
-    QString FJoinedFolder; // what "Show in Folder" opens
-    QString FStatusTip;    // a command's hint, shown in panel 0 while it is pointed at
+    QString FJoinedText;        // "Joined N files into NAME (h:mm:ss)" until the list changes
+    QString FJoinedFile;        // what "Show in Folder" shows
+    QString FStatusTip;         // a command's hint, shown in panel 0 while it is pointed at
+    bool FKeepJoinNote = false; // files being added came while a join ran
     bool FTerminating = false;
-    int FAsking = 0;      // message boxes open
-    bool FAdding = false; // files being added
+    int FAsking = 0; // message boxes open
     QStringList FHandedOver;
     bool FHandedOverInJoin = false;
     QStringList FNotFiles; // in the message that is open about them
     QTimer* FHandOverTimer;
 
     TFileListView* lvwFiles;
+    TListEdits* FEdits;
+    TFileAdder* FAdder;
     QToolBar* ToolBar;
     QMenu* PopupMenu;
     std::unique_ptr<TStatusPanels> StatusPanels;
@@ -137,6 +145,7 @@ private:
     QAction* acnDelete;
     QAction* acnClear;
     QAction* acnUndo;
+    QAction* acnRedo;
     QAction* acnShowInFolder;
     QAction* miExit;
     QAction* miRecalcTimecodes;

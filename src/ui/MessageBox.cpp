@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QStringList>
 
 namespace vantrel {
 
@@ -20,7 +21,20 @@ TMessageAnswer RunMessageBox(QWidget* Owner, const QString& Text, TMessageKind K
     // The texts break lines with CR LF; a Qt label wants one LF per break.
     QString Shown = Text;
     Shown.replace("\r\n", "\n");
+    // A long list (of files, of settings) would make a box taller than a
+    // small screen: its first lines show, the whole text is under Details.
+    QStringList Lines = Shown.split('\n');
+    QString Details;
+    if (Lines.size() > MaxShownLines) {
+        Details = Shown;
+        const qsizetype More = Lines.size() - (MaxShownLines - 1);
+        Lines.erase(Lines.begin() + (MaxShownLines - 1), Lines.end());
+        Lines << QString("... and %1 more lines: see Details").arg(More);
+        Shown = Lines.join('\n');
+    }
     QMessageBox Box(K.Icon, K.Title, Shown, QMessageBox::NoButton, Owner);
+    if (!Details.isEmpty())
+        Box.setDetailedText(Details);
     QPushButton* SkipAll = nullptr;
     if (Buttons != TMessageButtons::Ok) {
         Box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);

@@ -34,6 +34,9 @@ using TMessageBoxHandler = std::function<TMessageAnswer(const QString& Text, TMe
 // Shows Text modally over Owner with the kind's title ("Warning",
 // "Information", "Confirm") and icon; line breaks are CR LF. Escape answers No
 // in a Yes/No box and OK in an OK box; Default is the button Enter presses.
+// A text of more than MaxShownLines lines shows its first ones, and the
+// whole text under the box's Details.
+inline constexpr int MaxShownLines = 12;
 TMessageAnswer RunMessageBox(QWidget* Owner, const QString& Text, TMessageKind Kind, TMessageButtons Buttons,
                              TMessageAnswer Default = TMessageAnswer::Yes);
 

@@ -23,9 +23,16 @@ QString ClockText(double Seconds)
         .arg(S % 60, 2, 10, QChar('0'));
 }
 
+QString TimeLeftText(std::int64_t ElapsedMs, std::int32_t Position)
+{
+    if (ElapsedMs < SteadyAfterMs || Position < SteadyAfterPercent || Position >= 100)
+        return {};
+    const double Left = static_cast<double>(ElapsedMs) / 1000 * (100 - Position) / Position;
+    return "about " + ClockText(Left) + " left";
+}
+
 TfrmProgress::TfrmProgress(QWidget* Owner, TClock Clock)
-    : QDialog(Owner, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint), FClock(Clock),
-      FEstimate(std::move(Clock))
+    : QDialog(Owner, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint), FClock(std::move(Clock))
 {
     setObjectName("frmProgress");
     setWindowTitle("Processing...");
@@ -123,8 +130,8 @@ void TfrmProgress::SetPosition(std::int32_t Position)
         return;
     ProgressBar->setValue(std::clamp(Position, 0, 100));
     FPosition = Position;
-    if (const auto Text = FEstimate.Update(Position))
-        lblTime->setText(QString::fromStdString(*Text));
+    if (FShownAt)
+        lblTime->setText(TimeLeftText(FClock() - *FShownAt, Position));
 }
 
 bool TfrmProgress::IsCancelled()

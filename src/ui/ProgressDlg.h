@@ -17,6 +17,13 @@ namespace vantrel {
 
 // "h:mm:ss", whole seconds.
 QString ClockText(double Seconds);
+// "about 0:00:07 left": the time so far, stretched over what is still to
+// go at the same pace. Empty until the pace is steady (the first seconds
+// and per cent of a join read from the disk's cache or fill its own), and
+// once the work is done.
+QString TimeLeftText(std::int64_t ElapsedMs, std::int32_t Position);
+inline constexpr std::int64_t SteadyAfterMs = 2000;
+inline constexpr std::int32_t SteadyAfterPercent = 3;
 
 class TfrmProgress : public QDialog, public TProgressSink
 {
@@ -75,7 +82,6 @@ private:
     bool FCancelled = false;
     bool FAbandoned = false;
     std::int32_t FPosition = 0;
-    TTimeEstimate FEstimate;
     std::optional<std::int64_t> FLastPump;
     std::optional<std::int64_t> FShownAt; // when the work began, for the elapsed time
     QList<QPointer<QWidget>> FWindowList;

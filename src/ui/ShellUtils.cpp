@@ -3,12 +3,15 @@
 #include <QApplication>
 #include <QDBusConnection>
 #include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
+#include <QDBusPendingReply>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QMap>
 #include <QMimeDatabase>
 #include <QProcess>
+#include <QStandardPaths>
 
 #include <QDesktopServices>
 #include <QUrl>
@@ -142,6 +145,39 @@ bool PlayFile(const QString& File)
     }
     const std::optional<QStringList> Command = PlayerCommand(File);
     return Command && QProcess::startDetached(Command->front(), Command->mid(1));
+}
+
+bool CanShowPage(const QString& File)
+{
+    if (Handler() || PlayerCommand(File))
+        return true;
+    // What xdg-open tries when the desktop names no program for the type.
+    if (!qEnvironmentVariableIsEmpty("BROWSER"))
+        return true;
+    // (sensible-browser is only a dispatcher to these.)
+    for (const char* Browser : {"x-www-browser", "firefox", "firefox-esr", "chromium", "google-chrome",
+                                "epiphany", "konqueror", "www-browser", "lynx", "w3m"})
+        if (!QStandardPaths::findExecutable(Browser).isEmpty())
+            return true;
+    return false;
+}
+
+void ShowInFileManager(const QString& File)
+{
+    if (Handler()) {
+        Handler()(File);
+        return;
+    }
+    QDBusMessage Call =
+        QDBusMessage::createMethodCall("org.freedesktop.FileManager1", "/org/freedesktop/FileManager1",
+                                       "org.freedesktop.FileManager1", "ShowItems");
+    Call << QStringList{QUrl::fromLocalFile(File).toString()} << QString();
+    auto* Watcher = new QDBusPendingCallWatcher(QDBusConnection::sessionBus().asyncCall(Call, 5000));
+    QObject::connect(Watcher, &QDBusPendingCallWatcher::finished, [File](QDBusPendingCallWatcher* Done) {
+        if (Done->isError()) // no file manager that selects: its folder, then
+            QDesktopServices::openUrl(QUrl::fromLocalFile(QFileInfo(File).absolutePath()));
+        Done->deleteLater();
+    });
 }
 
 void NotifyDesktop(QWidget& Window, const QString& Summary, const QString& Body)

@@ -22,6 +22,14 @@ void ShellOpen(const QString& Target);
 std::optional<QStringList> PlayerCommand(const QString& File);
 // Starts the player of File; false when there is none.
 bool PlayFile(const QString& File);
+// Whether the desktop has a program that shows a web page (the manual):
+// one for HTML in its settings, or a browser the desktop's "open" falls
+// back on.
+bool CanShowPage(const QString& File);
+// Shows the file selected in the desktop's file manager (its
+// org.freedesktop.FileManager1 service), or when there is no such service,
+// opens the folder that holds it.
+void ShowInFileManager(const QString& File);
 
 // Tells the desktop that something finished while the user looked
 // elsewhere: a notification, and the window's taskbar entry asks for

@@ -576,14 +576,16 @@ TEST(CliJoin, RefusalsAndFailures)
         std::string Message;
     } Cases[] = {
         {"join -o " + Quote(Out) + Files({"ff_pal.mpg", "ff_vcd.mpg"}), 1,
-         "The selected files have the different format of video and cannot be joined."},
+         "The video of ff_vcd.mpg differs from that of the first file, ff_pal.mpg (352 x 240 at 29.97 fps vs "
+         "352 x 288 at 25.00 fps): the files cannot be joined.\n"},
         {"join -o " + Quote(Out) + Files({"ff_pal.mpg", "ff_pal_mono48.mpg"}), 1,
-         "can be joined only without audio. Give --video-only"},
+         "The sound of ff_pal_mono48.mpg differs from that of the first file, ff_pal.mpg (48 kHz mono vs "
+         "44.1 kHz stereo): the files can be joined only without sound. Give --video-only"},
         // MPEG-1 and MPEG-2 never join.
         {"join -o " + Quote(Out) + Files({"ff_pal.mpg", "ff_mpeg2.vob"}), 1,
-         "The selected files have the different format of video and cannot be joined."},
+         "The video of ff_mpeg2.vob differs from that of the first file, ff_pal.mpg ("},
         {"join -o " + Quote(Out) + Files({"ff_pal.mpg", "ff_mpeg2_es.mpg"}), 1,
-         "The selected files have the different format of video and cannot be joined."},
+         "The video of ff_mpeg2_es.mpg differs from that of the first file, ff_pal.mpg ("},
         {"join -o " + Quote(Out) + Files({"ff_pal.mpg"}) + " " + Quote(Dir.Path()), 1,
          Dir.Path() + " is not a regular file.\n"},
         {"join -o " + Quote(Copy) + Files({"ff_pal.mpg"}) + " " + Quote(Copy), 1,

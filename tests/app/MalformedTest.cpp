@@ -140,7 +140,7 @@ TEST_F(MalformedInput, StreamsCutAnywhere)
             if (Run.Status == 1) {
                 // Cut before its video or audio could be read: refused with a reason.
                 EXPECT_TRUE(Run.Said.find("Unable to add file") != std::string::npos ||
-                            Run.Said.find("can be joined only without audio") != std::string::npos)
+                            Run.Said.find("can be joined only without sound") != std::string::npos)
                     << Cut << "\n"
                     << Run.Said;
             } else {
@@ -170,8 +170,8 @@ TEST_F(MalformedInput, FilesOfNoUsableKind)
         {"empty.mpg", {}, "Unable to read the file format."},
         {"three.mpg", {0, 0, 1}, "Unable to read the file format."},
         {"noise.mpg", Noise, "Unable to read the file format."},
-        {"vob.mpg", ReadFile(Stream("ff_mpeg2.vob")), "different format of video"},
-        {"dvd.mpg", ReadFile(Stream("ff_mpeg2_dvd.mpg")), "different format of video"},
+        {"vob.mpg", ReadFile(Stream("ff_mpeg2.vob")), "differs from that of the first file"},
+        {"dvd.mpg", ReadFile(Stream("ff_mpeg2_dvd.mpg")), "differs from that of the first file"},
         {"pack-noise.mpg", Concat({PackHeader(0, 1), Noise}), "Unable to find video stream"},
     };
     for (const auto& C : Cases) {

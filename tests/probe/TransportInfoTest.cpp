@@ -305,11 +305,13 @@ TEST(CompareMediaInfo, TransportStreams)
     EXPECT_FALSE(SelectProgram(Infos["ts_mux.ts"], 3));
     // Until their join is built, transport streams are refused, video only too.
     for (const char* Other : {"ts_pids.ts", "ts_mp2.ts"}) {
-        const TJoinDecision Decision = DecideJoin({&Infos["ts_ac3.ts"], &Infos[Other]});
+        const TJoinDecision Decision =
+            DecideJoin(std::vector<const TMediaInfo*>{&Infos["ts_ac3.ts"], &Infos[Other]});
         EXPECT_EQ(Decision.Verdict, TJoinVerdict::Refuse);
         EXPECT_EQ(Decision.Message, TransportJoinMessage);
     }
-    EXPECT_EQ(DecideJoin({&Infos["ts_ac3.ts"], &Infos["dvd_pal1.vob"]}).Message, VideoDiffersMessage);
+    EXPECT_EQ(DecideJoin(std::vector<const TMediaInfo*>{&Infos["ts_ac3.ts"], &Infos["dvd_pal1.vob"]}).Message,
+              VideoDiffersMessage);
 }
 
 } // namespace

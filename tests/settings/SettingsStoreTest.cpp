@@ -65,18 +65,20 @@ TEST_F(SettingsTest, MissingValuesGiveTheDefaults)
     QWidget Window;
     Window.setGeometry(272, 138, 483, 354);
     LoadFormPlacement(Root, Placement, Window, false);
-    // In the middle of the screen's free area, below room for a title bar.
+    // In the middle of the screen's free area, with its frame (a few pixels
+    // of edge, a title bar).
     const QRect Free = QGuiApplication::primaryScreen()->availableGeometry();
     EXPECT_EQ(Window.size(), QSize(483, 354));
-    EXPECT_NEAR(Window.geometry().center().x(), Free.center().x(), 1);
+    EXPECT_NEAR(Window.geometry().center().x(), Free.center().x(), 4);
     EXPECT_GT(Window.y(), Free.top());
     EXPECT_LT(Window.geometry().bottom(), Free.bottom());
     EXPECT_EQ(Window.windowState(), Qt::WindowNoState);
 }
 
-// Stored places from another desktop: on a screen the window is kept as it
-// was as long as its title bar can be reached; off every screen, or larger
-// than the screen, it is brought back onto it.
+// Stored places from another desktop: a window wholly on the screen, its
+// frame included, is kept as it was; one partly beside it or larger than it
+// is brought wholly onto it; one off every screen (an unplugged monitor, a
+// damaged file's 90000) opens in the middle, as with nothing stored.
 TEST_F(SettingsTest, APlacementOffTheScreenIsBroughtBack)
 {
     const QRect Free = QGuiApplication::primaryScreen()->availableGeometry();
@@ -86,8 +88,10 @@ TEST_F(SettingsTest, APlacementOffTheScreenIsBroughtBack)
         bool Kept;
     } Cases[] = {
         {{Free.left() + 40, Free.top() + 60, 400, 300}, true},
-        {{Free.left() - 100, Free.top() + 60, 400, 300}, true},    // partly left of the screen
+        {{Free.left() - 100, Free.top() + 60, 400, 300}, false},   // partly left of the screen
+        {{Free.right() - 100, Free.top() + 60, 400, 300}, false},  // partly right of it
         {{Free.right() + 2000, Free.top() + 60, 400, 300}, false}, // an unplugged monitor
+        {{90000, 90000, 400, 300}, false},
         {{Free.left() + 40, Free.bottom() + 500, 400, 300}, false},
         {{Free.left() + 40, Free.top() - 400, 400, 300}, false},
         {{Free.left(), Free.top(), Free.width() * 2, Free.height() * 2}, false}, // a larger screen's
@@ -104,8 +108,12 @@ TEST_F(SettingsTest, APlacementOffTheScreenIsBroughtBack)
             EXPECT_EQ(Placed, Case.Stored);
             continue;
         }
-        EXPECT_TRUE(Free.contains(Placed)) << Placed.x() << "," << Placed.y() << " " << Placed.width();
-        EXPECT_LE(Placed.height(), Free.height() - Window.style()->pixelMetric(QStyle::PM_TitleBarHeight));
+        // The frame's edges and title bar on the screen too.
+        const int TitleBar = Window.style()->pixelMetric(QStyle::PM_TitleBarHeight);
+        EXPECT_TRUE(Free.contains(Placed.adjusted(0, 0, 8, TitleBar + 4)))
+            << Placed.x() << "," << Placed.y() << " " << Placed.width();
+        if (IsOffEveryScreen(Case.Stored))
+            EXPECT_NEAR(Placed.center().x(), Free.center().x(), 4) << Case.Stored.x();
     }
 }
 
@@ -204,7 +212,7 @@ TEST_F(SettingsTest, AStoreThatIsNoSettingsFileIsLeftAlone)
 TEST_F(SettingsTest, NormalPlacementRoundTrips)
 {
     QWidget Saved;
-    Saved.setGeometry(-20, 40, 600, 400); // a position left of the screen stays negative
+    Saved.setGeometry(20, 40, 600, 400);
     SaveFormPlacement(Root, Placement, Saved);
     EXPECT_EQ(Get("forms/frmTest/WindowState").toInt(), 0);
     QWidget Loaded;

@@ -159,21 +159,22 @@ int main(int Argc, char** Argv)
         // A file that cannot be added, answered No.
         GrabNextBox("message", Window, QMessageBox::No);
         Window.ShowMessageBox(
-            "Unable to add file /home/me/clips/broken.mpg: MPEG-2 video is not supported..\r\n"
+            "Unable to add file /home/me/clips/broken.mpg: Unable to find video stream.\r\n"
             "Do you want to continue add other files?",
             TMessageKind::Warning, TMessageButtons::YesNo);
 
-        // The output name typed without ".mpeg", whose ".mpeg" name exists.
+        // An output name typed with another extension, whose name with the
+        // extension of the output exists.
         GrabNextBox("replace-question", Window, QMessageBox::No);
-        Window.ShowMessageBox("holiday.mpg.mpeg already exists.\r\nDo you want to replace it?",
+        Window.ShowMessageBox("holiday.avi.mpg already exists.\r\nDo you want to replace it?",
                               TMessageKind::Warning, TMessageButtons::YesNo, TMessageAnswer::No);
 
         // The progress dialog during a real join of the big stream, twice over,
         // with a close of the main window asked about on the way.
-        List->Model().Clear();
+        Window.Edits().Clear(List->Count());
         Window.AddFiles({Args[2], Args[2]});
-        Window.UpdateActions();
-        Window.UpdateStatusBar();
+        while (Window.IsAdding())
+            QApplication::processEvents(QEventLoop::WaitForMoreEvents);
         // The flag outlives this function: the grab may come after it.
         const auto Shot = std::make_shared<bool>(false);
         QPointer<QTimer> Watch = Poll([&, Shot] {
@@ -189,7 +190,7 @@ int main(int Argc, char** Argv)
             });
             return true;
         });
-        TFileCommonDialog::SetNextAnswer(QStringList{Temp.filePath("holiday.mpeg")});
+        TFileCommonDialog::SetNextAnswer(QStringList{Temp.filePath("holiday.mpg")});
         Window.findChild<QAction*>("acnJoinFile")->trigger();
         if (!*Shot) {
             delete Watch; // the dialog is gone: nothing left to wait for

@@ -45,6 +45,8 @@ protected:
     }
     static QString Q(const std::string& Name) { return QString::fromStdString(Name); }
     int Rows() const { return Window->FileList()->Count(); }
+    // Files are added from the event loop: until the window is done with them.
+    void Settle() const { ASSERT_TRUE(QTest::qWaitFor([this] { return !Window->IsAdding(); })); }
     QAction* Action(const char* Name) const { return Window->findChild<QAction*>(Name); }
     QString Note() const { return Window->findChild<QLabel*>("StatusPanel0")->toolTip(); }
 
@@ -65,6 +67,7 @@ TEST_F(HandOverTest, FilesHandedOverDuringAQuestionWaitForItsAnswer)
         return TMessageAnswer::Yes;
     });
     Window->AddFiles({Q(A), Q(B)});
+    Settle();
     Window->UpdateActions();
     Action("acnClear")->trigger();
     EXPECT_EQ(Rows(), 0);
@@ -79,6 +82,7 @@ TEST_F(HandOverTest, FilesHandedOverDuringAJoinKeepItsNote)
 {
     Make([](const QString&) { return TMessageAnswer::Ok; });
     Window->AddFiles({Q(A), Q(B)});
+    Settle();
     Window->UpdateActions();
     QTimer::singleShot(0, Window.get(), [this] { Window->HandOver({Q(C)}); });
     TFileCommonDialog::SetNextAnswer(QStringList{Q(Dir.File("joined"))});
@@ -86,7 +90,7 @@ TEST_F(HandOverTest, FilesHandedOverDuringAJoinKeepItsNote)
     EXPECT_EQ(Rows(), 2);
     QTest::qWait(300);
     EXPECT_EQ(Rows(), 3);
-    EXPECT_TRUE(Note().startsWith("Joined 2 files into joined.mpeg")) << Note().toStdString();
+    EXPECT_TRUE(Note().startsWith("Joined 2 files into joined.mpg")) << Note().toStdString();
     EXPECT_TRUE(Action("acnShowInFolder")->isVisible());
     EXPECT_TRUE(Messages.isEmpty());
 }
@@ -166,6 +170,7 @@ TEST_F(HandOverTest, AnEndRequestAnswersNothingAndAsksNothing)
     Window = std::make_unique<TfrmMain>(TProductInfo{});
     Window->show();
     Window->AddFiles({Q(A)});
+    Settle();
     Window->UpdateActions();
     const QString Folder =
         Q(ParentFolder(QSettings(QSettings::NativeFormat, QSettings::UserScope, "zentrova", "vantrel")

@@ -36,46 +36,42 @@ TEST_F(ProgressDialogTest, DesignAfterCreation)
     EXPECT_FALSE(Dialog.isModal());
 }
 
-TEST_F(ProgressDialogTest, FirstChangeOnlyStartsTheClock)
+// The time left is the time so far at the same pace, once the pace is steady.
+TEST(TimeLeft, FromThePaceSoFar)
+{
+    const struct
+    {
+        std::int64_t ElapsedMs;
+        std::int32_t Position;
+        const char* Text;
+    } Cases[] = {
+        {11'000, 62, "about 0:00:07 left"}, // 11 s x 38 / 62 = 6.7 s
+        {2'000, 50, "about 0:00:02 left"},
+        {60'000, 3, "about 0:32:20 left"},
+        {1'999, 50, ""}, // too soon to tell
+        {30'000, 2, ""},
+        {30'000, 100, ""}, // done
+        {30'000, 120, ""},
+        {7'200'000, 50, "about 2:00:00 left"},
+    };
+    for (const auto& C : Cases)
+        EXPECT_EQ(TimeLeftText(C.ElapsedMs, C.Position), C.Text) << C.ElapsedMs << " " << C.Position;
+}
+
+// The dialog shows it as the bar moves, from the time it was shown.
+TEST_F(ProgressDialogTest, ShowsTheTimeLeftOnceSteady)
 {
     Dialog.Show();
+    Now += 1'000;
     Dialog.SetPosition(10);
     EXPECT_EQ(Bar(), 10);
     EXPECT_EQ(TimeText(), "");
-    Now += 2000;
-    Dialog.SetPosition(40);
-    EXPECT_EQ(TimeText(), "2 minutes remaining");
-}
-
-// The texts themselves are the estimate's, tested with it.
-TEST_F(ProgressDialogTest, ShowsTheEstimate)
-{
-    Dialog.Show();
-    Dialog.SetPosition(1);
-    Now += 59500;
-    Dialog.SetPosition(99);
-    EXPECT_EQ(TimeText(), "1 minute remaining");
-}
-
-TEST_F(ProgressDialogTest, ChangesASecondApartOrLessKeepTheText)
-{
-    Dialog.Show();
-    Dialog.SetPosition(1);
-    Now += 1000;
-    Dialog.SetPosition(2);
-    EXPECT_EQ(TimeText(), "");
-}
-
-TEST_F(ProgressDialogTest, UnchangedPositionChangesNothing)
-{
-    Dialog.Show();
-    Dialog.SetPosition(0); // the position after show
-    Now += 5000;
-    Dialog.SetPosition(50); // so this is the first sample
-    EXPECT_EQ(TimeText(), "");
-    Now += 5000;
-    Dialog.SetPosition(50);
-    EXPECT_EQ(TimeText(), "");
+    Now += 10'000;
+    Dialog.SetPosition(62);
+    EXPECT_EQ(TimeText(), "about 0:00:07 left");
+    Now += 5'000;
+    Dialog.SetPosition(62); // an unchanged position changes nothing
+    EXPECT_EQ(TimeText(), "about 0:00:07 left");
 }
 
 TEST_F(ProgressDialogTest, PositionAboveAHundredShowsAFullBar)
