@@ -320,23 +320,6 @@ TClockCheck CheckClock(const TBytes& File)
 }
 
 namespace {
-
-struct TModelStream
-{
-    bool Video = false;
-    bool Lpcm = false; // no frames to find: each stamped packet starts a unit
-    std::int64_t Size = 0;
-    TBytes Data; // the stream's payload, in order
-    struct TPacket
-    {
-        double Arrival;              // ticks, on the file's continuous line
-        std::int64_t End;            // bytes of the stream up to the packet's end
-        std::optional<double> Stamp; // decode time of the first unit starting in it
-        std::int64_t Size;           // of the buffer, as declared when it arrives
-    };
-    std::vector<TPacket> Packets;
-};
-
 constexpr int AudioKbits[2][3][16] = {
     {{0, 32, 64, 96, 128, 160, 192, 224, 256, 288, 320, 352, 384, 416, 448, 0},
      {0, 32, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384, 0},
@@ -344,6 +327,8 @@ constexpr int AudioKbits[2][3][16] = {
     {{0, 32, 48, 56, 64, 80, 96, 112, 128, 144, 160, 176, 192, 224, 256, 0},
      {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160, 0},
      {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160, 0}}};
+
+} // namespace
 
 // Bytes and ticks of the MPEG audio frame whose header is at H; 0 bytes when
 // H holds no header.
@@ -380,6 +365,24 @@ std::pair<std::int64_t, double> AC3Frame(const std::uint8_t* H)
     static constexpr int Hz[] = {48000, 44100, 32000};
     return {2 * Words, 1536 * 90000.0 / Hz[Rate]};
 }
+
+namespace {
+
+struct TModelStream
+{
+    bool Video = false;
+    bool Lpcm = false; // no frames to find: each stamped packet starts a unit
+    std::int64_t Size = 0;
+    TBytes Data; // the stream's payload, in order
+    struct TPacket
+    {
+        double Arrival;              // ticks, on the file's continuous line
+        std::int64_t End;            // bytes of the stream up to the packet's end
+        std::optional<double> Stamp; // decode time of the first unit starting in it
+        std::int64_t Size;           // of the buffer, as declared when it arrives
+    };
+    std::vector<TPacket> Packets;
+};
 
 // Bytes and ticks of the DTS core frame at H: FSIZE + 1 bytes of 32 x
 // (NBLKS + 1) samples.
