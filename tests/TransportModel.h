@@ -6,6 +6,7 @@
 // their decode times.
 #pragma once
 
+#include "StreamChecks.h"
 #include "TestSupport.h"
 #include "TransportCheck.h"
 

@@ -164,6 +164,7 @@ struct TSimulation
     const std::map<std::uint8_t, std::vector<TAccessUnit>>& Units;
     const TBufferModel* Before; // nothing: the later file alone, on its own clock
     std::int64_t ChannelFree;
+    bool ReachesEnd; // the packs are all the file has
     std::map<std::uint8_t, std::int64_t> Sizes;
     // How late each stream's units arrive on their own: never later than that.
     std::map<std::uint8_t, std::vector<std::int64_t>> Allowed;
@@ -178,7 +179,11 @@ struct TSimulation
         const auto Left =
             std::upper_bound(U.begin(), U.end(), T - Pause,
                              [](std::int64_t Time, const TAccessUnit& Unit) { return Time < Unit.Decode; });
-        const std::int64_t Removed = Left == U.end() ? Arrived : std::min(Left->Start, Arrived);
+        // What stands before the first unit (the rest of a frame a cut left
+        // at the file's start) leaves with it.
+        const std::int64_t Removed = Left == U.end()     ? Arrived
+                                     : Left == U.begin() ? 0
+                                                         : std::min(Left->Start, Arrived);
         return Arrived - Removed + (Before ? Before->Waiting(Id, T) : 0);
     }
 
@@ -198,7 +203,7 @@ struct TSimulation
                 SCR.push_back(std::nullopt);
                 continue;
             }
-            std::int64_t Start = std::max(Own, Free);
+            std::int64_t Start = PackStart(Own, Free);
             // Wait until each packet's payload finds room in its buffer.
             std::map<std::uint8_t, std::int64_t> InPack;
             for (const TLeadPack::TPacket& Packet : Pack.Packets) {
@@ -239,9 +244,12 @@ struct TSimulation
             // On its own time again, with what came before decoded: the rest
             // of the file runs as it was muxed.
             if (Before && Start == Own && (!Before->LastDecode() || *Before->LastDecode() <= Own))
-                break;
+                return Holds;
         }
-        return Holds;
+        // Still behind its own clock where the look ahead ends: the rest of
+        // the file would be later than it was muxed, and nothing here says
+        // its units can bear it.
+        return Holds && (!Before || ReachesEnd);
     }
 };
 
@@ -250,62 +258,76 @@ struct TSimulation
 TJointPlan PlanJoint(const std::vector<TLeadPack>& Packs,
                      const std::map<std::uint8_t, std::vector<TAccessUnit>>& Units,
                      const std::map<std::uint8_t, std::uint32_t>& Sizes, const TBufferModel& Before,
-                     std::int64_t ChannelFree, bool FixedRate)
+                     std::int64_t ChannelFree, bool FixedRate, bool ReachesEnd)
 {
     TJointPlan Plan;
     if (Packs.empty())
         return Plan;
-    TSimulation Alone{Packs, Units, nullptr, Packs.front().SCR, {}, {}};
+    TSimulation Alone{Packs, Units, nullptr, Packs.front().SCR, ReachesEnd, {}, {}};
     std::vector<std::optional<std::int64_t>> SCR;
     Alone.Run(0, 0, SCR);
     // A buffer is as large as either file declares it.
-    TSimulation Joint{Packs, Units, &Before, ChannelFree, {}, std::move(Alone.Allowed)};
+    TSimulation Joint{Packs, Units, &Before, ChannelFree, ReachesEnd, {}, std::move(Alone.Allowed)};
     for (const auto& [Id, Size] : Sizes)
         Joint.Sizes[Id] = std::max(Size, Before.BufferSize(Id));
     std::uint32_t OwnRate = 0;
     for (const TLeadPack& Pack : Packs)
         OwnRate = std::max(OwnRate, Pack.MuxRate);
-    // No change first, then faster packs where the rate is free; a pause
-    // only where that cannot do (a constant-rate disc), or as a last resort.
+    // No change first, then faster packs where the rate is free. Faster is
+    // not always better: a pack whose large sound packet arrives sooner may
+    // find its buffer still full, and must wait after all.
     static constexpr double Faster[] = {1, 1.25, 1.5, 2, 3, 4};
     // The field has 22 bits.
     constexpr double HighestRate = (1 << 22) - 1;
-    auto RateTimes = [&](double Factor) {
-        return static_cast<std::uint32_t>(std::min(OwnRate * Factor, HighestRate));
-    };
-    const std::uint32_t MaxRate = FixedRate ? 0 : RateTimes(Faster[std::size(Faster) - 1]);
-    for (double Factor : Faster) {
-        if (FixedRate && Factor != 1)
-            break;
-        const std::uint32_t Rate = Factor == 1 ? 0 : RateTimes(Factor);
-        if (Joint.Run(Rate, 0, Plan.SCR)) {
-            Plan.MuxRate = Rate;
-            Plan.Holds = true;
-            return Plan;
+    const auto HoldsAfter = [&](std::int64_t Pause) {
+        for (const double Factor : Faster) {
+            if (FixedRate && Factor != 1)
+                break;
+            const auto Rate = static_cast<std::uint32_t>(std::min(OwnRate * Factor, HighestRate));
+            Plan.MuxRate = Factor == 1 ? 0 : Rate;
+            if (Joint.Run(Plan.MuxRate, Pause, Plan.SCR))
+                return true;
         }
-    }
+        return false;
+    };
+    Plan.Holds = true;
+    if (HoldsAfter(0))
+        return Plan;
     // The shortest pause that holds: a disc sector at a time, then, where the
-    // rate is free, a millisecond at a time within the last sector.
+    // rate is free, a millisecond at a time within the last sector. A pause
+    // that lets the earlier file's channel and buffers empty first holds
+    // whenever the later file holds on its own: it then arrives as it was
+    // muxed. Only a file late or overflowing by itself fails that.
     constexpr std::int64_t SectorTicks = ClockRate / 75, Millisecond = ClockRate / 1000;
-    Plan.MuxRate = MaxRate;
-    for (std::int64_t Pause = SectorTicks; Pause <= MaxPause; Pause += SectorTicks) {
-        if (!Joint.Run(MaxRate, Pause, Plan.SCR))
+    const std::int64_t Drained =
+        std::max(ChannelFree, Before.LastDecode().value_or(ChannelFree)) - Packs.front().SCR;
+    const std::int64_t Longest = std::max(Drained, SectorTicks);
+    for (std::int64_t Pause = SectorTicks;; Pause += SectorTicks) {
+        // Past a stretch of steps, the pause that surely holds.
+        if (Pause > std::min(Longest, StepPauseLimit))
+            Pause = Longest;
+        if (!HoldsAfter(Pause)) {
+            if (Pause == Longest)
+                break;
             continue;
+        }
         Plan.Pause = Pause;
-        Plan.Holds = true;
         for (std::int64_t Shorter = Pause - SectorTicks + Millisecond; !FixedRate && Shorter < Pause;
              Shorter += Millisecond)
-            if (Joint.Run(MaxRate, Shorter, Plan.SCR)) {
+            if (HoldsAfter(Shorter)) {
                 Plan.Pause = Shorter;
                 return Plan;
             }
-        Joint.Run(MaxRate, Plan.Pause, Plan.SCR);
+        HoldsAfter(Plan.Pause);
         return Plan;
     }
-    // Nothing holds within the longest pause we allow: no pause, the packs
-    // as fast as they may go, and the joint reported as it is.
-    Plan.Pause = 0;
-    Joint.Run(MaxRate, 0, Plan.SCR);
+    // Nothing holds, whatever the pause: the later file is late or overflows
+    // on its own. It then runs as it was muxed once everything before it has
+    // left, and the joint is reported as it is.
+    Plan.Holds = false;
+    Plan.Pause = Longest;
+    Plan.MuxRate = 0;
+    Joint.Run(0, Longest, Plan.SCR);
     return Plan;
 }
 

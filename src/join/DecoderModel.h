@@ -8,6 +8,7 @@
 #pragma once
 
 #include "mpeg/StartCodes.h"
+#include "mpeg/TimeStamps.h"
 #include "mpeg/ps/SubStreams.h"
 
 #include <cstdint>
@@ -135,14 +136,19 @@ struct TJointPlan
 // Plans the later file's first packs after the earlier file: its channel is
 // free from ChannelFree on, Before holds what still waits in the buffers.
 // Units: the later file's own, by stream, moved by its offset; Sizes: its
-// buffer sizes. Where the medium fixes the rate (FixedRate: VCD sectors),
-// only a pause can make room, up to MaxPause; elsewhere the packs around the
-// joint arrive faster (a higher mux rate) before a pause is tried.
+// buffer sizes. Where the medium fixes the rate (FixedRate: disc sectors),
+// only a pause can make room; elsewhere the packs around the joint arrive
+// faster (a higher mux rate) before a pause is tried. The pause is as long as
+// it must be: no unit of the later file arrives later than in its own file.
+// Unless the packs reach the file's end (ReachesEnd), the plan holds only
+// once the file is back on its own clock: what follows is written as muxed.
 TJointPlan PlanJoint(const std::vector<TLeadPack>& Packs,
                      const std::map<std::uint8_t, std::vector<TAccessUnit>>& Units,
                      const std::map<std::uint8_t, std::uint32_t>& Sizes, const TBufferModel& Before,
-                     std::int64_t ChannelFree, bool FixedRate);
+                     std::int64_t ChannelFree, bool FixedRate, bool ReachesEnd);
 
-constexpr std::int64_t MaxPause = 27000; // 300 ms
+// Pauses are tried a disc sector at a time up to this (2 s); past it, the
+// pause that lets everything before drain.
+constexpr std::int64_t StepPauseLimit = 2 * ClockRate;
 
 } // namespace vantrel

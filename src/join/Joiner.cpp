@@ -1,5 +1,9 @@
 #include "join/Joiner.h"
 
+#include "join/Continuation.h"
+#include "join/Navigation.h"
+#include "join/VideoEdits.h"
+
 #include "io/FileBufs.h"
 #include "io/InputFile.h"
 #include "io/SysUtils.h"
@@ -42,17 +46,16 @@ std::uint8_t* CopyPacket(TProgramStreamReader& Reader, TOutputFile& Output)
     return Put(Output, Reader.PacketLength(), [&](std::uint8_t* Room) { Reader.ReadPacket(Room); });
 }
 
-// End codes inside an input would end the joined stream there for a
-// player: they give way to four other bytes, which keeps every pack's size.
-// The bytes must not take part in a start code with their neighbours: no zero
-// (it could begin a prefix with a following 01), no 01, and first a byte
-// below 0xBA, the code an earlier 00 00 01 would read.
-void BlankEndCodes(std::uint8_t* Data, std::size_t Size)
+// The stream a stamped packet speaks for: its stream id, or in private
+// stream 1 its sub-stream (sound and subpictures have stamps of their own).
+std::uint8_t StampedStream(TProgramStreamReader& Reader)
 {
-    static constexpr std::uint8_t Blank[] = {0x80, 0xFF, 0xFF, 0xFF};
-    for (std::size_t I = 0; I + 4 <= Size; ++I)
-        if (Data[I] == 0 && Data[I + 1] == 0 && Data[I + 2] == 1 && Data[I + 3] == EndCode)
-            std::copy(std::begin(Blank), std::end(Blank), Data + I);
+    const TPESInfo& PES = Reader.PES();
+    std::uint8_t Sub = 0;
+    if (PES.StreamId == PrivateStream1 && PES.PayloadLength > 0 &&
+        Reader.Source().Read(&Sub, 1, PES.PayloadPosition) == 1)
+        return Sub;
+    return PES.StreamId;
 }
 
 // A walk ahead of where Reader stands, which comes back to it when done (or
@@ -62,8 +65,9 @@ struct TLookAhead
 {
     TLookAhead(TProgramStreamReader& Reader, std::int64_t Limit)
         : Reader(Reader), Mark(Reader.Mark()), From(Mark.PacketPosition),
-          Progress(std::exchange(Reader.ScanProgress,
-                                 [this, Limit](std::int64_t Position) { return Position - From >= Limit; }))
+          Progress(std::exchange(Reader.ScanProgress, [this, Limit](std::int64_t Position) {
+              return Stopped = Position - From >= Limit;
+          }))
     {
     }
     ~TLookAhead() { Back(); }
@@ -79,6 +83,7 @@ struct TLookAhead
     const TProgramStreamReader::TMark Mark;
     const std::int64_t From; // where the look ahead began
     const std::function<bool(std::int64_t)> Progress;
+    bool Stopped = false; // by the limit, in junk
 };
 
 // A stamp that keeps its value keeps its bytes, marker bits and all: the
@@ -102,59 +107,6 @@ void RestampPack(std::uint8_t* Header, std::int64_t Raw, std::int64_t Value)
         Restamp(Header + SCRFieldOffset, Raw, Value);
     else if (ClockValue(Value) != Raw)
         PatchProgramSCR(Header + SCRFieldOffset, ClockValue(Value));
-}
-
-// A DVD time (BCD hours, minutes, seconds and frames; the frame byte's top
-// bits give the rate: 01 25 fps, 11 30 fps) moved on by Ticks of the 90 kHz
-// clock. A field that is none stays as it is.
-void ShiftDvdTime(std::uint8_t* Time, std::int64_t Ticks)
-{
-    const int Rate = (Time[3] >> 6) == 1 ? 25 : (Time[3] >> 6) == 3 ? 30 : 0;
-    const auto Bcd = [](std::uint8_t B) { return (B >> 4) * 10 + (B & 0x0F); };
-    const auto IsBcd = [](std::uint8_t B) { return (B >> 4) < 10 && (B & 0x0F) < 10; };
-    if (Rate == 0 || !IsBcd(Time[0]) || !IsBcd(Time[1]) || !IsBcd(Time[2]) || !IsBcd(Time[3] & 0x3F))
-        return;
-    const std::int64_t Seconds = (Bcd(Time[0]) * 60 + Bcd(Time[1])) * 60 + Bcd(Time[2]);
-    const std::int64_t At = Seconds * ClockRate + Bcd(Time[3] & 0x3F) * ClockRate / Rate + Ticks;
-    if (At < 0)
-        return;
-    const std::int64_t NewSeconds = At / ClockRate, Frames = At % ClockRate * Rate / ClockRate;
-    const auto ToBcd = [](std::int64_t V) { return static_cast<std::uint8_t>((V / 10 % 10) << 4 | V % 10); };
-    Time[0] = ToBcd(NewSeconds / 3600 % 100);
-    Time[1] = ToBcd(NewSeconds / 60 % 60);
-    Time[2] = ToBcd(NewSeconds % 60);
-    Time[3] = static_cast<std::uint8_t>((Time[3] & 0xC0) | ToBcd(Frames));
-}
-
-// A 32-bit field of a navigation packet: big-endian.
-std::uint32_t Word32(const std::uint8_t* At)
-{
-    return (std::uint32_t{At[0]} << 24) | (At[1] << 16) | (At[2] << 8) | At[3];
-}
-void PutWord32(std::uint8_t* At, std::uint32_t Value)
-{
-    At[0] = static_cast<std::uint8_t>(Value >> 24);
-    At[1] = static_cast<std::uint8_t>(Value >> 16);
-    At[2] = static_cast<std::uint8_t>(Value >> 8);
-    At[3] = static_cast<std::uint8_t>(Value);
-}
-
-// Where the first group of pictures of a later file starts from a picture of
-// the clip before it in the input (closed_gop = 0), that picture is not in
-// the output: broken_link tells decoders to drop the B-pictures that would be
-// predicted from it (ISO/IEC 11172-2, 2.4.3.4). True when the group header
-// was found in Data.
-bool MarkBrokenLink(std::uint8_t* Data, std::size_t Size)
-{
-    constexpr std::uint8_t ClosedGop = 0x40, BrokenLink = 0x20;
-    for (std::size_t I = 0; I + 8 <= Size; ++I)
-        if (Data[I] == 0 && Data[I + 1] == 0 && Data[I + 2] == 1 && Data[I + 3] == GroupStartCode) {
-            // 25 bits of time code, then the two flags.
-            if (!(Data[I + 7] & ClosedGop))
-                Data[I + 7] |= BrokenLink;
-            return true;
-        }
-    return false;
 }
 
 // The bytes a file system has free; -1 for one that reports no blocks at
@@ -350,7 +302,7 @@ void TJoiner::JoinInput(std::size_t Index, TOutputFile& Output)
         JoinSystemStream(Index, Input->Source(), Output);
     } else {
         WriteCutPacket(Output);
-        CopyFile(Input->Source(), Output);
+        CopyFile(Input->Source(), Output, Index > 0, Index + 1 == Inputs.size());
     }
     if (!m_Cancelled && Input->CurrentIdentity() != Record.Identity)
         throw Changed();
@@ -369,7 +321,19 @@ void TJoiner::JoinSystemStream(std::size_t Index, TByteSource& Source, TOutputFi
     }
     m_Plan = {};
     m_PlannedPacks = 0;
-    m_Continues = RecalcTimecodes && Index > 0 && ContinuesOutput(Reader, Output);
+    // A packet cut by the end of the file before goes on here only when this
+    // file begins with exactly what it lacks; the walk then starts after it.
+    bool Completes = m_CutTail.empty();
+    if (RecalcTimecodes && Index > 0 && !Completes) {
+        std::vector<std::uint8_t> Head(
+            static_cast<std::size_t>(std::min<std::int64_t>(Source.Size(), MaxPacketLength + 4)));
+        Head.resize(Source.Read(Head.data(), static_cast<std::uint32_t>(Head.size()), 0));
+        if (const auto Rest = CutPacketRemainder(m_CutTail, Head, std::ssize(Head) == Source.Size())) {
+            Completes = true;
+            Reader.Restore({pkPackHeader, 0, static_cast<std::int64_t>(*Rest), 0, 0, 0, {}});
+        }
+    }
+    m_Continues = RecalcTimecodes && Index > 0 && Completes && ContinuesOutput(Reader, Output);
     // What stands before a file's first packet (the empty sectors a VCD track
     // can start with) is not part of its stream, except the rest of a packet
     // that the file before was cut in: the halves of a recording split
@@ -384,7 +348,7 @@ void TJoiner::JoinSystemStream(std::size_t Index, TByteSource& Source, TOutputFi
     WriteCutPacket(Output);
     if (m_Continues) {
         m_TimeCorrector.ContinueFile();
-        m_Joints.push_back({Index, JointTime(0), 0, true, true});
+        m_Joints.push_back({Index, JointTime(), 0, true, true});
     } else if (RecalcTimecodes) {
         // A program stream's sound may be in private stream 1.
         m_TimeCorrector.BeginFile(SmallestFirstPTS(
@@ -478,6 +442,7 @@ bool TJoiner::WritePackHeader(TProgramStreamReader& Reader, TOutputFile& Output,
         m_MaxMuxRate = std::max(m_MaxMuxRate, Rate);
         m_TimeCorrector.KeepPack(SCR, Rate, Position);
         m_PackSCR = SCR;
+        m_PackOutput = Position;
         return true;
     }
     // A pack that holds nothing but padding is not needed while its file is
@@ -503,6 +468,7 @@ bool TJoiner::WritePackHeader(TProgramStreamReader& Reader, TOutputFile& Output,
     RestampPack(Header, Reader.SCR(), Time.SCR);
     m_TimeCorrector.KeepPack(Time.SCR, Reader.MuxRate(), Position);
     m_PackSCR = Time.SCR;
+    m_PackOutput = Position;
     return true;
 }
 
@@ -577,7 +543,12 @@ void TJoiner::WritePES(TProgramStreamReader& Reader, TOutputFile& Output)
     std::uint8_t* Payload = Packet + (PES.PayloadPosition - Reader.PacketPosition());
     if (PES.StreamId == PrivateStream2) {
         if (Reader.ProgramStream())
-            RestampNavigation(Payload, PES.PayloadLength, m_PackSCR - Reader.SCR());
+            MoveNavigation(Payload, PES.PayloadLength,
+                           {m_TimeCorrector.Offset(), m_ElapsedShift, Reader.SCR(), m_PackSCR,
+                            m_LastPackInput && *m_LastPackInput % DvdSectorSize == 0
+                                ? *m_LastPackInput / DvdSectorSize
+                                : -1,
+                            m_PackOutput % DvdSectorSize == 0 ? m_PackOutput / DvdSectorSize : -1});
         return;
     }
     if (PES.ESCRPosition) {
@@ -603,7 +574,7 @@ void TJoiner::WritePES(TProgramStreamReader& Reader, TOutputFile& Output)
     if (!m_FirstStamp && Decode)
         m_FirstStamp = Written.HasPTS ? Written.PTS : *Decode;
     if (Decode)
-        m_LastDecode[PES.StreamId] = *Decode;
+        m_LastDecode[StampedStream(Reader)] = *Decode;
     // What waits in the buffers at the next joint comes from near the end.
     if (Reader.PacketPosition() >= Reader.Source().Size() - LeadBytes)
         if (const auto Model = ModelPayload(PES.StreamId, Payload, PES.PayloadLength))
@@ -613,34 +584,6 @@ void TJoiner::WritePES(TProgramStreamReader& Reader, TOutputFile& Output)
     // ends; before that each packet's stamp is enough.
     const bool NearEnd = Reader.PacketPosition() >= Reader.Source().Size() - PictureCountBytes;
     m_TimeCorrector.AddPacket(Written, Payload, PES.PayloadLength, NearEnd);
-}
-
-void TJoiner::RestampNavigation(std::uint8_t* Payload, std::size_t Length, std::int64_t PackShift)
-{
-    // A DVD's navigation packets: the presentation control (sub-stream 0)
-    // and the search information (1). Their times are the stream's 90 kHz
-    // clock in 32 bits, and elapsed times in the cell; a field left zero
-    // (muxers that leave them to an authoring tool) says nothing and stays
-    // zero. Addresses (sectors) are the authoring tool's to rewrite.
-    constexpr std::size_t PCIStartTime = 13, PCIEndTime = 17, PCISequenceEndTime = 21, PCIElapsed = 25;
-    constexpr std::size_t DSIClock = 1, DSIElapsed = 29;
-    const auto Move = [&](std::size_t At, std::int64_t Ticks) {
-        if (const std::uint32_t Raw = Word32(Payload + At))
-            PutWord32(Payload + At, static_cast<std::uint32_t>((Raw + Ticks) & 0xFFFFFFFF));
-    };
-    const auto Elapsed = [&](std::size_t At) {
-        if (m_ElapsedShift && Word32(Payload + At))
-            ShiftDvdTime(Payload + At, m_ElapsedShift);
-    };
-    if (Length > PCIElapsed + 4 && Payload[0] == 0) {
-        for (const std::size_t At : {PCIStartTime, PCIEndTime, PCISequenceEndTime})
-            Move(At, m_TimeCorrector.Offset());
-        Elapsed(PCIElapsed);
-    } else if (Length > DSIElapsed + 4 && Payload[0] == 1) {
-        // The pack's clock moves as the pack's header did.
-        Move(DSIClock, PackShift);
-        Elapsed(DSIElapsed);
-    }
 }
 
 void TJoiner::WriteCutPacket(TOutputFile& Output)
@@ -681,14 +624,29 @@ void TJoiner::PlanJoint(TProgramStreamReader& Reader, std::size_t Index, const T
     std::map<std::uint8_t, std::uint32_t> HeaderSizes;
     std::vector<std::uint8_t> Payload, Headers;
     std::int64_t PackPosition = 0;
-    for (const TLookAhead Ahead(Reader, LeadBytes); Packs.size() < LeadPacks && Reader.NextPacket() &&
-                                                    Reader.PacketPosition() - Ahead.From < LeadBytes;) {
+    // Whole packs only: the look ahead ends at a pack header, and a pack it
+    // could not see to its end (one that runs on past twice its length, or
+    // into junk that long) has no place in the plan, which would leave out
+    // what it did not see.
+    bool LastWhole = true, ToEnd = false;
+    for (TLookAhead Ahead(Reader, 2 * LeadBytes);;) {
+        if (!Reader.NextPacket()) {
+            LastWhole = ToEnd = !Ahead.Stopped;
+            break;
+        }
+        const std::int64_t Read = Reader.PacketPosition() - Ahead.From;
         if (Reader.PacketKind() == pkPackHeader) {
             if (!Packs.empty())
                 Packs.back().Length = Reader.PacketPosition() - PackPosition;
+            if (Packs.size() == LeadPacks || Read >= LeadBytes)
+                break;
             PackPosition = Reader.PacketPosition();
             Packs.push_back({Line.Stamp(Reader.SCR()), Reader.MuxRate(), Reader.PacketLength(), true, {}});
             continue;
+        }
+        if (Read >= 2 * LeadBytes) {
+            LastWhole = false;
+            break;
         }
         if (Packs.empty())
             continue;
@@ -724,6 +682,8 @@ void TJoiner::PlanJoint(TProgramStreamReader& Reader, std::size_t Index, const T
             {Model->Stream, Reader.PacketEnd() - PackPosition, static_cast<std::int64_t>(Model->Length)});
     }
 
+    if (!LastWhole && !Packs.empty())
+        Packs.pop_back();
     std::map<std::uint8_t, std::vector<TAccessUnit>> Units;
     for (const auto& [Id, Splitter] : Splitters) {
         Units[Id] = Splitter.Units();
@@ -743,17 +703,16 @@ void TJoiner::PlanJoint(TProgramStreamReader& Reader, std::size_t Index, const T
         });
     const std::optional<std::int64_t> Free = m_TimeCorrector.ChannelFree(Output.Position());
     m_Plan = vantrel::PlanJoint(Packs, Units, Sizes, m_Buffers,
-                                Free.value_or(Packs.empty() ? 0 : Packs[0].SCR), FixedRate);
+                                Free.value_or(Packs.empty() ? 0 : Packs[0].SCR), FixedRate, ToEnd);
     m_TimeCorrector.Delay(m_Plan.Pause);
-    m_Joints.push_back(
-        {Index, JointTime(m_Plan.Pause), static_cast<double>(m_Plan.Pause) / ClockRate, m_Plan.Holds});
+    m_Joints.push_back({Index, JointTime(), static_cast<double>(m_Plan.Pause) / ClockRate, m_Plan.Holds});
     m_ElapsedShift = std::llround(m_Joints.back().Time * ClockRate);
 }
 
-double TJoiner::JointTime(std::int64_t Pause) const
+double TJoiner::JointTime() const
 {
-    const std::optional<std::int64_t> End = m_TimeCorrector.OutputEnd();
-    return End && m_FirstStamp ? static_cast<double>(*End + Pause - *m_FirstStamp) / ClockRate : 0;
+    const std::optional<std::int64_t> Start = m_TimeCorrector.FileStart();
+    return Start && m_FirstStamp ? static_cast<double>(*Start - *m_FirstStamp) / ClockRate : 0;
 }
 
 bool TJoiner::ContinuesOutput(TProgramStreamReader& Reader, const TOutputFile& Output)
@@ -764,26 +723,16 @@ bool TJoiner::ContinuesOutput(TProgramStreamReader& Reader, const TOutputFile& O
         return false;
     std::optional<std::int64_t> SCR;
     std::map<std::uint8_t, std::int64_t> FirstDecode;
-    const TLookAhead Ahead(Reader, LeadBytes);
+    TLookAhead Ahead(Reader, LeadBytes);
     for (int Packets = 0; Packets < 64 && Reader.NextPacket(); ++Packets) {
         const TPESInfo& PES = Reader.PES();
         if (Reader.PacketKind() == pkPackHeader && !SCR)
             SCR = m_TimeCorrector.Peek(Reader.SCR());
-        else if (Reader.PacketKind() == pkPES && (PES.HasDTS || PES.HasPTS) &&
-                 m_LastDecode.count(PES.StreamId))
+        else if (Reader.PacketKind() == pkPES && (PES.HasDTS || PES.HasPTS))
             if (const auto Decode = m_TimeCorrector.Peek(PES.HasDTS ? PES.DTS : PES.PTS))
-                FirstDecode.try_emplace(PES.StreamId, *Decode);
+                FirstDecode.try_emplace(StampedStream(Reader), *Decode);
     }
-    // The clock goes on, after the channel has delivered what stands after
-    // the last pack (muxers that wait for data leave gaps in it); and every
-    // stream goes on within a second of where it stopped.
-    if (!SCR || *SCR < *Free - m_TimeCorrector.FrameTicks() || *SCR > *Free + ClockRate ||
-        FirstDecode.empty())
-        return false;
-    return std::all_of(FirstDecode.begin(), FirstDecode.end(), [&](const auto& First) {
-        const std::int64_t Step = First.second - m_LastDecode.at(First.first);
-        return Step > 0 && Step <= ClockRate;
-    });
+    return ClockContinues(SCR, FirstDecode, m_LastDecode, *Free, m_TimeCorrector.FrameTicks());
 }
 
 void TJoiner::MarkVideoJoint(std::uint8_t* Payload, std::size_t Length, const std::uint8_t* Packet,
@@ -861,11 +810,22 @@ void TJoiner::WriteRaisedHeaders(TOutputFile& Output)
             Output.WriteAt(Position, m_KeptHeaders[K].Bytes.data(), m_KeptHeaders[K].Bytes.size());
 }
 
-void TJoiner::CopyFile(TByteSource& Source, TOutputFile& Output)
+void TJoiner::CopyFile(TByteSource& Source, TOutputFile& Output, bool Later, bool Last)
 {
-    std::uint8_t Buffer[CopyChunkSize];
+    // A chunk and the bytes a sequence end code may run on into.
+    std::uint8_t Buffer[CopyChunkSize + 3];
+    std::size_t Blank = 0;
     for (std::int64_t Position = 0;;) {
-        const std::uint32_t N = Source.Read(Buffer, CopyChunkSize, Position);
+        const std::uint32_t Read = Source.Read(Buffer, sizeof Buffer, Position);
+        const std::uint32_t N = std::min(Read, CopyChunkSize);
+        // The last file ends the output as it ends, its end code included.
+        if (!Last) {
+            std::fill_n(Buffer, std::min<std::size_t>(Blank, N), 0);
+            Blank = BlankSequenceEnds(Buffer, N, Read);
+        }
+        // A later file's first group of pictures follows its first sequence header.
+        if (Later && Position == 0)
+            MarkBrokenLink(Buffer, N);
         Output.Write(Buffer, N);
         Position += N;
         if (ReportProgress(Position) || N != CopyChunkSize)

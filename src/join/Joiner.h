@@ -124,16 +124,15 @@ private:
     void JoinInput(std::size_t Index, TOutputFile& Output);
     void JoinSystemStream(std::size_t Index, TByteSource& Source, TOutputFile& Output);
     void JoinVideoPayload(TProgramStreamReader& Reader, TOutputFile& Output);
-    void CopyFile(TByteSource& Source, TOutputFile& Output);
+    // Copies an elementary stream: Later, its first open group of pictures
+    // is marked broken; but for the Last, its sequence end codes are blanked.
+    void CopyFile(TByteSource& Source, TOutputFile& Output, bool Later, bool Last);
     bool KeepsSystemHeaders(std::size_t Index) const;
     bool WritePackHeader(TProgramStreamReader& Reader, TOutputFile& Output, std::size_t Index);
     void WriteSystemHeader(TProgramStreamReader& Reader, TOutputFile& Output, std::size_t Index);
     void WritePES(TProgramStreamReader& Reader, TOutputFile& Output);
-    // Moves the clock fields of a DVD navigation packet's payload with its
-    // file; PackShift: how far its pack's clock moved.
-    void RestampNavigation(std::uint8_t* Payload, std::size_t Length, std::int64_t PackShift);
     // True when the file at Reader's start goes on in time where the output
-    // stops: its first clock and stamps follow the last ones within a frame.
+    // stops (ClockContinues).
     bool ContinuesOutput(TProgramStreamReader& Reader, const TOutputFile& Output);
     // Schedules a later file's first packs after what the output holds.
     void PlanJoint(TProgramStreamReader& Reader, std::size_t Index, const TOutputFile& Output);
@@ -143,7 +142,7 @@ private:
     // Writes a packet held back, and forgets it.
     void WriteCutPacket(TOutputFile& Output);
     // Seconds from the output's first stamp to where the next file starts.
-    double JointTime(std::int64_t Pause) const;
+    double JointTime() const;
     // Marks a later file's first open group of pictures as broken and blanks
     // sequence end codes, in a video payload written at PacketPosition.
     void MarkVideoJoint(std::uint8_t* Payload, std::size_t Length, const std::uint8_t* Packet,
@@ -177,7 +176,8 @@ private:
     std::vector<TJoint> m_Joints;
     std::optional<std::int64_t> m_FirstStamp;
     bool m_Continues = false; // the current file continues the one before
-    // The last decode stamp written of each stream.
+    // The last decode stamp written of each stream (private stream 1's by
+    // sub-stream).
     std::map<std::uint8_t, std::int64_t> m_LastDecode;
     // A packet cut by the end of the file before, held back: the rest of it
     // starts a file that continues it.
@@ -194,6 +194,7 @@ private:
     // zeros of the video followed it.
     std::optional<std::int64_t> m_SequenceEnd;
     std::int64_t m_PackSCR = 0;      // of the pack written last
+    std::int64_t m_PackOutput = 0;   // where it stands in the output
     std::int64_t m_ElapsedShift = 0; // ticks the current file's cell times move on
 };
 

@@ -38,6 +38,7 @@ void TTimeCorrector::BeginFile(std::optional<std::int64_t> FirstPTS)
     m_Offset = 0;
     m_PinAt.reset();
     m_OwnClock = false;
+    m_FileStart = End;
     if (End) { // nothing written yet for the first file
         if (FirstPTS)
             m_Offset = *End - *FirstPTS;
@@ -62,6 +63,7 @@ void TTimeCorrector::ContinueFile()
 {
     ++m_Files;
     m_OwnClock = true;
+    m_FileStart = OutputEnd();
 }
 
 std::optional<std::int64_t> TTimeCorrector::Peek(std::int64_t Raw) const
@@ -82,8 +84,8 @@ TTimeCorrector::TPackTime TTimeCorrector::PackTime(std::int64_t RawSCR, std::int
     if (IsFirstFile() || m_OwnClock || !m_HasPack)
         return {Own, false};
     // The clock strictly increases, also after a pack that takes no time.
-    const std::int64_t Earliest = std::max(*ChannelFree(OutputPosition), m_LastSCR + 1);
-    return {std::max(Own, Earliest), Own < Earliest};
+    const std::int64_t Start = std::max(PackStart(Own, *ChannelFree(OutputPosition)), m_LastSCR + 1);
+    return {Start, Start != Own};
 }
 
 void TTimeCorrector::Delay(std::int64_t Ticks)
@@ -91,6 +93,8 @@ void TTimeCorrector::Delay(std::int64_t Ticks)
     m_Offset += Ticks;
     if (m_PinAt)
         *m_PinAt += Ticks;
+    if (m_FileStart)
+        *m_FileStart += Ticks;
 }
 
 std::optional<std::int64_t> TTimeCorrector::ChannelFree(std::int64_t OutputPosition) const

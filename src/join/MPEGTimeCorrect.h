@@ -72,6 +72,9 @@ public:
     void AddPacket(const TPESInfo& PES, const std::uint8_t* Payload, std::size_t Length, bool NearEnd = true);
     // Where every stream written so far ends; nothing before any stamp.
     std::optional<std::int64_t> OutputEnd() const;
+    // Where the current file begins on the line: where the output ended when
+    // it began, and the pause before it; nothing for the first file.
+    std::optional<std::int64_t> FileStart() const { return m_FileStart; }
 
     // One frame in clock ticks, rounded half to even.
     std::int64_t FrameTicks() const { return m_FrameTicks; }
@@ -84,6 +87,7 @@ private:
     std::int64_t m_Offset = 0;
     std::optional<std::int64_t> m_Last; // the last stamp of the file, on its continuous line
     std::optional<std::int64_t> m_PinAt;
+    std::optional<std::int64_t> m_FileStart;
     bool m_HasPack = false;
     bool m_OwnClock = false; // the current file's packs keep their clock
     std::int64_t m_LastSCR = 0, m_LastPackPosition = 0;

@@ -193,15 +193,23 @@ void ProbeAudio(TByteSource& Source, TMediaInfo& Info)
     }
     // A program stream's sound may be in any of its audio streams or in a
     // sub-stream of private stream 1, whose header is left out.
+    // Subpicture streams may begin anywhere (subtitles that start minutes
+    // in): once the sound is gathered, the rest of the head is walked for
+    // them alone, a byte a packet.
     std::uint32_t Subpictures = 0; // a bit per sub-stream 0x20-0x3F
-    for (std::int32_t Packets = 0;
-         Reader.NextPacket() && Reader.PacketPosition() < ProbeHeadBytes &&
-         (Packets < ProbeMaxPackets || static_cast<std::int64_t>(Sound.size()) < ProbeMaxBytes);
+    for (std::int32_t Packets = 0; Reader.NextPacket() && Reader.PacketPosition() < ProbeHeadBytes;
          ++Packets) {
         const TPESInfo& PES = Reader.PES();
         if (Reader.PacketKind() != pkPES || !Reader.PESHeaderFits() || PES.PayloadLength == 0 ||
             !(IsAudioStream(PES.StreamId) || PES.StreamId == PrivateStream1))
             continue;
+        if (Packets >= ProbeMaxPackets && static_cast<std::int64_t>(Sound.size()) >= ProbeMaxBytes) {
+            std::uint8_t Sub = 0;
+            if (PES.StreamId == PrivateStream1 && Source.Read(&Sub, 1, PES.PayloadPosition) == 1 &&
+                SubStreamKind(Sub) == sskSubpicture)
+                Subpictures |= 1u << (Sub - 0x20);
+            continue;
+        }
         Payload.resize(PES.PayloadLength);
         Reader.ReadPayload(Payload.data());
         const std::uint8_t Sub = PES.StreamId == PrivateStream1 ? Payload[0] : 0;

@@ -6,6 +6,7 @@
 #include "io/SysUtils.h"
 #include "join/Joiner.h"
 
+#include "StreamChecks.h"
 #include "TestSupport.h"
 
 #include <chrono>

@@ -76,9 +76,26 @@ make vob_lpcm.vob ff -loglevel fatal -f lavfi -i "$(video_src 720x576 25 2)" -f 
     -ac 2 -c:v mpeg2video -b:v 5000k -aspect 4:3 -c:a pcm_s16be -f dvd vob_lpcm.vob
 make vob_dts.vob ff -f lavfi -i "$(video_src 720x576 25 2)" -f lavfi -i "$(audio_src 500 48000 2)" \
     -ac 2 -c:v mpeg2video -b:v 5000k -aspect 4:3 -c:a dca -strict -2 -f dvd vob_dts.vob
+# DVDs whose channel is full, as a camcorder's .mod or a DVD near its ceiling
+# holds them: interlaced MPEG-2 near 9 Mbit/s and AC-3 in 10.08 Mbit/s of
+# 2048-byte packs, more than 2 MiB a file.
+for n in 1 2; do
+    make dvd_full$n.vob ff -f lavfi -i "$(video_src 720x576 25 $((n + 2)))" \
+        -f lavfi -i "$(audio_src $((300 + 100 * n)) 48000 $((n + 2)))" -vf "noise=alls=40:allf=t" \
+        -c:v mpeg2video -b:v 8800k -maxrate 9300k -minrate 8800k -bufsize 1835008 -flags +ilme+ildct -top 1 \
+        -g 12 -bf 2 -c:a ac3 -b:a 448k -ac 2 -muxrate 10080k -packetsize 2048 -aspect 4:3 -f dvd dvd_full$n.vob
+done
 # A recording of a DVD recorder's length that the tests cut in pieces.
 make dvd_rec.vob ff -f lavfi -i "$(video_src 720x576 25 6)" -f lavfi -i "$(audio_src 700 48000 6)" \
     -ac 2 -target pal-dvd -b:v 3000k dvd_rec.vob
+# Clips cut out of a DVD with ffmpeg's stream copy, as people cut them: each
+# opens with pictures that refer to what was cut away (an open group of
+# pictures) and with the rest of an AC-3 frame, which its first packet's
+# pointer does not name: it names the frame the cut left out.
+make dvd_cutsrc.vob ff -f lavfi -i "$(video_src 720x576 25 8)" -f lavfi -i "$(audio_src 500 48000 8)" -ac 2 \
+    -target pal-dvd -b:v 2000k -b:a 192k -aspect 4:3 dvd_cutsrc.vob
+make dvd_cut1.vob ff -loglevel fatal -ss 1.3 -i dvd_cutsrc.vob -t 3 -c copy -f dvd dvd_cut1.vob
+make dvd_cut2.vob ff -loglevel fatal -ss 4.7 -i dvd_cutsrc.vob -t 3 -c copy -f dvd dvd_cut2.vob
 # The same as a DVD holds them once authored: navigation packs filled in
 # with times and addresses.
 authored() {
@@ -90,8 +107,25 @@ authored() {
     rm -rf "$tmp"
     return $rc
 }
+# An authored title of one still picture under a minute of AC-3 5.1 (mplex
+# wants the picture's sequence ended).
+still() {
+    local tmp
+    tmp=$(mktemp -d)
+    ff -f lavfi -i "$(video_src 720x576 25 0.04)" -vf noise=alls=14 -c:v mpeg2video -q:v 3 -frames:v 1 \
+        -f mpeg2video "$tmp/v.m2v" &&
+        printf '\000\000\001\267' >> "$tmp/v.m2v" &&
+        ff -f lavfi -i "$(audio_src 440 48000 60)" -af "pan=5.1|FL=c0|FR=c0|FC=c0|LFE=c0|BL=c0|BR=c0" \
+            -c:a ac3 -b:a 448k -f ac3 "$tmp/a.ac3" &&
+        mplex -v 0 -f 8 -o "$tmp/still.mpg" "$tmp/v.m2v" "$tmp/a.ac3" &&
+        authored "$1" "$tmp/still.mpg"
+    local rc=$?
+    rm -rf "$tmp"
+    return $rc
+}
 make dvd_authored1.vob authored dvd_authored1.vob dvd_pal1.vob
 make dvd_authored2.vob authored dvd_authored2.vob dvd_pal2.vob
+make dvd_still.vob still dvd_still.vob
 # MPEG-2 streams of other layouts.
 make ff_mpeg2.vob ff -f lavfi -i "$(video_src 720x576 25 1)" -f lavfi -i "$(audio_src 440 48000 1)" \
     -ac 2 -c:v mpeg2video -c:a mp2 -f vob ff_mpeg2.vob
@@ -130,6 +164,15 @@ for n in 1 2 3; do
     make ff_ntscvcd$n.mpg ff -f lavfi -i "$(video_src 352x240 30000/1001 $((n + 1)))" \
         -f lavfi -i "$(audio_src $((300 + 100 * n)) 44100 $((n + 1)))" -ac 2 -target ntsc-vcd -bf 2 \
         ff_ntscvcd$n.mpg
+done
+# MPEG-1 in 2048-byte packets at a free rate that leaves room (2000 kbit/s for
+# 1150 kbit/s of NTSC video with B-frames in groups of 15, and 224 kbit/s of
+# sound), whose clock starts long before its pictures.
+for n in 1 2 3; do
+    make ff_free$n.mpg ff -f lavfi -i "$(video_src 352x240 30000/1001 $((n + 2)))" \
+        -f lavfi -i "$(audio_src $((300 + 100 * n)) 44100 $((n + 2)))" -vf "noise=alls=5:allf=t" -ac 2 \
+        -c:v mpeg1video -b:v 1150k -bf 2 -g 15 -c:a mp2 -b:a 224k -packetsize 2048 -muxrate 2000k \
+        -f mpeg ff_free$n.mpg
 done
 make ff_qsif.m1v ff -f lavfi -i "$(video_src 160x120 25 2)" -c:v mpeg1video -f mpeg1video ff_qsif.m1v
 # MPEG-2 video: an elementary stream (also under an .mpg name) and inside an
@@ -239,7 +282,7 @@ make ff_stereo441.eac3 ff -f lavfi -i "$(audio_src 440 44100 1)" -ac 2 -c:a eac3
 # name in the SDT; variable and constant rate (-muxrate), 188-byte packets
 # and 192-byte ones with arrival stamps (M2TS), other PIDs and service ids,
 # another table version, a clock that wraps past 2^33, a multiplex of two
-# programs; AAC in ADTS and LATM, enhanced AC-3, H.264 (which is refused).
+# programs; AAC in ADTS and LATM, enhanced AC-3.
 # The DVB-like ones send a PCR at every picture (40 ms apart at most) and
 # their packets at most 0.15 s before they are decoded, as broadcasts do;
 # the others keep ffmpeg's 80 ms and 0.7 s.
@@ -269,7 +312,6 @@ make ts_latm.ts ff -f lavfi -i "$(video_src 720x576 25 2)" -f lavfi -i "$(audio_
     -c:v mpeg2video -b:v 3000k -c:a aac -b:a 128k -ac 2 -mpegts_flags latm -f mpegts ts_latm.ts
 make ts_eac3.ts ff -f lavfi -i "$(video_src 720x576 25 2)" -f lavfi -i "$(audio_src 440 48000 2)" \
     -c:v mpeg2video -b:v 3000k -c:a eac3 -b:a 192k -ac 2 -mpegts_flags system_b -f mpegts ts_eac3.ts
-make ts_h264.ts ff -f lavfi -i "$(video_src 320x240 25 1)" -c:v libx264 -f mpegts ts_h264.ts
 # Two channels in one multiplex, each with its video and its sound.
 make ts_mux.ts ff -f lavfi -i "$(video_src 720x576 25 2)" -f lavfi -i "$(audio_src 440 48000 2)" \
     -f lavfi -i "$(video_src 352x288 25 2)" -f lavfi -i "$(audio_src 660 48000 2)" -map 0 -map 1 -map 2 -map 3 \
@@ -280,3 +322,71 @@ make ts_mux.ts ff -f lavfi -i "$(video_src 720x576 25 2)" -f lavfi -i "$(audio_s
 # record them (zeros here: nothing checks them).
 make ts_204.ts perl -e 'open(my $I, "<:raw", "ts_mp2.ts") or die; open(my $O, ">:raw", "ts_204.ts") or die;
     while (read($I, my $p, 188) == 188) { print $O $p, "\0" x 16 }'
+
+# H.264 in transport streams, from libx264 with ffmpeg's muxer. AVCHD
+# camcorders: 192-byte packets (a 4-byte arrival stamp before each packet),
+# 1080-line interlaced pictures (MBAFF, top field first) with delimiters,
+# four slices a picture, an HRD and pic_timing, and AC-3 or LPCM sound. HD
+# broadcasts: 188-byte packets at a constant mux rate, AAC, 720p50 and
+# 1080i25 in closed and open GOPs (open: the I picture after each GOP comes
+# before the B pictures that show ahead of it; keyint 26 against groups of
+# four pictures makes sure some do).
+x264() {
+    local out=$1 size=$2 rate=$3 seconds=$4 params=$5
+    shift 5
+    ff -f lavfi -i "$(video_src "$size" "$rate" "$seconds")" -f lavfi -i "$(audio_src 440 48000 "$seconds")" \
+        -pix_fmt yuv420p -c:v libx264 -preset ultrafast -bf 3 -x264-params "8x8dct=1:$params" "$@" "$out"
+}
+avchd() {
+    x264 "$1" "${SIZE:-1920x1080}" "$2" "$3" \
+        "tff=1:aud=1:slices=4:pic-struct=1:nal-hrd=vbr:colorprim=bt709:transfer=bt709:colormatrix=bt709:keyint=$4" \
+        -flags +ilme+ildct -level 4.0 -maxrate 15M -bufsize 12M "${@:5}" -f mpegts -mpegts_m2ts_mode 1
+}
+make avchd_1080i50_1.m2ts avchd avchd_1080i50_1.m2ts 25 2 25 -af "pan=5.1|FL=c0|FR=c0|FC=c0|LFE=c0|BL=c0|BR=c0" \
+    -c:a ac3 -b:a 448k
+make avchd_1080i50_2.m2ts avchd avchd_1080i50_2.m2ts 25 1 25 -af "pan=5.1|FL=c0|FR=c0|FC=c0|LFE=c0|BL=c0|BR=c0" \
+    -c:a ac3 -b:a 448k
+make avchd_1080i60_1.m2ts avchd avchd_1080i60_1.m2ts 30000/1001 2 15 -ac 2 -c:a ac3 -b:a 256k
+make avchd_1080i60_2.m2ts avchd avchd_1080i60_2.m2ts 30000/1001 1 15 -ac 2 -c:a ac3 -b:a 256k
+# The camcorders' long-play size: 1440 samples a line, each 4:3 wide.
+avchd_1440() { SIZE=1440x1080 avchd "$@" -aspect 16:9; }
+make avchd_lpcm.m2ts avchd_1440 avchd_lpcm.m2ts 25 1 25 -af "pan=5.1|FL=c0|FR=c0|FC=c0|LFE=c0|BL=c0|BR=c0" \
+    -c:a pcm_bluray -sample_fmt s32
+# A recording a camcorder split at a file size: the second half goes on at
+# the next aligned unit of 32 packets (6144 bytes), in no particular place
+# of its stream.
+split_recording() {
+    local from=$1 first=$2 second=$3 units
+    units=$(($(stat -c %s "$from") / 6144 / 2))
+    head -c $((units * 6144)) "$from" > "$first" && tail -c +$((units * 6144 + 1)) "$from" > "$second"
+}
+make avchd_1080i60_1b.m2ts split_recording avchd_1080i60_1.m2ts avchd_1080i60_1a.m2ts avchd_1080i60_1b.m2ts
+broadcast() {
+    x264 "$1" "$2" "$3" "$4" "keyint=$5:$6" "${@:7}" -ac 2 -c:a aac -b:a 128k -f mpegts
+}
+make hd_720p50_1.ts broadcast hd_720p50_1.ts 1280x720 50 2 25 "aud=1"
+make hd_720p50_2.ts broadcast hd_720p50_2.ts 1280x720 50 1 25 "aud=1"
+make hd_720p50_open.ts broadcast hd_720p50_open.ts 1280x720 50 2 26 "aud=1:open-gop=1:overscan=crop"
+# 1080i25 at a constant rate with the HRD's filler, and a constant mux rate.
+# The VUI's optional parts: colours (AVCHD), overscan (720p50 open), chroma
+# sample places (1080i25).
+hd_1080i25() {
+    broadcast "$1" 1920x1080 25 "$2" 26 "tff=1:aud=1:nal-hrd=cbr:chromaloc=1:$3" -flags +ilme+ildct -b:v 3M -minrate 3M \
+        -maxrate 3M -bufsize 3M -muxrate 4M
+}
+make hd_1080i25_1.ts hd_1080i25 hd_1080i25_1.ts 2 "open-gop=0"
+make hd_1080i25_2.ts hd_1080i25 hd_1080i25_2.ts 1 "open-gop=0"
+make hd_1080i25_open.ts hd_1080i25 hd_1080i25_open.ts 2 "open-gop=1"
+# A broadcast recording that begins at an open GOP's I picture: its leading
+# B pictures refer to the GOP before, which is not there.
+make hd_720p50_open_cut.ts ff -ss 0.5 -i hd_720p50_open.ts -c copy -f mpegts hd_720p50_open_cut.ts
+# Their video as elementary streams, for the syntax tests (not of the second
+# half of a split recording: where ffmpeg begins one is its own choice); and
+# a small progressive Baseline picture, cropped, with 12:11 pixels.
+for name in avchd_1080i50_1.m2ts avchd_1080i50_2.m2ts avchd_1080i60_1.m2ts avchd_1080i60_2.m2ts avchd_lpcm.m2ts \
+    hd_720p50_1.ts hd_720p50_2.ts hd_720p50_open.ts hd_720p50_open_cut.ts hd_1080i25_1.ts hd_1080i25_2.ts \
+    hd_1080i25_open.ts; do
+    make "${name%.*}.h264" ff -i "$name" -map 0:v -c copy -f h264 "${name%.*}.h264"
+done
+make h264_baseline.h264 ff -f lavfi -i "$(video_src 320x180 25 1)" -pix_fmt yuv420p -c:v libx264 \
+    -preset ultrafast -profile:v baseline -level 1.3 -vf setsar=12/11 -f h264 h264_baseline.h264

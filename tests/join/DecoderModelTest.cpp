@@ -1,6 +1,7 @@
 // The joiner's own buffer model: the access units it finds in real streams,
 // and the schedule it plans at a joint.
 #include "join/DecoderModel.h"
+#include "mpeg/ps/PackSyntax.h"
 #include "mpeg/ps/ProgramStreamReader.h"
 
 #include "TestSupport.h"
@@ -73,7 +74,8 @@ TEST(PlanJoint, WaitsForRoomAndPausesOnlyWhereTheRateIsFixed)
         const std::map<std::uint8_t, std::vector<TAccessUnit>> Units = {
             {0xC0, {{0, LastDecode + FrameTicks}, {626, LastDecode + 2 * FrameTicks}}}};
         for (const bool Fixed : {false, true}) {
-            const TJointPlan Plan = PlanJoint(Packs, Units, {{0xC0, 4096}}, Before, LastDecode - 9000, Fixed);
+            const TJointPlan Plan =
+                PlanJoint(Packs, Units, {{0xC0, 4096}}, Before, LastDecode - 9000, Fixed, true);
             EXPECT_TRUE(Plan.Holds) << Fixed;
             ASSERT_FALSE(Plan.SCR.empty());
             ASSERT_TRUE(Plan.SCR[0]) << "left out at " << Origin;
@@ -82,6 +84,78 @@ TEST(PlanJoint, WaitsForRoomAndPausesOnlyWhereTheRateIsFixed)
             EXPECT_EQ(Plan.Pause, 0) << Fixed;
         }
     }
+}
+
+// A later file that starts with the rest of a frame its cut left: those bytes
+// wait in the buffer until its first frame leaves, and its first pack must
+// find room for them too.
+TEST(PlanJoint, BytesBeforeTheFirstUnitTakeRoomToo)
+{
+    TBytes Frames;
+    for (int I = 0; I < 6; ++I)
+        Frames = Concat({Frames, {0xFF, 0xFD, 0xA0, 0x04}, Filled(622, 0)});
+    const std::int64_t FrameTicks = 2351, Origin = 10000, LastDecode = Origin + 5 * FrameTicks;
+    TBufferModel Before;
+    Before.Add(0xC0, 3600, Frames.data(), Frames.size(), Origin, 4096);
+    const std::vector<TLeadPack> Packs = {
+        {LastDecode - 9000, 3528, 2324, false, {{0xC0, 2324, 600 + 2 * 626}}}};
+    const std::map<std::uint8_t, std::vector<TAccessUnit>> Units = {
+        {0xC0, {{600, LastDecode + FrameTicks}, {600 + 626, LastDecode + 2 * FrameTicks}}}};
+    const TJointPlan Plan = PlanJoint(Packs, Units, {{0xC0, 4096}}, Before, LastDecode - 9000, false, true);
+    EXPECT_TRUE(Plan.Holds);
+    ASSERT_FALSE(Plan.SCR.empty());
+    ASSERT_TRUE(Plan.SCR[0]);
+    // 1852 bytes fit once three of the six earlier frames have left.
+    EXPECT_GE(*Plan.SCR[0] + ArrivalTicks(2324, 3528), Origin + 2 * FrameTicks);
+}
+
+// A later file of one video stream: Count packs back to back at its rate
+// (2000 bytes a frame), each a picture due Delay after its pack starts.
+struct TLaterFile
+{
+    std::vector<TLeadPack> Packs;
+    std::map<std::uint8_t, std::vector<TAccessUnit>> Units;
+};
+TLaterFile FullRate(int Count, std::int64_t Delay)
+{
+    TLaterFile File;
+    for (int K = 0; K < Count; ++K) {
+        File.Packs.push_back({K * 3600, 1000, 2000, false, {{0xE0, 2000, 1980}}});
+        File.Units[0xE0].push_back({K * 1980, K * 3600 + Delay});
+    }
+    return File;
+}
+
+// The earlier file's channel is busy for long after the later file's own
+// clock begins. No rate can bring a picture due before the channel is free:
+// the pause grows as long as it must, also past a third of a second. And a
+// schedule that leaves the file behind its own clock where the look ahead
+// ends holds only when the look ahead saw the whole file.
+TEST(PlanJoint, PausesAsLongAsItMustAndEndsOnTheFilesOwnClock)
+{
+    const TBufferModel Empty;
+    for (const bool Fixed : {false, true}) {
+        // Channel free 0.7 s in; the first picture due 0.2 s in.
+        const TLaterFile Late = FullRate(40, 18000);
+        const TJointPlan Plan = PlanJoint(Late.Packs, Late.Units, {}, Empty, 63000, Fixed, false);
+        EXPECT_TRUE(Plan.Holds) << Fixed;
+        EXPECT_GE(Plan.Pause, 63000 - 18000 - 3600) << Fixed;
+        EXPECT_LE(Plan.Pause, 63000 + (Fixed ? 1200 : 90)) << Fixed;
+        ASSERT_FALSE(Plan.SCR.empty());
+        EXPECT_GE(*Plan.SCR.front(), 63000) << Fixed;
+    }
+    // Behind by a second, yet every picture on time: at the full rate the
+    // file never catches up. Seen to its end, that is fine; otherwise only a
+    // pause that puts it on its own clock holds.
+    const TLaterFile Slack = FullRate(40, 180000);
+    const TJointPlan Whole = PlanJoint(Slack.Packs, Slack.Units, {}, Empty, 90000, true, true);
+    EXPECT_TRUE(Whole.Holds);
+    EXPECT_EQ(Whole.Pause, 0);
+    const TJointPlan Part = PlanJoint(Slack.Packs, Slack.Units, {}, Empty, 90000, true, false);
+    EXPECT_TRUE(Part.Holds);
+    EXPECT_GE(Part.Pause, 90000 - 1);
+    ASSERT_FALSE(Part.SCR.empty());
+    EXPECT_EQ(*Part.SCR.back(), Slack.Packs[Part.SCR.size() - 1].SCR + Part.Pause);
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 #include "io/SysUtils.h"
 
 #include "JoinSupport.h"
+#include "StreamChecks.h"
 #include "TestSupport.h"
 #include "io/InputFile.h"
 #include "mpeg/StartCodes.h"
@@ -571,6 +572,115 @@ TEST_F(JoinerTest, ACutPacketWaitsForTheFileThatContinuesIt)
     EXPECT_EQ(TBytes(Out.begin() + static_cast<std::ptrdiff_t>(Packet + Length),
                      Out.begin() + static_cast<std::ptrdiff_t>(Packet + Length + 4)),
               (TBytes{0, 0, 1, 0xBA}));
+}
+
+// Video elementary streams from mpeg2enc end with a sequence end code: inside
+// the joined stream it would end the video, so it turns into zeros; the last
+// one stays, and no other byte changes.
+TEST_F(JoinerTest, ElementaryStreamsKeepOnlyTheLastSequenceEndCode)
+{
+    const TBytes A = ReadFile(Stream("mplex_dvd1.m2v")), B = ReadFile(Stream("mplex_dvd2.m2v"));
+    const TBytes SequenceEnd = {0, 0, 1, 0xB7};
+    ASSERT_TRUE(std::equal(SequenceEnd.begin(), SequenceEnd.end(), A.end() - 4));
+    EXPECT_EQ(JoinFiles({Stream("mplex_dvd1.m2v"), Stream("mplex_dvd2.m2v"), Stream("mplex_dvd1.m2v")}, true),
+              "");
+    TBytes Expected = Concat({A, B, A});
+    std::fill_n(Expected.begin() + static_cast<std::ptrdiff_t>(A.size() - 4), 4, 0);
+    std::fill_n(Expected.begin() + static_cast<std::ptrdiff_t>(A.size() + B.size() - 4), 4, 0);
+    const TBytes Out = Output();
+    ASSERT_EQ(Out.size(), Expected.size());
+    // mpeg2enc's groups are closed: no broken link is set.
+    EXPECT_TRUE(Out == Expected);
+
+    // One across the joiner's copy chunks.
+    const std::size_t Chunk = TJoiner::CopyChunkSize;
+    TBytes Split = Concat(
+        {{0, 0, 1, 0xB3, 0x16, 0x01, 0x20, 0x13}, Filled(Chunk - 10, 0x55), SequenceEnd, Filled(100, 0x55)});
+    EXPECT_EQ(JoinFiles({Input("split.m2v", Split), Stream("mplex_dvd1.m2v")}, true), "");
+    std::fill_n(Split.begin() + static_cast<std::ptrdiff_t>(Chunk - 2), 4, 0);
+    EXPECT_TRUE(Output() == Concat({Split, A}));
+}
+
+// A stream whose channel is full: each pack (one picture) takes exactly the
+// time of a frame at its mux rate, every picture decodes Delay ticks after
+// its pack starts, and every payload byte tells its pack.
+TBytes FullRateStream(int Packs, std::int64_t Delay, std::uint8_t Tag)
+{
+    constexpr std::uint32_t MuxRate = 1000; // 50,000 bytes a second: 2000 bytes a frame
+    TBytes File;
+    for (int K = 0; K < Packs; ++K) {
+        TBytes Payload = Filled(2000 - 12 - 6 - 5, static_cast<std::uint8_t>(Tag + K));
+        std::copy_n(TBytes{0, 0, 1, 0x00}.begin(), 4, Payload.begin()); // a picture starts
+        const TBytes Pack = Concat(
+            {PackHeader(K * 3600, MuxRate), PESPacket(0xE0, TimeStampField(2, K * 3600 + Delay), Payload)});
+        File.insert(File.end(), Pack.begin(), Pack.end());
+    }
+    return File;
+}
+
+TEST_F(JoinerTest, EveryPacketIsKeptWhereTheJointsScheduleRunsPastItsLookAhead)
+{
+    // The later file's clock starts well before its pictures; the earlier
+    // file's channel is busy until its last picture: every pack of the later
+    // file arrives behind its own clock, and at the full rate it never
+    // catches up, so the joint's schedule takes every pack it looked at.
+    const TBytes A = FullRateStream(50, 7200, 0x10);
+    const TBytes B = FullRateStream(int(TJoiner::LeadPacks) + 80, 36000, 0x80);
+    EXPECT_EQ(JoinFiles({Input("a.mpg", A), Input("b.mpg", B)}, true), "");
+    const TPacketsKept Kept = CheckPacketsKept({A, B}, Output());
+    EXPECT_EQ(Kept.Faults, "");
+    EXPECT_EQ(Kept.DroppedPacks, 0);
+    EXPECT_EQ(Output().size(), A.size() + B.size());
+    // Each later pack waits for the one before: the clock never runs back.
+    EXPECT_EQ(CheckClock(Output()).SCRNotIncreasing, 0);
+    EXPECT_EQ(CheckDecoderModel(Output()).Late, 0);
+}
+
+// A later file continues the recording only when every one of its streams
+// does, and completes a packet cut by the end of the file before only when it
+// begins with exactly what the packet lacks. Otherwise it is a file of its
+// own: the cut packet is zero-filled, and nothing of the next file goes into it.
+TEST_F(JoinerTest, OnlyTheRestOfARecordingContinuesIt)
+{
+    const TBytes Whole = ReadFile(Stream("ff_pal_b.mpg"));
+    const auto At = [&](std::size_t Offset) { return Whole.begin() + static_cast<std::ptrdiff_t>(Offset); };
+    const std::vector<std::size_t> Offsets = PacketOffsets(Whole);
+    const std::size_t Pack = *std::find_if(Offsets.begin(), Offsets.end(), [&](std::size_t O) {
+        return O > Whole.size() / 2 && Whole[O + 3] == 0xBA;
+    });
+    const std::string A = Input("1.mpg", TBytes(Whole.begin(), At(Pack)));
+    TBytes Rest(At(Pack), Whole.end());
+    EXPECT_EQ(JoinFiles({A, Input("2.mpg", Rest)}, true), "");
+    ASSERT_EQ(Joiner.Joints().size(), 1u);
+    EXPECT_TRUE(Joiner.Joints()[0].Continues);
+    // Its sound on another stream: a stream the recording did not have.
+    for (const std::size_t O : PacketOffsets(Rest))
+        if (Rest[O + 3] == 0xC0)
+            Rest[O + 3] = 0xC1;
+    EXPECT_EQ(JoinFiles({A, Input("2.mpg", Rest)}, true), "");
+    EXPECT_FALSE(Joiner.Joints()[0].Continues);
+
+    // Cut inside a video packet; the piece after it lost its first 1000 bytes.
+    const std::size_t Packet = *std::find_if(Offsets.begin(), Offsets.end(), [&](std::size_t O) {
+        return O > Whole.size() / 2 && Whole[O + 3] == 0xE0 && ((Whole[O + 4] << 8) | Whole[O + 5]) > 1200;
+    });
+    const std::size_t Length = 6 + ((Whole[Packet + 4] << 8) | Whole[Packet + 5]), Cut = Packet + 100;
+    EXPECT_EQ(JoinFiles({Input("1.mpg", TBytes(Whole.begin(), At(Cut))),
+                         Input("2.mpg", TBytes(At(Cut + 1000), Whole.end()))},
+                        true),
+              "");
+    EXPECT_FALSE(Joiner.Joints()[0].Continues);
+    const TBytes Out = Output();
+    ASSERT_GT(Out.size(), Packet + Length + 4);
+    EXPECT_TRUE(std::equal(Whole.begin(), At(Cut), Out.begin()));
+    EXPECT_TRUE(std::all_of(Out.begin() + static_cast<std::ptrdiff_t>(Cut),
+                            Out.begin() + static_cast<std::ptrdiff_t>(Packet + Length),
+                            [](auto B) { return B == 0; }));
+    // The next file's first packet right after, whole.
+    EXPECT_EQ(TBytes(Out.begin() + static_cast<std::ptrdiff_t>(Packet + Length),
+                     Out.begin() + static_cast<std::ptrdiff_t>(Packet + Length + 3)),
+              (TBytes{0, 0, 1}));
+    EXPECT_GE(Out[Packet + Length + 3], 0xBA);
 }
 
 // Outputs that stand in the way: a read-only file is left as it is and named;

@@ -213,6 +213,27 @@ TEST(TimeCorrection, ThePackClockNeverRunsAheadOfTheMuxRate)
     EXPECT_EQ(Pack.SCR, C.Stamp(50000));
 }
 
+TEST(TimeCorrection, APackWithinATickOfItsChannelKeepsItsClock)
+{
+    // A DVD's 2048-byte packs at 10.08 Mbit/s take 146.3 ticks, and muxers
+    // put them 146 ticks apart: a later file keeps that clock, and is not
+    // pushed a tick further at every pack.
+    TTimeCorrector C;
+    C.Reset(25);
+    C.BeginFile(100000);
+    AddVideo(C, 100000);
+    C.BeginFile(100000 - 3600);
+    C.KeepPack(C.Stamp(0), 25200, 0);
+    for (std::int64_t K = 1; K < 100; ++K) {
+        const auto Pack = C.PackTime(K * 146, K * 2048);
+        ASSERT_FALSE(Pack.Behind) << K;
+        ASSERT_EQ(Pack.SCR, C.Stamp(K * 146)) << K;
+        C.KeepPack(Pack.SCR, 25200, K * 2048);
+    }
+    // Two ticks early is early.
+    EXPECT_TRUE(C.PackTime(99 * 146 + 145, 100 * 2048).Behind);
+}
+
 TEST(TimeCorrection, ALaterFileWithoutStampsAheadIsPinnedByItsFirstStamp)
 {
     TTimeCorrector C;

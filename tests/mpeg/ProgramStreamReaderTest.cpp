@@ -1,6 +1,7 @@
 #include "mpeg/ps/ProgramStreamReader.h"
 #include "probe/MPEGInfo.h"
 
+#include "StreamChecks.h"
 #include "TestSupport.h"
 #include "mpeg/StartCodes.h"
 

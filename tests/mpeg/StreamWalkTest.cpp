@@ -2,6 +2,7 @@
 // independent walk of the whole file in memory and against ffmpeg's demuxer.
 #include "mpeg/ps/ProgramStreamReader.h"
 
+#include "StreamChecks.h"
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>

@@ -87,6 +87,23 @@ TEST(ProgramPackHeader, PatchingKeepsTheExtensionAndMarkers)
     }
 }
 
+// A cut copied by a muxer that left out the first frame but kept its
+// pointer: the frames tell where the first one starts, not the pointer. A
+// sync word that the frame after it does not confirm is passed over.
+TEST(PrivateStream1, APointerThatNamesNoFrameGivesWayToTheFrames)
+{
+    for (const char* Name : {"ff_stereo441.ac3", "ff_stereo48.dts"}) {
+        const TBytes Frames = ReadFile(Stream(Name));
+        const bool AC3 = Frames[0] == 0x0B;
+        const TBytes Junk = Concat(
+            {Filled(50, 0xAA), AC3 ? TBytes{0x0B, 0x77} : TBytes{0x7F, 0xFE, 0x80, 0x01}, Filled(60, 0x55)});
+        const TBytes Payload = Concat({{static_cast<std::uint8_t>(AC3 ? 0x80 : 0x88), 2, 0, 1},
+                                       Junk,
+                                       TBytes(Frames.begin(), Frames.begin() + 3000)});
+        EXPECT_EQ(SubStreamFirstFrame(Payload.data(), Payload.size()), 4 + Junk.size()) << Name;
+    }
+}
+
 // Private stream 1 of a DVD: where a sub-stream's first frame stands, and
 // LPCM's format, as ffmpeg and DVD recorders lay them out.
 TEST(PrivateStream1, SubStreamHeaders)

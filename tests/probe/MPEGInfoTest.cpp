@@ -228,6 +228,8 @@ TEST(ProbeRealStream, Mpeg2ProgramStreams)
     } Cases[] = {
         {"dvd_pal1.vob", "720 x 576 25.00 fps 16:9 MPEG-2", "AC-3 48 kHz stereo 448 kbit/s", true},
         {"dvd_ntsc1.vob", "720 x 480 29.97 fps 4:3 MPEG-2", "AC-3 48 kHz 5.1 448 kbit/s", true},
+        // A cut whose first AC-3 pointer names a frame it left out.
+        {"dvd_cut1.vob", "720 x 576 25.00 fps 4:3 MPEG-2", "AC-3 48 kHz stereo 192 kbit/s", true},
         {"svcd1.mpg", "480 x 576 25.00 fps 4:3 MPEG-2", "Layer II 44.1 kHz stereo 224 kbit/s", true},
         {"vob_lpcm.vob", "720 x 576 25.00 fps 4:3 MPEG-2", "LPCM 48 kHz stereo 16 bit", true},
         {"vob_dts.vob", "720 x 576 25.00 fps 4:3 MPEG-2", "DTS 48 kHz stereo 1411 kbit/s", true},
@@ -376,6 +378,16 @@ TEST(ProbeMediaFile, PrivateStream1SubStreams)
     EXPECT_EQ(Info.AudioSubStream, 0x81);
     EXPECT_EQ(AudioText(Info), "AC-3 48 kHz 5.1 448 kbit/s");
     EXPECT_EQ(Info.Subpictures, 2);
+
+    // A third that starts 650 KB in, long after the sound was read.
+    TBytes Long = File;
+    const TBytes Sound = Concat({Pack, PES(0xBD, Concat({{0x81, 1, 0, 1}, AC3, Filled(2000, 0)}))});
+    for (int I = 0; I < 320; ++I)
+        Long.insert(Long.end(), Sound.begin(), Sound.end());
+    Long = Concat({Long, Pack, PES(0xBD, {0x22, 0, 0})});
+    TMemorySource LongSource(Long);
+    ProbeMediaFile(LongSource, Info, false);
+    EXPECT_EQ(Info.Subpictures, 3);
 }
 
 TEST(ProbeTexts, DurationAudioAndDifference)

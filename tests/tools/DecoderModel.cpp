@@ -2,6 +2,7 @@
 // verdict per file: for measuring joins by hand and in scripts/bench. A
 // transport stream gets the suite's transport check instead: the DVB
 // measurement guidelines' first and second priority and its decoder model.
+#include "StreamChecks.h"
 #include "TestSupport.h"
 #include "TransportCheck.h"
 #include "TransportSupport.h"

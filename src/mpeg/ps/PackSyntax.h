@@ -46,6 +46,15 @@ constexpr std::int64_t ArrivalTicks(std::int64_t Bytes, std::uint32_t MuxRate)
     const std::int64_t Rate = std::int64_t{MuxRate} * 50;
     return (Bytes * ClockRate + Rate - 1) / Rate;
 }
+// When a pack starts: at its own clock, unless the channel is still busy
+// with the packs before it until Free. A pack within a tick of Free keeps its
+// clock: the 90 kHz clock cannot tell more exactly where the bytes before it
+// end, and muxers round down there (a DVD's 2048 bytes at 10.08 Mbit/s take
+// 146.3 ticks, and packs come 146 ticks apart).
+constexpr std::int64_t PackStart(std::int64_t Own, std::int64_t Free)
+{
+    return Own + 1 >= Free ? Own : Free;
+}
 
 // The system header (11172-1, 2.4.3.2): bytes 6-8 marker, 22-bit rate bound,
 // marker; byte 9 audio bound (6 bits), fixed and CSPS flags; byte 10 audio and

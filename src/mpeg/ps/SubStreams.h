@@ -40,7 +40,8 @@ constexpr std::size_t SubStreamHeaderLength(std::uint8_t SubId)
 }
 // Where the first frame that starts in a sound sub-stream's payload stands,
 // from the payload's start; nothing when none starts in it or the pointer
-// points past the payload.
+// points past the payload. An AC-3 or DTS pointer that names no frame header
+// gives way to the first frame header found in the payload.
 std::optional<std::size_t> SubStreamFirstFrame(const std::uint8_t* Payload, std::size_t Length);
 // Bits per second of an LPCM sub-stream, by its header (Payload: the PES
 // payload); 0 for reserved codes.
