@@ -8,8 +8,11 @@
 #include "probe/MediaJson.h"
 #include "probe/MediaText.h"
 
+#include "io/OutputFile.h"
+
 #include <algorithm>
 #include <csignal>
+#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -60,18 +63,37 @@ const char* const JoinUsage =
     "\n"
     "OUTPUT may also be a pipe, a device or standard output (-o - or -o\n"
     "/dev/stdout): it is then written directly, appending where the shell opened\n"
-    "it to append (>>). On a terminal a progress bar shows on standard error.\n"
+    "it to append (>>). On a terminal a progress bar shows on standard error;\n"
+    "when OUTPUT is standard error, the join says nothing, and only its exit\n"
+    "status tells how it went.\n"
     "Ctrl-C, SIGTERM and SIGHUP stop a join and leave OUTPUT as it was (a pipe\n"
     "or a device keeps what it was given).\n"
     "Exit status: 0 success, 1 failure, 2 usage error, 128 + the signal's number\n"
     "when a signal stopped the join.\n";
 
-// Messages use CR LF line breaks; a terminal wants LF.
+// Messages use CR LF line breaks; a terminal wants LF, and the names in them
+// shown as Printable shows them.
 std::string ForTerminal(std::string Text)
 {
     for (std::size_t At; (At = Text.find("\r\n")) != std::string::npos;)
         Text.erase(At, 1);
-    return Text;
+    return PrintableText(Text, true);
+}
+
+// True while standard error is where the output goes (-o /dev/stderr, or
+// -o - with 2>&1): the messages of the join are then left out, so that
+// none of them lands in the middle of the stream.
+bool MessagesToOutput = false;
+
+void Say(const char* Fmt, ...) __attribute__((format(printf, 1, 2)));
+void Say(const char* Fmt, ...)
+{
+    if (MessagesToOutput)
+        return;
+    va_list Args;
+    va_start(Args, Fmt);
+    std::vfprintf(stderr, Fmt, Args);
+    va_end(Args);
 }
 
 // Ends a sentence with one full stop, also after a message that has its own.
@@ -82,7 +104,7 @@ std::string Sentence(const std::string& Text)
 
 int Fail(const std::string& Message)
 {
-    std::fprintf(stderr, "vantrel-cli: %s\n", ForTerminal(Message).c_str());
+    Say("vantrel-cli: %s\n", ForTerminal(Message).c_str());
     return ExitFailure;
 }
 
@@ -123,7 +145,7 @@ int Info(const std::vector<std::string>& Options, const std::vector<std::string>
                 Entries.push_back("{" + JsonFile(File) + ", \"error\": " + JsonString(ForTerminal(E.what())) +
                                   "}");
             else
-                std::printf("%s\n  %s\n", File.c_str(), ForTerminal(E.what()).c_str());
+                std::printf("%s\n  %s\n", PrintableText(File).c_str(), ForTerminal(E.what()).c_str());
             continue;
         }
         // As in the file list, the first file that can be added is the reference.
@@ -137,8 +159,8 @@ int Info(const std::vector<std::string>& Options, const std::vector<std::string>
         // MPEG-2 video says its shape and version after its rate.
         const std::string Video = VideoText(Info);
         const std::size_t Fps = Video.find(" fps") + 4;
-        std::printf("%s\n  %d x %d  %.2f fps%s  %s  %s  %s  audio: %s\n", File.c_str(), Info.Width,
-                    Info.Height, Info.FrameRate,
+        std::printf("%s\n  %d x %d  %.2f fps%s  %s  %s  %s  audio: %s\n", PrintableText(File).c_str(),
+                    Info.Width, Info.Height, Info.FrameRate,
                     Fps < Video.size() ? ("  " + Video.substr(Fps + 1)).c_str() : "",
                     FormatMatchText(CompareMediaInfo(*Reference, Info)), KindText(Info).c_str(),
                     Duration.empty() ? "?" : Duration.c_str(), AudioText(Info).c_str());
@@ -259,6 +281,7 @@ int Join(const std::vector<std::string>& Options, const std::vector<std::string>
         Output = "/dev/stdout";
     if (Files.empty())
         return UsageError("join needs at least one input file", JoinUsage);
+    MessagesToOutput = WritesInto(STDERR_FILENO, Output);
 
     // One probe per file: the joiner trusts these records while the files
     // stay as they were.
@@ -282,8 +305,7 @@ int Join(const std::vector<std::string>& Options, const std::vector<std::string>
         break;
     case TJoinVerdict::JoinVideoOnly:
         if (!VideoOnly)
-            std::fprintf(stderr,
-                         "vantrel-cli: a video elementary stream is among the files: joining video only.\n");
+            Say("vantrel-cli: a video elementary stream is among the files: joining video only.\n");
         VideoOnly = true;
         break;
     case TJoinVerdict::Join: break;
@@ -292,8 +314,8 @@ int Join(const std::vector<std::string>& Options, const std::vector<std::string>
     for (std::size_t I = 1; I < Files.size(); ++I)
         if (AspectRatioDiffers(Inputs[0].Info, Inputs[I].Info)) {
             const std::string Why = DifferenceText(Inputs[0].Info, Inputs[I].Info);
-            std::fprintf(stderr, "vantrel-cli: warning: %s: %s.\n", Files[I].c_str(),
-                         Why.substr(Why.rfind('\n') + 1).c_str());
+            Say("vantrel-cli: warning: %s: %s.\n", PrintableText(Files[I]).c_str(),
+                Why.substr(Why.rfind('\n') + 1).c_str());
         }
 
     InstallSignalHandlers();
@@ -305,7 +327,7 @@ int Join(const std::vector<std::string>& Options, const std::vector<std::string>
     Joiner.FrameRate = Decision.FrameRate;
     // Every stop here is a signal, not a choice to keep half a file.
     Joiner.KeepStoppedOutput = false;
-    const bool OnTerminal = ::isatty(STDERR_FILENO);
+    const bool OnTerminal = ::isatty(STDERR_FILENO) && !MessagesToOutput;
     Joiner.CreateProgress = [OnTerminal] { return std::make_unique<TTerminalProgress>(OnTerminal); };
     try {
         Joiner.Execute();
@@ -313,22 +335,21 @@ int Join(const std::vector<std::string>& Options, const std::vector<std::string>
         return Fail("Join fails: " + std::string(E.what()));
     }
     if (Joiner.Cancelled()) {
-        std::fprintf(stderr,
-                     "vantrel-cli: stopped by a signal; the join is not finished, and %s was not replaced.\n",
-                     Output.c_str());
+        Say("vantrel-cli: stopped by a signal; the join is not finished, and %s was not replaced.\n",
+            PrintableText(Output).c_str());
         return 128 + (Interrupted ? Interrupted : SIGINT);
     }
     // Where each later file begins, and what it took there; on standard
     // error, so that an output written to standard output stays clean.
     for (const TJoiner::TJoint& Joint : Joiner.Joints()) {
         std::string Line =
-            Format("vantrel-cli: %s %s at %s", Files[Joint.File].c_str(),
+            Format("vantrel-cli: %s %s at %s", PrintableText(Files[Joint.File]).c_str(),
                    Joint.Continues ? "continues the recording" : "starts", DurationText(Joint.Time).c_str());
         if (Joint.Pause > 0)
             Line += Format(", after a pause of %.3f s for the decoder's buffers", Joint.Pause);
         if (!Joint.Holds)
             Line += "; the decoder's buffers could not be kept within their sizes there";
-        std::fprintf(stderr, "%s.\n", Line.c_str());
+        Say("%s.\n", Line.c_str());
     }
     return ExitOk;
 }

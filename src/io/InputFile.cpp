@@ -14,23 +14,30 @@ namespace vantrel {
 
 namespace {
 
-// Files of /proc, /sys and debugfs are regular files to stat, but their
-// sizes say nothing (0, or a page), and reading some has effects.
+// Files of the kernel's own file systems (/proc, /sys and the others mounted
+// below /sys) are regular files to stat, but their sizes say nothing (0, or
+// a page), and reading some has effects. Magic numbers from <linux/magic.h>.
 void RefuseKernelFile(int Handle, const std::string& Name)
 {
-    constexpr long ProcMagic = 0x9FA0, SysfsMagic = 0x62656572, DebugfsMagic = 0x64626720;
+    static constexpr struct
+    {
+        long Magic;
+        const char* Where;
+    } KernelFileSystems[] = {
+        {0x9FA0, "/proc"},          {0x62656572, "/sys"},     {0x64626720, "debugfs"},
+        {0x27E0EB, "cgroup"},       {0x63677270, "cgroup2"},  {0x74726163, "tracefs"},
+        {0x73636673, "securityfs"}, {0x62656570, "configfs"}, {0xDE5E81E4, "efivarfs"},
+        {0x6165676C, "pstore"},     {0xCAFE4A11, "bpf"},      {0xF97CFF8C, "selinuxfs"},
+    };
     struct statfs Fs
     {
     };
     if (::fstatfs(Handle, &Fs) != 0)
         return;
-    const char* Where = Fs.f_type == ProcMagic      ? "/proc"
-                        : Fs.f_type == SysfsMagic   ? "/sys"
-                        : Fs.f_type == DebugfsMagic ? "debugfs"
-                                                    : nullptr;
-    if (Where)
-        throw Exception(Format("%s is not a video file: the kernel makes it up as it is read (%s).",
-                               Name.c_str(), Where));
+    for (const auto& Kernel : KernelFileSystems)
+        if (static_cast<unsigned long>(Fs.f_type) == static_cast<unsigned long>(Kernel.Magic))
+            throw Exception(Format("%s is not a video file: the kernel makes it up as it is read (%s).",
+                                   Name.c_str(), Kernel.Where));
 }
 
 } // namespace
@@ -107,9 +114,11 @@ TFileIdentity IdentityOf(const std::string& Name)
 
 TFileIdentity IdentityOf(const struct stat& St)
 {
+    const auto Ns = [](const timespec& Time) {
+        return static_cast<std::int64_t>(Time.tv_sec) * 1000000000 + Time.tv_nsec;
+    };
     return {static_cast<std::uint64_t>(St.st_dev), static_cast<std::uint64_t>(St.st_ino),
-            static_cast<std::int64_t>(St.st_size),
-            static_cast<std::int64_t>(St.st_mtim.tv_sec) * 1000000000 + St.st_mtim.tv_nsec};
+            static_cast<std::int64_t>(St.st_size), Ns(St.st_mtim), Ns(St.st_ctim)};
 }
 
 } // namespace vantrel

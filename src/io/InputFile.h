@@ -14,13 +14,18 @@
 namespace vantrel {
 
 // Which file a name stood for and in what state: a file replaced, rewritten
-// or grown since gives another identity, one merely read keeps it.
+// or grown since gives another identity, one merely read keeps it. The
+// change time counts because nobody can set it: a rewrite whose modification
+// time was put back (touch -d, a copy that keeps times) still moves it. So do
+// a change of permissions, a rename and a new hard link, which then cost the
+// file a second look.
 struct TFileIdentity
 {
     std::uint64_t Device = 0;
     std::uint64_t Inode = 0;
     std::int64_t Size = -1;
     std::int64_t ModifiedNs = 0; // modification time, nanoseconds since 1970
+    std::int64_t ChangedNs = 0;  // change time of the inode, the same
     bool operator==(const TFileIdentity&) const = default;
 };
 

@@ -60,41 +60,54 @@ void TOutputFile::RaiseWriteError(int Code) const
     throw Exception(FileErrorMessage("Unable to write file %s", m_FileName, Code));
 }
 
+[[noreturn]] void TOutputFile::RaiseStopped()
+{
+    m_Failed = true;
+    throw TStopped();
+}
+
 ssize_t TOutputFile::WriteSome(const void* Source, std::size_t Count)
 {
     return ::write(m_Handle.Get(), Source, Count);
 }
 
-void TOutputFile::WriteThrough(const void* Source, std::size_t Count)
+ssize_t TOutputFile::WriteSomeAt(const void* Source, std::size_t Count, std::int64_t Position)
+{
+    return ::pwrite(m_Handle.Get(), Source, Count, static_cast<off_t>(Position));
+}
+
+void TOutputFile::WriteAll(const void* Source, std::size_t Count, std::int64_t Position)
 {
     const auto* Data = static_cast<const std::uint8_t*>(Source);
     int Interrupted = 0;
     while (Count > 0) {
-        if (!IsRegular() && Stopping()) {
-            m_Failed = true;
-            throw TStopped();
-        }
-        const ssize_t N = WriteSome(Data, Count);
-        if (N < 0 && errno == EINTR) {
-            if (Stopping()) {
-                m_Failed = true;
-                throw TStopped();
-            }
+        if (!IsRegular() && Stopping())
+            RaiseStopped();
+        const ssize_t N = Position < 0 ? WriteSome(Data, Count) : WriteSomeAt(Data, Count, Position);
+        // The stop check may run the event loop, which sets errno as it likes.
+        const int Code = errno;
+        if (N < 0 && Code == EINTR) {
+            if (Stopping())
+                RaiseStopped();
             if (++Interrupted < InterruptedRetries)
                 continue;
         }
         if (N <= 0) {
             m_Failed = true;
-            RaiseWriteError(N < 0 ? errno : ENOSPC);
+            RaiseWriteError(N < 0 ? Code : ENOSPC);
         }
         // A write cut short by a signal is where a stop request shows; the
         // loop asks again before it writes the rest.
         Data += N;
         Count -= static_cast<std::size_t>(N);
-        m_Written += N;
+        if (Position >= 0)
+            Position += N;
+        else
+            m_Written += N;
         Interrupted = 0;
     }
-    WriteBack();
+    if (Position < 0)
+        WriteBack();
 }
 
 std::string OutputTarget(std::string Name)
@@ -133,41 +146,93 @@ std::optional<int> OutputDescriptor(const std::string& Name)
     return std::nullopt;
 }
 
+namespace {
+
+// The longest file name the folder takes: NAME_MAX on most file systems,
+// less on some (an encrypted home's names are shorter).
+std::size_t NameMax(const std::string& Folder)
+{
+    const long Max = ::pathconf(Folder.c_str(), _PC_NAME_MAX);
+    return Max > 0 ? static_cast<std::size_t>(std::min<long>(Max, NAME_MAX)) : NAME_MAX;
+}
+
+std::string BaseName(const std::string& Name)
+{
+    return Name.substr(Name.rfind('/') + 1);
+}
+
+// Six random letters and digits for a partial file's name.
+std::string RandomPart()
+{
+    static constexpr char Letters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    static std::mt19937 Random(std::random_device{}());
+    std::string Part;
+    for (int I = 0; I < 6; ++I)
+        Part += Letters[Random() % (sizeof Letters - 1)];
+    return Part;
+}
+
+} // namespace
+
+bool WritesInto(int Fd, const std::string& Output)
+{
+    struct stat Open
+    {
+    };
+    struct stat Named
+    {
+    };
+    if (::fstat(Fd, &Open) != 0)
+        return false;
+    if (const std::optional<int> Descriptor = OutputDescriptor(Output)) {
+        if (::fstat(*Descriptor, &Named) != 0)
+            return false;
+    } else if (::stat(Output.c_str(), &Named) != 0 || S_ISREG(Named.st_mode)) {
+        return false;
+    }
+    return Open.st_dev == Named.st_dev && Open.st_ino == Named.st_ino;
+}
+
 void SweepPartials(const std::string& FileName)
 {
     if (OutputDescriptor(FileName))
         return;
     const std::string Prefix = PartialFilePrefix(OutputTarget(FileName));
-    const std::string Folder = ParentFolder(Prefix), Start = Prefix.substr(Prefix.rfind('/') + 1);
+    const std::string Folder = ParentFolder(Prefix), Start = BaseName(Prefix);
     DIR* Listing = ::opendir(Folder.c_str());
     if (!Listing)
         return;
+    // Names in the folder, not paths through it: a path as long as the
+    // system allows would leave no room for them.
     std::vector<std::string> Names;
     while (const dirent* Entry = ::readdir(Listing))
         if (std::string Name = Entry->d_name;
             Name.size() == Start.size() + 6 && Name.compare(0, Start.size(), Start) == 0)
-            Names.push_back(Folder + "/" + Name);
-    ::closedir(Listing);
+            Names.push_back(Name);
+    const int Dir = ::dirfd(Listing);
     for (const std::string& Name : Names) {
-        const TFileHandle Partial(::open(Name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+        const TFileHandle Partial(
+            ::openat(Dir, Name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
         struct stat St
         {
         };
         if (Partial.IsOpen() && ::fstat(Partial.Get(), &St) == 0 && S_ISREG(St.st_mode) &&
             ::flock(Partial.Get(), LOCK_EX | LOCK_NB) == 0)
-            ::unlink(Name.c_str());
+            ::unlinkat(Dir, Name.c_str(), 0);
     }
+    ::closedir(Listing);
 }
 
 std::string PartialFilePrefix(const std::string& FileName)
 {
     const std::size_t Slash = FileName.rfind('/');
     const std::string Folder = Slash == std::string::npos ? "" : FileName.substr(0, Slash + 1);
-    std::string Base = Slash == std::string::npos ? FileName : FileName.substr(Slash + 1);
-    // ".", the base, ".vantrel-partial-" and six random characters fit NAME_MAX.
+    std::string Base = BaseName(FileName);
+    // ".", the base, ".vantrel-partial-" and six random characters fit a name.
     constexpr std::size_t Extra = 1 + 17 + 6;
-    if (Base.size() > NAME_MAX - Extra)
-        Base.resize(NAME_MAX - Extra);
+    const std::size_t Room = NameMax(Folder.empty() ? "." : Folder) - Extra;
+    if (Base.size() > Room)
+        Base.resize(Room);
     return Folder + "." + Base + ".vantrel-partial-";
 }
 
@@ -196,6 +261,10 @@ TOutputFile::TOutputFile(const std::string& FileName) : m_FileName(FileName), m_
     {
     };
     const bool Exists = ::stat(FileName.c_str(), &St) == 0;
+    // A link that leads round in a circle names no file to replace; renaming
+    // over it would put a file where the link was.
+    if (!Exists && errno == ELOOP)
+        throw Exception(FileErrorMessage("Cannot create file %s", FileName, ELOOP));
     if (Exists && S_ISDIR(St.st_mode))
         throw Exception(FileErrorMessage("Cannot create file %s", FileName, EISDIR));
     if (Exists && !S_ISREG(St.st_mode)) {
@@ -211,34 +280,54 @@ TOutputFile::TOutputFile(const std::string& FileName) : m_FileName(FileName), m_
     // not even by someone the system would let.
     if (Exists && (::access(FileName.c_str(), W_OK) != 0 || (St.st_mode & 0222) == 0))
         throw Exception(Format("%s is write-protected.", FileName.c_str()));
-    const std::string Target = OutputTarget(FileName);
     m_Replaces = Exists;
-    static constexpr char Letters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
-    std::mt19937 Random(std::random_device{}());
-    const std::string Prefix = PartialFilePrefix(Target);
-    for (int Attempt = 0; Attempt < 100 && !m_Handle.IsOpen(); ++Attempt) {
-        std::string Name = Prefix;
-        for (int I = 0; I < 6; ++I)
-            Name += Letters[Random() % (sizeof Letters - 1)];
-        m_Handle = TFileHandle(::open(Name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
-        if (m_Handle.IsOpen()) {
-            m_PartName = Name;
-            // Held until the file is closed: the next join to this name
-            // sweeps only the partial files nobody holds.
-            ::flock(m_Handle.Get(), LOCK_EX | LOCK_NB);
-        } else if (errno != EEXIST)
-            break;
-    }
-    if (!m_Handle.IsOpen()) {
-        const int Code = errno;
+    CreatePartial(OutputTarget(FileName), Exists ? &St : nullptr);
+}
+
+void TOutputFile::CreatePartial(const std::string& Target, const struct stat* Old)
+{
+    const std::string Folder = ParentFolder(Target), Base = BaseName(Target);
+    const auto Refuse = [&](int Code) {
         // The file is made in its folder: say which one cannot take it.
         if (Code == EACCES || Code == EPERM || Code == EROFS)
-            throw Exception(FileErrorMessage("Cannot create file %s", FileName, 0,
-                                             Format("The folder %s cannot be written: %s",
-                                                    ParentFolder(Target).c_str(), std::strerror(Code))));
-        throw Exception(FileErrorMessage("Cannot create file %s", FileName, Code));
+            throw Exception(FileErrorMessage(
+                "Cannot create file %s", m_FileName, 0,
+                Format("The folder %s cannot be written: %s", Folder.c_str(), std::strerror(Code))));
+        throw Exception(FileErrorMessage("Cannot create file %s", m_FileName, Code));
+    };
+    // Known before a byte is written, not at the rename after all of them.
+    if (Base.empty())
+        Refuse(EISDIR);
+    if (Base.size() > NameMax(Folder))
+        Refuse(ENAMETOOLONG);
+    m_Folder = TFileHandle(::open(Folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    if (!m_Folder.IsOpen())
+        Refuse(errno);
+    // What the replaced file lets others do, the partial file lets them from
+    // the start; a new file is made as any other.
+    const mode_t Mode = Old ? Old->st_mode & 0777 : 0666;
+    const std::string Prefix = BaseName(PartialFilePrefix(Target));
+    for (int Attempt = 0; Attempt < 100 && !m_Handle.IsOpen(); ++Attempt) {
+        const std::string Name = Prefix + RandomPart();
+        m_Handle = TFileHandle(
+            ::openat(m_Folder.Get(), Name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, Mode));
+        if (!m_Handle.IsOpen() && errno != EEXIST)
+            Refuse(errno);
+        if (!m_Handle.IsOpen())
+            continue;
+        m_PartName = Name;
+        // Held until the file is closed: the next join to this name sweeps
+        // only the partial files nobody holds.
+        ::flock(m_Handle.Get(), LOCK_EX | LOCK_NB);
+        // The replaced file's group, where we may give it, before the first
+        // byte: its group bits are meant for that group.
+        if (Old) {
+            [[maybe_unused]] const int Owned = ::fchown(m_Handle.Get(), Old->st_uid, Old->st_gid);
+        }
     }
-    m_FinalName = Target;
+    if (!m_Handle.IsOpen())
+        Refuse(EEXIST);
+    m_FinalName = Base;
 }
 
 TOutputFile::~TOutputFile()
@@ -247,7 +336,7 @@ TOutputFile::~TOutputFile()
         return;
     if (IsRegular()) {
         m_Handle.Close();
-        ::unlink(m_PartName.c_str());
+        ::unlinkat(m_Folder.Get(), m_PartName.c_str(), 0);
         return;
     }
     if (!m_Failed && m_Buffered > 0 && m_Handle.IsOpen()) {
@@ -276,30 +365,31 @@ bool TOutputFile::WriteAt(std::int64_t Position, const void* Source, std::size_t
     if (!IsRegular() && m_Origin < 0)
         return false;
     Flush();
-    Position += std::max<std::int64_t>(m_Origin, 0);
-    const auto* Data = static_cast<const std::uint8_t*>(Source);
-    for (std::size_t Done = 0; Done < Count;) {
-        const ssize_t N =
-            ::pwrite(m_Handle.Get(), Data + Done, Count - Done, Position + static_cast<off_t>(Done));
-        if (N < 0 && errno == EINTR)
-            continue;
-        if (N <= 0)
-            RaiseWriteError(N < 0 ? errno : ENOSPC);
-        Done += static_cast<std::size_t>(N);
-    }
+    WriteAll(Source, Count, Position + std::max<std::int64_t>(m_Origin, 0));
     return true;
 }
 
 void TOutputFile::Commit()
 {
+    // A stop asked before is the caller's to weigh (a Cancel that keeps what
+    // was joined); one that comes while the output is made durable is heard
+    // before the name changes hands.
+    const bool StoppedBefore = Stopping();
     Flush();
     // Whatever stands at the name now is what the rename would cost.
     struct stat Old
     {
     };
-    m_Replaces = IsRegular() && ::stat(m_FinalName.c_str(), &Old) == 0 && S_ISREG(Old.st_mode);
-    if (m_Replaces && Durable && ::fsync(m_Handle.Get()) != 0)
-        RaiseWriteError(errno);
+    m_Replaces =
+        IsRegular() && ::fstatat(m_Folder.Get(), m_FinalName.c_str(), &Old, 0) == 0 && S_ISREG(Old.st_mode);
+    if (m_Replaces && Durable) {
+        int Result, Interrupted = 0;
+        while ((Result = ::fsync(m_Handle.Get())) != 0 && errno == EINTR &&
+               ++Interrupted < InterruptedRetries) {
+        }
+        if (Result != 0)
+            RaiseWriteError(errno);
+    }
     // A file that is replaced keeps its owner, where the system lets us give
     // it, and its permissions (after the owner: a change of owner clears the
     // set-id bits).
@@ -309,18 +399,20 @@ void TOutputFile::Commit()
     }
     if (!m_Handle.Close())
         RaiseWriteError(errno);
+    if (!StoppedBefore && Stopping())
+        RaiseStopped();
     if (!IsRegular()) {
         m_Committed = true;
         return;
     }
-    if (::rename(m_PartName.c_str(), m_FinalName.c_str()) != 0)
+    if (::renameat(m_Folder.Get(), m_PartName.c_str(), m_Folder.Get(), m_FinalName.c_str()) != 0)
         RaiseWriteError(errno);
     m_Committed = true;
     // Make the new name of a replacing file durable; a file system that
     // cannot sync a folder has still renamed.
     if (!m_Replaces || !Durable)
         return;
-    TFileHandle Folder(::open(ParentFolder(m_FinalName).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    const TFileHandle Folder(::openat(m_Folder.Get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (Folder.IsOpen())
         ::fsync(Folder.Get());
 }

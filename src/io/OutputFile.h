@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <sys/stat.h>
 #include <sys/types.h>
 #include <vector>
 
@@ -15,16 +16,21 @@ namespace vantrel {
 // beside the final one (".NAME.vantrel-partial-XXXXXX", created exclusively)
 // and renamed over the final name by Commit: a failure or a full disk leaves
 // whatever stood at the name as it was, and an abandoned output takes its
-// partial file with it. An output that replaces a file reaches the disk
-// before it takes the name, so that a power cut never costs the old file; a
-// new name has nothing to lose, and is handed to the system's write-back
-// without waiting for it. An output
+// partial file with it. The partial file is made with the permissions the
+// output will have (those of the file it replaces, or a new file's), so that
+// nobody reads in it what the old file kept from them, and both names are
+// used relative to their folder, so that an output whose full name is as
+// long as the system allows still has room for its partial file's. An output
+// that replaces a file reaches the disk before it takes the name, so that a
+// power cut never costs the old file; a new name has nothing to lose, and is
+// handed to the system's write-back without waiting for it. An output
 // that is not a regular file (a pipe, /dev/stdout, a device) is written
 // directly; it is opened write-only and never waits for a reader.
 class TOutputFile
 {
 public:
-    // Raises "Cannot create file %s" with the reason.
+    // Raises "Cannot create file %s" with the reason: also for a name longer
+    // than its folder allows, and a symbolic link that leads round in a loop.
     explicit TOutputFile(const std::string& FileName);
     // Without Commit: removes the partial file; a pipe or a device gets what
     // is still buffered, errors ignored (the error that ended the join is the
@@ -49,10 +55,13 @@ public:
     std::int64_t Position() const { return m_Position; }
     // Writes Count bytes over what was written at Position (a regular output,
     // or a regular file's descriptor not opened to append; elsewhere it does
-    // nothing and returns false).
+    // nothing and returns false). Retried and stopped as Write is.
     bool WriteAt(std::int64_t Position, const void* Source, std::size_t Count);
     // Flushes, syncs and closes the output and gives it its name. Raises
     // "Unable to write file %s" with the reason; the partial file then goes.
+    // A stop asked while it works (during the sync, say) and not before it
+    // began raises TStopped before the name is taken: whatever stood there
+    // stays, as at any other moment of the join.
     void Commit();
 
     bool IsRegular() const { return !m_PartName.empty(); }
@@ -64,20 +73,27 @@ public:
     int Handle() const { return m_Handle.Get(); }
     const std::string& FileName() const { return m_FileName; }
 
-    // Asked after every interrupted or short write: true gives up with
-    // TStopped. A pipe or a device is not written to at all once it is true:
-    // its reader may be what stalls.
+    // Asked after every interrupted or short write, positioned ones
+    // included, and by Commit: true gives up with TStopped. A pipe or a
+    // device is not written to at all once it is true: its reader may be
+    // what stalls.
     TStopCheck StopRequested;
 
     static constexpr std::size_t WriteBufferSize = 128 * 1024;
 
 protected:
-    // The system's write; a test's full disk fails it.
+    // The system's write and positioned write; a test's full disk fails them.
     virtual ssize_t WriteSome(const void* Source, std::size_t Count);
+    virtual ssize_t WriteSomeAt(const void* Source, std::size_t Count, std::int64_t Position);
 
 private:
-    void WriteThrough(const void* Source, std::size_t Count);
+    void CreatePartial(const std::string& Target, const struct stat* Old);
+    void WriteThrough(const void* Source, std::size_t Count) { WriteAll(Source, Count, -1); }
+    // Writes everything, at Position (or at the descriptor's place when it is
+    // negative), retrying an interrupted call a bounded number of times.
+    void WriteAll(const void* Source, std::size_t Count, std::int64_t Position);
     [[noreturn]] void RaiseWriteError(int Code) const;
+    [[noreturn]] void RaiseStopped();
     bool Stopping() const { return StopRequested && StopRequested(); }
     // Starts writing back what the buffer handed to the system, so that the
     // sync at the end waits for little and the disk works while we read.
@@ -85,6 +101,8 @@ private:
 
     std::string m_FileName;
     TFileHandle m_Handle;
+    // The folder of a regular output, and the partial and final names in it.
+    TFileHandle m_Folder;
     std::string m_PartName;
     std::string m_FinalName;
     bool m_Committed = false;
@@ -104,6 +122,12 @@ private:
 // the descriptor, in place.
 std::optional<int> OutputDescriptor(const std::string& Name);
 
+// True when an output called Output is written in place into the file that
+// descriptor Fd has open: the program's own descriptors, and pipes,
+// terminals and devices by name. A regular file by name is replaced, never
+// written into.
+bool WritesInto(int Fd, const std::string& Output);
+
 // The name a symbolic link leads to, so that the output replaces the file the
 // link names and not the link; the name itself when it is no link.
 std::string OutputTarget(std::string Name);
@@ -114,7 +138,8 @@ std::string OutputTarget(std::string Name);
 void SweepPartials(const std::string& FileName);
 
 // The name the partial file of an output called FileName gets, before its
-// random part: ".NAME.vantrel-partial-", NAME shortened to fit a file name.
+// random part: ".NAME.vantrel-partial-", NAME shortened to fit a file name
+// of its folder.
 std::string PartialFilePrefix(const std::string& FileName);
 
 } // namespace vantrel

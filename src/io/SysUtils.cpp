@@ -90,6 +90,60 @@ std::string ByteSizeText(std::int64_t Bytes)
     return Format("%.1f %s", Value, Units[Unit]);
 }
 
+std::size_t Utf8Length(const std::string& Text, std::size_t I)
+{
+    const auto At = [&](std::size_t K) { return static_cast<unsigned char>(Text[I + K]); };
+    const unsigned char C = At(0);
+    const std::size_t Length = C < 0x80                ? 1
+                               : C >= 0xC2 && C < 0xE0 ? 2
+                               : C >= 0xE0 && C < 0xF0 ? 3
+                               : C >= 0xF0 && C < 0xF5 ? 4
+                                                       : 0;
+    if (Length == 0 || I + Length > Text.size())
+        return 0;
+    for (std::size_t K = 1; K < Length; ++K)
+        if ((At(K) & 0xC0) != 0x80)
+            return 0;
+    if ((C == 0xE0 && At(1) < 0xA0) || (C == 0xED && At(1) >= 0xA0) || (C == 0xF0 && At(1) < 0x90) ||
+        (C == 0xF4 && At(1) >= 0x90))
+        return 0;
+    return Length;
+}
+
+bool IsUtf8(const std::string& Text)
+{
+    for (std::size_t I = 0, Length; I < Text.size(); I += Length)
+        if ((Length = Utf8Length(Text, I)) == 0)
+            return false;
+    return true;
+}
+
+std::string PrintableText(const std::string& Text, bool KeepLineBreaks)
+{
+    static constexpr char Named[] = "abtnvfr"; // \a to \r, codes 7 to 13
+    std::string Out;
+    for (std::size_t I = 0; I < Text.size();) {
+        const auto C = static_cast<unsigned char>(Text[I]);
+        const std::size_t Length = Utf8Length(Text, I);
+        // U+0080 to U+009F, the second set of control characters.
+        const bool Control = C < 0x20 || C == 0x7F ||
+                             (C == 0xC2 && Length == 2 && static_cast<unsigned char>(Text[I + 1]) < 0xA0);
+        if (C == '\n' && KeepLineBreaks)
+            Out += '\n';
+        else if (C == '\\')
+            Out += "\\\\";
+        else if (C >= 7 && C <= 13)
+            Out += std::string{'\\', Named[C - 7]};
+        else if (Length == 0 || Control)
+            for (std::size_t K = 0; K < std::max<std::size_t>(Length, 1); ++K)
+                Out += Format("\\%03o", static_cast<unsigned char>(Text[I + K]));
+        else
+            Out += Text.substr(I, Length);
+        I += std::max<std::size_t>(Length, 1);
+    }
+    return Out;
+}
+
 bool SameFile(const std::string& A, const std::string& B)
 {
     struct stat Sa

@@ -84,6 +84,18 @@ std::string ParentFolder(const std::string& Name);
 // A size for people: "812 bytes", "14.2 KB", "3.5 MB", "1.2 GB" (units of 1024).
 std::string ByteSizeText(std::int64_t Bytes);
 
+// The length of the UTF-8 sequence at Text[I], or 0 where none starts:
+// shortest forms only, no surrogates, nothing above U+10FFFF (RFC 3629).
+std::size_t Utf8Length(const std::string& Text, std::size_t I);
+bool IsUtf8(const std::string& Text);
+
+// Text as a terminal shows it without acting on it: escape sequences, a
+// carriage return that hides what came before and the like are escaped as
+// ls -b escapes them: \n, \t and the like, \\ for a backslash, and \NNN in
+// octal for other control characters and for bytes that are not UTF-8.
+// KeepLineBreaks: line feeds are the text's own and stay.
+std::string PrintableText(const std::string& Text, bool KeepLineBreaks = false);
+
 // True when both names refer to the same file (device and inode), whatever
 // path, symbolic link or hard link leads to it. False when either is missing.
 bool SameFile(const std::string& A, const std::string& B);

@@ -11,40 +11,6 @@
 
 namespace vantrel {
 
-namespace {
-
-// The length of the UTF-8 sequence at Text[I], or 0 where none starts:
-// shortest forms only, no surrogates, nothing above U+10FFFF (RFC 3629).
-std::size_t Utf8Length(const std::string& Text, std::size_t I)
-{
-    const auto At = [&](std::size_t K) { return static_cast<unsigned char>(Text[I + K]); };
-    const unsigned char C = At(0);
-    const std::size_t Length = C < 0x80                ? 1
-                               : C >= 0xC2 && C < 0xE0 ? 2
-                               : C >= 0xE0 && C < 0xF0 ? 3
-                               : C >= 0xF0 && C < 0xF5 ? 4
-                                                       : 0;
-    if (Length == 0 || I + Length > Text.size())
-        return 0;
-    for (std::size_t K = 1; K < Length; ++K)
-        if ((At(K) & 0xC0) != 0x80)
-            return 0;
-    if ((C == 0xE0 && At(1) < 0xA0) || (C == 0xED && At(1) >= 0xA0) || (C == 0xF0 && At(1) < 0x90) ||
-        (C == 0xF4 && At(1) >= 0x90))
-        return 0;
-    return Length;
-}
-
-bool IsUtf8(const std::string& Text)
-{
-    for (std::size_t I = 0, Length; I < Text.size(); I += Length)
-        if ((Length = Utf8Length(Text, I)) == 0)
-            return false;
-    return true;
-}
-
-} // namespace
-
 std::string JsonString(const std::string& Text)
 {
     std::string Out = "\"";

@@ -2,15 +2,17 @@
 
 #include "io/SysUtils.h"
 
-#include <QFileInfo>
+#include <QFile>
 #include <QGuiApplication>
 #include <QScreen>
 #include <QStandardPaths>
 #include <QStringList>
 #include <QStyle>
 #include <QWidget>
+#include <fcntl.h>
 #include <limits>
 #include <optional>
+#include <sys/stat.h>
 
 namespace vantrel {
 
@@ -54,6 +56,34 @@ QString StoreFile(const QString& Organisation, const QString& Application)
            "/" + Application + ".conf";
 }
 
+// Why the store's file must be left alone; empty when it may be used. It is
+// looked at without being opened for writing and without waiting on it: its
+// own entry first (a FIFO would block the open, and a device would be
+// renamed over on the next save), then the file that is opened, non-blocking
+// and without following a link the entry did not show.
+QString RefusedStoreFile(const QString& File)
+{
+    const QByteArray Name = QFile::encodeName(File);
+    struct stat St
+    {
+    };
+    if (::lstat(Name.constData(), &St) != 0)
+        return {}; // made by the first save
+    const bool Link = S_ISLNK(St.st_mode);
+    if (Link && ::stat(Name.constData(), &St) != 0)
+        return {}; // leads nowhere yet: the save makes the file
+    const QString Kept = ": it is left as it is, and settings are not saved.";
+    if (!S_ISREG(St.st_mode))
+        return File + (Link ? " is a link to something that is not a file" : " is not a file") + Kept;
+    const TFileHandle Opened(
+        ::open(Name.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | (Link ? 0 : O_NOFOLLOW)));
+    if (Opened.IsOpen() && (::fstat(Opened.Get(), &St) != 0 || !S_ISREG(St.st_mode)))
+        return File + " is not a file" + Kept;
+    if (St.st_size > TSettingsKey::MaxStoreSize)
+        return File + " is over 1 MB, far more than settings" + Kept;
+    return {};
+}
+
 void WriteValue(TSettingsRoot Root, const QString& KeyPath, const QString& Name, const QVariant& Value)
 {
     const auto Key = OpenSettingsKey(Root, KeyPath);
@@ -85,13 +115,7 @@ TSettingsKey::TSettingsKey(TSettingsRoot Root, const QString& KeyPath)
         return;
     // QSettings reads its file as it is made: the file is looked at first.
     const QString File = m_FileName = StoreFile(Parts[1], Parts[2]);
-    const QFileInfo Info(File);
-    if (Info.isSymLink() && Info.exists() && !Info.isFile())
-        m_Refused = File + " is a link to something that is not a file: it is left as it is, and "
-                           "settings are not saved.";
-    else if (Info.isFile() && Info.size() > MaxStoreSize)
-        m_Refused = File + " is over 1 MB, far more than settings: it is left as it is, and settings "
-                           "are not saved.";
+    m_Refused = RefusedStoreFile(File);
     if (!m_Refused.isEmpty())
         return;
     m_Settings =

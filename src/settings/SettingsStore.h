@@ -40,9 +40,10 @@ public:
     TSettingsKey(TSettingsRoot Root, const QString& KeyPath);
     bool IsOpen() const { return m_Settings != nullptr; }
     QSettings* Settings() const { return m_Settings.get(); }
-    // Why the store's file is left alone, neither read nor written: it is a
-    // link to something that is not a file (a device, a pipe), or it is far
-    // larger than settings ever are. Empty for a store in use.
+    // Why the store's file is left alone, neither read nor written: it is
+    // not a regular file (a device, a pipe, a folder), or a link to
+    // something that is not, or it is far larger than settings ever are.
+    // Empty for a store in use.
     const QString& Refused() const { return m_Refused; }
     // The store's file.
     const QString& FileName() const { return m_FileName; }

@@ -21,6 +21,7 @@
 #include <QTimer>
 #include <algorithm>
 #include <optional>
+#include <unistd.h>
 #include <utility>
 
 namespace vantrel {
@@ -353,7 +354,7 @@ TFileListView::TFileListView(QWidget* Parent) : QTreeView(Parent), m_Model(new T
 
 void TFileListView::AddFile(const QString& FileName)
 {
-    m_Model->Append(ProbeInput(QFile::encodeName(FileName).toStdString()));
+    m_Model->Append(ProbeInput(EncodeFileName(FileName).toStdString()));
 }
 
 void TFileListView::AddFiles(const QStringList& FileNames, const TAskToGoOn& Ask)
@@ -450,7 +451,7 @@ void TFileListView::changeEvent(QEvent* Event)
 void TFileListView::MarkMissingFiles()
 {
     for (int Row = 0; Row < Count(); ++Row)
-        m_Model->SetMissing(Row, !QFileInfo::exists(FileName(Row)));
+        m_Model->SetMissing(Row, ::access(Record(Row).FileName.c_str(), F_OK) != 0);
 }
 
 QString TFileListView::ColumnWidths() const

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "probe/MPEGInfo.h"
+#include "ui/FileNames.h"
 #include "ui/MessageBox.h"
 
 #include <QAbstractTableModel>
@@ -50,7 +51,10 @@ public:
 
     int Count() const { return static_cast<int>(m_Rows.size()); }
     const TInputRecord& Record(int Row) const { return m_Rows[static_cast<std::size_t>(Row)].Record; }
-    QString FileName(int Row) const { return QString::fromLocal8Bit(Record(Row).FileName); }
+    QString FileName(int Row) const
+    {
+        return DecodeFileName(QByteArray::fromStdString(Record(Row).FileName));
+    }
     std::vector<TInputRecord> Records() const;
     // For the status bar: "N files, h:mm:ss.cc" of playing time, and their size.
     QString TotalsText() const;

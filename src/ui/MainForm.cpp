@@ -3,6 +3,7 @@
 #include "io/SysUtils.h"
 #include "ui/About.h"
 #include "ui/FileDlg.h"
+#include "ui/FileNames.h"
 #include "ui/JoinFlow.h"
 #include "ui/ProgressDlg.h"
 #include "ui/ShellUtils.h"
@@ -14,11 +15,15 @@
 #include <QLocale>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QMimeData>
+#include <QScopedValueRollback>
 #include <QStatusBar>
 #include <QStatusTipEvent>
+#include <QTimer>
 #include <QToolBar>
 #include <QVBoxLayout>
+#include <cstdio>
 
 namespace vantrel {
 
@@ -55,6 +60,9 @@ TfrmMain::TfrmMain(const TProductInfo& ProductInfo, TMessageBoxHandler AskUser, 
     connect(lvwFiles, &TFileListView::RowsDragged, this, &TfrmMain::ListChanged);
     connect(lvwFiles, &TFileListView::FilesDropped, this,
             [this](const QMimeData* Drop) { WMDropFiles(*Drop); });
+    FHandOverTimer = new QTimer(this);
+    FHandOverTimer->setInterval(100);
+    connect(FHandOverTimer, &QTimer::timeout, this, &TfrmMain::AddHandedOver);
 
     FormCreate();
 }
@@ -203,7 +211,11 @@ void TfrmMain::closeEvent(QCloseEvent* Event)
         try {
             FormDestroy();
         } catch (const Exception& E) {
-            ShowMessageBox(QString::fromStdString(E.what()), TMessageKind::Warning, TMessageButtons::Ok);
+            if (FTerminating)
+                std::fprintf(stderr, "vantrel: %s\n",
+                             QString::fromStdString(E.what()).remove('\r').toLocal8Bit().constData());
+            else
+                ShowMessageBox(QString::fromStdString(E.what()), TMessageKind::Warning, TMessageButtons::Ok);
         }
     }
     Event->accept();
@@ -211,7 +223,9 @@ void TfrmMain::closeEvent(QCloseEvent* Event)
 
 void TfrmMain::Terminate()
 {
-    FCloseAfterJoin = true;
+    FTerminating = FCloseAfterJoin = true;
+    FHandOverTimer->stop();
+    DismissOpenDialogs();
     if (FProgress)
         FProgress->Abandon();
     else
@@ -244,18 +258,41 @@ void TfrmMain::AddFiles(const QStringList& FileNames)
     });
 }
 
-void TfrmMain::OpenFiles(const QStringList& FileNames)
+void TfrmMain::OpenFiles(const QStringList& FileNames, bool KeepJoinNote)
 {
     QStringList Files, Missing;
     for (const QString& Name : FileNames)
-        if (const QFileInfo Info(Name); Info.exists() && !Info.isDir())
-            Files << Info.absoluteFilePath();
-        else
-            Missing << Info.absoluteFilePath();
-    AddSortedFiles(std::move(Files));
-    if (!Missing.isEmpty())
-        ShowMessageBox("These names are not files, and were not added:\r\n" + Missing.join("\r\n"),
-                       TMessageKind::Warning, TMessageButtons::Ok);
+        (IsFileName(Name) ? Files : Missing) << QFileInfo(Name).absoluteFilePath();
+    AddSortedFiles(std::move(Files), KeepJoinNote);
+    if (Missing.isEmpty())
+        return;
+    FNotFiles = Missing;
+    ShowMessageBox(NotFilesText(FNotFiles), TMessageKind::Warning, TMessageButtons::Ok);
+    FNotFiles.clear();
+}
+
+void TfrmMain::HandOver(const QStringList& FileNames)
+{
+    if (FTerminating)
+        return; // the window is going, not coming up
+    for (const QString& Name : FileNames)
+        (FNotFiles.isEmpty() || IsFileName(Name) ? FHandedOver : FNotFiles) << Name;
+    auto* Box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    if (!FNotFiles.isEmpty() && Box && Box->text().startsWith("These names are not files"))
+        Box->setText(NotFilesText(FNotFiles).replace("\r\n", "\n"));
+    FHandedOverInJoin = FHandedOverInJoin || IsJoining();
+    if (!FHandedOver.isEmpty())
+        FHandOverTimer->start();
+    BringToFront(*this, FProgress);
+}
+
+void TfrmMain::AddHandedOver()
+{
+    if (IsJoining() || FAsking > 0 || FAdding || FTerminating || QApplication::activeModalWidget() ||
+        QApplication::activePopupWidget() || QGuiApplication::mouseButtons() != Qt::NoButton)
+        return; // a drag or a click may be under way
+    FHandOverTimer->stop();
+    OpenFiles(std::exchange(FHandedOver, {}), std::exchange(FHandedOverInJoin, false));
 }
 
 // The selected rows, as one block, one row up or down.
@@ -288,6 +325,10 @@ void TfrmMain::acnClearExecute()
 TMessageAnswer TfrmMain::ShowMessageBox(const QString& Text, TMessageKind Kind, TMessageButtons Buttons,
                                         TMessageAnswer Default)
 {
+    // Ending: every question is answered as Escape answers it.
+    if (FTerminating)
+        return Buttons == TMessageButtons::Ok ? TMessageAnswer::Ok : TMessageAnswer::No;
+    const QScopedValueRollback Asking(FAsking, FAsking + 1);
     if (FAskUser)
         return FAskUser(Text, Kind, Buttons);
     // While a join runs this window is disabled, and so would be a box it owns.
@@ -361,16 +402,19 @@ void TfrmMain::WMDropFiles(const QMimeData& Drop)
     AddSortedFiles(std::move(Files));
 }
 
-void TfrmMain::AddSortedFiles(QStringList Files)
+void TfrmMain::AddSortedFiles(QStringList Files, bool KeepJoinNote)
 {
     SortFileNames(Files);
     const int Before = lvwFiles->Count();
     const bool HadSelection = lvwFiles->SelectedRow() >= 0;
+    const QScopedValueRollback Adding(FAdding, true);
     AddFiles(Files);
     // Enter and Del work at once on what was just added.
     if (!HadSelection && lvwFiles->Count() > Before)
         lvwFiles->SelectRow(Before);
-    if (lvwFiles->Count() != Before)
+    if (lvwFiles->Count() != Before && KeepJoinNote)
+        Refresh();
+    else if (lvwFiles->Count() != Before)
         ListChanged();
 }
 

@@ -16,6 +16,7 @@ class QAction;
 class QLabel;
 class QMenu;
 class QMimeData;
+class QTimer;
 class QToolBar;
 
 namespace vantrel {
@@ -36,8 +37,16 @@ public:
     // Adds the files in order, asking after each failure whether to go on.
     void AddFiles(const QStringList& FileNames);
     // Adds files named from outside (the command line, "Open with"), as a drop
-    // would: existing files only, sorted.
-    void OpenFiles(const QStringList& FileNames);
+    // would: existing files only, sorted. KeepJoinNote: the last join's note
+    // and Show in Folder stay (files that came while it ran).
+    void OpenFiles(const QStringList& FileNames, bool KeepJoinNote = false);
+    // Files a later start hands over (or the command line names): the window
+    // comes up, restored and active, and they are added as OpenFiles adds
+    // them once the window is free: no join under way, no question, message
+    // or dialog open, no files being added. So no answer given about other
+    // files applies to them. Names that are not files while the message
+    // saying so is open join that message.
+    void HandOver(const QStringList& FileNames);
     TMessageAnswer ShowMessageBox(const QString& Text, TMessageKind Kind, TMessageButtons Buttons,
                                   TMessageAnswer Default = TMessageAnswer::Yes);
 
@@ -46,6 +55,9 @@ public:
     void UpdateStatusBar();
     // The program is asked to end (SIGTERM, SIGHUP, SIGINT): a join under
     // way stops and leaves its output as it was, then the window closes.
+    // Questions and messages that are open are taken back as Escape would,
+    // none opens after, and a failure to save the settings is said on
+    // standard error: nobody is there to answer.
     void Terminate();
     // Files dropped from the desktop.
     void WMDropFiles(const QMimeData& Drop);
@@ -89,7 +101,8 @@ private:
 
     void MoveSelection(int Step);
     // Adds the chosen or dropped files in sorted order, then refreshes.
-    void AddSortedFiles(QStringList Files);
+    void AddSortedFiles(QStringList Files, bool KeepJoinNote = false);
+    void AddHandedOver();
     // After the list's content changed: the last join's note and its folder go.
     void ListChanged();
     void Refresh();
@@ -104,6 +117,13 @@ private:
     QString FJoinedText;   // "Joined N files into NAME (h:mm:ss)" until the list changes
     QString FJoinedFolder; // what "Show in Folder" opens
     QString FStatusTip;    // a command's hint, shown in panel 0 while it is pointed at
+    bool FTerminating = false;
+    int FAsking = 0;      // message boxes open
+    bool FAdding = false; // files being added
+    QStringList FHandedOver;
+    bool FHandedOverInJoin = false;
+    QStringList FNotFiles; // in the message that is open about them
+    QTimer* FHandOverTimer;
 
     TFileListView* lvwFiles;
     QToolBar* ToolBar;

@@ -1,5 +1,6 @@
 #include "ui/MessageBox.h"
 
+#include <QApplication>
 #include <QMessageBox>
 #include <QPushButton>
 
@@ -40,6 +41,34 @@ TMessageAnswer RunMessageBox(QWidget* Owner, const QString& Text, TMessageKind K
     case QMessageBox::Ok: return TMessageAnswer::Ok;
     default: return TMessageAnswer::No;
     }
+}
+
+void DismissOpenDialogs()
+{
+    for (QWidget* Open;
+         (Open = QApplication::activePopupWidget()) || (Open = QApplication::activeModalWidget());) {
+        if (auto* Box = qobject_cast<QMessageBox*>(Open); Box && Box->escapeButton())
+            Box->escapeButton()->click();
+        else if (auto* Dialog = qobject_cast<QDialog*>(Open))
+            Dialog->reject();
+        else
+            Open->close();
+        if (Open->isVisible())
+            return; // it would not go; what follows ends regardless
+    }
+}
+
+void BringToFront(QWidget& Window, QWidget* Holder)
+{
+    // As it was before it was minimised.
+    if (Window.isMinimized())
+        Window.setWindowState((Window.windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
+    Window.show();
+    for (QWidget* Front : {&Window, Holder, QApplication::activeModalWidget()})
+        if (Front) {
+            Front->raise();
+            Front->activateWindow();
+        }
 }
 
 } // namespace vantrel

@@ -37,4 +37,12 @@ using TMessageBoxHandler = std::function<TMessageAnswer(const QString& Text, TMe
 TMessageAnswer RunMessageBox(QWidget* Owner, const QString& Text, TMessageKind Kind, TMessageButtons Buttons,
                              TMessageAnswer Default = TMessageAnswer::Yes);
 
+// Takes back every menu, message box and dialog that is open, top first, as
+// Escape would: the program is ending and nobody is there to answer them.
+void DismissOpenDialogs();
+
+// Brings Window up, restored when minimised, to the front and active, with
+// whatever holds it (Holder: a join's progress, and an open question).
+void BringToFront(QWidget& Window, QWidget* Holder);
+
 } // namespace vantrel

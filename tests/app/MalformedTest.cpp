@@ -413,12 +413,14 @@ TEST_F(MalformedInput, LongJunkReportsProgressAndStopsOnRequest)
 
 // Runs Script in a mount namespace of its own with a tmpfs at $D that claims
 // Size of room, so that joins of long sparse inputs pass the free-space
-// check without taking room anywhere. Empty when this machine cannot.
+// check without taking room anywhere. Empty when this machine cannot. The
+// mount point goes with the script.
 std::string InScratchMount(const std::string& Size, const std::string& Script)
 {
     std::string Said;
-    const std::string Whole = "D=$(mktemp -d) && mount -t tmpfs -o size=" + Size +
-                              " tmpfs \"$D\" && echo mounted || exit 99\n" + Script;
+    const std::string Whole =
+        "D=$(mktemp -d) && trap 'umount \"$D\"; rmdir \"$D\"' EXIT && mount -t tmpfs -o size=" + Size +
+        " tmpfs \"$D\" && echo mounted || exit 99\n" + Script;
     RunCommand("timeout 120 unshare -rm bash -c " + Quote(Whole), &Said);
     // Where namespaces or mounts are not allowed, nothing ran.
     return Said.rfind("mounted\n", 0) == 0 ? Said : std::string();

@@ -269,60 +269,6 @@ make disc_pregap.bin disc_track disc_pregap.bin 00
 make mplex_uvcd.mpg mjpeg_pal mplex_uvcd.mpg 2 2
 make mplex_uvcd_b.mpg mjpeg_pal mplex_uvcd_b.mpg 2 3
 
-# The sound of HD broadcasts on its own: AAC in ADTS and in LOAS/LATM,
-# enhanced AC-3 (5.1 and stereo at 44.1 kHz).
-make ff_stereo.aac ff -f lavfi -i "$(audio_src 440 48000 1)" -ac 2 -c:a aac -b:a 128k -f adts ff_stereo.aac
-make ff_51.latm ff -f lavfi -i "$(audio_src 440 48000 1)" -ac 6 -c:a aac -b:a 256k -f latm ff_51.latm
-make ff_51.eac3 ff -f lavfi -i "$(audio_src 440 48000 1)" -ac 6 -c:a eac3 -b:a 384k -f eac3 ff_51.eac3
-make ff_stereo441.eac3 ff -f lavfi -i "$(audio_src 440 44100 1)" -ac 2 -c:a eac3 -b:a 96k -f eac3 \
-    ff_stereo441.eac3
-
-# MPEG-2 transport streams as DVB receivers record them: MPEG-2 video with
-# MPEG audio (German) and AC-3 (English) under DVB's descriptors, a channel
-# name in the SDT; variable and constant rate (-muxrate), 188-byte packets
-# and 192-byte ones with arrival stamps (M2TS), other PIDs and service ids,
-# another table version, a clock that wraps past 2^33, a multiplex of two
-# programs; AAC in ADTS and LATM, enhanced AC-3.
-# The DVB-like ones send a PCR at every picture (40 ms apart at most) and
-# their packets at most 0.15 s before they are decoded, as broadcasts do;
-# the others keep ffmpeg's 80 ms and 0.7 s.
-ts() {
-    local name=$1 seconds=$2 tone=$3
-    shift 3
-    ff -f lavfi -i "$(video_src 720x576 25 "$seconds")" -f lavfi -i "$(audio_src "$tone" 48000 "$seconds")" \
-        -f lavfi -i "$(audio_src $((tone * 3 / 2)) 48000 "$seconds")" -map 0 -map 1 "$@" -c:v mpeg2video \
-        -b:v 3000k -maxrate 4000k -bufsize 600k -g 12 -bf 2 -aspect 16:9 -c:a:0 mp2 -b:a:0 192k -ac:a:0 2 \
-        -metadata:s:a:0 language=deu -metadata service_name="Vantrel Eins" -metadata service_provider=Zentrova \
-        -pcr_period 20 -max_delay 150000 -mpegts_flags system_b -f mpegts "$name"
-}
-# The second sound stream: AC-3 5.1 in English.
-ac3=(-map 2 -c:a:1 ac3 -b:a:1 384k -ac:a:1 6 -metadata:s:a:1 language=eng)
-make ts_mp2.ts ts ts_mp2.ts 2 440
-make ts_ac3.ts ts ts_ac3.ts 2 550 "${ac3[@]}"
-make ts_cbr.ts ts ts_cbr.ts 2 660 "${ac3[@]}" -muxrate 6000k
-make ts_m2ts.m2ts ts ts_m2ts.m2ts 2 440 "${ac3[@]}" -mpegts_m2ts_mode 1
-make ts_pids.ts ts ts_pids.ts 2 440 "${ac3[@]}" -mpegts_start_pid 0x200 -mpegts_pmt_start_pid 0x1100 \
-    -streamid 0:0x3F0 -streamid 2:0x3F2 -mpegts_service_id 28106
-make ts_pmtv1.ts ts ts_pmtv1.ts 2 330 "${ac3[@]}" -tables_version 1
-make ts_wrap.ts ts ts_wrap.ts 2 440 -output_ts_offset 95443
-make ts_rec.ts ts ts_rec.ts 6 440 "${ac3[@]}"
-make ts_aac.ts ff -f lavfi -i "$(video_src 720x576 25 2)" -f lavfi -i "$(audio_src 440 48000 2)" \
-    -c:v mpeg2video -b:v 3000k -c:a aac -b:a 128k -ac 2 -f mpegts ts_aac.ts
-make ts_latm.ts ff -f lavfi -i "$(video_src 720x576 25 2)" -f lavfi -i "$(audio_src 440 48000 2)" \
-    -c:v mpeg2video -b:v 3000k -c:a aac -b:a 128k -ac 2 -mpegts_flags latm -f mpegts ts_latm.ts
-make ts_eac3.ts ff -f lavfi -i "$(video_src 720x576 25 2)" -f lavfi -i "$(audio_src 440 48000 2)" \
-    -c:v mpeg2video -b:v 3000k -c:a eac3 -b:a 192k -ac 2 -mpegts_flags system_b -f mpegts ts_eac3.ts
-# Two channels in one multiplex, each with its video and its sound.
-make ts_mux.ts ff -f lavfi -i "$(video_src 720x576 25 2)" -f lavfi -i "$(audio_src 440 48000 2)" \
-    -f lavfi -i "$(video_src 352x288 25 2)" -f lavfi -i "$(audio_src 660 48000 2)" -map 0 -map 1 -map 2 -map 3 \
-    -c:v mpeg2video -b:v 2000k -c:a mp2 -b:a 128k -ac 2 \
-    -program program_num=1:title=One:st=0:st=1 -program program_num=2:title=Two:st=2:st=3 \
-    -f mpegts ts_mux.ts
-# 204-byte packets: 16 parity bytes after each packet, as some receivers
-# record them (zeros here: nothing checks them).
-make ts_204.ts perl -e 'open(my $I, "<:raw", "ts_mp2.ts") or die; open(my $O, ">:raw", "ts_204.ts") or die;
-    while (read($I, my $p, 188) == 188) { print $O $p, "\0" x 16 }'
-
 # H.264 in transport streams, from libx264 with ffmpeg's muxer. AVCHD
 # camcorders: 192-byte packets (a 4-byte arrival stamp before each packet),
 # 1080-line interlaced pictures (MBAFF, top field first) with delimiters,
@@ -390,3 +336,56 @@ for name in avchd_1080i50_1.m2ts avchd_1080i50_2.m2ts avchd_1080i60_1.m2ts avchd
 done
 make h264_baseline.h264 ff -f lavfi -i "$(video_src 320x180 25 1)" -pix_fmt yuv420p -c:v libx264 \
     -preset ultrafast -profile:v baseline -level 1.3 -vf setsar=12/11 -f h264 h264_baseline.h264
+# The sound of HD broadcasts on its own: AAC in ADTS and in LOAS/LATM,
+# enhanced AC-3 (5.1 and stereo at 44.1 kHz).
+make ff_stereo.aac ff -f lavfi -i "$(audio_src 440 48000 1)" -ac 2 -c:a aac -b:a 128k -f adts ff_stereo.aac
+make ff_51.latm ff -f lavfi -i "$(audio_src 440 48000 1)" -ac 6 -c:a aac -b:a 256k -f latm ff_51.latm
+make ff_51.eac3 ff -f lavfi -i "$(audio_src 440 48000 1)" -ac 6 -c:a eac3 -b:a 384k -f eac3 ff_51.eac3
+make ff_stereo441.eac3 ff -f lavfi -i "$(audio_src 440 44100 1)" -ac 2 -c:a eac3 -b:a 96k -f eac3 \
+    ff_stereo441.eac3
+
+# MPEG-2 transport streams as DVB receivers record them: MPEG-2 video with
+# MPEG audio (German) and AC-3 (English) under DVB's descriptors, a channel
+# name in the SDT; variable and constant rate (-muxrate), 188-byte packets
+# and 192-byte ones with arrival stamps (M2TS), other PIDs and service ids,
+# another table version, a clock that wraps past 2^33, a multiplex of two
+# programs; AAC in ADTS and LATM, enhanced AC-3.
+# The DVB-like ones send a PCR at every picture (40 ms apart at most) and
+# their packets at most 0.15 s before they are decoded, as broadcasts do;
+# the others keep ffmpeg's 80 ms and 0.7 s.
+ts() {
+    local name=$1 seconds=$2 tone=$3
+    shift 3
+    ff -f lavfi -i "$(video_src 720x576 25 "$seconds")" -f lavfi -i "$(audio_src "$tone" 48000 "$seconds")" \
+        -f lavfi -i "$(audio_src $((tone * 3 / 2)) 48000 "$seconds")" -map 0 -map 1 "$@" -c:v mpeg2video \
+        -b:v 3000k -maxrate 4000k -bufsize 600k -g 12 -bf 2 -aspect 16:9 -c:a:0 mp2 -b:a:0 192k -ac:a:0 2 \
+        -metadata:s:a:0 language=deu -metadata service_name="Vantrel Eins" -metadata service_provider=Zentrova \
+        -pcr_period 20 -max_delay 150000 -mpegts_flags system_b -f mpegts "$name"
+}
+# The second sound stream: AC-3 5.1 in English.
+ac3=(-map 2 -c:a:1 ac3 -b:a:1 384k -ac:a:1 6 -metadata:s:a:1 language=eng)
+make ts_mp2.ts ts ts_mp2.ts 2 440
+make ts_ac3.ts ts ts_ac3.ts 2 550 "${ac3[@]}"
+make ts_cbr.ts ts ts_cbr.ts 2 660 "${ac3[@]}" -muxrate 6000k
+make ts_m2ts.m2ts ts ts_m2ts.m2ts 2 440 "${ac3[@]}" -mpegts_m2ts_mode 1
+make ts_pids.ts ts ts_pids.ts 2 440 "${ac3[@]}" -mpegts_start_pid 0x200 -mpegts_pmt_start_pid 0x1100 \
+    -streamid 0:0x3F0 -streamid 2:0x3F2 -mpegts_service_id 28106
+make ts_pmtv1.ts ts ts_pmtv1.ts 2 330 "${ac3[@]}" -tables_version 1
+make ts_wrap.ts ts ts_wrap.ts 2 440 -output_ts_offset 95443
+make ts_rec.ts ts ts_rec.ts 6 440 "${ac3[@]}"
+make ts_aac.ts ff -f lavfi -i "$(video_src 720x576 25 2)" -f lavfi -i "$(audio_src 440 48000 2)" \
+    -c:v mpeg2video -b:v 3000k -c:a aac -b:a 128k -ac 2 -f mpegts ts_aac.ts
+make ts_latm.ts ff -f lavfi -i "$(video_src 720x576 25 2)" -f lavfi -i "$(audio_src 440 48000 2)" \
+    -c:v mpeg2video -b:v 3000k -c:a aac -b:a 128k -ac 2 -mpegts_flags latm -f mpegts ts_latm.ts
+make ts_eac3.ts ff -f lavfi -i "$(video_src 720x576 25 2)" -f lavfi -i "$(audio_src 440 48000 2)" \
+    -c:v mpeg2video -b:v 3000k -c:a eac3 -b:a 192k -ac 2 -mpegts_flags system_b -f mpegts ts_eac3.ts
+# Two channels in one multiplex, each with its video and its sound.
+make ts_mux.ts ff -f lavfi -i "$(video_src 720x576 25 2)" -f lavfi -i "$(audio_src 440 48000 2)" \
+    -f lavfi -i "$(video_src 352x288 25 2)" -f lavfi -i "$(audio_src 660 48000 2)" -map 0 -map 1 -map 2 -map 3 \
+    -c:v mpeg2video -b:v 2000k -c:a mp2 -b:a 128k -ac 2 \
+    -program program_num=1:title=One:st=0:st=1 -program program_num=2:title=Two:st=2:st=3 \
+    -f mpegts ts_mux.ts
+# 204-byte packets: 16 parity bytes after each packet, as some receivers
+# record them (zeros here: nothing checks them).
+make ts_204.ts perl -e 'open(my $I, "<:raw", "ts_mp2.ts") or die; open(my $O, ">:raw", "ts_204.ts") or die;
+    while (read($I, my $p, 188) == 188) { print $O $p, "\0" x 16 }'

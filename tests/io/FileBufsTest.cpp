@@ -173,7 +173,10 @@ TEST_F(FileReadBufferTest, OnlyRegularFilesAreInputs)
     // Files the kernel makes up say so, not that their size is unknown.
     for (const auto& [Name, Where] : {std::pair{"/proc/self/status", "(/proc)"},
                                       {"/proc/cpuinfo", "(/proc)"},
-                                      {"/sys/kernel/mm/transparent_hugepage/enabled", "(/sys)"}}) {
+                                      {"/sys/kernel/mm/transparent_hugepage/enabled", "(/sys)"},
+                                      {"/sys/fs/cgroup/cpu/cpu.shares", "(cgroup)"},
+                                      {"/sys/fs/cgroup/unified/cgroup.procs", "(cgroup2)"},
+                                      {"/sys/fs/cgroup/cgroup.procs", "(cgroup2)"}}) {
         if (::access(Name, R_OK) != 0)
             continue;
         try {
@@ -185,6 +188,32 @@ TEST_F(FileReadBufferTest, OnlyRegularFilesAreInputs)
                                     ".");
         }
     }
+}
+
+// A file written again in place with its modification time put back (touch
+// -d, a copy that keeps times) is not the file that was measured: neither
+// by its name nor by the descriptor it is read from.
+TEST_F(FileReadBufferTest, ARewriteWithItsTimesPutBackIsAnotherFile)
+{
+    const std::string Name = Dir.File("clip.mpg");
+    test::WriteFile(Name, TBytes(100, 1));
+    const TInputFile Input(Name);
+    struct stat Before
+    {
+    };
+    ASSERT_EQ(::stat(Name.c_str(), &Before), 0);
+    EXPECT_EQ(Input.CurrentIdentity(), Input.Identity()); // reading changes nothing
+    // The change time has a clock's resolution: let it move.
+    ::usleep(20000);
+    {
+        const TFileHandle Writer(::open(Name.c_str(), O_WRONLY | O_CLOEXEC));
+        ASSERT_EQ(::pwrite(Writer.Get(), "\2", 1, 50), 1);
+    }
+    const timespec Times[2] = {Before.st_atim, Before.st_mtim};
+    ASSERT_EQ(::utimensat(AT_FDCWD, Name.c_str(), Times, 0), 0);
+    EXPECT_EQ(IdentityOf(Name).ModifiedNs, Input.Identity().ModifiedNs);
+    EXPECT_NE(IdentityOf(Name), Input.Identity());
+    EXPECT_NE(Input.CurrentIdentity(), Input.Identity());
 }
 
 // A VCD track off a disc: RIFF/CDXA around 2352-byte sectors of which 2324

@@ -10,6 +10,7 @@
 #include <functional>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 namespace vantrel {
@@ -24,22 +25,26 @@ class SettingsTest : public ::testing::Test
 protected:
     SettingsTest() { Store().clear(); }
     ~SettingsTest() override { Store().clear(); }
-    static QSettings& Store()
+    // The test's own view of the store, gone with the test: one kept until
+    // the program ends would write its file again after the folder is removed.
+    QSettings& Store()
     {
-        static QSettings Settings(QSettings::NativeFormat, QSettings::UserScope, "zentrova", "vantrel");
-        Settings.sync();
-        return Settings;
+        m_Store.sync();
+        return m_Store;
     }
-    static void Put(const QString& Key, const QVariant& Value)
+    void Put(const QString& Key, const QVariant& Value)
     {
         Store().setValue(Key, Value);
         Store().sync();
     }
-    static QVariant Get(const QString& Key)
+    QVariant Get(const QString& Key)
     {
         Store().sync();
         return Store().value(Key);
     }
+
+private:
+    QSettings m_Store{QSettings::NativeFormat, QSettings::UserScope, "zentrova", "vantrel"};
 };
 
 std::string ErrorOf(const std::function<void()>& Action)
@@ -150,8 +155,9 @@ TEST_F(SettingsTest, RefusedWritesRaise)
                      "the file or its folder cannot be written");
 }
 
-// A settings file that is a link to a device or a pipe, or one far too large,
-// is not ours: it is neither read nor replaced, and the user is told once.
+// A settings file that is no regular file (a pipe, a device, a folder) or a
+// link to one, or one far too large, is not ours: it is neither read nor
+// replaced, nothing waits on it, and the user is told once.
 TEST_F(SettingsTest, AStoreThatIsNoSettingsFileIsLeftAlone)
 {
     const QString File = Store().fileName();
@@ -159,18 +165,26 @@ TEST_F(SettingsTest, AStoreThatIsNoSettingsFileIsLeftAlone)
     const struct
     {
         const char* Kind;
-        std::function<void()> Make;
+        std::function<bool()> Make; // false: cannot be made here
         const char* Says;
     } Cases[] = {
-        {"link to a device", [&] { ASSERT_EQ(::symlink("/dev/null", Name.c_str()), 0); },
+        {"link to a device", [&] { return ::symlink("/dev/null", Name.c_str()) == 0; },
          "is a link to something"},
-        {"2 MB", [&] { ASSERT_EQ(::truncate(Name.c_str(), 2 << 20), 0); }, "is over 1 MB"},
+        {"2 MB", [&] { return ::truncate(Name.c_str(), 2 << 20) == 0; }, "is over 1 MB"},
+        {"FIFO", [&] { return ::mkfifo(Name.c_str(), 0600) == 0; }, "is not a file"},
+        {"device", [&] { return ::mknod(Name.c_str(), S_IFCHR | 0600, makedev(1, 3)) == 0; },
+         "is not a file"},
+        {"folder", [&] { return ::mkdir(Name.c_str(), 0700) == 0; }, "is not a file"},
     };
     for (const auto& C : Cases) {
         Put("RecalcTimecodes", 0);
         if (std::string(C.Kind) != "2 MB")
             ::unlink(Name.c_str());
-        C.Make();
+        struct stat Made
+        {
+        };
+        if (!C.Make() || ::lstat(Name.c_str(), &Made) != 0)
+            continue; // a device needs the right to make one
         QStringList Said;
         const TSettings Settings = LoadSettings(TProductInfo{}, Placement, Said);
         EXPECT_TRUE(Settings.RecalcTimecodes) << C.Kind; // the default, not what the file held
@@ -181,8 +195,9 @@ TEST_F(SettingsTest, AStoreThatIsNoSettingsFileIsLeftAlone)
         {
         };
         ASSERT_EQ(::lstat(Name.c_str(), &St), 0);
-        EXPECT_TRUE(std::string(C.Kind) == "2 MB" ? St.st_size == (2 << 20) : S_ISLNK(St.st_mode)) << C.Kind;
-        ::unlink(Name.c_str());
+        EXPECT_EQ(St.st_mode, Made.st_mode) << C.Kind;
+        EXPECT_EQ(St.st_size, Made.st_size) << C.Kind;
+        ::remove(Name.c_str());
     }
 }
 
