@@ -205,6 +205,8 @@ constexpr int AudioKbits[2][3][16] = {
      {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160, 0},
      {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160, 0}}};
 
+} // namespace
+
 // Bytes and ticks of the MPEG audio frame whose header is at H; 0 bytes when
 // H holds no header.
 std::pair<std::int64_t, double> AudioFrame(const std::uint8_t* H)
@@ -240,6 +242,8 @@ std::pair<std::int64_t, double> AC3Frame(const std::uint8_t* H)
     static constexpr int Hz[] = {48000, 44100, 32000};
     return {2 * Words, 1536 * 90000.0 / Hz[Rate]};
 }
+
+namespace {
 
 // Bytes and ticks of the DTS core frame at H: FSIZE + 1 bytes of 32 x
 // (NBLKS + 1) samples.

@@ -9,6 +9,7 @@
 #include <map>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace vantrel::test {
@@ -71,6 +72,11 @@ struct TNavigationCheck
     std::string Faults;
 };
 TNavigationCheck CheckNavigation(const TBytes& File);
+
+// Bytes and 90 kHz ticks of the MPEG audio frame whose header is at H (four
+// bytes), and of the AC-3 sync frame at H (five); 0 bytes when none is there.
+std::pair<std::int64_t, double> AudioFrame(const std::uint8_t* H);
+std::pair<std::int64_t, double> AC3Frame(const std::uint8_t* H);
 
 // The time stamps a packet of a stream id carries, in file order, 33-bit.
 std::vector<std::int64_t> StampsOf(const TBytes& File, std::uint8_t StreamId, bool Decode);

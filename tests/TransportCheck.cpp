@@ -372,7 +372,7 @@ void TChecker::Model(std::uint16_t PID, const TStream& S)
 {
     if (m_Clock[S.PCRPID].size() < 2)
         return;
-    TModelStream M{PID, S.Model, S.ES, {}, {}};
+    TModelledStream M{PID, S.Model, S.ES, {}, {}};
     for (const auto& [B, Bytes] : S.Packets)
         M.Packets.push_back(
             {Time(S.PCRPID, B), Bytes, std::size_t(B * double(R.PacketSize) / 188) + m_First});

@@ -24,37 +24,15 @@ std::pair<std::size_t, double> SoundFrame(TModelKind Model, const std::uint8_t* 
 {
     static constexpr int HzAAC[] = {96000, 88200, 64000, 48000, 44100, 32000,
                                     24000, 22050, 16000, 12000, 11025, 8000};
-    if (Model == mdMPEGAudio && N >= 4 && D[0] == 0xFF && (D[1] & 0xE0) == 0xE0) {
-        static constexpr int Kbit[2][3][16] = {
-            {{0, 32, 64, 96, 128, 160, 192, 224, 256, 288, 320, 352, 384, 416, 448},
-             {0, 32, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384},
-             {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320}},
-            {{0, 32, 48, 56, 64, 80, 96, 112, 128, 144, 160, 176, 192, 224, 256},
-             {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160},
-             {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160}}};
-        const int Version = (D[1] >> 3) & 3, LayerBits = (D[1] >> 1) & 3, Rate = (D[2] >> 2) & 3,
-                  Bits = D[2] >> 4;
-        if (Version == 1 || LayerBits == 0 || Rate == 3 || Bits == 0 || Bits == 15)
-            return {0, 0};
-        const int Layer = 4 - LayerBits, Hz = std::array{44100, 48000, 32000}[Rate] >> (Version == 3   ? 0
-                                                                                        : Version == 2 ? 1
-                                                                                                       : 2);
-        const int K = Kbit[Version == 3 ? 0 : 1][Layer - 1][Bits], Pad = (D[2] >> 1) & 1;
-        const int Samples = Layer == 1 ? 384 : Layer == 3 && Version != 3 ? 576 : 1152;
-        const std::size_t Length =
-            Layer == 1 ? (12 * K * 1000 / Hz + Pad) * 4 : Samples / 8 * K * 1000 / Hz + Pad;
-        return {Length, Samples * ClockHz / Hz};
+    // The program stream model's frames, its 90 kHz ticks in 27 MHz ones.
+    if (Model == mdMPEGAudio && N >= 4) {
+        const auto [Length, Ticks] = AudioFrame(D);
+        return {static_cast<std::size_t>(Length), Ticks * 300};
     }
     if (Model == mdAC3 && N >= 6 && D[0] == 0x0B && D[1] == 0x77) {
-        if ((D[5] >> 3) <= 10) { // A/52 table 5.18
-            static constexpr int Kbits[] = {32,  40,  48,  56,  64,  80,  96,  112, 128, 160,
-                                            192, 224, 256, 320, 384, 448, 512, 576, 640};
-            const int Rate = D[4] >> 6, Code = D[4] & 0x3F;
-            if (Rate == 3 || Code >= 38)
-                return {0, 0};
-            const int K = Kbits[Code / 2];
-            const std::size_t Words = Rate == 0 ? 2 * K : Rate == 2 ? 3 * K : K * 96000 / 44100 + (Code & 1);
-            return {2 * Words, 1536 * ClockHz / std::array{48000, 44100, 32000}[Rate]};
+        if ((D[5] >> 3) <= 10) {
+            const auto [Length, Ticks] = AC3Frame(D);
+            return {static_cast<std::size_t>(Length), Ticks * 300};
         }
         // Enhanced AC-3 (annex E): a dependent substream plays with the frame before it.
         const int Rate = D[4] >> 6, Blocks = Rate == 3 ? 6 : std::array{1, 2, 3, 6}[(D[4] >> 4) & 3];
@@ -107,7 +85,7 @@ double LATMTicks(const TBytes& ES)
     return 0;
 }
 
-std::vector<TUnit> Units(const TModelStream& S)
+std::vector<TUnit> Units(const TModelledStream& S)
 {
     std::vector<TUnit> Units;
     std::vector<std::pair<std::size_t, std::size_t>>
@@ -155,7 +133,7 @@ std::vector<TUnit> Units(const TModelStream& S)
     for (std::size_t J = 0; J < Ranges.size(); ++J) {
         while (Pes + 1 < S.PESs.size() && S.PESs[Pes + 1].ESOffset <= Ranges[J].second)
             ++Pes;
-        const TModelStream::TPES* P = S.PESs.empty() ? nullptr : &S.PESs[Pes];
+        const TModelledStream::TPES* P = S.PESs.empty() ? nullptr : &S.PESs[Pes];
         const bool Stamped = P && P->Decode && P->ESOffset <= Ranges[J].second && StampedPES != Pes;
         double Decode = 0;
         if (Stamped) {
@@ -172,10 +150,10 @@ std::vector<TUnit> Units(const TModelStream& S)
 }
 
 // The packet that brings the byte before ES offset End.
-const TModelStream::TPacket& PacketOf(const TModelStream& S, std::size_t End)
+const TModelledStream::TPacket& PacketOf(const TModelledStream& S, std::size_t End)
 {
     std::size_t Bytes = 0;
-    for (const TModelStream::TPacket& Packet : S.Packets)
+    for (const TModelledStream::TPacket& Packet : S.Packets)
         if ((Bytes += Packet.Bytes) >= End)
             return Packet;
     return S.Packets.back();
@@ -183,7 +161,7 @@ const TModelStream::TPacket& PacketOf(const TModelStream& S, std::size_t End)
 
 } // namespace
 
-void ModelStream(const TModelStream& S, TTransportCheck& R, const TFaultNote& Fault)
+void ModelStream(const TModelledStream& S, TTransportCheck& R, const TFaultNote& Fault)
 {
     if (S.Packets.empty())
         return;
@@ -231,7 +209,7 @@ void ModelStream(const TModelStream& S, TTransportCheck& R, const TFaultNote& Fa
     std::vector<std::pair<double, std::size_t>> Out; // when a packet's bytes have left, its ES bytes
     double Busy = 0;
     std::vector<double> Ends;
-    for (const TModelStream::TPacket& Packet : S.Packets) {
+    for (const TModelledStream::TPacket& Packet : S.Packets) {
         const double T = Packet.Arrival;
         double Held = 188;
         for (auto E = Ends.rbegin(); E != Ends.rend() && *E > T; ++E)

@@ -6,6 +6,7 @@
 // their decode times.
 #pragma once
 
+#include "StreamChecks.h"
 #include "TestSupport.h"
 #include "TransportCheck.h"
 
@@ -27,7 +28,7 @@ enum TModelKind
     mdLATM
 };
 
-struct TModelStream
+struct TModelledStream
 {
     std::uint16_t PID = 0;
     TModelKind Kind = mdNone;
@@ -54,6 +55,6 @@ using TFaultNote =
 
 // Runs S through the model, adding its units, late units and overflows to
 // Check (with the buffer's peak and size), noting each fault.
-void ModelStream(const TModelStream& S, TTransportCheck& Check, const TFaultNote& Fault);
+void ModelStream(const TModelledStream& S, TTransportCheck& Check, const TFaultNote& Fault);
 
 } // namespace vantrel::test

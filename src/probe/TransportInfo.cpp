@@ -101,7 +101,7 @@ private:
     std::map<std::uint16_t, std::unique_ptr<TStreamProbe>> m_Probes;
     std::set<std::uint8_t> m_PATSections, m_SDTSections;
     std::optional<std::uint8_t> m_PATVersion;
-    bool m_PATDone = false, m_SDTDone = false, m_SDTSeen = false;
+    bool m_PATDone = false, m_SDTDone = false;
     std::set<std::size_t> m_PMTRead; // indices into m_Info.Programs
     // The clock that has passed since the first PCR, for what is not sent.
     std::optional<std::uint16_t> m_ClockPID;
@@ -246,7 +246,6 @@ void TTransportProbe::Route(const TTransportPacket& Packet, const std::uint8_t* 
     if (Packet.PID == PATPID) {
         m_PAT.Add(Packet, Bytes, Lost);
     } else if (Packet.PID == SDTPID) {
-        m_SDTSeen = true;
         m_SDT.Add(Packet, Bytes, Lost);
     } else if (const auto PMT = m_PMTs.find(Packet.PID); PMT != m_PMTs.end()) {
         PMT->second.Add(Packet, Bytes, Lost);

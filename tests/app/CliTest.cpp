@@ -698,7 +698,7 @@ TEST(CliInfo, JsonAgreesWithTheText)
 TEST(CliInfo, TransportStreamsShowTheirProgramsAndAreNotJoinedYet)
 {
     int Status;
-    const std::string Said = Cli("info" + Files({"ts_ac3.ts", "ts_pids.ts", "ts_h264.ts"}), &Status);
+    const std::string Said = Cli("info" + Files({"ts_ac3.ts", "ts_pids.ts", "hd_720p50_2.ts"}), &Status);
     EXPECT_EQ(Status, 1);
     const std::string Expected[] = {
         Stream("ts_ac3.ts") +
@@ -710,7 +710,7 @@ TEST(CliInfo, TransportStreamsShowTheirProgramsAndAreNotJoinedYet)
             "    PID 257: Layer II 48 kHz stereo 192 kbit/s, deu\n"
             "    PID 258: AC-3 48 kHz 5.1 384 kbit/s, eng\n",
         "  program 28106 \"Vantrel Eins\" (PMT PID 4352, PCR PID 1008), 188-byte packets\n",
-        Stream("ts_h264.ts") + "\n  This file's video is H.264, which cannot be joined yet.\n"};
+        Stream("hd_720p50_2.ts") + "\n  This file's video is H.264, which cannot be joined yet.\n"};
     for (const std::string& Line : Expected)
         EXPECT_NE(Said.find(Line), std::string::npos) << Line << "\nin\n" << Said;
 

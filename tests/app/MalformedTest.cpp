@@ -350,6 +350,54 @@ TEST_F(MalformedInput, TheProbeReadsAHeadAndATailOnly)
     EXPECT_NE(Said.find(Clip + "\n  352 x 288  25.00 fps"), std::string::npos) << Said;
 }
 
+// Transport streams cut anywhere, with tables and packets that lie about
+// their lengths, and followed by gigabytes of zeros: each is answered at
+// once with its formats or a reason, and a join refuses it without writing.
+TEST_F(MalformedInput, TransportStreamsCutAndDamaged)
+{
+    const TBytes Full = ReadFile(Stream("ts_ac3.ts"));
+    std::vector<std::pair<std::string, TBytes>> Cases;
+    for (const std::size_t Cut : std::initializer_list<std::size_t>{3, 190, 188 * 3 + 7, 188 * 5 + 100,
+                                                                    188 * 40 + 13, Full.size() / 2 + 1})
+        Cases.emplace_back("cut " + std::to_string(Cut),
+                           TBytes(Full.begin(), Full.begin() + static_cast<long>(Cut)));
+    for (std::size_t At = 0; At + 188 <= Full.size(); At += 188) {
+        const std::uint16_t PID = static_cast<std::uint16_t>(((Full[At + 1] & 0x1F) << 8) | Full[At + 2]);
+        const bool Start = Full[At + 1] & 0x40, Adaptation = Full[At + 3] & 0x20;
+        TBytes Damaged = Full;
+        if (PID == 0x1000 && Start) // a section length of 4095
+            Damaged[At + 6] |= 0x0F, Damaged[At + 7] = 0xFF;
+        else if (PID == 0x100 && Start && !Adaptation) // a PES length of 65535, and a huge header
+            Damaged[At + 8] = Damaged[At + 9] = Damaged[At + 12] = 0xFF;
+        else if (PID == 0x101 && Adaptation) // an adaptation field longer than the packet
+            Damaged[At + 4] = 0xFF;
+        else
+            continue;
+        Cases.emplace_back("damaged PID " + std::to_string(PID), Damaged);
+        if (Cases.size() > 12)
+            break;
+    }
+    for (const auto& [Name, Bytes] : Cases) {
+        const std::string Input = Put("in.ts", Bytes);
+        const TRun Info = Cli("info " + Quote(Input));
+        EXPECT_TRUE(Info.Status == 0 || Info.Status == 1) << Name << "\n" << Info.Said;
+        const TRun Run = Join({Stream("ts_ac3.ts"), Input});
+        EXPECT_EQ(Run.Status, 1) << Name;
+        EXPECT_TRUE(Run.Said.find("Joining transport streams is not possible yet.") != std::string::npos ||
+                    Run.Said.find("Unable to add file") != std::string::npos)
+            << Name << "\n"
+            << Run.Said;
+        EXPECT_FALSE(FileExists(Dir.File("out.mpg"))) << Name;
+    }
+    const std::string Huge = Put("huge.ts", Full);
+    ASSERT_EQ(::truncate(Huge.c_str(), 20LL << 30), 0);
+    std::string Said;
+    RunCommand("timeout 20 " + std::string(VANTREL_CLI) + " info " + Quote(Huge), &Said);
+    EXPECT_NE(Said.find(Huge + "\n  720 x 576  25.00 fps  16:9 MPEG-2  OK  transport stream"),
+              std::string::npos)
+        << Said;
+}
+
 TEST_F(MalformedInput, LongJunkReportsProgressAndStopsOnRequest)
 {
     const std::string Junk = ClipThenZeros(Dir.File("junk.mpg"), 20LL << 30);

@@ -349,7 +349,7 @@ make ff_stereo441.eac3 ff -f lavfi -i "$(audio_src 440 44100 1)" -ac 2 -c:a eac3
 # name in the SDT; variable and constant rate (-muxrate), 188-byte packets
 # and 192-byte ones with arrival stamps (M2TS), other PIDs and service ids,
 # another table version, a clock that wraps past 2^33, a multiplex of two
-# programs; AAC in ADTS and LATM, enhanced AC-3, H.264 (which is refused).
+# programs; AAC in ADTS and LATM, enhanced AC-3.
 # The DVB-like ones send a PCR at every picture (40 ms apart at most) and
 # their packets at most 0.15 s before they are decoded, as broadcasts do;
 # the others keep ffmpeg's 80 ms and 0.7 s.
@@ -379,7 +379,6 @@ make ts_latm.ts ff -f lavfi -i "$(video_src 720x576 25 2)" -f lavfi -i "$(audio_
     -c:v mpeg2video -b:v 3000k -c:a aac -b:a 128k -ac 2 -mpegts_flags latm -f mpegts ts_latm.ts
 make ts_eac3.ts ff -f lavfi -i "$(video_src 720x576 25 2)" -f lavfi -i "$(audio_src 440 48000 2)" \
     -c:v mpeg2video -b:v 3000k -c:a eac3 -b:a 192k -ac 2 -mpegts_flags system_b -f mpegts ts_eac3.ts
-make ts_h264.ts ff -f lavfi -i "$(video_src 320x240 25 1)" -c:v libx264 -f mpegts ts_h264.ts
 # Two channels in one multiplex, each with its video and its sound.
 make ts_mux.ts ff -f lavfi -i "$(video_src 720x576 25 2)" -f lavfi -i "$(audio_src 440 48000 2)" \
     -f lavfi -i "$(video_src 352x288 25 2)" -f lavfi -i "$(audio_src 660 48000 2)" -map 0 -map 1 -map 2 -map 3 \

@@ -1,12 +1,17 @@
 // The video sequence header reader, the audio frame header searches, the
-// stream end trackers and the H.264 access-unit splitter over arbitrary
-// bytes in memory.
+// stream end trackers, the H.264 access-unit splitter and the headers of
+// transport streams' sound and PES packets over arbitrary bytes in memory.
+#include "mpeg/PESHeader.h"
 #include "mpeg/StreamEnd.h"
+#include "mpeg/audio/AAC.h"
+#include "mpeg/audio/AC3.h"
 #include "mpeg/audio/HdmvLPCM.h"
 #include "mpeg/audio/MPEGAudio.h"
+#include "mpeg/ts/ServiceTable.h"
 #include "mpeg/video/H264Levels.h"
 #include "mpeg/video/H264Units.h"
 #include "mpeg/video/SequenceHeader.h"
+#include "probe/SoundFrames.h"
 
 using namespace vantrel;
 
@@ -18,6 +23,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Data, std::size_t Size
     TAudioFrameHeader Header;
     if (FindAudioFrameHeader(Bytes, Header))
         FindFrameOf(Header, Data, Size);
+    DecodeEAC3FrameHeader(Bytes);
+    DecodeADTSHeader(Bytes);
+    DecodeLATMConfig(Bytes);
+    DVBText(Bytes);
+    TPESInfo PES;
+    DecodePESHeader(Bytes, 0, PES);
+    for (const TStreamCoding Coding : {scMPEGAudio, scAC3, scAAC, scLATM, scDTS}) {
+        TStreamInfo Stream;
+        ReadSoundFormat(Coding, Bytes, Stream);
+        TSoundEnd End(Coding, 1920);
+        End.Add(Size ? std::optional<std::int64_t>(Data[0]) : std::nullopt, Bytes);
+        End.End();
+    }
     // Pieces of the input as the payloads of a video and an audio stream.
     TVideoEnd Video;
     TAudioEnd Audio;

@@ -3,6 +3,7 @@
 #include "io/SysUtils.h"
 #include "probe/JoinRules.h"
 #include "probe/MPEGInfo.h"
+#include "probe/MediaJson.h"
 #include "probe/MediaText.h"
 
 using namespace vantrel;
@@ -17,6 +18,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Data, std::size_t Size
         CompareMediaInfo(Info, Info);
         DifferenceText(Info, Info);
         AudioText(Info);
+        TransportText(Info);
+        InfoJson("f", Info, Info);
     } catch (const Exception&) {
     }
     return 0;

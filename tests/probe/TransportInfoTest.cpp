@@ -200,7 +200,7 @@ TEST(ProbeTransportStream, Refusals)
         TBytes Bytes;
         const char* Message;
     } Cases[] = {
-        {"H264", ReadFile(Stream("ts_h264.ts")), "This file's video is H.264, which cannot be joined yet."},
+        {"H264", ReadFile(Stream("hd_720p50_2.ts")), "This file's video is H.264, which cannot be joined yet."},
         {"Scrambled", WithPackets(0x100, [](TBytes& P) { P[3] |= 0x80; }),
          "This file's video is scrambled and cannot be read."},
         {"NoPAT", WithPackets(0, Null), "Unable to find the programs of this transport stream."},

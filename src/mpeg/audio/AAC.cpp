@@ -1,5 +1,7 @@
 #include "mpeg/audio/AAC.h"
 
+#include "mpeg/BitReader.h"
+
 #include <array>
 
 namespace vantrel {
@@ -10,72 +12,44 @@ namespace {
 constexpr std::array<std::uint32_t, 13> SampleRates = {96000, 88200, 64000, 48000, 44100, 32000, 24000,
                                                        22050, 16000, 12000, 11025, 8000,  7350};
 
-// Bits of a span, most significant first; reading past its end gives
-// zeros and marks the read as failed.
-class TBitReader
+std::uint32_t ObjectType(TBitReader& Reader)
 {
-public:
-    explicit TBitReader(std::span<const std::uint8_t> Data) : m_Data(Data) {}
-    std::uint32_t Read(int Count)
-    {
-        std::uint32_t Value = 0;
-        for (int I = 0; I < Count; ++I, ++m_Bit) {
-            const std::size_t Byte = m_Bit / 8;
-            if (Byte >= m_Data.size()) {
-                m_Failed = true;
-                Value <<= 1;
-                continue;
-            }
-            Value = (Value << 1) | ((m_Data[Byte] >> (7 - m_Bit % 8)) & 1);
-        }
-        return Value;
-    }
-    bool Failed() const { return m_Failed; }
-
-private:
-    std::span<const std::uint8_t> m_Data;
-    std::size_t m_Bit = 0;
-    bool m_Failed = false;
-};
-
-std::uint32_t ObjectType(TBitReader& Bits)
-{
-    const std::uint32_t Type = Bits.Read(5);
-    return Type == 31 ? 32 + Bits.Read(6) : Type;
+    const std::uint32_t Type = Reader.Bits(5);
+    return Type == 31 ? 32 + Reader.Bits(6) : Type;
 }
 
 // 0 for a reserved index.
-std::uint32_t SampleRate(TBitReader& Bits)
+std::uint32_t SampleRate(TBitReader& Reader)
 {
-    const std::uint32_t Index = Bits.Read(4);
+    const std::uint32_t Index = Reader.Bits(4);
     if (Index == 15)
-        return Bits.Read(24);
+        return Reader.Bits(24);
     return Index < SampleRates.size() ? SampleRates[Index] : 0;
 }
 
 // LATM's variable-length value: 2 bits say how many bytes follow.
-std::uint32_t LatmValue(TBitReader& Bits)
+std::uint32_t LatmValue(TBitReader& Reader)
 {
-    return Bits.Read(8 * (static_cast<int>(Bits.Read(2)) + 1));
+    return Reader.Bits(8 * (static_cast<int>(Reader.Bits(2)) + 1));
 }
 
 // AudioSpecificConfig (14496-3, 1.6.2.1): object type, rate, channels, and
 // for explicit SBR or PS the rate a decoder puts out.
-std::optional<TAACFormat> AudioSpecificConfig(TBitReader& Bits, std::uint32_t SubFrames)
+std::optional<TAACFormat> AudioSpecificConfig(TBitReader& Reader, std::uint32_t SubFrames)
 {
     TAACFormat Format;
-    std::uint32_t Type = ObjectType(Bits);
-    const std::uint32_t CoreRate = SampleRate(Bits);
-    Format.ChannelConfiguration = static_cast<std::uint8_t>(Bits.Read(4));
+    std::uint32_t Type = ObjectType(Reader);
+    const std::uint32_t CoreRate = SampleRate(Reader);
+    Format.ChannelConfiguration = static_cast<std::uint8_t>(Reader.Bits(4));
     Format.SampleRate = CoreRate;
     Format.Samples = 1024 * SubFrames;
     Format.ObjectType = static_cast<std::uint8_t>(Type);
     if (Type == 5 || Type == 29) {
-        Format.SampleRate = SampleRate(Bits);
+        Format.SampleRate = SampleRate(Reader);
         Format.Samples *= 2;
-        Type = ObjectType(Bits);
+        Type = ObjectType(Reader);
     }
-    if (Bits.Failed() || CoreRate == 0 || Format.SampleRate == 0 || Type == 0)
+    if (!Reader.Ok() || CoreRate == 0 || Format.SampleRate == 0 || Type == 0)
         return std::nullopt;
     return Format;
 }
@@ -124,25 +98,24 @@ std::optional<TAACFormat> DecodeLATMConfig(std::span<const std::uint8_t> Data)
     const std::optional<std::uint32_t> Length = LOASFrameLength(Data);
     if (!Length || *Length > Data.size())
         return std::nullopt;
-    TBitReader Bits(Data.subspan(3, *Length - 3));
+    TBitReader Reader(Data.subspan(3, *Length - 3));
     // AudioMuxElement: useSameStreamMux; StreamMuxConfig (14496-3, 1.7.3):
     // audioMuxVersion, audioMuxVersionA, taraBufferFullness, then
     // allStreamsSameTimeFraming, numSubFrames, numProgram, numLayer and the
     // first layer's AudioSpecificConfig (its length first in version 1).
-    if (Bits.Read(1) != 0)
+    if (Reader.Bits(1) != 0)
         return std::nullopt;
-    const std::uint32_t Version = Bits.Read(1);
-    if (Version == 1 && Bits.Read(1) != 0)
+    const std::uint32_t Version = Reader.Bits(1);
+    if (Version == 1 && Reader.Bits(1) != 0)
         return std::nullopt; // version A 1: reserved
     if (Version == 1)
-        LatmValue(Bits);
-    Bits.Read(1);
-    const std::uint32_t SubFrames = Bits.Read(6) + 1;
-    Bits.Read(4);
-    Bits.Read(3);
+        LatmValue(Reader);
+    Reader.Skip(1);
+    const std::uint32_t SubFrames = Reader.Bits(6) + 1;
+    Reader.Skip(4 + 3);
     if (Version == 1)
-        LatmValue(Bits);
-    std::optional<TAACFormat> Format = AudioSpecificConfig(Bits, SubFrames);
+        LatmValue(Reader);
+    std::optional<TAACFormat> Format = AudioSpecificConfig(Reader, SubFrames);
     if (Format)
         Format->FrameLength = *Length;
     return Format;

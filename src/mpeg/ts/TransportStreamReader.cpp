@@ -84,7 +84,8 @@ void TTransportStreamReader::Open(TByteSource& Source, const TPacketLayout& Layo
 const std::uint8_t* TTransportStreamReader::Load(std::int64_t Position)
 {
     // The packet and the next one's sync byte, where the source holds it.
-    const std::int64_t Want = std::min<std::int64_t>(m_Size + SyncOffset(m_Size) + 1, m_Source->Size() - Position);
+    const std::int64_t Want =
+        std::min<std::int64_t>(m_Size + SyncOffset(m_Size) + 1, m_Source->Size() - Position);
     if (Want < m_Size)
         return nullptr;
     if (Position >= m_BlockAt && Position - m_BlockAt + Want <= m_BlockCount)
