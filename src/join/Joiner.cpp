@@ -316,7 +316,7 @@ void TJoiner::JoinSystemStream(std::size_t Index, TByteSource& Source, TOutputFi
     // Long junk between packets reports progress and can be cancelled.
     Reader.ScanProgress = [this](std::int64_t Position) { return ReportProgress(Position); };
     if (VideoOnly) {
-        JoinVideoPayload(Reader, Output);
+        JoinVideoPayload(Reader, Output, Index > 0, Index + 1 == Inputs.size());
         return;
     }
     m_Plan = {};
@@ -401,16 +401,37 @@ void TJoiner::JoinSystemStream(std::size_t Index, TByteSource& Source, TOutputFi
     ReportProgress(Source.Size());
 }
 
-void TJoiner::JoinVideoPayload(TProgramStreamReader& Reader, TOutputFile& Output)
+void TJoiner::JoinVideoPayload(TProgramStreamReader& Reader, TOutputFile& Output, bool Later, bool Last)
 {
+    // As an elementary stream is copied: but for the last file's, sequence
+    // end codes are blanked, also one split between two payloads (the last
+    // three bytes of each wait for the next); a later file's first open group
+    // of pictures is marked broken.
+    std::vector<std::uint8_t> Carry;
+    bool GroupSeen = !Later;
     while (Reader.NextPacket()) {
         if (ReportProgress(Reader.PacketEnd()))
-            return;
+            break;
         const TPESInfo& PES = Reader.PES();
         // A header that runs past its own packet leaves no payload.
-        if (Reader.PacketKind() == pkPES && PES.StreamId == FirstVideoStream && Reader.PESHeaderFits())
-            Put(Output, PES.PayloadLength, [&](std::uint8_t* Room) { Reader.ReadPayload(Room); });
+        if (Reader.PacketKind() != pkPES || PES.StreamId != FirstVideoStream || !Reader.PESHeaderFits())
+            continue;
+        const std::size_t Length = Carry.size() + PES.PayloadLength;
+        std::uint8_t* Room = Put(Output, Length, [&](std::uint8_t* Room) {
+            Reader.ReadPayload(std::copy(Carry.begin(), Carry.end(), Room));
+        });
+        if (!GroupSeen)
+            GroupSeen = MarkBrokenLink(Room, Length);
+        if (Last) {
+            Carry.clear();
+            continue;
+        }
+        BlankSequenceEnds(Room, Length, Length);
+        const std::size_t Held = std::min<std::size_t>(3, Length);
+        Carry.assign(Room + Length - Held, Room + Length);
+        Output.Unclaim(Held);
     }
+    Put(Output, Carry.size(), [&](std::uint8_t* Room) { std::copy(Carry.begin(), Carry.end(), Room); });
 }
 
 bool TJoiner::KeepsSystemHeaders(std::size_t Index) const

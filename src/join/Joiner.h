@@ -123,7 +123,7 @@ private:
     void RefuseWithoutRoom(std::int64_t Free) const;
     void JoinInput(std::size_t Index, TOutputFile& Output);
     void JoinSystemStream(std::size_t Index, TByteSource& Source, TOutputFile& Output);
-    void JoinVideoPayload(TProgramStreamReader& Reader, TOutputFile& Output);
+    void JoinVideoPayload(TProgramStreamReader& Reader, TOutputFile& Output, bool Later, bool Last);
     // Copies an elementary stream: Later, its first open group of pictures
     // is marked broken; but for the Last, its sequence end codes are blanked.
     void CopyFile(TByteSource& Source, TOutputFile& Output, bool Later, bool Last);

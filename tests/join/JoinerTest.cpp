@@ -592,6 +592,15 @@ TEST_F(JoinerTest, ElementaryStreamsKeepOnlyTheLastSequenceEndCode)
     // mpeg2enc's groups are closed: no broken link is set.
     EXPECT_TRUE(Out == Expected);
 
+    // The video alone of the program streams that carry those pictures: the
+    // same elementary streams, the same end codes blanked.
+    Joiner.Inputs = {ProbeInput(Stream("mplex_dvd1.mpg")), ProbeInput(Stream("mplex_dvd2.mpg")),
+                     ProbeInput(Stream("mplex_dvd1.mpg"))};
+    Joiner.VideoOnly = true;
+    Joiner.Execute();
+    EXPECT_TRUE(Output() == Expected);
+    Joiner.VideoOnly = false;
+
     // One across the joiner's copy chunks.
     const std::size_t Chunk = TJoiner::CopyChunkSize;
     TBytes Split = Concat(
