@@ -64,7 +64,7 @@ std::uint8_t StampedStream(TProgramStreamReader& Reader)
 struct TLookAhead
 {
     TLookAhead(TProgramStreamReader& Reader, std::int64_t Limit)
-        : Reader(Reader), Mark(Reader.Mark()), From(Mark.PacketPosition),
+        : Reader(Reader), Mark(Reader.Mark()), From(Mark.Position),
           Progress(std::exchange(Reader.ScanProgress, [this, Limit](std::int64_t Position) {
               return Stopped = Position - From >= Limit;
           }))
@@ -80,7 +80,7 @@ struct TLookAhead
     }
 
     TProgramStreamReader& Reader;
-    const TProgramStreamReader::TMark Mark;
+    const TPacket Mark;
     const std::int64_t From; // where the look ahead began
     const std::function<bool(std::int64_t)> Progress;
     bool Stopped = false; // by the limit, in junk
@@ -330,7 +330,7 @@ void TJoiner::JoinSystemStream(std::size_t Index, TByteSource& Source, TOutputFi
         Head.resize(Source.Read(Head.data(), static_cast<std::uint32_t>(Head.size()), 0));
         if (const auto Rest = CutPacketRemainder(m_CutTail, Head, std::ssize(Head) == Source.Size())) {
             Completes = true;
-            Reader.Restore({pkPackHeader, 0, static_cast<std::int64_t>(*Rest), 0, 0, 0, {}});
+            Reader.Seek(static_cast<std::int64_t>(*Rest));
         }
     }
     m_Continues = RecalcTimecodes && Index > 0 && Completes && ContinuesOutput(Reader, Output);
@@ -475,7 +475,7 @@ bool TJoiner::WritePackHeader(TProgramStreamReader& Reader, TOutputFile& Output,
     const bool Carries = Next && ((*Next > SystemHeaderCode && *Next != PaddingStream) ||
                                   (*Next == SystemHeaderCode && KeepsSystemHeaders(Index)));
     if (Time.Behind && !Carries) {
-        const TProgramStreamReader::TMark Pack = Reader.Mark();
+        const TPacket Pack = Reader.Mark();
         bool PaddingOnly = true;
         // A later file's system header will be padding too.
         while (PaddingOnly && Reader.NextPacket() && Reader.PacketKind() != pkPackHeader)

@@ -258,7 +258,7 @@ void ProbeSystemDuration(TByteSource& Source, TMediaInfo& Info)
         return;
     const std::int64_t Origin = VideoFirst ? *VideoFirst : AudioFirst.value_or(0);
 
-    Reader.Restore({pkPackHeader, 0, std::max<std::int64_t>(Source.Size() - TailBytes, 0), 0, 0, 0, {}});
+    Reader.Seek(std::max<std::int64_t>(Source.Size() - TailBytes, 0));
     TVideoEnd Video;
     TAudioEnd Audio;
     std::vector<std::uint8_t> Payload;

@@ -69,7 +69,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Data, std::size_t Size
                 Buffer.resize(Reader.PES().PayloadLength);
                 Reader.ReadPayload(Buffer.data());
             }
-            const TProgramStreamReader::TMark Mark = Reader.Mark();
+            const TPacket Mark = Reader.Mark();
             if (Reader.NextPacket())
                 Reader.Restore(Mark);
         }

@@ -247,7 +247,7 @@ TEST_F(SystemReaderTest, MarkAndRestoreComeBackToThePacket)
         Open(Concat({PackHeader(7, 1), PESPacket(0xE0, TimeStampField(2, 900), {1}), PackHeader(9, 1)}));
     ASSERT_TRUE(R.NextPacket());
     ASSERT_TRUE(R.NextPacket());
-    const TProgramStreamReader::TMark Mark = R.Mark();
+    const TPacket Mark = R.Mark();
     ASSERT_TRUE(R.NextPacket());
     EXPECT_EQ(R.SCR(), 9);
     R.Restore(Mark);

@@ -23,8 +23,8 @@ void TProgramStreamReader::Open(TByteSource& Source)
     m_Source = &Source;
     m_ProgramStream = false;
     m_HeadCount = 0;
-    m_PacketPosition = 0;
-    m_PacketLength = 0;
+    m_Packet.Position = 0;
+    m_Packet.Length = 0;
 }
 
 void TProgramStreamReader::Close()
@@ -33,15 +33,10 @@ void TProgramStreamReader::Close()
     m_File.reset();
 }
 
-void TProgramStreamReader::Restore(const TMark& Mark)
+void TProgramStreamReader::Seek(std::int64_t Position)
 {
-    m_PacketKind = Mark.PacketKind;
-    m_PacketLength = Mark.PacketLength;
-    m_PacketPosition = Mark.PacketPosition;
-    m_SCR = Mark.SCR;
-    m_MuxRate = Mark.MuxRate;
-    m_SCRExtension = Mark.SCRExtension;
-    m_PES = Mark.PES;
+    m_Packet = TPacket{};
+    m_Packet.Position = Position;
 }
 
 const std::uint8_t* TProgramStreamReader::FetchAnew(std::int64_t Position, std::uint32_t Count)
@@ -68,20 +63,20 @@ bool TProgramStreamReader::NextPacket()
     // Packets normally follow each other directly: try that first.
     const std::uint8_t* Head = Fetch(Pos, 4);
     if (Head && Head[0] == 0 && Head[1] == 0 && Head[2] == 1 && Head[3] >= PackStartCode) {
-        m_PacketPosition = Pos;
+        m_Packet.Position = Pos;
     } else {
         const std::optional<std::int64_t> Found = FindPacketStart(Pos);
         if (!Found)
             return false;
-        m_PacketPosition = *Found;
-        if (!(Head = Fetch(m_PacketPosition, 4)))
+        m_Packet.Position = *Found;
+        if (!(Head = Fetch(m_Packet.Position, 4)))
             return false;
     }
 
     switch (Head[3]) {
-    case PackStartCode: m_PacketKind = pkPackHeader; return DecodePackHeader();
-    case SystemHeaderCode: m_PacketKind = pkSystemHeader; return DecodeSystemHeader();
-    default: m_PacketKind = pkPES; return DecodePESHeader(Head[3]);
+    case PackStartCode: m_Packet.Kind = pkPackHeader; return DecodePackHeader();
+    case SystemHeaderCode: m_Packet.Kind = pkSystemHeader; return DecodeSystemHeader();
+    default: m_Packet.Kind = pkPES; return DecodePESHeader(Head[3]);
     }
 }
 
@@ -112,52 +107,52 @@ std::optional<std::int64_t> TProgramStreamReader::FindPacketStart(std::int64_t P
 
 bool TProgramStreamReader::DecodePackHeader()
 {
-    const std::uint8_t* Header = Fetch(m_PacketPosition, PackHeaderLength);
+    const std::uint8_t* Header = Fetch(m_Packet.Position, PackHeaderLength);
     if (!Header)
         return false;
-    m_SCRExtension = 0;
+    m_Packet.SCRExtension = 0;
     // An MPEG-2 pack: '01', the SCR's 33 bits and 9-bit extension between
     // markers (bytes 4-9), the 22-bit mux rate and two markers (10-12), then
     // 5 reserved bits and up to 7 bytes of stuffing.
     if (m_ProgramStream && (Header[4] & 0xC0) == 0x40) {
-        if (!(Header = Fetch(m_PacketPosition, ProgramPackHeaderLength)))
+        if (!(Header = Fetch(m_Packet.Position, ProgramPackHeaderLength)))
             return false;
-        m_SCR = DecodeProgramSCR(Header + SCRFieldOffset);
-        m_SCRExtension = ((Header[8] & 0x03u) << 7) | (Header[9] >> 1);
-        m_MuxRate = DecodeProgramMuxRate(Header);
-        m_PacketLength = ProgramPackHeaderLength + (Header[13] & 0x07);
+        m_Packet.SCR = DecodeProgramSCR(Header + SCRFieldOffset);
+        m_Packet.SCRExtension = ((Header[8] & 0x03u) << 7) | (Header[9] >> 1);
+        m_Packet.MuxRate = DecodeProgramMuxRate(Header);
+        m_Packet.Length = ProgramPackHeaderLength + (Header[13] & 0x07);
         return true;
     }
-    m_SCR = DecodeTimeStamp(Header + SCRFieldOffset);
-    m_MuxRate = DecodeMuxRate(Header + MuxRateOffset);
-    m_PacketLength = PackHeaderLength;
+    m_Packet.SCR = DecodeTimeStamp(Header + SCRFieldOffset);
+    m_Packet.MuxRate = DecodeMuxRate(Header + MuxRateOffset);
+    m_Packet.Length = PackHeaderLength;
     return true;
 }
 
 bool TProgramStreamReader::DecodeSystemHeader()
 {
-    const std::uint8_t* Length = Fetch(m_PacketPosition + 4, 2);
+    const std::uint8_t* Length = Fetch(m_Packet.Position + 4, 2);
     if (!Length)
         return false;
-    m_PacketLength = ((Length[0] << 8) | Length[1]) + PacketPrefixLength;
+    m_Packet.Length = ((Length[0] << 8) | Length[1]) + PacketPrefixLength;
     return true;
 }
 
 bool TProgramStreamReader::DecodePESHeader(std::uint8_t StreamId)
 {
-    m_PES = TPESInfo{};
-    m_PES.StreamId = StreamId;
-    const std::uint8_t* Length = Fetch(m_PacketPosition + 4, 2);
+    m_Packet.PES = TPESInfo{};
+    m_Packet.PES.StreamId = StreamId;
+    const std::uint8_t* Length = Fetch(m_Packet.Position + 4, 2);
     if (!Length)
         return false;
-    m_PacketLength = ((Length[0] << 8) | Length[1]) + PacketPrefixLength;
+    m_Packet.Length = ((Length[0] << 8) | Length[1]) + PacketPrefixLength;
     if (m_ProgramStream)
-        return DecodeProgramPESHeader(m_PacketPosition + PacketPrefixLength);
+        return DecodeProgramPESHeader(m_Packet.Position + PacketPrefixLength);
     if (StreamId == PrivateStream2)
         return true;
 
     // Stuffing: every byte with bit 7 set, unbounded but for the end of file.
-    std::int64_t Pos = m_PacketPosition + PacketPrefixLength;
+    std::int64_t Pos = m_Packet.Position + PacketPrefixLength;
     const std::uint8_t* Byte;
     for (;;) {
         if (!(Byte = Fetch(Pos, 1)))
@@ -171,9 +166,9 @@ bool TProgramStreamReader::DecodePESHeader(std::uint8_t StreamId)
         const std::uint8_t* STD = Fetch(Pos, 2);
         if (!STD)
             return false;
-        m_PES.HasSTD = true;
+        m_Packet.PES.HasSTD = true;
         // The scale: units of 1024 bytes (video) or 128 (audio).
-        m_PES.STDBufferSize = (((STD[0] & 0x1Fu) << 8) | STD[1]) * ((STD[0] & 0x20) ? 1024u : 128u);
+        m_Packet.PES.STDBufferSize = (((STD[0] & 0x1Fu) << 8) | STD[1]) * ((STD[0] & 0x20) ? 1024u : 128u);
         Pos += 2;
         if (!(Byte = Fetch(Pos, 1)))
             return false;
@@ -181,14 +176,14 @@ bool TProgramStreamReader::DecodePESHeader(std::uint8_t StreamId)
     // '0010' PTS, '0011' PTS and DTS, anything else (0x0F) one byte.
     if ((*Byte >> 4) == PTSPrefix || (*Byte >> 4) == PTSBeforeDTSPrefix) {
         const bool BothStamps = (*Byte >> 4) == PTSBeforeDTSPrefix;
-        if (!TakeStamp(Pos, m_PES.HasPTS, m_PES.PTS, m_PES.PTSPosition) ||
-            (BothStamps && !TakeStamp(Pos, m_PES.HasDTS, m_PES.DTS, m_PES.DTSPosition)))
+        if (!TakeStamp(Pos, m_Packet.PES.HasPTS, m_Packet.PES.PTS, m_Packet.PES.PTSPosition) ||
+            (BothStamps && !TakeStamp(Pos, m_Packet.PES.HasDTS, m_Packet.PES.DTS, m_Packet.PES.DTSPosition)))
             return false;
     } else {
         Pos += 1;
     }
-    m_PES.PayloadPosition = Pos;
-    m_PES.PayloadLength = static_cast<std::uint16_t>(m_PacketLength - (Pos - m_PacketPosition));
+    m_Packet.PES.PayloadPosition = Pos;
+    m_Packet.PES.PayloadLength = static_cast<std::uint16_t>(m_Packet.Length - (Pos - m_Packet.Position));
     return true;
 }
 
@@ -207,14 +202,14 @@ bool TProgramStreamReader::TakeStamp(std::int64_t& Pos, bool& Has, std::int64_t&
 
 bool TProgramStreamReader::DecodeProgramPESHeader(std::int64_t Pos)
 {
-    const std::int64_t End = m_PacketPosition + m_PacketLength;
+    const std::int64_t End = m_Packet.Position + m_Packet.Length;
     const auto PayloadFrom = [&](std::int64_t At) {
-        m_PES.PayloadPosition = At;
-        m_PES.PayloadLength = static_cast<std::uint16_t>(End - At);
+        m_Packet.PES.PayloadPosition = At;
+        m_Packet.PES.PayloadLength = static_cast<std::uint16_t>(End - At);
         return true;
     };
     // Packets without a PES header: their bytes follow the length.
-    const std::uint8_t Id = m_PES.StreamId;
+    const std::uint8_t Id = m_Packet.PES.StreamId;
     if (Id == ProgramStreamMap || Id == PaddingStream || Id == PrivateStream2 || Id == ProgramStreamDirectory)
         return PayloadFrom(Pos);
     // '10', flags; the stamps' flags and the others; how many header bytes follow.
@@ -244,17 +239,17 @@ bool TProgramStreamReader::DecodeProgramPESHeader(std::int64_t Pos)
         At += TimeStampLength;
     };
     if ((Flags & 0x80) != 0) {
-        Stamp(m_PES.HasPTS, m_PES.PTS, m_PES.PTSPosition);
+        Stamp(m_Packet.PES.HasPTS, m_Packet.PES.PTS, m_Packet.PES.PTSPosition);
         if ((Flags & 0x40) != 0)
-            Stamp(m_PES.HasDTS, m_PES.DTS, m_PES.DTSPosition);
-        if (!m_PES.HasPTS || ((Flags & 0x40) != 0 && !m_PES.HasDTS)) {
-            m_PES.HasPTS = m_PES.HasDTS = false;
-            m_PES.PTSPosition = m_PES.DTSPosition = 0;
+            Stamp(m_Packet.PES.HasDTS, m_Packet.PES.DTS, m_Packet.PES.DTSPosition);
+        if (!m_Packet.PES.HasPTS || ((Flags & 0x40) != 0 && !m_Packet.PES.HasDTS)) {
+            m_Packet.PES.HasPTS = m_Packet.PES.HasDTS = false;
+            m_Packet.PES.PTSPosition = m_Packet.PES.DTSPosition = 0;
         }
     }
     if ((Flags & 0x20) != 0) {
         if (At + 6 <= Length)
-            m_PES.ESCRPosition = Pos + At;
+            m_Packet.PES.ESCRPosition = Pos + At;
         At += 6;
     }
     At += ((Flags & 0x10) ? 3 : 0) + ((Flags & 0x08) ? 1 : 0) + ((Flags & 0x04) ? 1 : 0) +
@@ -268,8 +263,8 @@ bool TProgramStreamReader::DecodeProgramPESHeader(std::int64_t Pos)
             At = At < Length ? At + 1 + H[At] : Length;
         At += (Extension & 0x20) ? 2 : 0;
         if ((Extension & 0x10) != 0 && At + 2 <= Length) {
-            m_PES.HasSTD = true;
-            m_PES.STDBufferSize = (((H[At] & 0x1Fu) << 8) | H[At + 1]) * ((H[At] & 0x20) ? 1024u : 128u);
+            m_Packet.PES.HasSTD = true;
+            m_Packet.PES.STDBufferSize = (((H[At] & 0x1Fu) << 8) | H[At + 1]) * ((H[At] & 0x20) ? 1024u : 128u);
         }
     }
     return PayloadFrom(PayloadAt);
@@ -277,9 +272,9 @@ bool TProgramStreamReader::DecodeProgramPESHeader(std::int64_t Pos)
 
 bool TProgramStreamReader::PESHeaderFits() const
 {
-    if (m_PES.StreamId == PrivateStream2)
+    if (m_Packet.PES.StreamId == PrivateStream2)
         return true;
-    return m_PES.PayloadPosition - m_PacketPosition <= static_cast<std::int64_t>(m_PacketLength);
+    return m_Packet.PES.PayloadPosition - m_Packet.Position <= static_cast<std::int64_t>(m_Packet.Length);
 }
 
 std::int64_t TProgramStreamReader::ReadAt(void* Dest, std::uint32_t Count, std::int64_t Position)
@@ -301,12 +296,12 @@ std::int64_t TProgramStreamReader::ReadAt(void* Dest, std::uint32_t Count, std::
 
 bool TProgramStreamReader::ReadPacket(void* Dest)
 {
-    return ReadAt(Dest, m_PacketLength, m_PacketPosition) == m_PacketLength;
+    return ReadAt(Dest, m_Packet.Length, m_Packet.Position) == m_Packet.Length;
 }
 
 bool TProgramStreamReader::ReadPayload(void* Dest)
 {
-    return ReadAt(Dest, m_PES.PayloadLength, m_PES.PayloadPosition) == m_PES.PayloadLength;
+    return ReadAt(Dest, m_Packet.PES.PayloadLength, m_Packet.PES.PayloadPosition) == m_Packet.PES.PayloadLength;
 }
 
 bool TProgramStreamReader::ExtractStream(std::uint8_t StreamId, std::vector<std::uint8_t>& Dest,
@@ -316,12 +311,12 @@ bool TProgramStreamReader::ExtractStream(std::uint8_t StreamId, std::vector<std:
     std::int32_t PacketIndex = 0;
     const std::size_t Start = Dest.size();
     while (NextPacket()) {
-        if (EndPosition >= 0 && m_PacketPosition + m_PacketLength > EndPosition)
+        if (EndPosition >= 0 && m_Packet.Position + m_Packet.Length > EndPosition)
             return true;
-        if (m_PacketKind == pkPES && m_PES.StreamId == StreamId) {
+        if (m_Packet.Kind == pkPES && m_Packet.PES.StreamId == StreamId) {
             const std::size_t At = Dest.size();
-            Dest.resize(At + m_PES.PayloadLength);
-            Dest.resize(At + ReadAt(Dest.data() + At, m_PES.PayloadLength, m_PES.PayloadPosition));
+            Dest.resize(At + m_Packet.PES.PayloadLength);
+            Dest.resize(At + ReadAt(Dest.data() + At, m_Packet.PES.PayloadLength, m_Packet.PES.PayloadPosition));
             const auto Total = static_cast<std::int64_t>(Dest.size() - Start);
             if ((MaxBytes > 0 && Total >= MaxBytes) || (MaxPackets > 0 && PacketIndex >= MaxPackets))
                 return true;
@@ -336,7 +331,7 @@ std::optional<std::int64_t> SmallestFirstPTS(TProgramStreamReader& Reader, std::
 {
     constexpr int LookAheadPackets = 256;
     constexpr std::int64_t LookAheadBytes = 4 << 20;
-    const TProgramStreamReader::TMark Start = Reader.Mark();
+    const TPacket Start = Reader.Mark();
     auto Scan =
         std::exchange(Reader.ScanProgress, [](std::int64_t Position) { return Position > LookAheadBytes; });
     std::optional<std::int64_t> Smallest;

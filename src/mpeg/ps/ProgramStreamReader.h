@@ -6,6 +6,7 @@
 #include "io/FileBufs.h"
 #include "io/InputFile.h"
 #include "mpeg/PESHeader.h"
+#include "mpeg/Packet.h"
 #include "mpeg/StartCodes.h"
 
 #include <cstdint>
@@ -17,18 +18,11 @@
 
 namespace vantrel {
 
-enum TPacketKind : std::uint8_t
-{
-    pkPackHeader,
-    pkSystemHeader,
-    pkPES
-};
-
-class TProgramStreamReader
+class TProgramStreamReader : public TPacketReader
 {
 public:
     TProgramStreamReader() = default;
-    ~TProgramStreamReader() { Close(); }
+    ~TProgramStreamReader() override { Close(); }
     TProgramStreamReader(const TProgramStreamReader&) = delete;
     TProgramStreamReader& operator=(const TProgramStreamReader&) = delete;
 
@@ -49,10 +43,10 @@ public:
     // Advances to the next packet and decodes its header. False at the end of
     // the file, when the header is cut off by it, or when ScanProgress asked
     // to stop; the walk is then over.
-    bool NextPacket();
+    bool NextPacket() override;
     // Copies the whole current packet (PacketLength bytes from PacketPosition).
     // What the file cannot deliver is filled with zeros; false when that happened.
-    bool ReadPacket(void* Dest);
+    bool ReadPacket(void* Dest) override;
     // Copies the current PES payload, zero-filled and reported as ReadPacket.
     bool ReadPayload(void* Dest);
     // Appends the payloads of the PES packets of StreamId to Dest, from the
@@ -68,39 +62,33 @@ public:
     // packet, without decoding it; nothing when other bytes stand there.
     std::optional<std::uint8_t> NextCode();
 
-    TPacketKind PacketKind() const { return m_PacketKind; }
+    const TPacket& Packet() const override { return m_Packet; }
+    TPacketKind PacketKind() const { return m_Packet.Kind; }
     // Total length of the current packet, start code included.
-    std::uint32_t PacketLength() const { return m_PacketLength; }
-    std::int64_t PacketPosition() const { return m_PacketPosition; }
+    std::uint32_t PacketLength() const { return m_Packet.Length; }
+    std::int64_t PacketPosition() const { return m_Packet.Position; }
     // The first byte after the current packet, where the next scan starts.
-    std::int64_t PacketEnd() const { return m_PacketPosition + m_PacketLength; }
+    std::int64_t PacketEnd() const { return m_Packet.End(); }
     // From the last pack header read.
-    std::int64_t SCR() const { return m_SCR; }
+    std::int64_t SCR() const { return m_Packet.SCR; }
     // The SCR's 27 MHz remainder (0 to 299) of an MPEG-2 pack; 0 in MPEG-1.
-    std::uint32_t SCRExtension() const { return m_SCRExtension; }
-    std::uint32_t MuxRate() const { return m_MuxRate; }
+    std::uint32_t SCRExtension() const { return m_Packet.SCRExtension; }
+    std::uint32_t MuxRate() const { return m_Packet.MuxRate; }
     // From the last PES packet read.
-    const TPESInfo& PES() const { return m_PES; }
+    const TPESInfo& PES() const { return m_Packet.PES; }
     // True when the PES header ends inside its packet. A header that runs past
     // the packet's end leaves PayloadLength wrapped modulo 65536.
     bool PESHeaderFits() const;
     std::int64_t FileSize() const { return m_Source ? m_Source->Size() : 0; }
-    TByteSource& Source() const { return *m_Source; }
+    TByteSource& Source() const override { return *m_Source; }
 
     // Where the walk stands, to look ahead and come back.
-    struct TMark
-    {
-        TPacketKind PacketKind;
-        std::uint32_t PacketLength;
-        std::int64_t PacketPosition, SCR;
-        std::uint32_t MuxRate, SCRExtension;
-        TPESInfo PES;
-    };
-    TMark Mark() const
-    {
-        return {m_PacketKind, m_PacketLength, m_PacketPosition, m_SCR, m_MuxRate, m_SCRExtension, m_PES};
-    }
-    void Restore(const TMark& Mark);
+    const TPacket& Mark() const { return m_Packet; }
+    void Restore(const TPacket& Mark) { m_Packet = Mark; }
+    void Restart(const TPacket& Where) override { Restore(Where); }
+    // The walk goes on from Position: the next packet is the first that
+    // starts there or after.
+    void Seek(std::int64_t Position);
 
     // Called with the scan position every ScanReportBytes of bytes passed over
     // between packets (junk, a run of zeros); true stops the walk, so that a
@@ -130,16 +118,10 @@ private:
     // Reads the 5-byte stamp at Pos into the fields given and moves Pos past it.
     bool TakeStamp(std::int64_t& Pos, bool& Has, std::int64_t& Value, std::int64_t& Position);
 
-    TPacketKind m_PacketKind = pkPackHeader;
-    std::uint32_t m_PacketLength = 0;
-    std::int64_t m_SCR = 0;
-    std::uint32_t m_SCRExtension = 0;
-    std::uint32_t m_MuxRate = 0;
+    TPacket m_Packet;
     bool m_ProgramStream = false;
-    TPESInfo m_PES;
     std::unique_ptr<TInputFile> m_File;
     TByteSource* m_Source = nullptr;
-    std::int64_t m_PacketPosition = 0;
     // The bytes of the last header fetch: a PES header with the most
     // stuffing (16 bytes), its STD field and both stamps fits.
     std::uint8_t m_Head[48];
