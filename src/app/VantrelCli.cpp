@@ -234,6 +234,8 @@ public:
         Draw();
     }
     bool IsCancelled() override { return Interrupted != 0; }
+    // Every stop here is a signal, not a choice to keep half a file.
+    bool KeepsStoppedWork() override { return false; }
 
 private:
     void Draw()
@@ -322,8 +324,6 @@ int Join(const std::vector<std::string>& Options, const std::vector<std::string>
     Joiner.VideoOnly = VideoOnly;
     Joiner.RecalcTimecodes = Recalc;
     Joiner.FrameRate = Decision.FrameRate;
-    // Every stop here is a signal, not a choice to keep half a file.
-    Joiner.KeepStoppedOutput = false;
     const bool OnTerminal = ::isatty(STDERR_FILENO) && !MessagesToOutput;
     Joiner.CreateProgress = [OnTerminal] { return std::make_unique<TTerminalProgress>(OnTerminal); };
     try {
@@ -338,13 +338,15 @@ int Join(const std::vector<std::string>& Options, const std::vector<std::string>
     }
     // Where each later file begins, and what it took there; on standard
     // error, so that an output written to standard output stays clean.
-    for (const TJoiner::TJoint& Joint : Joiner.Joints()) {
+    const TJoinPlan& Plan = Joiner.Plan();
+    for (std::size_t I = 1; Recalc && !VideoOnly && I < Plan.Files.size(); ++I) {
+        const TFilePlan& File = Plan.Files[I];
         std::string Line =
-            Format("vantrel-cli: %s %s at %s", PrintableText(Files[Joint.File]).c_str(),
-                   Joint.Continues ? "continues the recording" : "starts", DurationText(Joint.Time).c_str());
-        if (Joint.Pause > 0)
-            Line += Format(", after a pause of %.3f s for the decoder's buffers", Joint.Pause);
-        if (!Joint.Holds)
+            Format("vantrel-cli: %s %s at %s", PrintableText(Files[I]).c_str(),
+                   File.Continues ? "continues the recording" : "starts", DurationText(File.Time).c_str());
+        if (File.Joint.Pause > 0)
+            Line += Format(", after a pause of %.3f s for the decoder's buffers", File.Pause());
+        if (!File.Joint.Holds)
             Line += "; the decoder's buffers could not be kept within their sizes there";
         Say("%s.\n", Line.c_str());
     }

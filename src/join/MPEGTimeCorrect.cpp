@@ -25,29 +25,22 @@ void TTimeCorrector::Reset(double FrameRate)
     m_FrameTicks = static_cast<std::int64_t>(Ticks);
 }
 
-void TTimeCorrector::BeginFile(std::optional<std::int64_t> FirstPTS)
+void TTimeCorrector::BeginFile(std::optional<std::int64_t> FirstPTS, std::optional<std::int64_t> Start)
 {
     ++m_Files;
-    const std::optional<std::int64_t> End = OutputEnd();
+    const std::optional<std::int64_t> End = Start ? Start : OutputEnd();
     for (TAudioEnd& Audio : m_Audio)
         Audio.BeginFile();
     m_PrivateAudio.clear();
     // The file's own line starts at its first PTS. A later file that showed
     // none ahead is pinned by its first stamp of any kind instead.
-    m_Last = FirstPTS;
-    m_Offset = 0;
-    m_PinAt.reset();
     m_OwnClock = false;
     m_FileStart = End;
-    if (End) { // nothing written yet for the first file
-        if (FirstPTS)
-            m_Offset = *End - *FirstPTS;
-        else
-            m_PinAt = End;
-    }
+    m_File =
+        TFileLine(FirstPTS, End && FirstPTS ? *End - *FirstPTS : 0, End && !FirstPTS ? End : std::nullopt);
 }
 
-std::int64_t TTimeCorrector::Continuous(std::int64_t Raw)
+std::int64_t TFileLine::Stamp(std::int64_t Raw)
 {
     if (m_Last) {
         m_Last = *m_Last + ClockDistance(*m_Last, Raw);
@@ -56,7 +49,7 @@ std::int64_t TTimeCorrector::Continuous(std::int64_t Raw)
         if (m_PinAt)
             m_Offset = *std::exchange(m_PinAt, std::nullopt) - Raw;
     }
-    return *m_Last;
+    return *m_Last + m_Offset;
 }
 
 void TTimeCorrector::ContinueFile()
@@ -66,16 +59,28 @@ void TTimeCorrector::ContinueFile()
     m_FileStart = OutputEnd();
 }
 
-std::optional<std::int64_t> TTimeCorrector::Peek(std::int64_t Raw) const
+std::optional<std::int64_t> TFileLine::Peek(std::int64_t Raw) const
 {
     if (!m_Last)
         return std::nullopt;
     return *m_Last + ClockDistance(*m_Last, Raw) + m_Offset;
 }
 
+void TFileLine::Delay(std::int64_t Ticks)
+{
+    m_Offset += Ticks;
+    if (m_PinAt)
+        *m_PinAt += Ticks;
+}
+
+std::optional<std::int64_t> TTimeCorrector::Peek(std::int64_t Raw) const
+{
+    return m_File.Peek(Raw);
+}
+
 std::int64_t TTimeCorrector::Stamp(std::int64_t Raw)
 {
-    return Continuous(Raw) + m_Offset;
+    return m_File.Stamp(Raw);
 }
 
 TTimeCorrector::TPackTime TTimeCorrector::PackTime(std::int64_t RawSCR, std::int64_t OutputPosition)
@@ -90,9 +95,7 @@ TTimeCorrector::TPackTime TTimeCorrector::PackTime(std::int64_t RawSCR, std::int
 
 void TTimeCorrector::Delay(std::int64_t Ticks)
 {
-    m_Offset += Ticks;
-    if (m_PinAt)
-        *m_PinAt += Ticks;
+    m_File.Delay(Ticks);
     if (m_FileStart)
         *m_FileStart += Ticks;
 }

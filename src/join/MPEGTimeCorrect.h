@@ -14,6 +14,32 @@
 
 namespace vantrel {
 
+// A file's stamps onto the join's line, in the order they come: each by its
+// signed distance from the one before, moved by the file's offset. A copy
+// of the current file's, to look ahead at its packets without taking them.
+class TFileLine
+{
+public:
+    TFileLine() = default;
+    // A file whose line starts at FirstPTS and is moved by Offset; or, with no
+    // first PTS known, pinned: its first stamp of any kind lands at PinAt.
+    TFileLine(std::optional<std::int64_t> FirstPTS, std::int64_t Offset, std::optional<std::int64_t> PinAt)
+        : m_Last(FirstPTS), m_Offset(Offset), m_PinAt(PinAt)
+    {
+    }
+    std::int64_t Stamp(std::int64_t Raw);
+    // What Stamp would give for Raw, without taking it: nothing before the
+    // file's first stamp.
+    std::optional<std::int64_t> Peek(std::int64_t Raw) const;
+    std::int64_t Offset() const { return m_Offset; }
+    void Delay(std::int64_t Ticks);
+
+private:
+    std::optional<std::int64_t> m_Last; // the last stamp of the file, on its continuous line
+    std::int64_t m_Offset = 0;
+    std::optional<std::int64_t> m_PinAt;
+};
+
 // Times are ticks of the 90 kHz clock. A file's stamps are read off the
 // wrapping 33-bit clock onto a continuous line (each by its signed distance
 // from the one before), moved by the file's offset, and written back modulo
@@ -31,7 +57,9 @@ public:
     // the file's first packets (as read). The first file keeps its stamps; a
     // later one is moved so that FirstPTS lands where the output written so
     // far ends: after its last picture and after its last audio frame.
-    void BeginFile(std::optional<std::int64_t> FirstPTS);
+    // Start: where the file begins on the line, as a plan decided it (its
+    // pause included), instead of where the output written so far ends.
+    void BeginFile(std::optional<std::int64_t> FirstPTS, std::optional<std::int64_t> Start = std::nullopt);
     bool IsFirstFile() const { return m_Files <= 1; }
     // Starts the next input as the rest of the current one's recording: its
     // stamps stay on the current line, moved by the same offset.
@@ -40,10 +68,11 @@ public:
     // What Stamp would give for Raw, without taking it: nothing before the
     // current file's first stamp.
     std::optional<std::int64_t> Peek(std::int64_t Raw) const;
-    std::int64_t Offset() const { return m_Offset; }
+    std::int64_t Offset() const { return m_File.Offset(); }
 
     // The value to write for a PTS or DTS of the current file.
     std::int64_t Stamp(std::int64_t Raw);
+    const TFileLine& FileLine() const { return m_File; }
 
     // The SCR to write for a pack header that will stand at OutputPosition:
     // its own SCR moved by the file's offset, but never earlier than the last
@@ -72,6 +101,8 @@ public:
     void AddPacket(const TPESInfo& PES, const std::uint8_t* Payload, std::size_t Length, bool NearEnd = true);
     // Where every stream written so far ends; nothing before any stamp.
     std::optional<std::int64_t> OutputEnd() const;
+    // Where its pictures end.
+    std::optional<std::int64_t> VideoEnd() const { return m_Video.End(m_FrameTicks); }
     // Where the current file begins on the line: where the output ended when
     // it began, and the pause before it; nothing for the first file.
     std::optional<std::int64_t> FileStart() const { return m_FileStart; }
@@ -80,13 +111,9 @@ public:
     std::int64_t FrameTicks() const { return m_FrameTicks; }
 
 private:
-    std::int64_t Continuous(std::int64_t Raw);
-
     std::int64_t m_FrameTicks = 0;
     int m_Files = 0;
-    std::int64_t m_Offset = 0;
-    std::optional<std::int64_t> m_Last; // the last stamp of the file, on its continuous line
-    std::optional<std::int64_t> m_PinAt;
+    TFileLine m_File;
     std::optional<std::int64_t> m_FileStart;
     bool m_HasPack = false;
     bool m_OwnClock = false; // the current file's packs keep their clock

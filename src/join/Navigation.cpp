@@ -28,6 +28,9 @@ constexpr std::size_t PCISector = 1, PCIStartTime = 13, PCIEndTime = 17, PCISequ
 // DSI_GI: NV_PCK_SCR 1, NV_PCK_LBN 5, VOBU_EA 9, the reference picture ends
 // 13-24, VOBU_VOB_IDN 25, VOBU_C_IDN 28, C_ELTM 29.
 constexpr std::size_t DSIClock = 1, DSISector = 5, DSIElapsed = 29;
+// SML_PBI, after DSI_GI's 32 bytes: category 33, ILVU end and next 35-44,
+// VOB_V_S_PTM 45, VOB_V_E_PTM 49.
+constexpr std::size_t DSIVobStart = 45, DSIVobEnd = 49;
 
 } // namespace
 
@@ -70,7 +73,7 @@ void MoveNavigation(std::uint8_t* Payload, std::size_t Length, const TNavigation
         for (const std::size_t At : {PCIStartTime, PCIEndTime, PCISequenceEndTime})
             Shift(At, Move.StampShift);
         Elapsed(PCIElapsed);
-    } else if (Length > DSIElapsed + 4 && Payload[0] == 1) {
+    } else if (Length > DSIVobEnd + 4 && Payload[0] == 1) {
         // The pack's clock where it was the pack's own (0 in a VOB's first
         // pack), else moved as the pack's header was.
         const std::uint32_t Clock = Word32(Payload + DSIClock);
@@ -80,6 +83,14 @@ void MoveNavigation(std::uint8_t* Payload, std::size_t Length, const TNavigation
             Shift(DSIClock, Move.OutputSCR - Move.InputSCR);
         Sector(DSISector);
         Elapsed(DSIElapsed);
+        // The output is one VOB: its range is the output's, where the
+        // packet gave one.
+        const auto Range = [&](std::size_t At, std::optional<std::int64_t> Time) {
+            if (Time && Word32(Payload + At))
+                PutWord32(Payload + At, static_cast<std::uint32_t>(ClockValue(*Time) & 0xFFFFFFFF));
+        };
+        Range(DSIVobStart, Move.VobStart);
+        Range(DSIVobEnd, Move.VobEnd);
     }
 }
 

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 
 namespace vantrel {
 
@@ -19,12 +20,15 @@ struct TNavigationMove
     // The pack's 2048-byte sector in its file and in the output; -1 where
     // the packs stand off the sector grid.
     std::int64_t InputSector = -1, OutputSector = -1;
+    // The output's first picture and where its last picture ends, on the
+    // output's clock: the range of the one VOB the output is.
+    std::optional<std::int64_t> VobStart, VobEnd;
 };
 
 // Moves the fields of the navigation packet Payload (its sub-stream byte
 // first) that speak of times and of the pack's own place: PCI's VOBU start,
-// end and sequence end times and its cell time; DSI's pack clock and cell
-// time; both packets' own sector. A time left zero (a muxer that leaves it to
+// end and sequence end times and its cell time; DSI's pack clock, cell
+// time and VOB range; both packets' own sector. A time left zero (a muxer that leaves it to
 // an authoring tool) says nothing and stays zero; the pack's clock and sector
 // are written where they were the pack's own (a first VOBU's are 0).
 // Addresses relative to the pack (the VOBU's end, reference pictures, the

@@ -145,7 +145,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Data, std::size_t Size
     }
     Expected = WithoutFillerPacks(Expected);
     std::vector<TPacket> Got = WithoutFillerPacks(NormalizedFile(Output.Name));
-    if (!Joiner.Joints().empty() && Joiner.Joints().front().Continues) {
+    if (Joiner.Plan().Files.size() > 1 && Joiner.Plan().Files[1].Continues) {
         // The packets of the two files' bytes one after the other, by kind
         // and length: inside a packet that runs on into the second file, the
         // second file's own headers may have changed as in any join.

@@ -1,4 +1,6 @@
+#include "join/ElementaryPass.h"
 #include "join/Joiner.h"
+#include "join/ProgramStreamPass.h"
 #include "io/SysUtils.h"
 
 #include "JoinSupport.h"
@@ -286,13 +288,21 @@ TEST_F(JoinerTest, PacketCutByTheEndOfTheFileIsZeroFilled)
 
 TEST_F(JoinerTest, CancelDuringAWalkLeavesThePacketsBeforeIt)
 {
-    // Polls: one before the file, then one per packet. The fourth poll comes
-    // with the third packet, which is not written; the second file is not opened.
-    Log.CancelAtPoll = 4;
+    // Polls: one a file while the join is planned, one before the first
+    // file, then one per packet. The sixth poll comes with the third packet,
+    // which is not written; the second file is not written either.
+    Log.CancelAtPoll = 6;
     EXPECT_EQ(JoinFiles({Input("a.mpg", FileA), Input("b.mpg", FileB)}, false), "");
     EXPECT_TRUE(Joiner.Cancelled());
     EXPECT_EQ(Output(), Concat({APack, ASystem}));
-    EXPECT_EQ(Log.Polls, 4);
+    EXPECT_EQ(Log.Polls, 6);
+    // A cancel while the join is planned leaves no output.
+    ASSERT_EQ(::unlink(Dir.File("out.mpg").c_str()), 0);
+    Log = {};
+    Log.CancelAtPoll = 2;
+    EXPECT_EQ(JoinFiles({Input("a.mpg", FileA), Input("b.mpg", FileB)}, false), "");
+    EXPECT_TRUE(Joiner.Cancelled());
+    EXPECT_FALSE(FileExists(Dir.File("out.mpg")));
 }
 
 TEST_F(JoinerTest, CancelDuringACopyKeepsTheChunkReadLast)
@@ -429,7 +439,7 @@ TEST_F(JoinerTest, AnExistingOutputIsReplacedOnlyBySuccess)
 
     // Cancelled: what was joined so far takes the name.
     Log = {};
-    Log.CancelAtPoll = 4;
+    Log.CancelAtPoll = 6;
     EXPECT_EQ(JoinFiles({A, B}, false), "");
     EXPECT_EQ(Output(), Concat({APack, ASystem}));
     Log = {};
@@ -602,7 +612,7 @@ TEST_F(JoinerTest, ElementaryStreamsKeepOnlyTheLastSequenceEndCode)
     Joiner.VideoOnly = false;
 
     // One across the joiner's copy chunks.
-    const std::size_t Chunk = TJoiner::CopyChunkSize;
+    const std::size_t Chunk = CopyChunkSize;
     TBytes Split = Concat(
         {{0, 0, 1, 0xB3, 0x16, 0x01, 0x20, 0x13}, Filled(Chunk - 10, 0x55), SequenceEnd, Filled(100, 0x55)});
     EXPECT_EQ(JoinFiles({Input("split.m2v", Split), Stream("mplex_dvd1.m2v")}, true), "");
@@ -634,7 +644,7 @@ TEST_F(JoinerTest, EveryPacketIsKeptWhereTheJointsScheduleRunsPastItsLookAhead)
     // file arrives behind its own clock, and at the full rate it never
     // catches up, so the joint's schedule takes every pack it looked at.
     const TBytes A = FullRateStream(50, 7200, 0x10);
-    const TBytes B = FullRateStream(int(TJoiner::LeadPacks) + 80, 36000, 0x80);
+    const TBytes B = FullRateStream(int(TProgramStreamPass::LeadPacks) + 80, 36000, 0x80);
     EXPECT_EQ(JoinFiles({Input("a.mpg", A), Input("b.mpg", B)}, true), "");
     const TPacketsKept Kept = CheckPacketsKept({A, B}, Output());
     EXPECT_EQ(Kept.Faults, "");
@@ -660,14 +670,14 @@ TEST_F(JoinerTest, OnlyTheRestOfARecordingContinuesIt)
     const std::string A = Input("1.mpg", TBytes(Whole.begin(), At(Pack)));
     TBytes Rest(At(Pack), Whole.end());
     EXPECT_EQ(JoinFiles({A, Input("2.mpg", Rest)}, true), "");
-    ASSERT_EQ(Joiner.Joints().size(), 1u);
-    EXPECT_TRUE(Joiner.Joints()[0].Continues);
+    ASSERT_EQ(Joiner.Plan().Files.size(), 2u);
+    EXPECT_TRUE(Joiner.Plan().Files[1].Continues);
     // Its sound on another stream: a stream the recording did not have.
     for (const std::size_t O : PacketOffsets(Rest))
         if (Rest[O + 3] == 0xC0)
             Rest[O + 3] = 0xC1;
     EXPECT_EQ(JoinFiles({A, Input("2.mpg", Rest)}, true), "");
-    EXPECT_FALSE(Joiner.Joints()[0].Continues);
+    EXPECT_FALSE(Joiner.Plan().Files[1].Continues);
 
     // Cut inside a video packet; the piece after it lost its first 1000 bytes.
     const std::size_t Packet = *std::find_if(Offsets.begin(), Offsets.end(), [&](std::size_t O) {
@@ -678,7 +688,7 @@ TEST_F(JoinerTest, OnlyTheRestOfARecordingContinuesIt)
                          Input("2.mpg", TBytes(At(Cut + 1000), Whole.end()))},
                         true),
               "");
-    EXPECT_FALSE(Joiner.Joints()[0].Continues);
+    EXPECT_FALSE(Joiner.Plan().Files[1].Continues);
     const TBytes Out = Output();
     ASSERT_GT(Out.size(), Packet + Length + 4);
     EXPECT_TRUE(std::equal(Whole.begin(), At(Cut), Out.begin()));

@@ -1,6 +1,6 @@
 // The joiner's own buffer model: the access units it finds in real streams,
 // and the schedule it plans at a joint.
-#include "join/DecoderModel.h"
+#include "join/JointPlanner.h"
 #include "mpeg/ps/PackSyntax.h"
 #include "mpeg/ps/ProgramStreamReader.h"
 
@@ -70,7 +70,7 @@ TEST(PlanJoint, WaitsForRoomAndPausesOnlyWhereTheRateIsFixed)
         // The later file: one pack of one packet of two frames, the first
         // due right after the earlier file's last, at its own time well before.
         const std::vector<TLeadPack> Packs = {
-            {LastDecode - 9000, 3528, 2324, false, {{0xC0, 2324, 2 * 626}}}};
+            {0, LastDecode - 9000, 3528, 2324, false, {{0xC0, 2324, 2 * 626}}}};
         const std::map<std::uint8_t, std::vector<TAccessUnit>> Units = {
             {0xC0, {{0, LastDecode + FrameTicks}, {626, LastDecode + 2 * FrameTicks}}}};
         for (const bool Fixed : {false, true}) {
@@ -98,7 +98,7 @@ TEST(PlanJoint, BytesBeforeTheFirstUnitTakeRoomToo)
     TBufferModel Before;
     Before.Add(0xC0, 3600, Frames.data(), Frames.size(), Origin, 4096);
     const std::vector<TLeadPack> Packs = {
-        {LastDecode - 9000, 3528, 2324, false, {{0xC0, 2324, 600 + 2 * 626}}}};
+        {0, LastDecode - 9000, 3528, 2324, false, {{0xC0, 2324, 600 + 2 * 626}}}};
     const std::map<std::uint8_t, std::vector<TAccessUnit>> Units = {
         {0xC0, {{600, LastDecode + FrameTicks}, {600 + 626, LastDecode + 2 * FrameTicks}}}};
     const TJointPlan Plan = PlanJoint(Packs, Units, {{0xC0, 4096}}, Before, LastDecode - 9000, false, true);
@@ -120,7 +120,7 @@ TLaterFile FullRate(int Count, std::int64_t Delay)
 {
     TLaterFile File;
     for (int K = 0; K < Count; ++K) {
-        File.Packs.push_back({K * 3600, 1000, 2000, false, {{0xE0, 2000, 1980}}});
+        File.Packs.push_back({K * 2000, K * 3600, 1000, 2000, false, {{0xE0, 2000, 1980}}});
         File.Units[0xE0].push_back({K * 1980, K * 3600 + Delay});
     }
     return File;
