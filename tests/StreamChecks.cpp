@@ -4,6 +4,7 @@
 #include <cmath>
 #include <iterator>
 #include <optional>
+#include <set>
 #include <tuple>
 
 namespace vantrel::test {
@@ -641,6 +642,7 @@ TPacketsKept CheckPacketsKept(const std::vector<TBytes>& Inputs, const TBytes& O
         for (TPackBytes& Pack : SplitPacks(Inputs[F]))
             In.push_back({F, std::move(Pack)});
     const std::vector<TPackBytes> Out = SplitPacks(Output);
+    std::map<std::size_t, std::set<std::int64_t>> Shifts; // by file
     std::size_t I = 0;
     const auto Where = [&](std::size_t O) {
         return " (output pack at " + std::to_string(Out[O].Offset) + ", file " +
@@ -671,6 +673,23 @@ TPacketsKept CheckPacketsKept(const std::vector<TBytes>& Inputs, const TBytes& O
             return Check;
         }
         Check.Packets += static_cast<int>(A.Packets.size());
+        // Every stamp of a file moves by the one offset of its file.
+        for (std::size_t K = 0; K < A.Packets.size(); ++K) {
+            const TBytes& P = A.Packets[K];
+            if (P[3] < 0xBD || P[3] == 0xBE || P[3] == 0xBF)
+                continue;
+            const auto [InPTS, InDTS] = PacketStamps(P, 0);
+            const auto [OutPTS, OutDTS] = PacketStamps(Out[O].Packets[K], 0);
+            if (InPTS && OutPTS)
+                Shifts[In[I].File].insert(Distance(*InPTS, *OutPTS));
+            if (InDTS && OutDTS)
+                Shifts[In[I].File].insert(Distance(*InDTS, *OutDTS));
+        }
+        if (Shifts[In[I].File].size() > 1) {
+            Check.Faults = "file " + std::to_string(In[I].File + 1) + "'s stamps move by more than one offset" +
+                           Where(O);
+            return Check;
+        }
     }
     for (; I < In.size(); ++I) {
         if (!Droppable(In[I].Pack)) {

@@ -87,7 +87,8 @@ std::vector<std::int64_t> StampsOf(const TBytes& File, std::uint8_t StreamId, bo
 // stay); a DVD navigation packet's times and addresses; a later file's
 // system header, kept with raised bounds or turned into a padding packet of
 // its length; in the video, a group's broken link flag and sequence end
-// codes blanked to zeros. A pack may be left out whole only when it holds
+// codes blanked to zeros; and every stamp (PTS, DTS) of a file moves by the
+// one offset of its file. A pack may be left out whole only when it holds
 // nothing but padding and system headers. Packets cut by a file's end are
 // not counted. Faults: the first place where the output differs, empty
 // when it holds.

@@ -147,18 +147,13 @@ std::optional<TJoinFlow::TOutcome> TJoinFlow::Run(const std::vector<TInputRecord
         Outcome.Note = "Join cancelled: " + Name + " holds what was joined so far";
         return Outcome;
     }
-    TMediaInfo Joined;
-    try {
-        ProbeMediaFile(Joiner.OutputFileName, Joined);
-    } catch (const Exception&) {
-        // The note goes without a duration.
-    }
     Outcome.Note = QString("Joined %1 %2 into %3")
                        .arg(Inputs.size())
                        .arg(Inputs.size() == 1 ? "file" : "files")
                        .arg(Name);
-    if (Joined.Duration > 0)
-        Outcome.Note += " (" + ClockText(Joined.Duration) + ")";
+    // How long the output runs, as the join's plan made it.
+    if (const double Duration = Joiner.Plan().Duration; Duration > 0)
+        Outcome.Note += " (" + ClockText(Duration) + ")";
     if (!RecalcTimecodes)
         Outcome.Note += "; " + KeptStampsText();
     return Outcome;

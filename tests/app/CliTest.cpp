@@ -478,6 +478,34 @@ TEST(CliJoin, LastPicturesWithoutTimeStamps)
     EXPECT_EQ(DecodeErrors(Dir.File("out.mpg")), "");
 }
 
+// Nothing of a join is written twice: a pipe, which takes no patch, gets the
+// bytes a file gets, on every kind (raised system headers, disc sectors,
+// navigation packs, the last end code kept, elementary streams).
+TEST(CliJoin, APipeGetsWhatAFileGets)
+{
+    TTempDir Dir;
+    const std::vector<std::vector<std::string>> Sets = {
+        {"mplex_vcd_b.mpg", "ff_pal_b.mpg", "mplex_generic.mpg"},
+        {"mplex_vcd.mpg", "ff_pal_vcd.mpg", "mplex_uvcd.mpg"},
+        {"dvd_authored1.vob", "dvd_authored2.vob"},
+        {"mplex_dvd1.mpg", "mplex_dvd2.mpg"},
+        {"mplex_dvd1.m2v", "mplex_dvd2.m2v"},
+        {"--no-recalc-timecodes", "dvd_pal1.vob", "dvd_pal2.vob"},
+    };
+    for (const std::vector<std::string>& Set : Sets) {
+        std::string Args;
+        for (const std::string& Name : Set)
+            Args += " " + (Name.front() == '-' ? Name : Quote(Stream(Name)));
+        int Status;
+        const std::string Said = Cli("join -o " + Quote(Dir.File("file.mpg")) + Args, &Status);
+        ASSERT_EQ(Status, 0) << Said;
+        ASSERT_EQ(RunCommand(std::string(VANTREL_CLI) + " join -o -" + Args + " 2>/dev/null | cat > " +
+                             Quote(Dir.File("pipe.mpg"))),
+                  0);
+        EXPECT_TRUE(ReadFile(Dir.File("pipe.mpg")) == ReadFile(Dir.File("file.mpg"))) << Set.front();
+    }
+}
+
 TEST(CliJoin, WithoutRestampingTheOutputIsTheInputsBytes)
 {
     TTempDir Dir;
