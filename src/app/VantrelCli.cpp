@@ -1,6 +1,8 @@
 // vantrel-cli: probe and join MPEG-1 files from a terminal or a script, with
 // the same rules as the desktop program.
 #include "io/SysUtils.h"
+#include "join/Chapters.h"
+#include "join/JoinReport.h"
 #include "join/Joiner.h"
 #include "join/Progress.h"
 #include "probe/JoinRules.h"
@@ -30,7 +32,8 @@ constexpr int ExitOk = 0, ExitFailure = 1, ExitUsage = 2;
 
 const char* const Usage =
     "Usage: vantrel-cli info [--json] [--] FILE...\n"
-    "       vantrel-cli join -o OUTPUT [--video-only] [--no-recalc-timecodes] [--] FILE...\n"
+    "       vantrel-cli join -o OUTPUT [--video-only] [--no-recalc-timecodes]\n"
+    "                        [--chapters FILE [--chapters-format FORMAT]] [--json] [--] FILE...\n"
     "       vantrel-cli --help | --version\n"
     "\n"
     "Run 'vantrel-cli COMMAND --help' for what a command does.\n";
@@ -49,7 +52,8 @@ const char* const InfoUsage =
     "Exit status: 0 when every file could be read, 1 otherwise, 2 on a usage error.\n";
 
 const char* const JoinUsage =
-    "Usage: vantrel-cli join -o OUTPUT [--video-only] [--no-recalc-timecodes] [--] FILE...\n"
+    "Usage: vantrel-cli join -o OUTPUT [--video-only] [--no-recalc-timecodes]\n"
+    "                        [--chapters FILE [--chapters-format FORMAT]] [--json] [--] FILE...\n"
     "\n"
     "Joins the files, in the order given, into OUTPUT (written as named). Files\n"
     "whose video differs cannot be joined; files whose audio differs can be\n"
@@ -60,6 +64,17 @@ const char* const JoinUsage =
     "                           only when the join has succeeded\n"
     "  --video-only             write only the video, as one elementary stream\n"
     "  --no-recalc-timecodes    copy time stamps unchanged instead of re-stamping\n"
+    "  --chapters FILE          also write a chapter list: a chapter where each\n"
+    "                           file's first picture is shown, named after the file\n"
+    "  --chapters-format FORMAT txt (CHAPTER01=00:00:00.000, for mkvmerge),\n"
+    "                           ffmetadata (ffmpeg's ;FFMETADATA1), dvdauthor (a\n"
+    "                           DVD title) or vcdimager (a VCD or SVCD); by default\n"
+    "                           FILE's extension says: .txt, .ffmeta, or .xml for\n"
+    "                           vcdimager's when OUTPUT is a VCD or SVCD and\n"
+    "                           dvdauthor's otherwise\n"
+    "  --json                   print the join's report on standard output: for\n"
+    "                           each file its start in OUTPUT, the pause before it\n"
+    "                           and whether it continues the one before\n"
     "\n"
     "OUTPUT may also be a pipe, a device or standard output (-o - or -o\n"
     "/dev/stdout): it is then written directly, appending where the shell opened\n"
@@ -207,80 +222,131 @@ void InstallSignalHandlers()
     std::signal(SIGXFSZ, SIG_IGN);
 }
 
-// A one-line bar on standard error while the join runs on a terminal.
-class TTerminalProgress : public TProgressSink
+// The options that take a value, as "-o NAME" or "--output=NAME".
+bool TakesValue(const std::string& Arg)
 {
-public:
-    explicit TTerminalProgress(bool Visible) : m_Visible(Visible) {}
-    ~TTerminalProgress() override
-    {
-        if (m_Shown)
-            std::fputc('\n', stderr);
-    }
-    void SetCaption(const std::string& Text) override { m_Caption = Text; }
-    void SetText(const std::string&) override {}
-    void Show() override
-    {
-        m_Shown = m_Visible;
-        Draw();
-    }
-    void SetPosition(std::int32_t Percent) override
-    {
-        if (Percent == m_Percent)
-            return;
-        m_Percent = Percent;
-        if (auto Text = m_Estimate.Update(Percent))
-            m_Remaining = *Text;
-        Draw();
-    }
-    bool IsCancelled() override { return Interrupted != 0; }
-    // Every stop here is a signal, not a choice to keep half a file.
-    bool KeepsStoppedWork() override { return false; }
+    return Arg == "-o" || Arg == "--output" || Arg == "--chapters" || Arg == "--chapters-format";
+}
 
-private:
-    void Draw()
-    {
-        if (!m_Shown)
-            return;
-        constexpr int Width = 30;
-        const int Filled = std::clamp(m_Percent, 0, 100) * Width / 100;
-        std::fprintf(stderr, "\r%s [%s%s] %3d%%  %-28s", m_Caption.c_str(), std::string(Filled, '#').c_str(),
-                     std::string(Width - Filled, '-').c_str(), m_Percent, m_Remaining.c_str());
-        std::fflush(stderr);
-    }
-
-    bool m_Visible;
-    bool m_Shown = false;
-    std::string m_Caption;
-    std::string m_Remaining;
-    std::int32_t m_Percent = 0;
-    TTimeEstimate m_Estimate;
+struct TJoinOptions
+{
+    std::string Output, Chapters, ChaptersFormat;
+    bool VideoOnly = false, Recalc = true, Json = false;
 };
 
-int Join(const std::vector<std::string>& Options, const std::vector<std::string>& Files)
+// Empty when the options are sound; else what is wrong with them.
+std::string ParseJoinOptions(const std::vector<std::string>& Options, TJoinOptions& Result)
 {
-    std::string Output;
-    bool VideoOnly = false, Recalc = true;
     for (std::size_t I = 0; I < Options.size(); ++I) {
-        const std::string& Arg = Options[I];
-        if (Arg == "-o" || Arg == "--output") {
+        std::string Arg = Options[I], Value;
+        if (const std::size_t Equals = Arg.find('=');
+            Arg.rfind("--", 0) == 0 && Equals != std::string::npos) {
+            Value = Arg.substr(Equals + 1);
+            Arg.resize(Equals);
+            if (!TakesValue(Arg))
+                return "unknown option " + Options[I];
+        } else if (TakesValue(Arg)) {
             if (++I == Options.size())
-                return UsageError(Arg + " needs a file name", JoinUsage);
-            Output = Options[I];
-        } else if (Arg.rfind("--output=", 0) == 0) {
-            Output = Arg.substr(9);
-        } else if (Arg == "--video-only") {
-            VideoOnly = true;
-        } else if (Arg == "--no-recalc-timecodes") {
-            Recalc = false;
-        } else {
-            return UsageError("unknown option " + Arg, JoinUsage);
+                return Arg + " needs a " + (Arg == "--chapters-format" ? "format" : "file name");
+            Value = Options[I];
         }
+        if (Arg == "-o" || Arg == "--output")
+            Result.Output = Value;
+        else if (Arg == "--chapters")
+            Result.Chapters = Value;
+        else if (Arg == "--chapters-format")
+            Result.ChaptersFormat = Value;
+        else if (Arg == "--video-only")
+            Result.VideoOnly = true;
+        else if (Arg == "--no-recalc-timecodes")
+            Result.Recalc = false;
+        else if (Arg == "--json")
+            Result.Json = true;
+        else
+            return "unknown option " + Arg;
     }
-    if (Output.empty())
-        return UsageError("join needs an output file (-o OUTPUT)", JoinUsage);
-    if (Output == "-")
-        Output = "/dev/stdout";
+    if (Result.Output.empty())
+        return "join needs an output file (-o OUTPUT)";
+    Result.Output = Result.Output == "-" ? "/dev/stdout" : Result.Output;
+    Result.Chapters = Result.Chapters == "-" ? "/dev/stdout" : Result.Chapters;
+    if (Result.Json && (WritesInto(STDOUT_FILENO, Result.Output) ||
+                        (!Result.Chapters.empty() && WritesInto(STDOUT_FILENO, Result.Chapters))))
+        return "--json prints the join's report on standard output: neither the output nor the chapter "
+               "list can go there";
+    if (Result.Chapters.empty())
+        return Result.ChaptersFormat.empty() ? "" : "--chapters-format needs --chapters FILE";
+    if (Result.Chapters == Result.Output)
+        return "the chapter list and the output cannot be the same file";
+    if (!Result.ChaptersFormat.empty() && !ChapterFormatNamed(Result.ChaptersFormat))
+        return "unknown chapter list format " + Result.ChaptersFormat +
+               " (txt, ffmetadata, dvdauthor or vcdimager)";
+    return "";
+}
+
+// The chapter list's file, made before the join so that a name that cannot
+// be written to costs no join; its format by the option or by its name.
+int OpenChapterList(const TJoinOptions& Options, const std::vector<TInputRecord>& Inputs,
+                    const std::vector<TInputTimes>& Times, std::optional<TChapterFormat>& Format,
+                    std::unique_ptr<TOutputFile>& File)
+{
+    Format = Options.ChaptersFormat.empty()
+                 ? ChapterFormatOf(Options.Chapters, DiscKindOf(Inputs[0], Times[0], Options.VideoOnly))
+                 : ChapterFormatNamed(Options.ChaptersFormat);
+    if (!Format)
+        return UsageError(
+            "cannot tell the format of the chapter list " + Options.Chapters +
+                " by its name: give --chapters-format (txt, ffmetadata, dvdauthor or vcdimager)",
+            JoinUsage);
+    if (!Options.VideoOnly && !Options.Recalc)
+        return UsageError("--chapters needs the time codes re-calculated: with --no-recalc-timecodes each "
+                          "file keeps its own times",
+                          JoinUsage);
+    for (const TInputRecord& Input : Inputs)
+        if (SameFile(Options.Chapters, Input.FileName))
+            return Fail("The chapter list " + Options.Chapters + " is one of the files to join.");
+    try {
+        File = std::make_unique<TOutputFile>(Options.Chapters);
+    } catch (const Exception& E) {
+        return Fail(E.what());
+    }
+    return ExitOk;
+}
+
+// Writes the chapter list and the report, once the join is done.
+int Report(const TJoinOptions& Options, const TJoiner& Joiner, const std::vector<TInputTimes>& Times,
+           std::optional<TChapterFormat> Format, std::unique_ptr<TOutputFile> ChapterFile)
+{
+    TJoinReport Report{Options.Output, {}, {}, {}, PlaceInputs(Joiner, Times)};
+    const TChapterList List =
+        MakeChapterList(Joiner.Inputs, Times, Report.Placements, Options.Output, Options.VideoOnly);
+    if (ChapterFile) {
+        const std::string Text = ChapterText(List, *Format);
+        try {
+            ChapterFile->Write(Text.data(), Text.size());
+            ChapterFile->Commit();
+        } catch (const Exception& E) {
+            return Fail(Sentence(E.what()) + " " + Options.Output + " is joined, without its chapter list.");
+        }
+        Report.Chapters = Options.Chapters;
+    }
+    if (!Options.Json)
+        return ExitOk;
+    Report.Duration = List.End;
+    for (const TInputRecord& Input : Joiner.Inputs)
+        Report.Files.push_back(Input.FileName);
+    std::fputs(JoinReportJson(Report).c_str(), stdout);
+    return std::fflush(stdout) == 0
+               ? ExitOk
+               : Fail("Unable to write the report: " + std::string(std::strerror(errno)));
+}
+
+int Join(const std::vector<std::string>& Arguments, const std::vector<std::string>& Files)
+{
+    TJoinOptions Options;
+    if (const std::string Wrong = ParseJoinOptions(Arguments, Options); !Wrong.empty())
+        return UsageError(Wrong, JoinUsage);
+    const std::string& Output = Options.Output;
+    bool& VideoOnly = Options.VideoOnly;
     if (Files.empty())
         return UsageError("join needs at least one input file", JoinUsage);
     MessagesToOutput = WritesInto(STDERR_FILENO, Output);
@@ -317,15 +383,35 @@ int Join(const std::vector<std::string>& Options, const std::vector<std::string>
                 Why.substr(Why.rfind('\n') + 1).c_str());
         }
 
+    // Where each file's time line and pictures start, for the report and
+    // the chapters; read before the join, so that it fails first.
+    std::vector<TInputTimes> Times;
+    std::optional<TChapterFormat> ChapterFormat;
+    std::unique_ptr<TOutputFile> ChapterFile;
+    if (Options.Json || !Options.Chapters.empty()) {
+        for (const TInputRecord& Input : Inputs) {
+            try {
+                Times.push_back(ReadInputTimes(Input));
+            } catch (const Exception& E) {
+                return Fail(Sentence("Join fails: " + std::string(E.what())));
+            }
+        }
+    }
+    if (!Options.Chapters.empty())
+        if (const int Status = OpenChapterList(Options, Inputs, Times, ChapterFormat, ChapterFile); Status)
+            return Status;
+
     InstallSignalHandlers();
     TJoiner Joiner;
     Joiner.Inputs = std::move(Inputs);
     Joiner.OutputFileName = Output;
     Joiner.VideoOnly = VideoOnly;
-    Joiner.RecalcTimecodes = Recalc;
+    Joiner.RecalcTimecodes = Options.Recalc;
     Joiner.FrameRate = Decision.FrameRate;
     const bool OnTerminal = ::isatty(STDERR_FILENO) && !MessagesToOutput;
-    Joiner.CreateProgress = [OnTerminal] { return std::make_unique<TTerminalProgress>(OnTerminal); };
+    Joiner.CreateProgress = [OnTerminal] {
+        return std::make_unique<TTerminalProgress>(OnTerminal, [] { return Interrupted != 0; });
+    };
     try {
         Joiner.Execute();
     } catch (const Exception& E) {
@@ -339,7 +425,7 @@ int Join(const std::vector<std::string>& Options, const std::vector<std::string>
     // Where each later file begins, and what it took there; on standard
     // error, so that an output written to standard output stays clean.
     const TJoinPlan& Plan = Joiner.Plan();
-    for (std::size_t I = 1; Recalc && !VideoOnly && I < Plan.Files.size(); ++I) {
+    for (std::size_t I = 1; Options.Recalc && !VideoOnly && I < Plan.Files.size(); ++I) {
         const TFilePlan& File = Plan.Files[I];
         std::string Line =
             Format("vantrel-cli: %s %s at %s", PrintableText(Files[I]).c_str(),
@@ -350,7 +436,7 @@ int Join(const std::vector<std::string>& Options, const std::vector<std::string>
             Line += "; the decoder's buffers could not be kept within their sizes there";
         Say("%s.\n", Line.c_str());
     }
-    return ExitOk;
+    return Times.empty() ? ExitOk : Report(Options, Joiner, Times, ChapterFormat, std::move(ChapterFile));
 }
 
 TArguments SplitArguments(const std::vector<std::string>& Args)
@@ -365,8 +451,7 @@ TArguments SplitArguments(const std::vector<std::string>& Args)
             FilesOnly = true;
         } else {
             Result.Options.push_back(Arg);
-            // The one option that takes a value.
-            if ((Arg == "-o" || Arg == "--output") && I + 1 < Args.size())
+            if (TakesValue(Arg) && I + 1 < Args.size())
                 Result.Options.push_back(Args[++I]);
         }
     }

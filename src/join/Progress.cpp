@@ -1,7 +1,9 @@
 #include "join/Progress.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <cstdio>
 
 namespace vantrel {
 
@@ -37,6 +39,39 @@ std::optional<std::string> TTimeEstimate::Update(std::int32_t Position)
     }
     m_LastSample = Now;
     return Text;
+}
+
+TTerminalProgress::~TTerminalProgress()
+{
+    if (m_Shown)
+        std::fputc('\n', stderr);
+}
+
+void TTerminalProgress::Show()
+{
+    m_Shown = m_Visible;
+    Draw();
+}
+
+void TTerminalProgress::SetPosition(std::int32_t Percent)
+{
+    if (Percent == m_Percent)
+        return;
+    m_Percent = Percent;
+    if (auto Text = m_Estimate.Update(Percent))
+        m_Remaining = *Text;
+    Draw();
+}
+
+void TTerminalProgress::Draw()
+{
+    if (!m_Shown)
+        return;
+    constexpr int Width = 30;
+    const int Filled = std::clamp(m_Percent, 0, 100) * Width / 100;
+    std::fprintf(stderr, "\r%s [%s%s] %3d%%  %-28s", m_Caption.c_str(), std::string(Filled, '#').c_str(),
+                 std::string(Width - Filled, '-').c_str(), m_Percent, m_Remaining.c_str());
+    std::fflush(stderr);
 }
 
 } // namespace vantrel

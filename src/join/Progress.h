@@ -57,4 +57,35 @@ private:
     std::optional<std::int64_t> m_LastSample;
 };
 
+// A one-line bar on standard error while a join runs on a terminal; nothing
+// shows unless Visible. Cancelled tells whether the work is to stop (a
+// signal came).
+class TTerminalProgress : public TProgressSink
+{
+public:
+    TTerminalProgress(bool Visible, std::function<bool()> Cancelled)
+        : m_Visible(Visible), m_Cancelled(std::move(Cancelled))
+    {
+    }
+    ~TTerminalProgress() override;
+    void SetCaption(const std::string& Text) override { m_Caption = Text; }
+    void SetText(const std::string&) override {}
+    // Its stops are signals, not a choice to keep half a file.
+    bool KeepsStoppedWork() override { return false; }
+    void Show() override;
+    void SetPosition(std::int32_t Percent) override;
+    bool IsCancelled() override { return m_Cancelled && m_Cancelled(); }
+
+private:
+    void Draw();
+
+    bool m_Visible;
+    std::function<bool()> m_Cancelled;
+    bool m_Shown = false;
+    std::string m_Caption;
+    std::string m_Remaining;
+    std::int32_t m_Percent = 0;
+    TTimeEstimate m_Estimate;
+};
+
 } // namespace vantrel

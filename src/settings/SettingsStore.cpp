@@ -305,6 +305,7 @@ TSettings LoadSettings(const TProductInfo& Product, const QString& WindowKey, QS
     Read([&] { Settings.LastOpenFolder = ReadSettingString(Root, Base, "LastOpenFolder"); });
     Read([&] { Settings.LastSaveFolder = ReadSettingString(Root, Base, "LastSaveFolder"); });
     Read([&] { Settings.RecalcTimecodes = ReadSettingBool(Root, Base, "RecalcTimecodes", true); });
+    Read([&] { Settings.SaveChapterList = ReadSettingBool(Root, Base, "SaveChapterList", false); });
     return Settings;
 }
 
@@ -318,6 +319,7 @@ void SaveSettings(const TProductInfo& Product, const QString& WindowKey, const T
     if (!Settings.LastSaveFolder.trimmed().isEmpty())
         WriteSettingString(Root, Base, "LastSaveFolder", Settings.LastSaveFolder);
     WriteSettingBool(Root, Base, "RecalcTimecodes", Settings.RecalcTimecodes);
+    WriteSettingBool(Root, Base, "SaveChapterList", Settings.SaveChapterList);
 }
 
 void SaveFormPlacement(TSettingsRoot Root, const QString& KeyPath, const QWidget& Window)

@@ -105,7 +105,8 @@ struct TSettings
     QString LastOpenFolder;
     QString LastSaveFolder;
     bool RecalcTimecodes = true;
-    QString ColumnWidths; // of the file list, under the window's own key
+    QString ColumnWidths;         // of the file list, under the window's own key
+    bool SaveChapterList = false; // beside a joined file, from the save dialog
 };
 
 // Reads each value on its own: a damaged one keeps its default and its

@@ -6,11 +6,14 @@
 #include <QFileInfo>
 #include <algorithm>
 
+#include <QCheckBox>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QGridLayout>
 #include <QMimeData>
 #include <QUrl>
 #include <deque>
+#include <utility>
 
 namespace vantrel {
 
@@ -47,6 +50,19 @@ QString TFileCommonDialog::AnsweredInitialName()
     return AnsweredName();
 }
 
+namespace {
+std::optional<bool>& NextOption()
+{
+    static std::optional<bool> Checked;
+    return Checked;
+}
+} // namespace
+
+void TFileCommonDialog::SetNextOptionAnswer(std::optional<bool> Checked)
+{
+    NextOption() = Checked;
+}
+
 QString ConvertFilter(const QString& Filter)
 {
     const QStringList Parts = Filter.split('|');
@@ -67,6 +83,8 @@ std::optional<QStringList> TFileCommonDialog::Run(bool Save, const QString& Defa
         QStringList Answer = std::move(NextAnswers().front());
         NextAnswers().pop_front();
         AnsweredName() = InitialName;
+        if (!OptionText.isEmpty() && NextOption())
+            OptionChecked = *std::exchange(NextOption(), std::nullopt);
         if (Answer.isEmpty())
             return std::nullopt;
         // As the real dialog does with a name typed without an extension.
@@ -95,11 +113,25 @@ std::optional<QStringList> TFileCommonDialog::Run(bool Save, const QString& Defa
                            : Options & ofFileMustExist  ? QFileDialog::ExistingFile
                                                         : QFileDialog::AnyFile);
     }
+    // The desktop's own dialog takes no check box of ours: Qt's does, on a
+    // row of its own under the name and the filter.
+    QCheckBox* Option = nullptr;
+    if (!OptionText.isEmpty()) {
+        Dialog.setOption(QFileDialog::DontUseNativeDialog);
+        if (auto* Grid = qobject_cast<QGridLayout*>(Dialog.layout())) {
+            Option = new QCheckBox(OptionText, &Dialog);
+            Option->setObjectName("chkOption");
+            Option->setChecked(OptionChecked);
+            Grid->addWidget(Option, Grid->rowCount(), 0, 1, Grid->columnCount());
+        }
+    }
     // Its own size would leave the name field and the buttons off a small
     // screen at a large scale.
     FitOnScreen(Dialog, OwnerWindow);
     if (Dialog.exec() != QDialog::Accepted || Dialog.selectedFiles().isEmpty())
         return std::nullopt;
+    if (Option)
+        OptionChecked = Option->isChecked();
     return Dialog.selectedFiles();
 }
 

@@ -37,6 +37,11 @@ public:
     quint32 Options = ofExplorer | ofFileMustExist | ofHideReadOnly;
     qint32 FilterIndex = 0;
     qint32 MaxFileSize = 1024;
+    // A check box under the name field, when its text is not empty: checked
+    // or not as OptionChecked says, which holds what the user left it at
+    // once the dialog is confirmed.
+    QString OptionText;
+    bool OptionChecked = false;
 
     // Tests answer the next dialog instead of a person: a list of chosen full
     // paths, or an empty list for Cancel. The answer is used once.
@@ -45,6 +50,9 @@ public:
     static void AddNextAnswer(QStringList Answer);
     // The name field's start of the last dialog answered that way.
     static QString AnsweredInitialName();
+    // How the test answers leave the check box of the next dialog that has
+    // one: checked or not; without this, as the dialog showed it.
+    static void SetNextOptionAnswer(std::optional<bool> Checked);
 
 protected:
     // Runs the dialog (or takes the test answer); the chosen paths, or nothing

@@ -2,6 +2,8 @@
 
 #include "ui/ProgressDlg.h"
 
+#include "io/OutputFile.h"
+#include "join/Chapters.h"
 #include "join/Joiner.h"
 #include "probe/JoinRules.h"
 #include "ui/FileDlg.h"
@@ -70,8 +72,11 @@ std::optional<QString> TJoinFlow::AskOutputName(const TInputRecord& First, bool 
         Dialog.Filter = MpegFilesFilter;
         Dialog.Title = "Select the output file name";
         Dialog.DefaultExt = Extension.mid(1);
+        Dialog.OptionText = "Save a chapter list";
+        Dialog.OptionChecked = SaveChapterList;
         if (!Dialog.Execute())
             return std::nullopt;
+        SaveChapterList = Dialog.OptionChecked;
         LastSaveFolder = FolderOf(Dialog.FileName);
         const QString Name =
             QFile::decodeName(WithOutputExtension(QFile::encodeName(Dialog.FileName).toStdString(),
@@ -86,7 +91,47 @@ std::optional<QString> TJoinFlow::AskOutputName(const TInputRecord& First, bool 
             Typed = Dialog.FileName;
             continue;
         }
+        // The chapter list beside it is replaced only when the user says so too.
+        if (const QString Chapters = SaveChapterList ? ChapterListName(First, VideoOnly, Name) : QString();
+            !Chapters.isEmpty() && QFileInfo::exists(Chapters) &&
+            Ask(QFileInfo(Chapters).fileName() + " already exists.\r\nDo you want to replace it?",
+                TMessageKind::Warning, TMessageButtons::YesNo, TMessageAnswer::No) != TMessageAnswer::Yes) {
+            Typed = Dialog.FileName;
+            continue;
+        }
         return Name;
+    }
+}
+
+QString TJoinFlow::ChapterListName(const TInputRecord& First, bool VideoOnly, const QString& Output) const
+{
+    TDiscKind Disc = TDiscKind::None;
+    try {
+        Disc = DiscKindOf(First, ReadInputTimes(First), VideoOnly);
+    } catch (const Exception&) {
+        // The join will say what is wrong with the file.
+    }
+    return QFile::decodeName(
+        ChapterFileName(QFile::encodeName(Output).toStdString(), ChapterFormatFor(Disc)).c_str());
+}
+
+QString TJoinFlow::SaveChapters(const TJoiner& Joiner, const QString& Name)
+{
+    try {
+        std::vector<TInputTimes> Times;
+        for (const TInputRecord& Input : Joiner.Inputs)
+            Times.push_back(ReadInputTimes(Input));
+        const TChapterList List = MakeChapterList(Joiner.Inputs, Times, PlaceInputs(Joiner, Times),
+                                                  Joiner.OutputFileName, Joiner.VideoOnly);
+        const std::string Text = ChapterText(List, ChapterFormatFor(List.Disc));
+        TOutputFile File(QFile::encodeName(Name).toStdString());
+        File.Write(Text.data(), Text.size());
+        File.Commit();
+        return Name;
+    } catch (const std::exception& E) {
+        Ask("The chapter list could not be saved: " + QString::fromStdString(E.what()), TMessageKind::Warning,
+            TMessageButtons::Ok);
+        return {};
     }
 }
 
@@ -142,7 +187,7 @@ std::optional<TJoinFlow::TOutcome> TJoinFlow::Run(const std::vector<TInputRecord
     }
 
     const QString Name = QFileInfo(*OutputName).fileName();
-    TOutcome Outcome{{}, *OutputName};
+    TOutcome Outcome{{}, *OutputName, {}};
     if (Joiner.Cancelled()) {
         Outcome.Note = "Join cancelled: " + Name + " holds what was joined so far";
         return Outcome;
@@ -154,8 +199,16 @@ std::optional<TJoinFlow::TOutcome> TJoinFlow::Run(const std::vector<TInputRecord
     // How long the output runs, as the join's plan made it.
     if (const double Duration = Joiner.Plan().Duration; Duration > 0)
         Outcome.Note += " (" + ClockText(Duration) + ")";
+    // Without re-stamped times the files have no one time line to mark.
+    const bool Chapters = SaveChapterList && (RecalcTimecodes || Joiner.VideoOnly);
+    if (Chapters)
+        Outcome.Chapters =
+            SaveChapters(Joiner, ChapterListName(Inputs.front(), Joiner.VideoOnly, *OutputName));
+    if (!Outcome.Chapters.isEmpty())
+        Outcome.Note += "; chapters in " + QFileInfo(Outcome.Chapters).fileName();
     if (!RecalcTimecodes)
-        Outcome.Note += "; " + KeptStampsText();
+        Outcome.Note +=
+            "; " + KeptStampsText() + (SaveChapterList && !Chapters ? ", so no chapter list" : "");
     return Outcome;
 }
 

@@ -16,6 +16,8 @@ class QWidget;
 
 namespace vantrel {
 
+class TJoiner;
+
 class TJoinFlow
 {
 public:
@@ -32,6 +34,10 @@ public:
     std::function<void()> InputsMissing;
     // The folder the save dialog opens in; the one chosen is kept here.
     QString LastSaveFolder;
+    // The save dialog's "Save a chapter list": a chapter at each file's
+    // start, beside the output, in the format that fits it. What the user
+    // left it at is kept here.
+    bool SaveChapterList = false;
 
     struct TCompatibility
     {
@@ -50,14 +56,21 @@ public:
     // What a join that ran leaves for the status bar.
     struct TOutcome
     {
-        QString Note; // "Joined N files into NAME (h:mm:ss)", or why it stopped
-        QString File; // the output
+        QString Note;     // "Joined N files into NAME (h:mm:ss)", or why it stopped
+        QString File;     // the output
+        QString Chapters; // the chapter list saved beside it, or empty
     };
     // Asks, joins and reports failures ("Join fails: ..."); an outcome when
     // a join ran to its end or was cancelled.
     std::optional<TOutcome> Run(const std::vector<TInputRecord>& Inputs, bool RecalcTimecodes);
 
 private:
+    // The chapter list's name beside Output, in the format that fits it.
+    QString ChapterListName(const TInputRecord& First, bool VideoOnly, const QString& Output) const;
+    // Saves the chapter list of a join that ran to its end; its name, or
+    // empty after saying why it could not be saved.
+    QString SaveChapters(const TJoiner& Joiner, const QString& Name);
+
     TMessageAnswer Ask(const QString& Text, TMessageKind Kind, TMessageButtons Buttons,
                        TMessageAnswer Default = TMessageAnswer::Yes) const
     {

@@ -200,6 +200,7 @@ void TfrmMain::FormCreate()
         Damaged << "Invalid data type for 'ColumnWidths'";
     FLastOpenFolder = Settings.LastOpenFolder;
     FLastSaveFolder = Settings.LastSaveFolder;
+    FSaveChapterList = Settings.SaveChapterList;
     miRecalcTimecodes->setChecked(Settings.RecalcTimecodes);
     if (!Damaged.isEmpty())
         ShowMessageBox("Some settings could not be read; they were set back to their defaults:\r\n" +
@@ -213,9 +214,9 @@ void TfrmMain::FormCreate()
 void TfrmMain::FormDestroy()
 {
     SaveFormPlacement(FProductInfo.SettingsRoot, PlacementKey(), *this);
-    SaveSettings(
-        FProductInfo, PlacementKey(),
-        {FLastOpenFolder, FLastSaveFolder, miRecalcTimecodes->isChecked(), lvwFiles->ColumnWidths()});
+    SaveSettings(FProductInfo, PlacementKey(),
+                 {FLastOpenFolder, FLastSaveFolder, miRecalcTimecodes->isChecked(), lvwFiles->ColumnWidths(),
+                  FSaveChapterList});
 }
 
 void TfrmMain::closeEvent(QCloseEvent* Event)
@@ -459,6 +460,7 @@ void TfrmMain::acnJoinFileExecute()
                    [this](const QString& Text, TMessageKind Kind, TMessageButtons Buttons,
                           TMessageAnswer Default) { return ShowMessageBox(Text, Kind, Buttons, Default); });
     Flow.LastSaveFolder = FLastSaveFolder;
+    Flow.SaveChapterList = FSaveChapterList;
     Flow.CreateProgress = [this] {
         auto Progress = std::make_unique<TfrmProgress>(this);
         FProgress = Progress.get();
@@ -469,6 +471,7 @@ void TfrmMain::acnJoinFileExecute()
     const std::optional<TJoinFlow::TOutcome> Outcome =
         Flow.Run(lvwFiles->Model().Records(), miRecalcTimecodes->isChecked());
     FLastSaveFolder = Flow.LastSaveFolder;
+    FSaveChapterList = Flow.SaveChapterList;
     if (Outcome && QGuiApplication::applicationState() != Qt::ApplicationActive)
         NotifyDesktop(*this, "Vantrel", Outcome->Note);
     if (Outcome) {

@@ -117,6 +117,7 @@ private:
     TMessageBoxHandler FAskUser;
     QString FLastOpenFolder;
     QString FLastSaveFolder;
+    bool FSaveChapterList = false; // the save dialog's "Save a chapter list"
     bool FSettingsSaved = false;
     QPointer<TfrmProgress> FProgress;
     bool FCloseAfterJoin = false;

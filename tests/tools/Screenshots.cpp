@@ -1,7 +1,8 @@
 // Takes screenshots of the real windows for the README and for review: the
-// main window with files, the open dialog, the About box, message boxes and
-// warnings, the progress dialog in the middle of a real join, and the window
-// after a join. Run under xvfb-run by scripts/screenshots.
+// main window with files, the open dialog, the save dialog with its chapter
+// list option, the About box, message boxes and warnings, the progress
+// dialog in the middle of a real join, and the window after a join. Run under xvfb-run by
+// scripts/screenshots.
 //
 // Usage: vantrel-screenshots OUTDIR BIG_STREAM STREAM...
 #include "ui/FileDlg.h"
@@ -10,6 +11,7 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QCheckBox>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileDialog>
@@ -158,10 +160,9 @@ int main(int Argc, char** Argv)
 
         // A file that cannot be added, answered No.
         GrabNextBox("message", Window, QMessageBox::No);
-        Window.ShowMessageBox(
-            "Unable to add file /home/me/clips/broken.mpg: Unable to find video stream.\r\n"
-            "Do you want to continue add other files?",
-            TMessageKind::Warning, TMessageButtons::YesNo);
+        Window.ShowMessageBox("Unable to add file /home/me/clips/broken.mpg: Unable to find video stream.\r\n"
+                              "Do you want to continue add other files?",
+                              TMessageKind::Warning, TMessageButtons::YesNo);
 
         // An output name typed with another extension, whose name with the
         // extension of the output exists.
@@ -190,7 +191,21 @@ int main(int Argc, char** Argv)
             });
             return true;
         });
-        TFileCommonDialog::SetNextAnswer(QStringList{Temp.filePath("holiday.mpg")});
+        // The output's name in the real save dialog, with a chapter list.
+        Poll([&] {
+            auto* Dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+            if (!Dialog)
+                return false;
+            Dialog->setDirectory(Temp.path());
+            Dialog->findChild<QLineEdit*>("fileNameEdit")->setText("holiday.mpg");
+            if (auto* Option = Dialog->findChild<QCheckBox*>("chkOption"))
+                Option->setChecked(true);
+            QTimer::singleShot(300, [Dialog, Area = Dialog->frameGeometry()] {
+                Grab("save-dialog", Area);
+                QMetaObject::invokeMethod(Dialog, "accept", Qt::QueuedConnection);
+            });
+            return true;
+        });
         Window.findChild<QAction*>("acnJoinFile")->trigger();
         if (!*Shot) {
             delete Watch; // the dialog is gone: nothing left to wait for
