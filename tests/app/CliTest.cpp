@@ -254,6 +254,9 @@ INSTANTIATE_TEST_SUITE_P(
         // ffmpeg's clip declares no buffer sizes in its packets and uses more
         // video buffer than the mplex clip before it declares.
         JoinCase{"MixedMuxers", {"mplex_vcd_b.mpg", "ff_pal_b.mpg", "mplex_generic.mpg"}, false, 1},
+        // MPEG-2 video in MPEG-1 packs, whose last group of pictures has no
+        // stamp: where it ends is told by its pictures' order.
+        JoinCase{"Mpeg2VideoInMpeg1", {"ff_mpeg2_in_mpeg1.mpg", "ff_mpeg2_in_mpeg1.mpg"}, false},
         // The earlier file's last packs take the channel until a quarter of
         // a second after the later file's first pictures are due, and faster
         // packs overfill the sound buffer: a pause, at every joint alike.
