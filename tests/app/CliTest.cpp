@@ -375,6 +375,9 @@ INSTANTIATE_TEST_SUITE_P(
         ProgramCase{
             "MplexFilm", {"mplex_film1.mpg", "mplex_film2.mpg", "mplex_film1.mpg"}, 2048, "NTSC", 3003},
         ProgramCase{"DtsVobs", {"vob_dts.vob", "vob_dts.vob"}, 2048, "PAL"},
+        // Two sound streams: each sub-stream's buffer holds at the joint,
+        // to the tick its bytes arrive in.
+        ProgramCase{"TwoSoundStreams", {"dvd_two1.vob", "dvd_two2.vob", "dvd_two1.vob"}, 2048, "PAL"},
         // Each opens with an open group of pictures and the rest of a sound
         // frame it cut: those bytes take room in the buffer at the joint.
         // dvdauthor refuses the cuts themselves (their sound stamps go back).
