@@ -49,7 +49,7 @@ void ReadHead(TProgramStreamReader& Reader, std::optional<std::int64_t>& FirstSt
 std::optional<std::int64_t> PicturesEnd(TProgramStreamReader& Reader, std::int64_t Size, std::int64_t Origin,
                                         double FrameRate)
 {
-    Reader.Restore({pkPackHeader, 0, std::max<std::int64_t>(Size - TailBytes, 0), 0, 0, 0, {}});
+    Reader.Seek(std::max<std::int64_t>(Size - TailBytes, 0));
     const auto Continuous = [Origin](bool Has, std::int64_t Stamp) {
         return Has ? std::optional(Origin + ClockDistance(Origin, Stamp)) : std::nullopt;
     };

@@ -66,7 +66,9 @@ struct TSimulation
                 const std::int64_t Bytes = Arrived[Packet.StreamId] + InPack[Packet.StreamId];
                 for (int Step = 0; Step < 4096; ++Step) {
                     const std::int64_t At = Start + ArrivalTicks(Packet.End, R);
-                    if (Held(Packet.StreamId, Bytes, At, Pause) <= Size)
+                    // The bytes' time is rounded up to a tick: a unit that
+                    // leaves in that very tick may still be there.
+                    if (Held(Packet.StreamId, Bytes, At - 1, Pause) <= Size)
                         break;
                     Start += std::max<std::int64_t>(ArrivalTicks(Packet.Payload, R) / 4, 90);
                 }

@@ -29,8 +29,8 @@ THead ReadHead(TByteSource& Source, bool ProgramStream)
     TProgramStreamReader Reader;
     Reader.Open(Source);
     Reader.SetProgramStream(ProgramStream);
-    const std::int64_t Limit = TProgramStreamPass::LeadBytes;
-    Reader.ScanProgress = [Limit](std::int64_t Position) { return Position >= Limit; };
+    constexpr std::int64_t Limit = TProgramStreamPass::LeadBytes;
+    Reader.ScanProgress = [](std::int64_t Position) { return Position >= Limit; };
     Head.FirstPicture = SmallestFirstPTS(Reader, FirstVideoStream, FirstVideoStream);
     while (Reader.NextPacket() && Reader.PacketPosition() < Limit) {
         const TPESInfo& PES = Reader.PES();

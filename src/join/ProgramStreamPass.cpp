@@ -1,6 +1,7 @@
 #include "join/ProgramStreamPass.h"
 
 #include "join/Continuation.h"
+#include "join/LeadPacks.h"
 #include "join/Navigation.h"
 #include "join/VideoEdits.h"
 #include "mpeg/StartCodes.h"
@@ -53,33 +54,6 @@ std::uint8_t StampedStream(TProgramStreamReader& Reader)
         return Sub;
     return PES.StreamId;
 }
-
-// A walk ahead of where Reader stands, which comes back to it when done. A
-// long run of junk ends the look ahead, not the join: the walk that writes
-// reports its progress there and can be cancelled.
-struct TLookAhead
-{
-    TLookAhead(TProgramStreamReader& Reader, std::int64_t Limit)
-        : Reader(Reader), Mark(Reader.Mark()), From(Mark.Position),
-          Progress(std::exchange(Reader.ScanProgress, [this, Limit](std::int64_t Position) {
-              return Stopped = Position - From >= Limit;
-          }))
-    {
-    }
-    ~TLookAhead()
-    {
-        Reader.Restore(Mark);
-        Reader.ScanProgress = Progress;
-    }
-    TLookAhead(const TLookAhead&) = delete;
-    TLookAhead& operator=(const TLookAhead&) = delete;
-
-    TProgramStreamReader& Reader;
-    const TPacket Mark;
-    const std::int64_t From; // where the look ahead began
-    const std::function<bool(std::int64_t)> Progress;
-    bool Stopped = false; // by the limit, in junk
-};
 
 // A stamp that keeps its value keeps its bytes, marker bits and all: the
 // first file, and the rest of a split recording, stay as they were.
@@ -490,103 +464,16 @@ void TProgramStreamPass::PlanJoint()
 {
     // The file's first packs, as they would stand after its offset: read
     // ahead on the file's own line, then walked again to be written.
-    TFileLine Line = m_State.Line.FileLine();
-    std::vector<TLeadPack> Packs;
-    std::map<std::uint8_t, TUnitSplitter> Splitters;
-    std::map<std::uint8_t, std::uint32_t> Sizes;
-    std::map<std::uint8_t, std::uint32_t> HeaderSizes;
-    std::vector<std::uint8_t> Payload, Headers;
-    std::int64_t PackPosition = 0;
-    const bool Keeps = m_Plan.Headers.Keeps(m_Settings.Index);
-    // Whole packs only: the look ahead ends at a pack header, and a pack it
-    // could not see to its end (one that runs on past twice its length, or
-    // into junk that long) has no place in the plan, which would leave out
-    // what it did not see.
-    bool LastWhole = true, ToEnd = false;
-    for (TLookAhead Ahead(m_Reader, 2 * LeadBytes);;) {
-        if (!m_Reader.NextPacket()) {
-            LastWhole = ToEnd = !Ahead.Stopped;
-            break;
-        }
-        const std::int64_t Read = m_Reader.PacketPosition() - Ahead.From;
-        if (m_Reader.PacketKind() == pkPackHeader) {
-            if (!Packs.empty())
-                Packs.back().Length = m_Reader.PacketPosition() - PackPosition;
-            if (Packs.size() == LeadPacks || Read >= LeadBytes)
-                break;
-            PackPosition = m_Reader.PacketPosition();
-            Packs.push_back({PackPosition,
-                             Line.Stamp(m_Reader.SCR()),
-                             m_Reader.MuxRate(),
-                             m_Reader.PacketLength(),
-                             true,
-                             {}});
-            continue;
-        }
-        if (Read >= 2 * LeadBytes) {
-            LastWhole = false;
-            break;
-        }
-        if (Packs.empty())
-            continue;
-        TLeadPack& Pack = Packs.back();
-        Pack.Length = m_Reader.PacketEnd() - PackPosition;
-        const TPESInfo& PES = m_Reader.PES();
-        if (m_Reader.PacketKind() == pkSystemHeader) {
-            Pack.PaddingOnly &= !Keeps;
-            Headers.resize(m_Reader.PacketLength());
-            m_Reader.ReadPacket(Headers.data());
-            for (std::uint8_t Id = PrivateStream1; Id != 0 && Id <= LastVideoStream; ++Id)
-                if (const std::uint32_t Bound = SystemHeaderBufferBound(Headers.data(), Headers.size(), Id))
-                    HeaderSizes[Id] = Bound;
-            continue;
-        }
-        Pack.PaddingOnly &= PES.StreamId == PaddingStream;
-        if (!(IsAudioStream(PES.StreamId) || IsVideoStream(PES.StreamId) || PES.StreamId == PrivateStream1) ||
-            !m_Reader.PESHeaderFits())
-            continue;
-        Payload.resize(PES.PayloadLength);
-        m_Reader.ReadPayload(Payload.data());
-        const std::optional<TModelPayload> Model = ModelPayload(PES.StreamId, Payload.data(), Payload.size());
-        if (!Model)
-            continue;
-        std::optional<std::int64_t> Decode;
-        if (PES.HasDTS || PES.HasPTS)
-            Decode = Line.Stamp(PES.HasDTS ? PES.DTS : PES.PTS);
-        auto Splitter = Splitters.try_emplace(Model->Stream, Model->Stream, m_State.Line.FrameTicks()).first;
-        Splitter->second.Add(Model->Data, Model->Length, Decode);
-        if (PES.STDBufferSize && !Sizes.count(Model->Stream))
-            Sizes[Model->Stream] = PES.STDBufferSize;
-        Pack.Packets.push_back(
-            {Model->Stream, m_Reader.PacketEnd() - PackPosition, static_cast<std::int64_t>(Model->Length)});
-    }
-    if (!LastWhole && !Packs.empty())
-        Packs.pop_back();
-
-    std::map<std::uint8_t, std::vector<TAccessUnit>> Units;
-    for (const auto& [Id, Splitter] : Splitters) {
-        Units[Id] = Splitter.Units();
-        // A stream without an STD field of its own has its system header's
-        // bound; private stream 1's sub-streams share its.
-        const std::uint8_t HeaderId = IsAudioStream(Id) || IsVideoStream(Id) ? Id : PrivateStream1;
-        if (!Sizes.count(Id) && HeaderSizes.count(HeaderId))
-            Sizes[Id] = HeaderSizes[HeaderId];
-    }
-    // A constant-rate disc: every pack one sector (the last one read ahead
-    // may end early, where the look ahead stopped): a VCD's or SVCD's, or a
-    // DVD's, whose rate a player's drive fixes too.
-    const bool Program = m_Reader.ProgramStream();
-    const bool FixedRate =
-        Packs.size() > 1 && std::all_of(Packs.begin(), Packs.end() - 1, [Program](const TLeadPack& Pack) {
-            return Pack.Length == VcdSectorPayload || (Program && Pack.Length == DvdSectorSize);
-        });
+    const TLeadPacks Lead = ReadLeadPacks(m_Reader, m_State.Line.FileLine(), m_State.Line.FrameTicks(),
+                                          m_Plan.Headers.Keeps(m_Settings.Index));
     const std::optional<std::int64_t> Free = m_State.Line.ChannelFree(m_Output.Position());
     TFilePlan& Plan = File();
-    Plan.Joint = vantrel::PlanJoint(Packs, Units, Sizes, m_State.Buffers,
-                                    Free.value_or(Packs.empty() ? 0 : Packs[0].SCR), FixedRate, ToEnd);
+    Plan.Joint = vantrel::PlanJoint(Lead.Packs, Lead.Units, Lead.Sizes, m_State.Buffers,
+                                    Free.value_or(Lead.Packs.empty() ? 0 : Lead.Packs[0].SCR), Lead.FixedRate,
+                                    Lead.ToEnd);
     Plan.PlannedPacks.clear();
     for (std::size_t I = 0; I < Plan.Joint.SCR.size(); ++I)
-        Plan.PlannedPacks.push_back(Packs[I].Position);
+        Plan.PlannedPacks.push_back(Lead.Packs[I].Position);
 }
 
 } // namespace vantrel

@@ -14,8 +14,7 @@ enum TPacketKind : std::uint8_t
 {
     pkPackHeader,   // a pack header of a program (or MPEG-1 system) stream
     pkSystemHeader, // a system header of one
-    pkPES,          // a PES packet of one
-    pkData          // a stretch of an elementary stream, which has no packets
+    pkPES           // a PES packet of one
 };
 
 struct TPacket

@@ -58,6 +58,12 @@ void TVideoEnd::Add(std::optional<std::int64_t> PTS, std::optional<std::int64_t>
             TemporalReference(TemporalReferenceOf(m_Header));
     ForEachStartCode(Payload, Length, m_Scan, [&](std::size_t At) {
         if (Payload[At] == GroupStartCode) {
+            // Where the groups closed since the last stamped picture end:
+            // its own group after it, then whole groups without a stamp.
+            if (m_AnchorInGroup)
+                m_GroupsAfterAnchor = FieldsBetween(m_AnchorReference, m_GroupMaxReference);
+            else if (m_GroupsAfterAnchor)
+                *m_GroupsAfterAnchor += FieldsBetween(0, m_GroupMaxReference);
             m_AnchorInGroup = false;
             NewGroup();
         } else if (Payload[At] == ExtensionStartCode && Length - At >= 5) {
@@ -90,6 +96,7 @@ void TVideoEnd::PictureStart()
     m_AnchorPTS = std::exchange(m_StampPTS, std::nullopt);
     m_AnchorDecode = m_StampDecode;
     m_AnchorInGroup = true;
+    m_GroupsAfterAnchor.reset();
     m_AnchorFields = 2;
     m_FieldsAfter = 0;
 }
@@ -145,6 +152,11 @@ std::optional<std::int64_t> TVideoEnd::End(std::int64_t FrameTicks) const
         if (m_AnchorInGroup)
             End = std::max(End, *m_AnchorPTS +
                                     FieldsBetween(m_AnchorReference, m_GroupMaxReference) * FrameTicks / 2);
+        // A group after the stamped picture's shows after it, in its own order.
+        else if (m_GroupsAfterAnchor)
+            End =
+                std::max(End, *m_AnchorPTS + (*m_GroupsAfterAnchor + FieldsBetween(0, m_GroupMaxReference)) *
+                                                 FrameTicks / 2);
         End = std::max(End, *m_AnchorDecode + (m_AnchorFields + m_FieldsAfter) * FrameTicks / 2);
     }
     return End;

@@ -30,8 +30,9 @@ public:
     // later when pictures without a stamp of their own follow (muxers stamp
     // only the first picture of a packet, and some only a few): a picture's
     // temporal reference, its place in display order within its group of
-    // pictures, counts from the last stamped picture of the group; across a
-    // group, each picture's time after that one's decode time. A picture
+    // pictures, counts from the last stamped picture of the group, and a
+    // group after it shows after that group, in its own order; pictures
+    // decoded after it also end no earlier than its decode time and theirs. A picture
     // shows for a frame, or as long as MPEG-2's picture coding extension
     // says (field pictures, 3:2 pulldown). Nothing when no picture was
     // stamped.
@@ -54,6 +55,9 @@ private:
     std::optional<std::int64_t> m_AnchorPTS, m_AnchorDecode;
     int m_AnchorReference = 0;
     bool m_AnchorInGroup = false;
+    // Fields from the stamped picture to the end of the groups closed since
+    // (its own, and whole groups after it); nothing while its group is open.
+    std::optional<std::int64_t> m_GroupsAfterAnchor;
     bool m_PendingIsAnchor = false;
     // Fields shown by the stamped picture and by those decoded after it.
     std::int64_t m_AnchorFields = 2, m_FieldsAfter = 0;

@@ -254,6 +254,9 @@ INSTANTIATE_TEST_SUITE_P(
         // ffmpeg's clip declares no buffer sizes in its packets and uses more
         // video buffer than the mplex clip before it declares.
         JoinCase{"MixedMuxers", {"mplex_vcd_b.mpg", "ff_pal_b.mpg", "mplex_generic.mpg"}, false, 1},
+        // MPEG-2 video in MPEG-1 packs, whose last group of pictures has no
+        // stamp: where it ends is told by its pictures' order.
+        JoinCase{"Mpeg2VideoInMpeg1", {"ff_mpeg2_in_mpeg1.mpg", "ff_mpeg2_in_mpeg1.mpg"}, false},
         // The earlier file's last packs take the channel until a quarter of
         // a second after the later file's first pictures are due, and faster
         // packs overfill the sound buffer: a pause, at every joint alike.
@@ -372,6 +375,9 @@ INSTANTIATE_TEST_SUITE_P(
         ProgramCase{
             "MplexFilm", {"mplex_film1.mpg", "mplex_film2.mpg", "mplex_film1.mpg"}, 2048, "NTSC", 3003},
         ProgramCase{"DtsVobs", {"vob_dts.vob", "vob_dts.vob"}, 2048, "PAL"},
+        // Two sound streams: each sub-stream's buffer holds at the joint,
+        // to the tick its bytes arrive in.
+        ProgramCase{"TwoSoundStreams", {"dvd_two1.vob", "dvd_two2.vob", "dvd_two1.vob"}, 2048, "PAL"},
         // Each opens with an open group of pictures and the rest of a sound
         // frame it cut: those bytes take room in the buffer at the joint.
         // dvdauthor refuses the cuts themselves (their sound stamps go back).

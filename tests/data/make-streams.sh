@@ -85,6 +85,12 @@ for n in 1 2; do
         -c:v mpeg2video -b:v 8800k -maxrate 9300k -minrate 8800k -bufsize 1835008 -flags +ilme+ildct -top 1 \
         -g 12 -bf 2 -c:a ac3 -b:a 448k -ac 2 -muxrate 10080k -packetsize 2048 -aspect 4:3 -f dvd dvd_full$n.vob
 done
+# A DVD with two sound streams (two AC-3 sub-streams of private stream 1).
+for n in 1 2; do
+    make dvd_two$n.vob ff -f lavfi -i "$(video_src 720x576 25 $((n + 1)))" -f lavfi -i "$(audio_src 500 48000 $((n + 1)))" \
+        -f lavfi -i "$(audio_src 700 48000 $((n + 1)))" -map 0:v -map 1:a -map 2:a -target pal-dvd -c:a ac3 -b:a 192k \
+        -ac 2 dvd_two$n.vob
+done
 # A recording of a DVD recorder's length that the tests cut in pieces.
 make dvd_rec.vob ff -f lavfi -i "$(video_src 720x576 25 6)" -f lavfi -i "$(audio_src 700 48000 6)" \
     -ac 2 -target pal-dvd -b:v 3000k dvd_rec.vob

@@ -27,20 +27,20 @@ using namespace vantrel;
 
 namespace {
 
-using TPacket = std::vector<std::uint8_t>;
+using TPacketBytes = std::vector<std::uint8_t>;
 
 // Packs of fillers only are left out. Packets before a file's first pack
 // header belong to the pack before them, the last one of the file before.
-std::vector<TPacket> WithoutFillerPacks(const std::vector<TPacket>& Packets)
+std::vector<TPacketBytes> WithoutFillerPacks(const std::vector<TPacketBytes>& Packets)
 {
-    std::vector<TPacket> Result;
+    std::vector<TPacketBytes> Result;
     std::size_t PackStart = 0;
     bool FillersOnly = false;
     auto EndPack = [&] {
         if (FillersOnly)
             Result.resize(PackStart);
     };
-    for (const TPacket& Packet : Packets) {
+    for (const TPacketBytes& Packet : Packets) {
         const bool IsPack = Packet.size() == 12 && Packet[3] == PackStartCode;
         if (IsPack) {
             EndPack();
@@ -57,13 +57,13 @@ std::vector<TPacket> WithoutFillerPacks(const std::vector<TPacket>& Packets)
 
 // The packets of a stream with their time stamp bytes cleared and fillers
 // reduced to their length.
-std::vector<TPacket> Normalized(TByteSource& Source)
+std::vector<TPacketBytes> Normalized(TByteSource& Source)
 {
-    std::vector<TPacket> Packets;
+    std::vector<TPacketBytes> Packets;
     TProgramStreamReader Reader;
     Reader.Open(Source);
     while (Reader.NextPacket()) {
-        TPacket Packet(Reader.PacketLength());
+        TPacketBytes Packet(Reader.PacketLength());
         Reader.ReadPacket(Packet.data());
         const TPESInfo& PES = Reader.PES();
         if (Reader.PacketKind() == pkPackHeader) {
@@ -94,7 +94,7 @@ std::vector<TPacket> Normalized(TByteSource& Source)
     return Packets;
 }
 
-std::vector<TPacket> NormalizedFile(const std::string& Name)
+std::vector<TPacketBytes> NormalizedFile(const std::string& Name)
 {
     TInputFile File(Name);
     return Normalized(File.Source());
@@ -135,24 +135,24 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* Data, std::size_t Size
     }
     if (Joiner.VideoOnly)
         return 0;
-    std::vector<TPacket> Expected;
+    std::vector<TPacketBytes> Expected;
     for (const std::string& Name : Names) {
         // Only system streams are walked; anything else is copied as it is.
         if (GetMediaFileKind(Name) != mfkSystemStream)
             return 0;
-        const std::vector<TPacket> Packets = NormalizedFile(Name);
+        const std::vector<TPacketBytes> Packets = NormalizedFile(Name);
         Expected.insert(Expected.end(), Packets.begin(), Packets.end());
     }
     Expected = WithoutFillerPacks(Expected);
-    std::vector<TPacket> Got = WithoutFillerPacks(NormalizedFile(Output.Name));
+    std::vector<TPacketBytes> Got = WithoutFillerPacks(NormalizedFile(Output.Name));
     if (Joiner.Plan().Files.size() > 1 && Joiner.Plan().Files[1].Continues) {
         // The packets of the two files' bytes one after the other, by kind
         // and length: inside a packet that runs on into the second file, the
         // second file's own headers may have changed as in any join.
         TMemorySource Both(Data, Size);
         Expected = WithoutFillerPacks(Normalized(Both));
-        for (std::vector<TPacket>* Packets : {&Expected, &Got})
-            for (TPacket& Packet : *Packets)
+        for (std::vector<TPacketBytes>* Packets : {&Expected, &Got})
+            for (TPacketBytes& Packet : *Packets)
                 Packet = {Packet.size() > 3 ? Packet[3] : Packet[0], static_cast<std::uint8_t>(Packet.size()),
                           static_cast<std::uint8_t>(Packet.size() >> 8)};
     }

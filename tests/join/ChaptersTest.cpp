@@ -54,7 +54,8 @@ TEST(Chapters, FormatsByNameAndExtension)
 TEST(Chapters, StartAtEachFilesFirstPicture)
 {
     const std::vector<TInputRecord> Inputs = {Record("/a/one.mpg"), Record("two.vob"), Record("three")};
-    const std::vector<TInputTimes> Times = {{0.01, 0.02, 2.0}, {0, 0.6, 3.0}, {0, 0.5, 1.0}};
+    const std::vector<TInputTimes> Times = {
+        {0.01, 0.02, 2.0, 0, {}}, {0, 0.6, 3.0, 0, {}}, {0, 0.5, 1.0, 0, {}}};
     const std::vector<TInputPlacement> Placements = {{}, {2.1, 0.08, false}, {5.2, 0, true}};
     TChapterList List = MakeChapterList(Inputs, Times, Placements, "out.mpg", false);
     ASSERT_EQ(List.Chapters.size(), 3u);

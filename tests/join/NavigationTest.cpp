@@ -59,11 +59,14 @@ TBytes Packet(std::uint8_t SubStream, std::initializer_list<std::pair<std::size_
 // rest move with the file; addresses relative to the pack stay.
 TEST(Navigation, APacksOwnClockAndSectorAreItsPlaceInTheOutput)
 {
-    const TNavigationMove Move{9000, 90000, 0, 267148, 0, 669};
-    TBytes DSI = Packet(1, {{1, 0}, {5, 0}, {9, 183}, {29, 0x40}});
+    // The output's one VOB runs from its first picture to the end of its last.
+    const TNavigationMove Move{9000, 90000, 0, 267148, 0, 669, 48600, 3000000};
+    TBytes DSI = Packet(1, {{1, 0}, {5, 0}, {9, 183}, {29, 0x40}, {45, 57600}, {49, 140280}});
     MoveNavigation(DSI.data(), DSI.size(), Move);
     EXPECT_EQ(Field(DSI, 1), 267148u);
     EXPECT_EQ(Field(DSI, 5), 669u);
+    EXPECT_EQ(Field(DSI, 45), 48600u);
+    EXPECT_EQ(Field(DSI, 49), 3000000u);
     EXPECT_EQ(Field(DSI, 9), 183u); // the VOBU's end, counted from the pack
     EXPECT_EQ(Field(DSI, 29), 0x140u);
 
@@ -77,11 +80,11 @@ TEST(Navigation, APacksOwnClockAndSectorAreItsPlaceInTheOutput)
     // A later pack: its clock moves as its header did; a sector the packet
     // does not give as the pack's own is not ours to set.
     TBytes Later = Packet(1, {{1, 46023}, {5, 34}});
-    MoveNavigation(Later.data(), Later.size(), {9000, 90000, 46023, 313171, 34, 703});
+    MoveNavigation(Later.data(), Later.size(), {9000, 90000, 46023, 313171, 34, 703, {}, {}});
     EXPECT_EQ(Field(Later, 1), 313171u);
     EXPECT_EQ(Field(Later, 5), 703u);
     TBytes Stranger = Packet(1, {{1, 100}, {5, 7}});
-    MoveNavigation(Stranger.data(), Stranger.size(), {0, 0, 46023, 46123, 34, 703});
+    MoveNavigation(Stranger.data(), Stranger.size(), {0, 0, 46023, 46123, 34, 703, {}, {}});
     EXPECT_EQ(Field(Stranger, 1), 200u);
     EXPECT_EQ(Field(Stranger, 5), 7u);
 }

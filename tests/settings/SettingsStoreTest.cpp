@@ -112,8 +112,9 @@ TEST_F(SettingsTest, APlacementOffTheScreenIsBroughtBack)
         const int TitleBar = Window.style()->pixelMetric(QStyle::PM_TitleBarHeight);
         EXPECT_TRUE(Free.contains(Placed.adjusted(0, 0, 8, TitleBar + 4)))
             << Placed.x() << "," << Placed.y() << " " << Placed.width();
-        if (IsOffEveryScreen(Case.Stored))
+        if (IsOffEveryScreen(Case.Stored)) {
             EXPECT_NEAR(Placed.center().x(), Free.center().x(), 4) << Case.Stored.x();
+        }
     }
 }
 

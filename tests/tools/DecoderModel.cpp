@@ -2,16 +2,38 @@
 // verdict per file: for measuring joins by hand and in scripts/bench. A
 // transport stream gets the suite's transport check instead: the DVB
 // measurement guidelines' first and second priority and its decoder model.
+// With --join OUT IN..., it judges OUT as the join of the INs: the packets it
+// kept and left out, and the units late and the overflows against the
+// inputs' own.
 #include "StreamChecks.h"
 #include "TestSupport.h"
 #include "TransportCheck.h"
 #include "TransportSupport.h"
 
 #include <cstdio>
+#include <string>
+#include <vector>
 
 int main(int Argc, char** Argv)
 {
     using namespace vantrel::test;
+    if (Argc > 3 && std::string(Argv[1]) == "--join") {
+        const TBytes Out = ReadFile(Argv[2]);
+        std::vector<TBytes> Inputs;
+        int Late = 0, Overflows = 0;
+        for (int I = 3; I < Argc; ++I) {
+            Inputs.push_back(ReadFile(Argv[I]));
+            const TDecoderModelCheck Model = CheckDecoderModel(Inputs.back());
+            Late += Model.Late, Overflows += Model.Overflows;
+        }
+        const TPacketsKept Kept = CheckPacketsKept(Inputs, Out);
+        const TDecoderModelCheck Model = CheckDecoderModel(Out);
+        std::printf("%d packets kept, %d packs of padding left out%s%s; %d of %d units late (inputs %d), "
+                    "%d overflows (inputs %d), worst late %.3f s\n",
+                    Kept.Packets, Kept.DroppedPacks, Kept.Faults.empty() ? "" : "; FAULT: ", Kept.Faults.c_str(),
+                    Model.Late, Model.Units, Late, Model.Overflows, Overflows, Model.WorstLate);
+        return Kept.Faults.empty() ? 0 : 1;
+    }
     for (int I = 1; I < Argc; ++I) {
         const TBytes File = ReadFile(Argv[I]);
         if (!File.empty() && File[0] != 0 && FindLayout(File)) {

@@ -129,6 +129,33 @@ private:
     std::uint32_t m_HeadCount = 0;
 };
 
+// A walk ahead of where Reader stands, which comes back to it when done. A
+// long run of junk ends the look ahead, not the join: the walk that writes
+// reports its progress there and can be cancelled.
+struct TLookAhead
+{
+    TLookAhead(TProgramStreamReader& Reader, std::int64_t Limit)
+        : Reader(Reader), Mark(Reader.Mark()), From(Mark.Position),
+          Progress(std::exchange(Reader.ScanProgress, [this, Limit](std::int64_t Position) {
+              return Stopped = Position - From >= Limit;
+          }))
+    {
+    }
+    ~TLookAhead()
+    {
+        Reader.Restore(Mark);
+        Reader.ScanProgress = Progress;
+    }
+    TLookAhead(const TLookAhead&) = delete;
+    TLookAhead& operator=(const TLookAhead&) = delete;
+
+    TProgramStreamReader& Reader;
+    const TPacket Mark;
+    const std::int64_t From; // where the look ahead began
+    const std::function<bool(std::int64_t)> Progress;
+    bool Stopped = false; // by the limit, in junk
+};
+
 // The smallest PTS among the first packets of streams FirstStreamId to
 // LastStreamId from where Reader stands, as read (a 33-bit value; stamps either
 // side of the clock's wrap compare by their distance). Looks at most at the
