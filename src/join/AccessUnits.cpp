@@ -125,8 +125,8 @@ void TUnitSplitter::Add(const std::uint8_t* Payload, std::size_t Length, std::op
             // A part of the frame before (a dependent E-AC-3 substream)
             // leaves with it.
             if (Frame->second > 0 || m_Units.empty())
-                Found(m_PendingAt + static_cast<std::int64_t>(At), m_PendingAt + static_cast<std::int64_t>(At),
-                      Frame->second);
+                Found(m_PendingAt + static_cast<std::int64_t>(At),
+                      m_PendingAt + static_cast<std::int64_t>(At), Frame->second);
             At += static_cast<std::size_t>(Frame->first);
         }
         const std::size_t Drop = std::min(At, m_Pending.size());

@@ -54,7 +54,8 @@ public:
     // Stream: the model's name for it (ModelPayload); or, with a Coding
     // other than scOther, the stream of a transport stream of that coding.
     TUnitSplitter(std::uint16_t Stream, std::int64_t FrameTicks, TStreamCoding Coding = scOther)
-        : m_Video(Coding == scOther ? IsVideoStream(static_cast<std::uint8_t>(Stream)) : IsVideoCoding(Coding)),
+        : m_Video(Coding == scOther ? IsVideoStream(static_cast<std::uint8_t>(Stream))
+                                    : IsVideoCoding(Coding)),
           m_Packets(Coding == scOther ? SubStreamKind(static_cast<std::uint8_t>(Stream)) == sskLPCM
                                       : Coding == scLPCM),
           m_Coding(Coding), m_FrameTicks(FrameTicks)

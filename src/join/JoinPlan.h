@@ -25,6 +25,10 @@ struct TFillerPacket
 {
     std::int64_t Arrival = 0;
     bool PCR = false;
+    // A PCR packet in a file's tail: where the packet it stands before
+    // stands in its file, and whether the tables follow it.
+    std::int64_t Before = 0;
+    bool Tables = false;
 };
 
 // What a transport stream file's pass follows beyond what a program
@@ -44,6 +48,9 @@ struct TTransportFilePlan
     // How many versions each of its tables moves by, by the output's key.
     std::map<TTableKey, int> VersionShift;
     std::vector<TFillerPacket> Filler; // written before its first packet
+    // PCR packets among its last packets, when its last PCR came too long
+    // before its end for the next file's first one.
+    std::vector<TFillerPacket> TailPCR;
 };
 
 struct TFilePlan

@@ -36,6 +36,9 @@ struct TTransportState
     std::int64_t PCRBefore = 0;
     double PCRBeforeAt = 0;
     double Position = 0;
+    // The packets written since the last PCR: where each stands in its file
+    // and in the output.
+    std::vector<std::pair<std::int64_t, double>> SincePCR;
     // The ticks a byte between two PCRs of the last file, lowest and
     // highest: the stream is of one rate when they agree.
     double RateLow = 0, RateHigh = 0;
@@ -43,6 +46,13 @@ struct TTransportState
     std::map<std::uint16_t, double> TransportEmpty;
     // The first file's arrival stamps less its PCRs (192-byte packets).
     std::optional<std::uint32_t> ArrivalRelation;
+    // The last PCR written on each PID but the joint's clock.
+    std::map<std::uint16_t, std::int64_t> OtherPCR;
+    // The last packet of the PAT and of each PMT that held a whole section,
+    // as written (188 bytes): sent again at a joint, so that a receiver
+    // finds them in time across it.
+    std::map<std::uint16_t, std::vector<std::uint8_t>> TablePackets;
+    std::int64_t TablesPCR = 0; // the last PCR before the last PAT
     // The packets that ended the file before, as read.
     TPacketTail Tail;
 

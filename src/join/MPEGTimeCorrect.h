@@ -107,8 +107,9 @@ public:
     // first of a PES packet, with its stamps), its sound a PES packet's
     // payload at a time, each stream by its PID. SampleRate: the stream's,
     // for LATM frames that come before a configuration.
-    void AddTransportVideo(std::uint16_t PID, std::optional<std::int64_t> PTS, std::optional<std::int64_t> DTS,
-                           std::span<const std::uint8_t> Payload, bool NewPacket, bool NearEnd);
+    void AddTransportVideo(std::uint16_t PID, std::optional<std::int64_t> PTS,
+                           std::optional<std::int64_t> DTS, std::span<const std::uint8_t> Payload,
+                           bool NewPacket, bool NearEnd);
     void AddTransportSound(std::uint16_t PID, TStreamCoding Coding, std::int32_t SampleRate,
                            std::optional<std::int64_t> PTS, std::span<const std::uint8_t> Payload);
     // Where every stream written so far ends; nothing before any stamp.
@@ -133,7 +134,7 @@ private:
     std::uint32_t m_LastMuxRate = 0;
     TVideoEnd m_Video;
     std::array<TAudioEnd, LastAudioStream - FirstAudioStream + 1> m_Audio{};
-    std::map<std::uint8_t, TAudioEnd> m_PrivateAudio; // by sub-stream of private stream 1
+    std::map<std::uint8_t, TAudioEnd> m_PrivateAudio;    // by sub-stream of private stream 1
     std::map<std::uint16_t, TVideoEnd> m_TransportVideo; // by PID
     std::map<std::uint16_t, TSoundEnd> m_TransportSound;
 };

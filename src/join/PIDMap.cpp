@@ -55,7 +55,8 @@ TPIDMap::TPIDMap() = default;
 std::uint16_t TPIDMap::PID(std::uint16_t PID) const
 {
     PID &= 0x1FFF;
-    const auto Found = std::lower_bound(m_Moved.begin(), m_Moved.end(), std::pair<std::uint16_t, std::uint16_t>{PID, 0});
+    const auto Found =
+        std::lower_bound(m_Moved.begin(), m_Moved.end(), std::pair<std::uint16_t, std::uint16_t>{PID, 0});
     return Found != m_Moved.end() && Found->first == PID ? Found->second : PID;
 }
 
@@ -73,7 +74,8 @@ std::vector<std::uint16_t> TPIDMap::Table() const
 
 void TPIDMap::Set(std::uint16_t From, std::uint16_t To)
 {
-    const auto At = std::lower_bound(m_Moved.begin(), m_Moved.end(), std::pair<std::uint16_t, std::uint16_t>{From, 0});
+    const auto At =
+        std::lower_bound(m_Moved.begin(), m_Moved.end(), std::pair<std::uint16_t, std::uint16_t>{From, 0});
     if (At != m_Moved.end() && At->first == From)
         At->second = To;
     else
@@ -109,8 +111,8 @@ TPIDMap::TPIDMap(const TMediaInfo& Reference, const TMediaInfo& File, std::uint1
     for (const TProgramInfo* P : From)
         // A file of one program takes the first file's one; a multiplex
         // the program of the same number.
-        if (const TProgramInfo* To = Into.size() == 1 && From.size() == 1 ? Into.front()
-                                                                           : ProgramNumbered(Reference, P->Number))
+        if (const TProgramInfo* To =
+                Into.size() == 1 && From.size() == 1 ? Into.front() : ProgramNumbered(Reference, P->Number))
             Pair(*To, *P, Target);
     // The output's PIDs: what else of the later file stands on one of them
     // (a stream the first file has none for) moves to a free one.

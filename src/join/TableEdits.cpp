@@ -53,7 +53,8 @@ std::optional<std::vector<std::uint8_t>> MapPAT(std::vector<std::uint8_t> S, con
         std::uint8_t* Entry = &S[At];
         const std::uint16_t Number = Word(Entry), PID = PIDAt(Entry + 2);
         // The network PID (program 0) stays, as DVB's tables do.
-        const std::optional<std::uint16_t> Program = Number == 0 ? std::optional(Number) : Map.ProgramNumber(Number);
+        const std::optional<std::uint16_t> Program =
+            Number == 0 ? std::optional(Number) : Map.ProgramNumber(Number);
         if (!Program || !Map.Keeps(PID))
             continue;
         PutWord(Entry, *Program);
@@ -103,18 +104,17 @@ bool IsEditedTable(std::uint16_t PID, std::uint8_t TableId)
            (PID == SDTPID && TableId == SDTActualTableId);
 }
 
-std::optional<std::vector<std::uint8_t>> MapSection(std::span<const std::uint8_t> Section,
-                                                    const TPIDMap& Map)
+std::optional<std::vector<std::uint8_t>> MapSection(std::span<const std::uint8_t> Section, const TPIDMap& Map)
 {
     std::vector<std::uint8_t> S(Section.begin(), Section.end());
     const std::optional<TSectionHeader> Header = DecodeSectionHeader(Section);
     if (!Header || Header->Length != Section.size() || !CheckSectionCRC(Section))
         return S;
-    std::optional<std::vector<std::uint8_t>> Out =
-        Header->TableId == PATTableId         ? MapPAT(std::move(S), Map)
-        : Header->TableId == PMTTableId       ? MapPMT(std::move(S), Map)
-        : Header->TableId == SDTActualTableId ? MapSDT(std::move(S), Map)
-                                              : std::optional(std::move(S));
+    std::optional<std::vector<std::uint8_t>> Out = Header->TableId == PATTableId   ? MapPAT(std::move(S), Map)
+                                                   : Header->TableId == PMTTableId ? MapPMT(std::move(S), Map)
+                                                   : Header->TableId == SDTActualTableId
+                                                       ? MapSDT(std::move(S), Map)
+                                                       : std::optional(std::move(S));
     if (Out) {
         SetLength(*Out);
         EncodeSectionCRC(*Out);
@@ -155,7 +155,8 @@ int TTableVersions::Shift(const TTableKey& Key, std::span<const std::uint8_t> Se
     const std::optional<TSectionHeader> Header = DecodeSectionHeader(Section);
     if (Table == m_Tables.end() || !Header)
         return 0;
-    const bool Same = Table->second.SectionNumber == Header->SectionNumber && Table->second.Content == Content(Section);
+    const bool Same =
+        Table->second.SectionNumber == Header->SectionNumber && Table->second.Content == Content(Section);
     return (Table->second.Version + (Same ? 0 : 1) - Header->Version + 32) % 32;
 }
 
@@ -166,7 +167,8 @@ void TTableVersions::Written(const TTableKey& Key, std::span<const std::uint8_t>
         return;
     TTable& Table = m_Tables[Key];
     // The first section a table sends speaks for it.
-    if (Table.Content.empty() || Header->SectionNumber <= Table.SectionNumber || Header->Version != Table.Version)
+    if (Table.Content.empty() || Header->SectionNumber <= Table.SectionNumber ||
+        Header->Version != Table.Version)
         Table = {Header->Version, Header->SectionNumber, Content(Section)};
 }
 

@@ -54,15 +54,16 @@ std::size_t RepeatedPackets(std::span<const std::uint8_t> Tail, std::span<const 
                             std::span<const std::uint8_t> Head, std::uint16_t Size)
 {
     const std::size_t Packets = Tail.size() / Size, HeadPackets = Head.size() / Size;
-    for (std::size_t From = Packets > HeadPackets ? Packets - HeadPackets : 0; From + MinimumRepeat <= Packets;
-         ++From) {
+    for (std::size_t From = Packets > HeadPackets ? Packets - HeadPackets : 0;
+         From + MinimumRepeat <= Packets; ++From) {
         const std::size_t Count = Packets - From;
         if (std::memcmp(&Tail[From * Size], Head.data(), Size) != 0 ||
             std::memcmp(&Tail[From * Size], Head.data(), Count * Size) != 0)
             continue;
         // The cut packet, when there is one, is the next one whole.
-        if (!Cut.empty() && (Count >= HeadPackets || std::memcmp(&Head[Count * Size], Cut.data(),
-                                                                 std::min<std::size_t>(Cut.size(), Size)) != 0))
+        if (!Cut.empty() &&
+            (Count >= HeadPackets ||
+             std::memcmp(&Head[Count * Size], Cut.data(), std::min<std::size_t>(Cut.size(), Size)) != 0))
             continue;
         std::size_t Content = 0;
         for (std::size_t I = 0; I < Count; ++I)

@@ -26,7 +26,8 @@ TAlone ModelAlone(const TTransportLead& Lead)
     std::map<std::uint16_t, std::size_t> Left; // units decoded so far
     for (const TTransportLead::TPacket& Packet : Lead.Packets) {
         const auto Spec = Lead.Buffers.find(Packet.PID);
-        const double Leak = Spec == Lead.Buffers.end() || Spec->second.Leak <= 0 ? 2e6 / 8 : Spec->second.Leak;
+        const double Leak =
+            Spec == Lead.Buffers.end() || Spec->second.Leak <= 0 ? 2e6 / 8 : Spec->second.Leak;
         double& Until = Busy[Packet.PID];
         Until = std::max(Until, Packet.Arrival) + PacketBytes / Leak * Hz;
         Alone.Transport.push_back((Until - Packet.Arrival) * Leak / Hz);
@@ -40,7 +41,9 @@ TAlone ModelAlone(const TTransportLead& Lead)
             std::size_t& J = Left[Packet.PID];
             while (J < U.size() && static_cast<double>(U[J].Decode) * 300 <= Packet.Arrival)
                 ++J;
-            Removed = J == 0 ? 0 : J == U.size() ? Bytes : std::min<double>(static_cast<double>(U[J].Start), Bytes);
+            Removed = J == 0          ? 0
+                      : J == U.size() ? Bytes
+                                      : std::min<double>(static_cast<double>(U[J].Start), Bytes);
         }
         Alone.Held.push_back(Bytes - Removed);
     }
@@ -72,8 +75,9 @@ bool Holds(const TTransportEnd& End, const TTransportLead& Lead, const TAlone& A
         if (Residual > 0 && Alone.Transport[I] + Residual > std::max(TransportBufferSize, Alone.Transport[I]))
             return false;
         const double Waiting =
-            End.Waiting ? static_cast<double>(End.Waiting->Waiting(Packet.PID, static_cast<std::int64_t>(T / 300)))
-                        : 0;
+            End.Waiting
+                ? static_cast<double>(End.Waiting->Waiting(Packet.PID, static_cast<std::int64_t>(T / 300)))
+                : 0;
         const double Size = static_cast<double>(Spec->second.Size);
         if (Waiting > 0 && Alone.Held[I] + Waiting > std::max(Size, Alone.Held[I]))
             return false;
@@ -152,7 +156,9 @@ TTransportJoint PlanTransportJoint(const TTransportEnd& End, const TTransportLea
     };
     // Furthest: everything the earlier file left has gone.
     const double Drain =
-        std::max(End.Waiting && End.Waiting->LastDecode() ? static_cast<double>(*End.Waiting->LastDecode()) * 300 : 0,
+        std::max(End.Waiting && End.Waiting->LastDecode()
+                     ? static_cast<double>(*End.Waiting->LastDecode()) * 300
+                     : 0,
                  OwnEmpty) -
         (Lead.Packets.empty() ? static_cast<double>(Lead.FirstPCR) : Lead.Packets.front().Arrival);
     const bool Constant = End.ConstantRate && Lead.ConstantRate && Lead.TicksPerByte > 0 &&
@@ -161,19 +167,20 @@ TTransportJoint PlanTransportJoint(const TTransportEnd& End, const TTransportLea
         // Filler packets at the one rate: the later file's first PCR follows
         // the earlier file's last by the bytes between them.
         const auto ShiftAfter = [&](std::int64_t Count) {
-            return PCRAfter(static_cast<double>(Count)) - PCRByte * End.TicksPerByte + Lead.PCRAt * End.TicksPerByte -
-                   static_cast<double>(Lead.FirstPCR);
+            return PCRAfter(static_cast<double>(Count)) - PCRByte * End.TicksPerByte +
+                   Lead.PCRAt * End.TicksPerByte - static_cast<double>(Lead.FirstPCR);
         };
-        std::int64_t Fewest = static_cast<std::int64_t>(std::ceil(-ShiftAfter(0) / (PacketBytes * End.TicksPerByte)));
+        std::int64_t Fewest =
+            static_cast<std::int64_t>(std::ceil(-ShiftAfter(0) / (PacketBytes * End.TicksPerByte)));
         Fewest = std::max<std::int64_t>(Fewest, 0);
-        if (Fewest == 0 && ShiftAfter(0) + static_cast<double>(Lead.FirstPCR) - static_cast<double>(End.LastPCR) >
-                               static_cast<double>(FillerPCRGap))
+        if (Fewest == 0 &&
+            ShiftAfter(0) + static_cast<double>(Lead.FirstPCR) - static_cast<double>(End.LastPCR) >
+                static_cast<double>(FillerPCRGap))
             Fewest = 1;
-        const std::int64_t Most =
-            std::max(Fewest, static_cast<std::int64_t>(std::ceil(Drain / (PacketBytes * End.TicksPerByte))) + 1);
-        const std::int64_t Count = FirstHolding(Fewest, Most, [&](std::int64_t N) {
-            return Holds(End, Lead, Alone, ShiftAfter(N), OwnEmpty);
-        });
+        const std::int64_t Most = std::max(
+            Fewest, static_cast<std::int64_t>(std::ceil(Drain / (PacketBytes * End.TicksPerByte))) + 1);
+        const std::int64_t Count = FirstHolding(
+            Fewest, Most, [&](std::int64_t N) { return Holds(End, Lead, Alone, ShiftAfter(N), OwnEmpty); });
         const auto Shift = static_cast<std::int64_t>(std::llround(ShiftAfter(Count)));
         Joint.Pause = Shift / 300;
         Joint.Extra = Shift - 300 * Joint.Pause;
@@ -195,7 +202,8 @@ TTransportJoint PlanTransportJoint(const TTransportEnd& End, const TTransportLea
     // at their time; it waits while the clock's transport buffer is full.
     double Pin = PCRAfter(0);
     const double PinEnd = Pin + (PacketBytes - 1 - PCRByte) * End.TicksPerByte;
-    if (const double Room = TransportBufferSize - PacketBytes - std::max(0.0, OwnEmpty - PinEnd) * Leak / Hz; Room < 0)
+    if (const double Room = TransportBufferSize - PacketBytes - std::max(0.0, OwnEmpty - PinEnd) * Leak / Hz;
+        Room < 0)
         Pin += -Room / Leak * Hz;
     // The later file's first bytes come at its own rate up to its first PCR.
     const double HeadTicks = (PacketBytes - PCRByte + Lead.PCRAt) * AtoB;
@@ -204,15 +212,17 @@ TTransportJoint PlanTransportJoint(const TTransportEnd& End, const TTransportLea
     const auto FillerTimes = [&](std::int64_t Pause) {
         const double Last = static_cast<double>(Lead.FirstPCR) + static_cast<double>(Pause) * 300 - HeadTicks;
         std::vector<double> Times = {Pin};
-        const auto Steps = static_cast<std::int64_t>(std::ceil((Last - Pin) / static_cast<double>(FillerPCRGap)));
+        const auto Steps =
+            static_cast<std::int64_t>(std::ceil((Last - Pin) / static_cast<double>(FillerPCRGap)));
         for (std::int64_t I = 1; I <= Steps; ++I)
             Times.push_back(Pin + (Last - Pin) * static_cast<double>(I) / static_cast<double>(Steps));
         return Times;
     };
-    Joint.Pause = FirstHolding(Ticks(Earliest), std::max(Ticks(Earliest), Ticks(Drain)), [&](std::int64_t Pause) {
-        return Holds(End, Lead, Alone, static_cast<double>(Pause) * 300,
-                     EmptyAfter(OwnEmpty, FillerTimes(Pause), Leak));
-    });
+    Joint.Pause =
+        FirstHolding(Ticks(Earliest), std::max(Ticks(Earliest), Ticks(Drain)), [&](std::int64_t Pause) {
+            return Holds(End, Lead, Alone, static_cast<double>(Pause) * 300,
+                         EmptyAfter(OwnEmpty, FillerTimes(Pause), Leak));
+        });
     for (const double T : FillerTimes(Joint.Pause))
         Joint.Filler.push_back(std::llround(T));
     return Joint;

@@ -127,7 +127,8 @@ TTransportHead ReadTransportHead(TByteSource& Source, const TPacketLayout& Layou
         if (P.HasPCR && P.PID == Kept.PCRPID) {
             PCRs.push_back({Position + PCRByte, P.PCRBase, P.PCRExtension});
             if (P.Size == TransportPacketLength + ArrivalStampLength && !Head.ArrivalRelation)
-                Head.ArrivalRelation = static_cast<std::uint32_t>((P.ArrivalStamp - P.PCR()) & (ArrivalStampWrap - 1));
+                Head.ArrivalRelation =
+                    static_cast<std::uint32_t>((P.ArrivalStamp - P.PCR()) & (ArrivalStampWrap - 1));
         }
         if (const auto Table = Tables.find(P.PID); Table != Tables.end())
             Table->second.Add(P, Reader.Bytes(), Lost);
@@ -155,9 +156,10 @@ TTransportHead ReadTransportHead(TByteSource& Source, const TPacketLayout& Layou
                     const std::int64_t PTS = OnLine(PES.PTS);
                     Decode = Shown = PTS;
                     if (Stamped++ < StampedPackets) {
-                        Head.FirstPTS = Head.FirstPTS ? *Head.FirstPTS + std::min<std::int64_t>(
-                                                                              ClockDistance(*Head.FirstPTS, PES.PTS), 0)
-                                                      : PES.PTS;
+                        Head.FirstPTS = Head.FirstPTS
+                                            ? *Head.FirstPTS + std::min<std::int64_t>(
+                                                                   ClockDistance(*Head.FirstPTS, PES.PTS), 0)
+                                            : PES.PTS;
                         if (S.Stream.Video)
                             Head.FirstPicture = std::min(Head.FirstPicture.value_or(PTS), PTS);
                     }
@@ -181,8 +183,9 @@ TTransportHead ReadTransportHead(TByteSource& Source, const TPacketLayout& Layou
     Head.Anchor = Anchor.value_or(PCRs.empty() ? 0 : PCRs.front().Base);
     std::vector<std::pair<double, double>> Points;
     for (const TPCRAt& PCR : PCRs)
-        Points.emplace_back(PCR.At,
-                            static_cast<double>(300 * (Head.Anchor + ClockDistance(Head.Anchor, PCR.Base)) + PCR.Extension));
+        Points.emplace_back(
+            PCR.At,
+            static_cast<double>(300 * (Head.Anchor + ClockDistance(Head.Anchor, PCR.Base)) + PCR.Extension));
     TTransportLead& Lead = Head.Lead;
     if (!Points.empty()) {
         Head.FirstPCR = Lead.FirstPCR = static_cast<std::int64_t>(Points.front().second);

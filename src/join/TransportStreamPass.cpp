@@ -1,38 +1,35 @@
 #include "join/TransportStreamPass.h"
 
 #include "join/Continuation.h"
+#include "join/JointPackets.h"
 #include "join/TransportContinuation.h"
 #include "join/TransportJoint.h"
 #include "mpeg/TimeStamps.h"
+#include "mpeg/ts/Sections.h"
 #include "probe/MPEGInfo.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 
 namespace vantrel {
-
-namespace {
-
-bool CopyToOutput(TOutputFile& Output, const std::uint8_t* Bytes, std::size_t Count)
-{
-    Output.Write(Bytes, Count);
-    return true;
-}
-
-} // namespace
 
 TTransportStreamPass::TTransportStreamPass(const TPassSettings& Settings, const TMediaInfo& File,
                                            std::uint16_t Program, TJoinPlan& Plan, TJoinState& State,
                                            TByteSource& Source, TOutputFile& Output)
     : m_Settings(Settings), m_Info(File), m_Plan(Plan), m_State(State), m_Source(Source), m_Output(Output),
       m_Kept(KeptStreams(File, Program, Plan.Files[Settings.Index].Transport.Map)),
-      m_PIDs(Plan.Files[Settings.Index].Transport.Map.Table()), m_Index(PIDCount, -1), m_Shift(PIDCount, -1)
+      m_PIDs(Plan.Files[Settings.Index].Transport.Map.Table()),
+      m_Layout(
+          FindPacketLayout(Source, 0, ResyncLimit).value_or(TPacketLayout{File.PacketSize, Source.Size()})),
+      m_Packets(State.Transport, Output, m_Layout.Size), m_Index(PIDCount, -1), m_Shift(PIDCount, -1)
 {
     m_Payloads.State = &State;
     m_Payloads.Plan = &Plan.Files[Settings.Index];
     m_Payloads.Join = &Plan;
     m_Payloads.Index = Settings.Index;
     m_Payloads.Recalc = Settings.RecalcTimecodes;
+    m_Payloads.Last = Settings.Index + 1 == Settings.Count;
     m_Payloads.SourceSize = Source.Size();
     m_Payloads.Peek = [this](std::uint16_t PID, std::size_t Count, bool Sections) {
         return Peek(PID, Count, m_PacketEnd, Sections);
@@ -46,7 +43,6 @@ TTransportStreamPass::TTransportStreamPass(const TPassSettings& Settings, const 
             m_Index[PID] = static_cast<std::int16_t>(-2 - static_cast<int>(m_Tables.size()));
             m_Tables.push_back(std::make_unique<TTableEdit>(PID, m_PIDs[PID]));
         }
-    m_Layout = FindPacketLayout(Source, 0, ResyncLimit).value_or(TPacketLayout{File.PacketSize, Source.Size()});
     m_Reader.ScanProgress = [this](std::int64_t Position) { return m_Stopped = Report(Position); };
 }
 
@@ -111,13 +107,18 @@ void TTransportStreamPass::PlanFile()
             std::vector<std::uint8_t> Head(std::min<std::size_t>(
                 Tail.size() + m_Layout.Size, static_cast<std::size_t>(m_Source.Size() - m_Layout.First)));
             Head.resize(m_Source.Read(Head.data(), static_cast<std::uint32_t>(Head.size()), m_Layout.First));
-            Own.Repeat = static_cast<std::int64_t>(RepeatedPackets(Tail, m_State.CutTail, Head, m_Layout.Size)) *
-                         m_Layout.Size;
+            Own.Repeat =
+                static_cast<std::int64_t>(RepeatedPackets(Tail, m_State.CutTail, Head, m_Layout.Size)) *
+                m_Layout.Size;
+            // A file the one before ends with whole (the same file twice) is
+            // no repeat: a piece of a recording goes on after it.
+            if (Own.From + Own.Repeat + m_Layout.Size > m_Source.Size())
+                Own.Repeat = 0;
             Own.From += Own.Repeat;
         }
     }
-    TTransportHead Head = ReadTransportHead(m_Source, {m_Layout.Size, Own.From}, m_Kept, Own.Map,
-                                            m_State.Line.FrameTicks());
+    TTransportHead Head =
+        ReadTransportHead(m_Source, {m_Layout.Size, Own.From}, m_Kept, Own.Map, m_State.Line.FrameTicks());
     Plan.Continues = IsLaterFile() && Recalc && ContinuesOutput(Head);
     if (!Plan.Continues && Plan.Remainder)
         Plan.Remainder.reset();
@@ -168,9 +169,10 @@ bool TTransportStreamPass::ContinuesOutput(const TTransportHead& Head) const
     for (const auto& [PID, Decode] : Head.FirstDecode)
         if (const std::optional<std::int64_t> Stamp = Peek(Decode))
             FirstDecode[PID] = *Stamp;
-    const double Free = static_cast<double>(*T.LastPCR) + (T.Position - T.LastPCRAt) * T.TicksPerByte();
-    return ClockContinues(FirstPCR, FirstDecode, m_State.LastDecode, static_cast<std::int64_t>(Free / 300),
-                          Line.FrameTicks());
+    // A variable rate's PCRs tell no time for the bytes after the last one:
+    // the clock goes on when the next file's first PCR follows that one.
+    const std::int64_t Free = *T.LastPCR / 300;
+    return ClockContinues(FirstPCR, FirstDecode, m_State.LastDecode, Free, Line.FrameTicks());
 }
 
 void TTransportStreamPass::PlanJoint(TTransportHead& Head)
@@ -188,6 +190,7 @@ void TTransportStreamPass::PlanJoint(TTransportHead& Head)
         End.Waiting = &m_State.Buffers;
         End.TransportEmpty = T.TransportEmpty;
         End.PCRPID = T.PCRPID;
+        m_Plan.Files[m_Settings.Index - 1].Transport.TailPCR = PlanTailPCRs(T, End);
         const TTransportJoint Joint = PlanTransportJoint(End, Head.Lead);
         Plan.Joint.Pause = Joint.Pause;
         Line.Delay(Joint.Pause);
@@ -198,57 +201,57 @@ void TTransportStreamPass::PlanJoint(TTransportHead& Head)
         // A constant rate's null packets arrive a packet apart.
         for (std::size_t I = 0; I < Own.Filler.size(); ++I)
             if (!Own.Filler[I].PCR)
-                Own.Filler[I].Arrival = std::llround(static_cast<double>(End.LastPCR) +
-                                                     (End.SinceLastPCR + static_cast<double>(I) * TransportPacketLength +
-                                                      PCRByte) *
-                                                         End.TicksPerByte);
+                Own.Filler[I].Arrival = std::llround(
+                    static_cast<double>(End.LastPCR) +
+                    (End.SinceLastPCR + static_cast<double>(I) * TransportPacketLength + PCRByte) *
+                        End.TicksPerByte);
     } else {
         Own.PCRShift = 300 * Line.Offset();
     }
     Plan.Start = Line.FileStart();
     // Its arrival stamps keep the first file's distance from the clock.
     if (T.ArrivalRelation && Head.ArrivalRelation)
-        Own.ArrivalShift = static_cast<std::uint32_t>((Own.PCRShift + *T.ArrivalRelation - *Head.ArrivalRelation) &
-                                                      (ArrivalStampWrap - 1));
+        Own.ArrivalShift = static_cast<std::uint32_t>(
+            (Own.PCRShift + *T.ArrivalRelation - *Head.ArrivalRelation) & (ArrivalStampWrap - 1));
+}
+
+void TTransportStreamPass::KeepOtherClock(const TTransportPacket& Packet, std::uint8_t* Bytes,
+                                          std::uint16_t PID)
+{
+    TTransportState& T = Transport();
+    const std::int64_t Value = (Packet.PCR() + File().Transport.PCRShift) % PCRWrap;
+    // Another program's clock steps at the joint by what its own packets
+    // leave around it: where that is no step a receiver takes for the same
+    // clock, its first PCR says so.
+    if (const auto Last = T.OtherPCR.find(PID);
+        Last != T.OtherPCR.end() && !m_OtherPCRSeen[PID] && IsLaterFile() && !m_Continues) {
+        std::int64_t Step = (Value - Last->second) % PCRWrap;
+        Step = Step > PCRWrap / 2 ? Step - PCRWrap : Step < -PCRWrap / 2 ? Step + PCRWrap : Step;
+        if (Step <= 0 || Step > MaxPCRStep)
+            Bytes[Packet.PCROffset - 1] |= 0x80;
+    }
+    m_OtherPCRSeen[PID] = true;
+    T.OtherPCR[PID] = Value;
 }
 
 void TTransportStreamPass::WriteFiller()
 {
     TTransportState& T = Transport();
-    const std::uint16_t Size = m_Layout.Size, Sync = SyncOffset(Size);
-    for (const TFillerPacket& Filler : File().Transport.Filler) {
-        std::vector<std::uint8_t> Packet(Size, 0);
-        std::uint8_t* H = Packet.data() + Sync;
-        std::fill(H + 4, H + TransportPacketLength, 0xFF);
-        H[0] = SyncByte;
-        if (Filler.PCR) {
-            // An adaptation field alone: its flags, the PCR, stuffing. Without
-            // a payload the counter stays.
-            const std::uint16_t PID = T.PCRPID;
-            T.Counter[PID] = std::max<std::int8_t>(T.Counter[PID], 0);
-            H[1] = static_cast<std::uint8_t>(PID >> 8);
-            H[2] = static_cast<std::uint8_t>(PID);
-            H[3] = static_cast<std::uint8_t>(0x20 | T.Counter[PID]);
-            H[4] = TransportPacketLength - 5;
-            H[5] = 0x10;
-            H[10] = 0x7E; // the reserved bits between base and extension
-            PatchPCRTicks(H + 6, Filler.Arrival);
-            if (T.LastPCR) {
-                T.PCRBefore = *T.LastPCR;
-                T.PCRBeforeAt = T.LastPCRAt;
-            }
-            T.LastPCR = Filler.Arrival;
-            T.LastPCRAt = T.Position + PCRByte;
-        } else {
-            H[1] = static_cast<std::uint8_t>(NullPID >> 8);
-            H[2] = static_cast<std::uint8_t>(NullPID & 0xFF);
-            H[3] = 0x10;
-        }
-        if (Sync)
-            PatchArrivalStamp(Packet.data(), static_cast<std::uint32_t>(
-                                                 (Filler.Arrival + T.ArrivalRelation.value_or(0)) & (ArrivalStampWrap - 1)));
-        CopyToOutput(m_Output, Packet.data(), Packet.size());
-        T.Position += TransportPacketLength;
+    const std::vector<TFillerPacket>& Filler = File().Transport.Filler;
+    const bool Joint = IsLaterFile() && !m_Continues && m_Settings.RecalcTimecodes;
+    // The tables go after the first PCR of the joint, in place of null
+    // packets where the stream keeps one rate.
+    std::size_t Nulls = Joint && Filler.empty() ? m_Packets.Tables(T.ArrivalRelation.value_or(0)) : 0;
+    for (std::size_t I = 0; I < Filler.size(); ++I) {
+        const auto Arrival = static_cast<std::uint32_t>(Filler[I].Arrival + T.ArrivalRelation.value_or(0));
+        if (Filler[I].PCR)
+            m_Packets.PCR(Filler[I].Arrival, Arrival);
+        else if (Nulls > 0)
+            --Nulls;
+        else
+            m_Packets.Null(Arrival);
+        if (Joint && Filler[I].PCR && (I == 0 || Filler[I].Arrival - T.TablesPCR > TablesGap))
+            Nulls += m_Packets.Tables(Arrival);
     }
 }
 
@@ -294,12 +297,20 @@ bool TTransportStreamPass::Walk(std::int64_t From, std::int64_t Until)
         }
         if (Report(P.End()))
             return false;
+        // The tail is kept as the file has it, for a next file that repeats it.
+        if (P.Position >= TailFrom)
+            Transport().Tail.Add(m_Reader.Bytes());
         if (m_PIDs[P.PID] == PIDCount)
             continue;
         const bool Duplicate = m_Continuity.Check(P) == ccDuplicate;
-        if (P.Position >= TailFrom)
-            Transport().Tail.Add(m_Reader.Bytes());
         m_PacketEnd = P.End();
+        const std::vector<TFillerPacket>& TailPCR = File().Transport.TailPCR;
+        if (m_TailPCR < TailPCR.size() && TailPCR[m_TailPCR].Before == P.Position) {
+            const std::uint32_t Arrival = P.ArrivalStamp + File().Transport.ArrivalShift;
+            m_Packets.PCR(TailPCR[m_TailPCR].Arrival, Arrival);
+            if (TailPCR[m_TailPCR++].Tables)
+                m_Packets.Tables(Arrival);
+        }
         WritePacket(P, m_Reader.Bytes(), Duplicate);
     }
     if (m_Stopped)
@@ -320,7 +331,7 @@ void TTransportStreamPass::EndWalk()
     // The last file ends the output as it ends; a packet the end of another
     // one cut waits for the next file to complete it.
     if (Last())
-        CopyToOutput(m_Output, Bytes.data(), Bytes.size());
+        m_Output.Write(Bytes.data(), Bytes.size());
     else
         m_State.CutTail = std::move(Bytes);
 }
@@ -333,16 +344,18 @@ std::uint8_t TTransportStreamPass::Counter(const TTransportPacket& Packet, std::
         const int Last = T.Counter[PID];
         // Each PID's counter goes on from the file before's, as the rest of a
         // recording goes on as the file before it did.
-        Shift = m_Continues     ? T.CounterShift[PID]
+        Shift = m_Continues ? T.CounterShift[PID]
                 : IsLaterFile() && Last >= 0
-                    ? static_cast<std::int8_t>((Last + (Packet.HasPayload ? 1 : 0) - Packet.ContinuityCounter) & 15)
+                    ? static_cast<std::int8_t>(
+                          (Last + (Packet.HasPayload ? 1 : 0) - Packet.ContinuityCounter) & 15)
                     : 0;
         T.CounterShift[PID] = Shift;
     }
     return static_cast<std::uint8_t>((Packet.ContinuityCounter + Shift) & 15);
 }
 
-void TTransportStreamPass::WritePacket(const TTransportPacket& Packet, const std::uint8_t* Bytes, bool Duplicate)
+void TTransportStreamPass::WritePacket(const TTransportPacket& Packet, const std::uint8_t* Bytes,
+                                       bool Duplicate)
 {
     TTransportState& T = Transport();
     const std::uint16_t PID = m_PIDs[Packet.PID], Size = Packet.Size;
@@ -364,10 +377,16 @@ void TTransportStreamPass::WritePacket(const TTransportPacket& Packet, const std
             PatchArrivalStamp(Out, Packet.ArrivalStamp + Shift);
         if (Packet.AdaptationValid)
             KeepClock(Packet, Out, PID);
-        if (const std::int16_t I = m_Index[Packet.PID]; I >= 0)
+        if (PID == T.PCRPID && Packet.HasPCR)
+            T.SincePCR.clear();
+        else if (T.SincePCR.size() < MaxSincePCR)
+            T.SincePCR.emplace_back(Packet.Position, T.Position);
+        if (const std::int16_t I = m_Index[Packet.PID]; I >= 0) {
             m_Streams[static_cast<std::size_t>(I)]->Edit(m_Payloads, Packet, Out, Duplicate);
-        else if (I < -1)
+        } else if (I < -1) {
             m_Tables[static_cast<std::size_t>(-2 - I)]->Edit(m_Payloads, Packet, Out, Duplicate);
+            m_Packets.KeepTable(Packet, H, PID);
+        }
     } catch (...) {
         m_Output.Unclaim(Size);
         throw;
@@ -383,8 +402,10 @@ void TTransportStreamPass::KeepClock(const TTransportPacket& Packet, std::uint8_
     const std::int64_t Shift = File().Transport.PCRShift;
     if (m_Settings.RecalcTimecodes && Shift != 0)
         PatchPCRTicks(Bytes + Packet.PCROffset, Packet.PCR() + Shift);
-    if (PID != T.PCRPID)
+    if (PID != T.PCRPID) {
+        KeepOtherClock(Packet, Bytes, PID);
         return;
+    }
     if (!m_Settings.RecalcTimecodes) {
         // A later file keeps its clock: its first PCR says the clock jumps.
         if (IsLaterFile() && !m_PCRSeen)
@@ -411,6 +432,25 @@ void TTransportStreamPass::KeepClock(const TTransportPacket& Packet, std::uint8_
     m_PCRSeen = true;
     T.LastPCR = Value;
     T.LastPCRAt = At;
+}
+
+std::vector<std::uint8_t> TTransportStreamPass::Peek(std::uint16_t PID, std::size_t Count, std::int64_t After,
+                                                     bool Sections) const
+{
+    std::vector<std::uint8_t> Bytes;
+    TTransportStreamReader Reader;
+    Reader.Open(m_Source, TPacketLayout{m_Layout.Size, After});
+    while (Bytes.size() < Count && Reader.NextPacket() && Reader.Packet().Position - After < PeekBytes) {
+        const TTransportPacket& P = Reader.Packet();
+        if (P.PID != PID || !P.HasPayload || P.PayloadLength == 0)
+            continue;
+        const std::uint8_t* Data = Reader.Bytes() + P.PayloadOffset;
+        std::size_t Length = P.PayloadLength;
+        if (Sections && P.PayloadUnitStart)
+            ++Data, --Length;
+        Bytes.insert(Bytes.end(), Data, Data + std::min(Length, Count - Bytes.size()));
+    }
+    return Bytes;
 }
 
 } // namespace vantrel

@@ -13,6 +13,7 @@
 #include "io/OutputFile.h"
 #include "join/JoinPlan.h"
 #include "join/JoinState.h"
+#include "join/JointPackets.h"
 #include "join/ProgramStreamPass.h"
 #include "join/TransportLead.h"
 #include "join/TransportPayloads.h"
@@ -51,6 +52,11 @@ public:
     static constexpr std::int64_t TailBytes = TProgramStreamPass::TailBytes;
     // The end of a file whose packets are kept for the next one's repeat.
     static constexpr std::int64_t RepeatBytes = 2 << 20;
+    // How far a header or a section that runs on into later packets is
+    // looked for.
+    static constexpr std::int64_t PeekBytes = 1 << 20;
+    // The largest step of a clock that needs no discontinuity indicator.
+    static constexpr std::int64_t MaxPCRStep = SystemClockRate / 10;
 
 private:
     TFilePlan& File() const { return m_Plan.Files[m_Settings.Index]; }
@@ -62,13 +68,16 @@ private:
     bool ContinuesOutput(const TTransportHead& Head) const;
     void PlanJoint(TTransportHead& Head);
     void WriteFiller();
+    void KeepOtherClock(const TTransportPacket& Packet, std::uint8_t* Bytes, std::uint16_t PID);
+
     void WriteCutPacket();
     void WritePacket(const TTransportPacket& Packet, const std::uint8_t* Bytes, bool Duplicate);
     std::uint8_t Counter(const TTransportPacket& Packet, std::uint16_t PID);
     void KeepClock(const TTransportPacket& Packet, std::uint8_t* Bytes, std::uint16_t PID);
     // The next Count payload bytes of PID after the packet that ends at
     // After (of a section: without the pointer fields).
-    std::vector<std::uint8_t> Peek(std::uint16_t PID, std::size_t Count, std::int64_t After, bool Sections) const;
+    std::vector<std::uint8_t> Peek(std::uint16_t PID, std::size_t Count, std::int64_t After,
+                                   bool Sections) const;
     void EndWalk();
     bool Report(std::int64_t Position);
 
@@ -82,10 +91,13 @@ private:
     std::vector<std::uint16_t> m_PIDs; // the output's PID of each PID; PIDCount: left out
     TPacketLayout m_Layout;
     TTransportStreamReader m_Reader;
+    TJointPackets m_Packets;
     TContinuityTracker m_Continuity;
     bool m_Continues = false;
     bool m_Stopped = false;
-    bool m_PCRSeen = false;      // of the file's clock
+    bool m_PCRSeen = false;    // of the file's clock
+    std::size_t m_TailPCR = 0; // the next of the plan's PCR packets in the tail
+    std::vector<bool> m_OtherPCRSeen = std::vector<bool>(PIDCount, false); // in this file
     std::int64_t m_PacketEnd = 0; // of the packet being written, in its file
     TPayloadContext m_Payloads;
     std::vector<std::int16_t> m_Index; // into m_Streams or, below -1, m_Tables
