@@ -34,18 +34,18 @@ std::vector<TFillerPacket> PlanTailPCRs(const TTransportState& T, TTransportEnd&
     return Tail;
 }
 
-void TJointPackets::Write(std::vector<std::uint8_t>& Packet, std::uint32_t Arrival)
+void TJointPackets::Write(TPacketBytes& Packet, std::uint32_t Arrival)
 {
     if (SyncOffset(m_Size))
         PatchArrivalStamp(Packet.data(), Arrival & (ArrivalStampWrap - 1));
-    m_Output.Write(Packet.data(), Packet.size());
+    m_Output.Write(Packet.data(), m_Size);
     m_State.Position += TransportPacketLength;
 }
 
 void TJointPackets::PCR(std::int64_t PCR, std::uint32_t Arrival)
 {
     TTransportState& T = m_State;
-    std::vector<std::uint8_t> Packet(m_Size, 0);
+    TPacketBytes Packet{};
     std::uint8_t* H = Packet.data() + SyncOffset(m_Size);
     std::fill(H + 4, H + TransportPacketLength, 0xFF);
     H[0] = SyncByte;
@@ -72,7 +72,7 @@ void TJointPackets::PCR(std::int64_t PCR, std::uint32_t Arrival)
 
 void TJointPackets::Null(std::uint32_t Arrival)
 {
-    std::vector<std::uint8_t> Packet(m_Size, 0);
+    TPacketBytes Packet{};
     std::uint8_t* H = Packet.data() + SyncOffset(m_Size);
     std::fill(H + 4, H + TransportPacketLength, 0xFF);
     H[0] = SyncByte;
@@ -86,7 +86,7 @@ std::size_t TJointPackets::Tables(std::uint32_t Arrival)
 {
     TTransportState& T = m_State;
     for (const auto& [PID, Bytes] : T.TablePackets) {
-        std::vector<std::uint8_t> Packet(m_Size, 0);
+        TPacketBytes Packet{};
         std::uint8_t* H = Packet.data() + SyncOffset(m_Size);
         std::copy(Bytes.begin(), Bytes.end(), H);
         T.Counter[PID] = static_cast<std::int8_t>((T.Counter[PID] + 1) & 15);

@@ -12,6 +12,7 @@
 #include "join/TransportJoint.h"
 #include "mpeg/ts/TransportPacket.h"
 
+#include <array>
 #include <cstdint>
 #include <vector>
 
@@ -48,7 +49,9 @@ public:
     void KeepTable(const TTransportPacket& Packet, const std::uint8_t* Header, std::uint16_t PID);
 
 private:
-    void Write(std::vector<std::uint8_t>& Packet, std::uint32_t Arrival);
+    // Room for a packet of any size, its first m_Size bytes written.
+    using TPacketBytes = std::array<std::uint8_t, TransportPacketLength + ParityLength>;
+    void Write(TPacketBytes& Packet, std::uint32_t Arrival);
 
     TTransportState& m_State;
     TOutputFile& m_Output;

@@ -102,6 +102,26 @@ TFormatMatch CompareMediaInfo(const TMediaInfo& A, const TMediaInfo& B)
     return fmAudioDiffers;
 }
 
+std::vector<TInputRecord> InputsOfProgram(const std::vector<TInputRecord>& Inputs, std::uint16_t Number)
+{
+    std::vector<TInputRecord> Cut = Inputs;
+    if (Number == 0)
+        return Cut;
+    for (TInputRecord& Input : Cut) {
+        if (!Input.Info.TransportStream)
+            throw Exception("Only transport streams have programs to choose.");
+        std::optional<TMediaInfo> Program = SelectProgram(Input.Info, Number);
+        if (!Program && Input.Info.Programs.size() == 1)
+            Program = SelectProgram(Input.Info, Input.Info.Programs.front().Number);
+        if (!Program)
+            throw Exception(Format("The file %s holds no program %u.",
+                                   std::filesystem::path(Input.FileName).filename().string().c_str(),
+                                   static_cast<unsigned>(Number)));
+        Input.Info = *Program;
+    }
+    return Cut;
+}
+
 bool SameFormat(const TMediaInfo& A, const TMediaInfo& B)
 {
     return A.IsSystemStream == B.IsSystemStream && A.ProgramStream == B.ProgramStream &&

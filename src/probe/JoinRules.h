@@ -32,6 +32,13 @@ TFormatMatch CompareMediaInfo(const TMediaInfo& A, const TMediaInfo& B);
 // The record of a transport stream cut down to its program of that number,
 // which its video and sound fields then describe; nothing when it has none.
 std::optional<TMediaInfo> SelectProgram(const TMediaInfo& Info, std::uint16_t Number);
+// The records of a join that keeps one program of transport streams
+// (Number; 0 keeps them all), as the rules compare them: each transport
+// stream cut to that program, one of a single program to its own whatever
+// its number. Raises "The file %s holds no program %u." for a file that has
+// neither, and for another kind of file "Only transport streams have
+// programs to choose."
+std::vector<TInputRecord> InputsOfProgram(const std::vector<TInputRecord>& Inputs, std::uint16_t Number);
 // True when two probes of a file found the same format (kind, video, audio):
 // what a join checks before it trusts a record made earlier.
 bool SameFormat(const TMediaInfo& A, const TMediaInfo& B);

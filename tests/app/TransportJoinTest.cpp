@@ -192,6 +192,36 @@ TEST(TransportSplit, PiecesJoinBackByteForByte)
     }
 }
 
+// One program chosen out of a multiplex: its packets alone, with the tables
+// every receiver reads, a PAT that lists it alone, and every check holding.
+TEST(TransportJoinProgram, KeepsThePacketsOfTheProgramChosen)
+{
+    TTempDir Dir;
+    const std::string Out = Dir.File("two.ts");
+    int Status;
+    const std::string Said =
+        Cli("join --program 2" + JoinArguments(Out, {"ts_mux.ts", "ts_mux.ts"}).substr(4), &Status);
+    ASSERT_EQ(Status, 0) << Said;
+    const TBytes File = ReadFile(Out);
+    std::set<std::uint16_t> PIDs;
+    for (const TBytes& Packet : TSPackets(File))
+        PIDs.insert(static_cast<std::uint16_t>(((Packet[1] & 0x1F) << 8) | Packet[2]));
+    EXPECT_EQ(PIDs, (std::set<std::uint16_t>{0, 0x11, 0x1001, 0x102, 0x103}));
+    const TTransportCheck Check = CheckTransport(File);
+    EXPECT_EQ(Check.SyncLosses + Check.PATErrors + Check.ContinuityErrors + Check.PMTErrors +
+                  Check.CRCErrors + Check.PCRDiscontinuityErrors + Check.PTSErrors,
+              0)
+        << Check.Text();
+    EXPECT_EQ(Check.Late, 0) << Check.Text();
+    const std::string Programs = Ffprobe("-show_entries program=program_num -of csv=p=0", Out);
+    EXPECT_NE(Programs.find("2,"), std::string::npos) << Programs;
+    EXPECT_EQ(Programs.find("1,"), std::string::npos) << Programs;
+    EXPECT_EQ(VideoFrames(Out), 100);
+    EXPECT_EQ(DecodeErrors(Out), "");
+    Cli("join --program 3" + JoinArguments(Out, {"ts_mux.ts"}).substr(4), &Status);
+    EXPECT_EQ(Status, 1);
+}
+
 // What a join of transport streams cannot do is refused before anything is
 // written: other sound, the video alone.
 TEST(TransportJoinRefusals, OtherSoundAndVideoOnly)
