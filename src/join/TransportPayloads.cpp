@@ -61,6 +61,26 @@ bool BlankWholeSequenceEnds(std::uint8_t* Data, std::size_t Length)
 
 } // namespace
 
+namespace {
+
+// Whether a packet has a payload the edits may read.
+bool EditsPayload(const TTransportPacket& Packet)
+{
+    return Packet.HasPayload && Packet.PayloadLength > 0 && Packet.Scrambling == 0;
+}
+
+// A packet sent twice is written twice alike: as the one before was written
+// when an edit changed it (Last), else as it is. True for such a packet.
+bool RepeatsLast(bool Duplicate, const std::vector<std::uint8_t>& Last, std::uint8_t* Payload,
+                 std::size_t Length)
+{
+    if (Duplicate && Last.size() == Length)
+        std::memcpy(Payload, Last.data(), Length);
+    return Duplicate;
+}
+
+} // namespace
+
 void TPendingBytes::Set(std::vector<std::uint8_t> Bytes, std::size_t From)
 {
     m_Bytes = std::move(Bytes);
@@ -90,17 +110,10 @@ void TStreamEdit::Reset()
 void TStreamEdit::Edit(TPayloadContext& Context, const TTransportPacket& Packet, std::uint8_t* Out,
                        bool Duplicate)
 {
-    if (!Packet.HasPayload || Packet.PayloadLength == 0 || Packet.Scrambling != 0)
-        return;
     std::uint8_t* Payload = Out + Packet.PayloadOffset;
     const std::size_t Length = Packet.PayloadLength;
-    // A packet sent twice is written twice alike: as the one before was
-    // changed, or as it is.
-    if (Duplicate) {
-        if (m_Last.size() == Length)
-            std::memcpy(Payload, m_Last.data(), Length);
+    if (!EditsPayload(Packet) || RepeatsLast(Duplicate, m_Last, Payload, Length))
         return;
-    }
     const bool New = Packet.PayloadUnitStart;
     std::size_t At = 0;
     if (New) {
@@ -236,15 +249,10 @@ void TTableEdit::Reset()
 void TTableEdit::Edit(TPayloadContext& Context, const TTransportPacket& Packet, std::uint8_t* Out,
                       bool Duplicate)
 {
-    if (!Packet.HasPayload || Packet.PayloadLength == 0 || Packet.Scrambling != 0)
-        return;
     std::uint8_t* Payload = Out + Packet.PayloadOffset;
     const std::size_t Length = Packet.PayloadLength;
-    if (Duplicate) {
-        if (m_Last.size() == Length)
-            std::memcpy(Payload, m_Last.data(), Length);
+    if (!EditsPayload(Packet) || RepeatsLast(Duplicate, m_Last, Payload, Length))
         return;
-    }
     if (!Packet.PayloadUnitStart) {
         m_Section.Put(Payload, Length);
     } else {

@@ -440,20 +440,22 @@ void TTransportStreamPass::KeepClock(const TTransportPacket& Packet, std::uint8_
 std::vector<std::uint8_t> TTransportStreamPass::Peek(std::uint16_t PID, std::size_t Count, std::int64_t After,
                                                      bool Sections) const
 {
-    // Packet by packet from the source's window: what is looked for is
-    // mostly in the next few packets.
+    // Packet by packet: what is looked for is mostly in the next few
+    // packets, in the block the walk read last.
     std::vector<std::uint8_t> Bytes;
     std::array<std::uint8_t, TransportPacketLength + ParityLength> Packet;
     const std::uint16_t Size = m_Layout.Size;
     for (std::int64_t At = After;
          Bytes.size() < Count && At - After < PeekBytes && At + Size <= m_Source.Size(); At += Size) {
         TTransportPacket P;
-        if (m_Source.Read(Packet.data(), Size, At) != Size ||
-            !DecodeTransportPacket(Packet.data(), Size, At, P))
+        const std::uint8_t* Read = m_Reader.Buffered(At, Size);
+        if (!Read && m_Source.Read(Packet.data(), Size, At) == Size)
+            Read = Packet.data();
+        if (!Read || !DecodeTransportPacket(Read, Size, At, P))
             break;
         if (P.PID != PID || !P.HasPayload || P.PayloadLength == 0)
             continue;
-        const std::uint8_t* Data = Packet.data() + P.PayloadOffset;
+        const std::uint8_t* Data = Read + P.PayloadOffset;
         std::size_t Length = P.PayloadLength;
         if (Sections && P.PayloadUnitStart)
             ++Data, --Length;
