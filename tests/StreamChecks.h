@@ -3,6 +3,8 @@
 // decoder's buffers and a DVD's navigation packs.
 #pragma once
 
+#include "DecoderModelCheck.h"
+#include "StreamBytes.h"
 #include "TestSupport.h"
 
 #include <cstdint>
@@ -13,14 +15,6 @@
 #include <vector>
 
 namespace vantrel::test {
-
-// The packets of a system stream held in memory, found without the reader:
-// each start code with a code of 0xBA or more, its length taken from the
-// standard (12 for a pack header, else 6 + the length field). Bytes between
-// packets are left out; a packet cut by the end of the file ends the list.
-std::vector<TBytes> SplitPackets(const TBytes& File);
-// Where each of those packets starts in the file.
-std::vector<std::size_t> PacketOffsets(const TBytes& File);
 
 // How a stream's system clock treats its packets, worked out here from the
 // bytes and the standard, not with the reader: a packet's last byte arrives
@@ -37,26 +31,6 @@ struct TClockCheck
     std::set<std::uint32_t> MuxRates;
 };
 TClockCheck CheckClock(const TBytes& File);
-// The system target decoder of ISO/IEC 11172-1 (2.4.2), run here from the
-// bytes alone: each audio and video stream has a buffer of the size its PES
-// STD fields (or, before one, the system header) declare; a packet's payload
-// enters when its last byte arrives (as CheckClock times it), and each access
-// unit (a picture with the headers before it; an audio frame) leaves at its
-// decode time: the stamp of the packet in which it starts, else one frame
-// after the one before. Late: access units whose last byte arrives after
-// their decode time. Overflows: packets after which a buffer holds more than
-// its size.
-struct TDecoderModelCheck
-{
-    int Units = 0;
-    int Late = 0;
-    double WorstLate = 0; // seconds
-    int Overflows = 0;
-    double FirstOverflow = 0, FirstLate = 0;         // seconds of the clock, where one was found
-    std::map<std::uint8_t, std::int64_t> Peak, Size; // bytes, by stream id
-    std::string Text() const;                        // for failure messages
-};
-TDecoderModelCheck CheckDecoderModel(const TBytes& File);
 
 // What a DVD's navigation packs say of their times that the stream does not
 // bear out: a presentation control packet's VOBU start time that is not
@@ -72,11 +46,6 @@ struct TNavigationCheck
     std::string Faults;
 };
 TNavigationCheck CheckNavigation(const TBytes& File);
-
-// Bytes and 90 kHz ticks of the MPEG audio frame whose header is at H (four
-// bytes), and of the AC-3 sync frame at H (five); 0 bytes when none is there.
-std::pair<std::int64_t, double> AudioFrame(const std::uint8_t* H);
-std::pair<std::int64_t, double> AC3Frame(const std::uint8_t* H);
 
 // The time stamps a packet of a stream id carries, in file order, 33-bit.
 std::vector<std::int64_t> StampsOf(const TBytes& File, std::uint8_t StreamId, bool Decode);

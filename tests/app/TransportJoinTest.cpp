@@ -16,16 +16,6 @@ namespace {
 
 using namespace test;
 
-std::string Cli(const std::string& Arguments, int* Status = nullptr)
-{
-    std::string Output;
-    const int Code =
-        RunCommand("timeout 120 " + std::string(VANTREL_CLI) + " " + Arguments + " </dev/null", &Output);
-    if (Status)
-        *Status = Code;
-    return Output;
-}
-
 std::string JoinArguments(const std::string& Out, const std::vector<std::string>& Inputs)
 {
     std::string Arguments = "join -o " + Quote(Out);
