@@ -90,6 +90,9 @@ void TPendingBytes::Set(std::vector<std::uint8_t> Bytes, std::size_t From)
 std::size_t TPendingBytes::Put(std::uint8_t* Data, std::size_t Length)
 {
     const std::size_t Count = std::min(Length, m_Bytes.size() - m_At);
+    // Nothing pending is the common case, and an empty vector has no data.
+    if (Count == 0)
+        return 0;
     std::memcpy(Data, m_Bytes.data() + m_At, Count);
     m_At += Count;
     if (m_At == m_Bytes.size())
