@@ -33,6 +33,9 @@ QLabel* LinkLabel(const QString& Name, const QString& Address, QWidget* Parent)
     Label->setFocusPolicy(Qt::TabFocus);
     Label->setLineWidth(1);
     Label->setContentsMargins(1, 1, 1, 1); // the room of the focus frame
+    // A framed label indents its text by half an "x": the address would
+    // jump sideways as the focus comes and goes.
+    Label->setIndent(0);
     return Label;
 }
 
@@ -59,7 +62,9 @@ protected:
         if (Label && (Event->type() == QEvent::FocusIn || Event->type() == QEvent::FocusOut)) {
             const bool Focused = Event->type() == QEvent::FocusIn;
             Label->setFrameStyle(Focused ? QFrame::Box | QFrame::Plain : QFrame::NoFrame);
-            Label->setContentsMargins(Focused ? QMargins() : QMargins(1, 1, 1, 1));
+            // The frame's width comes out of the margins it is drawn in,
+            // which are set again after each change of the frame.
+            Label->setContentsMargins(1, 1, 1, 1);
         }
         if (Event->type() == QEvent::KeyPress) {
             const int Key = static_cast<QKeyEvent*>(Event)->key();

@@ -17,6 +17,7 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QPointer>
 #include <QScopedValueRollback>
 #include <QStatusBar>
 #include <QStatusTipEvent>
@@ -486,8 +487,14 @@ void TfrmMain::acnJoinFileExecute()
 
 void TfrmMain::acnShowInFolderExecute()
 {
+    // The answer may come once this window is gone.
     if (!FJoinedFile.isEmpty())
-        ShowInFileManager(FJoinedFile);
+        ShowInFileManager(FJoinedFile, [Window = QPointer(this), File = FJoinedFile] {
+            if (Window)
+                Window->ShowMessageBox("No file manager is set up to show folders. The joined file is " +
+                                           File,
+                                       TMessageKind::Information, TMessageButtons::Ok);
+        });
 }
 
 void TfrmMain::acnPlayExecute()

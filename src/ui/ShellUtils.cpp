@@ -24,6 +24,13 @@ std::function<void(const QString&)>& Handler()
     static std::function<void(const QString&)> Instance;
     return Instance;
 }
+// Whether the recorder stands for a desktop that has a program for what it
+// is handed.
+bool& HandlerOpens()
+{
+    static bool Opens = true;
+    return Opens;
+}
 } // namespace
 
 void ShellOpen(const QString& Target)
@@ -141,7 +148,7 @@ bool PlayFile(const QString& File)
 {
     if (Handler()) {
         Handler()(File);
-        return true;
+        return HandlerOpens();
     }
     const std::optional<QStringList> Command = PlayerCommand(File);
     return Command && QProcess::startDetached(Command->front(), Command->mid(1));
@@ -149,7 +156,9 @@ bool PlayFile(const QString& File)
 
 bool CanShowPage(const QString& File)
 {
-    if (Handler() || PlayerCommand(File))
+    if (Handler())
+        return HandlerOpens();
+    if (PlayerCommand(File))
         return true;
     // What xdg-open tries when the desktop names no program for the type.
     if (!qEnvironmentVariableIsEmpty("BROWSER"))
@@ -162,22 +171,38 @@ bool CanShowPage(const QString& File)
     return false;
 }
 
-void ShowInFileManager(const QString& File)
+void ShowInFileManager(const QString& File, std::function<void()> Unshown)
 {
     if (Handler()) {
         Handler()(File);
+        if (!HandlerOpens() && Unshown)
+            Unshown();
         return;
     }
     QDBusMessage Call =
         QDBusMessage::createMethodCall("org.freedesktop.FileManager1", "/org/freedesktop/FileManager1",
                                        "org.freedesktop.FileManager1", "ShowItems");
     Call << QStringList{QUrl::fromLocalFile(File).toString()} << QString();
-    auto* Watcher = new QDBusPendingCallWatcher(QDBusConnection::sessionBus().asyncCall(Call, 5000));
-    QObject::connect(Watcher, &QDBusPendingCallWatcher::finished, [File](QDBusPendingCallWatcher* Done) {
-        if (Done->isError()) // no file manager that selects: its folder, then
-            QDesktopServices::openUrl(QUrl::fromLocalFile(QFileInfo(File).absolutePath()));
-        Done->deleteLater();
-    });
+    // No file manager that selects: its folder, then; and when nothing opens
+    // that either, the caller says so.
+    auto Answered = [File, Unshown = std::move(Unshown)](const QDBusPendingCall& Reply) {
+        if (Reply.isError() &&
+            !QDesktopServices::openUrl(QUrl::fromLocalFile(QFileInfo(File).absolutePath())) && Unshown)
+            Unshown();
+    };
+    const QDBusPendingCall Reply = QDBusConnection::sessionBus().asyncCall(Call, 5000);
+    // Without a session bus the call has failed already, and a watcher of
+    // it would never say so.
+    if (Reply.isFinished()) {
+        Answered(Reply);
+        return;
+    }
+    auto* Watcher = new QDBusPendingCallWatcher(Reply);
+    QObject::connect(Watcher, &QDBusPendingCallWatcher::finished,
+                     [Answered = std::move(Answered)](QDBusPendingCallWatcher* Done) {
+                         Answered(*Done);
+                         Done->deleteLater();
+                     });
 }
 
 void NotifyDesktop(QWidget& Window, const QString& Summary, const QString& Body)
@@ -192,9 +217,10 @@ void NotifyDesktop(QWidget& Window, const QString& Summary, const QString& Body)
     QDBusConnection::sessionBus().call(Call, QDBus::NoBlock);
 }
 
-void SetShellOpenHandler(std::function<void(const QString&)> Handler)
+void SetShellOpenHandler(std::function<void(const QString&)> Handler, bool Opens)
 {
     vantrel::Handler() = std::move(Handler);
+    HandlerOpens() = Opens;
 }
 
 QString ManualFile()

@@ -28,8 +28,9 @@ bool PlayFile(const QString& File);
 bool CanShowPage(const QString& File);
 // Shows the file selected in the desktop's file manager (its
 // org.freedesktop.FileManager1 service), or when there is no such service,
-// opens the folder that holds it.
-void ShowInFileManager(const QString& File);
+// opens the folder that holds it. Unshown is called, later, when neither
+// could be done: nothing on the desktop shows folders.
+void ShowInFileManager(const QString& File, std::function<void()> Unshown);
 
 // Tells the desktop that something finished while the user looked
 // elsewhere: a notification, and the window's taskbar entry asks for
@@ -40,8 +41,9 @@ void NotifyDesktop(QWidget& Window, const QString& Summary, const QString& Body)
 // folder once installed.
 QString ManualFile();
 
-// Tests replace the desktop with a recorder, so nothing real is started.
-// An empty handler gives the desktop back.
-void SetShellOpenHandler(std::function<void(const QString&)> Handler);
+// Tests replace the desktop with a recorder, so nothing real is started;
+// Opens says whether that desktop has a program for what it is handed. An
+// empty handler gives the desktop back.
+void SetShellOpenHandler(std::function<void(const QString&)> Handler, bool Opens = true);
 
 } // namespace vantrel

@@ -84,6 +84,32 @@ TEST_F(AboutBoxTest, AddressesOpenInTheShellAndTheBoxStays)
     EXPECT_EQ(Box.findChild<QLabel*>("lblCopyright")->text(), Info.Copyright);
 }
 
+// Tab reaches each address; its focus frame takes the room kept for it, so
+// neither an address nor the box moves as the focus comes and goes.
+TEST_F(AboutBoxTest, TheFocusFrameMovesNothing)
+{
+    TAboutForm Box(Info, nullptr);
+    Box.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&Box));
+    QApplication::setActiveWindow(&Box);
+    const QList<QLabel*> Links{Box.findChild<QLabel*>("lblMail"), Box.findChild<QLabel*>("lblSite")};
+    auto Where = [&] {
+        std::vector<std::pair<QSize, QRect>> Places;
+        for (const QLabel* Link : Links)
+            Places.emplace_back(Link->sizeHint(), Link->contentsRect());
+        return Places;
+    };
+    const auto Before = Where();
+    const QSize Size = Box.size();
+    for (QLabel* Link : Links) {
+        QTest::keyClick(&Box, Qt::Key_Tab);
+        ASSERT_TRUE(Link->hasFocus()) << Link->text().toStdString();
+        EXPECT_NE(Link->frameStyle(), QFrame::NoFrame);
+        EXPECT_EQ(Where(), Before) << Link->text().toStdString();
+        EXPECT_EQ(Box.size(), Size);
+    }
+}
+
 TEST_F(AboutBoxTest, EnterEscapeAndCloseAllClose)
 {
     const std::function<void(TAboutForm&)> Ways[] = {

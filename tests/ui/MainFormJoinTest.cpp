@@ -150,6 +150,14 @@ TEST_F(MainWindowTest, AfterAJoinTheStatusBarSaysWhereItWent)
     ASSERT_TRUE(Action("acnShowInFolder")->isVisible());
     Action("acnShowInFolder")->trigger(); // the file, selected in the file manager
     EXPECT_EQ(Opened, QStringList{QString::fromStdString(Dir.File("joined.mpg"))});
+    // A desktop where nothing shows folders: the file is named instead.
+    SetShellOpenHandler([this](const QString& Target) { Opened << Target; }, false);
+    Action("acnShowInFolder")->trigger();
+    ASSERT_EQ(Messages.size(), 1u);
+    EXPECT_EQ(Messages[0].Text, "No file manager is set up to show folders. The joined file is " +
+                                    QString::fromStdString(Dir.File("joined.mpg")));
+    EXPECT_EQ(Messages[0].Kind, TMessageKind::Information);
+    Messages.clear();
     // Until the list changes.
     Select(1);
     Action("acnMoveUp")->trigger();

@@ -3,6 +3,7 @@
 
 #include "TestSupport.h"
 
+#include <QDBusConnection>
 #include <QDir>
 #include <QUrl>
 #include <gtest/gtest.h>
@@ -71,6 +72,21 @@ TEST_F(PlayerTest, NeverThisProgramEvenWhenItIsTheDefault)
     // A desktop entry that starts this program by its path counts as this program.
     Entry("data", "mine.desktop", "/usr/bin/vantrel %F", "");
     EXPECT_EQ(PlayerCommand(File), (QStringList{"player", "--play", QUrl::fromLocalFile(File).toString()}));
+}
+
+// No file manager on a session bus and no program that opens a folder: the
+// caller hears of it, where nothing at all happened before.
+TEST(ShowInFileManagerTest, NothingThatShowsFoldersIsSaid)
+{
+    if (QDBusConnection::sessionBus().isConnected())
+        GTEST_SKIP() << "a file manager on this session's bus would open";
+    TTempDir Empty;
+    const QByteArray Path = qgetenv("PATH");
+    qputenv("PATH", Empty.Path().c_str());
+    int Unshown = 0;
+    ShowInFileManager(QString::fromStdString(Empty.File("joined.mpg")), [&Unshown] { ++Unshown; });
+    qputenv("PATH", Path);
+    EXPECT_EQ(Unshown, 1);
 }
 
 } // namespace
