@@ -2,6 +2,7 @@
 
 #include "io/SysUtils.h"
 #include "ui/About.h"
+#include "ui/Actions.h"
 #include "ui/FileDlg.h"
 #include "ui/FileNames.h"
 #include "ui/JoinFlow.h"
@@ -12,7 +13,6 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QFileInfo>
-#include <QLocale>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
@@ -96,19 +96,9 @@ TfrmMain::~TfrmMain()
 
 void TfrmMain::CreateActions()
 {
-    // The caption carries the menu's mnemonic; hints show it without.
     auto Make = [this](const char* Name, const QString& Caption, const QString& Icon,
                        std::function<void()> Handler, QList<QKeySequence> Keys = {}) {
-        auto* Action = new QAction(Caption, this);
-        Action->setObjectName(Name);
-        Action->setToolTip(QString(Caption).remove('&'));
-        Action->setStatusTip(Action->toolTip());
-        if (!Icon.isEmpty())
-            Action->setIcon(QIcon(":/icons/" + Icon + ".svg"));
-        Action->setShortcuts(Keys);
-        connect(Action, &QAction::triggered, this, std::move(Handler));
-        addAction(Action); // shortcuts work while the window is active
-        return Action;
+        return MakeAction(*this, Name, Caption, Icon, std::move(Handler), std::move(Keys));
     };
     acnAddFiles =
         Make("acnAddFiles", "&Add Files", "add", [this] { acnAddFilesExecute(); }, {Qt::CTRL | Qt::Key_O});
@@ -140,25 +130,15 @@ void TfrmMain::CreateActions()
 
 void TfrmMain::CreateMenus()
 {
-    // Actions in order; a null one is a separator.
-    auto Fill = [](QMenu* Menu, const char* Name, std::initializer_list<QAction*> Actions) {
-        Menu->setObjectName(Name);
-        for (QAction* Action : Actions)
-            if (Action)
-                Menu->addAction(Action);
-            else
-                Menu->addSeparator();
-        return Menu;
-    };
     menuBar()->setObjectName("MainMenu");
-    Fill(menuBar()->addMenu("&File"), "miFile",
-         {acnAddFiles, nullptr, acnJoinFile, acnShowInFolder, nullptr, miExit});
-    Fill(menuBar()->addMenu("&Edit"), "miEdit",
-         {acnUndo, acnRedo, nullptr, acnMoveUp, acnMoveDown, nullptr, acnDelete, acnClear, nullptr,
-          miRecalcTimecodes});
-    Fill(menuBar()->addMenu("&Help"), "miHelp", {miHelpTopics, nullptr, miAbout});
-    PopupMenu =
-        Fill(new QMenu(this), "PopupMenu", {acnPlay, nullptr, acnMoveUp, acnMoveDown, nullptr, acnDelete});
+    FillMenu(menuBar()->addMenu("&File"), "miFile",
+             {acnAddFiles, nullptr, acnJoinFile, acnShowInFolder, nullptr, miExit});
+    FillMenu(menuBar()->addMenu("&Edit"), "miEdit",
+             {acnUndo, acnRedo, nullptr, acnMoveUp, acnMoveDown, nullptr, acnDelete, acnClear, nullptr,
+              miRecalcTimecodes});
+    FillMenu(menuBar()->addMenu("&Help"), "miHelp", {miHelpTopics, nullptr, miAbout});
+    PopupMenu = FillMenu(new QMenu(this), "PopupMenu",
+                         {acnPlay, nullptr, acnMoveUp, acnMoveDown, nullptr, acnDelete});
     PopupMenu->setDefaultAction(acnPlay); // shown in bold
 }
 
@@ -166,25 +146,12 @@ void TfrmMain::CreateToolBar()
 {
     ToolBar = addToolBar("ToolBar");
     ToolBar->setObjectName("ToolBar");
-    ToolBar->setMovable(false);
-    ToolBar->setFloatable(false);
-    ToolBar->setIconSize(QSize(24, 24));
-    ToolBar->setToolButtonStyle(Qt::ToolButtonIconOnly);
     const std::pair<QAction*, const char*> Buttons[] = {
         {acnAddFiles, "tbnAddFile"}, {acnJoinFile, "tbnJoinFile"}, {nullptr, nullptr},
         {acnPlay, "tbnPlay"},        {acnMoveUp, "tbnFileUp"},     {acnMoveDown, "tbnFileDown"},
         {nullptr, nullptr},          {acnDelete, "tbnDelete"},     {acnClear, "tbnClear"},
     };
-    for (const auto& [Action, Name] : Buttons) {
-        if (!Action) {
-            ToolBar->addSeparator();
-            continue;
-        }
-        ToolBar->addAction(Action);
-        QWidget* Button = ToolBar->widgetForAction(Action);
-        Button->setObjectName(Name);
-        Button->setFixedSize(34, 30);
-    }
+    AddToolButtons(*ToolBar, Buttons);
 }
 
 QString TfrmMain::PlacementKey() const
@@ -383,17 +350,9 @@ void TfrmMain::UpdateActions()
 void TfrmMain::UpdateStatusBar()
 {
     const int Count = lvwFiles->Count();
-    QString Texts[3];
-    if (const std::vector<int> Rows = lvwFiles->SelectedRows(); Rows.size() > 1)
-        Texts[0] = QString("%1 files selected").arg(QLocale().toString(qulonglong(Rows.size())));
-    else if (!Rows.empty())
-        Texts[0] = QFileInfo(lvwFiles->FileName(Rows.front())).fileName();
-    else // how many there are is the next panel's
-        Texts[0] = "There are no selected files.";
-    if (!FJoinedText.isEmpty())
-        Texts[0] = FJoinedText;
-    if (!FStatusTip.isEmpty())
-        Texts[0] = FStatusTip;
+    const std::vector<int> Rows = lvwFiles->SelectedRows();
+    QString Texts[3] = {SelectionText(Rows, Rows.empty() ? QString() : lvwFiles->FileName(Rows.front()),
+                                      FStatusTip.isEmpty() ? FJoinedText : FStatusTip)};
     if (Count > 0) {
         Texts[1] = lvwFiles->Model().TotalsText();
         Texts[2] = lvwFiles->Model().SizeText();

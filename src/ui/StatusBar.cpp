@@ -1,9 +1,22 @@
 #include "ui/StatusBar.h"
 
+#include <QFileInfo>
 #include <QLabel>
+#include <QLocale>
 #include <QStatusBar>
 
 namespace vantrel {
+
+QString SelectionText(const std::vector<int>& Rows, const QString& First, const QString& Note)
+{
+    if (!Note.isEmpty())
+        return Note;
+    if (Rows.size() > 1)
+        return QString("%1 files selected").arg(QLocale().toString(qulonglong(Rows.size())));
+    if (!Rows.empty())
+        return QFileInfo(First).fileName();
+    return "There are no selected files."; // how many there are is the next panel's
+}
 
 TStatusPanels::TStatusPanels(QStatusBar& Bar) : m_Bar(Bar)
 {

@@ -3,10 +3,17 @@
 
 #include <QString>
 
+#include <vector>
+
 class QLabel;
 class QStatusBar;
 
 namespace vantrel {
+
+// The first panel's text: Note where there is one (a menu item's tip, the
+// last join's result), else the selection: the name of its one file (First,
+// the file of its first row), how many are selected, or that none is.
+QString SelectionText(const std::vector<int>& Rows, const QString& First, const QString& Note);
 
 class TStatusPanels
 {
