@@ -33,7 +33,8 @@ constexpr int ExitOk = 0, ExitFailure = 1, ExitUsage = 2;
 const char* const Usage =
     "Usage: vantrel-cli info [--json] [--] FILE...\n"
     "       vantrel-cli join -o OUTPUT [--video-only] [--no-recalc-timecodes]\n"
-    "                        [--chapters FILE [--chapters-format FORMAT]] [--json] [--] FILE...\n"
+    "                        [--chapters FILE [--chapters-format FORMAT]] [--program N]\n"
+    "                        [--json] [--] FILE...\n"
     "       vantrel-cli --help | --version\n"
     "\n"
     "Run 'vantrel-cli COMMAND --help' for what a command does.\n";
@@ -53,13 +54,16 @@ const char* const InfoUsage =
 
 const char* const JoinUsage =
     "Usage: vantrel-cli join -o OUTPUT [--video-only] [--no-recalc-timecodes]\n"
-    "                        [--chapters FILE [--chapters-format FORMAT]] [--json] [--] FILE...\n"
+    "                        [--chapters FILE [--chapters-format FORMAT]] [--program N]\n"
+    "                        [--json] [--] FILE...\n"
     "\n"
     "Joins the files, in the order given, into OUTPUT (written as named). Files\n"
     "whose video differs cannot be joined; files whose audio differs can be\n"
     "joined only without audio: give --video-only. A video elementary stream\n"
     "has no audio, so among files with sound it needs --video-only too; among\n"
-    "files without sound it is joined as video without asking.\n"
+    "files without sound it is joined as video without asking. Transport\n"
+    "streams (DVB and set-top-box recordings) are joined as transport streams,\n"
+    "with their sound; pieces of one recording join back to it.\n"
     "  -o, --output FILE        the file to write; an existing file is replaced\n"
     "                           only when the join has succeeded\n"
     "  --video-only             write only the video, as one elementary stream\n"
@@ -72,6 +76,9 @@ const char* const JoinUsage =
     "                           FILE's extension says: .txt, .ffmeta, or .xml for\n"
     "                           vcdimager's when OUTPUT is a VCD or SVCD and\n"
     "                           dvdauthor's otherwise\n"
+    "  --program N              of transport streams, keep program N alone (its\n"
+    "                           number in the first file, as info shows it); a\n"
+    "                           file of one program gives its own\n"
     "  --json                   print the join's report on standard output: for\n"
     "                           each file its start in OUTPUT, the pause before it\n"
     "                           and whether it continues the one before\n"
@@ -225,13 +232,15 @@ void InstallSignalHandlers()
 // The options that take a value, as "-o NAME" or "--output=NAME".
 bool TakesValue(const std::string& Arg)
 {
-    return Arg == "-o" || Arg == "--output" || Arg == "--chapters" || Arg == "--chapters-format";
+    return Arg == "-o" || Arg == "--output" || Arg == "--chapters" || Arg == "--chapters-format" ||
+           Arg == "--program";
 }
 
 struct TJoinOptions
 {
     std::string Output, Chapters, ChaptersFormat;
     bool VideoOnly = false, Recalc = true, Json = false;
+    std::uint16_t Program = 0; // of transport streams, the one kept; 0: all
 };
 
 // Empty when the options are sound; else what is wrong with them.
@@ -247,7 +256,10 @@ std::string ParseJoinOptions(const std::vector<std::string>& Options, TJoinOptio
                 return "unknown option " + Options[I];
         } else if (TakesValue(Arg)) {
             if (++I == Options.size())
-                return Arg + " needs a " + (Arg == "--chapters-format" ? "format" : "file name");
+                return Arg + " needs a " +
+                       (Arg == "--chapters-format" ? "format"
+                        : Arg == "--program"       ? "number"
+                                                   : "file name");
             Value = Options[I];
         }
         if (Arg == "-o" || Arg == "--output")
@@ -256,7 +268,13 @@ std::string ParseJoinOptions(const std::vector<std::string>& Options, TJoinOptio
             Result.Chapters = Value;
         else if (Arg == "--chapters-format")
             Result.ChaptersFormat = Value;
-        else if (Arg == "--video-only")
+        else if (Arg == "--program") {
+            char* End = nullptr;
+            const unsigned long Number = std::strtoul(Value.c_str(), &End, 10);
+            if (Value.empty() || *End != 0 || Number == 0 || Number > 0xFFFF)
+                return "--program needs a program number from 1 to 65535";
+            Result.Program = static_cast<std::uint16_t>(Number);
+        } else if (Arg == "--video-only")
             Result.VideoOnly = true;
         else if (Arg == "--no-recalc-timecodes")
             Result.Recalc = false;
@@ -361,7 +379,13 @@ int Join(const std::vector<std::string>& Arguments, const std::vector<std::strin
             return Fail(Sentence("Unable to add file " + File + ": " + E.what()));
         }
     }
-    const TJoinDecision Decision = DecideJoin(Inputs);
+    // A program chosen: each file is judged by that program alone.
+    TJoinDecision Decision;
+    try {
+        Decision = DecideJoin(InputsOfProgram(Inputs, Options.Program));
+    } catch (const Exception& E) {
+        return Fail(E.what());
+    }
     switch (Decision.Verdict) {
     case TJoinVerdict::Refuse: return Fail(Decision.Message);
     case TJoinVerdict::AskVideoOnly:
@@ -408,6 +432,7 @@ int Join(const std::vector<std::string>& Arguments, const std::vector<std::strin
     Joiner.VideoOnly = VideoOnly;
     Joiner.RecalcTimecodes = Options.Recalc;
     Joiner.FrameRate = Decision.FrameRate;
+    Joiner.Program = Options.Program;
     const bool OnTerminal = ::isatty(STDERR_FILENO) && !MessagesToOutput;
     Joiner.CreateProgress = [OnTerminal] {
         return std::make_unique<TTerminalProgress>(OnTerminal, [] { return Interrupted != 0; });

@@ -7,6 +7,7 @@
 #include "mpeg/audio/MPEGAudio.h"
 #include "mpeg/ps/PackSyntax.h"
 #include "mpeg/ps/SubStreams.h"
+#include "probe/SoundFrames.h"
 
 #include <algorithm>
 #include <cmath>
@@ -54,6 +55,15 @@ std::optional<std::pair<std::int64_t, std::int64_t>> AudioFrameAt(std::span<cons
 
 } // namespace
 
+std::optional<std::pair<std::int64_t, std::int64_t>>
+TUnitSplitter::CodedFrameAt(std::span<const std::uint8_t> Data)
+{
+    const std::optional<TSoundFrame> Frame = SoundFrameAt(m_Coding, Data, m_LATMTicks);
+    if (!Frame || Frame->Length == 0)
+        return std::nullopt;
+    return std::pair<std::int64_t, std::int64_t>{Frame->Length, std::llround(Frame->Ticks)};
+}
+
 void TUnitSplitter::Found(std::int64_t Start, std::int64_t StampAt, std::int64_t Ticks)
 {
     std::optional<std::int64_t> Decode;
@@ -68,10 +78,13 @@ void TUnitSplitter::Found(std::int64_t Start, std::int64_t StampAt, std::int64_t
     m_Units.push_back({Start, *Decode});
 }
 
-void TUnitSplitter::Add(const std::uint8_t* Payload, std::size_t Length, std::optional<std::int64_t> Stamp)
+void TUnitSplitter::Add(const std::uint8_t* Payload, std::size_t Length, std::optional<std::int64_t> Stamp,
+                        bool NewPacket)
 {
-    m_PacketStart = m_Bytes;
-    m_Stamp = Stamp;
+    if (NewPacket) {
+        m_PacketStart = m_Bytes;
+        m_Stamp = Stamp;
+    }
     if (m_Video) {
         ForEachStartCode(Payload, Length, m_Scan, [&](std::size_t I) {
             const std::int64_t At = m_Bytes + static_cast<std::int64_t>(I) - 3;
@@ -97,16 +110,23 @@ void TUnitSplitter::Add(const std::uint8_t* Payload, std::size_t Length, std::op
         }
         m_Pending.insert(m_Pending.end(), Payload + From, Payload + Length);
         std::size_t At = 0;
-        while (At + 4 <= m_Pending.size()) {
-            const auto Frame = AudioFrameAt(std::span(m_Pending).subspan(At));
+        // A transport stream's frames are told by their coding, once the
+        // bytes hold any of their headers.
+        constexpr std::size_t HeaderBytes = 16;
+        while (At + (m_Coding == scOther ? 4 : HeaderBytes) <= m_Pending.size()) {
+            const auto Frame = m_Coding == scOther ? AudioFrameAt(std::span(m_Pending).subspan(At))
+                                                   : CodedFrameAt(std::span(m_Pending).subspan(At));
             if (!Frame) {
                 ++At; // a lost header is searched again
                 continue;
             }
             if (Frame->first == 0)
                 break;
-            Found(m_PendingAt + static_cast<std::int64_t>(At), m_PendingAt + static_cast<std::int64_t>(At),
-                  Frame->second);
+            // A part of the frame before (a dependent E-AC-3 substream)
+            // leaves with it.
+            if (Frame->second > 0 || m_Units.empty())
+                Found(m_PendingAt + static_cast<std::int64_t>(At),
+                      m_PendingAt + static_cast<std::int64_t>(At), Frame->second);
             At += static_cast<std::size_t>(Frame->first);
         }
         const std::size_t Drop = std::min(At, m_Pending.size());
@@ -114,23 +134,23 @@ void TUnitSplitter::Add(const std::uint8_t* Payload, std::size_t Length, std::op
         m_PendingAt += static_cast<std::int64_t>(At);
     }
     m_Bytes += static_cast<std::int64_t>(Length);
-    m_Stamp.reset();
 }
 
-void TBufferModel::Add(std::uint8_t StreamId, std::int64_t FrameTicks, const std::uint8_t* Payload,
-                       std::size_t Length, std::optional<std::int64_t> Stamp, std::uint32_t STDBufferSize)
+void TBufferModel::Add(std::uint16_t Stream, std::int64_t FrameTicks, const std::uint8_t* Payload,
+                       std::size_t Length, std::optional<std::int64_t> Stamp, std::uint32_t STDBufferSize,
+                       TStreamCoding Coding, bool NewPacket)
 {
-    auto Found = m_Streams.find(StreamId);
+    auto Found = m_Streams.find(Stream);
     if (Found == m_Streams.end())
-        Found = m_Streams.emplace(StreamId, TStream{TUnitSplitter(StreamId, FrameTicks), 0}).first;
+        Found = m_Streams.emplace(Stream, TStream{TUnitSplitter(Stream, FrameTicks, Coding), 0}).first;
     if (STDBufferSize)
         Found->second.BufferSize = STDBufferSize;
-    Found->second.Units.Add(Payload, Length, Stamp);
+    Found->second.Units.Add(Payload, Length, Stamp, NewPacket);
 }
 
-std::int64_t TBufferModel::Waiting(std::uint8_t StreamId, std::int64_t T) const
+std::int64_t TBufferModel::Waiting(std::uint16_t Stream, std::int64_t T) const
 {
-    const auto Found = m_Streams.find(StreamId);
+    const auto Found = m_Streams.find(Stream);
     if (Found == m_Streams.end())
         return 0;
     const std::vector<TAccessUnit>& Units = Found->second.Units.Units();
@@ -150,9 +170,9 @@ std::optional<std::int64_t> TBufferModel::LastDecode() const
     return Last;
 }
 
-std::uint32_t TBufferModel::BufferSize(std::uint8_t StreamId) const
+std::uint32_t TBufferModel::BufferSize(std::uint16_t Stream) const
 {
-    const auto Found = m_Streams.find(StreamId);
+    const auto Found = m_Streams.find(Stream);
     return Found == m_Streams.end() ? 0 : Found->second.BufferSize;
 }
 

@@ -7,10 +7,13 @@
 
 #include "mpeg/StartCodes.h"
 #include "mpeg/ps/SubStreams.h"
+#include "mpeg/ts/ProgramTables.h"
 
 #include <cstdint>
 #include <map>
 #include <optional>
+#include <span>
+#include <utility>
 #include <vector>
 
 namespace vantrel {
@@ -42,26 +45,39 @@ std::optional<TModelPayload> ModelPayload(std::uint8_t StreamId, const std::uint
 // (MPEG audio, AC-3, DTS). A stamp belongs to the first unit that begins in
 // its packet (the first byte of a picture start code, of a frame header);
 // the others follow the one before by a frame. LPCM has no frames to find:
-// each stamped packet starts a unit there.
+// each stamped packet starts a unit there. A transport stream's streams are
+// told by their coding instead (AAC and LATM frames too); their payloads may
+// come a transport packet at a time.
 class TUnitSplitter
 {
 public:
-    // Stream: the model's name for it (ModelPayload).
-    TUnitSplitter(std::uint8_t Stream, std::int64_t FrameTicks)
-        : m_Video(IsVideoStream(Stream)), m_Packets(SubStreamKind(Stream) == sskLPCM),
-          m_FrameTicks(FrameTicks)
+    // Stream: the model's name for it (ModelPayload); or, with a Coding
+    // other than scOther, the stream of a transport stream of that coding.
+    TUnitSplitter(std::uint16_t Stream, std::int64_t FrameTicks, TStreamCoding Coding = scOther)
+        : m_Video(Coding == scOther ? IsVideoStream(static_cast<std::uint8_t>(Stream))
+                                    : IsVideoCoding(Coding)),
+          m_Packets(Coding == scOther ? SubStreamKind(static_cast<std::uint8_t>(Stream)) == sskLPCM
+                                      : Coding == scLPCM),
+          m_Coding(Coding), m_FrameTicks(FrameTicks)
     {
     }
-    void Add(const std::uint8_t* Payload, std::size_t Length, std::optional<std::int64_t> Stamp);
+    // NewPacket false: Payload goes on with the packet of the last call,
+    // whose stamp waits for the first unit that begins in it still.
+    void Add(const std::uint8_t* Payload, std::size_t Length, std::optional<std::int64_t> Stamp,
+             bool NewPacket = true);
     // Units whose decode time is known, in decode order.
     const std::vector<TAccessUnit>& Units() const { return m_Units; }
     std::int64_t Bytes() const { return m_Bytes; }
 
 private:
     void Found(std::int64_t Start, std::int64_t StampAt, std::int64_t Ticks);
+    // The length and play time of the frame of m_Coding that starts Data.
+    std::optional<std::pair<std::int64_t, std::int64_t>> CodedFrameAt(std::span<const std::uint8_t> Data);
 
     bool m_Video;
     bool m_Packets;
+    TStreamCoding m_Coding;
+    double m_LATMTicks = 0; // the frame time of the last LATM configuration
     std::int64_t m_FrameTicks;
     std::int64_t m_Bytes = 0;
     std::vector<TAccessUnit> m_Units;
@@ -80,19 +96,21 @@ private:
 };
 
 // The elementary streams as written so far near a file's end: what still
-// waits in the buffers when the next file begins.
+// waits in the buffers when the next file begins. Streams are named as
+// TUnitSplitter names them (a transport stream's by their PID and coding).
 class TBufferModel
 {
 public:
     void Reset() { m_Streams.clear(); }
-    void Add(std::uint8_t StreamId, std::int64_t FrameTicks, const std::uint8_t* Payload, std::size_t Length,
-             std::optional<std::int64_t> Stamp, std::uint32_t STDBufferSize);
+    void Add(std::uint16_t Stream, std::int64_t FrameTicks, const std::uint8_t* Payload, std::size_t Length,
+             std::optional<std::int64_t> Stamp, std::uint32_t STDBufferSize, TStreamCoding Coding = scOther,
+             bool NewPacket = true);
     // What waits in the buffer of each stream at time T: the bytes of its
     // units that decode after T.
-    std::int64_t Waiting(std::uint8_t StreamId, std::int64_t T) const;
+    std::int64_t Waiting(std::uint16_t Stream, std::int64_t T) const;
     // The last decode time of any stream; nothing once all is decoded.
     std::optional<std::int64_t> LastDecode() const;
-    std::uint32_t BufferSize(std::uint8_t StreamId) const;
+    std::uint32_t BufferSize(std::uint16_t Stream) const;
 
 private:
     struct TStream
@@ -100,7 +118,7 @@ private:
         TUnitSplitter Units;
         std::uint32_t BufferSize = 0;
     };
-    std::map<std::uint8_t, TStream> m_Streams;
+    std::map<std::uint16_t, TStream> m_Streams;
 };
 
 } // namespace vantrel

@@ -10,8 +10,8 @@
 namespace vantrel {
 
 bool ClockContinues(std::optional<std::int64_t> FirstSCR,
-                    const std::map<std::uint8_t, std::int64_t>& FirstDecode,
-                    const std::map<std::uint8_t, std::int64_t>& LastDecode, std::int64_t ChannelFree,
+                    const std::map<std::uint16_t, std::int64_t>& FirstDecode,
+                    const std::map<std::uint16_t, std::int64_t>& LastDecode, std::int64_t ChannelFree,
                     std::int64_t FrameTicks)
 {
     if (!FirstSCR || *FirstSCR < ChannelFree - FrameTicks || *FirstSCR > ChannelFree + ClockRate ||

@@ -20,8 +20,8 @@ namespace vantrel {
 // file not moved: FirstSCR its first pack's, FirstDecode each stream's first
 // decode time.
 bool ClockContinues(std::optional<std::int64_t> FirstSCR,
-                    const std::map<std::uint8_t, std::int64_t>& FirstDecode,
-                    const std::map<std::uint8_t, std::int64_t>& LastDecode, std::int64_t ChannelFree,
+                    const std::map<std::uint16_t, std::int64_t>& FirstDecode,
+                    const std::map<std::uint16_t, std::int64_t>& LastDecode, std::int64_t ChannelFree,
                     std::int64_t FrameTicks);
 
 // A packet cut by the end of a file (Tail: its bytes from its start code

@@ -7,13 +7,51 @@
 
 #include "join/JointPlanner.h"
 #include "join/KeptHeaders.h"
+#include "join/PIDMap.h"
+#include "join/TableEdits.h"
 
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
 
 namespace vantrel {
+
+// A packet a transport stream's join writes between two files: a PCR
+// packet of the output's clock, or a null packet where the stream keeps
+// one rate. Arrival: where its PCR byte arrives, 27 MHz on the join's line.
+struct TFillerPacket
+{
+    std::int64_t Arrival = 0;
+    bool PCR = false;
+    // A PCR packet in a file's tail: where the packet it stands before
+    // stands in its file, and whether the tables follow it.
+    std::int64_t Before = 0;
+    bool Tables = false;
+};
+
+// What a transport stream file's pass follows beyond what a program
+// stream's does.
+struct TTransportFilePlan
+{
+    TPIDMap Map; // which of its packets go on, and on which PIDs
+    // Where its walk begins: its first whole packet, or after its packets
+    // that repeat the end of the file before (the packet the file before
+    // was cut in, completed, stands before it).
+    std::int64_t From = 0;
+    std::int64_t Repeat = 0; // bytes of the packets it repeats
+    // 27 MHz ticks its PCRs move by: its line's offset, and where a
+    // constant rate puts its first packet.
+    std::int64_t PCRShift = 0;
+    std::uint32_t ArrivalShift = 0; // of 192-byte packets' arrival stamps, modulo 2^30
+    // How many versions each of its tables moves by, by the output's key.
+    std::map<TTableKey, int> VersionShift;
+    std::vector<TFillerPacket> Filler; // written before its first packet
+    // PCR packets among its last packets, when its last PCR came too long
+    // before its end for the next file's first one.
+    std::vector<TFillerPacket> TailPCR;
+};
 
 struct TFilePlan
 {
@@ -37,6 +75,7 @@ struct TFilePlan
     double Time = 0;
     // Ticks its DVD cells' elapsed times move on.
     std::int64_t ElapsedShift = 0;
+    TTransportFilePlan Transport;
     double Pause() const { return static_cast<double>(Joint.Pause) / ClockRate; }
 };
 

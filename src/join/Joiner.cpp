@@ -5,6 +5,7 @@
 #include "join/OutputRoom.h"
 #include "join/Planner.h"
 #include "join/ProgramStreamPass.h"
+#include "join/TransportStreamPass.h"
 #include "probe/JoinRules.h"
 
 #include <algorithm>
@@ -54,7 +55,7 @@ void TJoiner::Join()
     RefuseWithoutRoom(OutputFileName, BytesToWrite(Inputs));
 
     try {
-        m_Plan = MakeJoinPlan(Inputs, {RecalcTimecodes, VideoOnly, FrameRate},
+        m_Plan = MakeJoinPlan(Inputs, {RecalcTimecodes, VideoOnly, FrameRate, Program},
                               [this](std::size_t Index) -> TInputFile& {
                                   if (PollCancelled())
                                       throw TStopped();
@@ -112,10 +113,9 @@ void TJoiner::PrepareInputs()
         // its probe is read again.
         if (IdentityOf(Inputs[I].FileName) != Inputs[I].Identity)
             Reprobe(I);
-        // Copied as it is, a transport stream would make a file whose clock
-        // jumps at every joint: refused before anything is written.
-        if (Inputs[I].Kind == mfkTransportStream)
-            throw Exception(TransportJoinMessage);
+        // A transport stream's video alone would need tables of its own.
+        if (Inputs[I].Kind == mfkTransportStream && VideoOnly)
+            throw Exception(TransportVideoOnlyMessage);
         m_TotalSize += Inputs[I].StreamSize;
     }
     // The percentage never divides by zero.
@@ -208,6 +208,11 @@ void TJoiner::JoinInput(std::size_t Index, TJoinState& State, TOutputFile& Outpu
         TProgramStreamPass Pass(
             {Index, Inputs.size(), RecalcTimecodes, Record.Info.ProgramStream, false, Progress}, m_Plan,
             State, Input.Source(), Output);
+        Pass.Begin();
+        Pass.Walk();
+    } else if (Record.Kind == mfkTransportStream) {
+        TTransportStreamPass Pass({Index, Inputs.size(), RecalcTimecodes, false, false, Progress},
+                                  Record.Info, Program, m_Plan, State, Input.Source(), Output);
         Pass.Begin();
         Pass.Walk();
     } else {

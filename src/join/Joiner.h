@@ -52,6 +52,9 @@ public:
     bool VideoOnly = false;
     bool RecalcTimecodes = false;
     double FrameRate = 0;
+    // The program of transport streams whose packets alone are kept, by its
+    // number in the first file; 0 keeps every program.
+    std::uint16_t Program = 0;
     // Makes the progress sink that Execute shows for its own duration; a join
     // without one reports nowhere and cannot be cancelled.
     std::function<std::unique_ptr<TProgressSink>()> CreateProgress;

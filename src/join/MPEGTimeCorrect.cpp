@@ -32,6 +32,7 @@ void TTimeCorrector::BeginFile(std::optional<std::int64_t> FirstPTS, std::option
     for (TAudioEnd& Audio : m_Audio)
         Audio.BeginFile();
     m_PrivateAudio.clear();
+    m_TransportSound.clear();
     // The file's own line starts at its first PTS. A later file that showed
     // none ahead is pinned by its first stamp of any kind instead.
     m_OwnClock = false;
@@ -127,15 +128,45 @@ void TTimeCorrector::AddPacket(const TPESInfo& PES, const std::uint8_t* Payload,
         m_PrivateAudio[Payload[0]].AddPrivate(PTS, Payload, Length);
 }
 
-std::optional<std::int64_t> TTimeCorrector::OutputEnd() const
+void TTimeCorrector::AddTransportVideo(std::uint16_t PID, std::optional<std::int64_t> PTS,
+                                       std::optional<std::int64_t> DTS, std::span<const std::uint8_t> Payload,
+                                       bool NewPacket, bool NearEnd)
+{
+    m_TransportVideo[PID].Add(PTS, DTS, Payload.data(), Payload.size(), NearEnd, NewPacket);
+}
+
+void TTimeCorrector::AddTransportSound(std::uint16_t PID, TStreamCoding Coding, std::int32_t SampleRate,
+                                       std::optional<std::int64_t> PTS, std::span<const std::uint8_t> Payload)
+{
+    auto Sound = m_TransportSound.find(PID);
+    if (Sound == m_TransportSound.end())
+        Sound = m_TransportSound
+                    .emplace(PID, TSoundEnd(Coding, SampleRate > 0 ? 1024.0 * ClockRate / SampleRate : 0))
+                    .first;
+    Sound->second.Add(PTS, Payload);
+}
+
+std::optional<std::int64_t> TTimeCorrector::VideoEnd() const
 {
     std::optional<std::int64_t> End = m_Video.End(m_FrameTicks);
+    for (const auto& [PID, Video] : m_TransportVideo)
+        if (const auto VideoEnd = Video.End(m_FrameTicks))
+            End = End ? std::max(*End, *VideoEnd) : *VideoEnd;
+    return End;
+}
+
+std::optional<std::int64_t> TTimeCorrector::OutputEnd() const
+{
+    std::optional<std::int64_t> End = VideoEnd();
     for (const TAudioEnd& Audio : m_Audio)
         if (const auto AudioEnd = Audio.End())
             End = End ? std::max(*End, *AudioEnd) : *AudioEnd;
     for (const auto& [SubId, Audio] : m_PrivateAudio)
         if (const auto AudioEnd = Audio.End())
             End = End ? std::max(*End, *AudioEnd) : *AudioEnd;
+    for (const auto& [PID, Sound] : m_TransportSound)
+        if (const auto SoundEnd = Sound.End())
+            End = End ? std::max(*End, *SoundEnd) : *SoundEnd;
     return End;
 }
 

@@ -6,11 +6,14 @@
 #include "mpeg/StartCodes.h"
 #include "mpeg/StreamEnd.h"
 #include "mpeg/ps/ProgramStreamReader.h"
+#include "mpeg/ts/ProgramTables.h"
+#include "probe/SoundFrames.h"
 
 #include <array>
 #include <cstdint>
 #include <map>
 #include <optional>
+#include <span>
 
 namespace vantrel {
 
@@ -99,10 +102,20 @@ public:
     // ends. NearEnd: the packet stands close to the end of its file, where
     // the pictures of the video are counted (TVideoEnd).
     void AddPacket(const TPESInfo& PES, const std::uint8_t* Payload, std::size_t Length, bool NearEnd = true);
+    // A transport stream's packets as written, for where the output ends:
+    // its video a transport packet's payload at a time (NewPacket: the
+    // first of a PES packet, with its stamps), its sound a PES packet's
+    // payload at a time, each stream by its PID. SampleRate: the stream's,
+    // for LATM frames that come before a configuration.
+    void AddTransportVideo(std::uint16_t PID, std::optional<std::int64_t> PTS,
+                           std::optional<std::int64_t> DTS, std::span<const std::uint8_t> Payload,
+                           bool NewPacket, bool NearEnd);
+    void AddTransportSound(std::uint16_t PID, TStreamCoding Coding, std::int32_t SampleRate,
+                           std::optional<std::int64_t> PTS, std::span<const std::uint8_t> Payload);
     // Where every stream written so far ends; nothing before any stamp.
     std::optional<std::int64_t> OutputEnd() const;
     // Where its pictures end.
-    std::optional<std::int64_t> VideoEnd() const { return m_Video.End(m_FrameTicks); }
+    std::optional<std::int64_t> VideoEnd() const;
     // Where the current file begins on the line: where the output ended when
     // it began, and the pause before it; nothing for the first file.
     std::optional<std::int64_t> FileStart() const { return m_FileStart; }
@@ -121,7 +134,9 @@ private:
     std::uint32_t m_LastMuxRate = 0;
     TVideoEnd m_Video;
     std::array<TAudioEnd, LastAudioStream - FirstAudioStream + 1> m_Audio{};
-    std::map<std::uint8_t, TAudioEnd> m_PrivateAudio; // by sub-stream of private stream 1
+    std::map<std::uint8_t, TAudioEnd> m_PrivateAudio;    // by sub-stream of private stream 1
+    std::map<std::uint16_t, TVideoEnd> m_TransportVideo; // by PID
+    std::map<std::uint16_t, TSoundEnd> m_TransportSound;
 };
 
 } // namespace vantrel

@@ -1,6 +1,7 @@
 #include "join/Planner.h"
 
 #include "join/ProgramStreamPass.h"
+#include "join/TransportStreamPass.h"
 #include "mpeg/TimeStamps.h"
 #include "mpeg/ps/ProgramStreamReader.h"
 
@@ -84,6 +85,23 @@ void PlanByDurations(const std::vector<TInputRecord>& Inputs, TJoinPlan& Plan)
     Plan.Duration = Time;
 }
 
+// Plans a transport stream file as its pass will write it: over its head,
+// its first HeadBytes and its tail.
+void PlanTransportFile(const std::vector<TInputRecord>& Inputs, std::size_t I, const TPlanSettings& Settings,
+                       TByteSource& Source, TJoinPlan& Plan, TJoinState& State, TOutputFile& Nowhere)
+{
+    TFilePlan& File = Plan.Files[I];
+    File.Transport.Map = I == 0 ? TPIDMap(Inputs[0].Info, Settings.Program)
+                                : TPIDMap(Inputs[0].Info, Inputs[I].Info, Settings.Program);
+    File.TailFrom = TTransportStreamPass::TailFrom(Source);
+    TTransportStreamPass Pass({I, Inputs.size(), Settings.RecalcTimecodes, false, true, {}}, Inputs[I].Info,
+                              Settings.Program, Plan, State, Source, Nowhere);
+    Pass.Begin();
+    if (File.TailFrom > 0)
+        Pass.Walk(0, HeadBytes);
+    Pass.Walk(File.TailFrom);
+}
+
 } // namespace
 
 TJoinPlan MakeJoinPlan(const std::vector<TInputRecord>& Inputs, const TPlanSettings& Settings,
@@ -104,6 +122,10 @@ TJoinPlan MakeJoinPlan(const std::vector<TInputRecord>& Inputs, const TPlanSetti
     std::uint32_t MuxRate = 0;
     for (std::size_t I = 0; I < Inputs.size(); ++I) {
         const TInputRecord& Record = Inputs[I];
+        if (Record.Kind == mfkTransportStream) {
+            PlanTransportFile(Inputs, I, Settings, Open(I).Source(), Plan, State, Nowhere);
+            continue;
+        }
         if (Record.Kind != mfkSystemStream) {
             WriteCutPacket(State, Nowhere);
             continue;

@@ -19,6 +19,9 @@ struct TPlanSettings
     bool RecalcTimecodes = true;
     bool VideoOnly = false;
     double FrameRate = 25; // of the first file: what times the joined stream
+    // The program of transport streams kept, by its number in the first
+    // file; 0 keeps them all.
+    std::uint16_t Program = 0;
 };
 
 // Opens input Index to read it; raises what opening raises.

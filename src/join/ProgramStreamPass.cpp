@@ -447,7 +447,7 @@ bool TProgramStreamPass::ContinuesOutput()
     if (!Free || m_State.LastDecode.empty())
         return false;
     std::optional<std::int64_t> SCR;
-    std::map<std::uint8_t, std::int64_t> FirstDecode;
+    std::map<std::uint16_t, std::int64_t> FirstDecode;
     TLookAhead Ahead(m_Reader, LeadBytes);
     for (int Packets = 0; Packets < 64 && m_Reader.NextPacket(); ++Packets) {
         const TPESInfo& PES = m_Reader.PES();

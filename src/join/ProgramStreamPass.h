@@ -9,6 +9,7 @@
 #include "io/OutputFile.h"
 #include "join/AccessUnits.h"
 #include "join/JoinPlan.h"
+#include "join/JoinState.h"
 #include "join/MPEGTimeCorrect.h"
 #include "mpeg/ps/ProgramStreamReader.h"
 
@@ -20,27 +21,6 @@
 #include <vector>
 
 namespace vantrel {
-
-// What the passes of a join carry from one file to the next.
-struct TJoinState
-{
-    TTimeCorrector Line;
-    // The last decode stamp written of each stream (private stream 1's by
-    // sub-stream).
-    std::map<std::uint8_t, std::int64_t> LastDecode;
-    // A packet cut by the end of the file before, held back: the rest of it
-    // starts a file that continues it.
-    std::vector<std::uint8_t> CutTail;
-    std::size_t CutPacketLength = 0; // of a whole packet held back, or 0
-    // The streams written near the end of the file before: what still waits
-    // in the buffers at its joint.
-    TBufferModel Buffers;
-    std::optional<std::int64_t> FirstStamp; // of the output
-    // The last sequence end code while only zeros of the video followed it:
-    // its file and where it stands there.
-    std::optional<std::pair<std::size_t, std::int64_t>> SequenceEnd;
-    std::uint32_t MaxMuxRate = 0; // of the packs written
-};
 
 // Writes the packet the file before was cut in, held back for a file that
 // did not complete it: with zeros for what its file did not hold, so that it

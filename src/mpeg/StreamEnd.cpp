@@ -25,10 +25,12 @@ int TemporalReferenceOf(const std::uint8_t* Header)
 } // namespace
 
 void TVideoEnd::Add(std::optional<std::int64_t> PTS, std::optional<std::int64_t> DTS,
-                    const std::uint8_t* Payload, std::size_t Length, bool Count)
+                    const std::uint8_t* Payload, std::size_t Length, bool Count, bool NewPacket)
 {
-    m_StampPTS = PTS;
-    m_StampDecode = DTS ? DTS : PTS;
+    if (NewPacket) {
+        m_StampPTS = PTS;
+        m_StampDecode = DTS ? DTS : PTS;
+    }
     if (PTS)
         m_MaxPTS = m_MaxPTS ? std::max(*m_MaxPTS, *PTS) : *PTS;
     if (!Payload)

@@ -21,8 +21,11 @@ public:
     // Without Count, only that picture is looked for and pictures go
     // uncounted: a caller that knows the stream goes on for long passes it
     // for most of a stream, since only the pictures near its end matter.
+    // NewPacket false: Payload goes on with the PES packet of the last call
+    // (a transport stream brings it a transport packet at a time), whose
+    // stamp waits for its first picture still.
     void Add(std::optional<std::int64_t> PTS, std::optional<std::int64_t> DTS, const std::uint8_t* Payload,
-             std::size_t Length, bool Count = true);
+             std::size_t Length, bool Count = true, bool NewPacket = true);
     // The end of the last picture shown: one frame after the largest PTS, or
     // later when pictures without a stamp of their own follow (muxers stamp
     // only the first picture of a packet, and some only a few): a picture's

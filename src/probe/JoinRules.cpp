@@ -2,6 +2,8 @@
 
 #include "io/SysUtils.h"
 #include "mpeg/ps/SubStreams.h"
+#include "mpeg/ts/ProgramTables.h"
+#include "mpeg/ts/TransportPacket.h"
 #include "probe/MediaText.h"
 
 #include <algorithm>
@@ -50,6 +52,19 @@ TFormatMatch CompareTransport(const TMediaInfo& A, const TMediaInfo& B)
     return Worst;
 }
 
+// The name of a video coding of a transport stream's programs that its join
+// cannot cut at a joint; nothing when every one is MPEG-1 or MPEG-2 video.
+const char* UnjoinableVideo(const TMediaInfo& Info)
+{
+    for (const TProgramInfo& Program : Info.Programs)
+        for (const TStreamInfo& Stream : Program.Streams) {
+            const auto Coding = static_cast<TStreamCoding>(Stream.Coding);
+            if (Stream.Kind == skVideo && Coding != scMPEG1Video && Coding != scMPEG2Video)
+                return StreamCodingName(Coding);
+        }
+    return nullptr;
+}
+
 } // namespace
 
 std::optional<TMediaInfo> SelectProgram(const TMediaInfo& Info, std::uint16_t Number)
@@ -87,6 +102,26 @@ TFormatMatch CompareMediaInfo(const TMediaInfo& A, const TMediaInfo& B)
     return fmAudioDiffers;
 }
 
+std::vector<TInputRecord> InputsOfProgram(const std::vector<TInputRecord>& Inputs, std::uint16_t Number)
+{
+    std::vector<TInputRecord> Cut = Inputs;
+    if (Number == 0)
+        return Cut;
+    for (TInputRecord& Input : Cut) {
+        if (!Input.Info.TransportStream)
+            throw Exception("Only transport streams have programs to choose.");
+        std::optional<TMediaInfo> Program = SelectProgram(Input.Info, Number);
+        if (!Program && Input.Info.Programs.size() == 1)
+            Program = SelectProgram(Input.Info, Input.Info.Programs.front().Number);
+        if (!Program)
+            throw Exception(Format("The file %s holds no program %u.",
+                                   std::filesystem::path(Input.FileName).filename().string().c_str(),
+                                   static_cast<unsigned>(Number)));
+        Input.Info = *Program;
+    }
+    return Cut;
+}
+
 bool SameFormat(const TMediaInfo& A, const TMediaInfo& B)
 {
     return A.IsSystemStream == B.IsSystemStream && A.ProgramStream == B.ProgramStream &&
@@ -118,11 +153,11 @@ TJoinDecision DecideJoin(const std::vector<const TMediaInfo*>& Infos)
             Worst = Match;
         HasVideoStream = HasVideoStream || !Info->IsSystemStream;
     }
-    // Until their join is built, no transport stream joins, not even video only.
-    if (Worst != fmVideoDiffers &&
-        std::any_of(Infos.begin(), Infos.end(), [](const TMediaInfo* I) { return I->TransportStream; })) {
-        Decision.Message = TransportJoinMessage;
-        return Decision;
+    if (Worst != fmVideoDiffers && Infos.front()->TransportStream) {
+        if (const char* Codec = UnjoinableVideo(*Infos.front())) {
+            Decision.Message = Format(TransportVideoMessage, Codec);
+            return Decision;
+        }
     }
     for (std::size_t I = 1; I < Infos.size(); ++I)
         if (Worst != fmSame && CompareMediaInfo(*Infos.front(), *Infos[I]) == Worst)
@@ -130,6 +165,11 @@ TJoinDecision DecideJoin(const std::vector<const TMediaInfo*>& Infos)
     switch (Worst) {
     case fmVideoDiffers: Decision.Message = VideoDiffersMessage; break;
     case fmAudioDiffers:
+        // A transport stream without its sound would need tables of its own.
+        if (Infos.front()->TransportStream) {
+            Decision.Message = TransportSoundMessage;
+            break;
+        }
         Decision.Verdict = TJoinVerdict::AskVideoOnly;
         Decision.Message = AudioDiffersMessage;
         break;
@@ -154,19 +194,21 @@ TJoinDecision DecideJoin(const std::vector<TInputRecord>& Inputs)
         Name(First) + (Others == 0 ? "" : Format(" and %zu other file%s", Others, Others == 1 ? "" : "s"));
     const std::string How =
         (Others == 0 ? "" : Name(First) + ": ") + DifferenceDetail(Inputs.front().Info, Inputs[First].Info);
-    const bool Video = Decision.Verdict == TJoinVerdict::Refuse;
-    Decision.Message =
-        (Video ? "The video of " : "The sound of ") + Who + " differs from that of the first file, " +
-        Name(0) + " (" + How + "): the files " +
-        (Video ? "cannot be joined.\r\n" +
-                     std::string(Others == 0 ? "Leave it out, or put first a file that it matches."
-                                             : "Leave them out, or put another file first.")
-               : "can be joined only without sound.");
+    const bool Video = Decision.Verdict == TJoinVerdict::Refuse && Decision.Message != TransportSoundMessage;
+    const std::string Remedy = Others == 0 ? "Leave it out, or put first a file that it matches."
+                                           : "Leave them out, or put another file first.";
+    Decision.Message = (Video ? "The video of " : "The sound of ") + Who +
+                       " differs from that of the first file, " + Name(0) + " (" + How + "): the files " +
+                       (Video                                      ? "cannot be joined.\r\n" + Remedy
+                        : Decision.Verdict == TJoinVerdict::Refuse ? "cannot be joined.\r\n" + Remedy
+                                                                   : "can be joined only without sound.");
     return Decision;
 }
 
 const char* OutputExtension(const TMediaInfo& First, bool VideoOnly)
 {
+    if (First.TransportStream)
+        return First.PacketSize == TransportPacketLength + ArrivalStampLength ? ".m2ts" : ".ts";
     if (VideoOnly || !First.IsSystemStream)
         return First.MPEGVersion == 2 ? ".m2v" : ".m1v";
     const bool Dvd = First.ProgramStream &&

@@ -728,8 +728,8 @@ TEST(CliInfo, JsonAgreesWithTheText)
 }
 
 // A transport stream: its programs and streams after the usual line, the
-// same in JSON for scripts; its join refused without writing a byte.
-TEST(CliInfo, TransportStreamsShowTheirProgramsAndAreNotJoinedYet)
+// same in JSON for scripts.
+TEST(CliInfo, TransportStreamsShowTheirPrograms)
 {
     int Status;
     const std::string Said = Cli("info" + Files({"ts_ac3.ts", "ts_pids.ts", "hd_720p50_2.ts"}), &Status);
@@ -769,15 +769,6 @@ TEST(CliInfo, TransportStreamsShowTheirProgramsAndAreNotJoinedYet)
                       "1008 video MPEG-2 video []\n"
                       "513 audio MPEG [\'deu\']\n"
                       "1010 audio AC-3 [\'eng\']\n");
-
-    const std::string Out = Dir.File("out.ts");
-    for (const std::string Options : {"", " --video-only"}) {
-        const std::string Refused =
-            Cli("join" + Options + " -o " + Quote(Out) + Files({"ts_ac3.ts", "ts_pids.ts"}), &Status);
-        EXPECT_EQ(Status, 1) << Refused;
-        EXPECT_EQ(Refused, "vantrel-cli: Joining transport streams is not possible yet.\n");
-        EXPECT_FALSE(std::filesystem::exists(Out));
-    }
 }
 
 TEST(CliInfo, VersionHelpAndFileNamesAfterTwoDashes)

@@ -379,6 +379,9 @@ make ts_pids.ts ts ts_pids.ts 2 440 "${ac3[@]}" -mpegts_start_pid 0x200 -mpegts_
 make ts_pmtv1.ts ts ts_pmtv1.ts 2 330 "${ac3[@]}" -tables_version 1
 make ts_wrap.ts ts ts_wrap.ts 2 440 -output_ts_offset 95443
 make ts_rec.ts ts ts_rec.ts 6 440 "${ac3[@]}"
+# Other recordings of the channel, another day: constant rate and 192-byte.
+make ts_cbr2.ts ts ts_cbr2.ts 2 880 "${ac3[@]}" -muxrate 6000k -output_ts_offset 3000
+make ts_m2ts2.m2ts ts ts_m2ts2.m2ts 2 550 "${ac3[@]}" -mpegts_m2ts_mode 1 -output_ts_offset 500
 make ts_aac.ts ff -f lavfi -i "$(video_src 720x576 25 2)" -f lavfi -i "$(audio_src 440 48000 2)" \
     -c:v mpeg2video -b:v 3000k -c:a aac -b:a 128k -ac 2 -f mpegts ts_aac.ts
 make ts_latm.ts ff -f lavfi -i "$(video_src 720x576 25 2)" -f lavfi -i "$(audio_src 440 48000 2)" \

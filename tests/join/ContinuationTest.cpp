@@ -14,11 +14,11 @@ using namespace test;
 // sound at 97000 (25 fps: a frame is 3600 ticks).
 TEST(ClockContinues, WhenTheClockAndEveryStreamGoOn)
 {
-    const std::map<std::uint8_t, std::int64_t> Last = {{0xE0, 96400}, {0xC0, 97000}};
+    const std::map<std::uint16_t, std::int64_t> Last = {{0xE0, 96400}, {0xC0, 97000}};
     const struct
     {
         std::optional<std::int64_t> SCR;
-        std::map<std::uint8_t, std::int64_t> First;
+        std::map<std::uint16_t, std::int64_t> First;
         bool Continues;
         const char* Why;
     } Cases[] = {

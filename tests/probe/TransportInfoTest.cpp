@@ -200,7 +200,8 @@ TEST(ProbeTransportStream, Refusals)
         TBytes Bytes;
         const char* Message;
     } Cases[] = {
-        {"H264", ReadFile(Stream("hd_720p50_2.ts")), "This file's video is H.264, which cannot be joined yet."},
+        {"H264", ReadFile(Stream("hd_720p50_2.ts")),
+         "This file's video is H.264, which cannot be joined yet."},
         {"Scrambled", WithPackets(0x100, [](TBytes& P) { P[3] |= 0x80; }),
          "This file's video is scrambled and cannot be read."},
         {"NoPAT", WithPackets(0, Null), "Unable to find the programs of this transport stream."},
@@ -303,13 +304,19 @@ TEST(CompareMediaInfo, TransportStreams)
     EXPECT_EQ(CompareMediaInfo(*Two, *SelectProgram(Infos["ts_mux.ts"], 2)), fmSame);
     EXPECT_EQ(CompareMediaInfo(*Two, Infos["ts_mp2.ts"]), fmVideoDiffers);
     EXPECT_FALSE(SelectProgram(Infos["ts_mux.ts"], 3));
-    // Until their join is built, transport streams are refused, video only too.
-    for (const char* Other : {"ts_pids.ts", "ts_mp2.ts"}) {
-        const TJoinDecision Decision =
-            DecideJoin(std::vector<const TMediaInfo*>{&Infos["ts_ac3.ts"], &Infos[Other]});
-        EXPECT_EQ(Decision.Verdict, TJoinVerdict::Refuse);
-        EXPECT_EQ(Decision.Message, TransportJoinMessage);
-    }
+    // The same channel on other PIDs joins; other sound is refused, since
+    // a transport stream's video alone would need tables of its own.
+    EXPECT_EQ(DecideJoin(std::vector<const TMediaInfo*>{&Infos["ts_ac3.ts"], &Infos["ts_pids.ts"]}).Verdict,
+              TJoinVerdict::Join);
+    const TJoinDecision Decision =
+        DecideJoin(std::vector<const TMediaInfo*>{&Infos["ts_ac3.ts"], &Infos["ts_mp2.ts"]});
+    EXPECT_EQ(Decision.Verdict, TJoinVerdict::Refuse);
+    EXPECT_EQ(Decision.Message, TransportSoundMessage);
+    // A multiplex with a program of H.264 video is named and refused.
+    TMediaInfo WithH264 = Infos["ts_mux.ts"];
+    WithH264.Programs.back().Streams.front().Coding = scH264;
+    EXPECT_EQ(DecideJoin(std::vector<const TMediaInfo*>{&WithH264, &WithH264}).Message,
+              "Joining transport streams of H.264 video is not possible yet.");
     EXPECT_EQ(DecideJoin(std::vector<const TMediaInfo*>{&Infos["ts_ac3.ts"], &Infos["dvd_pal1.vob"]}).Message,
               VideoDiffersMessage);
 }

@@ -1,0 +1,61 @@
+// The packets a join of transport streams writes of its own, between and
+// at the end of its files' packets: PCR packets that keep the clock's gaps
+// within DVB's 40 ms across a joint, null packets where the stream keeps
+// one rate, and the PAT and PMTs sent again so that a receiver finds them
+// within 0.5 s across it. Every one continues its PID's counter as the
+// output has it; none takes a counter step of its own but the tables.
+#pragma once
+
+#include "io/OutputFile.h"
+#include "join/JoinPlan.h"
+#include "join/JoinState.h"
+#include "join/TransportJoint.h"
+#include "mpeg/ts/TransportPacket.h"
+
+#include <array>
+#include <cstdint>
+#include <vector>
+
+namespace vantrel {
+
+// The PAT and the PMTs are sent again at a joint after this long: DVB asks
+// for them every 0.5 s, and the PCR before a PAT may be 80 ms older than it.
+constexpr std::int64_t TablesGap = SystemClockRate * 2 / 5;
+// The packets since the last PCR followed for the tail's PCR packets.
+constexpr std::size_t MaxSincePCR = 8192;
+
+// The PCR packets among the packets written since the output's last PCR
+// (State.SincePCR) that keep the clock within FillerPCRGap of itself, and
+// the tables within TablesGap, up to the next file's first packet. A PCR
+// packet's bytes take their time: the packets after it arrive as much
+// later. End is moved on to the last of them.
+std::vector<TFillerPacket> PlanTailPCRs(const TTransportState& State, TTransportEnd& End);
+
+class TJointPackets
+{
+public:
+    // Size: of the output's packets (188, 192 or 204).
+    TJointPackets(TTransportState& State, TOutputFile& Output, std::uint16_t Size)
+        : m_State(State), m_Output(Output), m_Size(Size)
+    {
+    }
+    // A PCR packet of the clock's PID, the adaptation field alone.
+    void PCR(std::int64_t PCR, std::uint32_t Arrival);
+    void Null(std::uint32_t Arrival);
+    // The tables the output sent last, again; returns how many packets.
+    std::size_t Tables(std::uint32_t Arrival);
+    // Keeps a table packet as written (Header: its sync byte) when it holds
+    // a whole section of the PAT or a PMT.
+    void KeepTable(const TTransportPacket& Packet, const std::uint8_t* Header, std::uint16_t PID);
+
+private:
+    // Room for a packet of any size, its first m_Size bytes written.
+    using TPacketBytes = std::array<std::uint8_t, TransportPacketLength + ParityLength>;
+    void Write(TPacketBytes& Packet, std::uint32_t Arrival);
+
+    TTransportState& m_State;
+    TOutputFile& m_Output;
+    std::uint16_t m_Size;
+};
+
+} // namespace vantrel

@@ -1,0 +1,270 @@
+#include "join/TransportPayloads.h"
+
+#include "join/VideoEdits.h"
+#include "mpeg/PESHeader.h"
+#include "mpeg/TimeStamps.h"
+#include "mpeg/ps/PackSyntax.h"
+#include "mpeg/ts/Sections.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace vantrel {
+
+namespace {
+
+// Data's first Length bytes, and more of the PID's payload after them up to
+// Count in all.
+std::vector<std::uint8_t> ReadAhead(TPayloadContext& Context, std::uint16_t PID, const std::uint8_t* Data,
+                                    std::size_t Length, std::size_t Count, bool Sections)
+{
+    std::vector<std::uint8_t> Bytes(Data, Data + std::min(Length, Count));
+    if (Bytes.size() < Count && Context.Peek) {
+        const std::vector<std::uint8_t> More = Context.Peek(PID, Count - Bytes.size(), Sections);
+        Bytes.insert(Bytes.end(), More.begin(), More.end());
+    }
+    return Bytes;
+}
+
+// A stamp that keeps its value keeps its bytes, marker bits and all.
+std::int64_t Restamp(std::uint8_t* Field, std::int64_t Raw, std::int64_t Value)
+{
+    if (ClockValue(Value) != Raw)
+        PatchTimeStamp(Field, ClockValue(Value));
+    return Value;
+}
+
+// A payload's last bytes that may begin a start code the next packet ends.
+bool MayRunOn(const std::uint8_t* Data, std::size_t Length)
+{
+    return Length > 0 &&
+           (Data[Length - 1] == 0 || (Length > 1 && Data[Length - 1] == 1 && Data[Length - 2] == 0));
+}
+
+} // namespace
+
+void TPendingBytes::Set(std::vector<std::uint8_t> Bytes, std::size_t From)
+{
+    m_Bytes = std::move(Bytes);
+    m_At = From;
+}
+
+std::size_t TPendingBytes::Put(std::uint8_t* Data, std::size_t Length)
+{
+    const std::size_t Count = std::min(Length, m_Bytes.size() - m_At);
+    std::memcpy(Data, m_Bytes.data() + m_At, Count);
+    m_At += Count;
+    if (m_At == m_Bytes.size())
+        Reset();
+    return Count;
+}
+
+void TStreamEdit::Reset()
+{
+    m_Header.Reset();
+    m_Last.clear();
+    m_PTS.reset();
+    m_Decode.reset();
+    m_Sound.clear();
+    m_ZeroNext = 0;
+}
+
+void TStreamEdit::Edit(TPayloadContext& Context, const TTransportPacket& Packet, std::uint8_t* Out,
+                       bool Duplicate)
+{
+    if (!Packet.HasPayload || Packet.PayloadLength == 0 || Packet.Scrambling != 0)
+        return;
+    std::uint8_t* Payload = Out + Packet.PayloadOffset;
+    const std::size_t Length = Packet.PayloadLength;
+    // A packet sent twice is written twice alike.
+    if (Duplicate) {
+        if (m_Last.size() == Length)
+            std::memcpy(Payload, m_Last.data(), Length);
+        return;
+    }
+    const bool New = Packet.PayloadUnitStart;
+    std::size_t At = 0;
+    if (New) {
+        FlushSound(Context);
+        m_Header.Reset();
+        m_ZeroNext = 0;
+        At = EditHeader(Context, Packet, Payload);
+    } else {
+        At = m_Header.Put(Payload, Length);
+    }
+    std::uint8_t* Data = Payload + At;
+    const std::size_t Count = Length - At;
+    if (m_Stream.Video && Context.Recalc)
+        EditVideo(Context, Data, Count);
+    if (Context.Recalc) {
+        TJoinState& State = *Context.State;
+        if (m_Stream.Video)
+            State.Line.AddTransportVideo(m_Stream.Out, New ? m_PTS : std::nullopt,
+                                         New && m_Decode != m_PTS ? m_Decode : std::nullopt, {Data, Count},
+                                         New, Packet.Position >= Context.SourceSize - PictureCountBytes);
+        else
+            m_Sound.insert(m_Sound.end(), Data, Data + Count);
+        // What waits in the buffers at the next joint comes from near the end.
+        if (Packet.Position >= Context.SourceSize - BufferBytes)
+            State.Buffers.Add(m_Stream.Out, State.Line.FrameTicks(), Data, Count,
+                              New ? m_Decode : std::nullopt, 0, m_Stream.Coding, New);
+    }
+    m_Last.assign(Payload, Payload + Length);
+}
+
+std::size_t TStreamEdit::EditHeader(TPayloadContext& Context, const TTransportPacket& Packet,
+                                    std::uint8_t* Payload)
+{
+    const std::size_t Length = Packet.PayloadLength;
+    m_PTS.reset();
+    m_Decode.reset();
+    std::vector<std::uint8_t> Header =
+        ReadAhead(Context, Packet.PID, Payload, Length, PESHeaderFixedLength, false);
+    const std::size_t HeaderLength = PESHeaderLength(Header);
+    if (HeaderLength == 0)
+        return 0;
+    if (HeaderLength > Header.size())
+        Header = ReadAhead(Context, Packet.PID, Payload, Length, HeaderLength, false);
+    TPESInfo PES;
+    if (Header.size() < HeaderLength || !DecodePESHeader(Header, 0, PES))
+        return std::min(HeaderLength, Length);
+    Header.resize(HeaderLength);
+    if (Context.Recalc) {
+        TJoinState& State = *Context.State;
+        TTimeCorrector& Line = State.Line;
+        if (PES.ESCRPosition) {
+            std::uint8_t* ESCR = &Header[static_cast<std::size_t>(PES.ESCRPosition)];
+            const std::int64_t Raw = DecodeProgramSCR(ESCR);
+            if (const std::int64_t Value = ClockValue(Raw + Line.Offset()); Value != Raw)
+                PatchProgramSCR(ESCR, Value);
+        }
+        if (PES.HasPTS)
+            m_PTS = Restamp(&Header[static_cast<std::size_t>(PES.PTSPosition)], PES.PTS, Line.Stamp(PES.PTS));
+        m_Decode = m_PTS;
+        if (PES.HasDTS)
+            m_Decode =
+                Restamp(&Header[static_cast<std::size_t>(PES.DTSPosition)], PES.DTS, Line.Stamp(PES.DTS));
+        if (m_Decode) {
+            if (!State.FirstStamp)
+                State.FirstStamp = m_PTS.value_or(*m_Decode);
+            State.LastDecode[m_Stream.Out] = *m_Decode;
+        }
+    }
+    const std::size_t Here = std::min(HeaderLength, Length);
+    std::memcpy(Payload, Header.data(), Here);
+    if (HeaderLength > Here)
+        m_Header.Set(std::move(Header), Here);
+    return Here;
+}
+
+void TStreamEdit::EditVideo(TPayloadContext& Context, std::uint8_t* Data, std::size_t Length)
+{
+    if (m_Stream.Coding != scMPEG1Video && m_Stream.Coding != scMPEG2Video)
+        return;
+    if (m_ZeroNext) {
+        const std::size_t Count = std::min(m_ZeroNext, Length);
+        std::fill(Data, Data + Count, 0);
+        m_ZeroNext -= Count;
+    }
+    // A later file's first group lost the pictures of the clip before it.
+    if (Context.Later && !Context.Continues && !m_GroupSeen)
+        m_GroupSeen = MarkBrokenLink(Data, Length);
+    // The last file's end codes end the output's video; anyone else's
+    // would end it early and becomes zero stuffing.
+    if (Context.Last)
+        return;
+    if (!MayRunOn(Data, Length)) {
+        BlankSequenceEnds(Data, Length, Length);
+        return;
+    }
+    std::vector<std::uint8_t> Bytes = ReadAhead(Context, m_Stream.PID, Data, Length, Length + 3, false);
+    m_ZeroNext = BlankSequenceEnds(Bytes.data(), Length, Bytes.size());
+    std::memcpy(Data, Bytes.data(), Length);
+}
+
+void TStreamEdit::FlushSound(TPayloadContext& Context)
+{
+    if (m_Stream.Video || !Context.Recalc || (m_Sound.empty() && !m_PTS))
+        return;
+    Context.State->Line.AddTransportSound(m_Stream.Out, m_Stream.Coding, m_Stream.SampleRate, m_PTS, m_Sound);
+    m_Sound.clear();
+}
+
+void TStreamEdit::Finish(TPayloadContext& Context)
+{
+    FlushSound(Context);
+}
+
+void TTableEdit::Reset()
+{
+    m_Section.Reset();
+    m_Last.clear();
+}
+
+void TTableEdit::Edit(TPayloadContext& Context, const TTransportPacket& Packet, std::uint8_t* Out,
+                      bool Duplicate)
+{
+    if (!Packet.HasPayload || Packet.PayloadLength == 0 || Packet.Scrambling != 0)
+        return;
+    std::uint8_t* Payload = Out + Packet.PayloadOffset;
+    const std::size_t Length = Packet.PayloadLength;
+    if (Duplicate) {
+        if (m_Last.size() == Length)
+            std::memcpy(Payload, m_Last.data(), Length);
+        return;
+    }
+    if (!Packet.PayloadUnitStart) {
+        m_Section.Put(Payload, Length);
+    } else {
+        // pointer_field: the bytes before the next section end the one before.
+        const std::size_t Pointer = Payload[0];
+        m_Section.Put(Payload + 1, std::min(Pointer, Length - 1));
+        m_Section.Reset();
+        // Sections follow each other until 0xFF stuffing fills the packet.
+        for (std::size_t At = 1 + Pointer; At < Length && Payload[At] != 0xFF;) {
+            std::vector<std::uint8_t> Section = Rewrite(Context, Payload + At, Length - At);
+            if (Section.empty())
+                break;
+            const std::size_t Here = std::min(Section.size(), Length - At);
+            std::memcpy(Payload + At, Section.data(), Here);
+            At += Section.size();
+            if (Here < Section.size())
+                m_Section.Set(std::move(Section), Here);
+        }
+    }
+    m_Last.assign(Payload, Payload + Length);
+}
+
+std::vector<std::uint8_t> TTableEdit::Rewrite(TPayloadContext& Context, const std::uint8_t* Data,
+                                              std::size_t Length)
+{
+    std::vector<std::uint8_t> Section = ReadAhead(Context, m_PID, Data, Length, SectionHeaderLength, true);
+    if (Section.size() < SectionHeaderLength)
+        return {};
+    const std::size_t Total = SectionHeaderLength + (((Section[1] & 0x0F) << 8) | Section[2]);
+    Section = ReadAhead(Context, m_PID, Data, Length, Total, true);
+    // A section the file's end cuts stays as it is.
+    if (Section.size() < Total)
+        return {};
+    if (!IsEditedTable(m_PID, Section[0]))
+        return Section;
+    std::optional<std::vector<std::uint8_t>> Mapped = MapSection(Section, Context.Plan->Transport.Map);
+    // A table of a program the output leaves out gives its place to stuffing.
+    if (!Mapped)
+        return std::vector<std::uint8_t>(Total, 0xFF);
+    if (Mapped->size() > Total)
+        return Section;
+    const std::optional<TTableKey> Key = TableKeyOf(m_Out, *Mapped);
+    if (Key) {
+        const auto& Shifts = Context.Plan->Transport.VersionShift;
+        if (const auto Shift = Shifts.find(*Key); Shift != Shifts.end())
+            if (const std::optional<TSectionHeader> Header = DecodeSectionHeader(*Mapped))
+                SetSectionVersion(*Mapped, static_cast<std::uint8_t>((Header->Version + Shift->second) % 32));
+        Context.State->Transport.Tables.Written(*Key, *Mapped);
+    }
+    // A PAT that lost programs keeps its place, stuffed to its length.
+    Mapped->resize(Total, 0xFF);
+    return *Mapped;
+}
+
+} // namespace vantrel

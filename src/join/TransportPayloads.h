@@ -1,0 +1,104 @@
+// What a join changes in the payloads of a transport stream's packets, one
+// PID at a time: in a stream's PES headers the PTS, DTS and ESCR (the file
+// moved in time as a whole), in MPEG-2 video the end codes and the broken
+// link a joint needs; in the tables the PIDs, program numbers and versions
+// the output has. A header or a section that runs on into later packets of
+// its PID is read ahead whole (Peek), rewritten, and its bytes given back a
+// packet at a time, so that every packet keeps its length and place.
+#pragma once
+
+#include "join/JoinPlan.h"
+#include "join/JoinState.h"
+#include "join/TransportLead.h"
+#include "mpeg/ts/TransportPacket.h"
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <vector>
+
+namespace vantrel {
+
+// What the edits of one file's pass share.
+struct TPayloadContext
+{
+    TJoinState* State = nullptr;
+    TFilePlan* Plan = nullptr;
+    TJoinPlan* Join = nullptr;
+    std::size_t Index = 0;
+    bool Last = false; // the last file of the join
+    bool Recalc = true;
+    bool Continues = false; // the rest of the recording before it
+    bool Later = false;     // a file after the first
+    std::int64_t SourceSize = 0;
+    // The next Count payload bytes of PID after the packet being written
+    // (of a section: without the pointer fields); fewer at the file's end.
+    std::function<std::vector<std::uint8_t>(std::uint16_t PID, std::size_t Count, bool Sections)> Peek;
+};
+
+// Bytes rewritten ahead, still to be given to the packets that carry them.
+class TPendingBytes
+{
+public:
+    void Set(std::vector<std::uint8_t> Bytes, std::size_t From);
+    // Writes what is pending over the first bytes of Data; returns how many.
+    std::size_t Put(std::uint8_t* Data, std::size_t Length);
+    void Reset() { m_Bytes.clear(), m_At = 0; }
+
+private:
+    std::vector<std::uint8_t> m_Bytes;
+    std::size_t m_At = 0;
+};
+
+// The edits of one sound or video stream, which also tell the join's line
+// where the stream ends, what its last stamps are and (near the file's end)
+// what waits in its buffer.
+class TStreamEdit
+{
+public:
+    explicit TStreamEdit(const TKeptStream& Stream) : m_Stream(Stream) {}
+    void Reset();
+    // Out: the packet as it will be written, its header already the output's.
+    void Edit(TPayloadContext& Context, const TTransportPacket& Packet, std::uint8_t* Out, bool Duplicate);
+    // The file's last packet was written.
+    void Finish(TPayloadContext& Context);
+
+    // How far a file's end its buffers are followed for the next joint.
+    static constexpr std::int64_t BufferBytes = 2 << 20;
+    // How far a file's end its pictures are counted for where it ends.
+    static constexpr std::int64_t PictureCountBytes = 4 << 20;
+
+private:
+    std::size_t EditHeader(TPayloadContext& Context, const TTransportPacket& Packet, std::uint8_t* Payload);
+    void EditVideo(TPayloadContext& Context, std::uint8_t* Data, std::size_t Length);
+    void FlushSound(TPayloadContext& Context);
+
+    TKeptStream m_Stream;
+    TPendingBytes m_Header;
+    std::vector<std::uint8_t> m_Last;            // the payload written last, for a packet sent twice
+    std::optional<std::int64_t> m_PTS, m_Decode; // of the PES packet being written
+    std::vector<std::uint8_t> m_Sound;           // its payload, for a sound stream
+    bool m_GroupSeen = false;
+    std::size_t m_ZeroNext = 0; // bytes of an end code blanked that run into the next packet
+};
+
+// The edits of one table PID: every section of a table the join rewrites
+// (IsEditedTable) as the output has it.
+class TTableEdit
+{
+public:
+    TTableEdit(std::uint16_t PID, std::uint16_t Out) : m_PID(PID), m_Out(Out) {}
+    void Reset();
+    void Edit(TPayloadContext& Context, const TTransportPacket& Packet, std::uint8_t* Out, bool Duplicate);
+
+private:
+    // The section that starts at Data (Length bytes of it in this packet),
+    // as the output writes it; its length stays.
+    std::vector<std::uint8_t> Rewrite(TPayloadContext& Context, const std::uint8_t* Data, std::size_t Length);
+
+    std::uint16_t m_PID, m_Out;
+    TPendingBytes m_Section;
+    std::vector<std::uint8_t> m_Last;
+};
+
+} // namespace vantrel
