@@ -67,6 +67,7 @@ void TStreamEdit::Reset()
     m_Decode.reset();
     m_Sound.clear();
     m_ZeroNext = 0;
+    m_Bytes.reset();
 }
 
 void TStreamEdit::Edit(TPayloadContext& Context, const TTransportPacket& Packet, std::uint8_t* Out,
@@ -94,7 +95,9 @@ void TStreamEdit::Edit(TPayloadContext& Context, const TTransportPacket& Packet,
     }
     std::uint8_t* Data = Payload + At;
     const std::size_t Count = Length - At;
-    if (m_Stream.Video && Context.Recalc)
+    if (m_Stream.Coding == scH264)
+        EditH264(Context, Data, Count);
+    else if (m_Stream.Video && Context.Recalc)
         EditVideo(Context, Data, Count);
     if (Context.Recalc) {
         TJoinState& State = *Context.State;
@@ -182,6 +185,16 @@ void TStreamEdit::EditVideo(TPayloadContext& Context, std::uint8_t* Data, std::s
     std::memcpy(Data, Bytes.data(), Length);
 }
 
+void TStreamEdit::EditH264(TPayloadContext& Context, std::uint8_t* Data, std::size_t Length)
+{
+    if (!m_Bytes)
+        return;
+    // A later file's open GOP lost the pictures its leading ones refer to.
+    if (const std::optional<TFlagPosition>& Flag = Context.Plan->Transport.BrokenLink; Flag && Context.Recalc)
+        MarkH264BrokenLink(Data, Length, *m_Bytes, *Flag);
+    *m_Bytes += static_cast<std::int64_t>(Length);
+}
+
 void TStreamEdit::FlushSound(TPayloadContext& Context)
 {
     if (m_Stream.Video || !Context.Recalc || (m_Sound.empty() && !m_PTS))
@@ -193,6 +206,8 @@ void TStreamEdit::FlushSound(TPayloadContext& Context)
 void TStreamEdit::Finish(TPayloadContext& Context)
 {
     FlushSound(Context);
+    if (m_Stream.Coding == scH264 && Context.Recalc)
+        Context.State->Buffers.Finish(m_Stream.Out);
 }
 
 void TTableEdit::Reset()
