@@ -5,7 +5,10 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <optional>
+#include <set>
+#include <sstream>
 #include <stdexcept>
 #include <sys/wait.h>
 #include <tuple>
@@ -62,6 +65,24 @@ int RunCommand(const std::string& Command, std::string* Output)
     if (Output)
         *Output = Text;
     return WIFEXITED(Status) ? WEXITSTATUS(Status) : 128 + WTERMSIG(Status);
+}
+
+std::string Files(const std::vector<std::string>& Names)
+{
+    std::string Result;
+    for (const std::string& Name : Names)
+        Result += " " + Quote(Name.front() == '/' ? Name : Stream(Name));
+    return Result;
+}
+
+std::string Cli(const std::string& Arguments, int* Status)
+{
+    std::string Output;
+    const int Code =
+        RunCommand("timeout 120 " + std::string(VANTREL_CLI) + " " + Arguments + " </dev/null", &Output);
+    if (Status)
+        *Status = Code;
+    return Output;
 }
 
 std::string Quote(const std::string& Word)
@@ -146,6 +167,32 @@ TBytes Concat(std::initializer_list<TBytes> Parts)
 TBytes Filled(std::size_t Count, std::uint8_t Value)
 {
     return TBytes(Count, Value);
+}
+
+std::string TimeLineFaults(const std::string& File)
+{
+    std::istringstream Lines(Ffprobe("-show_entries packet=stream_index,pts,dts -of csv=p=0", File));
+    std::map<int, long long> LastDTS;
+    std::map<int, std::set<long long>> SeenPTS;
+    std::string Faults, Line;
+    while (std::getline(Lines, Line)) {
+        std::istringstream Fields(Line);
+        std::string Index, PTS, DTS;
+        std::getline(Fields, Index, ',');
+        std::getline(Fields, PTS, ',');
+        std::getline(Fields, DTS, ',');
+        const int Stream = std::stoi(Index);
+        if (DTS != "N/A" && !DTS.empty()) {
+            const long long Value = std::stoll(DTS);
+            if (LastDTS.count(Stream) && Value <= LastDTS[Stream])
+                Faults +=
+                    "stream " + Index + " DTS " + DTS + " after " + std::to_string(LastDTS[Stream]) + "\n";
+            LastDTS[Stream] = Value;
+        }
+        if (PTS != "N/A" && !PTS.empty() && !SeenPTS[Stream].insert(std::stoll(PTS)).second)
+            Faults += "stream " + Index + " PTS " + PTS + " repeats\n";
+    }
+    return Faults;
 }
 
 } // namespace vantrel::test

@@ -40,6 +40,11 @@ std::string Stream(const std::string& Name);
 int RunCommand(const std::string& Command, std::string* Output = nullptr);
 // Quotes a word for the shell.
 std::string Quote(const std::string& Word);
+// Runs the command-line tool with Arguments (words for the shell, its input
+// empty, two minutes at most); returns what it printed, its status in Status.
+std::string Cli(const std::string& Arguments, int* Status = nullptr);
+// Names as the shell's words: a test stream's name by its full path.
+std::string Files(const std::vector<std::string>& Names);
 
 // What independent tools see in a stream. Ffprobe returns ffprobe's standard
 // output for the arguments; VideoFrames the decoded frame count of the first
@@ -49,6 +54,8 @@ std::string Ffprobe(const std::string& Arguments, const std::string& File);
 int VideoFrames(const std::string& File);
 std::string DecodeErrors(const std::string& File);
 double Duration(const std::string& File);
+// By ffprobe's packets: a DTS that does not increase, a PTS that repeats.
+std::string TimeLineFaults(const std::string& File);
 
 // Builders for hand-made system streams.
 TBytes PackHeader(std::int64_t SCR, std::uint32_t MuxRate);

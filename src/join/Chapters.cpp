@@ -1,6 +1,7 @@
 #include "join/Chapters.h"
 
 #include "join/ProgramStreamPass.h"
+#include "join/TransportLead.h"
 
 #include "io/SysUtils.h"
 #include "mpeg/StreamEnd.h"
@@ -251,6 +252,32 @@ std::string VcdImagerList(const TChapterList& List)
            "</videocd>\n";
 }
 
+// A transport stream's times from its head as its join reads it: its
+// stamps on its own line, which starts at its smallest first PTS.
+TInputTimes TransportTimes(TByteSource& Source, const TInputRecord& Record)
+{
+    TInputTimes Times;
+    // Its pictures run about as long as its stamps, from its first picture.
+    TMediaInfo Info = Record.Info;
+    if (Info.Duration <= 0)
+        ProbeMediaFile(Source, Info, true);
+    const std::optional<TPacketLayout> Layout = FindPacketLayout(Source, 0, ResyncLimit);
+    if (!Layout)
+        return Times;
+    const TPIDMap Map;
+    const double FrameRate = Record.Info.FrameRate > 0 ? Record.Info.FrameRate : 25;
+    const TTransportHead Head = ReadTransportHead(Source, *Layout, KeptStreams(Record.Info, 0, Map), Map,
+                                                  std::llround(ClockRate / FrameRate));
+    if (!Head.FirstPTS)
+        return Times;
+    Times.TimeLine = Head.FirstPTS;
+    const std::int64_t Start = Head.Anchor + ClockDistance(Head.Anchor, *Head.FirstPTS);
+    Times.FirstStamp = Seconds(Head.FirstStamp.value_or(Start) - Start);
+    Times.FirstPicture = Seconds(Head.FirstPicture.value_or(Start) - Start);
+    Times.Pictures = std::max(Info.Duration - Times.FirstPicture, 0.0);
+    return Times;
+}
+
 } // namespace
 
 TInputTimes ReadInputTimes(const TInputRecord& Record)
@@ -262,6 +289,8 @@ TInputTimes ReadInputTimes(const TInputRecord& Record)
 TInputTimes ReadInputTimes(TByteSource& Source, const TInputRecord& Record)
 {
     TInputTimes Times;
+    if (Record.Kind == mfkTransportStream)
+        return TransportTimes(Source, Record);
     if (Record.Kind != mfkSystemStream) {
         // An elementary stream's pictures are its time line: count them.
         TMediaInfo Info = Record.Info;
@@ -307,7 +336,7 @@ std::vector<TInputPlacement> PlaceInputs(const TJoiner& Joiner, const std::vecto
     std::vector<std::optional<TInputPlacement>> Joined(Placements.size());
     const TJoinPlan& Plan = Joiner.Plan();
     for (std::size_t I = 1; !Joiner.VideoOnly && I < Plan.Files.size() && I < Joined.size(); ++I)
-        if (Joiner.Inputs[I].Kind == mfkSystemStream)
+        if (Joiner.Inputs[I].Kind == mfkSystemStream || Joiner.Inputs[I].Kind == mfkTransportStream)
             Joined[I] = TInputPlacement{Plan.Files[I].Time + Times.front().FirstStamp, Plan.Files[I].Pause(),
                                         Plan.Files[I].Continues};
     // Without joints (video only, elementary streams) the pictures follow

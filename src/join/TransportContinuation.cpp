@@ -28,8 +28,10 @@ std::vector<std::uint8_t> TPacketTail::Bytes() const
     const std::size_t Held = m_Count * m_Size;
     const std::size_t From = (m_Next + m_Ring.size() - Held) % std::max<std::size_t>(m_Ring.size(), 1);
     std::vector<std::uint8_t> Bytes(Held);
-    for (std::size_t I = 0; I < Held; ++I)
-        Bytes[I] = m_Ring[(From + I) % m_Ring.size()];
+    // The oldest packets stand from From to the ring's end, the rest before.
+    const std::size_t First = std::min(Held, m_Ring.size() - From);
+    std::memcpy(Bytes.data(), m_Ring.data() + From, First);
+    std::memcpy(Bytes.data() + First, m_Ring.data(), Held - First);
     return Bytes;
 }
 

@@ -2,6 +2,7 @@
 
 #include "join/VideoEdits.h"
 #include "mpeg/PESHeader.h"
+#include "mpeg/StartCodes.h"
 #include "mpeg/TimeStamps.h"
 #include "mpeg/ps/PackSyntax.h"
 #include "mpeg/ts/Sections.h"
@@ -34,11 +35,48 @@ std::int64_t Restamp(std::uint8_t* Field, std::int64_t Raw, std::int64_t Value)
     return Value;
 }
 
-// A payload's last bytes that may begin a start code the next packet ends.
+// A payload's last bytes that may begin a sequence end code the next packet
+// ends: 00, 00 00, or 00 00 01.
 bool MayRunOn(const std::uint8_t* Data, std::size_t Length)
 {
-    return Length > 0 &&
-           (Data[Length - 1] == 0 || (Length > 1 && Data[Length - 1] == 1 && Data[Length - 2] == 0));
+    return Length > 0 && (Data[Length - 1] == 0 || (Length > 2 && Data[Length - 1] == 1 &&
+                                                    Data[Length - 2] == 0 && Data[Length - 3] == 0));
+}
+
+// Blanks the sequence end codes that lie wholly in Data; true when there was one.
+bool BlankWholeSequenceEnds(std::uint8_t* Data, std::size_t Length)
+{
+    bool Blanked = false;
+    std::uint8_t* const End = Data + Length;
+    for (std::uint8_t* At = Data + std::min<std::size_t>(Length, 3);
+         (At = static_cast<std::uint8_t*>(
+              std::memchr(At, SequenceEndCode, static_cast<std::size_t>(End - At))));
+         ++At)
+        if (At[-1] == 1 && At[-2] == 0 && At[-3] == 0) {
+            std::fill(At - 3, At + 1, 0);
+            Blanked = true;
+        }
+    return Blanked;
+}
+
+} // namespace
+
+namespace {
+
+// Whether a packet has a payload the edits may read.
+bool EditsPayload(const TTransportPacket& Packet)
+{
+    return Packet.HasPayload && Packet.PayloadLength > 0 && Packet.Scrambling == 0;
+}
+
+// A packet sent twice is written twice alike: as the one before was written
+// when an edit changed it (Last), else as it is. True for such a packet.
+bool RepeatsLast(bool Duplicate, const std::vector<std::uint8_t>& Last, std::uint8_t* Payload,
+                 std::size_t Length)
+{
+    if (Duplicate && Last.size() == Length)
+        std::memcpy(Payload, Last.data(), Length);
+    return Duplicate;
 }
 
 } // namespace
@@ -52,6 +90,9 @@ void TPendingBytes::Set(std::vector<std::uint8_t> Bytes, std::size_t From)
 std::size_t TPendingBytes::Put(std::uint8_t* Data, std::size_t Length)
 {
     const std::size_t Count = std::min(Length, m_Bytes.size() - m_At);
+    // Nothing pending is the common case, and an empty vector has no data.
+    if (Count == 0)
+        return 0;
     std::memcpy(Data, m_Bytes.data() + m_At, Count);
     m_At += Count;
     if (m_At == m_Bytes.size())
@@ -73,16 +114,10 @@ void TStreamEdit::Reset()
 void TStreamEdit::Edit(TPayloadContext& Context, const TTransportPacket& Packet, std::uint8_t* Out,
                        bool Duplicate)
 {
-    if (!Packet.HasPayload || Packet.PayloadLength == 0 || Packet.Scrambling != 0)
-        return;
     std::uint8_t* Payload = Out + Packet.PayloadOffset;
     const std::size_t Length = Packet.PayloadLength;
-    // A packet sent twice is written twice alike.
-    if (Duplicate) {
-        if (m_Last.size() == Length)
-            std::memcpy(Payload, m_Last.data(), Length);
+    if (!EditsPayload(Packet) || RepeatsLast(Duplicate, m_Last, Payload, Length))
         return;
-    }
     const bool New = Packet.PayloadUnitStart;
     std::size_t At = 0;
     if (New) {
@@ -95,10 +130,10 @@ void TStreamEdit::Edit(TPayloadContext& Context, const TTransportPacket& Packet,
     }
     std::uint8_t* Data = Payload + At;
     const std::size_t Count = Length - At;
-    if (m_Stream.Coding == scH264)
-        EditH264(Context, Data, Count);
-    else if (m_Stream.Video && Context.Recalc)
-        EditVideo(Context, Data, Count);
+    const bool Changed =
+        (m_Stream.Coding == scH264 ? EditH264(Context, Data, Count)
+                                   : m_Stream.Video && Context.Recalc && EditVideo(Context, Data, Count)) ||
+        New || At > 0;
     if (Context.Recalc) {
         TJoinState& State = *Context.State;
         if (m_Stream.Video)
@@ -112,7 +147,10 @@ void TStreamEdit::Edit(TPayloadContext& Context, const TTransportPacket& Packet,
             State.Buffers.Add(m_Stream.Out, State.Line.FrameTicks(), Data, Count,
                               New ? m_Decode : std::nullopt, 0, m_Stream.Coding, New);
     }
-    m_Last.assign(Payload, Payload + Length);
+    if (Changed)
+        m_Last.assign(Payload, Payload + Length);
+    else
+        m_Last.clear();
 }
 
 std::size_t TStreamEdit::EditHeader(TPayloadContext& Context, const TTransportPacket& Packet,
@@ -160,10 +198,13 @@ std::size_t TStreamEdit::EditHeader(TPayloadContext& Context, const TTransportPa
     return Here;
 }
 
-void TStreamEdit::EditVideo(TPayloadContext& Context, std::uint8_t* Data, std::size_t Length)
+bool TStreamEdit::EditVideo(TPayloadContext& Context, std::uint8_t* Data, std::size_t Length)
 {
     if (m_Stream.Coding != scMPEG1Video && m_Stream.Coding != scMPEG2Video)
-        return;
+        return false;
+    // A packet changed here is what its copy sent twice must repeat: all
+    // but the rare ones that lose an end code or mark a group.
+    bool Changed = m_ZeroNext > 0;
     if (m_ZeroNext) {
         const std::size_t Count = std::min(m_ZeroNext, Length);
         std::fill(Data, Data + Count, 0);
@@ -171,28 +212,37 @@ void TStreamEdit::EditVideo(TPayloadContext& Context, std::uint8_t* Data, std::s
     }
     // A later file's first group lost the pictures of the clip before it.
     if (Context.Later && !Context.Continues && !m_GroupSeen)
-        m_GroupSeen = MarkBrokenLink(Data, Length);
+        Changed = m_GroupSeen = MarkBrokenLink(Data, Length);
     // The last file's end codes end the output's video; anyone else's
     // would end it early and becomes zero stuffing.
     if (Context.Last)
-        return;
-    if (!MayRunOn(Data, Length)) {
-        BlankSequenceEnds(Data, Length, Length);
-        return;
-    }
-    std::vector<std::uint8_t> Bytes = ReadAhead(Context, m_Stream.PID, Data, Length, Length + 3, false);
-    m_ZeroNext = BlankSequenceEnds(Bytes.data(), Length, Bytes.size());
-    std::memcpy(Data, Bytes.data(), Length);
+        return Changed;
+    Changed = BlankWholeSequenceEnds(Data, Length) || Changed;
+    if (!MayRunOn(Data, Length) || !Context.Peek)
+        return Changed;
+    // One that the next packet of the stream ends: its first K bytes here.
+    const std::vector<std::uint8_t> Next = Context.Peek(m_Stream.PID, 3, false);
+    constexpr std::uint8_t EndCode[] = {0, 0, 1, SequenceEndCode};
+    for (std::size_t K = 1; K <= 3 && K <= Length && 4 - K <= Next.size(); ++K)
+        if (std::equal(EndCode, EndCode + K, Data + Length - K) &&
+            std::equal(EndCode + K, EndCode + 4, Next.data())) {
+            std::fill(Data + Length - K, Data + Length, 0);
+            m_ZeroNext = 4 - K;
+            return true;
+        }
+    return Changed;
 }
 
-void TStreamEdit::EditH264(TPayloadContext& Context, std::uint8_t* Data, std::size_t Length)
+bool TStreamEdit::EditH264(TPayloadContext& Context, std::uint8_t* Data, std::size_t Length)
 {
     if (!m_Bytes)
-        return;
+        return false;
     // A later file's open GOP lost the pictures its leading ones refer to.
+    bool Changed = false;
     if (const std::optional<TFlagPosition>& Flag = Context.Plan->Transport.BrokenLink; Flag && Context.Recalc)
-        MarkH264BrokenLink(Data, Length, *m_Bytes, *Flag);
+        Changed = MarkH264BrokenLink(Data, Length, *m_Bytes, *Flag) == blSet;
     *m_Bytes += static_cast<std::int64_t>(Length);
+    return Changed;
 }
 
 void TStreamEdit::FlushSound(TPayloadContext& Context)
@@ -219,15 +269,10 @@ void TTableEdit::Reset()
 void TTableEdit::Edit(TPayloadContext& Context, const TTransportPacket& Packet, std::uint8_t* Out,
                       bool Duplicate)
 {
-    if (!Packet.HasPayload || Packet.PayloadLength == 0 || Packet.Scrambling != 0)
-        return;
     std::uint8_t* Payload = Out + Packet.PayloadOffset;
     const std::size_t Length = Packet.PayloadLength;
-    if (Duplicate) {
-        if (m_Last.size() == Length)
-            std::memcpy(Payload, m_Last.data(), Length);
+    if (!EditsPayload(Packet) || RepeatsLast(Duplicate, m_Last, Payload, Length))
         return;
-    }
     if (!Packet.PayloadUnitStart) {
         m_Section.Put(Payload, Length);
     } else {

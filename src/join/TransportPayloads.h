@@ -70,8 +70,9 @@ public:
 
 private:
     std::size_t EditHeader(TPayloadContext& Context, const TTransportPacket& Packet, std::uint8_t* Payload);
-    void EditVideo(TPayloadContext& Context, std::uint8_t* Data, std::size_t Length);
-    void EditH264(TPayloadContext& Context, std::uint8_t* Data, std::size_t Length);
+    // True when it changed Data.
+    bool EditVideo(TPayloadContext& Context, std::uint8_t* Data, std::size_t Length);
+    bool EditH264(TPayloadContext& Context, std::uint8_t* Data, std::size_t Length);
     void FlushSound(TPayloadContext& Context);
 
     TKeptStream m_Stream;

@@ -9,6 +9,7 @@
 #include "probe/MPEGInfo.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstring>
 
@@ -298,7 +299,9 @@ bool TTransportStreamPass::Walk(std::int64_t From, std::int64_t Until)
             m_Reader.Open(m_Source, TPacketLayout{P.Size, P.Position});
             return true;
         }
-        if (Report(P.End()))
+        // Progress is told every few packets, about as often as a program
+        // stream's pass tells it.
+        if (++m_Walked % ReportPackets == 0 && Report(P.End()))
             return false;
         // The tail is kept as the file has it, for a next file that repeats it.
         if (P.Position >= TailFrom)
@@ -440,14 +443,22 @@ void TTransportStreamPass::KeepClock(const TTransportPacket& Packet, std::uint8_
 std::vector<std::uint8_t> TTransportStreamPass::Peek(std::uint16_t PID, std::size_t Count, std::int64_t After,
                                                      bool Sections) const
 {
+    // Packet by packet: what is looked for is mostly in the next few
+    // packets, in the block the walk read last.
     std::vector<std::uint8_t> Bytes;
-    TTransportStreamReader Reader;
-    Reader.Open(m_Source, TPacketLayout{m_Layout.Size, After});
-    while (Bytes.size() < Count && Reader.NextPacket() && Reader.Packet().Position - After < PeekBytes) {
-        const TTransportPacket& P = Reader.Packet();
+    std::array<std::uint8_t, TransportPacketLength + ParityLength> Packet;
+    const std::uint16_t Size = m_Layout.Size;
+    for (std::int64_t At = After;
+         Bytes.size() < Count && At - After < PeekBytes && At + Size <= m_Source.Size(); At += Size) {
+        TTransportPacket P;
+        const std::uint8_t* Read = m_Reader.Buffered(At, Size);
+        if (!Read && m_Source.Read(Packet.data(), Size, At) == Size)
+            Read = Packet.data();
+        if (!Read || !DecodeTransportPacket(Read, Size, At, P))
+            break;
         if (P.PID != PID || !P.HasPayload || P.PayloadLength == 0)
             continue;
-        const std::uint8_t* Data = Reader.Bytes() + P.PayloadOffset;
+        const std::uint8_t* Data = Read + P.PayloadOffset;
         std::size_t Length = P.PayloadLength;
         if (Sections && P.PayloadUnitStart)
             ++Data, --Length;

@@ -95,7 +95,9 @@ private:
     TContinuityTracker m_Continuity;
     bool m_Continues = false;
     bool m_Stopped = false;
-    bool m_PCRSeen = false;    // of the file's clock
+    bool m_PCRSeen = false;     // of the file's clock
+    std::uint32_t m_Walked = 0; // walked, for the progress report
+    static constexpr std::uint32_t ReportPackets = 8;
     std::size_t m_TailPCR = 0; // the next of the plan's PCR packets in the tail
     std::vector<bool> m_OtherPCRSeen = std::vector<bool>(PIDCount, false); // in this file
     std::int64_t m_PacketEnd = 0; // of the packet being written, in its file

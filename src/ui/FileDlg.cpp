@@ -184,8 +184,8 @@ void GetDroppedFiles(const QMimeData& Drop, QStringList& Files, bool ExistingOnl
 }
 
 const QString MpegFilesFilter =
-    "MPEG Files|*.mpeg;*.mpg;*.m1v;*.mpv;*.dat;*.vob;*.vro;*.mod;*.m2v;*.m2p;*.MPEG;*.MPG;*.M1V;*.MPV;*.DAT;"
-    "*.VOB;*.VRO;*.MOD;*.M2V;*.M2P|All Files|*.*";
+    "MPEG Files|*.mpeg;*.mpg;*.m1v;*.mpv;*.dat;*.vob;*.vro;*.mod;*.m2v;*.m2p;*.ts;*.m2ts;*.mts;*.trp;*.tp;*.rec;"
+    "*.MPEG;*.MPG;*.M1V;*.MPV;*.DAT;*.VOB;*.VRO;*.MOD;*.M2V;*.M2P;*.TS;*.M2TS;*.MTS;*.TRP;*.TP;*.REC|All Files|*.*";
 
 QStringList AskInputFiles(QWidget* Owner, QString& Folder)
 {

@@ -11,6 +11,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QInputDialog>
 #include <QStringList>
 
 namespace vantrel {
@@ -36,11 +37,46 @@ QString ProposedOutputName(const TInputRecord& First, const QString& Extension, 
     return QDir(Folder).filePath(Input.completeBaseName() + "-joined" + Extension);
 }
 
+std::optional<std::uint16_t> TJoinFlow::AskProgram(const TMediaInfo& First)
+{
+    if (!First.TransportStream || First.Programs.size() < 2)
+        return 0;
+    QStringList Choices{"All programs"};
+    for (const TProgramInfo& Program : First.Programs)
+        Choices << (Program.Name.empty()
+                        ? QString::number(Program.Number)
+                        : QString("%1 \"%2\"").arg(Program.Number).arg(QString::fromStdString(Program.Name)));
+    const QString Question = "The first file holds several programs. Which do you want to join?";
+    std::optional<int> Chosen;
+    if (Choose) {
+        Chosen = Choose(Question, Choices);
+    } else {
+        bool Ok = false;
+        const QString Item = QInputDialog::getItem(&m_Owner, "Vantrel", Question, Choices, 0, false, &Ok);
+        if (Ok)
+            Chosen = static_cast<int>(Choices.indexOf(Item));
+    }
+    if (!Chosen || *Chosen < 0 || *Chosen > static_cast<int>(First.Programs.size()))
+        return std::nullopt;
+    return *Chosen == 0 ? 0 : First.Programs[static_cast<std::size_t>(*Chosen - 1)].Number;
+}
+
 TJoinFlow::TCompatibility TJoinFlow::CheckCompatibility(const std::vector<TInputRecord>& Inputs)
 {
-    const TJoinDecision Decision = DecideJoin(Inputs);
-    const QString Message = QString::fromStdString(Decision.Message);
     TCompatibility Result;
+    const std::optional<std::uint16_t> Program = AskProgram(Inputs.front().Info);
+    if (!Program) {
+        Result.Cancel = true;
+        return Result;
+    }
+    Result.Program = *Program;
+    TJoinDecision Decision;
+    try {
+        Decision = DecideJoin(InputsOfProgram(Inputs, *Program));
+    } catch (const Exception& E) {
+        Decision.Message = E.what();
+    }
+    const QString Message = QString::fromStdString(Decision.Message);
     switch (Decision.Verdict) {
     case TJoinVerdict::Refuse:
         Ask(Message, TMessageKind::Warning, TMessageButtons::Ok);
@@ -172,6 +208,7 @@ std::optional<TJoinFlow::TOutcome> TJoinFlow::Run(const std::vector<TInputRecord
     Joiner.RecalcTimecodes = RecalcTimecodes;
     Joiner.Inputs = Inputs;
     Joiner.FrameRate = Inputs.front().Info.FrameRate;
+    Joiner.Program = Check.Program;
     Joiner.OutputFileName = QFile::encodeName(*OutputName).toStdString();
     Joiner.CreateProgress = CreateProgress;
     try {

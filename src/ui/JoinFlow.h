@@ -7,6 +7,8 @@
 #include "ui/MessageBox.h"
 
 #include <QString>
+#include <QStringList>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -39,14 +41,20 @@ public:
     // left it at is kept here.
     bool SaveChapterList = false;
 
+    // Asks which of Choices to take; the index chosen, or nothing when the
+    // user cancelled. Unset, a list dialog of the window asks.
+    std::function<std::optional<int>(const QString& Question, const QStringList& Choices)> Choose;
+
     struct TCompatibility
     {
         bool Cancel = false;
         bool VideoOnly = false;
+        std::uint16_t Program = 0; // of transport streams, the one kept; 0: all
     };
     // False, after saying which, when inputs are gone from the disk.
     bool CheckInputsExist(const std::vector<TInputRecord>& Inputs);
-    // Whether the files can be joined, and how; asks where the user decides.
+    // Whether the files can be joined, and how; asks where the user decides:
+    // once, which program to keep, when the first file is a multiplex.
     TCompatibility CheckCompatibility(const std::vector<TInputRecord>& Inputs);
     // The output name from the save dialog, which proposes one beside the
     // first file; the extension that fits the output is appended to a name
@@ -65,6 +73,9 @@ public:
     std::optional<TOutcome> Run(const std::vector<TInputRecord>& Inputs, bool RecalcTimecodes);
 
 private:
+    // The program of a multiplex to keep (0: all of them, and for any other
+    // first file); nothing when the user cancelled.
+    std::optional<std::uint16_t> AskProgram(const TMediaInfo& First);
     // The chapter list's name beside Output, in the format that fits it.
     QString ChapterListName(const TInputRecord& First, bool VideoOnly, const QString& Output) const;
     // Saves the chapter list of a join that ran to its end; its name, or

@@ -13,16 +13,6 @@ namespace {
 
 using namespace test;
 
-std::string Cli(const std::string& Arguments, int* Status = nullptr)
-{
-    std::string Output;
-    const int Code =
-        RunCommand("timeout 120 " + std::string(VANTREL_CLI) + " " + Arguments + " </dev/null", &Output);
-    if (Status)
-        *Status = Code;
-    return Output;
-}
-
 std::string Text(const std::string& File)
 {
     const TBytes Bytes = ReadFile(File);

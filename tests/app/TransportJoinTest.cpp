@@ -4,25 +4,17 @@
 #include "TransportCheck.h"
 #include "TransportSupport.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <map>
 #include <set>
+#include <sstream>
 
 namespace vantrel {
 namespace {
 
 using namespace test;
-
-std::string Cli(const std::string& Arguments, int* Status = nullptr)
-{
-    std::string Output;
-    const int Code =
-        RunCommand("timeout 120 " + std::string(VANTREL_CLI) + " " + Arguments + " </dev/null", &Output);
-    if (Status)
-        *Status = Code;
-    return Output;
-}
 
 std::string JoinArguments(const std::string& Out, const std::vector<std::string>& Inputs)
 {
@@ -220,6 +212,40 @@ TEST(TransportJoinProgram, KeepsThePacketsOfTheProgramChosen)
     EXPECT_EQ(DecodeErrors(Out), "");
     Cli("join --program 3" + JoinArguments(Out, {"ts_mux.ts"}).substr(4), &Status);
     EXPECT_EQ(Status, 1);
+}
+
+// The chapters of a join of recordings start where each recording's first
+// picture shows in the output, as ffprobe finds it; the report says each
+// recording's pause.
+TEST(TransportJoinChapters, StartAtEachRecordingsFirstPicture)
+{
+    TTempDir Dir;
+    const std::string Out = Dir.File("out.ts"), List = Dir.File("out.ffmeta");
+    int Status;
+    const std::string Said = Cli("join --chapters " + Quote(List) +
+                                     JoinArguments(Out, {"ts_wrap.ts", "ts_mp2.ts", "ts_wrap.ts"}).substr(4),
+                                 &Status);
+    ASSERT_EQ(Status, 0) << Said;
+    std::vector<double> Video, Any;
+    std::istringstream Packets(Ffprobe("-show_entries packet=stream_index,pts_time -of csv=p=0", Out));
+    for (std::string Line; std::getline(Packets, Line);)
+        if (const std::size_t Comma = Line.find(','); Comma != std::string::npos && Comma + 1 < Line.size()) {
+            Any.push_back(std::stod(Line.substr(Comma + 1)));
+            if (Line.starts_with("0,"))
+                Video.push_back(Any.back());
+        }
+    ASSERT_EQ(Video.size(), 150u);
+    std::sort(Video.begin(), Video.end());
+    const double Start = *std::min_element(Any.begin(), Any.end());
+    const TBytes Text = ReadFile(List);
+    std::istringstream Lines(std::string(Text.begin(), Text.end()));
+    std::vector<double> Chapters;
+    for (std::string Line; std::getline(Lines, Line);)
+        if (Line.starts_with("START="))
+            Chapters.push_back(std::stod(Line.substr(6)) / 1000);
+    ASSERT_EQ(Chapters.size(), 3u);
+    for (std::size_t I = 1; I < 3; ++I)
+        EXPECT_NEAR(Chapters[I], Video[50 * I] - Start, 0.002) << "chapter " << I + 1;
 }
 
 // What a join of transport streams cannot do is refused before anything is

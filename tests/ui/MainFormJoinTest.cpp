@@ -246,5 +246,47 @@ TEST_F(MainWindowTest, AChangedInputRefusesTheJoinAndShowsWhatItHoldsNow)
     EXPECT_FALSE(FileExists(Dir.File("out.mpeg")));
 }
 
+// A multiplex first asks once which program to keep; the files are then
+// judged by that program. A file of one program asks nothing.
+TEST_F(MainWindowTest, AMultiplexAsksWhichProgram)
+{
+    TJoinFlow Flow(*Window, [this](const QString& Text, TMessageKind Kind, TMessageButtons Buttons,
+                                   TMessageAnswer) { return Window->ShowMessageBox(Text, Kind, Buttons); });
+    std::vector<QStringList> Asked;
+    std::optional<int> Answer = 2;
+    Flow.Choose = [&](const QString&, const QStringList& Choices) {
+        Asked.push_back(Choices);
+        return Answer;
+    };
+    Add({"ts_mux.ts", "ts_mux.ts"});
+    TJoinFlow::TCompatibility Result = Flow.CheckCompatibility(List()->Model().Records());
+    EXPECT_FALSE(Result.Cancel);
+    EXPECT_EQ(Result.Program, 2);
+    ASSERT_EQ(Asked.size(), 1u);
+    EXPECT_EQ(Asked[0], (QStringList{"All programs", "1 \"One\"", "2 \"Two\""}));
+    Answer = 0;
+    EXPECT_EQ(Flow.CheckCompatibility(List()->Model().Records()).Program, 0);
+    Answer.reset();
+    EXPECT_TRUE(Flow.CheckCompatibility(List()->Model().Records()).Cancel);
+    EXPECT_TRUE(Messages.empty());
+
+    // A file without the program chosen is refused by name.
+    Window->Edits().Clear(Rows());
+    Add({"ts_mux.ts", "ts_mux.ts", "ts_ac3.ts"});
+    Asked.clear();
+    Answer = 2;
+    Result = Flow.CheckCompatibility(List()->Model().Records());
+    EXPECT_TRUE(Result.Cancel);
+    ASSERT_EQ(Messages.size(), 1u);
+    EXPECT_NE(Messages[0].Text.indexOf("The video of ts_ac3.ts differs"), -1)
+        << Messages[0].Text.toStdString();
+
+    Window->Edits().Clear(Rows());
+    Asked.clear();
+    Add({"ts_ac3.ts", "ts_pids.ts"});
+    EXPECT_FALSE(Flow.CheckCompatibility(List()->Model().Records()).Cancel);
+    EXPECT_TRUE(Asked.empty());
+}
+
 } // namespace
 } // namespace vantrel

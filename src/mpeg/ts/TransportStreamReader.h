@@ -60,6 +60,14 @@ public:
     // packet cut by the end of the file, or junk).
     std::int64_t End() const { return m_Next; }
     std::uint16_t PacketSize() const { return m_Size; }
+    // Count bytes from Position when the block read last holds them (a look
+    // ahead that costs no read); else null.
+    const std::uint8_t* Buffered(std::int64_t Position, std::uint32_t Count) const
+    {
+        return Position >= m_BlockAt && Position - m_BlockAt + Count <= m_BlockCount
+                   ? m_Block.data() + (Position - m_BlockAt)
+                   : nullptr;
+    }
     // How often the sync was lost and found again.
     std::int64_t Resyncs() const { return m_Resyncs; }
     TByteSource& Source() const { return *m_Source; }
