@@ -48,9 +48,10 @@ std::vector<std::pair<std::int64_t, std::int64_t>> VideoStamps(const std::string
 int BrokenLinksSet(const std::string& File)
 {
     std::string Count;
-    RunCommand("ffmpeg -nostdin -hide_banner -i " + Quote(File) +
-                   " -map 0:v -c copy -bsf:v trace_headers -f null - 2>&1 | grep -c 'broken_link_flag.* = 1$'",
-               &Count);
+    RunCommand(
+        "ffmpeg -nostdin -hide_banner -i " + Quote(File) +
+            " -map 0:v -c copy -bsf:v trace_headers -f null - 2>&1 | grep -c 'broken_link_flag.* = 1$'",
+        &Count);
     return std::atoi(Count.c_str());
 }
 
@@ -90,7 +91,7 @@ TEST_P(H264Join, DecodesWithEveryPictureInTimeAndOneOffsetAFile)
     TTempDir Dir;
     const std::string Out =
         Dir.File(std::string(Set.Files.front()).ends_with(".m2ts") ? "out.m2ts" : "out.ts");
-    std::string Command = "timeout 120 " + std::string(VANTREL_CLI) + " join -o " + Quote(Out), Said;
+    std::string Command = "timeout 120 " + std::string(VANTREL_CLI) + " join --json -o " + Quote(Out), Said;
     for (const char* Name : Set.Files)
         Command += " " + Quote(Stream(Name));
     ASSERT_EQ(RunCommand(Command + " </dev/null", &Said), 0) << Said;
@@ -107,6 +108,12 @@ TEST_P(H264Join, DecodesWithEveryPictureInTimeAndOneOffsetAFile)
     }
     EXPECT_EQ(Said.find("broken link flag") != std::string::npos, Set.BrokenLink) << Said;
     EXPECT_EQ(BrokenLinksSet(Out), Set.BrokenLink ? 1 : 0);
+    // And so does the report for scripts.
+    EXPECT_EQ(Said.find("\"broken_link\": true") != std::string::npos, Set.BrokenLink) << Said;
+    EXPECT_NE(Said.find("\"leading_pictures\": " + std::to_string(Set.Leading) +
+                        ", \"broken_link\": " + (Set.BrokenLink ? "true" : "false") + "}\n]}"),
+              std::string::npos)
+        << Said;
 
     EXPECT_EQ(DecodeErrorsAtOwnTimes(Out), "");
     // Every picture is there once; ffmpeg, which does not drop what a
