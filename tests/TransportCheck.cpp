@@ -167,6 +167,7 @@ void TChecker::OnPSI(std::uint16_t PID, const TBytes& S, std::size_t At)
                 Tags.insert(S[D]);
             const std::uint8_t T = S[I];
             Stream.Model = T == 1 || T == 2   ? mdVideo
+                           : T == 0x1B        ? mdH264
                            : T == 3 || T == 4 ? mdMPEGAudio
                            : T == 0x81 || T == 0x87 || (T == 6 && (Tags.count(0x6A) || Tags.count(0x7A)))
                                ? mdAC3

@@ -1,5 +1,7 @@
 #include "TransportModel.h"
 
+#include "H264Model.h"
+
 #include <algorithm>
 #include <array>
 #include <map>
@@ -85,6 +87,29 @@ double LATMTicks(const TBytes& ES)
     return 0;
 }
 
+// Units without a stamp of their own where the stream says no frame time
+// (H.264: the second field of a pair in one PES packet) decode evenly
+// spaced between the stamped ones around them; after the last stamp, at
+// the pace before it. The first unit has a stamp.
+void Spread(std::vector<TUnit>& Units, const std::vector<bool>& Stamped)
+{
+    double Step = 0;
+    for (std::size_t I = 1; I < Units.size();) {
+        if (Stamped[I]) {
+            Step = Units[I].Decode - Units[I - 1].Decode;
+            ++I;
+            continue;
+        }
+        std::size_t J = I;
+        while (J < Units.size() && !Stamped[J])
+            ++J;
+        if (J < Units.size())
+            Step = (Units[J].Decode - Units[I - 1].Decode) / double(J - I + 1);
+        for (; I < J; ++I)
+            Units[I].Decode = Units[I - 1].Decode + Step;
+    }
+}
+
 std::vector<TUnit> Units(const TModelledStream& S)
 {
     std::vector<TUnit> Units;
@@ -109,6 +134,8 @@ std::vector<TUnit> Units(const TModelledStream& S)
                 Headers = None;
             }
         }
+    } else if (S.Kind == mdH264) {
+        Ranges = H264UnitRanges(D);
     } else {
         const double Latm = S.Kind == mdLATM ? LATMTicks(D) : 0;
         std::vector<double> Ticks;
@@ -130,6 +157,7 @@ std::vector<TUnit> Units(const TModelledStream& S)
     }
     std::size_t Pes = 0;
     std::optional<std::size_t> StampedPES;
+    std::vector<bool> OwnStamp;
     for (std::size_t J = 0; J < Ranges.size(); ++J) {
         while (Pes + 1 < S.PESs.size() && S.PESs[Pes + 1].ESOffset <= Ranges[J].second)
             ++Pes;
@@ -145,7 +173,10 @@ std::vector<TUnit> Units(const TModelledStream& S)
             continue; // before the first stamp: nothing says when
         }
         Units.push_back({J + 1 < Ranges.size() ? Ranges[J + 1].first : D.size(), Decode});
+        OwnStamp.push_back(Stamped);
     }
+    if (FrameTicks == 0)
+        Spread(Units, OwnStamp);
     return Units;
 }
 
@@ -165,6 +196,7 @@ void ModelStream(const TModelledStream& S, TTransportCheck& R, const TFaultNote&
 {
     if (S.Packets.empty())
         return;
+    const bool Leaks = S.Kind == mdVideo || S.Kind == mdH264; // through a multiplex buffer
     const std::uint16_t PID = S.PID;
     const TBytes& D = S.ES;
     // Rates in bytes a second; sizes in bytes (2.4.2.3, 2.4.2.6-7; DVB's
@@ -194,6 +226,11 @@ void ModelStream(const TModelledStream& S, TTransportCheck& R, const TFaultNote&
         const double Mux = std::max(1.2 * Rmax, 2e6) / 8;
         EBS = VBV;
         MBS = 0.004 * Mux + Mux / 750 + VBVmax / 8 - VBV;
+    } else if (S.Kind == mdH264) {
+        const std::optional<TH264Buffers> Buffers = H264Buffers(D);
+        if (!Buffers)
+            return;
+        Rx = Buffers->Rx, Rbx = Buffers->Rbx, MBS = Buffers->MBS, EBS = Buffers->EBS;
     } else if (S.Kind == mdAC3) {
         MBS = 5696;
     } else if (S.Kind == mdAAC || S.Kind == mdLATM) {
@@ -227,7 +264,7 @@ void ModelStream(const TModelledStream& S, TTransportCheck& R, const TFaultNote&
     std::int64_t& Peak = R.Peak[PID];
     std::vector<std::pair<std::size_t, double>> Late; // unit end, decode time
     const auto Advance = [&](double To) {
-        if (S.Kind == mdVideo && To > Now) {
+        if (Leaks && To > Now) {
             const double Room = std::max(0.0, EBS - std::max(0.0, Entered - Removed));
             const double Moved = std::min({Buffer, Rbx * (To - Now) / ClockHz, Room});
             Buffer -= Moved;
@@ -242,14 +279,14 @@ void ModelStream(const TModelledStream& S, TTransportCheck& R, const TFaultNote&
     for (std::size_t I = 0, K = 0; I < Out.size() || K < Units.size();) {
         if (I < Out.size() && (K == Units.size() || Out[I].first <= Units[K].Decode)) {
             Advance(Out[I].first);
-            if (S.Kind == mdVideo)
+            if (Leaks)
                 Buffer += double(Out[I].second);
             else
                 Entered += double(Out[I].second);
-            const double Held = S.Kind == mdVideo ? Buffer : Entered - Removed;
+            const double Held = Leaks ? Buffer : Entered - Removed;
             Peak = std::max(Peak, std::int64_t(Held));
             if (Held > MBS)
-                Fault(R.Overflows, S.Kind == mdVideo ? "MB overflow" : "B overflow", S.Packets[I].Position,
+                Fault(R.Overflows, Leaks ? "MB overflow" : "B overflow", S.Packets[I].Position,
                       "PID " + std::to_string(PID) + " holds " + std::to_string(std::int64_t(Held)) + " of " +
                           std::to_string(std::int64_t(MBS)) + " bytes at " + std::to_string(Now / ClockHz) +
                           " s");

@@ -2,8 +2,8 @@
 // elementary stream, from its bytes and their arrival times alone: the
 // transport buffer (512 bytes, leaking at the stream type's rate), then a
 // video stream's multiplex buffer leaking into its elementary buffer (the
-// leak method) or a sound stream's main buffer; access units leave whole at
-// their decode times.
+// leak method; for H.264 with the sizes of 2.14.3.1) or a sound stream's
+// main buffer; access units leave whole at their decode times.
 #pragma once
 
 #include "StreamChecks.h"
@@ -22,6 +22,7 @@ enum TModelKind
 {
     mdNone,
     mdVideo, // MPEG-1 and MPEG-2 video
+    mdH264,
     mdMPEGAudio,
     mdAC3, // and enhanced AC-3
     mdAAC, // in ADTS frames

@@ -397,6 +397,10 @@ int Join(const std::vector<std::string>& Arguments, const std::vector<std::strin
             Line += Format(", after a pause of %.3f s for the decoder's buffers", File.Pause());
         if (!File.Joint.Holds)
             Line += "; the decoder's buffers could not be kept within their sizes there";
+        if (const std::size_t Leading = File.Transport.LeadingPictures)
+            Line += Format("; %zu %s of its first group %s to pictures before it and cannot be shown%s",
+                           Leading, Leading == 1 ? "picture" : "pictures", Leading == 1 ? "refers" : "refer",
+                           File.Transport.BrokenLink ? ", as its broken link flag now says" : "");
         Say("%s.\n", Line.c_str());
     }
     return Times.empty() ? ExitOk : Report(Options, Joiner, Times, ChapterFormat, std::move(ChapterFile));

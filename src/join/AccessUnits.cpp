@@ -85,7 +85,10 @@ void TUnitSplitter::Add(const std::uint8_t* Payload, std::size_t Length, std::op
         m_PacketStart = m_Bytes;
         m_Stamp = Stamp;
     }
-    if (m_Video) {
+    if (m_H264) {
+        m_H264->Add(Payload, Length, NewPacket ? Stamp : std::nullopt);
+        TakeH264Units();
+    } else if (m_Video) {
         ForEachStartCode(Payload, Length, m_Scan, [&](std::size_t I) {
             const std::int64_t At = m_Bytes + static_cast<std::int64_t>(I) - 3;
             const std::uint8_t Code = Payload[I];
@@ -136,6 +139,30 @@ void TUnitSplitter::Add(const std::uint8_t* Payload, std::size_t Length, std::op
     m_Bytes += static_cast<std::int64_t>(Length);
 }
 
+void TUnitSplitter::Finish()
+{
+    if (!m_H264)
+        return;
+    m_H264->Finish();
+    TakeH264Units();
+}
+
+void TUnitSplitter::TakeH264Units()
+{
+    const std::vector<TH264Unit>& Units = m_H264->Units();
+    for (; m_H264Taken < Units.size(); ++m_H264Taken) {
+        const TH264Unit& Unit = Units[m_H264Taken];
+        std::optional<std::int64_t> Decode = Unit.Stamp;
+        if (!Decode && m_Last)
+            Decode = *m_Last + m_LastTicks;
+        m_LastTicks = Unit.Fields * m_FrameTicks / 2;
+        if (!Decode) // before the first stamp nothing says when it leaves
+            continue;
+        m_Last = Decode;
+        m_Units.push_back({Unit.Start, *Decode});
+    }
+}
+
 void TBufferModel::Add(std::uint16_t Stream, std::int64_t FrameTicks, const std::uint8_t* Payload,
                        std::size_t Length, std::optional<std::int64_t> Stamp, std::uint32_t STDBufferSize,
                        TStreamCoding Coding, bool NewPacket)
@@ -168,6 +195,12 @@ std::optional<std::int64_t> TBufferModel::LastDecode() const
             Last = std::max(Last.value_or(Stream.Units.Units().back().Decode),
                             Stream.Units.Units().back().Decode);
     return Last;
+}
+
+void TBufferModel::Finish(std::uint16_t Stream)
+{
+    if (const auto Found = m_Streams.find(Stream); Found != m_Streams.end())
+        Found->second.Units.Finish();
 }
 
 std::uint32_t TBufferModel::BufferSize(std::uint16_t Stream) const

@@ -8,6 +8,7 @@
 #include "mpeg/StartCodes.h"
 #include "mpeg/ps/SubStreams.h"
 #include "mpeg/ts/ProgramTables.h"
+#include "mpeg/video/H264Units.h"
 
 #include <cstdint>
 #include <map>
@@ -47,7 +48,9 @@ std::optional<TModelPayload> ModelPayload(std::uint8_t StreamId, const std::uint
 // the others follow the one before by a frame. LPCM has no frames to find:
 // each stamped packet starts a unit there. A transport stream's streams are
 // told by their coding instead (AAC and LATM frames too); their payloads may
-// come a transport packet at a time.
+// come a transport packet at a time. H.264's units are TH264UnitSplitter's:
+// each leaves at its packet's stamp, or the fields the unit before shows
+// for after that one.
 class TUnitSplitter
 {
 public:
@@ -60,6 +63,8 @@ public:
                                       : Coding == scLPCM),
           m_Coding(Coding), m_FrameTicks(FrameTicks)
     {
+        if (Coding == scH264)
+            m_H264.emplace();
     }
     // NewPacket false: Payload goes on with the packet of the last call,
     // whose stamp waits for the first unit that begins in it still.
@@ -68,8 +73,15 @@ public:
     // Units whose decode time is known, in decode order.
     const std::vector<TAccessUnit>& Units() const { return m_Units; }
     std::int64_t Bytes() const { return m_Bytes; }
+    // The stream has ended: an H.264 stream's last unit is complete.
+    void Finish();
+    // H.264's own units (what their pictures are, their SEI); nothing for
+    // another coding.
+    const TH264UnitSplitter* H264() const { return m_H264 ? &*m_H264 : nullptr; }
 
 private:
+    void TakeH264Units();
+
     void Found(std::int64_t Start, std::int64_t StampAt, std::int64_t Ticks);
     // The length and play time of the frame of m_Coding that starts Data.
     std::optional<std::pair<std::int64_t, std::int64_t>> CodedFrameAt(std::span<const std::uint8_t> Data);
@@ -90,6 +102,8 @@ private:
     // picture began.
     TStartCodeScan m_Scan;
     std::optional<std::int64_t> m_HeadersAt;
+    std::optional<TH264UnitSplitter> m_H264;
+    std::size_t m_H264Taken = 0; // of its units, into m_Units
     // Audio: the bytes from where the next frame header is expected.
     std::vector<std::uint8_t> m_Pending;
     std::int64_t m_PendingAt = 0;
@@ -110,6 +124,8 @@ public:
     std::int64_t Waiting(std::uint16_t Stream, std::int64_t T) const;
     // The last decode time of any stream; nothing once all is decoded.
     std::optional<std::int64_t> LastDecode() const;
+    // The stream's file has ended (TUnitSplitter::Finish).
+    void Finish(std::uint16_t Stream);
     std::uint32_t BufferSize(std::uint16_t Stream) const;
 
 private:

@@ -338,7 +338,8 @@ std::vector<TInputPlacement> PlaceInputs(const TJoiner& Joiner, const std::vecto
     for (std::size_t I = 1; !Joiner.VideoOnly && I < Plan.Files.size() && I < Joined.size(); ++I)
         if (Joiner.Inputs[I].Kind == mfkSystemStream || Joiner.Inputs[I].Kind == mfkTransportStream)
             Joined[I] = TInputPlacement{Plan.Files[I].Time + Times.front().FirstStamp, Plan.Files[I].Pause(),
-                                        Plan.Files[I].Continues};
+                                        Plan.Files[I].Continues, Plan.Files[I].Transport.LeadingPictures,
+                                        Plan.Files[I].Transport.BrokenLink.has_value()};
     // Without joints (video only, elementary streams) the pictures follow
     // each other.
     for (std::size_t I = 1; I < Placements.size(); ++I) {

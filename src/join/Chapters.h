@@ -42,6 +42,10 @@ struct TInputPlacement
     double Start = 0;
     double Pause = 0;
     bool Continues = false;
+    // A later file's H.264 open GOP: the pictures of its first group that
+    // cannot be shown, and whether its broken link flag says so.
+    std::size_t LeadingPictures = 0;
+    bool BrokenLink = false;
 };
 
 // The placements of a join that ran to its end, one per input: from the

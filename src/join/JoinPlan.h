@@ -9,6 +9,7 @@
 #include "join/KeptHeaders.h"
 #include "join/PIDMap.h"
 #include "join/TableEdits.h"
+#include "mpeg/video/H264.h"
 
 #include <cstdint>
 #include <map>
@@ -51,6 +52,12 @@ struct TTransportFilePlan
     // PCR packets among its last packets, when its last PCR came too long
     // before its end for the next file's first one.
     std::vector<TFillerPacket> TailPCR;
+    // A later file whose H.264 video begins with an open GOP: the pictures
+    // that refer to the file before it and cannot show, and its recovery
+    // point's broken link flag, set where it stands (counted in the video's
+    // payload bytes from From on) when that changes nothing else.
+    std::size_t LeadingPictures = 0;
+    std::optional<TFlagPosition> BrokenLink;
 };
 
 struct TFilePlan

@@ -1,6 +1,6 @@
 // The join's report for scripts: where each input begins in the output, the
-// pause before it and whether it continues the one before, as `vantrel-cli
-// join --json` prints it.
+// pause before it, whether it continues the one before and what of an open
+// GOP at its start cannot be shown, as `vantrel-cli join --json` prints it.
 #pragma once
 
 #include "join/Chapters.h"
@@ -21,8 +21,8 @@ struct TJoinReport
 };
 
 // One JSON document: {"output", "duration", "chapters", "files": [{"file",
-// "start", "pause", "continues"}...]}; seconds with three decimals, null
-// for what is not known.
+// "start", "pause", "continues", "leading_pictures", "broken_link"}...]};
+// seconds with three decimals, null for what is not known.
 std::string JoinReportJson(const TJoinReport& Report);
 
 } // namespace vantrel

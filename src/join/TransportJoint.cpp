@@ -1,5 +1,7 @@
 #include "join/TransportJoint.h"
 
+#include "mpeg/video/H264Levels.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -137,6 +139,16 @@ TStreamBuffer StreamBufferOf(TStreamCoding Coding, std::uint8_t ProfileAndLevel,
     case scLATM: return Channels > 2 ? TStreamBuffer{8976, 5529600.0 / 8} : TStreamBuffer{3584, 2e6 / 8};
     default: return {3584, 2e6 / 8};
     }
+}
+
+std::optional<TStreamBuffer> H264StreamBuffer(const TSequenceParameterSet& Sps)
+{
+    const std::optional<TH264Level> Level = H264LevelOf(Sps);
+    if (!Level)
+        return std::nullopt;
+    const double Factor = CpbBrNalFactor(Sps.ProfileIdc);
+    const double Rmax = 1.2 * Level->MaxBR * Factor / 8, Cpb = Level->MaxCPB * Factor / 8;
+    return TStreamBuffer{static_cast<std::int64_t>(0.004 * Rmax + Rmax / 750 + Cpb), Rmax};
 }
 
 TTransportJoint PlanTransportJoint(const TTransportEnd& End, const TTransportLead& Lead)

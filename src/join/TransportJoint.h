@@ -16,6 +16,7 @@
 
 #include "join/AccessUnits.h"
 #include "mpeg/ts/TransportPacket.h"
+#include "mpeg/video/H264.h"
 
 #include <cstdint>
 #include <map>
@@ -37,6 +38,11 @@ struct TStreamBuffer
 // level byte names (MPEG1Level: the MPEG-1 constrained parameters) and its
 // buffer at most, MPEG audio, AC-3 and E-AC-3, AAC by its channels.
 TStreamBuffer StreamBufferOf(TStreamCoding Coding, std::uint8_t ProfileAndLevel, std::uint8_t Channels);
+// H.264's (2.14.3.1): Rmax 1.2 times the level's highest bit rate
+// (cpbBrNalFactor x MaxBR), the multiplex and elementary buffers BSmux,
+// BSoh and the level's largest coded-picture buffer (cpbBrNalFactor x
+// MaxCPB); nothing for a level Table A-1 does not know.
+std::optional<TStreamBuffer> H264StreamBuffer(const TSequenceParameterSet& Sps);
 
 // Positions in a transport stream count 188 bytes a packet, whatever its
 // files add around them (arrival stamps, parity): the bytes that pass the

@@ -83,6 +83,23 @@ private:
     std::vector<std::pair<double, double>> m_Points;
 };
 
+// What an H.264 stream's first units tell: its buffers by the level of its
+// sequence, and whether it begins with an open GOP.
+void ReadH264Head(const TH264UnitSplitter& H264, std::uint16_t Out, TTransportHead& Head)
+{
+    const std::vector<TH264Unit>& Units = H264.Units();
+    if (Units.empty())
+        return;
+    if (const TSequenceParameterSet* Sps = H264.Sets().Sps(Units.front().SpsId))
+        if (const std::optional<TStreamBuffer> Buffer = H264StreamBuffer(*Sps))
+            Head.Lead.Buffers[Out] = *Buffer;
+    if (Units.front().Idr)
+        return;
+    Head.LeadingPictures = LeadingPictures(Units);
+    if (Head.LeadingPictures > 0 && Units.front().RecoveryPoint)
+        Head.BrokenLink = Units.front().BrokenLink;
+}
+
 } // namespace
 
 TTransportHead ReadTransportHead(TByteSource& Source, const TPacketLayout& Layout, const TKeptStreams& Kept,
@@ -123,7 +140,8 @@ TTransportHead ReadTransportHead(TByteSource& Source, const TPacketLayout& Layou
         const TTransportPacket& P = Reader.Packet();
         if (!Map.Keeps(P.PID))
             continue;
-        const bool Lost = Continuity.Check(P) == ccLost;
+        const TContinuity Continuing = Continuity.Check(P);
+        const bool Lost = Continuing == ccLost;
         if (P.HasPCR && P.PID == Kept.PCRPID) {
             PCRs.push_back({Position + PCRByte, P.PCRBase, P.PCRExtension});
             if (P.Size == TransportPacketLength + ArrivalStampLength && !Head.ArrivalRelation)
@@ -137,7 +155,9 @@ TTransportHead ReadTransportHead(TByteSource& Source, const TPacketLayout& Layou
             TStreamRead& S = *Streams[static_cast<std::size_t>(I)];
             const std::uint8_t* Data = Reader.Bytes() + P.PayloadOffset;
             std::uint32_t Bytes = 0;
-            const bool Carries = P.HasPayload && P.PayloadLength > 0 && P.Scrambling == 0;
+            // A packet sent twice brings its bytes once, as the pass writes them.
+            const bool Carries =
+                P.HasPayload && P.PayloadLength > 0 && P.Scrambling == 0 && Continuing != ccDuplicate;
             if (Carries && P.PayloadUnitStart) {
                 S.Header.assign(Data, Data + P.PayloadLength);
                 S.InHeader = true;
@@ -207,6 +227,8 @@ TTransportHead ReadTransportHead(TByteSource& Source, const TPacketLayout& Layou
     for (const auto& S : Streams) {
         Lead.Units[S->Stream.Out] = S->Units.Units();
         Lead.Buffers[S->Stream.Out] = S->Stream.Buffer;
+        if (const TH264UnitSplitter* H264 = S->Units.H264(); H264 && S->Stream.Video)
+            ReadH264Head(*H264, S->Stream.Out, Head);
     }
     return Head;
 }

@@ -57,6 +57,13 @@ struct TTransportHead
     // The first section of each table, as the output will write it.
     std::map<TTableKey, std::vector<std::uint8_t>> Tables;
     TTransportLead Lead; // Lead.FirstPCR is FirstPCR
+    // H.264 that begins with an open GOP: the pictures after its first
+    // that show before it and refer to pictures before the file
+    // (LeadingPictures), and where its recovery point's broken link flag
+    // stands, counted in the video's payload bytes from the head's first
+    // packet on.
+    std::size_t LeadingPictures = 0;
+    std::optional<TFlagPosition> BrokenLink;
 };
 
 // Reads LeadBytes of Source from a packet on (Layout). FrameTicks times

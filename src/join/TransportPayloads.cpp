@@ -108,6 +108,7 @@ void TStreamEdit::Reset()
     m_Decode.reset();
     m_Sound.clear();
     m_ZeroNext = 0;
+    m_Bytes.reset();
 }
 
 void TStreamEdit::Edit(TPayloadContext& Context, const TTransportPacket& Packet, std::uint8_t* Out,
@@ -130,7 +131,9 @@ void TStreamEdit::Edit(TPayloadContext& Context, const TTransportPacket& Packet,
     std::uint8_t* Data = Payload + At;
     const std::size_t Count = Length - At;
     const bool Changed =
-        (m_Stream.Video && Context.Recalc && EditVideo(Context, Data, Count)) || New || At > 0;
+        (m_Stream.Coding == scH264 ? EditH264(Context, Data, Count)
+                                   : m_Stream.Video && Context.Recalc && EditVideo(Context, Data, Count)) ||
+        New || At > 0;
     if (Context.Recalc) {
         TJoinState& State = *Context.State;
         if (m_Stream.Video)
@@ -230,6 +233,18 @@ bool TStreamEdit::EditVideo(TPayloadContext& Context, std::uint8_t* Data, std::s
     return Changed;
 }
 
+bool TStreamEdit::EditH264(TPayloadContext& Context, std::uint8_t* Data, std::size_t Length)
+{
+    if (!m_Bytes)
+        return false;
+    // A later file's open GOP lost the pictures its leading ones refer to.
+    bool Changed = false;
+    if (const std::optional<TFlagPosition>& Flag = Context.Plan->Transport.BrokenLink; Flag && Context.Recalc)
+        Changed = MarkH264BrokenLink(Data, Length, *m_Bytes, *Flag) == blSet;
+    *m_Bytes += static_cast<std::int64_t>(Length);
+    return Changed;
+}
+
 void TStreamEdit::FlushSound(TPayloadContext& Context)
 {
     if (m_Stream.Video || !Context.Recalc || (m_Sound.empty() && !m_PTS))
@@ -241,6 +256,8 @@ void TStreamEdit::FlushSound(TPayloadContext& Context)
 void TStreamEdit::Finish(TPayloadContext& Context)
 {
     FlushSound(Context);
+    if (m_Stream.Coding == scH264 && Context.Recalc)
+        Context.State->Buffers.Finish(m_Stream.Out);
 }
 
 void TTableEdit::Reset()

@@ -72,6 +72,7 @@ private:
     std::size_t EditHeader(TPayloadContext& Context, const TTransportPacket& Packet, std::uint8_t* Payload);
     // True when it changed Data.
     bool EditVideo(TPayloadContext& Context, std::uint8_t* Data, std::size_t Length);
+    bool EditH264(TPayloadContext& Context, std::uint8_t* Data, std::size_t Length);
     void FlushSound(TPayloadContext& Context);
 
     TKeptStream m_Stream;
@@ -81,6 +82,9 @@ private:
     std::vector<std::uint8_t> m_Sound;           // its payload, for a sound stream
     bool m_GroupSeen = false;
     std::size_t m_ZeroNext = 0; // bytes of an end code blanked that run into the next packet
+    // H.264: its payload bytes from the file's first packet on, while the
+    // walk has gone on from there (a broken link flag stands by them).
+    std::optional<std::int64_t> m_Bytes = 0;
 };
 
 // The edits of one table PID: every section of a table the join rewrites

@@ -121,6 +121,9 @@ void TTransportStreamPass::PlanFile()
     TTransportHead Head =
         ReadTransportHead(m_Source, {m_Layout.Size, Own.From}, m_Kept, Own.Map, m_State.Line.FrameTicks());
     Plan.Continues = IsLaterFile() && Recalc && ContinuesOutput(Head);
+    const bool Joint = IsLaterFile() && Recalc && !Plan.Continues;
+    Own.LeadingPictures = Joint ? Head.LeadingPictures : 0;
+    Own.BrokenLink = Joint && Head.BrokenLink && Head.BrokenLink->Settable ? Head.BrokenLink : std::nullopt;
     if (!Plan.Continues && Plan.Remainder)
         Plan.Remainder.reset();
     if (Plan.Continues) {

@@ -3,6 +3,8 @@
 // file's first pictures lost what they were predicted from.
 #pragma once
 
+#include "mpeg/video/H264.h"
+
 #include <cstddef>
 #include <cstdint>
 
@@ -27,5 +29,23 @@ std::size_t BlankSequenceEnds(std::uint8_t* Data, std::size_t Size, std::size_t 
 // predicted from it (ISO/IEC 11172-2, 2.4.3.4). True when the group header
 // was found in Data.
 bool MarkBrokenLink(std::uint8_t* Data, std::size_t Size);
+
+// Where a later file's H.264 video opens with pictures that refer to
+// pictures before it (an open GOP, LeadingPictures), its recovery point
+// message's broken_link_flag tells decoders to drop them (ISO/IEC 14496-10,
+// D.2.7). Data holds Size bytes of the stream from its byte Offset on;
+// Flag says where the flag stands in the stream (TH264Unit::BrokenLink).
+// The flag is set only where that changes nothing else a decoder reads:
+// not where Flag says setting it would (Settable), nor where the bytes
+// around it in Data would then begin or end a start code or an emulation
+// prevention byte (00 00 00 to 00 00 03) that they did not before.
+enum TBrokenLinkEdit
+{
+    blNotHere, // the flag's byte is not in Data
+    blSet,
+    blRefused
+};
+TBrokenLinkEdit MarkH264BrokenLink(std::uint8_t* Data, std::size_t Size, std::int64_t Offset,
+                                   const TFlagPosition& Flag);
 
 } // namespace vantrel

@@ -53,13 +53,15 @@ TFormatMatch CompareTransport(const TMediaInfo& A, const TMediaInfo& B)
 }
 
 // The name of a video coding of a transport stream's programs that its join
-// cannot cut at a joint; nothing when every one is MPEG-1 or MPEG-2 video.
+// cannot cut at a joint; nothing when every one is MPEG-1, MPEG-2 or H.264
+// video.
 const char* UnjoinableVideo(const TMediaInfo& Info)
 {
     for (const TProgramInfo& Program : Info.Programs)
         for (const TStreamInfo& Stream : Program.Streams) {
             const auto Coding = static_cast<TStreamCoding>(Stream.Coding);
-            if (Stream.Kind == skVideo && Coding != scMPEG1Video && Coding != scMPEG2Video)
+            if (Stream.Kind == skVideo && Coding != scMPEG1Video && Coding != scMPEG2Video &&
+                Coding != scH264)
                 return StreamCodingName(Coding);
         }
     return nullptr;
@@ -85,8 +87,10 @@ TFormatMatch CompareMediaInfo(const TMediaInfo& A, const TMediaInfo& B)
     // nor with a transport stream's packets.
     if (A.Width != B.Width || A.Height != B.Height || A.FrameRateCode != B.FrameRateCode ||
         A.ChromaFormat != B.ChromaFormat || A.MPEGVersion != B.MPEGVersion ||
-        // MPEG-2's rate extension changes the rate of a code.
-        (A.MPEGVersion == 2 && A.FrameRate != B.FrameRate) ||
+        // MPEG-2's rate extension changes the rate of a code; H.264 has no
+        // codes, and its fields or frames are its scan.
+        (A.MPEGVersion >= 2 && A.FrameRate != B.FrameRate) ||
+        (A.MPEGVersion == 4 && A.Progressive != B.Progressive) ||
         (A.IsSystemStream && B.IsSystemStream &&
          (A.ProgramStream != B.ProgramStream || A.TransportStream != B.TransportStream)) ||
         // Packets with arrival stamps and packets without do not mix.

@@ -115,7 +115,8 @@ struct TMediaInfo
     // The sequence header's code: MPEG-1's pixel aspect ratio, MPEG-2's
     // picture shape (2 4:3, 3 16:9, 4 2.21:1).
     std::uint8_t AspectRatioCode = 0;
-    // Of the video: 2 when its sequence header has an extension.
+    // Of the video: 2 when its sequence header has an extension; 4 for
+    // H.264 (MPEG-4 part 10), whose ProfileAndLevel is its level_idc.
     std::uint8_t MPEGVersion = 1;
     std::uint8_t ChromaFormat = 1;    // 1 4:2:0, 2 4:2:2, 3 4:4:4
     std::uint8_t ProfileAndLevel = 0; // MPEG-2's escape bit, profile and level

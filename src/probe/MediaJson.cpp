@@ -136,7 +136,7 @@ std::string InfoJson(const std::string& File, const TMediaInfo& Info, const TMed
     const std::string Video =
         (Info.MPEGVersion == 2 ? Format(", \"mpeg\": 2, \"video\": %s, \"subpictures\": %u",
                                         JsonString(VideoDetailText(Info)).c_str(), Info.Subpictures)
-                               : std::string(", \"mpeg\": 1")) +
+                               : Format(", \"mpeg\": %u", Info.MPEGVersion)) + // 4: H.264
         (Info.TransportStream ? TransportJson(Info) : std::string());
     return Format("{%s, \"kind\": \"%s\", \"width\": %u, \"height\": %u, \"frame_rate\": %.3f%s, "
                   "\"duration\": %.2f, \"audio\": %s, \"status\": %s, \"difference\": %s}",

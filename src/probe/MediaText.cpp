@@ -135,8 +135,13 @@ const char* ChromaText(std::uint8_t ChromaFormat)
 std::string VideoDifferenceText(const TMediaInfo& Info, const TMediaInfo& Other)
 {
     std::string Text = Format("%u x %u at %.2f fps", Info.Width, Info.Height, Info.FrameRate);
+    // H.264 (MPEGVersion 4) by its name, and its fields or frames.
+    const std::string Coding =
+        Info.MPEGVersion == 4 ? std::string("H.264") : Format("MPEG-%u", Info.MPEGVersion);
     if (Info.MPEGVersion != Other.MPEGVersion || Info.ChromaFormat != Other.ChromaFormat)
-        Text += Format(" MPEG-%u %s", Info.MPEGVersion, ChromaText(Info.ChromaFormat));
+        Text += Format(" %s %s", Coding.c_str(), ChromaText(Info.ChromaFormat));
+    if (Info.MPEGVersion == 4 && Other.MPEGVersion == 4 && Info.Progressive != Other.Progressive)
+        Text += Info.Progressive ? " progressive" : " interlaced";
     return Text;
 }
 
@@ -204,6 +209,10 @@ std::string AudioText(const TMediaInfo& Info)
 
 std::string VideoText(const TMediaInfo& Info)
 {
+    // H.264 (MPEGVersion 4): fields or frames after the height.
+    if (Info.MPEGVersion == 4)
+        return Format("%u x %u%s %.2f fps H.264", Info.Width, Info.Height, Info.Progressive ? "p" : "i",
+                      Info.FrameRate);
     std::string Text = Format("%u x %u %.2f fps", Info.Width, Info.Height, Info.FrameRate);
     // Square pixels in short: the list shows this in a column.
     if (Info.MPEGVersion == 2)
@@ -258,7 +267,9 @@ std::string StreamText(const TStreamInfo& Stream)
             CopyVideoFields(Stream, Video);
             // The coding's name says the version already.
             const std::string Shape = VideoText(Video);
-            Text += " " + Shape.substr(0, Shape.rfind(Stream.MPEGVersion == 2 ? " MPEG-2" : ""));
+            Text += " " + Shape.substr(0, Shape.rfind(Stream.MPEGVersion == 2   ? " MPEG-2"
+                                                      : Stream.MPEGVersion == 4 ? " H.264"
+                                                                                : ""));
         }
     } else if (Stream.Kind == skSound) {
         TMediaInfo Sound;

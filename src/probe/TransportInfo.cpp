@@ -9,6 +9,7 @@
 #include "mpeg/ts/ServiceTable.h"
 #include "mpeg/ts/TransportPES.h"
 #include "mpeg/ts/TransportStreamReader.h"
+#include "mpeg/video/H264.h"
 #include "mpeg/video/SequenceHeader.h"
 #include "probe/SoundFrames.h"
 
@@ -35,6 +36,34 @@ constexpr std::size_t StampsWanted = 8;
 // DVB repeats its PMTs at least every 0.5 s and its SDT every 2 s: a table
 // or a stream not seen in this much of the clock is not in the file.
 constexpr std::int64_t TableWait = 3 * ClockRate;
+
+// The video codings a join can cut at a joint.
+bool IsJoinedVideo(TStreamCoding Coding)
+{
+    return Coding == scMPEG1Video || Coding == scMPEG2Video || Coding == scH264;
+}
+
+// An H.264 stream's picture from its first sequence parameter set: the
+// size after cropping, the frame rate of its timing information, fields or
+// not. MPEGVersion 4 names the coding (ISO/IEC 14496-10 is MPEG-4 part 10),
+// ProfileAndLevel holds the level_idc. False without a set that parses, or
+// without the frame rate.
+bool ReadH264Settings(std::span<const std::uint8_t> Data, TStreamInfo& Format)
+{
+    const std::optional<TSequenceParameterSet> Sps = FindSequenceParameterSet(Data);
+    if (!Sps || Sps->FrameRate() <= 0)
+        return false;
+    Format.Width = static_cast<std::uint16_t>(Sps->Width);
+    Format.Height = static_cast<std::uint16_t>(Sps->Height);
+    Format.FrameRate = Sps->FrameRate();
+    Format.FrameRateCode = 0;
+    Format.AspectRatioCode = 0;
+    Format.MPEGVersion = 4;
+    Format.ChromaFormat = Sps->ChromaFormat;
+    Format.ProfileAndLevel = Sps->LevelIdc;
+    Format.Progressive = !Sps->Interlaced();
+    return true;
+}
 
 TStreamKind KindOf(TStreamCoding Coding)
 {
@@ -159,7 +188,7 @@ void TTransportProbe::OnPMT(std::uint16_t PID, std::span<const std::uint8_t> Sec
                     OnPES(*P, PES);
                 };
                 // Pictures of codings not joined are not searched.
-                Probe->Done = Stream.Kind == skVideo && Coding != scMPEG1Video && Coding != scMPEG2Video;
+                Probe->Done = Stream.Kind == skVideo && !IsJoinedVideo(Coding);
                 m_Probes[Entry.PID] = std::move(Probe);
             }
         }
@@ -200,7 +229,12 @@ void TTransportProbe::OnPES(TStreamProbe& Probe, const TTransportPES& PES)
     if (Probe.Done)
         return;
     Probe.Data.insert(Probe.Data.end(), PES.Payload.begin(), PES.Payload.end());
-    if (KindOf(Probe.Coding) == skVideo) {
+    if (Probe.Coding == scH264) {
+        Probe.Read = Probe.Done = ReadH264Settings(Probe.Data, Probe.Format);
+        Probe.Done = Probe.Done || Probe.Data.size() >= VideoSearchLimit;
+        if (Probe.Done)
+            Probe.Data.clear();
+    } else if (KindOf(Probe.Coding) == skVideo) {
         TMediaInfo Video;
         if (ReadVideoSettings(Probe.Data, Video, Probe.Searched, false)) {
             CopyVideoFields(Video, Probe.Format);
@@ -225,6 +259,8 @@ void TTransportProbe::FinishProbe(TStreamProbe& Probe)
         if (Probe.Coding <= scMPEG2Video && ReadVideoSettings(Probe.Data, Video, Probe.Searched)) {
             CopyVideoFields(Video, Probe.Format);
             Probe.Read = true;
+        } else if (Probe.Coding == scH264) {
+            Probe.Read = ReadH264Settings(Probe.Data, Probe.Format);
         }
     } else {
         Probe.Read = ReadSoundFormat(Probe.Coding, Probe.Data, Probe.Format);
@@ -308,7 +344,7 @@ void TTransportProbe::Head(bool WithStamps)
             if (Stream.Kind != skVideo)
                 continue;
             const auto Coding = static_cast<TStreamCoding>(Stream.Coding);
-            if (Coding != scMPEG1Video && Coding != scMPEG2Video)
+            if (!IsJoinedVideo(Coding))
                 throw Exception(
                     Format("This file's video is %s, which cannot be joined yet.", StreamCodingName(Coding)));
             if (m_Probes.at(Stream.PID)->Scrambled)

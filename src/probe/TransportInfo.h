@@ -15,8 +15,9 @@ namespace vantrel {
 // Fills Info (zeroed by the caller) for the transport stream Source holds,
 // or raises an Exception that says why it cannot be used: "Unable to find
 // the programs of this transport stream.", "Unable to find video stream",
-// "Unable to read video settings", "This file's video is H.264, which cannot
-// be joined yet." (and so for the other codings not joined),
+// "Unable to read video settings", "This file's video is HEVC, which cannot
+// be joined yet." (and so for the other codings than MPEG-1, MPEG-2 and
+// H.264 video),
 // "This file's video is scrambled and cannot be read."
 void ProbeTransportStream(TByteSource& Source, TMediaInfo& Info, bool WithDuration = true);
 

@@ -1,6 +1,7 @@
 // The joiner's own buffer model: the access units it finds in real streams,
 // and the schedule it plans at a joint.
 #include "join/JointPlanner.h"
+#include "join/TransportJoint.h"
 #include "mpeg/ps/PackSyntax.h"
 #include "mpeg/ps/ProgramStreamReader.h"
 
@@ -156,6 +157,56 @@ TEST(PlanJoint, PausesAsLongAsItMustAndEndsOnTheFilesOwnClock)
     EXPECT_GE(Part.Pause, 90000 - 1);
     ASSERT_FALSE(Part.SCR.empty());
     EXPECT_EQ(*Part.SCR.back(), Slack.Packs[Part.SCR.size() - 1].SCR + Part.Pause);
+}
+
+// H.264's units as its transport packets bring them, one stamp at the
+// start: a picture each (the last one too, once the stream ends), each a
+// frame after the one before, field pairs (1080i) as much as frames.
+TEST(UnitSplitter, CutsH264AsItsPacketsCome)
+{
+    for (const auto& [Name, Ticks] : {std::pair{"hd_720p50_1.h264", 1800}, {"hd_1080i25_1.h264", 3600}}) {
+        const TBytes Data = ReadFile(Stream(Name));
+        TUnitSplitter Units(0x100, Ticks, scH264);
+        for (std::size_t At = 0; At < Data.size(); At += 184)
+            Units.Add(&Data[At], std::min<std::size_t>(184, Data.size() - At),
+                      At == 0 ? std::optional<std::int64_t>(1000) : std::nullopt, true);
+        const std::size_t Before = Units.Units().size();
+        Units.Finish();
+        ASSERT_EQ(static_cast<int>(Units.Units().size()), VideoFrames(Stream(Name))) << Name;
+        EXPECT_EQ(Before + 1, Units.Units().size()) << Name;
+        for (std::size_t I = 0; I < Units.Units().size(); ++I) {
+            EXPECT_EQ(Units.Units()[I].Decode, 1000 + static_cast<std::int64_t>(I) * Ticks)
+                << Name << " " << I;
+            EXPECT_EQ(Units.Units()[I].Start, Units.H264()->Units()[I].Start);
+        }
+    }
+}
+
+// The T-STD's buffers of H.264 by level and profile (ISO/IEC 13818-1,
+// 2.14.3.1; ISO/IEC 14496-10, Tables ): Rmax = 1.2 x
+// cpbBrNalFactor x MaxBR, BSmux + BSoh + cpbBrNalFactor x MaxCPB.
+TEST(TransportJoint, H264BuffersByLevel)
+{
+    struct TCase
+    {
+        std::uint8_t Profile, Level;
+        std::int64_t Size;
+        double Leak; // bytes a second
+    };
+    for (const TCase& Case :
+         {TCase{100, 40, 18000 + 6000 + 4687500, 4.5e6}, TCase{100, 32, 18000 + 6000 + 3750000, 4.5e6},
+          TCase{77, 30, 7200 + 2400 + 1500000, 1.8e6}}) {
+        TSequenceParameterSet Sps;
+        Sps.ProfileIdc = Case.Profile;
+        Sps.LevelIdc = Case.Level;
+        const std::optional<TStreamBuffer> Buffer = H264StreamBuffer(Sps);
+        ASSERT_TRUE(Buffer);
+        EXPECT_EQ(Buffer->Size, Case.Size) << int(Case.Level);
+        EXPECT_DOUBLE_EQ(Buffer->Leak, Case.Leak) << int(Case.Level);
+    }
+    TSequenceParameterSet Unknown;
+    Unknown.LevelIdc = 7;
+    EXPECT_FALSE(H264StreamBuffer(Unknown));
 }
 
 } // namespace

@@ -1,11 +1,13 @@
 // The suite's transport check, the oracle joins of transport streams are
 // judged by: on ffmpeg's own streams, and with faults planted in them.
 #include "TransportCheck.h"
+#include "H264Model.h"
 #include "TestSupport.h"
 #include "TransportSupport.h"
 
 #include <functional>
 #include <gtest/gtest.h>
+#include <map>
 #include <set>
 #include <stdexcept>
 
@@ -149,7 +151,7 @@ INSTANTIATE_TEST_SUITE_P(
                                &TTransportCheck::PCRRepetitionErrors, "PCR_repetition_error"},
                       // The clock a third of a second on from a picture on, announced:
                       // the packets come as late against their stamps.
-                      TPlanted{"PacketsDelayed", [](auto& P) { StepClock(P, 20, 27000000 / 3, true); },
+                      TPlanted{"PacketsDelayed", [](auto& P) { StepClock(P, 10, 27000000 / 3, true); },
                                &TTransportCheck::Late, "late unit"},
                       TPlanted{"NoPATForASecond",
                                [](auto& P) {
@@ -196,6 +198,123 @@ TEST(TransportCheck, AnnouncedDiscontinuityAndTheWrap)
     EXPECT_EQ(Check.PCRDiscontinuityErrors, 0) << Check.Text();
     const TTransportCheck Wrap = CheckTransport(ReadFile(Stream("ts_wrap.ts")));
     EXPECT_EQ(Wrap.PCRDiscontinuityErrors + Wrap.PTSErrors + Wrap.Late, 0) << Wrap.Text();
+}
+
+// A file's packets with every PES stream but its video's made null packets
+// in place, so that every other byte arrives when it did.
+std::vector<TBytes> VideoAlone(const TBytes& File)
+{
+    std::vector<TBytes> Packets = TSPackets(File);
+    std::map<std::uint16_t, std::uint8_t> StreamIds;
+    const auto Fields = [](const TBytes& P) {
+        TTSPacket Read;
+        ReadTSPacket(P, P.size() == 192 ? 4 : 0, Read);
+        return Read;
+    };
+    for (const TBytes& P : Packets)
+        if (const TTSPacket F = Fields(P); F.UnitStart && F.PayloadLength >= 4 && P[F.Payload] == 0 &&
+                                           P[F.Payload + 1] == 0 && P[F.Payload + 2] == 1)
+            StreamIds.emplace(F.PID, P[F.Payload + 3]);
+    for (TBytes& P : Packets)
+        if (const auto Id = StreamIds.find(Fields(P).PID); Id != StreamIds.end() && Id->second != 0xE0)
+            P[P.size() - 187] = 0x1F, P[P.size() - 186] = 0xFF;
+    return Packets;
+}
+
+// The H.264 inputs of joins, their video alone: every picture in its
+// buffers in time and none over the sizes of its level or HRD, and an
+// access unit a picture as ffprobe counts them. Planted in one: a late
+// unit (the clock a third of a second on from a picture on, announced),
+// and a level too low for the stream (1.0's: 115 kbit/s out of the
+// transport buffer).
+struct TH264Case
+{
+    const char* Name;
+    void (*Plant)(std::vector<TBytes>& Packets) = nullptr;
+    int TTransportCheck::*Faults = nullptr;
+    const char* Kind = "";
+};
+class H264Model : public ::testing::TestWithParam<TH264Case>
+{
+};
+TEST_P(H264Model, HoldsOrFindsThePlantedFault)
+{
+    const TH264Case& Case = GetParam();
+    std::vector<TBytes> Packets = VideoAlone(ReadFile(Stream(Case.Name)));
+    if (Case.Plant)
+        Case.Plant(Packets);
+    TBytes File;
+    for (const TBytes& P : Packets)
+        File.insert(File.end(), P.begin(), P.end());
+    const TTransportCheck Check = CheckTransport(File);
+    SCOPED_TRACE(Check.Text());
+    ASSERT_EQ(Check.UnitsOf.size(), 1u);
+    if (!Case.Plant) {
+        EXPECT_EQ(Check.Late + Check.Overflows, 0);
+        EXPECT_EQ(Check.UnitsOf.begin()->second, VideoFrames(Stream(Case.Name)));
+        return;
+    }
+    EXPECT_GE(Check.*Case.Faults, 1);
+    EXPECT_TRUE(std::any_of(Check.Faults.begin(), Check.Faults.end(),
+                            [&](const std::string& F) { return F.rfind(Case.Kind, 0) == 0; }));
+}
+void LevelOne(std::vector<TBytes>& Packets)
+{
+    int Set = 0;
+    for (TBytes& P : Packets)
+        for (std::size_t I = 4; I + 7 <= P.size(); ++I)
+            if (P[I] == 0 && P[I + 1] == 0 && P[I + 2] == 1 && (P[I + 3] & 0x1F) == 7)
+                P[I + 6] = 10, ++Set;
+    ASSERT_GT(Set, 0);
+}
+INSTANTIATE_TEST_SUITE_P(
+    Inputs, H264Model,
+    ::testing::Values(TH264Case{"hd_720p50_1.ts"}, TH264Case{"hd_720p50_open.ts"},
+                      TH264Case{"hd_1080i25_1.ts"}, TH264Case{"hd_1080i25_open.ts"},
+                      TH264Case{"avchd_1080i50_1.m2ts"}, TH264Case{"avchd_1080i60_1.m2ts"},
+                      TH264Case{"avchd_lpcm.m2ts"},
+                      TH264Case{"hd_720p50_1.ts", [](auto& P) { StepClock(P, 10, 27000000 / 3, true); },
+                                &TTransportCheck::Late, "late unit"},
+                      TH264Case{"hd_720p50_1.ts", LevelOne, &TTransportCheck::Overflows, "TB overflow"}),
+    [](const auto& Info) {
+        std::string Name = Info.param.Name;
+        Name = Name.substr(0, Name.find('.'));
+        return Name + (Info.param.Plant ? "_planted" + std::to_string(Info.index) : "");
+    });
+
+// The units of the elementary streams: a picture each, found by their
+// delimiters and, with those taken out, by their first slices.
+TEST(H264Model, UnitsWithAndWithoutDelimiters)
+{
+    for (const char* Name : {"hd_720p50_open.h264", "hd_1080i25_1.h264", "avchd_1080i60_1.h264"}) {
+        SCOPED_TRACE(Name);
+        const TBytes Delimited = ReadFile(Stream(Name));
+        TBytes Plain;
+        for (std::size_t I = 0; I < Delimited.size(); ++I) {
+            // 00 00 00 01 09 and primary_pic_type's byte.
+            if (I + 6 <= Delimited.size() && Delimited[I] == 0 && Delimited[I + 1] == 0 &&
+                Delimited[I + 2] == 0 && Delimited[I + 3] == 1 && (Delimited[I + 4] & 0x1F) == 9) {
+                I += 5;
+                continue;
+            }
+            Plain.push_back(Delimited[I]);
+        }
+        ASSERT_LT(Plain.size(), Delimited.size());
+        const int Frames = VideoFrames(Stream(Name));
+        for (const TBytes& ES : {std::cref(Delimited), std::cref(Plain)}) {
+            const auto Ranges = H264UnitRanges(ES);
+            ASSERT_EQ(int(Ranges.size()), Frames);
+            for (std::size_t I = 0; I < Ranges.size(); ++I) {
+                // A start before its slice, after the unit before; a slice
+                // (a 4-byte start code or a 3-byte one) where it says.
+                EXPECT_LE(Ranges[I].first, Ranges[I].second);
+                EXPECT_TRUE(I == 0 || Ranges[I].first > Ranges[I - 1].second);
+                const std::size_t Header = Ranges[I].second + (ES[Ranges[I].second + 2] == 1 ? 3 : 4);
+                EXPECT_GE(ES[Header] & 0x1F, 1);
+                EXPECT_LE(ES[Header] & 0x1F, 5);
+            }
+        }
+    }
 }
 
 } // namespace

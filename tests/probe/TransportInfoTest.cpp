@@ -191,6 +191,20 @@ TBytes WithPackets(std::uint16_t PID, const std::function<void(TBytes& Packet)>&
     return Result;
 }
 
+// A PMT packet of ts_mp2.ts whose video is said to be HEVC (stream type
+// 0x24), its CRC made anew.
+void AsHEVC(TBytes& Packet)
+{
+    std::uint8_t* S = &Packet[5 + Packet[4]];
+    const std::size_t Length = 3 + (((S[1] & 0x0F) << 8) | S[2]);
+    for (std::size_t I = 12 + (((S[10] & 0x0F) << 8) | S[11]); I + 5 <= Length - 4;
+         I += 5 + (((S[I + 3] & 0x0F) << 8) | S[I + 4]))
+        S[I] = S[I] == 0x02 ? 0x24 : S[I];
+    const std::uint32_t Crc = SectionCrc(S, Length - 4);
+    for (int K = 0; K < 4; ++K)
+        S[Length - 4 + K] = static_cast<std::uint8_t>(Crc >> (24 - 8 * K));
+}
+
 TEST(ProbeTransportStream, Refusals)
 {
     const auto Null = [](TBytes& Packet) { Packet[1] = 0x1F, Packet[2] = 0xFF; };
@@ -200,8 +214,7 @@ TEST(ProbeTransportStream, Refusals)
         TBytes Bytes;
         const char* Message;
     } Cases[] = {
-        {"H264", ReadFile(Stream("hd_720p50_2.ts")),
-         "This file's video is H.264, which cannot be joined yet."},
+        {"HEVC", WithPackets(0x1000, AsHEVC), "This file's video is H.265, which cannot be joined yet."},
         {"Scrambled", WithPackets(0x100, [](TBytes& P) { P[3] |= 0x80; }),
          "This file's video is scrambled and cannot be read."},
         {"NoPAT", WithPackets(0, Null), "Unable to find the programs of this transport stream."},
@@ -312,11 +325,14 @@ TEST(CompareMediaInfo, TransportStreams)
         DecideJoin(std::vector<const TMediaInfo*>{&Infos["ts_ac3.ts"], &Infos["ts_mp2.ts"]});
     EXPECT_EQ(Decision.Verdict, TJoinVerdict::Refuse);
     EXPECT_EQ(Decision.Message, TransportSoundMessage);
-    // A multiplex with a program of H.264 video is named and refused.
-    TMediaInfo WithH264 = Infos["ts_mux.ts"];
+    // A multiplex with a program of HEVC video is named and refused; one
+    // of H.264 joins.
+    TMediaInfo WithHEVC = Infos["ts_mux.ts"], WithH264 = WithHEVC;
+    WithHEVC.Programs.back().Streams.front().Coding = scHEVC;
     WithH264.Programs.back().Streams.front().Coding = scH264;
-    EXPECT_EQ(DecideJoin(std::vector<const TMediaInfo*>{&WithH264, &WithH264}).Message,
-              "Joining transport streams of H.264 video is not possible yet.");
+    EXPECT_EQ(DecideJoin(std::vector<const TMediaInfo*>{&WithHEVC, &WithHEVC}).Message,
+              "Joining transport streams of H.265 video is not possible yet.");
+    EXPECT_EQ(DecideJoin(std::vector<const TMediaInfo*>{&WithH264, &WithH264}).Verdict, TJoinVerdict::Join);
     EXPECT_EQ(DecideJoin(std::vector<const TMediaInfo*>{&Infos["ts_ac3.ts"], &Infos["dvd_pal1.vob"]}).Message,
               VideoDiffersMessage);
 }
