@@ -27,8 +27,8 @@ TEST(HostileCli, ASignalDuringTheFinalSyncKeepsTheOldOutput)
     RunCommand("cp " + Quote(Old) + " " + Quote(Out) + "; ASAN_OPTIONS=detect_leaks=0 strace -o " +
                    Quote(Trace) + " -e trace=fsync -e inject=fsync:delay_enter=2s " + Cli + " join -o " +
                    Quote(Out) + " " + Quote(Stream("ff_pal.mpg")) + " " + Quote(Stream("ff_pal_b.mpg")) +
-                   " </dev/null & S=$!; for i in $(seq 100); do P=$(pgrep -P $S) && break; sleep 0.05; done; "
-                   "for i in $(seq 200); do grep -q '^fsync(' " +
+                   " </dev/null & S=$!; for i in $(seq 400); do P=$(pgrep -P $S) && break; sleep 0.05; done; "
+                   "for i in $(seq 400); do grep -q '^fsync(' " +
                    Quote(Trace) +
                    " && break; sleep 0.05; done; "
                    "kill -TERM $P; wait $S; echo status $?; ls -A " +
