@@ -81,6 +81,7 @@ struct TStreamInfo
     std::uint8_t MPEGVersion = 0;
     std::uint8_t ChromaFormat = 0;
     std::uint8_t ProfileAndLevel = 0;
+    std::uint8_t H264Profile = 0, H264Constraints = 0;
     bool Progressive = true;
     TAudioCodec AudioCodec = acUnknown;
     std::uint8_t AudioLayer = 0;
@@ -120,7 +121,9 @@ struct TMediaInfo
     std::uint8_t MPEGVersion = 1;
     std::uint8_t ChromaFormat = 1;    // 1 4:2:0, 2 4:2:2, 3 4:4:4
     std::uint8_t ProfileAndLevel = 0; // MPEG-2's escape bit, profile and level
-    bool Progressive = true;          // MPEG-2's progressive_sequence
+    // H.264's profile_idc and its constraint flags (set0 in bit 7).
+    std::uint8_t H264Profile = 0, H264Constraints = 0;
+    bool Progressive = true; // MPEG-2's progressive_sequence
     // The first sound stream: 0xC0 in MPEG-1; in a program stream the first
     // of 0xC0-0xDF and the sound sub-streams of private stream 1 (0xBD,
     // AudioSubStream) that the file holds.
@@ -163,6 +166,8 @@ template <typename TFrom, typename TTo> void CopyVideoFields(const TFrom& From, 
     To.MPEGVersion = From.MPEGVersion;
     To.ChromaFormat = From.ChromaFormat;
     To.ProfileAndLevel = From.ProfileAndLevel;
+    To.H264Profile = From.H264Profile;
+    To.H264Constraints = From.H264Constraints;
     To.Progressive = From.Progressive;
 }
 template <typename TFrom, typename TTo> void CopySoundFields(const TFrom& From, TTo& To)

@@ -4,6 +4,7 @@
 #include "mpeg/audio/AC3.h"
 #include "mpeg/audio/MPEGAudio.h"
 #include "mpeg/ts/ProgramTables.h"
+#include "mpeg/video/H264.h"
 #include "probe/JoinRules.h"
 
 #include <cmath>
@@ -223,6 +224,14 @@ std::string VideoText(const TMediaInfo& Info)
 
 std::string VideoDetailText(const TMediaInfo& Info)
 {
+    // H.264: its profile and level as their names go ("High@4.0").
+    if (Info.MPEGVersion == 4 && Info.H264Profile != 0) {
+        TSequenceParameterSet Sps;
+        Sps.ProfileIdc = Info.H264Profile;
+        Sps.Constraints = Info.H264Constraints;
+        Sps.LevelIdc = Info.ProfileAndLevel;
+        return H264ProfileName(Sps) + "@" + H264LevelName(Sps);
+    }
     if (Info.MPEGVersion != 2)
         return {};
     // ISO/IEC 13818-2, 8.2: profile and level codes, when not escaped.

@@ -46,7 +46,8 @@ bool IsJoinedVideo(TStreamCoding Coding)
 // An H.264 stream's picture from its first sequence parameter set: the
 // size after cropping, the frame rate of its timing information, fields or
 // not. MPEGVersion 4 names the coding (ISO/IEC 14496-10 is MPEG-4 part 10),
-// ProfileAndLevel holds the level_idc. False without a set that parses, or
+// ProfileAndLevel holds the level_idc, H264Profile and H264Constraints the
+// profile. False without a set that parses, or
 // without the frame rate.
 bool ReadH264Settings(std::span<const std::uint8_t> Data, TStreamInfo& Format)
 {
@@ -61,6 +62,8 @@ bool ReadH264Settings(std::span<const std::uint8_t> Data, TStreamInfo& Format)
     Format.MPEGVersion = 4;
     Format.ChromaFormat = Sps->ChromaFormat;
     Format.ProfileAndLevel = Sps->LevelIdc;
+    Format.H264Profile = Sps->ProfileIdc;
+    Format.H264Constraints = Sps->Constraints;
     Format.Progressive = !Sps->Interlaced();
     return true;
 }
@@ -116,6 +119,7 @@ private:
     void OnPAT(std::span<const std::uint8_t> Section);
     void OnPMT(std::uint16_t PID, std::span<const std::uint8_t> Section);
     void OnSDT(std::span<const std::uint8_t> Section);
+    void NamePrograms();
     void OnPES(TStreamProbe& Probe, const TTransportPES& PES);
     void Route(const TTransportPacket& Packet, const std::uint8_t* Bytes, bool Lost);
     bool Finished() const;
@@ -131,6 +135,9 @@ private:
     std::set<std::uint8_t> m_PATSections, m_SDTSections;
     std::optional<std::uint8_t> m_PATVersion;
     bool m_PATDone = false, m_SDTDone = false;
+    // The services the SDT named, kept for programs the PAT lists later (a
+    // muxer may send the SDT first).
+    std::vector<TService> m_Services;
     std::set<std::size_t> m_PMTRead; // indices into m_Info.Programs
     // The clock that has passed since the first PCR, for what is not sent.
     std::optional<std::uint16_t> m_ClockPID;
@@ -155,6 +162,7 @@ void TTransportProbe::OnPAT(std::span<const std::uint8_t> Section)
     }
     m_PATSections.insert(PAT->SectionNumber);
     m_PATDone = m_PATSections.size() > PAT->LastSectionNumber;
+    NamePrograms();
 }
 
 void TTransportProbe::OnPMT(std::uint16_t PID, std::span<const std::uint8_t> Section)
@@ -200,14 +208,20 @@ void TTransportProbe::OnSDT(std::span<const std::uint8_t> Section)
     const std::optional<TSDT> SDT = DecodeSDT(Section);
     if (!SDT)
         return;
-    for (const TService& Service : SDT->Services)
+    m_Services.insert(m_Services.end(), SDT->Services.begin(), SDT->Services.end());
+    NamePrograms();
+    m_SDTSections.insert(DecodeSectionHeader(Section)->SectionNumber);
+    m_SDTDone = m_SDTSections.size() > DecodeSectionHeader(Section)->LastSectionNumber;
+}
+
+void TTransportProbe::NamePrograms()
+{
+    for (const TService& Service : m_Services)
         for (TProgramInfo& Program : m_Info.Programs)
             if (Program.Number == Service.ServiceId && Program.Name.empty()) {
                 Program.Name = Service.Name;
                 Program.Provider = Service.Provider;
             }
-    m_SDTSections.insert(DecodeSectionHeader(Section)->SectionNumber);
-    m_SDTDone = m_SDTSections.size() > DecodeSectionHeader(Section)->LastSectionNumber;
 }
 
 void TTransportProbe::OnPES(TStreamProbe& Probe, const TTransportPES& PES)

@@ -11,6 +11,7 @@
 #include "TestSupport.h"
 #include "TransportSupport.h"
 
+#include <algorithm>
 #include <gtest/gtest.h>
 #include <map>
 #include <sstream>
@@ -41,7 +42,7 @@ std::vector<std::map<std::string, std::string>> FfprobeRecords(const std::string
 const char* FfprobeCodec(const TStreamInfo& Stream)
 {
     if (Stream.Kind == skVideo)
-        return Stream.MPEGVersion == 2 ? "mpeg2video" : "mpeg1video";
+        return Stream.MPEGVersion == 4 ? "h264" : Stream.MPEGVersion == 2 ? "mpeg2video" : "mpeg1video";
     switch (Stream.AudioCodec) {
     case acMPEG: return Stream.AudioLayer == 2 ? "mp2" : "mp3";
     case acAC3: return "ac3";
@@ -62,14 +63,13 @@ TEST_P(ProbeTransportStream, AgreesWithFfprobe)
     const TMediaInfo& Info = Record.Info;
     EXPECT_EQ(Record.Kind, mfkTransportStream);
     EXPECT_EQ(KindText(Info), "transport stream");
-    EXPECT_EQ(Info.PacketSize, std::string(GetParam()) == "ts_204.ts"      ? 204
-                               : std::string(GetParam()) == "ts_m2ts.m2ts" ? 192
-                                                                           : 188);
+    const std::string Name = GetParam();
+    EXPECT_EQ(Info.PacketSize, Name == "ts_204.ts" ? 204 : Name.ends_with(".m2ts") ? 192 : 188);
     const auto Programs = FfprobeRecords("program=program_num,pmt_pid,pcr_pid:program_tags", File);
     ASSERT_EQ(Info.Programs.size(), Programs.size());
     std::map<int, std::map<std::string, std::string>> Streams;
-    for (const auto& Fields :
-         FfprobeRecords("stream=id,codec_name,sample_rate,channels,width,height:stream_tags", File))
+    for (const auto& Fields : FfprobeRecords(
+             "stream=id,codec_name,profile,level,sample_rate,channels,width,height:stream_tags", File))
         Streams[std::stoi(Fields.at("id"), nullptr, 16)] = Fields;
     std::size_t Count = 0;
     for (std::size_t I = 0; I < Programs.size(); ++I) {
@@ -87,6 +87,14 @@ TEST_P(ProbeTransportStream, AgreesWithFfprobe)
             if (Stream.Kind == skVideo) {
                 EXPECT_EQ(std::to_string(Stream.Width), F.at("width"));
                 EXPECT_EQ(std::to_string(Stream.Height), F.at("height"));
+                // H.264's profile and level as the list shows them.
+                if (Stream.MPEGVersion == 4) {
+                    TMediaInfo Video;
+                    CopyVideoFields(Stream, Video);
+                    const int Level = std::stoi(F.at("level"));
+                    EXPECT_EQ(VideoDetailText(Video), F.at("profile") + "@" + std::to_string(Level / 10) +
+                                                          "." + std::to_string(Level % 10));
+                }
             } else {
                 EXPECT_EQ(std::to_string(Stream.SampleRate), F.at("sample_rate"));
                 EXPECT_EQ(std::to_string(Stream.AudioChannels + Stream.LowFrequency), F.at("channels"));
@@ -97,13 +105,16 @@ TEST_P(ProbeTransportStream, AgreesWithFfprobe)
     }
     EXPECT_EQ(Count, Streams.size());
     // The first sound stream is the record's, as in a program stream.
-    EXPECT_TRUE(Info.HasAudio);
+    EXPECT_EQ(Info.HasAudio, std::any_of(Streams.begin(), Streams.end(), [](const auto& S) {
+                  return S.second.count("sample_rate") && S.second.at("sample_rate") != "N/A";
+              }));
     EXPECT_NEAR(Info.Duration, Duration(File), 0.05);
 }
 INSTANTIATE_TEST_SUITE_P(Ffmpeg, ProbeTransportStream,
                          ::testing::Values("ts_mp2.ts", "ts_ac3.ts", "ts_cbr.ts", "ts_m2ts.m2ts", "ts_204.ts",
                                            "ts_pids.ts", "ts_pmtv1.ts", "ts_wrap.ts", "ts_rec.ts",
-                                           "ts_aac.ts", "ts_latm.ts", "ts_eac3.ts", "ts_mux.ts"),
+                                           "ts_aac.ts", "ts_latm.ts", "ts_eac3.ts", "ts_mux.ts", "ts_h264.ts",
+                                           "hd_720p50_1.ts", "hd_1080i25_1.ts", "avchd_1080i50_1.m2ts"),
                          [](const auto& Info) {
                              std::string Name = Info.param;
                              return Name.substr(0, Name.find('.'));
