@@ -41,6 +41,13 @@ std::vector<std::pair<int, int>> Runs(const std::vector<int>& Rows)
 
 QString FrameSizeText(const TMediaInfo& Info)
 {
+    // H.264 says fields or frames, its coding, profile and level:
+    // "1920 x 1080i H.264 High@4.0".
+    if (Info.MPEGVersion == 4) {
+        const std::string Detail = VideoDetailText(Info);
+        return QString("%1 x %2%3 H.264").arg(Info.Width).arg(Info.Height).arg(Info.Progressive ? "p" : "i") +
+               (Detail.empty() ? QString() : " " + QString::fromStdString(Detail));
+    }
     // MPEG-2 says its shape and version too: "720 x 576 16:9 MPEG-2".
     const std::string Video = VideoText(Info);
     const std::size_t Fps = Video.find(" fps ");

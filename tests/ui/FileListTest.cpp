@@ -46,6 +46,7 @@ TEST(FileList, RowsHoldTheirDataAndTheCellsShowIt)
     List.AddFile(S("ff_pal.mpg"));
     List.AddFile(S("ff_pal_mono48.mpg"));
     List.AddFile(S("ff_pal.m1v"));
+    List.AddFile(S("avchd_1080i50_1.m2ts"));
     const TFileListModel& Model = List.Model();
     auto Cell = [&](int Row, int Column, int Role = Qt::DisplayRole) {
         return Model.data(Model.index(Row, Column), Role).toString();
@@ -59,6 +60,7 @@ TEST(FileList, RowsHoldTheirDataAndTheCellsShowIt)
     EXPECT_EQ(Cell(0, lcStatus, Qt::ToolTipRole), "");
     EXPECT_EQ(Cell(2, lcAudio), "none");
     EXPECT_EQ(Cell(2, lcFrameSize), "352 x 288");
+    EXPECT_EQ(Cell(3, lcFrameSize), "1920 x 1080i H.264 High@4.0");
     EXPECT_EQ(List.Record(1).Info.SampleRate, 48000);
     EXPECT_EQ(List.Record(2).Kind, mfkVideoStream);
     EXPECT_EQ(List.Record(2).Identity.Size, static_cast<std::int64_t>(ReadFile(Stream("ff_pal.m1v")).size()));
