@@ -113,7 +113,7 @@ TEST_P(ProbeTransportStream, AgreesWithFfprobe)
 INSTANTIATE_TEST_SUITE_P(Ffmpeg, ProbeTransportStream,
                          ::testing::Values("ts_mp2.ts", "ts_ac3.ts", "ts_cbr.ts", "ts_m2ts.m2ts", "ts_204.ts",
                                            "ts_pids.ts", "ts_pmtv1.ts", "ts_wrap.ts", "ts_rec.ts",
-                                           "ts_aac.ts", "ts_latm.ts", "ts_eac3.ts", "ts_mux.ts", "ts_h264.ts",
+                                           "ts_aac.ts", "ts_latm.ts", "ts_eac3.ts", "ts_mux.ts",
                                            "hd_720p50_1.ts", "hd_1080i25_1.ts", "avchd_1080i50_1.m2ts"),
                          [](const auto& Info) {
                              std::string Name = Info.param;
