@@ -102,26 +102,26 @@ TBytes PMTBody(std::uint16_t PCRPID, const std::vector<TPMTEntry>& Streams)
     return Body;
 }
 
-TBytes TSPacket(const TPacketSpec& Spec)
+TBytes TSPacket(const TPacketFields& Fields)
 {
-    if (Spec.Payload.size() + (Spec.Adaptation.empty() ? 0 : 1 + Spec.Adaptation.size()) > 184)
+    if (Fields.Payload.size() + (Fields.Adaptation.empty() ? 0 : 1 + Fields.Adaptation.size()) > 184)
         throw std::runtime_error("a transport packet holds 184 bytes after its header");
-    const bool Adaptation = !Spec.Adaptation.empty() || Spec.Payload.size() < 184;
+    const bool Adaptation = !Fields.Adaptation.empty() || Fields.Payload.size() < 184;
     const std::uint8_t Control =
-        static_cast<std::uint8_t>((Adaptation ? 0x20 : 0) | (Spec.Payload.empty() ? 0 : 0x10));
-    TBytes P = {0x47, static_cast<std::uint8_t>((Spec.UnitStart ? 0x40 : 0) | (Spec.PID >> 8)),
-                static_cast<std::uint8_t>(Spec.PID),
-                static_cast<std::uint8_t>((Spec.Scrambling << 6) | Control | (Spec.Counter & 0x0F))};
+        static_cast<std::uint8_t>((Adaptation ? 0x20 : 0) | (Fields.Payload.empty() ? 0 : 0x10));
+    TBytes P = {0x47, static_cast<std::uint8_t>((Fields.UnitStart ? 0x40 : 0) | (Fields.PID >> 8)),
+                static_cast<std::uint8_t>(Fields.PID),
+                static_cast<std::uint8_t>((Fields.Scrambling << 6) | Control | (Fields.Counter & 0x0F))};
     if (Adaptation) {
-        const std::size_t Length = 183 - Spec.Payload.size();
+        const std::size_t Length = 183 - Fields.Payload.size();
         P.push_back(static_cast<std::uint8_t>(Length));
-        TBytes Field = Spec.Adaptation;
+        TBytes Field = Fields.Adaptation;
         if (Length > 0 && Field.empty())
             Field.push_back(0);
         Field.resize(Length, 0xFF);
         P.insert(P.end(), Field.begin(), Field.end());
     }
-    P.insert(P.end(), Spec.Payload.begin(), Spec.Payload.end());
+    P.insert(P.end(), Fields.Payload.begin(), Fields.Payload.end());
     return P;
 }
 
@@ -143,12 +143,12 @@ std::vector<TBytes> PayloadPackets(std::uint16_t PID, const TBytes& Data, std::u
     std::vector<TBytes> Packets;
     for (std::size_t At = 0; At < All.size(); At += 184) {
         const std::size_t N = std::min<std::size_t>(184, All.size() - At);
-        TPacketSpec Spec{PID, At == 0, Counter++, {}, TBytes(All.begin() + At, All.begin() + At + N)};
+        TPacketFields Fields{PID, At == 0, Counter++, {}, TBytes(All.begin() + At, All.begin() + At + N)};
         // A section's packet is filled with 0xFF after it, a PES packet's
         // with stuffing in the adaptation field.
         if (PointerField)
-            Spec.Payload.resize(184, 0xFF);
-        Packets.push_back(TSPacket(Spec));
+            Fields.Payload.resize(184, 0xFF);
+        Packets.push_back(TSPacket(Fields));
     }
     return Packets;
 }

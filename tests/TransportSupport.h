@@ -56,7 +56,7 @@ TBytes PMTBody(std::uint16_t PCRPID, const std::vector<TPMTEntry>& Streams);
 // A 188-byte packet: its header, an adaptation field of Adaptation's bytes
 // (the flags byte first) when there are any or stuffing is needed, and the
 // payload; stuffing in the adaptation field fills the packet.
-struct TPacketSpec
+struct TPacketFields
 {
     std::uint16_t PID = 0;
     bool UnitStart = false;
@@ -65,7 +65,7 @@ struct TPacketSpec
     TBytes Payload;
     std::uint8_t Scrambling = 0;
 };
-TBytes TSPacket(const TPacketSpec& Spec);
+TBytes TSPacket(const TPacketFields& Fields);
 // The adaptation field's flags and a PCR (base and extension) after them.
 TBytes PCRAdaptation(std::int64_t Base, std::uint16_t Extension, std::uint8_t OtherFlags = 0);
 // The packets of a PID carrying Data from a unit start on (a section behind

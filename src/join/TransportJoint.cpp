@@ -27,9 +27,9 @@ TAlone ModelAlone(const TTransportLead& Lead)
     std::map<std::uint16_t, double> Arrived, Busy;
     std::map<std::uint16_t, std::size_t> Left; // units decoded so far
     for (const TTransportLead::TPacket& Packet : Lead.Packets) {
-        const auto Spec = Lead.Buffers.find(Packet.PID);
+        const auto Buffer = Lead.Buffers.find(Packet.PID);
         const double Leak =
-            Spec == Lead.Buffers.end() || Spec->second.Leak <= 0 ? 2e6 / 8 : Spec->second.Leak;
+            Buffer == Lead.Buffers.end() || Buffer->second.Leak <= 0 ? 2e6 / 8 : Buffer->second.Leak;
         double& Until = Busy[Packet.PID];
         Until = std::max(Until, Packet.Arrival) + PacketBytes / Leak * Hz;
         Alone.Transport.push_back((Until - Packet.Arrival) * Leak / Hz);
@@ -70,17 +70,17 @@ bool Holds(const TTransportEnd& End, const TTransportLead& Lead, const TAlone& A
             Empty = std::max(Empty, FillerEmpty);
         if ((!Last || T > static_cast<double>(*Last) * 300) && T >= Empty)
             return true;
-        const auto Spec = Lead.Buffers.find(Packet.PID);
-        if (Spec == Lead.Buffers.end())
+        const auto Buffer = Lead.Buffers.find(Packet.PID);
+        if (Buffer == Lead.Buffers.end())
             continue;
-        const double Residual = std::max(0.0, Empty - T) * Spec->second.Leak / Hz;
+        const double Residual = std::max(0.0, Empty - T) * Buffer->second.Leak / Hz;
         if (Residual > 0 && Alone.Transport[I] + Residual > std::max(TransportBufferSize, Alone.Transport[I]))
             return false;
         const double Waiting =
             End.Waiting
                 ? static_cast<double>(End.Waiting->Waiting(Packet.PID, static_cast<std::int64_t>(T / 300)))
                 : 0;
-        const double Size = static_cast<double>(Spec->second.Size);
+        const double Size = static_cast<double>(Buffer->second.Size);
         if (Waiting > 0 && Alone.Held[I] + Waiting > std::max(Size, Alone.Held[I]))
             return false;
     }
