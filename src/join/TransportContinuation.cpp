@@ -28,6 +28,8 @@ std::vector<std::uint8_t> TPacketTail::Bytes() const
     const std::size_t Held = m_Count * m_Size;
     const std::size_t From = (m_Next + m_Ring.size() - Held) % std::max<std::size_t>(m_Ring.size(), 1);
     std::vector<std::uint8_t> Bytes(Held);
+    if (Held == 0)
+        return Bytes;
     // The oldest packets stand from From to the ring's end, the rest before.
     const std::size_t First = std::min(Held, m_Ring.size() - From);
     std::memcpy(Bytes.data(), m_Ring.data() + From, First);
