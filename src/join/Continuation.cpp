@@ -51,6 +51,12 @@ std::optional<std::size_t> CutPacketRemainder(std::span<const std::uint8_t> Tail
     if (Length <= Tail.size() || Head.size() < Length - Tail.size())
         return std::nullopt;
     const std::size_t Missing = Length - Tail.size();
+    // The rest of a packet holds no pack header: video cannot hold its start
+    // code, sound only by a chance too small to weigh against a next file
+    // that begins with junk and then a pack of its own, which would be lost.
+    constexpr std::uint8_t PackCode[] = {0, 0, 1, PackStartCode};
+    if (std::ranges::search(Head.first(Missing), PackCode))
+        return std::nullopt;
     // Then zeros at most (what fills a disc sector) and the next packet's
     // start code, or the file's end.
     std::size_t At = Missing;

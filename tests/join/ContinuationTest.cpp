@@ -79,6 +79,10 @@ TEST(CutPacketRemainder, IsExactlyWhatThePacketLacks)
     EXPECT_EQ(CutPacketRemainder(TBytes(Long.begin(), Long.begin() + 500), Lost, false), std::nullopt);
     EXPECT_EQ(CutPacketRemainder(TBytes(Video.begin(), Video.begin() + 50), Concat({NextPack, Video}), false),
               std::nullopt);
+    // Junk, then a pack where the rest would stand: the pack is the next
+    // file's own.
+    const TBytes JunkThenPack = Concat({Filled(20, 0xA3), Mpeg1, Filled(25, 0xA4), NextPack});
+    EXPECT_EQ(CutPacketRemainder(TBytes(Video.begin(), Video.begin() + 50), JunkThenPack, false), std::nullopt);
 }
 
 } // namespace
