@@ -55,7 +55,8 @@ std::optional<std::size_t> CutPacketRemainder(std::span<const std::uint8_t> Tail
     // code, sound only by a chance too small to weigh against a next file
     // that begins with junk and then a pack of its own, which would be lost.
     constexpr std::uint8_t PackCode[] = {0, 0, 1, PackStartCode};
-    if (std::ranges::search(Head.first(Missing), PackCode))
+    if (std::search(Head.begin(), Head.begin() + static_cast<std::ptrdiff_t>(Missing), std::begin(PackCode),
+                    std::end(PackCode)) != Head.begin() + static_cast<std::ptrdiff_t>(Missing))
         return std::nullopt;
     // Then zeros at most (what fills a disc sector) and the next packet's
     // start code, or the file's end.
