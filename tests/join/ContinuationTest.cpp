@@ -82,7 +82,8 @@ TEST(CutPacketRemainder, IsExactlyWhatThePacketLacks)
     // Junk, then a pack where the rest would stand: the pack is the next
     // file's own.
     const TBytes JunkThenPack = Concat({Filled(20, 0xA3), Mpeg1, Filled(25, 0xA4), NextPack});
-    EXPECT_EQ(CutPacketRemainder(TBytes(Video.begin(), Video.begin() + 50), JunkThenPack, false), std::nullopt);
+    EXPECT_EQ(CutPacketRemainder(TBytes(Video.begin(), Video.begin() + 50), JunkThenPack, false),
+              std::nullopt);
 }
 
 } // namespace
