@@ -125,7 +125,7 @@ void TStreamEdit::Edit(TPayloadContext& Context, const TTransportPacket& Packet,
         m_Header.Reset();
         m_ZeroNext = 0;
         At = EditHeader(Context, Packet, Payload);
-    } else {
+    } else if (m_Header.Pending()) {
         At = m_Header.Put(Payload, Length);
     }
     std::uint8_t* Data = Payload + At;
@@ -136,11 +136,15 @@ void TStreamEdit::Edit(TPayloadContext& Context, const TTransportPacket& Packet,
         New || At > 0;
     if (Context.Recalc) {
         TJoinState& State = *Context.State;
-        if (m_Stream.Video)
-            State.Line.AddTransportVideo(m_Stream.Out, New ? m_PTS : std::nullopt,
-                                         New && m_Decode != m_PTS ? m_Decode : std::nullopt, {Data, Count},
-                                         New, Packet.Position >= Context.SourceSize - PictureCountBytes);
-        else
+        // The video's end is told by its stamped packets, and near the
+        // file's end by its pictures: the packets in between tell nothing.
+        const bool CountsPictures = Packet.Position >= Context.SourceSize - PictureCountBytes;
+        if (m_Stream.Video) {
+            if (New || CountsPictures)
+                State.Line.AddTransportVideo(m_Stream.Out, New ? m_PTS : std::nullopt,
+                                             New && m_Decode != m_PTS ? m_Decode : std::nullopt,
+                                             {Data, Count}, New, CountsPictures);
+        } else
             m_Sound.insert(m_Sound.end(), Data, Data + Count);
         // What waits in the buffers at the next joint comes from near the end.
         if (Packet.Position >= Context.SourceSize - BufferBytes)

@@ -43,6 +43,7 @@ public:
     void Set(std::vector<std::uint8_t> Bytes, std::size_t From);
     // Writes what is pending over the first bytes of Data; returns how many.
     std::size_t Put(std::uint8_t* Data, std::size_t Length);
+    bool Pending() const { return m_At < m_Bytes.size(); }
     void Reset() { m_Bytes.clear(), m_At = 0; }
 
 private:

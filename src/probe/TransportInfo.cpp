@@ -314,7 +314,11 @@ bool TTransportProbe::Finished() const
     if (!m_PATDone || (m_PMTRead.size() < m_Info.Programs.size() && !Waited))
         return false;
     for (const auto& [PID, Probe] : m_Probes) {
-        const bool Stamped = !m_WithStamps || Probe->Stamps.size() >= StampsWanted;
+        // The duration comes from the pictures' and the sound's stamps: a
+        // data stream's or the subtitles' (sparse, or none) are not awaited.
+        const TStreamKind Kind = KindOf(Probe->Coding);
+        const bool Stamped =
+            !m_WithStamps || Probe->Stamps.size() >= StampsWanted || (Kind != skVideo && Kind != skSound);
         if (!((Probe->Done && Stamped) || (Waited && Probe->Packets == 0) || Probe->Scrambled))
             return false;
     }
