@@ -106,9 +106,16 @@ void TProgramStreamPass::Begin()
     }
     if (Plan.Remainder)
         m_Reader.Seek(*Plan.Remainder);
-    if (m_Settings.Planning)
+    if (m_Settings.Planning) {
         Plan.Continues =
             Recalc && IsLaterFile() && (m_State.CutTail.empty() || Plan.Remainder) && ContinuesOutput();
+        // Only the rest of its own recording completes a cut packet: bytes
+        // that merely fit it are another file's own (junk and then packets).
+        if (Plan.Remainder && !Plan.Continues) {
+            Plan.Remainder.reset();
+            m_Reader.Seek(0);
+        }
+    }
     m_Continues = Plan.Continues;
     // What stands before a file's first packet (the empty sectors a VCD track
     // can start with) is not part of its stream, except the rest of a packet

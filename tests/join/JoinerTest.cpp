@@ -399,6 +399,19 @@ TEST_F(JoinerTest, OnlyTheRestOfARecordingContinuesIt)
                      Out.begin() + static_cast<std::ptrdiff_t>(Packet + Length + 3)),
               (TBytes{0, 0, 1}));
     EXPECT_GE(Out[Packet + Length + 3], 0xBA);
+
+    // Another clip, after junk as long as the cut packet's rest less its
+    // first packet: that packet is the clip's own and stays whole.
+    const TBytes Other = ReadFile(Stream("ff_pal.mpg"));
+    const std::size_t First = PacketOffsets(Other)[2], Next = PacketOffsets(Other)[3];
+    ASSERT_LT(Next - First, Length - 10);
+    TBytes Junk(Length - 10 - (Next - First), 0xA5);
+    Junk.insert(Junk.end(), Other.begin() + static_cast<std::ptrdiff_t>(First), Other.end());
+    EXPECT_EQ(JoinFiles({Input("1.mpg", TBytes(Whole.begin(), At(Packet + 10))), Input("2.mpg", Junk)}, true),
+              "");
+    const TBytes CutFile(Whole.begin(), At(Packet + 10));
+    // Its whole packets, the cut one zero-filled, and every packet of the clip.
+    EXPECT_EQ(PacketOffsets(Output()).size(), PacketOffsets(CutFile).size() + 1 + PacketOffsets(Junk).size());
 }
 
 } // namespace
