@@ -118,6 +118,10 @@ void TStreamEdit::Edit(TPayloadContext& Context, const TTransportPacket& Packet,
     const std::size_t Length = Packet.PayloadLength;
     if (!EditsPayload(Packet) || RepeatsLast(Duplicate, m_Last, Payload, Length))
         return;
+    if (PassesUnchanged(Context, Packet, Payload)) {
+        m_Last.clear();
+        return;
+    }
     const bool New = Packet.PayloadUnitStart;
     std::size_t At = 0;
     if (New) {
@@ -155,6 +159,25 @@ void TStreamEdit::Edit(TPayloadContext& Context, const TTransportPacket& Packet,
         m_Last.assign(Payload, Payload + Length);
     else
         m_Last.clear();
+}
+
+// Most packets carry the middle of a picture: no header, no stamp, nothing
+// to edit, and nothing the join's line learns from them away from the file's
+// end. They pass as they are, without the edits' bookkeeping.
+bool TStreamEdit::PassesUnchanged(const TPayloadContext& Context, const TTransportPacket& Packet,
+                                  const std::uint8_t* Payload) const
+{
+    if (Packet.PayloadUnitStart || !m_Stream.Video || m_Header.Pending() ||
+        (m_Stream.Coding != scMPEG1Video && m_Stream.Coding != scMPEG2Video))
+        return false;
+    if (!Context.Recalc)
+        return true;
+    if (m_ZeroNext > 0 || Packet.Position >= Context.SourceSize - std::max(PictureCountBytes, BufferBytes) ||
+        (Context.Later && !Context.Continues && !m_GroupSeen))
+        return false;
+    // The last file's end codes stay; another's are blanked, where it has any.
+    const std::size_t Length = Packet.PayloadLength;
+    return Context.Last || (!std::memchr(Payload, SequenceEndCode, Length) && !MayRunOn(Payload, Length));
 }
 
 std::size_t TStreamEdit::EditHeader(TPayloadContext& Context, const TTransportPacket& Packet,

@@ -70,6 +70,8 @@ public:
     static constexpr std::int64_t PictureCountBytes = 4 << 20;
 
 private:
+    bool PassesUnchanged(const TPayloadContext& Context, const TTransportPacket& Packet,
+                         const std::uint8_t* Payload) const;
     std::size_t EditHeader(TPayloadContext& Context, const TTransportPacket& Packet, std::uint8_t* Payload);
     // True when it changed Data.
     bool EditVideo(TPayloadContext& Context, std::uint8_t* Data, std::size_t Length);
