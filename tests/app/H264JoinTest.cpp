@@ -184,6 +184,7 @@ INSTANTIATE_TEST_SUITE_P(
                  .Files = {"hd_720p50_1.ts", "hd_720p50_open_cut.ts"},
                  .Leading = 1,
                  .BrokenLink = true},
+        TH264Set{.Name = "NoTimingInformation", .Files = {"h264_notiming_1.ts", "h264_notiming_2.ts"}},
         TH264Set{.Name = "Broadcast1080i25", .Files = {"hd_1080i25_1.ts", "hd_1080i25_2.ts"}, .PTSErrors = 1},
         TH264Set{.Name = "Broadcast1080i25OpenGops",
                  .Files = {"hd_1080i25_open.ts", "hd_1080i25_1.ts"},
