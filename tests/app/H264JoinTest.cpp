@@ -55,6 +55,16 @@ int BrokenLinksSet(const std::string& File)
     return std::atoi(Count.c_str());
 }
 
+// The end of sequence and end of stream NAL units ffmpeg reads.
+int EndUnits(const std::string& File)
+{
+    std::string Count;
+    RunCommand("ffmpeg -nostdin -hide_banner -i " + Quote(File) +
+                   " -map 0:v -c copy -bsf:v trace_headers -f null - 2>&1 | grep -c 'End of S'",
+               &Count);
+    return std::atoi(Count.c_str());
+}
+
 struct TH264Set
 {
     const char* Name;
@@ -116,6 +126,8 @@ TEST_P(H264Join, DecodesWithEveryPictureInTimeAndOneOffsetAFile)
         << Said;
 
     EXPECT_EQ(DecodeErrorsAtOwnTimes(Out), "");
+    // The video ends where the last file's ends, and nowhere before.
+    EXPECT_EQ(EndUnits(Out), EndUnits(Stream(Set.Files.back())));
     // Every picture is there once; ffmpeg, which does not drop what a
     // broken link flag marks, decodes the leading pictures the later file
     // could not show alone from the pictures of the file before.
@@ -184,6 +196,7 @@ INSTANTIATE_TEST_SUITE_P(
                  .Files = {"hd_720p50_1.ts", "hd_720p50_open_cut.ts"},
                  .Leading = 1,
                  .BrokenLink = true},
+        TH264Set{.Name = "EndUnits", .Files = {"h264_ends_1.ts", "h264_ends_2.ts"}},
         TH264Set{.Name = "NoTimingInformation", .Files = {"h264_notiming_1.ts", "h264_notiming_2.ts"}},
         TH264Set{.Name = "Broadcast1080i25", .Files = {"hd_1080i25_1.ts", "hd_1080i25_2.ts"}, .PTSErrors = 1},
         TH264Set{.Name = "Broadcast1080i25OpenGops",

@@ -1,11 +1,14 @@
 #!/usr/bin/env python3
-# Copies a 188-byte transport stream with the timing information taken out
-# of the sequence parameter sets of its H.264 video (timing_info_present_flag
-# 0, the 65 bits of num_units_in_tick, time_scale and fixed_frame_rate_flag
-# gone), as encoders that write no timing leave them; nothing else changes,
-# and the stamps of the PES packets stay. Reads the sets libx264 writes (no
-# scaling matrices, pic_order_cnt_type 0 or 2), each within one packet.
-# Usage: drop-h264-timing.py IN.ts OUT.ts [VIDEO_PID, 0x100 by default]
+# Copies a 188-byte transport stream from ffmpeg's muxer (its H.264 video
+# on PID 0x100) with one change to the video, as other encoders write it:
+#   no-timing: the timing information taken out of its sequence parameter
+#     sets (timing_info_present_flag 0, the 65 bits of num_units_in_tick,
+#     time_scale and fixed_frame_rate_flag gone); the PES packets keep their
+#     stamps. Reads the sets libx264 writes (no scaling matrices,
+#     pic_order_cnt_type 0 or 2), each within one packet.
+#   end-units: an end of sequence and an end of stream NAL unit after its
+#     last picture, in a packet of their own after the video's last.
+# Usage: edit-h264-ts.py no-timing|end-units IN.ts OUT.ts
 import re
 import sys
 
@@ -90,25 +93,50 @@ def drop_timing(rbsp):
     return bytes(int(kept[i:i + 8], 2) for i in range(0, len(kept), 8))
 
 
-def main():
-    data = bytearray(open(sys.argv[1], "rb").read())
-    pid = int(sys.argv[3], 0) if len(sys.argv) > 3 else 0x100
+VIDEO_PID = 0x100
+
+
+def video_packets(data):
     for at in range(0, len(data) - 187, 188):
+        if data[at] == 0x47 and (data[at + 1] & 0x1F) << 8 | data[at + 2] == VIDEO_PID:
+            yield at
+
+
+def no_timing(data):
+    for at in video_packets(data):
         packet = data[at:at + 188]
-        if packet[0] != 0x47 or (packet[1] & 0x1F) << 8 | packet[2] != pid or not packet[3] & 0x10:
+        if not packet[3] & 0x10:
             continue
         payload = 4 + (1 + packet[4] if packet[3] & 0x20 else 0)
         for sps in re.finditer(b"\x00\x00\x01[\x07\x27\x47\x67]", packet[payload:]):
             begin = payload + sps.start() + 3
             end = packet.find(b"\x00\x00\x01", begin)
             if end < 0:
-                sys.exit("drop-h264-timing: a sequence parameter set runs on into the next packet")
+                sys.exit("edit-h264-ts: a sequence parameter set runs on into the next packet")
             # The shorter set and zero bytes up to the next start code, which
             # a byte stream allows between units (B.1.1): every packet keeps
             # its length.
             nal = escape(drop_timing(unescape(bytes(packet[begin:end]))))
             data[at + begin:at + end] = nal + bytes(end - begin - len(nal))
-    open(sys.argv[2], "wb").write(data)
+    return data
+
+
+def end_units(data):
+    last = list(video_packets(data))[-1]
+    units = b"\x00\x00\x00\x01\x0a\x00\x00\x00\x01\x0b"
+    # The packet goes on with the PES packet before it (ffmpeg leaves a
+    # video PES packet's length open): no unit start, the next continuity
+    # counter, an adaptation field of stuffing before the units.
+    header = bytes([0x47, VIDEO_PID >> 8, VIDEO_PID & 0xFF, 0x30 | (data[last + 3] + 1) & 0x0F])
+    stuffing = 188 - len(header) - 1 - len(units)
+    packet = header + bytes([stuffing, 0]) + b"\xff" * (stuffing - 1) + units
+    return data[:last + 188] + packet + data[last + 188:]
+
+
+def main():
+    mode, source, target = sys.argv[1:4]
+    data = bytearray(open(source, "rb").read())
+    open(target, "wb").write({"no-timing": no_timing, "end-units": end_units}[mode](data))
 
 
 main()
