@@ -448,4 +448,23 @@ TTransportCheck CheckTransport(const TBytes& File)
     return TChecker(File).Run();
 }
 
+std::string FullerThanInputs(const TTransportCheck& Joined, const std::vector<TTransportCheck>& Inputs)
+{
+    std::map<std::int64_t, std::int64_t> Fullest; // by buffer size
+    for (const TTransportCheck& Input : Inputs)
+        for (const auto& [PID, Peak] : Input.Peak) {
+            const std::int64_t Size = Input.Size.at(PID);
+            Fullest[Size] = std::max({Fullest[Size], Peak, Size});
+        }
+    std::string Text;
+    for (const auto& [PID, Peak] : Joined.Peak) {
+        const std::int64_t Size = Joined.Size.at(PID);
+        const std::int64_t Allowed = Fullest.count(Size) ? Fullest.at(Size) : Size;
+        if (Peak > Allowed)
+            Text += "PID " + std::to_string(PID) + " holds " + std::to_string(Peak) + " of " +
+                    std::to_string(Size) + " bytes, the inputs " + std::to_string(Allowed) + "; ";
+    }
+    return Text;
+}
+
 } // namespace vantrel::test

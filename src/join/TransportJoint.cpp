@@ -19,6 +19,17 @@ struct TAlone
 {
     std::vector<double> Held;      // its stream buffer after each packet
     std::vector<double> Transport; // its transport buffer after each packet
+    // How full each PID's stream and transport buffers may be at the joint:
+    // their sizes, or as full as either file fills them by itself where it
+    // fills them more (ffmpeg's muxer sends sound far ahead of its time, and
+    // overfills its buffers). A joint keeps an input's own overflow, never
+    // makes it worse, and makes none where neither file has one.
+    std::map<std::uint16_t, double> Allowed, AllowedTransport;
+    void Allow(std::uint16_t PID, double Held, double Transport)
+    {
+        Allowed[PID] = std::max(Allowed[PID], Held);
+        AllowedTransport[PID] = std::max(AllowedTransport[PID], Transport);
+    }
 };
 
 TAlone ModelAlone(const TTransportLead& Lead)
@@ -48,6 +59,10 @@ TAlone ModelAlone(const TTransportLead& Lead)
                                       : std::min<double>(static_cast<double>(U[J].Start), Bytes);
         }
         Alone.Held.push_back(Bytes - Removed);
+        Alone.Allow(Packet.PID,
+                    std::max(Alone.Held.back(),
+                             Buffer == Lead.Buffers.end() ? 0.0 : static_cast<double>(Buffer->second.Size)),
+                    std::max(Alone.Transport.back(), TransportBufferSize));
     }
     return Alone;
 }
@@ -74,14 +89,13 @@ bool Holds(const TTransportEnd& End, const TTransportLead& Lead, const TAlone& A
         if (Buffer == Lead.Buffers.end())
             continue;
         const double Residual = std::max(0.0, Empty - T) * Buffer->second.Leak / Hz;
-        if (Residual > 0 && Alone.Transport[I] + Residual > std::max(TransportBufferSize, Alone.Transport[I]))
+        if (Residual > 0 && Alone.Transport[I] + Residual > Alone.AllowedTransport.at(Packet.PID))
             return false;
         const double Waiting =
             End.Waiting
                 ? static_cast<double>(End.Waiting->Waiting(Packet.PID, static_cast<std::int64_t>(T / 300)))
                 : 0;
-        const double Size = static_cast<double>(Buffer->second.Size);
-        if (Waiting > 0 && Alone.Held[I] + Waiting > std::max(Size, Alone.Held[I]))
+        if (Waiting > 0 && Alone.Held[I] + Waiting > Alone.Allowed.at(Packet.PID))
             return false;
     }
     return true;
@@ -156,7 +170,7 @@ TTransportJoint PlanTransportJoint(const TTransportEnd& End, const TTransportLea
     TTransportJoint Joint;
     if (End.TicksPerByte <= 0)
         return Joint;
-    const TAlone Alone = ModelAlone(Lead);
+    TAlone Alone = ModelAlone(Lead);
     const double AtoB = Lead.TicksPerByte > 0 ? Lead.TicksPerByte : End.TicksPerByte;
     const auto Leak = Lead.Buffers.count(End.PCRPID) ? Lead.Buffers.at(End.PCRPID).Leak : 2e6 / 8;
     const double OwnEmpty = End.TransportEmpty.count(End.PCRPID) ? End.TransportEmpty.at(End.PCRPID) : 0;
@@ -166,6 +180,18 @@ TTransportJoint PlanTransportJoint(const TTransportEnd& End, const TTransportLea
         return static_cast<double>(End.LastPCR) +
                (End.SinceLastPCR + Packets * PacketBytes + PCRByte) * End.TicksPerByte;
     };
+    // What the earlier file holds by itself as its last byte arrives.
+    const double Ended = PCRAfter(0) - PCRByte * End.TicksPerByte;
+    for (const auto& [PID, Buffer] : Lead.Buffers) {
+        const double Waiting =
+            End.Waiting
+                ? static_cast<double>(End.Waiting->Waiting(PID, static_cast<std::int64_t>(Ended / 300)))
+                : 0;
+        const auto Empty = End.TransportEmpty.find(PID);
+        const double Transport =
+            Empty == End.TransportEmpty.end() ? 0 : std::max(0.0, Empty->second - Ended) * Buffer.Leak / Hz;
+        Alone.Allow(PID, Waiting, Transport);
+    }
     // Furthest: everything the earlier file left has gone.
     const double Drain =
         std::max(End.Waiting && End.Waiting->LastDecode()

@@ -6,8 +6,9 @@
 // line between two of them). The later file moves as a whole: its units and
 // its bytes keep their own distance, and only the buffers it shares with
 // what the earlier file left in them at the joint can hold too much. The
-// planner finds the shortest pause that keeps every buffer within its size,
-// and the packets written between the files: PCR packets that keep the
+// planner finds the shortest pause that keeps every buffer within its size
+// (or, where either file fills one past it by itself, no fuller than that
+// file does), and the packets written between the files: PCR packets that keep the
 // earlier file's last bytes and the later file's first ones at their own
 // times (and a PCR at least every FillerPCRGap), with null packets at the
 // stream's rate where the stream is of constant rate. Times are ticks of

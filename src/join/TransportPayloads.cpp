@@ -6,9 +6,11 @@
 #include "mpeg/TimeStamps.h"
 #include "mpeg/ps/PackSyntax.h"
 #include "mpeg/ts/Sections.h"
+#include "mpeg/video/H264.h"
 
 #include <algorithm>
 #include <cstring>
+#include <span>
 
 namespace vantrel {
 
@@ -35,27 +37,37 @@ std::int64_t Restamp(std::uint8_t* Field, std::int64_t Raw, std::int64_t Value)
     return Value;
 }
 
-// A payload's last bytes that may begin a sequence end code the next packet
-// ends: 00, 00 00, or 00 00 01.
+// The start codes that end a stream's video for a decoder wherever they
+// stand, by their fourth byte: MPEG video's sequence end code (00 00 01 B7),
+// H.264's end of sequence and end of stream NAL units (00 00 01 0A and 0B,
+// their nal_ref_idc always 0). Inside a joined stream their four bytes
+// become zeros: zero stuffing may come before any MPEG start code, and an
+// H.264 byte stream allows zero bytes between NAL units (trailing_zero_8bits,
+// ISO/IEC 14496-10 B.1).
+constexpr std::uint8_t MPEGVideoEnds[] = {SequenceEndCode};
+constexpr std::uint8_t H264Ends[] = {ntEndOfSequence, ntEndOfStream};
+
+// A payload's last bytes that may begin an end code the next packet ends:
+// 00, 00 00, or 00 00 01.
 bool MayRunOn(const std::uint8_t* Data, std::size_t Length)
 {
     return Length > 0 && (Data[Length - 1] == 0 || (Length > 2 && Data[Length - 1] == 1 &&
                                                     Data[Length - 2] == 0 && Data[Length - 3] == 0));
 }
 
-// Blanks the sequence end codes that lie wholly in Data; true when there was one.
-bool BlankWholeSequenceEnds(std::uint8_t* Data, std::size_t Length)
+// Blanks the end codes that lie wholly in Data; true when there was one.
+bool BlankWholeEnds(std::uint8_t* Data, std::size_t Length, std::span<const std::uint8_t> Codes)
 {
     bool Blanked = false;
     std::uint8_t* const End = Data + Length;
-    for (std::uint8_t* At = Data + std::min<std::size_t>(Length, 3);
-         (At = static_cast<std::uint8_t*>(
-              std::memchr(At, SequenceEndCode, static_cast<std::size_t>(End - At))));
-         ++At)
-        if (At[-1] == 1 && At[-2] == 0 && At[-3] == 0) {
-            std::fill(At - 3, At + 1, 0);
-            Blanked = true;
-        }
+    for (const std::uint8_t Code : Codes)
+        for (std::uint8_t* At = Data + std::min<std::size_t>(Length, 3);
+             (At = static_cast<std::uint8_t*>(std::memchr(At, Code, static_cast<std::size_t>(End - At))));
+             ++At)
+            if (At[-1] == 1 && At[-2] == 0 && At[-3] == 0) {
+                std::fill(At - 3, At + 1, 0);
+                Blanked = true;
+            }
     return Blanked;
 }
 
@@ -231,43 +243,52 @@ bool TStreamEdit::EditVideo(TPayloadContext& Context, std::uint8_t* Data, std::s
         return false;
     // A packet changed here is what its copy sent twice must repeat: all
     // but the rare ones that lose an end code or mark a group.
+    bool Changed = BlankEnds(Context, Data, Length, MPEGVideoEnds);
+    // A later file's first group lost the pictures of the clip before it.
+    if (Context.Later && !Context.Continues && !m_GroupSeen)
+        Changed = (m_GroupSeen = MarkBrokenLink(Data, Length)) || Changed;
+    return Changed;
+}
+
+bool TStreamEdit::BlankEnds(TPayloadContext& Context, std::uint8_t* Data, std::size_t Length,
+                            std::span<const std::uint8_t> Codes)
+{
     bool Changed = m_ZeroNext > 0;
     if (m_ZeroNext) {
         const std::size_t Count = std::min(m_ZeroNext, Length);
         std::fill(Data, Data + Count, 0);
         m_ZeroNext -= Count;
     }
-    // A later file's first group lost the pictures of the clip before it.
-    if (Context.Later && !Context.Continues && !m_GroupSeen)
-        Changed = m_GroupSeen = MarkBrokenLink(Data, Length);
     // The last file's end codes end the output's video; anyone else's
-    // would end it early and becomes zero stuffing.
+    // would end it early and becomes zeros.
     if (Context.Last)
         return Changed;
-    Changed = BlankWholeSequenceEnds(Data, Length) || Changed;
+    Changed = BlankWholeEnds(Data, Length, Codes) || Changed;
     if (!MayRunOn(Data, Length) || !Context.Peek)
         return Changed;
     // One that the next packet of the stream ends: its first K bytes here.
     const std::vector<std::uint8_t> Next = Context.Peek(m_Stream.PID, 3, false);
-    constexpr std::uint8_t EndCode[] = {0, 0, 1, SequenceEndCode};
-    for (std::size_t K = 1; K <= 3 && K <= Length && 4 - K <= Next.size(); ++K)
-        if (std::equal(EndCode, EndCode + K, Data + Length - K) &&
-            std::equal(EndCode + K, EndCode + 4, Next.data())) {
-            std::fill(Data + Length - K, Data + Length, 0);
-            m_ZeroNext = 4 - K;
-            return true;
-        }
+    for (const std::uint8_t Code : Codes) {
+        const std::uint8_t EndCode[] = {0, 0, 1, Code};
+        for (std::size_t K = 1; K <= 3 && K <= Length && 4 - K <= Next.size(); ++K)
+            if (std::equal(EndCode, EndCode + K, Data + Length - K) &&
+                std::equal(EndCode + K, EndCode + 4, Next.data())) {
+                std::fill(Data + Length - K, Data + Length, 0);
+                m_ZeroNext = 4 - K;
+                return true;
+            }
+    }
     return Changed;
 }
 
 bool TStreamEdit::EditH264(TPayloadContext& Context, std::uint8_t* Data, std::size_t Length)
 {
+    bool Changed = Context.Recalc && BlankEnds(Context, Data, Length, H264Ends);
     if (!m_Bytes)
-        return false;
+        return Changed;
     // A later file's open GOP lost the pictures its leading ones refer to.
-    bool Changed = false;
     if (const std::optional<TFlagPosition>& Flag = Context.Plan->Transport.BrokenLink; Flag && Context.Recalc)
-        Changed = MarkH264BrokenLink(Data, Length, *m_Bytes, *Flag) == blSet;
+        Changed = MarkH264BrokenLink(Data, Length, *m_Bytes, *Flag) == blSet || Changed;
     *m_Bytes += static_cast<std::int64_t>(Length);
     return Changed;
 }

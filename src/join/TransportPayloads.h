@@ -1,6 +1,6 @@
 // What a join changes in the payloads of a transport stream's packets, one
 // PID at a time: in a stream's PES headers the PTS, DTS and ESCR (the file
-// moved in time as a whole), in MPEG-2 video the end codes and the broken
+// moved in time as a whole), in the video the end codes and the broken
 // link a joint needs; in the tables the PIDs, program numbers and versions
 // the output has. A header or a section that runs on into later packets of
 // its PID is read ahead whole (Peek), rewritten, and its bytes given back a
@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <span>
 #include <vector>
 
 namespace vantrel {
@@ -76,6 +77,10 @@ private:
     // True when it changed Data.
     bool EditVideo(TPayloadContext& Context, std::uint8_t* Data, std::size_t Length);
     bool EditH264(TPayloadContext& Context, std::uint8_t* Data, std::size_t Length);
+    // Blanks the end codes (by their fourth bytes, Codes) of a file before
+    // the last, one that runs on into the next packet too.
+    bool BlankEnds(TPayloadContext& Context, std::uint8_t* Data, std::size_t Length,
+                   std::span<const std::uint8_t> Codes);
     void FlushSound(TPayloadContext& Context);
 
     TKeptStream m_Stream;

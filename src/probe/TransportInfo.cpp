@@ -9,8 +9,8 @@
 #include "mpeg/ts/ServiceTable.h"
 #include "mpeg/ts/TransportPES.h"
 #include "mpeg/ts/TransportStreamReader.h"
-#include "mpeg/video/H264.h"
 #include "mpeg/video/SequenceHeader.h"
+#include "probe/H264Settings.h"
 #include "probe/SoundFrames.h"
 
 #include <algorithm>
@@ -43,31 +43,6 @@ bool IsJoinedVideo(TStreamCoding Coding)
     return Coding == scMPEG1Video || Coding == scMPEG2Video || Coding == scH264;
 }
 
-// An H.264 stream's picture from its first sequence parameter set: the
-// size after cropping, the frame rate of its timing information, fields or
-// not. MPEGVersion 4 names the coding (ISO/IEC 14496-10 is MPEG-4 part 10),
-// ProfileAndLevel holds the level_idc, H264Profile and H264Constraints the
-// profile. False without a set that parses, or
-// without the frame rate.
-bool ReadH264Settings(std::span<const std::uint8_t> Data, TStreamInfo& Format)
-{
-    const std::optional<TSequenceParameterSet> Sps = FindSequenceParameterSet(Data);
-    if (!Sps || Sps->FrameRate() <= 0)
-        return false;
-    Format.Width = static_cast<std::uint16_t>(Sps->Width);
-    Format.Height = static_cast<std::uint16_t>(Sps->Height);
-    Format.FrameRate = Sps->FrameRate();
-    Format.FrameRateCode = 0;
-    Format.AspectRatioCode = 0;
-    Format.MPEGVersion = 4;
-    Format.ChromaFormat = Sps->ChromaFormat;
-    Format.ProfileAndLevel = Sps->LevelIdc;
-    Format.H264Profile = Sps->ProfileIdc;
-    Format.H264Constraints = Sps->Constraints;
-    Format.Progressive = !Sps->Interlaced();
-    return true;
-}
-
 TStreamKind KindOf(TStreamCoding Coding)
 {
     return IsVideoCoding(Coding)   ? skVideo
@@ -94,6 +69,7 @@ struct TStreamProbe
     bool Scrambled = false;
     std::int64_t Packets = 0;
     std::vector<std::int64_t> Stamps;
+    std::unique_ptr<TH264SettingsReader> H264; // its settings, until they are read
 };
 
 // The smallest of stamps near each other on the wrapping clock.
@@ -242,13 +218,19 @@ void TTransportProbe::OnPES(TStreamProbe& Probe, const TTransportPES& PES)
         Probe.Stamps.push_back(PES.Header.PTS);
     if (Probe.Done)
         return;
-    Probe.Data.insert(Probe.Data.end(), PES.Payload.begin(), PES.Payload.end());
     if (Probe.Coding == scH264) {
-        Probe.Read = Probe.Done = ReadH264Settings(Probe.Data, Probe.Format);
-        Probe.Done = Probe.Done || Probe.Data.size() >= VideoSearchLimit;
-        if (Probe.Done)
-            Probe.Data.clear();
-    } else if (KindOf(Probe.Coding) == skVideo) {
+        if (!Probe.H264)
+            Probe.H264 = std::make_unique<TH264SettingsReader>();
+        Probe.Read = Probe.Done =
+            Probe.H264->Add(PES.Payload, PES.Header.HasPTS ? std::optional(PES.Header.PTS) : std::nullopt);
+        if (Probe.Read)
+            Probe.Format = Probe.H264->Format();
+        if (!Probe.Done && Probe.H264->Bytes() >= static_cast<std::int64_t>(VideoSearchLimit))
+            FinishProbe(Probe);
+        return;
+    }
+    Probe.Data.insert(Probe.Data.end(), PES.Payload.begin(), PES.Payload.end());
+    if (KindOf(Probe.Coding) == skVideo) {
         TMediaInfo Video;
         if (ReadVideoSettings(Probe.Data, Video, Probe.Searched, false)) {
             CopyVideoFields(Video, Probe.Format);
@@ -273,8 +255,9 @@ void TTransportProbe::FinishProbe(TStreamProbe& Probe)
         if (Probe.Coding <= scMPEG2Video && ReadVideoSettings(Probe.Data, Video, Probe.Searched)) {
             CopyVideoFields(Video, Probe.Format);
             Probe.Read = true;
-        } else if (Probe.Coding == scH264) {
-            Probe.Read = ReadH264Settings(Probe.Data, Probe.Format);
+        } else if (Probe.Coding == scH264 && Probe.H264 && Probe.H264->Finish()) {
+            Probe.Format = Probe.H264->Format();
+            Probe.Read = true;
         }
     } else {
         Probe.Read = ReadSoundFormat(Probe.Coding, Probe.Data, Probe.Format);

@@ -9,6 +9,7 @@
 set -euo pipefail
 
 out=${1:?usage: make-streams.sh OUTDIR}
+tools=$(cd "$(dirname "$0")" && pwd)
 mkdir -p "$out"
 cd "$out"
 
@@ -334,6 +335,22 @@ hd_1080i25() {
 make hd_1080i25_1.ts hd_1080i25 hd_1080i25_1.ts 2 "open-gop=0"
 make hd_1080i25_2.ts hd_1080i25 hd_1080i25_2.ts 1 "open-gop=0"
 make hd_1080i25_open.ts hd_1080i25 hd_1080i25_open.ts 2 "open-gop=1"
+# H.264 whose sequence parameter sets hold no timing information, as some
+# encoders write it: its rate, 23.976 frames a second, is in its stamps only.
+no_timing() {
+    broadcast "$1.part" 640x360 24000/1001 "$2" 24 "aud=1" && python3 "$tools/edit-h264-ts.py" no-timing "$1.part" "$1" &&
+        rm "$1.part"
+}
+make h264_notiming_1.ts no_timing h264_notiming_1.ts 2
+make h264_notiming_2.ts no_timing h264_notiming_2.ts 1
+# Broadcasts whose video ends with an end of sequence and an end of stream
+# NAL unit, as some encoders close a recording.
+end_units() {
+    broadcast "$1.part" 640x360 25 "$2" 25 "aud=1" && python3 "$tools/edit-h264-ts.py" end-units "$1.part" "$1" &&
+        rm "$1.part"
+}
+make h264_ends_1.ts end_units h264_ends_1.ts 2
+make h264_ends_2.ts end_units h264_ends_2.ts 1
 # A broadcast recording that begins at an open GOP's I picture: its leading
 # B pictures refer to the GOP before, which is not there.
 make hd_720p50_open_cut.ts ff -ss 0.5 -i hd_720p50_open.ts -c copy -f mpegts hd_720p50_open_cut.ts

@@ -209,5 +209,53 @@ TEST(TransportJoint, H264BuffersByLevel)
     EXPECT_FALSE(H264StreamBuffer(Unknown));
 }
 
+// A sound buffer that the files fill past its size by themselves (ffmpeg's
+// muxer sends sound far ahead of its time): a joint may fill it as far as
+// either file does, no further, and past its size only where one does. The
+// earlier file's units of Bytes decode a tenth of a second apart from 10.1 s;
+// the later one sends six packets of Bytes a tenth apart from 10 s, which
+// decode from 10.7 s.
+TEST(TransportJoint, KeepsAnInputsOwnOverflowAndMakesNoNewOne)
+{
+    constexpr std::uint16_t Sound = 0x101;
+    constexpr std::int64_t At10 = 10 * ClockRate, Tenth = ClockRate / 10;
+    struct TCase
+    {
+        const char* Why;
+        int EarlierUnits;
+        std::int64_t Bytes;
+        std::int64_t Pause;
+    };
+    for (const TCase& Case : {
+             // 7000 bytes at once: after a tenth, 6000, as both hold alone.
+             TCase{"both fill it to 6000 bytes", 6, 1000, Tenth},
+             // 3850 at once, 3300 after a tenth.
+             TCase{"neither fills it past its size", 6, 550, Tenth},
+             // At most 4000 at first, and 6000 as the later file alone.
+             TCase{"the later one fills it to 6000", 3, 1000, 0},
+         }) {
+        TBufferModel Before;
+        const std::vector<std::uint8_t> Unit(static_cast<std::size_t>(Case.Bytes), 0x55);
+        for (int K = 1; K <= Case.EarlierUnits; ++K)
+            Before.Add(Sound, 0, Unit.data(), Unit.size(), At10 + K * Tenth, 3584, scLPCM);
+        Before.Finish(Sound);
+        TTransportEnd End;
+        End.LastPCR = (At10 - Tenth) * 300;
+        End.TicksPerByte = 27; // a megabyte a second
+        End.Waiting = &Before;
+        End.PCRPID = 0x100;
+        TTransportLead Lead;
+        Lead.FirstPCR = At10 * 300;
+        Lead.TicksPerByte = 27;
+        Lead.Buffers[Sound] = {3584, 2e6 / 8};
+        for (int I = 0; I < 6; ++I) {
+            Lead.Packets.push_back({Sound, static_cast<double>((At10 + I * Tenth) * 300),
+                                    static_cast<std::uint32_t>(Case.Bytes)});
+            Lead.Units[Sound].push_back({I * Case.Bytes, At10 + (7 + I) * Tenth});
+        }
+        EXPECT_EQ(PlanTransportJoint(End, Lead).Pause, Case.Pause) << Case.Why;
+    }
+}
+
 } // namespace
 } // namespace vantrel

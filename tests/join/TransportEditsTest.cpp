@@ -1,7 +1,8 @@
 // What a join of transport streams changes in their packets, module by
 // module: the tables on the output's PIDs and versions, a piece of a
 // recording told from the piece before, a PES header rewritten across two
-// packets, the PCR packets a file's tail takes before a joint.
+// packets, H.264's end units blanked, the PCR packets a file's tail takes
+// before a joint.
 #include "TransportSupport.h"
 #include "join/JointPackets.h"
 #include "join/PIDMap.h"
@@ -11,6 +12,7 @@
 #include "mpeg/PESHeader.h"
 #include "mpeg/ts/ProgramTables.h"
 #include "mpeg/ts/Sections.h"
+#include "mpeg/video/H264.h"
 
 #include <gtest/gtest.h>
 
@@ -222,6 +224,74 @@ TEST(TransportPayloads, AHeaderAcrossTwoPacketsIsMovedWhole)
     EXPECT_EQ(State.LastDecode.at(0x100), 909000);
     EXPECT_TRUE(std::equal(Header.begin() + 19, Header.end(), Written.begin() + 19)) << "the video stays";
 }
+
+// The end of sequence and end of stream NAL units of a file before the
+// last would stop a decoder inside the joined stream: they become zeros,
+// also where a packet's end cuts them, and the last file keeps its own. An
+// MPEG-2 stream's bytes of the same values are no end codes of its own.
+struct TEndUnitCase
+{
+    const char* Why;
+    TStreamCoding Coding;
+    std::size_t Cut; // bytes of the units before the first packet's end
+    bool Last;
+    bool Blanked;
+};
+
+class H264EndUnits : public ::testing::TestWithParam<TEndUnitCase>
+{
+};
+TEST_P(H264EndUnits, AreZerosInsideTheJoin)
+{
+    const TEndUnitCase& Case = GetParam();
+    const TBytes Head = {0, 0, 1, 0xE0, 0, 0, 0x80, 0, 0, 0, 0, 0, 1, 0x09, 0x10};
+    const TBytes Ends = {0, 0, 1, ntEndOfSequence, 0, 0, 1, ntEndOfStream};
+    const TBytes Data = Concat({Head, Filled(184 - Head.size() - Case.Cut, 0x55), Ends, Filled(100, 0x66)});
+    std::uint8_t Counter = 0;
+    std::vector<TBytes> Packets = PayloadPackets(0x100, Data, Counter, false);
+    ASSERT_EQ(Packets.size(), 2u);
+    std::vector<TTransportPacket> Decoded(2);
+    for (std::size_t I = 0; I < 2; ++I)
+        ASSERT_TRUE(
+            DecodeTransportPacket(Packets[I].data(), 188, 188 * static_cast<std::int64_t>(I), Decoded[I]));
+    TJoinState State;
+    State.Line.Reset(25);
+    TFilePlan Plan;
+    TPayloadContext Context;
+    Context.State = &State;
+    Context.Plan = &Plan;
+    Context.Last = Case.Last;
+    Context.SourceSize = 376;
+    std::size_t Writing = 0;
+    Context.Peek = [&](std::uint16_t, std::size_t Count, bool) {
+        if (Writing + 1 >= Packets.size())
+            return TBytes();
+        const TBytes& Next = Packets[Writing + 1];
+        const auto From = Next.begin() + Decoded[Writing + 1].PayloadOffset;
+        return TBytes(From, From + static_cast<long>(std::min<std::size_t>(Count, Next.end() - From)));
+    };
+    TStreamEdit Edit({0x100, 0x100, Case.Coding, true, 0, {}});
+    TBytes Written;
+    for (; Writing < 2; ++Writing) {
+        TBytes Out = Packets[Writing];
+        Edit.Edit(Context, Decoded[Writing], Out.data(), false);
+        Written.insert(Written.end(), Out.begin() + Decoded[Writing].PayloadOffset, Out.end());
+    }
+    TBytes Expected = Data;
+    if (Case.Blanked)
+        std::fill_n(Expected.begin() + 184 - static_cast<long>(Case.Cut), Ends.size(), 0);
+    EXPECT_EQ(Written, Expected) << Case.Why;
+}
+INSTANTIATE_TEST_SUITE_P(
+    Packets, H264EndUnits,
+    ::testing::Values(TEndUnitCase{"in one packet", scH264, 0, false, true},
+                      TEndUnitCase{"the first byte before the cut", scH264, 1, false, true},
+                      TEndUnitCase{"the first two", scH264, 2, false, true},
+                      TEndUnitCase{"the first three", scH264, 3, false, true},
+                      TEndUnitCase{"the first unit, the second cut", scH264, 6, false, true},
+                      TEndUnitCase{"all but the last byte", scH264, 7, false, true},
+                      TEndUnitCase{"the last file's", scH264, 3, true, false},
+                      TEndUnitCase{"MPEG-2 video", scMPEG2Video, 3, false, false}));
 
 // The PCR packets a tail takes keep the clock within 40 ms of itself up to
 // where the next file's packets begin, its bytes at the file's own rate.

@@ -69,7 +69,8 @@ TEST_P(ProbeTransportStream, AgreesWithFfprobe)
     ASSERT_EQ(Info.Programs.size(), Programs.size());
     std::map<int, std::map<std::string, std::string>> Streams;
     for (const auto& Fields : FfprobeRecords(
-             "stream=id,codec_name,profile,level,sample_rate,channels,width,height:stream_tags", File))
+             "stream=id,codec_name,profile,level,sample_rate,channels,width,height,r_frame_rate:stream_tags",
+             File))
         Streams[std::stoi(Fields.at("id"), nullptr, 16)] = Fields;
     std::size_t Count = 0;
     for (std::size_t I = 0; I < Programs.size(); ++I) {
@@ -87,6 +88,11 @@ TEST_P(ProbeTransportStream, AgreesWithFfprobe)
             if (Stream.Kind == skVideo) {
                 EXPECT_EQ(std::to_string(Stream.Width), F.at("width"));
                 EXPECT_EQ(std::to_string(Stream.Height), F.at("height"));
+                // The rate of the headers, or of the stamps where they have none.
+                const std::string& Rate = F.at("r_frame_rate");
+                EXPECT_DOUBLE_EQ(Stream.FrameRate,
+                                 std::stod(Rate) / std::stod(Rate.substr(Rate.find('/') + 1)))
+                    << Rate;
                 // H.264's profile and level as the list shows them.
                 if (Stream.MPEGVersion == 4) {
                     TMediaInfo Video;
@@ -114,7 +120,8 @@ INSTANTIATE_TEST_SUITE_P(Ffmpeg, ProbeTransportStream,
                          ::testing::Values("ts_mp2.ts", "ts_ac3.ts", "ts_cbr.ts", "ts_m2ts.m2ts", "ts_204.ts",
                                            "ts_pids.ts", "ts_pmtv1.ts", "ts_wrap.ts", "ts_rec.ts",
                                            "ts_aac.ts", "ts_latm.ts", "ts_eac3.ts", "ts_mux.ts",
-                                           "hd_720p50_1.ts", "hd_1080i25_1.ts", "avchd_1080i50_1.m2ts"),
+                                           "hd_720p50_1.ts", "hd_1080i25_1.ts", "avchd_1080i50_1.m2ts",
+                                           "avchd_1080i60_1.m2ts", "h264_notiming_1.ts"),
                          [](const auto& Info) {
                              std::string Name = Info.param;
                              return Name.substr(0, Name.find('.'));
