@@ -393,7 +393,8 @@ int Join(const std::vector<std::string>& Arguments, const std::vector<std::strin
         std::string Line =
             Format("vantrel-cli: %s %s at %s", PrintableText(Files[I]).c_str(),
                    File.Continues ? "continues the recording" : "starts", DurationText(File.Time).c_str());
-        if (File.Joint.Pause > 0)
+        // A pause of a few clock ticks is none a user could notice.
+        if (File.Pause() >= 0.0005)
             Line += Format(", after a pause of %.3f s for the decoder's buffers", File.Pause());
         if (!File.Joint.Holds)
             Line += "; the decoder's buffers could not be kept within their sizes there";
