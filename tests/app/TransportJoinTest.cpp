@@ -78,7 +78,7 @@ class TransportJoin : public ::testing::TestWithParam<TJoinSet>
 {
 };
 
-// Recordings of one channel joined: every check of the guidelines holds
+// Recordings of one channel, or of a whole multiplex, joined: every check of the guidelines holds
 // across the joints as it holds in the inputs, no unit is later and no
 // buffer fuller than in the inputs, every picture is there once, the tables
 // change their version where they say something else and only there, the later files' streams are on
@@ -133,7 +133,10 @@ INSTANTIATE_TEST_SUITE_P(
                                {"ts_ac3.ts", "ts_pmtv1.ts", "ts_rec.ts", "ts_pids.ts", "ts_ac3.ts"}},
                       TJoinSet{"ParityBytes", {"ts_204.ts", "ts_204.ts"}},
                       TJoinSet{"EnhancedAC3", {"ts_eac3.ts", "ts_eac3.ts"}},
-                      TJoinSet{"LATM", {"ts_latm.ts", "ts_latm.ts"}}),
+                      TJoinSet{"LATM", {"ts_latm.ts", "ts_latm.ts"}},
+                      TJoinSet{"WholeMultiplex", {"ts_mux.ts", "ts_mux.ts"}},
+                      TJoinSet{"WholeMultiplexOfBroadcasts", {"ts_mux_dvb.ts", "ts_mux_dvb.ts"}},
+                      TJoinSet{"WholeMultiplexAtOneRate", {"ts_mux_cbr.ts", "ts_mux_cbr.ts"}}),
     [](const auto& Info) { return std::string(Info.param.Name); });
 
 // A recording cut into pieces, as recorders cut it (at packet boundaries,

@@ -225,29 +225,47 @@ TEST(TransportPayloads, AHeaderAcrossTwoPacketsIsMovedWhole)
 
 // The PCR packets a tail takes keep the clock within 40 ms of itself up to
 // where the next file's packets begin, its bytes at the file's own rate.
+// Another program's clock whose own PCRs have ended has a PCR packet with
+// each of them (a multiplex kept whole), and those bytes take their time too.
 TEST(TransportJointPackets, ATailsPCRsKeepTheirGaps)
 {
-    TTransportState T;
-    T.LastPCR = 27000000;
-    T.LastPCRAt = 10;
-    constexpr double TicksPerByte = 27e6 / 500e3; // 4 Mbit/s
-    for (int I = 1; I <= 400; ++I)
-        T.SincePCR.emplace_back(1000 + I, 188.0 * I);
-    T.Position = 188.0 * 401;
-    TTransportEnd End;
-    End.LastPCR = *T.LastPCR;
-    End.TicksPerByte = TicksPerByte;
-    const std::vector<TFillerPacket> Tail = PlanTailPCRs(T, End);
-    ASSERT_FALSE(Tail.empty());
-    std::int64_t Last = *T.LastPCR;
-    for (const TFillerPacket& P : Tail) {
-        EXPECT_LE(P.Arrival - Last, FillerPCRGap);
-        EXPECT_GT(P.Arrival, Last);
-        Last = P.Arrival;
+    // Where the other clock's last PCR stands in the file: none (no other
+    // clock), amid the tail, after it (its PCRs go on to the end), before it.
+    const std::optional<std::int64_t> OtherEnds[] = {std::nullopt, 1200, 2000, 0};
+    for (const std::optional<std::int64_t> OtherEnd : OtherEnds) {
+        TTransportState T;
+        T.LastPCR = 27000000;
+        T.LastPCRAt = 10;
+        constexpr double TicksPerByte = 27e6 / 500e3; // 4 Mbit/s
+        for (int I = 1; I <= 400; ++I)
+            T.SincePCR.emplace_back(1000 + I, 188.0 * I);
+        T.Position = 188.0 * 401;
+        TClockJoints Clocks;
+        if (OtherEnd) {
+            T.OtherPCR[0x102] = {27000000, *OtherEnd, 0, 0};
+            Clocks[0x102].End = *OtherEnd;
+        }
+        TTransportEnd End;
+        End.LastPCR = *T.LastPCR;
+        End.TicksPerByte = TicksPerByte;
+        const std::vector<TFillerPacket> Tail = PlanTailPCRs(T, Clocks, End);
+        ASSERT_FALSE(Tail.empty());
+        std::int64_t Last = *T.LastPCR;
+        std::size_t Carrying = 0;
+        for (const TFillerPacket& P : Tail) {
+            EXPECT_LE(P.Arrival - Last, FillerPCRGap);
+            EXPECT_GT(P.Arrival, Last);
+            Last = P.Arrival;
+            Carrying += OtherEnd && P.Before > *OtherEnd;
+        }
+        EXPECT_EQ(Carrying > 0, OtherEnd == 1200 || OtherEnd == 0);
+        EXPECT_EQ(Carrying == Tail.size(), OtherEnd == 0);
+        const double NextPCR = static_cast<double>(End.LastPCR) + (End.SinceLastPCR + PCRByte) * TicksPerByte;
+        EXPECT_LE(NextPCR - static_cast<double>(Last), static_cast<double>(FillerPCRGap));
+        EXPECT_NEAR(NextPCR,
+                    27e6 + (188.0 * 401 + 188.0 * static_cast<double>(Tail.size() + Carrying)) * TicksPerByte,
+                    300);
     }
-    const double NextPCR = static_cast<double>(End.LastPCR) + (End.SinceLastPCR + PCRByte) * TicksPerByte;
-    EXPECT_LE(NextPCR - static_cast<double>(Last), static_cast<double>(FillerPCRGap));
-    EXPECT_NEAR(NextPCR, 27e6 + (188.0 * 401 + 188.0 * Tail.size()) * TicksPerByte, 300);
 }
 
 } // namespace
