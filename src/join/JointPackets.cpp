@@ -1,6 +1,7 @@
 #include "join/JointPackets.h"
 
 #include "mpeg/ts/Sections.h"
+#include "mpeg/ts/ServiceTable.h"
 
 #include <algorithm>
 #include <cmath>
@@ -201,9 +202,10 @@ std::size_t TJointPackets::Tables(std::uint32_t Arrival)
 
 void TJointPackets::KeepTable(const TTransportPacket& Packet, const std::uint8_t* Header, std::uint16_t PID)
 {
-    // The SDT may be two seconds apart; a section over several packets is
-    // not sent again.
-    if (PID == SDTPID || !Packet.PayloadUnitStart || Packet.PayloadLength < 4 || Packet.Scrambling)
+    // The SDT and the EIT may be two seconds apart; a section over several
+    // packets is not sent again.
+    if (PID == SDTPID || PID == EITPID || !Packet.PayloadUnitStart || Packet.PayloadLength < 4 ||
+        Packet.Scrambling)
         return;
     const std::uint8_t* Payload = Header + (Packet.PayloadOffset - SyncOffset(Packet.Size));
     const std::size_t Length = SectionHeaderLength + (((Payload[2] & 0x0F) << 8) | Payload[3]);

@@ -4,6 +4,7 @@
 #include "mpeg/PESHeader.h"
 #include "mpeg/TimeStamps.h"
 #include "mpeg/ts/Sections.h"
+#include "mpeg/ts/ServiceTable.h"
 
 #include <algorithm>
 #include <cmath>
@@ -14,7 +15,7 @@ namespace vantrel {
 TKeptStreams KeptStreams(const TMediaInfo& Info, std::uint16_t Program, const TPIDMap& Map)
 {
     TKeptStreams Kept;
-    Kept.Tables = {PATPID, SDTPID};
+    Kept.Tables = {PATPID, SDTPID, EITPID};
     const std::vector<const TProgramInfo*> Programs = KeptPrograms(Info, Program);
     for (const TProgramInfo* P : Programs) {
         Kept.Tables.push_back(P->PMTPID);

@@ -32,7 +32,7 @@ struct TKeptStream
 
 // What a join reads of a file's programs: the sound and video streams of
 // the programs it keeps, the PSI PIDs whose tables it may rewrite (the
-// PAT, their PMTs, the SDT), and the PCR PID of the program that gives the
+// PAT, their PMTs, the SDT and the EIT), and the PCR PID of the program that gives the
 // file its time (the one chosen, or the first whose video was read).
 struct TKeptStreams
 {

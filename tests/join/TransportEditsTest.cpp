@@ -11,6 +11,7 @@
 #include "mpeg/PESHeader.h"
 #include "mpeg/ts/ProgramTables.h"
 #include "mpeg/ts/Sections.h"
+#include "mpeg/ts/ServiceTable.h"
 
 #include <gtest/gtest.h>
 
@@ -98,6 +99,51 @@ TEST(TransportTables, AProgramChosenKeepsItsEntriesAlone)
     EXPECT_EQ(*PAT, Section(PATTableId, 7, 0, PATBody({{2, 0x1010}})));
     EXPECT_TRUE(CRCHolds(*PAT));
     EXPECT_FALSE(MapSection(Section(PMTTableId, 1, 0, PMTBody(0x100, {{0x02, 0x100, {}}})), Map));
+}
+
+// An SDT body: original_network_id, then each service as its id, flags,
+// and a service descriptor (0x48) of type 1 with its provider and name.
+TBytes SDTBody(const std::vector<std::pair<std::uint16_t, std::string>>& Services)
+{
+    TBytes Body = {0x00, 0x01, 0xFF};
+    for (const auto& [Id, Name] : Services) {
+        const auto Length = static_cast<std::uint8_t>(5 + Name.size());
+        Body.insert(Body.end(), {static_cast<std::uint8_t>(Id >> 8), static_cast<std::uint8_t>(Id), 0xFC,
+                                 0x80, static_cast<std::uint8_t>(Length + 2), 0x48, Length, 0x01, 0x02, 'Z',
+                                 'V', static_cast<std::uint8_t>(Name.size())});
+        Body.insert(Body.end(), Name.begin(), Name.end());
+    }
+    return Body;
+}
+
+// The tables that name every service of the multiplex keep the one chosen
+// alone, its number the output's (a later recording's too): the SDT without
+// the other services, the other services' events (EIT present/following
+// and schedule) left out; another stream's (0x4F) stay as they are.
+TEST(TransportTables, AProgramChosenIsTheOneServiceOfTheServiceTables)
+{
+    TMediaInfo Two = Channel(false);
+    TProgramInfo Other = Two.Programs.front();
+    Other.Number = 2, Other.PMTPID = 0x1010, Other.PCRPID = 0x200;
+    Other.Streams = {Stream(0x200, skVideo, scMPEG2Video)};
+    Two.Programs.push_back(Other);
+    // Then a recording of the first channel alone, numbered 28106.
+    const TPIDMap First(Two, 1), Next(Two, Channel(true), 1);
+    const TBytes SDT = Section(SDTActualTableId, 7, 5, SDTBody({{1, "Eins"}, {2, "Zwei"}}));
+    const std::optional<std::vector<std::uint8_t>> Kept = MapSection(SDT, First);
+    ASSERT_TRUE(Kept);
+    EXPECT_EQ(*Kept, Section(SDTActualTableId, 7, 5, SDTBody({{1, "Eins"}})));
+    EXPECT_TRUE(CRCHolds(*Kept));
+    EXPECT_EQ(*MapSection(Section(SDTActualTableId, 7, 5, SDTBody({{2, "Zwei"}, {28106, "Eins"}})), Next),
+              Section(SDTActualTableId, 7, 5, SDTBody({{1, "Eins"}})));
+    EXPECT_EQ(*MapSection(SDT, TPIDMap(Two, 0)), SDT) << "all programs kept";
+    const TBytes Events = {0x00, 0x01, 0x00, 0x01, 0x01, 0x4E};
+    for (const std::uint8_t TableId : {0x4E, 0x50, 0x5F}) {
+        EXPECT_FALSE(MapSection(Section(TableId, 2, 3, Events), First)) << int(TableId);
+        EXPECT_EQ(*MapSection(Section(TableId, 28106, 3, Events), Next), Section(TableId, 1, 3, Events));
+        EXPECT_TRUE(IsEditedTable(EITPID, TableId));
+    }
+    EXPECT_EQ(*MapSection(Section(0x4F, 2, 3, Events), First), Section(0x4F, 2, 3, Events));
 }
 
 // A table keeps the output's version while it says the same, and takes the
