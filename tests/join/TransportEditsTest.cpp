@@ -82,13 +82,21 @@ TEST(TransportTables, ALaterFilesTablesTakeTheFirstFilesPIDsAndNumbers)
     EXPECT_EQ(*MapSection(PAT, Map), Section(PATTableId, 7, 0, PATBody({{0, 0x10}, {1, 0x1000}})));
 }
 
-TEST(TransportTables, AProgramChosenKeepsItsEntriesAlone)
+// The first file's channel and a second one (program 2, PMT 0x1010, video
+// 0x200) in one multiplex.
+TMediaInfo Multiplex()
 {
     TMediaInfo Two = Channel(false);
     TProgramInfo Other = Two.Programs.front();
     Other.Number = 2, Other.PMTPID = 0x1010, Other.PCRPID = 0x200;
     Other.Streams = {Stream(0x200, skVideo, scMPEG2Video)};
     Two.Programs.push_back(Other);
+    return Two;
+}
+
+TEST(TransportTables, AProgramChosenKeepsItsEntriesAlone)
+{
+    const TMediaInfo Two = Multiplex();
     const TPIDMap Map(Two, 2);
     EXPECT_FALSE(Map.Keeps(0x100));
     EXPECT_TRUE(Map.Keeps(0x200));
@@ -122,11 +130,7 @@ TBytes SDTBody(const std::vector<std::pair<std::uint16_t, std::string>>& Service
 // and schedule) left out; another stream's (0x4F) stay as they are.
 TEST(TransportTables, AProgramChosenIsTheOneServiceOfTheServiceTables)
 {
-    TMediaInfo Two = Channel(false);
-    TProgramInfo Other = Two.Programs.front();
-    Other.Number = 2, Other.PMTPID = 0x1010, Other.PCRPID = 0x200;
-    Other.Streams = {Stream(0x200, skVideo, scMPEG2Video)};
-    Two.Programs.push_back(Other);
+    const TMediaInfo Two = Multiplex();
     // Then a recording of the first channel alone, numbered 28106.
     const TPIDMap First(Two, 1), Next(Two, Channel(true), 1);
     const TBytes SDT = Section(SDTActualTableId, 7, 5, SDTBody({{1, "Eins"}, {2, "Zwei"}}));
