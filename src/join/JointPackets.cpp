@@ -38,11 +38,11 @@ std::vector<TFillerPacket> PlanTailPCRs(const TTransportState& T, const TClockJo
     return Tail;
 }
 
-TClockJoints OtherClocksAtJoint(const TTransportState& T)
+TClockJoints OtherClocksAtJoint(const TTransportState& T, const std::vector<std::uint16_t>& PCRPIDs)
 {
     TClockJoints Clocks;
     for (const auto& [PID, Clock] : T.OtherPCR)
-        if (Clock.Ahead)
+        if (Clock.Ahead && std::find(PCRPIDs.begin(), PCRPIDs.end(), PID) != PCRPIDs.end())
             Clocks[PID].End = Clock.Position;
     return Clocks;
 }

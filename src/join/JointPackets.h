@@ -39,8 +39,10 @@ std::vector<TFillerPacket> PlanTailPCRs(const TTransportState& State, const TClo
                                         TTransportEnd& End);
 
 // The other programs' clocks at a joint (a whole multiplex kept): those of
-// the file before (State), where their last PCRs stand in it.
-TClockJoints OtherClocksAtJoint(const TTransportState& State);
+// the file before (State) that are the PCR PIDs of the other programs kept
+// (the output's), where their last PCRs stand in it. A PCR on a PID no
+// program takes its clock from has no packets of the joint's.
+TClockJoints OtherClocksAtJoint(const TTransportState& State, const std::vector<std::uint16_t>& PCRPIDs);
 // The rest of them once the joint is planned: how many of its PCR packets
 // (Tail, in the file before; Filler, between the files) carry each clock
 // on, and how far ahead of the main clock the last of them puts it, for the

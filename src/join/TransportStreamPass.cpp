@@ -197,7 +197,10 @@ void TTransportStreamPass::PlanJoint(TTransportHead& Head)
         End.TransportEmpty = T.TransportEmpty;
         End.PCRPID = T.PCRPID;
         TTransportFilePlan& Before = m_Plan.Files[m_Settings.Index - 1].Transport;
-        Before.Clocks = OtherClocksAtJoint(T);
+        std::vector<std::uint16_t> Clocks;
+        for (const std::uint16_t PID : m_Kept.OtherPCRPIDs)
+            Clocks.push_back(m_PIDs[PID]);
+        Before.Clocks = OtherClocksAtJoint(T, Clocks);
         Before.TailPCR = PlanTailPCRs(T, Before.Clocks, End);
         const TTransportJoint Joint = PlanTransportJoint(End, Head.Lead);
         Plan.Joint.Pause = Joint.Pause;
