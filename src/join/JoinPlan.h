@@ -32,6 +32,19 @@ struct TFillerPacket
     bool Tables = false;
 };
 
+// Another program's clock across a joint of transport streams: where its
+// last PCR stands in the file before, how far (27 MHz) ahead of the main
+// clock the joint's last PCR packet puts it so that its first PCR in the
+// next file follows in time (nothing when it has none there), and how many
+// of the joint's PCR packets carry it on, in the file's tail and between
+// the files.
+struct TClockJoint
+{
+    std::int64_t End = 0;
+    std::optional<std::int64_t> NextAhead;
+    std::size_t Packets = 0;
+};
+
 // What a transport stream file's pass follows beyond what a program
 // stream's does.
 struct TTransportFilePlan
@@ -52,6 +65,9 @@ struct TTransportFilePlan
     // PCR packets among its last packets, when its last PCR came too long
     // before its end for the next file's first one.
     std::vector<TFillerPacket> TailPCR;
+    // Each other program's clock at the joint after the file (a whole
+    // multiplex kept), by the output's PID.
+    std::map<std::uint16_t, TClockJoint> Clocks;
     // A later file whose H.264 video begins with an open GOP: the pictures
     // that refer to the file before it and cannot show, and its recovery
     // point's broken link flag, set where it stands (counted in the video's

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "join/AccessUnits.h"
+#include "join/JoinPlan.h"
 #include "join/MPEGTimeCorrect.h"
 #include "join/TableEdits.h"
 #include "join/TransportContinuation.h"
@@ -46,8 +47,19 @@ struct TTransportState
     std::map<std::uint16_t, double> TransportEmpty;
     // The first file's arrival stamps less its PCRs (192-byte packets).
     std::optional<std::uint32_t> ArrivalRelation;
-    // The last PCR written on each PID but the joint's clock.
-    std::map<std::uint16_t, std::int64_t> OtherPCR;
+    // The clocks of the other programs kept (a whole multiplex), by PID:
+    // the last PCR written, where the last real one stood in the last file
+    // and how far it was ahead of the joint's clock there (nothing when the
+    // last file had none of it, or the joint's clock had no PCR yet), and
+    // how many of a joint's PCR packets have carried it on since.
+    struct TOtherClock
+    {
+        std::int64_t Last = 0;
+        std::int64_t Position = 0;
+        std::optional<std::int64_t> Ahead;
+        std::size_t Carried = 0;
+    };
+    std::map<std::uint16_t, TOtherClock> OtherPCR;
     // The last packet of the PAT and of each PMT that held a whole section,
     // as written (188 bytes): sent again at a joint, so that a receiver
     // finds them in time across it.
@@ -55,6 +67,25 @@ struct TTransportState
     std::int64_t TablesPCR = 0; // the last PCR before the last PAT
     // The packets that ended the file before, as read.
     TPacketTail Tail;
+
+    // The joint's clock at Position, at the rate of its last two PCRs.
+    double ClockAt(double Position) const
+    {
+        return static_cast<double>(LastPCR.value_or(0)) + (Position - LastPCRAt) * TicksPerByte();
+    }
+    // The other clocks a joint's PCR packet before the last file's packet at
+    // Before carries on: those whose own PCRs have ended there (Joints: the
+    // clocks at the joint after that file, as the plan found them).
+    std::vector<std::uint16_t> CarriedClocks(std::int64_t Before,
+                                             const std::map<std::uint16_t, TClockJoint>& Joints) const
+    {
+        std::vector<std::uint16_t> PIDs;
+        for (const auto& [PID, Clock] : OtherPCR)
+            if (const auto Joint = Joints.find(PID);
+                Clock.Ahead && Joint != Joints.end() && Joint->second.End < Before)
+                PIDs.push_back(PID);
+        return PIDs;
+    }
 
     double TicksPerByte() const
     {

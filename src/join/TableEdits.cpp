@@ -84,16 +84,40 @@ std::optional<std::vector<std::uint8_t>> MapPMT(std::vector<std::uint8_t> S, con
 
 // original_network_id (2), reserved (1); then the services, each its id
 // (2), flags (1), running status and the descriptors' length (2) and the
-// descriptors.
+// descriptors. A service the output does not keep is left out: a receiver
+// would list a channel the file does not have.
 std::optional<std::vector<std::uint8_t>> MapSDT(std::vector<std::uint8_t> S, const TPIDMap& Map)
 {
     const std::size_t End = S.size() - SectionCRCLength;
+    std::vector<std::uint8_t> Out(S.begin(), S.begin() + static_cast<long>(std::min(LongHeader + 3, End)));
     for (std::size_t At = LongHeader + 3; At + 5 <= End;) {
-        if (const std::optional<std::uint16_t> Service = Map.ProgramNumber(Word(&S[At])))
+        const std::size_t Next = std::min(End, At + 5u + (Word(&S[At + 3]) & 0x0FFF));
+        if (const std::optional<std::uint16_t> Service = Map.ProgramNumber(Word(&S[At]))) {
             PutWord(&S[At], *Service);
-        At += 5u + (Word(&S[At + 3]) & 0x0FFF);
+            Out.insert(Out.end(), S.begin() + static_cast<long>(At), S.begin() + static_cast<long>(Next));
+        }
+        At = Next;
     }
+    Out.resize(Out.size() + SectionCRCLength);
+    return Out;
+}
+
+// An EIT of the stream itself is one service's (its id the extension): the
+// output's number for it, or nothing for a service it does not keep.
+std::optional<std::vector<std::uint8_t>> MapEIT(std::vector<std::uint8_t> S, const TPIDMap& Map)
+{
+    const std::optional<std::uint16_t> Service = Map.ProgramNumber(Word(&S[3]));
+    if (!Service)
+        return std::nullopt;
+    PutWord(&S[3], *Service);
     return S;
+}
+
+bool IsActualEIT(std::uint8_t TableId)
+{
+    // present/following 0x4E, schedule 0x50 to 0x5F; the other streams'
+    // (0x4F, 0x60 to 0x6F) describe services elsewhere and stay.
+    return TableId == EITActualTableId || (TableId >= 0x50 && TableId <= 0x5F);
 }
 
 } // namespace
@@ -101,7 +125,7 @@ std::optional<std::vector<std::uint8_t>> MapSDT(std::vector<std::uint8_t> S, con
 bool IsEditedTable(std::uint16_t PID, std::uint8_t TableId)
 {
     return (PID == PATPID && TableId == PATTableId) || TableId == PMTTableId ||
-           (PID == SDTPID && TableId == SDTActualTableId);
+           (PID == SDTPID && TableId == SDTActualTableId) || (PID == EITPID && IsActualEIT(TableId));
 }
 
 std::optional<std::vector<std::uint8_t>> MapSection(std::span<const std::uint8_t> Section, const TPIDMap& Map)
@@ -110,11 +134,13 @@ std::optional<std::vector<std::uint8_t>> MapSection(std::span<const std::uint8_t
     const std::optional<TSectionHeader> Header = DecodeSectionHeader(Section);
     if (!Header || Header->Length != Section.size() || !CheckSectionCRC(Section))
         return S;
-    std::optional<std::vector<std::uint8_t>> Out = Header->TableId == PATTableId   ? MapPAT(std::move(S), Map)
-                                                   : Header->TableId == PMTTableId ? MapPMT(std::move(S), Map)
-                                                   : Header->TableId == SDTActualTableId
-                                                       ? MapSDT(std::move(S), Map)
-                                                       : std::optional(std::move(S));
+    const std::uint8_t Id = Header->TableId;
+    std::optional<std::vector<std::uint8_t>> Out =
+        Id == PATTableId                                               ? MapPAT(std::move(S), Map)
+        : Id == PMTTableId                                             ? MapPMT(std::move(S), Map)
+        : Id == SDTActualTableId                                       ? MapSDT(std::move(S), Map)
+        : IsActualEIT(Id) && S.size() >= LongHeader + SectionCRCLength ? MapEIT(std::move(S), Map)
+                                                                       : std::optional(std::move(S));
     if (Out) {
         SetLength(*Out);
         EncodeSectionCRC(*Out);

@@ -29,15 +29,16 @@ struct TTableKey
 };
 
 // True for the tables a join rewrites: the PAT on PID 0, a PMT, DVB's SDT
-// of the stream itself on PID 0x11.
+// of the stream itself on PID 0x11 and its EITs (events) on PID 0x12.
 bool IsEditedTable(std::uint16_t PID, std::uint8_t TableId);
 
 // Section (one whole section of PID, CRC last) as the output has it: the
 // PAT's programs and PMT PIDs, a PMT's program number, PCR PID and stream
-// PIDs, an SDT's service ids, all mapped; the PAT without the programs not
-// kept, so no longer than it was. Its version is as it was, its CRC anew.
-// Nothing when the output keeps nothing of it (the PMT of a program not
-// kept); any other section is returned as it is.
+// PIDs, an SDT's and an EIT's service ids, all mapped; the PAT and the SDT
+// without the programs (services) not kept, so no longer than they were.
+// Its version is as it was, its CRC anew. Nothing when the output keeps
+// nothing of it (the PMT or the EIT of a program not kept); any other
+// section is returned as it is.
 std::optional<std::vector<std::uint8_t>> MapSection(std::span<const std::uint8_t> Section,
                                                     const TPIDMap& Map);
 // Sets a long-form section's version (0 to 31) and makes its CRC anew.

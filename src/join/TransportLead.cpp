@@ -4,8 +4,10 @@
 #include "mpeg/PESHeader.h"
 #include "mpeg/TimeStamps.h"
 #include "mpeg/ts/Sections.h"
+#include "mpeg/ts/ServiceTable.h"
 
 #include <algorithm>
+#include <cmath>
 #include <memory>
 
 namespace vantrel {
@@ -13,7 +15,7 @@ namespace vantrel {
 TKeptStreams KeptStreams(const TMediaInfo& Info, std::uint16_t Program, const TPIDMap& Map)
 {
     TKeptStreams Kept;
-    Kept.Tables = {PATPID, SDTPID};
+    Kept.Tables = {PATPID, SDTPID, EITPID};
     const std::vector<const TProgramInfo*> Programs = KeptPrograms(Info, Program);
     for (const TProgramInfo* P : Programs) {
         Kept.Tables.push_back(P->PMTPID);
@@ -34,6 +36,11 @@ TKeptStreams KeptStreams(const TMediaInfo& Info, std::uint16_t Program, const TP
             Main = P;
     if (Main)
         Kept.PCRPID = Main->PCRPID;
+    for (const TProgramInfo* P : Programs)
+        if (P->PCRPID != Kept.PCRPID && P->PCRPID < NullPID && Map.Keeps(P->PCRPID) &&
+            std::find(Kept.OtherPCRPIDs.begin(), Kept.OtherPCRPIDs.end(), P->PCRPID) ==
+                Kept.OtherPCRPIDs.end())
+            Kept.OtherPCRPIDs.push_back(P->PCRPID);
     return Kept;
 }
 
@@ -131,7 +138,8 @@ TTransportHead ReadTransportHead(TByteSource& Source, const TPacketLayout& Layou
     constexpr int StampedPackets = 64; // FirstPTS looks this far
     int Stamped = 0;
     std::vector<TPCRAt> PCRs;
-    std::vector<double> PacketAt; // where each lead packet's last byte stands
+    std::map<std::uint16_t, TPCRAt> OtherFirst; // by the file's PID
+    std::vector<double> PacketAt;               // where each lead packet's last byte stands
     TTransportStreamReader Reader;
     Reader.Open(Source, Layout);
     TContinuityTracker Continuity;
@@ -148,6 +156,9 @@ TTransportHead ReadTransportHead(TByteSource& Source, const TPacketLayout& Layou
                 Head.ArrivalRelation =
                     static_cast<std::uint32_t>((P.ArrivalStamp - P.PCR()) & (ArrivalStampWrap - 1));
         }
+        if (P.HasPCR && P.PID != Kept.PCRPID && !OtherFirst.count(P.PID) &&
+            std::find(Kept.OtherPCRPIDs.begin(), Kept.OtherPCRPIDs.end(), P.PID) != Kept.OtherPCRPIDs.end())
+            OtherFirst[P.PID] = {Position + PCRByte, P.PCRBase, P.PCRExtension};
         if (const auto Table = Tables.find(P.PID); Table != Tables.end())
             Table->second.Add(P, Reader.Bytes(), Lost);
         const std::int16_t I = Index[P.PID];
@@ -202,10 +213,12 @@ TTransportHead ReadTransportHead(TByteSource& Source, const TPacketLayout& Layou
         Head.FirstPTS = ClockValue(*Head.FirstPTS);
     Head.Anchor = Anchor.value_or(PCRs.empty() ? 0 : PCRs.front().Base);
     std::vector<std::pair<double, double>> Points;
+    const auto OnItsLine = [&](const TPCRAt& PCR) {
+        return static_cast<double>(300 * (Head.Anchor + ClockDistance(Head.Anchor, PCR.Base)) +
+                                   PCR.Extension);
+    };
     for (const TPCRAt& PCR : PCRs)
-        Points.emplace_back(
-            PCR.At,
-            static_cast<double>(300 * (Head.Anchor + ClockDistance(Head.Anchor, PCR.Base)) + PCR.Extension));
+        Points.emplace_back(PCR.At, OnItsLine(PCR));
     TTransportLead& Lead = Head.Lead;
     if (!Points.empty()) {
         Head.FirstPCR = Lead.FirstPCR = static_cast<std::int64_t>(Points.front().second);
@@ -222,6 +235,12 @@ TTransportHead ReadTransportHead(TByteSource& Source, const TPacketLayout& Layou
         Lead.ConstantRate = Points.size() >= 3 && Low > 0 && High - Low <= Low * 1e-3;
     }
     const TArrivals Arrivals(std::move(Points));
+    if (!PCRs.empty())
+        for (const auto& [PID, PCR] : OtherFirst) {
+            const double At = Arrivals.At(PCR.At);
+            Head.OtherFirstPCR[Map.PID(PID)] = {std::llround(OnItsLine(PCR) - At),
+                                                std::llround(At) - Lead.FirstPCR};
+        }
     for (std::size_t I = 0; I < Lead.Packets.size(); ++I)
         Lead.Packets[I].Arrival = Arrivals.At(PacketAt[I]);
     for (const auto& S : Streams) {

@@ -32,13 +32,14 @@ struct TKeptStream
 
 // What a join reads of a file's programs: the sound and video streams of
 // the programs it keeps, the PSI PIDs whose tables it may rewrite (the
-// PAT, their PMTs, the SDT), and the PCR PID of the program that gives the
+// PAT, their PMTs, the SDT and the EIT), and the PCR PID of the program that gives the
 // file its time (the one chosen, or the first whose video was read).
 struct TKeptStreams
 {
     std::vector<TKeptStream> Streams;
     std::vector<std::uint16_t> Tables;
     std::uint16_t PCRPID = NullPID;
+    std::vector<std::uint16_t> OtherPCRPIDs; // of the other programs kept
 };
 TKeptStreams KeptStreams(const TMediaInfo& Info, std::uint16_t Program, const TPIDMap& Map);
 
@@ -54,6 +55,15 @@ struct TTransportHead
     std::optional<std::int64_t> FirstPCR;     // of the PCR PID, on its line
     std::map<std::uint16_t, std::int64_t> FirstDecode; // of each stream (the output's PID), on its line
     std::optional<std::uint32_t> ArrivalRelation;      // arrival stamp less PCR, modulo 2^30
+    // The first PCR of each other program's clock, by the output's PID: how
+    // far it stands ahead of the file's clock where its byte arrives, and
+    // how long after the file's first PCR that is (27 MHz).
+    struct TOtherPCR
+    {
+        std::int64_t Ahead = 0;
+        std::int64_t After = 0;
+    };
+    std::map<std::uint16_t, TOtherPCR> OtherFirstPCR;
     // The first section of each table, as the output will write it.
     std::map<TTableKey, std::vector<std::uint8_t>> Tables;
     TTransportLead Lead; // Lead.FirstPCR is FirstPCR

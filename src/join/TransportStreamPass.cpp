@@ -81,6 +81,8 @@ void TTransportStreamPass::Begin()
     WriteFiller();
     TTransportState& T = Transport();
     T.RateLow = T.RateHigh = 0;
+    for (auto& [PID, Clock] : T.OtherPCR)
+        Clock.Ahead.reset();
     T.Tail.Reset(m_Layout.Size);
     T.TransportEmpty.clear();
     m_State.Buffers.Reset();
@@ -194,7 +196,12 @@ void TTransportStreamPass::PlanJoint(TTransportHead& Head)
         End.Waiting = &m_State.Buffers;
         End.TransportEmpty = T.TransportEmpty;
         End.PCRPID = T.PCRPID;
-        m_Plan.Files[m_Settings.Index - 1].Transport.TailPCR = PlanTailPCRs(T, End);
+        TTransportFilePlan& Before = m_Plan.Files[m_Settings.Index - 1].Transport;
+        std::vector<std::uint16_t> Clocks;
+        for (const std::uint16_t PID : m_Kept.OtherPCRPIDs)
+            Clocks.push_back(m_PIDs[PID]);
+        Before.Clocks = OtherClocksAtJoint(T, Clocks);
+        Before.TailPCR = PlanTailPCRs(T, Before.Clocks, End);
         const TTransportJoint Joint = PlanTransportJoint(End, Head.Lead);
         Plan.Joint.Pause = Joint.Pause;
         Line.Delay(Joint.Pause);
@@ -209,6 +216,7 @@ void TTransportStreamPass::PlanJoint(TTransportHead& Head)
                     static_cast<double>(End.LastPCR) +
                     (End.SinceLastPCR + static_cast<double>(I) * TransportPacketLength + PCRByte) *
                         End.TicksPerByte);
+        PlanOtherClocks(Before.Clocks, T, Before.TailPCR, Own.Filler, Head, 300 * Joint.Pause + Joint.Extra);
     } else {
         Own.PCRShift = 300 * Line.Offset();
     }
@@ -229,13 +237,12 @@ void TTransportStreamPass::KeepOtherClock(const TTransportPacket& Packet, std::u
     // clock, its first PCR says so.
     if (const auto Last = T.OtherPCR.find(PID);
         Last != T.OtherPCR.end() && !m_OtherPCRSeen[PID] && IsLaterFile() && !m_Continues) {
-        std::int64_t Step = (Value - Last->second) % PCRWrap;
-        Step = Step > PCRWrap / 2 ? Step - PCRWrap : Step < -PCRWrap / 2 ? Step + PCRWrap : Step;
+        const std::int64_t Step = PCRDistance(Last->second.Last, Value);
         if (Step <= 0 || Step > MaxPCRStep)
             Bytes[Packet.PCROffset - 1] |= 0x80;
     }
     m_OtherPCRSeen[PID] = true;
-    T.OtherPCR[PID] = Value;
+    KeepOtherPCR(T, PID, Value, Packet.Position);
 }
 
 void TTransportStreamPass::WriteFiller()
@@ -243,13 +250,16 @@ void TTransportStreamPass::WriteFiller()
     TTransportState& T = Transport();
     const std::vector<TFillerPacket>& Filler = File().Transport.Filler;
     const bool Joint = IsLaterFile() && !m_Continues && m_Settings.RecalcTimecodes;
+    static const TClockJoints None;
+    const TClockJoints& Clocks = IsLaterFile() ? m_Plan.Files[m_Settings.Index - 1].Transport.Clocks : None;
     // The tables go after the first PCR of the joint, in place of null
     // packets where the stream keeps one rate.
     std::size_t Nulls = Joint && Filler.empty() ? m_Packets.Tables(T.ArrivalRelation.value_or(0)) : 0;
     for (std::size_t I = 0; I < Filler.size(); ++I) {
         const auto Arrival = static_cast<std::uint32_t>(Filler[I].Arrival + T.ArrivalRelation.value_or(0));
+        // The other clocks' PCR packets take the place of null packets too.
         if (Filler[I].PCR)
-            m_Packets.PCR(Filler[I].Arrival, Arrival);
+            Nulls += m_Packets.PCR(Filler[I].Arrival, Arrival, TJointPackets::AfterFile, Clocks);
         else if (Nulls > 0)
             --Nulls;
         else
@@ -313,7 +323,7 @@ bool TTransportStreamPass::Walk(std::int64_t From, std::int64_t Until)
         const std::vector<TFillerPacket>& TailPCR = File().Transport.TailPCR;
         if (m_TailPCR < TailPCR.size() && TailPCR[m_TailPCR].Before == P.Position) {
             const std::uint32_t Arrival = P.ArrivalStamp + File().Transport.ArrivalShift;
-            m_Packets.PCR(TailPCR[m_TailPCR].Arrival, Arrival);
+            m_Packets.PCR(TailPCR[m_TailPCR].Arrival, Arrival, P.Position, File().Transport.Clocks);
             if (TailPCR[m_TailPCR++].Tables)
                 m_Packets.Tables(Arrival);
         }

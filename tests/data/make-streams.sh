@@ -416,6 +416,20 @@ make ts_mux.ts ff -f lavfi -i "$(video_src 720x576 25 2)" -f lavfi -i "$(audio_s
     -c:v mpeg2video -b:v 2000k -c:a mp2 -b:a 128k -ac 2 \
     -program program_num=1:title=One:st=0:st=1 -program program_num=2:title=Two:st=2:st=3 \
     -f mpegts ts_mux.ts
+# The same multiplex as broadcasts send it: a PCR of each channel every
+# 20 ms, at a variable rate and at one rate.
+mux_dvb() {
+    local name=$1
+    shift
+    ff -f lavfi -i "$(video_src 720x576 25 2)" -f lavfi -i "$(audio_src 440 48000 2)" \
+        -f lavfi -i "$(video_src 352x288 25 2)" -f lavfi -i "$(audio_src 660 48000 2)" \
+        -map 0 -map 1 -map 2 -map 3 -c:v mpeg2video -b:v 2000k -maxrate 3000k -bufsize 600k -g 12 -bf 2 \
+        -c:a mp2 -b:a 128k -ac 2 -program program_num=1:title=One:st=0:st=1 \
+        -program program_num=2:title=Two:st=2:st=3 -pcr_period 20 -max_delay 150000 -mpegts_flags system_b \
+        "$@" -f mpegts "$name"
+}
+make ts_mux_dvb.ts mux_dvb ts_mux_dvb.ts
+make ts_mux_cbr.ts mux_dvb ts_mux_cbr.ts -muxrate 7000k
 # 204-byte packets: 16 parity bytes after each packet, as some receivers
 # record them (zeros here: nothing checks them).
 make ts_204.ts perl -e 'open(my $I, "<:raw", "ts_mp2.ts") or die; open(my $O, ">:raw", "ts_204.ts") or die;

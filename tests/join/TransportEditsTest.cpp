@@ -12,6 +12,7 @@
 #include "mpeg/PESHeader.h"
 #include "mpeg/ts/ProgramTables.h"
 #include "mpeg/ts/Sections.h"
+#include "mpeg/ts/ServiceTable.h"
 #include "mpeg/video/H264.h"
 
 #include <gtest/gtest.h>
@@ -83,13 +84,21 @@ TEST(TransportTables, ALaterFilesTablesTakeTheFirstFilesPIDsAndNumbers)
     EXPECT_EQ(*MapSection(PAT, Map), Section(PATTableId, 7, 0, PATBody({{0, 0x10}, {1, 0x1000}})));
 }
 
-TEST(TransportTables, AProgramChosenKeepsItsEntriesAlone)
+// The first file's channel and a second one (program 2, PMT 0x1010, video
+// 0x200) in one multiplex.
+TMediaInfo Multiplex()
 {
     TMediaInfo Two = Channel(false);
     TProgramInfo Other = Two.Programs.front();
     Other.Number = 2, Other.PMTPID = 0x1010, Other.PCRPID = 0x200;
     Other.Streams = {Stream(0x200, skVideo, scMPEG2Video)};
     Two.Programs.push_back(Other);
+    return Two;
+}
+
+TEST(TransportTables, AProgramChosenKeepsItsEntriesAlone)
+{
+    const TMediaInfo Two = Multiplex();
     const TPIDMap Map(Two, 2);
     EXPECT_FALSE(Map.Keeps(0x100));
     EXPECT_TRUE(Map.Keeps(0x200));
@@ -100,6 +109,47 @@ TEST(TransportTables, AProgramChosenKeepsItsEntriesAlone)
     EXPECT_EQ(*PAT, Section(PATTableId, 7, 0, PATBody({{2, 0x1010}})));
     EXPECT_TRUE(CRCHolds(*PAT));
     EXPECT_FALSE(MapSection(Section(PMTTableId, 1, 0, PMTBody(0x100, {{0x02, 0x100, {}}})), Map));
+}
+
+// An SDT body: original_network_id, then each service as its id, flags,
+// and a service descriptor (0x48) of type 1 with its provider and name.
+TBytes SDTBody(const std::vector<std::pair<std::uint16_t, std::string>>& Services)
+{
+    TBytes Body = {0x00, 0x01, 0xFF};
+    for (const auto& [Id, Name] : Services) {
+        const auto Length = static_cast<std::uint8_t>(5 + Name.size());
+        Body.insert(Body.end(), {static_cast<std::uint8_t>(Id >> 8), static_cast<std::uint8_t>(Id), 0xFC,
+                                 0x80, static_cast<std::uint8_t>(Length + 2), 0x48, Length, 0x01, 0x02, 'Z',
+                                 'V', static_cast<std::uint8_t>(Name.size())});
+        Body.insert(Body.end(), Name.begin(), Name.end());
+    }
+    return Body;
+}
+
+// The tables that name every service of the multiplex keep the one chosen
+// alone, its number the output's (a later recording's too): the SDT without
+// the other services, the other services' events (EIT present/following
+// and schedule) left out; another stream's (0x4F) stay as they are.
+TEST(TransportTables, AProgramChosenIsTheOneServiceOfTheServiceTables)
+{
+    const TMediaInfo Two = Multiplex();
+    // Then a recording of the first channel alone, numbered 28106.
+    const TPIDMap First(Two, 1), Next(Two, Channel(true), 1);
+    const TBytes SDT = Section(SDTActualTableId, 7, 5, SDTBody({{1, "Eins"}, {2, "Zwei"}}));
+    const std::optional<std::vector<std::uint8_t>> Kept = MapSection(SDT, First);
+    ASSERT_TRUE(Kept);
+    EXPECT_EQ(*Kept, Section(SDTActualTableId, 7, 5, SDTBody({{1, "Eins"}})));
+    EXPECT_TRUE(CRCHolds(*Kept));
+    EXPECT_EQ(*MapSection(Section(SDTActualTableId, 7, 5, SDTBody({{2, "Zwei"}, {28106, "Eins"}})), Next),
+              Section(SDTActualTableId, 7, 5, SDTBody({{1, "Eins"}})));
+    EXPECT_EQ(*MapSection(SDT, TPIDMap(Two, 0)), SDT) << "all programs kept";
+    const TBytes Events = {0x00, 0x01, 0x00, 0x01, 0x01, 0x4E};
+    for (const std::uint8_t TableId : {0x4E, 0x50, 0x5F}) {
+        EXPECT_FALSE(MapSection(Section(TableId, 2, 3, Events), First)) << int(TableId);
+        EXPECT_EQ(*MapSection(Section(TableId, 28106, 3, Events), Next), Section(TableId, 1, 3, Events));
+        EXPECT_TRUE(IsEditedTable(EITPID, TableId));
+    }
+    EXPECT_EQ(*MapSection(Section(0x4F, 2, 3, Events), First), Section(0x4F, 2, 3, Events));
 }
 
 // A table keeps the output's version while it says the same, and takes the
@@ -295,29 +345,47 @@ INSTANTIATE_TEST_SUITE_P(
 
 // The PCR packets a tail takes keep the clock within 40 ms of itself up to
 // where the next file's packets begin, its bytes at the file's own rate.
+// Another program's clock whose own PCRs have ended has a PCR packet with
+// each of them (a multiplex kept whole), and those bytes take their time too.
 TEST(TransportJointPackets, ATailsPCRsKeepTheirGaps)
 {
-    TTransportState T;
-    T.LastPCR = 27000000;
-    T.LastPCRAt = 10;
-    constexpr double TicksPerByte = 27e6 / 500e3; // 4 Mbit/s
-    for (int I = 1; I <= 400; ++I)
-        T.SincePCR.emplace_back(1000 + I, 188.0 * I);
-    T.Position = 188.0 * 401;
-    TTransportEnd End;
-    End.LastPCR = *T.LastPCR;
-    End.TicksPerByte = TicksPerByte;
-    const std::vector<TFillerPacket> Tail = PlanTailPCRs(T, End);
-    ASSERT_FALSE(Tail.empty());
-    std::int64_t Last = *T.LastPCR;
-    for (const TFillerPacket& P : Tail) {
-        EXPECT_LE(P.Arrival - Last, FillerPCRGap);
-        EXPECT_GT(P.Arrival, Last);
-        Last = P.Arrival;
+    // Where the other clock's last PCR stands in the file: none (no other
+    // clock), amid the tail, after it (its PCRs go on to the end), before it.
+    const std::optional<std::int64_t> OtherEnds[] = {std::nullopt, 1200, 2000, 0};
+    for (const std::optional<std::int64_t> OtherEnd : OtherEnds) {
+        TTransportState T;
+        T.LastPCR = 27000000;
+        T.LastPCRAt = 10;
+        constexpr double TicksPerByte = 27e6 / 500e3; // 4 Mbit/s
+        for (int I = 1; I <= 400; ++I)
+            T.SincePCR.emplace_back(1000 + I, 188.0 * I);
+        T.Position = 188.0 * 401;
+        TClockJoints Clocks;
+        if (OtherEnd) {
+            T.OtherPCR[0x102] = {27000000, *OtherEnd, 0, 0};
+            Clocks[0x102].End = *OtherEnd;
+        }
+        TTransportEnd End;
+        End.LastPCR = *T.LastPCR;
+        End.TicksPerByte = TicksPerByte;
+        const std::vector<TFillerPacket> Tail = PlanTailPCRs(T, Clocks, End);
+        ASSERT_FALSE(Tail.empty());
+        std::int64_t Last = *T.LastPCR;
+        std::size_t Carrying = 0;
+        for (const TFillerPacket& P : Tail) {
+            EXPECT_LE(P.Arrival - Last, FillerPCRGap);
+            EXPECT_GT(P.Arrival, Last);
+            Last = P.Arrival;
+            Carrying += OtherEnd && P.Before > *OtherEnd;
+        }
+        EXPECT_EQ(Carrying > 0, OtherEnd == 1200 || OtherEnd == 0);
+        EXPECT_EQ(Carrying == Tail.size(), OtherEnd == 0);
+        const double NextPCR = static_cast<double>(End.LastPCR) + (End.SinceLastPCR + PCRByte) * TicksPerByte;
+        EXPECT_LE(NextPCR - static_cast<double>(Last), static_cast<double>(FillerPCRGap));
+        EXPECT_NEAR(NextPCR,
+                    27e6 + (188.0 * 401 + 188.0 * static_cast<double>(Tail.size() + Carrying)) * TicksPerByte,
+                    300);
     }
-    const double NextPCR = static_cast<double>(End.LastPCR) + (End.SinceLastPCR + PCRByte) * TicksPerByte;
-    EXPECT_LE(NextPCR - static_cast<double>(Last), static_cast<double>(FillerPCRGap));
-    EXPECT_NEAR(NextPCR, 27e6 + (188.0 * 401 + 188.0 * Tail.size()) * TicksPerByte, 300);
 }
 
 } // namespace

@@ -13,6 +13,9 @@ namespace vantrel {
 
 // The SDT of the transport stream itself; 0x46 describes other ones.
 constexpr std::uint8_t SDTActualTableId = 0x42;
+// The events of its services (EIT present/following of the stream itself).
+constexpr std::uint16_t EITPID = 0x0012;
+constexpr std::uint8_t EITActualTableId = 0x4E;
 
 struct TService
 {
