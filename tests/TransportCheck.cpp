@@ -287,6 +287,17 @@ void TChecker::Walk()
             continue;
         }
         Missing = 0;
+        // A 192-byte packet's arrival stamp (its first four bytes, 30 bits)
+        // goes on from the one before, modulo 2^30.
+        if (R.PacketSize == 192 && At >= 4) {
+            const auto Stamp = [&](std::size_t I) {
+                return static_cast<std::uint32_t>((F[I] & 0x3F) << 24 | F[I + 1] << 16 | F[I + 2] << 8 |
+                                                  F[I + 3]);
+            };
+            if (At >= m_First + 192 && ((Stamp(At - 4) - Stamp(At - 196)) & 0x3FFFFFFF) >= 1u << 29)
+                Fault(R.ArrivalStepsBack, "Arrival_stamp_error", At,
+                      "an arrival stamp before the one before");
+        }
         TTSPacket P;
         if (ReadTSPacket(F, At, P))
             Packet(P);

@@ -31,6 +31,7 @@ struct TTransportCheck
     int PCRDiscontinuityErrors = 0; // 2.3b: a step outside 0 to 100 ms without its indicator
     int PTSErrors = 0;              // 2.5: PTSs of a stream more than 700 ms apart
     int CATErrors = 0;              // 2.6: scrambled packets and no CAT
+    int ArrivalStepsBack = 0;       // 192-byte packets: an arrival stamp before the one before
     double MaxPATGap = 0, MaxPMTGap = 0, MaxPCRGap = 0, MaxPTSGap = 0; // seconds
     // The decoder model: each stream's bytes arrive at the times its
     // program's PCRs give (linear between them), pass a transport buffer of

@@ -58,9 +58,11 @@ void PlanOtherClocks(TClockJoints& Clocks, const TTransportState& T, const std::
         for (const TFillerPacket& F : *Packets)
             LastPCR = F.PCR ? F.Arrival : LastPCR;
     for (auto& [PID, Joint] : Clocks) {
-        Joint.Packets = Between + static_cast<std::size_t>(std::count_if(
-                                      Tail.begin(), Tail.end(),
-                                      [&Joint](const TFillerPacket& F) { return F.Before > Joint.End; }));
+        const std::int64_t End = Joint.End;
+        Joint.Packets =
+            Between +
+            static_cast<std::size_t>(std::count_if(Tail.begin(), Tail.end(),
+                                                   [End](const TFillerPacket& F) { return F.Before > End; }));
         const auto First = Head.OtherFirstPCR.find(PID);
         if (First == Head.OtherFirstPCR.end() || !LastPCR)
             continue;

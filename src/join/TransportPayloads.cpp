@@ -130,7 +130,7 @@ void TStreamEdit::Edit(TPayloadContext& Context, const TTransportPacket& Packet,
     const std::size_t Length = Packet.PayloadLength;
     if (!EditsPayload(Packet) || RepeatsLast(Duplicate, m_Last, Payload, Length))
         return;
-    if (PassesUnchanged(Context, Packet, Payload)) {
+    if (!Packet.PayloadUnitStart && Quiet(Context) && PassesAt(Context, Packet.Position, Payload, Length)) {
         m_Last.clear();
         return;
     }
@@ -176,19 +176,22 @@ void TStreamEdit::Edit(TPayloadContext& Context, const TTransportPacket& Packet,
 // Most packets carry the middle of a picture: no header, no stamp, nothing
 // to edit, and nothing the join's line learns from them away from the file's
 // end. They pass as they are, without the edits' bookkeeping.
-bool TStreamEdit::PassesUnchanged(const TPayloadContext& Context, const TTransportPacket& Packet,
-                                  const std::uint8_t* Payload) const
+bool TStreamEdit::Quiet(const TPayloadContext& Context) const
 {
-    if (Packet.PayloadUnitStart || !m_Stream.Video || m_Header.Pending() ||
+    if (!m_Stream.Video || m_Header.Pending() ||
         (m_Stream.Coding != scMPEG1Video && m_Stream.Coding != scMPEG2Video))
         return false;
+    return !Context.Recalc || (m_ZeroNext == 0 && !(Context.Later && !Context.Continues && !m_GroupSeen));
+}
+
+bool TStreamEdit::PassesAt(const TPayloadContext& Context, std::int64_t Position, const std::uint8_t* Payload,
+                           std::size_t Length) const
+{
     if (!Context.Recalc)
         return true;
-    if (m_ZeroNext > 0 || Packet.Position >= Context.SourceSize - std::max(PictureCountBytes, BufferBytes) ||
-        (Context.Later && !Context.Continues && !m_GroupSeen))
+    if (Position >= Context.SourceSize - std::max(PictureCountBytes, BufferBytes))
         return false;
     // The last file's end codes stay; another's are blanked, where it has any.
-    const std::size_t Length = Packet.PayloadLength;
     return Context.Last || (!std::memchr(Payload, SequenceEndCode, Length) && !MayRunOn(Payload, Length));
 }
 

@@ -64,6 +64,12 @@ public:
     void Edit(TPayloadContext& Context, const TTransportPacket& Packet, std::uint8_t* Out, bool Duplicate);
     // The file's last packet was written.
     void Finish(TPayloadContext& Context);
+    // Whether the packets that continue a PES packet, with nothing edited in
+    // the one before, may pass as they are, each where PassesAt says so:
+    // nothing to edit in them, nothing to learn from them.
+    bool PassesAsItIs(const TPayloadContext& Context) const { return m_Last.empty() && Quiet(Context); }
+    bool PassesAt(const TPayloadContext& Context, std::int64_t Position, const std::uint8_t* Payload,
+                  std::size_t Length) const;
 
     // How far a file's end its buffers are followed for the next joint.
     static constexpr std::int64_t BufferBytes = 2 << 20;
@@ -71,8 +77,7 @@ public:
     static constexpr std::int64_t PictureCountBytes = 4 << 20;
 
 private:
-    bool PassesUnchanged(const TPayloadContext& Context, const TTransportPacket& Packet,
-                         const std::uint8_t* Payload) const;
+    bool Quiet(const TPayloadContext& Context) const;
     std::size_t EditHeader(TPayloadContext& Context, const TTransportPacket& Packet, std::uint8_t* Payload);
     // True when it changed Data.
     bool EditVideo(TPayloadContext& Context, std::uint8_t* Data, std::size_t Length);

@@ -33,7 +33,7 @@ TTransportStreamPass::TTransportStreamPass(const TPassSettings& Settings, const 
     m_Payloads.Last = Settings.Index + 1 == Settings.Count;
     m_Payloads.SourceSize = Source.Size();
     m_Payloads.Peek = [this](std::uint16_t PID, std::size_t Count, bool Sections) {
-        return Peek(PID, Count, m_PacketEnd, Sections);
+        return m_Reader.PeekPayload(PID, Count, m_PacketEnd, m_Layout.Size, Sections, PeekBytes);
     };
     for (const TKeptStream& Stream : m_Kept.Streams) {
         m_Index[Stream.PID] = static_cast<std::int16_t>(m_Streams.size());
@@ -56,11 +56,6 @@ std::int64_t TTransportStreamPass::TailFrom(TByteSource& Source)
         return 0;
     const std::optional<TPacketLayout> Layout = FindPacketLayout(Source, From, ResyncLimit);
     return Layout ? Layout->First : Source.Size();
-}
-
-bool TTransportStreamPass::Report(std::int64_t Position)
-{
-    return m_Settings.Progress && m_Settings.Progress(Position);
 }
 
 void TTransportStreamPass::Begin()
@@ -303,7 +298,7 @@ bool TTransportStreamPass::Walk(std::int64_t From, std::int64_t Until)
         m_Continuity.Reset();
     }
     const std::int64_t TailFrom = m_Source.Size() - RepeatBytes;
-    while (m_Reader.NextPacket()) {
+    while (PassPlainPackets(Until, TailFrom) && m_Reader.NextPacket()) {
         const TTransportPacket& P = m_Reader.Packet();
         if (Until >= 0 && P.Position >= Until) {
             m_Reader.Open(m_Source, TPacketLayout{P.Size, P.Position});
@@ -333,6 +328,64 @@ bool TTransportStreamPass::Walk(std::int64_t From, std::int64_t Until)
         return false;
     EndWalk();
     return true;
+}
+
+// Most packets carry the middle of a picture and need nothing but their PID and
+// counter set: a run of them in the reader's block is written in one go, read
+// from their headers alone. False when the join was stopped.
+bool TTransportStreamPass::PassPlainPackets(std::int64_t Until, std::int64_t TailFrom)
+{
+    const std::span<const std::uint8_t> Ahead = m_Reader.Ahead();
+    const std::uint16_t Size = m_Reader.PacketSize();
+    const std::size_t Sync = SyncOffset(Size);
+    const std::int64_t First = m_Reader.End();
+    std::int64_t Stop = std::min(Until >= 0 ? Until : m_Source.Size(), TailFrom);
+    if (const std::vector<TFillerPacket>& TailPCR = File().Transport.TailPCR; m_TailPCR < TailPCR.size())
+        Stop = std::min(Stop, TailPCR[m_TailPCR].Before);
+    std::size_t Count = 0;
+    std::uint16_t QuietPID = PIDCount; // whose stream passes its packets as they are
+    for (std::size_t At = 0; Count < RunPackets && At + Size + Sync < Ahead.size() &&
+                             First + static_cast<std::int64_t>(At + Size) <= Stop;
+         At += Size, ++Count) {
+        const std::uint8_t* H = Ahead.data() + At + Sync;
+        const std::uint16_t PID = static_cast<std::uint16_t>((H[1] & 0x1F) << 8 | H[2]);
+        // Synced, whole, no unit start, clear, no adaptation field, next counter.
+        if (H[0] != SyncByte || H[Size] != SyncByte || (H[1] & 0xC0) != 0 || (H[3] & 0xF0) != 0x10 ||
+            m_Index[PID] < 0 || m_Shift[PID] < 0 || m_PIDs[PID] == PIDCount)
+            break;
+        const TStreamEdit& Stream = *m_Streams[static_cast<std::size_t>(m_Index[PID])];
+        if ((PID != QuietPID && !Stream.PassesAsItIs(m_Payloads)) ||
+            !Stream.PassesAt(m_Payloads, First + static_cast<std::int64_t>(At), H + 4,
+                             TransportPacketLength - 4) ||
+            !m_Continuity.TakeNext(PID, H[3] & 0x0F))
+            break;
+        QuietPID = PID;
+        if (++m_Walked % ReportPackets == 0 && Report(First + static_cast<std::int64_t>(At + Size))) {
+            m_Stopped = true;
+            break;
+        }
+    }
+    if (Count == 0)
+        return !m_Stopped;
+    TTransportState& T = Transport();
+    const std::uint32_t ArrivalShift = Sync ? File().Transport.ArrivalShift : 0;
+    std::uint8_t* Out = m_Output.Claim(Count * Size);
+    std::memcpy(Out, Ahead.data(), Count * Size);
+    for (std::size_t K = 0; K < Count; ++K, Out += Size) {
+        std::uint8_t* H = Out + Sync;
+        const std::uint16_t In = static_cast<std::uint16_t>((H[1] & 0x1F) << 8 | H[2]), PID = m_PIDs[In];
+        const std::uint8_t C = static_cast<std::uint8_t>((H[3] + m_Shift[In]) & 0x0F);
+        PatchPIDAndCounter(H, PID, C);
+        T.Counter[PID] = static_cast<std::int8_t>(C);
+        if (ArrivalShift)
+            PatchArrivalStamp(Out, DecodeArrivalStamp(Out) + ArrivalShift);
+        if (T.SincePCR.size() < MaxSincePCR)
+            T.SincePCR.emplace_back(First + static_cast<std::int64_t>(K * Size), T.Position);
+        T.Position += TransportPacketLength;
+    }
+    m_Reader.Skip(Count);
+    m_PacketEnd = m_Reader.End();
+    return !m_Stopped;
 }
 
 void TTransportStreamPass::EndWalk()
@@ -379,16 +432,10 @@ void TTransportStreamPass::WritePacket(const TTransportPacket& Packet, const std
     try {
         std::memcpy(Out, Bytes, Size);
         std::uint8_t* H = Out + SyncOffset(Size);
-        if (PID != Packet.PID) {
-            H[1] = static_cast<std::uint8_t>((H[1] & 0xE0) | (PID >> 8));
-            H[2] = static_cast<std::uint8_t>(PID);
-        }
-        if (PID != NullPID) {
-            const std::uint8_t C = Counter(Packet, PID);
-            if (C != Packet.ContinuityCounter)
-                PatchContinuityCounter(H, C);
+        const std::uint8_t C = PID == NullPID ? Packet.ContinuityCounter : Counter(Packet, PID);
+        PatchPIDAndCounter(H, PID, C);
+        if (PID != NullPID)
             T.Counter[PID] = static_cast<std::int8_t>(C);
-        }
         if (const std::uint32_t Shift = File().Transport.ArrivalShift; Shift && SyncOffset(Size))
             PatchArrivalStamp(Out, Packet.ArrivalStamp + Shift);
         if (Packet.AdaptationValid)
@@ -448,33 +495,6 @@ void TTransportStreamPass::KeepClock(const TTransportPacket& Packet, std::uint8_
     m_PCRSeen = true;
     T.LastPCR = Value;
     T.LastPCRAt = At;
-}
-
-std::vector<std::uint8_t> TTransportStreamPass::Peek(std::uint16_t PID, std::size_t Count, std::int64_t After,
-                                                     bool Sections) const
-{
-    // Packet by packet: what is looked for is mostly in the next few
-    // packets, in the block the walk read last.
-    std::vector<std::uint8_t> Bytes;
-    std::array<std::uint8_t, TransportPacketLength + ParityLength> Packet;
-    const std::uint16_t Size = m_Layout.Size;
-    for (std::int64_t At = After;
-         Bytes.size() < Count && At - After < PeekBytes && At + Size <= m_Source.Size(); At += Size) {
-        TTransportPacket P;
-        const std::uint8_t* Read = m_Reader.Buffered(At, Size);
-        if (!Read && m_Source.Read(Packet.data(), Size, At) == Size)
-            Read = Packet.data();
-        if (!Read || !DecodeTransportPacket(Read, Size, At, P))
-            break;
-        if (P.PID != PID || !P.HasPayload || P.PayloadLength == 0)
-            continue;
-        const std::uint8_t* Data = Read + P.PayloadOffset;
-        std::size_t Length = P.PayloadLength;
-        if (Sections && P.PayloadUnitStart)
-            ++Data, --Length;
-        Bytes.insert(Bytes.end(), Data, Data + std::min(Length, Count - Bytes.size()));
-    }
-    return Bytes;
 }
 
 } // namespace vantrel

@@ -72,14 +72,12 @@ private:
 
     void WriteCutPacket();
     void WritePacket(const TTransportPacket& Packet, const std::uint8_t* Bytes, bool Duplicate);
+    bool PassPlainPackets(std::int64_t Until, std::int64_t TailFrom);
+    static constexpr std::size_t RunPackets = 64; // plain packets written at a time
     std::uint8_t Counter(const TTransportPacket& Packet, std::uint16_t PID);
     void KeepClock(const TTransportPacket& Packet, std::uint8_t* Bytes, std::uint16_t PID);
-    // The next Count payload bytes of PID after the packet that ends at
-    // After (of a section: without the pointer fields).
-    std::vector<std::uint8_t> Peek(std::uint16_t PID, std::size_t Count, std::int64_t After,
-                                   bool Sections) const;
     void EndWalk();
-    bool Report(std::int64_t Position);
+    bool Report(std::int64_t Position) { return m_Settings.Progress && m_Settings.Progress(Position); }
 
     const TPassSettings m_Settings;
     const TMediaInfo& m_Info;

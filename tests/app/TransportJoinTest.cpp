@@ -92,13 +92,13 @@ TEST_P(TransportJoin, HoldsTheChecksOfItsInputs)
     const std::string Said = Cli(JoinArguments(Out, Set.Files), &Status);
     ASSERT_EQ(Status, 0) << Said;
     const TTransportCheck Check = CheckTransport(ReadFile(Out));
-    int Frames = 0, Late = 0, PCRErrors = 0, ContentOnly = 0;
+    int Frames = 0, Late = 0, PCRErrors = 0, ContentOnly = 0, StampsBack = 0;
     std::set<std::uint16_t> FirstPIDs;
     std::vector<TTransportCheck> Inputs;
     for (const std::string& Name : Set.Files) {
         const TTransportCheck& Input = Inputs.emplace_back(CheckTransport(ReadFile(Stream(Name))));
         Frames += VideoFrames(Stream(Name));
-        Late += Input.Late, PCRErrors += Input.PCRRepetitionErrors;
+        Late += Input.Late, PCRErrors += Input.PCRRepetitionErrors, StampsBack += Input.ArrivalStepsBack;
         ContentOnly += PMTChanges(ReadFile(Stream(Name))).ContentOnly;
         if (FirstPIDs.empty())
             for (const auto& [PID, Units] : Input.UnitsOf)
@@ -112,6 +112,8 @@ TEST_P(TransportJoin, HoldsTheChecksOfItsInputs)
     EXPECT_EQ(First, 0) << Check.Text();
     EXPECT_EQ(Second, 0) << Check.Text();
     EXPECT_LE(Check.PCRRepetitionErrors, PCRErrors) << Check.Text();
+    // Arrival stamps go on across a joint (ffmpeg's own at a free rate do not).
+    EXPECT_LE(Check.ArrivalStepsBack, StampsBack);
     EXPECT_LE(Check.MaxPATGap, 0.5);
     EXPECT_LE(Check.Late, Late) << Check.Text();
     EXPECT_EQ(FullerThanInputs(Check, Inputs), "") << Check.Text();
@@ -129,6 +131,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(TJoinSet{"OtherPIDsAndVersions", {"ts_ac3.ts", "ts_pids.ts", "ts_pmtv1.ts"}},
                       TJoinSet{"OneSoundAcrossTheClocksWrap", {"ts_wrap.ts", "ts_mp2.ts", "ts_wrap.ts"}},
                       TJoinSet{"ConstantRate", {"ts_cbr.ts", "ts_cbr2.ts", "ts_cbr.ts"}},
+                      TJoinSet{"LongerThanTheirTails", {"ts_long.m2ts", "ts_long.m2ts", "ts_long.m2ts"}},
                       TJoinSet{"ArrivalStamps", {"ts_m2ts.m2ts", "ts_m2ts2.m2ts"}},
                       TJoinSet{"FiveRecordings",
                                {"ts_ac3.ts", "ts_pmtv1.ts", "ts_rec.ts", "ts_pids.ts", "ts_ac3.ts"}},
@@ -159,6 +162,8 @@ TEST(TransportSplit, PiecesJoinBackByteForByte)
          {{188 * 1000, 0}, {188 * 2500 + 77, 0}, {188 * 4000, 188 * 100}, {188 * 5000 + 131, 30001}}},
         {"ts_cbr.ts", {{188 * 3000 + 1, 0}, {188 * 5000, 188 * 60 + 5}}},
         {"ts_m2ts.m2ts", {{192 * 700 + 3, 0}, {192 * 1400 + 190, 192 * 40 + 2000}}},
+        {"ts_long.m2ts", {{192 * 28000 + 11, 0}}},
+        {"ts_long.m2ts", {{192 * 29000, 192 * 20}}},
     };
     TTempDir Dir;
     for (const auto& Case : Cases) {

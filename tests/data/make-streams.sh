@@ -400,6 +400,9 @@ make ts_pids.ts ts ts_pids.ts 2 440 "${ac3[@]}" -mpegts_start_pid 0x200 -mpegts_
     -streamid 0:0x3F0 -streamid 2:0x3F2 -mpegts_service_id 28106
 make ts_pmtv1.ts ts ts_pmtv1.ts 2 330 "${ac3[@]}" -tables_version 1
 make ts_wrap.ts ts ts_wrap.ts 2 440 -output_ts_offset 95443
+# Longer than what a join follows closely near a file's end (4 MiB): the
+# middle of its pictures passes the quick way.
+make ts_long.m2ts ts ts_long.m2ts 7 770 "${ac3[@]}" -muxrate 9000k -mpegts_m2ts_mode 1
 make ts_rec.ts ts ts_rec.ts 6 440 "${ac3[@]}"
 # Other recordings of the channel, another day: constant rate and 192-byte.
 make ts_cbr2.ts ts ts_cbr2.ts 2 880 "${ac3[@]}" -muxrate 6000k -output_ts_offset 3000

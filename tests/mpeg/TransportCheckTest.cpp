@@ -54,7 +54,9 @@ TEST(TransportCheck, FfmpegsStreams)
         EXPECT_LE(Check.MaxPCRGap, Case.DVBClock ? 0.04 : 0.08);
         EXPECT_LE(Check.MaxPATGap, 0.5);
         EXPECT_EQ(Check.Late, 0);
-        EXPECT_TRUE(OnlyFaultsOf(Check, {"TB overflow", "B overflow", "PCR_repetition_error"}));
+        // ffmpeg's arrival stamps at a free rate step back and forth.
+        EXPECT_TRUE(OnlyFaultsOf(
+            Check, {"TB overflow", "B overflow", "PCR_repetition_error", "Arrival_stamp_error"}));
         // A unit a picture, as ffprobe counts them, and a sound frame each.
         const int Frames = VideoFrames(Stream(Case.Name));
         int VideoUnits = 0;

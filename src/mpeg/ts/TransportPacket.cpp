@@ -125,6 +125,13 @@ void PatchContinuityCounter(std::uint8_t* Header, std::uint8_t Counter)
         static_cast<std::uint8_t>((Header[ContinuityCounterOffset] & 0xF0) | (Counter & 0x0F));
 }
 
+void PatchPIDAndCounter(std::uint8_t* Header, std::uint16_t PID, std::uint8_t Counter)
+{
+    Header[1] = static_cast<std::uint8_t>((Header[1] & 0xE0) | (PID >> 8));
+    Header[2] = static_cast<std::uint8_t>(PID);
+    PatchContinuityCounter(Header, Counter);
+}
+
 std::uint32_t DecodeArrivalStamp(const std::uint8_t* Field)
 {
     return ((Field[0] & 0x3Fu) << 24) | (Field[1] << 16) | (Field[2] << 8) | Field[3];

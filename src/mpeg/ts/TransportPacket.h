@@ -104,6 +104,8 @@ void PatchPCRTicks(std::uint8_t* Field, std::int64_t Ticks);
 // The continuity counter is the low nibble of the header's fourth byte.
 constexpr std::uint8_t ContinuityCounterOffset = 3;
 void PatchContinuityCounter(std::uint8_t* Header, std::uint8_t Counter);
+// The header's PID and counter, the rest of its bytes kept.
+void PatchPIDAndCounter(std::uint8_t* Header, std::uint16_t PID, std::uint8_t Counter);
 
 // The arrival stamp of a 192-byte packet: cc tttttt | 8 | 8 | 8, copy
 // permission bits kept when it is patched; the value is taken modulo 2^30.
@@ -130,6 +132,16 @@ class TContinuityTracker
 public:
     TContinuityTracker() { Reset(); }
     TContinuity Check(const TTransportPacket& Packet);
+    // A packet with a payload whose counter follows its PID's last one is
+    // taken as Check would take it; false, and nothing changes, otherwise.
+    bool TakeNext(std::uint16_t PID, std::uint8_t Counter)
+    {
+        if (m_Last[PID] < 0 || Counter != ((m_Last[PID] + 1) & 0x0F))
+            return false;
+        m_Last[PID] = static_cast<std::int8_t>(Counter);
+        m_Repeated[PID] = false;
+        return true;
+    }
     void Reset();
 
 private:

@@ -1,6 +1,7 @@
 #include "mpeg/ts/TransportStreamReader.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 
 namespace vantrel {
@@ -135,6 +136,31 @@ bool TTransportStreamReader::NextPacket()
             return false;
     }
     return false;
+}
+
+std::vector<std::uint8_t> TTransportStreamReader::PeekPayload(std::uint16_t PID, std::size_t Count,
+                                                              std::int64_t After, std::uint16_t Size,
+                                                              bool Sections, std::int64_t Within) const
+{
+    std::vector<std::uint8_t> Bytes;
+    std::array<std::uint8_t, TransportPacketLength + ParityLength> Packet;
+    for (std::int64_t At = After;
+         Bytes.size() < Count && At - After < Within && At + Size <= m_Source->Size(); At += Size) {
+        TTransportPacket P;
+        const std::uint8_t* Read = Buffered(At, Size);
+        if (!Read && m_Source->Read(Packet.data(), Size, At) == Size)
+            Read = Packet.data();
+        if (!Read || !DecodeTransportPacket(Read, Size, At, P))
+            break;
+        if (P.PID != PID || !P.HasPayload || P.PayloadLength == 0)
+            continue;
+        const std::uint8_t* Data = Read + P.PayloadOffset;
+        std::size_t Length = P.PayloadLength;
+        if (Sections && P.PayloadUnitStart)
+            ++Data, --Length;
+        Bytes.insert(Bytes.end(), Data, Data + std::min(Length, Count - Bytes.size()));
+    }
+    return Bytes;
 }
 
 } // namespace vantrel

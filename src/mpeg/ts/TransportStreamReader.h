@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <span>
 #include <vector>
 
 namespace vantrel {
@@ -68,6 +69,22 @@ public:
                    ? m_Block.data() + (Position - m_BlockAt)
                    : nullptr;
     }
+    // The bytes buffered from where the walk stands on: a caller that
+    // passes over whole packets in them itself says how many with Skip.
+    std::span<const std::uint8_t> Ahead() const
+    {
+        if (m_Next < m_BlockAt || m_Next >= m_BlockAt + m_BlockCount)
+            return {};
+        return {m_Block.data() + (m_Next - m_BlockAt),
+                static_cast<std::size_t>(m_BlockAt + m_BlockCount - m_Next)};
+    }
+    void Skip(std::size_t Packets) { m_Next += static_cast<std::int64_t>(Packets) * m_Size; }
+    // Up to Count payload bytes of PID's packets of Size bytes from After on,
+    // within Within bytes, a section's pointer field left out where Sections
+    // is true; packet by packet, from the block read last where it holds
+    // them (what is looked for is mostly in the next few packets).
+    std::vector<std::uint8_t> PeekPayload(std::uint16_t PID, std::size_t Count, std::int64_t After,
+                                          std::uint16_t Size, bool Sections, std::int64_t Within) const;
     // How often the sync was lost and found again.
     std::int64_t Resyncs() const { return m_Resyncs; }
     TByteSource& Source() const { return *m_Source; }
