@@ -30,12 +30,13 @@ TEST(HostileCli, ASignalDuringTheFinalSyncKeepsTheOldOutput)
                    "inject=fsync:delay_enter=2s " +
                    Cli + " join -o " + Quote(Out) + " " + Quote(Stream("ff_pal.mpg")) + " " +
                    Quote(Stream("ff_pal_b.mpg")) +
-                   " </dev/null & S=$!; for i in $(seq 400); do P=$(pgrep -P $S) && break; sleep 0.05; done; "
                    // The signal comes while the join waits in fsync (its number
                    // on x86-64 and on ARM64), however long a busy machine takes
-                   // to get there.
-                   "case $(uname -m) in aarch64) N=82;; *) N=74;; esac; "
-                   "for i in $(seq 1000); do [ \"$(cut -d' ' -f1 /proc/$P/syscall)\" = $N ] && break; "
+                   // to get there, in any of its threads; the join is the child
+                   // of strace that does.
+                   " </dev/null & S=$!; case $(uname -m) in aarch64) N=82;; *) N=74;; esac; "
+                   "for i in $(seq 1000); do for C in $(pgrep -P $S); do "
+                   "grep -qs \"^$N \" /proc/$C/task/*/syscall && P=$C && break 2; done; "
                    "sleep 0.02; done; kill -TERM $P; wait $S; echo "
                    "status $?; ls -A " +
                    Quote(Dir.Path()) + "; cmp " + Quote(Out) + " " + Quote(Old) + " && echo unchanged",
