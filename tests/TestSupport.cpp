@@ -108,10 +108,10 @@ int VideoFrames(const std::string& File)
             .c_str());
 }
 
-std::string DecodeErrors(const std::string& File)
+std::string DecodeErrors(const std::string& File, const std::string& Options)
 {
     std::string Output;
-    RunCommand("ffmpeg -nostdin -v error -i " + Quote(File) + " -f null -", &Output);
+    RunCommand("ffmpeg -nostdin -v error -i " + Quote(File) + " " + Options + " -f null -", &Output);
     return Output;
 }
 

@@ -52,7 +52,7 @@ std::string Files(const std::vector<std::string>& Names);
 // (empty for a clean stream); Duration the container's duration in seconds.
 std::string Ffprobe(const std::string& Arguments, const std::string& File);
 int VideoFrames(const std::string& File);
-std::string DecodeErrors(const std::string& File);
+std::string DecodeErrors(const std::string& File, const std::string& Options = {});
 double Duration(const std::string& File);
 // By ffprobe's packets: a DTS that does not increase, a PTS that repeats.
 std::string TimeLineFaults(const std::string& File);

@@ -130,10 +130,6 @@ void TStreamEdit::Edit(TPayloadContext& Context, const TTransportPacket& Packet,
     const std::size_t Length = Packet.PayloadLength;
     if (!EditsPayload(Packet) || RepeatsLast(Duplicate, m_Last, Payload, Length))
         return;
-    if (!Packet.PayloadUnitStart && Quiet(Context) && PassesAt(Context, Packet.Position, Payload, Length)) {
-        m_Last.clear();
-        return;
-    }
     const bool New = Packet.PayloadUnitStart;
     std::size_t At = 0;
     if (New) {
@@ -175,7 +171,7 @@ void TStreamEdit::Edit(TPayloadContext& Context, const TTransportPacket& Packet,
 
 // Most packets carry the middle of a picture: no header, no stamp, nothing
 // to edit, and nothing the join's line learns from them away from the file's
-// end. They pass as they are, without the edits' bookkeeping.
+// end.
 bool TStreamEdit::Quiet(const TPayloadContext& Context) const
 {
     if (!m_Stream.Video || m_Header.Pending() ||
@@ -184,15 +180,18 @@ bool TStreamEdit::Quiet(const TPayloadContext& Context) const
     return !Context.Recalc || (m_ZeroNext == 0 && !(Context.Later && !Context.Continues && !m_GroupSeen));
 }
 
-bool TStreamEdit::PassesAt(const TPayloadContext& Context, std::int64_t Position, const std::uint8_t* Payload,
-                           std::size_t Length) const
+std::int64_t TStreamEdit::PassesUntil(const TPayloadContext& Context)
 {
-    if (!Context.Recalc)
-        return true;
-    if (Position >= Context.SourceSize - std::max(PictureCountBytes, BufferBytes))
-        return false;
+    return Context.Recalc ? Context.SourceSize - std::max(PictureCountBytes, BufferBytes)
+                          : Context.SourceSize;
+}
+
+bool TStreamEdit::PassesWith(const TPayloadContext& Context, const std::uint8_t* Payload,
+                             std::size_t Length) const
+{
     // The last file's end codes stay; another's are blanked, where it has any.
-    return Context.Last || (!std::memchr(Payload, SequenceEndCode, Length) && !MayRunOn(Payload, Length));
+    return !Context.Recalc || Context.Last ||
+           (!std::memchr(Payload, SequenceEndCode, Length) && !MayRunOn(Payload, Length));
 }
 
 std::size_t TStreamEdit::EditHeader(TPayloadContext& Context, const TTransportPacket& Packet,

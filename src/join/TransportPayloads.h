@@ -65,11 +65,11 @@ public:
     // The file's last packet was written.
     void Finish(TPayloadContext& Context);
     // Whether the packets that continue a PES packet, with nothing edited in
-    // the one before, may pass as they are, each where PassesAt says so:
-    // nothing to edit in them, nothing to learn from them.
+    // the one before, may pass as they are, without the edits' bookkeeping:
+    // those before PassesUntil in their file whose payload PassesWith.
     bool PassesAsItIs(const TPayloadContext& Context) const { return m_Last.empty() && Quiet(Context); }
-    bool PassesAt(const TPayloadContext& Context, std::int64_t Position, const std::uint8_t* Payload,
-                  std::size_t Length) const;
+    static std::int64_t PassesUntil(const TPayloadContext& Context);
+    bool PassesWith(const TPayloadContext& Context, const std::uint8_t* Payload, std::size_t Length) const;
 
     // How far a file's end its buffers are followed for the next joint.
     static constexpr std::int64_t BufferBytes = 2 << 20;

@@ -339,7 +339,8 @@ bool TTransportStreamPass::PassPlainPackets(std::int64_t Until, std::int64_t Tai
     const std::uint16_t Size = m_Reader.PacketSize();
     const std::size_t Sync = SyncOffset(Size);
     const std::int64_t First = m_Reader.End();
-    std::int64_t Stop = std::min(Until >= 0 ? Until : m_Source.Size(), TailFrom);
+    std::int64_t Stop =
+        std::min({Until >= 0 ? Until : m_Source.Size(), TailFrom, TStreamEdit::PassesUntil(m_Payloads)});
     if (const std::vector<TFillerPacket>& TailPCR = File().Transport.TailPCR; m_TailPCR < TailPCR.size())
         Stop = std::min(Stop, TailPCR[m_TailPCR].Before);
     std::size_t Count = 0;
@@ -355,8 +356,7 @@ bool TTransportStreamPass::PassPlainPackets(std::int64_t Until, std::int64_t Tai
             break;
         const TStreamEdit& Stream = *m_Streams[static_cast<std::size_t>(m_Index[PID])];
         if ((PID != QuietPID && !Stream.PassesAsItIs(m_Payloads)) ||
-            !Stream.PassesAt(m_Payloads, First + static_cast<std::int64_t>(At), H + 4,
-                             TransportPacketLength - 4) ||
+            !Stream.PassesWith(m_Payloads, H + 4, TransportPacketLength - 4) ||
             !m_Continuity.TakeNext(PID, H[3] & 0x0F))
             break;
         QuietPID = PID;
