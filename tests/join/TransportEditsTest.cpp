@@ -3,7 +3,10 @@
 // recording told from the piece before, a PES header rewritten across two
 // packets, H.264's end units blanked, the PCR packets a file's tail takes
 // before a joint.
+#include "TestSupport.h"
+#include "TransportCheck.h"
 #include "TransportSupport.h"
+#include "join/Joiner.h"
 #include "join/JointPackets.h"
 #include "join/PIDMap.h"
 #include "join/TableEdits.h"
@@ -347,6 +350,25 @@ INSTANTIATE_TEST_SUITE_P(
 // where the next file's packets begin, its bytes at the file's own rate.
 // Another program's clock whose own PCRs have ended has a PCR packet with
 // each of them (a multiplex kept whole), and those bytes take their time too.
+// A recording longer than what a join follows near a file's end: the middle
+// of its pictures passes the quick way, its counters and arrival stamps
+// moved as the rest.
+TEST(TransportPayloads, ThePlainPacketsOfALongRecordingMoveAsTheRest)
+{
+    TTempDir Dir;
+    TJoiner Joiner;
+    for (int I = 0; I < 3; ++I)
+        Joiner.Inputs.push_back(ProbeInput(test::Stream("ts_long.m2ts"), false));
+    Joiner.OutputFileName = Dir.File("out.m2ts");
+    Joiner.RecalcTimecodes = true;
+    Joiner.FrameRate = 25;
+    Joiner.Execute();
+    const TTransportCheck Check = CheckTransport(ReadFile(Dir.File("out.m2ts")));
+    EXPECT_EQ(Check.ContinuityErrors, 0) << Check.Text();
+    EXPECT_EQ(Check.ArrivalStepsBack, 0) << Check.Text();
+    EXPECT_EQ(Check.Late, 0) << Check.Text();
+}
+
 TEST(TransportJointPackets, ATailsPCRsKeepTheirGaps)
 {
     // Where the other clock's last PCR stands in the file: none (no other
