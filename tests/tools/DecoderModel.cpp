@@ -36,7 +36,10 @@ int main(int Argc, char** Argv)
     }
     for (int I = 1; I < Argc; ++I) {
         const TBytes File = ReadFile(Argv[I]);
-        if (!File.empty() && File[0] != 0 && FindLayout(File)) {
+        // A program stream begins with a start code; a 192-byte transport
+        // packet's arrival stamp may begin with a zero byte too.
+        const bool StartCode = File.size() >= 3 && File[0] == 0 && File[1] == 0 && File[2] == 1;
+        if (!StartCode && FindLayout(File)) {
             const TTransportCheck Check = CheckTransport(File);
             std::printf("%s: %s: %s\n", Argv[I], Check.Clean() ? "clean" : "faults", Check.Text().c_str());
             continue;
