@@ -18,24 +18,23 @@ void TOutputFile::Write(const void* Source, std::size_t Count)
     // An empty write may come with a null Source (an empty buffer's data()).
     if (Count == 0)
         return;
-    m_Position += static_cast<std::int64_t>(Count);
-    if (m_Buffered + Count > m_Buffer.size()) {
+    FlushBlocks();
+    if (Count >= WriteBufferSize) {
         Flush();
-        if (Count >= m_Buffer.size()) {
-            WriteThrough(Source, Count);
-            return;
-        }
+        m_Position += static_cast<std::int64_t>(Count);
+        WriteThrough(Source, Count);
+        return;
     }
     std::memcpy(m_Buffer.data() + m_Buffered, Source, Count);
     m_Buffered += Count;
+    m_Position += static_cast<std::int64_t>(Count);
 }
 
 std::uint8_t* TOutputFile::Claim(std::size_t Count)
 {
-    if (Count > m_Buffer.size())
+    if (Count > WriteBufferSize)
         return nullptr;
-    if (m_Buffered + Count > m_Buffer.size())
-        Flush();
+    FlushBlocks();
     std::uint8_t* Room = m_Buffer.data() + m_Buffered;
     m_Buffered += Count;
     m_Position += static_cast<std::int64_t>(Count);
@@ -47,6 +46,22 @@ void TOutputFile::Unclaim(std::size_t Count)
     Count = std::min(Count, m_Buffered);
     m_Buffered -= Count;
     m_Position -= static_cast<std::int64_t>(Count);
+}
+
+void TOutputFile::FlushBlocks()
+{
+    // The system takes a file's bytes quickest in whole blocks at block
+    // boundaries (it keeps them in pieces of memory as large as the write
+    // and its place allow), and packets of 188 bytes never fill the buffer
+    // exactly: what runs past the last boundary waits for the next write.
+    const auto Start = static_cast<std::size_t>((m_Position - static_cast<std::int64_t>(m_Buffered)) %
+                                                static_cast<std::int64_t>(WriteBufferSize));
+    if (Start + m_Buffered < WriteBufferSize)
+        return;
+    const std::size_t Count = (Start + m_Buffered) / WriteBufferSize * WriteBufferSize - Start;
+    WriteThrough(m_Buffer.data(), Count);
+    m_Buffered -= Count;
+    std::memmove(m_Buffer.data(), m_Buffer.data() + Count, m_Buffered);
 }
 
 void TOutputFile::Flush()
@@ -236,7 +251,7 @@ std::string PartialFilePrefix(const std::string& FileName)
     return Folder + "." + Base + ".vantrel-partial-";
 }
 
-TOutputFile::TOutputFile(const std::string& FileName) : m_FileName(FileName), m_Buffer(WriteBufferSize)
+TOutputFile::TOutputFile(const std::string& FileName) : m_FileName(FileName), m_Buffer(2 * WriteBufferSize)
 {
     // Written through the descriptor as it is, in place: a file that the
     // shell opened to append (>>) is appended to, and nothing is renamed

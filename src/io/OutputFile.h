@@ -44,7 +44,7 @@ public:
     void Write(const void* Source, std::size_t Count);
     // Room for Count bytes in the write buffer, counted as written: the caller
     // fills it in place, which saves a copy of everything a join passes on.
-    // Null when Count does not fit in the buffer; then use Write.
+    // Null when Count is more than WriteBufferSize; then use Write.
     std::uint8_t* Claim(std::size_t Count);
     // Gives back the last Count claimed bytes: filling them failed, or they
     // are not wanted after all.
@@ -89,6 +89,9 @@ protected:
 private:
     void CreatePartial(const std::string& Target, const struct stat* Old);
     void WriteThrough(const void* Source, std::size_t Count) { WriteAll(Source, Count, -1); }
+    // Writes the buffer's bytes up to the last boundary of the file's blocks
+    // of WriteBufferSize bytes that they reach; the rest stays in the buffer.
+    void FlushBlocks();
     // Writes everything, at Position (or at the descriptor's place when it is
     // negative), retrying an interrupted call a bounded number of times.
     void WriteAll(const void* Source, std::size_t Count, std::int64_t Position);

@@ -49,7 +49,7 @@ namespace {
 bool IsNullPacket(const std::uint8_t* Packet, std::uint16_t Size)
 {
     const std::uint8_t* H = Packet + SyncOffset(Size);
-    return ((H[1] & 0x1F) << 8 | H[2]) == NullPID;
+    return PacketPID(H) == NullPID;
 }
 
 } // namespace

@@ -55,6 +55,21 @@ bool MayRunOn(const std::uint8_t* Data, std::size_t Length)
                                                     Data[Length - 2] == 0 && Data[Length - 3] == 0));
 }
 
+// How many first bytes of an end code Data ends with, where Next (the
+// stream's next payload bytes) holds the rest of it; 0 for none.
+std::size_t EndRunningOn(const std::uint8_t* Data, std::size_t Length, std::span<const std::uint8_t> Next,
+                         std::span<const std::uint8_t> Codes)
+{
+    for (const std::uint8_t Code : Codes) {
+        const std::uint8_t EndCode[] = {0, 0, 1, Code};
+        for (std::size_t K = 1; K <= 3 && K <= Length && 4 - K <= Next.size(); ++K)
+            if (std::equal(EndCode, EndCode + K, Data + Length - K) &&
+                std::equal(EndCode + K, EndCode + 4, Next.data()))
+                return K;
+    }
+    return 0;
+}
+
 // Blanks the end codes that lie wholly in Data; true when there was one.
 bool BlankWholeEnds(std::uint8_t* Data, std::size_t Length, std::span<const std::uint8_t> Codes)
 {
@@ -186,12 +201,30 @@ std::int64_t TStreamEdit::PassesUntil(const TPayloadContext& Context)
                           : Context.SourceSize;
 }
 
-bool TStreamEdit::PassesWith(const TPayloadContext& Context, const std::uint8_t* Payload,
-                             std::size_t Length) const
+TEndCodeScan::TEndCodeScan(const TPayloadContext& Context, std::span<const std::uint8_t> Bytes)
+    : m_Bytes(Bytes), m_Looks(Context.Recalc && !Context.Last), m_Hit(m_Looks ? Find(0) : Bytes.size())
 {
-    // The last file's end codes stay; another's are blanked, where it has any.
-    return !Context.Recalc || Context.Last ||
-           (!std::memchr(Payload, SequenceEndCode, Length) && !MayRunOn(Payload, Length));
+}
+
+std::size_t TEndCodeScan::Find(std::size_t From) const
+{
+    const void* At = std::memchr(m_Bytes.data() + From, SequenceEndCode, m_Bytes.size() - From);
+    return At ? static_cast<std::size_t>(static_cast<const std::uint8_t*>(At) - m_Bytes.data()) : m_Bytes.size();
+}
+
+bool TEndCodeScan::Holds(std::size_t From, std::size_t Length, std::size_t Next)
+{
+    if (!m_Looks)
+        return false;
+    const std::uint8_t* Bytes = m_Bytes.data();
+    // A fourth byte among the payload's first three would end a code that
+    // the stream's payload before began, and that one's edit saw to it.
+    for (const std::size_t End = From + Length; m_Hit < End; m_Hit = Find(m_Hit + 1))
+        if (m_Hit >= From + 3 && Bytes[m_Hit - 1] == 1 && Bytes[m_Hit - 2] == 0 && Bytes[m_Hit - 3] == 0)
+            return true;
+    return MayRunOn(Bytes + From, Length) &&
+           (Next == Unknown || Next + 3 > m_Bytes.size() ||
+            EndRunningOn(Bytes + From, Length, m_Bytes.subspan(Next, 3), MPEGVideoEnds) > 0);
 }
 
 std::size_t TStreamEdit::EditHeader(TPayloadContext& Context, const TTransportPacket& Packet,
@@ -270,15 +303,10 @@ bool TStreamEdit::BlankEnds(TPayloadContext& Context, std::uint8_t* Data, std::s
         return Changed;
     // One that the next packet of the stream ends: its first K bytes here.
     const std::vector<std::uint8_t> Next = Context.Peek(m_Stream.PID, 3, false);
-    for (const std::uint8_t Code : Codes) {
-        const std::uint8_t EndCode[] = {0, 0, 1, Code};
-        for (std::size_t K = 1; K <= 3 && K <= Length && 4 - K <= Next.size(); ++K)
-            if (std::equal(EndCode, EndCode + K, Data + Length - K) &&
-                std::equal(EndCode + K, EndCode + 4, Next.data())) {
-                std::fill(Data + Length - K, Data + Length, 0);
-                m_ZeroNext = 4 - K;
-                return true;
-            }
+    if (const std::size_t K = EndRunningOn(Data, Length, Next, Codes)) {
+        std::fill(Data + Length - K, Data + Length, 0);
+        m_ZeroNext = 4 - K;
+        return true;
     }
     return Changed;
 }

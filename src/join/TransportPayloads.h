@@ -66,10 +66,10 @@ public:
     void Finish(TPayloadContext& Context);
     // Whether the packets that continue a PES packet, with nothing edited in
     // the one before, may pass as they are, without the edits' bookkeeping:
-    // those before PassesUntil in their file whose payload PassesWith.
+    // those before PassesUntil in their file that hold no end code to blank
+    // (TEndCodeScan).
     bool PassesAsItIs(const TPayloadContext& Context) const { return m_Last.empty() && Quiet(Context); }
     static std::int64_t PassesUntil(const TPayloadContext& Context);
-    bool PassesWith(const TPayloadContext& Context, const std::uint8_t* Payload, std::size_t Length) const;
 
     // How far a file's end its buffers are followed for the next joint.
     static constexpr std::int64_t BufferBytes = 2 << 20;
@@ -98,6 +98,31 @@ private:
     // H.264: its payload bytes from the file's first packet on, while the
     // walk has gone on from there (a broken link flag stands by them).
     std::optional<std::int64_t> m_Bytes = 0;
+};
+
+// The sequence end codes that a run of MPEG video packets passed as they are
+// may hold, found in one scan of the run's bytes rather than packet by
+// packet: compressed pictures hold a code's fourth byte in about every
+// second packet.
+class TEndCodeScan
+{
+public:
+    // Bytes: the run's packets; the last file's end codes stay, and nothing
+    // is looked for in it.
+    TEndCodeScan(const TPayloadContext& Context, std::span<const std::uint8_t> Bytes);
+    // Whether the payload Bytes[From, From + Length) may hold an end code:
+    // whole, or begun there and ended by the stream's next payload, whose
+    // first bytes stand at Next (Unknown: not known). Asked in the bytes'
+    // order.
+    bool Holds(std::size_t From, std::size_t Length, std::size_t Next);
+    static constexpr std::size_t Unknown = SIZE_MAX;
+
+private:
+    std::size_t Find(std::size_t From) const;
+
+    std::span<const std::uint8_t> m_Bytes;
+    bool m_Looks;
+    std::size_t m_Hit; // where the next code's fourth byte may stand
 };
 
 // The edits of one table PID: every section of a table the join rewrites

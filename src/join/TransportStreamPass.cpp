@@ -331,61 +331,82 @@ bool TTransportStreamPass::Walk(std::int64_t From, std::int64_t Until)
 }
 
 // Most packets carry the middle of a picture and need nothing but their PID and
-// counter set: a run of them in the reader's block is written in one go, read
+// counter set: runs of them in the reader's block are written in one go, read
 // from their headers alone. False when the join was stopped.
 bool TTransportStreamPass::PassPlainPackets(std::int64_t Until, std::int64_t TailFrom)
 {
-    const std::span<const std::uint8_t> Ahead = m_Reader.Ahead();
     const std::uint16_t Size = m_Reader.PacketSize();
     const std::size_t Sync = SyncOffset(Size);
-    const std::int64_t First = m_Reader.End();
     std::int64_t Stop =
         std::min({Until >= 0 ? Until : m_Source.Size(), TailFrom, TStreamEdit::PassesUntil(m_Payloads)});
     if (const std::vector<TFillerPacket>& TailPCR = File().Transport.TailPCR; m_TailPCR < TailPCR.size())
         Stop = std::min(Stop, TailPCR[m_TailPCR].Before);
-    std::size_t Count = 0;
-    std::uint16_t QuietPID = PIDCount; // whose stream passes its packets as they are
-    for (std::size_t At = 0; Count < RunPackets && At + Size + Sync < Ahead.size() &&
-                             First + static_cast<std::int64_t>(At + Size) <= Stop;
-         At += Size, ++Count) {
-        const std::uint8_t* H = Ahead.data() + At + Sync;
-        const std::uint16_t PID = static_cast<std::uint16_t>((H[1] & 0x1F) << 8 | H[2]);
-        // Synced, whole, no unit start, clear, no adaptation field, next counter.
-        if (H[0] != SyncByte || H[Size] != SyncByte || (H[1] & 0xC0) != 0 || (H[3] & 0xF0) != 0x10 ||
-            m_Index[PID] < 0 || m_Shift[PID] < 0 || m_PIDs[PID] == PIDCount)
-            break;
-        const TStreamEdit& Stream = *m_Streams[static_cast<std::size_t>(m_Index[PID])];
-        if ((PID != QuietPID && !Stream.PassesAsItIs(m_Payloads)) ||
-            !Stream.PassesWith(m_Payloads, H + 4, TransportPacketLength - 4) ||
-            !m_Continuity.TakeNext(PID, H[3] & 0x0F))
-            break;
-        QuietPID = PID;
-        if (++m_Walked % ReportPackets == 0 && Report(First + static_cast<std::int64_t>(At + Size))) {
-            m_Stopped = true;
-            break;
+    // A run ends at a packet to pass the careful way, or goes on in the next
+    // one where the buffer or the block was full.
+    for (bool More = true; More && !m_Stopped;) {
+        const std::span<const std::uint8_t> Ahead = m_Reader.LoadAhead();
+        TEndCodeScan Ends(m_Payloads, Ahead);
+        std::size_t Count = 0, At = 0;
+        std::uint16_t QuietPID = PIDCount; // whose stream passes its packets as they are
+        for (; Count < RunPackets && At + Size + Sync < Ahead.size(); At += Size, ++Count) {
+            const std::uint8_t* H = Ahead.data() + At + Sync;
+            const std::uint16_t PID = PacketPID(H);
+            // Whole, synced, no unit start, clear, no adaptation field, next counter.
+            if (m_Reader.End() + static_cast<std::int64_t>(At + Size) > Stop || H[0] != SyncByte ||
+                H[Size] != SyncByte || (H[1] & 0xC0) != 0 || (H[3] & 0xF0) != 0x10 || m_Index[PID] < 0 ||
+                m_Shift[PID] < 0 || m_PIDs[PID] == PIDCount ||
+                (PID != QuietPID && !m_Streams[static_cast<std::size_t>(m_Index[PID])]->PassesAsItIs(m_Payloads)))
+                break;
+            // The next packet's first payload bytes, where it is the stream's.
+            const std::uint8_t* N = H + Size;
+            const bool Next = At + Sync + Size + 7 <= Ahead.size() && (N[1] & 0x80) == 0 && PacketPID(N) == PID &&
+                              (N[3] & 0x30) == 0x10;
+            const std::size_t Payload = At + Sync + 4;
+            if (Ends.Holds(Payload, TransportPacketLength - 4,
+                           Next ? Payload + Size : TEndCodeScan::Unknown) ||
+                !m_Continuity.TakeNext(PID, H[3] & 0x0F))
+                break;
+            QuietPID = PID;
         }
+        More = Count == RunPackets || (Count > 0 && At + Size + Sync >= Ahead.size());
+        if (Count == 0)
+            break;
+        WritePlainPackets(Ahead.data(), Count);
+        // Progress is told about as often as elsewhere: a run is a few kilobytes.
+        m_Walked += static_cast<std::uint32_t>(Count);
+        m_Stopped = Report(m_Reader.End());
     }
-    if (Count == 0)
-        return !m_Stopped;
+    return !m_Stopped;
+}
+
+void TTransportStreamPass::WritePlainPackets(const std::uint8_t* Packets, std::size_t Count)
+{
     TTransportState& T = Transport();
+    const std::uint16_t Size = m_Reader.PacketSize();
+    const std::size_t Sync = SyncOffset(Size);
     const std::uint32_t ArrivalShift = Sync ? File().Transport.ArrivalShift : 0;
-    std::uint8_t* Out = m_Output.Claim(Count * Size);
-    std::memcpy(Out, Ahead.data(), Count * Size);
-    for (std::size_t K = 0; K < Count; ++K, Out += Size) {
-        std::uint8_t* H = Out + Sync;
-        const std::uint16_t In = static_cast<std::uint16_t>((H[1] & 0x1F) << 8 | H[2]), PID = m_PIDs[In];
-        const std::uint8_t C = static_cast<std::uint8_t>((H[3] + m_Shift[In]) & 0x0F);
+    const std::uint16_t* const PIDs = m_PIDs.data();
+    const std::int8_t* const Shift = m_Shift.data();
+    std::uint8_t* const Out = m_Output.Claim(Count * Size);
+    std::memcpy(Out, Packets, Count * Size);
+    for (std::uint8_t* P = Out; P != Out + Count * Size; P += Size) {
+        std::uint8_t* H = P + Sync;
+        const std::uint16_t In = PacketPID(H), PID = PIDs[In];
+        const auto C = static_cast<std::uint8_t>((H[3] + Shift[In]) & 0x0F);
         PatchPIDAndCounter(H, PID, C);
         T.Counter[PID] = static_cast<std::int8_t>(C);
         if (ArrivalShift)
-            PatchArrivalStamp(Out, DecodeArrivalStamp(Out) + ArrivalShift);
-        if (T.SincePCR.size() < MaxSincePCR)
-            T.SincePCR.emplace_back(First + static_cast<std::int64_t>(K * Size), T.Position);
-        T.Position += TransportPacketLength;
+            PatchArrivalStamp(P, DecodeArrivalStamp(P) + ArrivalShift);
     }
+    const std::int64_t First = m_Reader.End();
+    const std::size_t Since = T.SincePCR.size(), Kept = std::min(Count, MaxSincePCR - std::min(MaxSincePCR, Since));
+    T.SincePCR.resize(Since + Kept);
+    for (std::size_t K = 0; K < Kept; ++K)
+        T.SincePCR[Since + K] = {First + static_cast<std::int64_t>(K * Size),
+                                 T.Position + static_cast<double>(K * TransportPacketLength)};
+    T.Position += static_cast<double>(Count * TransportPacketLength);
     m_Reader.Skip(Count);
     m_PacketEnd = m_Reader.End();
-    return !m_Stopped;
 }
 
 void TTransportStreamPass::EndWalk()

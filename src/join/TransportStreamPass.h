@@ -73,6 +73,9 @@ private:
     void WriteCutPacket();
     void WritePacket(const TTransportPacket& Packet, const std::uint8_t* Bytes, bool Duplicate);
     bool PassPlainPackets(std::int64_t Until, std::int64_t TailFrom);
+    // The reader's next Count packets, from Packets: their PIDs and counters
+    // the output's, nothing else looked at.
+    void WritePlainPackets(const std::uint8_t* Packets, std::size_t Count);
     static constexpr std::size_t RunPackets = 64; // plain packets written at a time
     std::uint8_t Counter(const TTransportPacket& Packet, std::uint16_t PID);
     void KeepClock(const TTransportPacket& Packet, std::uint8_t* Bytes, std::uint16_t PID);

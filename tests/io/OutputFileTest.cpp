@@ -103,6 +103,51 @@ INSTANTIATE_TEST_SUITE_P(Writes, OutputInterrupted,
                                            InterruptedCase{true, 0, "", InterruptedRetries},
                                            InterruptedCase{true, 3, "stopped", 3}));
 
+// Records where each write to the system began and how long it was.
+struct TRecordedOutput : TOutputFile
+{
+    using TOutputFile::TOutputFile;
+    ssize_t WriteSome(const void* Source, std::size_t Count) override
+    {
+        Writes.emplace_back(Written, Count);
+        const ssize_t N = TOutputFile::WriteSome(Source, Count);
+        Written += N > 0 ? N : 0;
+        return N;
+    }
+    std::vector<std::pair<std::int64_t, std::size_t>> Writes;
+    std::int64_t Written = 0;
+};
+
+// Packets of 188 bytes never fill the buffer exactly, claimed or written,
+// one at a time or in runs: the system still gets whole blocks at block
+// boundaries (its quickest way), but for the end, and every byte in order.
+TEST(OutputFile, HandsTheSystemWholeBlocksWhateverThePieces)
+{
+    const TTempDir Dir;
+    const std::string Name = Dir.File("out.ts");
+    TRecordedOutput Output(Name);
+    std::vector<std::uint8_t> Expected;
+    std::uint8_t Next = 0;
+    for (std::size_t Piece = 0; Expected.size() < 1500000; ++Piece) {
+        const std::size_t Count = 188 * (1 + Piece % 70);
+        std::vector<std::uint8_t> Bytes(Count);
+        for (std::uint8_t& B : Bytes)
+            B = Next++;
+        if (Piece % 3 == 0)
+            Output.Write(Bytes.data(), Count);
+        else
+            std::copy(Bytes.begin(), Bytes.end(), Output.Claim(Count));
+        Expected.insert(Expected.end(), Bytes.begin(), Bytes.end());
+    }
+    Output.Commit();
+    ASSERT_GT(Output.Writes.size(), 10u);
+    for (std::size_t I = 0; I + 1 < Output.Writes.size(); ++I) {
+        EXPECT_EQ(Output.Writes[I].first % TOutputFile::WriteBufferSize, 0) << "write " << I;
+        EXPECT_EQ(Output.Writes[I].second % TOutputFile::WriteBufferSize, 0u) << "write " << I;
+    }
+    EXPECT_EQ(ReadFile(Name), Expected);
+}
+
 // A stop that comes while the output is made durable (a signal during the
 // final sync) leaves the old file and no partial file; one asked before the
 // commit began is the caller's choice to keep what was written.

@@ -68,7 +68,7 @@ bool DecodeTransportPacket(const std::uint8_t* Bytes, std::uint16_t Size, std::i
     Packet.TransportError = (H[1] & 0x80) != 0;
     Packet.PayloadUnitStart = (H[1] & 0x40) != 0;
     Packet.Priority = (H[1] & 0x20) != 0;
-    Packet.PID = static_cast<std::uint16_t>(((H[1] & 0x1F) << 8) | H[2]);
+    Packet.PID = PacketPID(H);
     Packet.Scrambling = H[3] >> 6;
     Packet.HasAdaptation = (H[3] & 0x20) != 0;
     Packet.HasPayload = (H[3] & 0x10) != 0;
@@ -117,19 +117,6 @@ void PatchPCRTicks(std::uint8_t* Field, std::int64_t Ticks)
 {
     Ticks = ((Ticks % PCRWrap) + PCRWrap) % PCRWrap;
     PatchPCR(Field, Ticks / PCRExtensionCount, static_cast<std::uint16_t>(Ticks % PCRExtensionCount));
-}
-
-void PatchContinuityCounter(std::uint8_t* Header, std::uint8_t Counter)
-{
-    Header[ContinuityCounterOffset] =
-        static_cast<std::uint8_t>((Header[ContinuityCounterOffset] & 0xF0) | (Counter & 0x0F));
-}
-
-void PatchPIDAndCounter(std::uint8_t* Header, std::uint16_t PID, std::uint8_t Counter)
-{
-    Header[1] = static_cast<std::uint8_t>((Header[1] & 0xE0) | (PID >> 8));
-    Header[2] = static_cast<std::uint8_t>(PID);
-    PatchContinuityCounter(Header, Counter);
 }
 
 std::uint32_t DecodeArrivalStamp(const std::uint8_t* Field)

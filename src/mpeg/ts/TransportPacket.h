@@ -101,11 +101,25 @@ void PatchPCR(std::uint8_t* Field, std::int64_t Base, std::uint16_t Extension);
 // 27 MHz ticks, modulo PCRWrap, into the field.
 void PatchPCRTicks(std::uint8_t* Field, std::int64_t Ticks);
 
+// The PID: 13 bits of the header's second and third bytes.
+inline std::uint16_t PacketPID(const std::uint8_t* Header)
+{
+    return static_cast<std::uint16_t>((Header[1] & 0x1F) << 8 | Header[2]);
+}
 // The continuity counter is the low nibble of the header's fourth byte.
 constexpr std::uint8_t ContinuityCounterOffset = 3;
-void PatchContinuityCounter(std::uint8_t* Header, std::uint8_t Counter);
+inline void PatchContinuityCounter(std::uint8_t* Header, std::uint8_t Counter)
+{
+    Header[ContinuityCounterOffset] =
+        static_cast<std::uint8_t>((Header[ContinuityCounterOffset] & 0xF0) | (Counter & 0x0F));
+}
 // The header's PID and counter, the rest of its bytes kept.
-void PatchPIDAndCounter(std::uint8_t* Header, std::uint16_t PID, std::uint8_t Counter);
+inline void PatchPIDAndCounter(std::uint8_t* Header, std::uint16_t PID, std::uint8_t Counter)
+{
+    Header[1] = static_cast<std::uint8_t>((Header[1] & 0xE0) | (PID >> 8));
+    Header[2] = static_cast<std::uint8_t>(PID);
+    PatchContinuityCounter(Header, Counter);
+}
 
 // The arrival stamp of a 192-byte packet: cc tttttt | 8 | 8 | 8, copy
 // permission bits kept when it is patched; the value is taken modulo 2^30.

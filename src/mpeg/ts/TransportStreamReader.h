@@ -78,6 +78,13 @@ public:
         return {m_Block.data() + (m_Next - m_BlockAt),
                 static_cast<std::size_t>(m_BlockAt + m_BlockCount - m_Next)};
     }
+    // As Ahead, the block read anew from there when it holds less than the
+    // next packet and the sync byte after it.
+    std::span<const std::uint8_t> LoadAhead()
+    {
+        Load(m_Next);
+        return Ahead();
+    }
     void Skip(std::size_t Packets) { m_Next += static_cast<std::int64_t>(Packets) * m_Size; }
     // Up to Count payload bytes of PID's packets of Size bytes from After on,
     // within Within bytes, a section's pointer field left out where Sections
