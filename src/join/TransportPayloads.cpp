@@ -161,27 +161,33 @@ void TStreamEdit::Edit(TPayloadContext& Context, const TTransportPacket& Packet,
         (m_Stream.Coding == scH264 ? EditH264(Context, Data, Count)
                                    : m_Stream.Video && Context.Recalc && EditVideo(Context, Data, Count)) ||
         New || At > 0;
-    if (Context.Recalc) {
-        TJoinState& State = *Context.State;
-        // The video's end is told by its stamped packets, and near the
-        // file's end by its pictures: the packets in between tell nothing.
-        const bool CountsPictures = Packet.Position >= Context.SourceSize - PictureCountBytes;
-        if (m_Stream.Video) {
-            if (New || CountsPictures)
-                State.Line.AddTransportVideo(m_Stream.Out, New ? m_PTS : std::nullopt,
-                                             New && m_Decode != m_PTS ? m_Decode : std::nullopt,
-                                             {Data, Count}, New, CountsPictures);
-        } else
-            m_Sound.insert(m_Sound.end(), Data, Data + Count);
-        // What waits in the buffers at the next joint comes from near the end.
-        if (Packet.Position >= Context.SourceSize - BufferBytes)
-            State.Buffers.Add(m_Stream.Out, State.Line.FrameTicks(), Data, Count,
-                              New ? m_Decode : std::nullopt, 0, m_Stream.Coding, New);
-    }
+    Learn(Context, Packet.Position, Data, Count, New);
     if (Changed)
         m_Last.assign(Payload, Payload + Length);
     else
         m_Last.clear();
+}
+
+void TStreamEdit::Learn(TPayloadContext& Context, std::int64_t Position, const std::uint8_t* Data,
+                        std::size_t Count, bool New)
+{
+    if (!Context.Recalc)
+        return;
+    TJoinState& State = *Context.State;
+    // The video's end is told by its stamped packets, and near the file's
+    // end by its pictures: the packets in between tell nothing.
+    const bool CountsPictures = Position >= Context.SourceSize - PictureCountBytes;
+    if (m_Stream.Video) {
+        if (New || CountsPictures)
+            State.Line.AddTransportVideo(m_Stream.Out, New ? m_PTS : std::nullopt,
+                                         New && m_Decode != m_PTS ? m_Decode : std::nullopt, {Data, Count}, New,
+                                         CountsPictures);
+    } else
+        m_Sound.insert(m_Sound.end(), Data, Data + Count);
+    // What waits in the buffers at the next joint comes from near the end.
+    if (Position >= Context.SourceSize - BufferBytes)
+        State.Buffers.Add(m_Stream.Out, State.Line.FrameTicks(), Data, Count, New ? m_Decode : std::nullopt, 0,
+                          m_Stream.Coding, New);
 }
 
 // Most packets carry the middle of a picture: no header, no stamp, nothing
@@ -195,7 +201,7 @@ bool TStreamEdit::Quiet(const TPayloadContext& Context) const
     return !Context.Recalc || (m_ZeroNext == 0 && !(Context.Later && !Context.Continues && !m_GroupSeen));
 }
 
-std::int64_t TStreamEdit::PassesUntil(const TPayloadContext& Context)
+std::int64_t TStreamEdit::LearnsFrom(const TPayloadContext& Context)
 {
     return Context.Recalc ? Context.SourceSize - std::max(PictureCountBytes, BufferBytes)
                           : Context.SourceSize;

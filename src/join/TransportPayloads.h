@@ -66,10 +66,14 @@ public:
     void Finish(TPayloadContext& Context);
     // Whether the packets that continue a PES packet, with nothing edited in
     // the one before, may pass as they are, without the edits' bookkeeping:
-    // those before PassesUntil in their file that hold no end code to blank
-    // (TEndCodeScan).
+    // those that hold no end code to blank (TEndCodeScan). From LearnsFrom
+    // on in their file, each still tells the join its payload (Learn).
     bool PassesAsItIs(const TPayloadContext& Context) const { return m_Last.empty() && Quiet(Context); }
-    static std::int64_t PassesUntil(const TPayloadContext& Context);
+    static std::int64_t LearnsFrom(const TPayloadContext& Context);
+    // What the join's line and buffers learn from a payload of the packet at
+    // Position; New: it begins a PES packet.
+    void Learn(TPayloadContext& Context, std::int64_t Position, const std::uint8_t* Data, std::size_t Count,
+               bool New);
 
     // How far a file's end its buffers are followed for the next joint.
     static constexpr std::int64_t BufferBytes = 2 << 20;

@@ -298,7 +298,7 @@ bool TTransportStreamPass::Walk(std::int64_t From, std::int64_t Until)
         m_Continuity.Reset();
     }
     const std::int64_t TailFrom = m_Source.Size() - RepeatBytes;
-    while (PassPlainPackets(Until, TailFrom) && m_Reader.NextPacket()) {
+    while (PassPlainPackets(Until) && m_Reader.NextPacket()) {
         const TTransportPacket& P = m_Reader.Packet();
         if (Until >= 0 && P.Position >= Until) {
             m_Reader.Open(m_Source, TPacketLayout{P.Size, P.Position});
@@ -333,12 +333,11 @@ bool TTransportStreamPass::Walk(std::int64_t From, std::int64_t Until)
 // Most packets carry the middle of a picture and need nothing but their PID and
 // counter set: runs of them in the reader's block are written in one go, read
 // from their headers alone. False when the join was stopped.
-bool TTransportStreamPass::PassPlainPackets(std::int64_t Until, std::int64_t TailFrom)
+bool TTransportStreamPass::PassPlainPackets(std::int64_t Until)
 {
     const std::uint16_t Size = m_Reader.PacketSize();
     const std::size_t Sync = SyncOffset(Size);
-    std::int64_t Stop =
-        std::min({Until >= 0 ? Until : m_Source.Size(), TailFrom, TStreamEdit::PassesUntil(m_Payloads)});
+    std::int64_t Stop = Until >= 0 ? Until : m_Source.Size();
     if (const std::vector<TFillerPacket>& TailPCR = File().Transport.TailPCR; m_TailPCR < TailPCR.size())
         Stop = std::min(Stop, TailPCR[m_TailPCR].Before);
     // A run ends at a packet to pass the careful way, or goes on in the next
@@ -398,7 +397,19 @@ void TTransportStreamPass::WritePlainPackets(const std::uint8_t* Packets, std::s
         if (ArrivalShift)
             PatchArrivalStamp(P, DecodeArrivalStamp(P) + ArrivalShift);
     }
-    const std::int64_t First = m_Reader.End();
+    const std::int64_t First = m_Reader.End(), End = First + static_cast<std::int64_t>(Count * Size);
+    // Near the file's end the packets are kept for a next file that repeats
+    // them, and tell the join what they carry, as elsewhere.
+    const std::int64_t TailFrom = m_Source.Size() - RepeatBytes, LearnFrom = TStreamEdit::LearnsFrom(m_Payloads);
+    const std::int64_t From = std::min(TailFrom, LearnFrom);
+    for (std::int64_t At = From <= First ? First : End - (End - From) / Size * Size; At < End; At += Size) {
+        const auto K = static_cast<std::size_t>(At - First);
+        if (At >= TailFrom)
+            T.Tail.Add(Packets + K);
+        if (At >= LearnFrom)
+            m_Streams[static_cast<std::size_t>(m_Index[PacketPID(Packets + K + Sync)])]->Learn(
+                m_Payloads, At, Out + K + Sync + 4, TransportPacketLength - 4, false);
+    }
     const std::size_t Since = T.SincePCR.size(), Kept = std::min(Count, MaxSincePCR - std::min(MaxSincePCR, Since));
     T.SincePCR.resize(Since + Kept);
     for (std::size_t K = 0; K < Kept; ++K)

@@ -72,7 +72,7 @@ private:
 
     void WriteCutPacket();
     void WritePacket(const TTransportPacket& Packet, const std::uint8_t* Bytes, bool Duplicate);
-    bool PassPlainPackets(std::int64_t Until, std::int64_t TailFrom);
+    bool PassPlainPackets(std::int64_t Until);
     // The reader's next Count packets, from Packets: their PIDs and counters
     // the output's, nothing else looked at.
     void WritePlainPackets(const std::uint8_t* Packets, std::size_t Count);

@@ -132,6 +132,7 @@ INSTANTIATE_TEST_SUITE_P(
                       TJoinSet{"OneSoundAcrossTheClocksWrap", {"ts_wrap.ts", "ts_mp2.ts", "ts_wrap.ts"}},
                       TJoinSet{"ConstantRate", {"ts_cbr.ts", "ts_cbr2.ts", "ts_cbr.ts"}},
                       TJoinSet{"LongerThanTheirTails", {"ts_long.m2ts", "ts_long.m2ts", "ts_long.m2ts"}},
+                      TJoinSet{"FullBuffersAtTheJoints", {"ts_full1.ts", "ts_full2.ts", "ts_full1.ts"}},
                       TJoinSet{"ArrivalStamps", {"ts_m2ts.m2ts", "ts_m2ts2.m2ts"}},
                       TJoinSet{"FiveRecordings",
                                {"ts_ac3.ts", "ts_pmtv1.ts", "ts_rec.ts", "ts_pids.ts", "ts_ac3.ts"}},

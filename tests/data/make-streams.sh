@@ -404,6 +404,12 @@ make ts_wrap.ts ts ts_wrap.ts 2 440 -output_ts_offset 95443
 # middle of its pictures passes the quick way.
 make ts_long.m2ts ts ts_long.m2ts 7 770 "${ac3[@]}" -muxrate 9000k -mpegts_m2ts_mode 1
 make ts_rec.ts ts ts_rec.ts 6 440 "${ac3[@]}"
+# The full-rate DVD pictures and sound copied into a transport stream at
+# their own rate, as a recorder's copy of a disc holds them: near 10 Mbit/s,
+# joints where the decoder's buffers are full.
+for n in 1 2; do
+    make ts_full$n.ts ff -i dvd_full$n.vob -map 0:v -map 0:a -c copy -f mpegts ts_full$n.ts
+done
 # Other recordings of the channel, another day: constant rate and 192-byte.
 make ts_cbr2.ts ts ts_cbr2.ts 2 880 "${ac3[@]}" -muxrate 6000k -output_ts_offset 3000
 make ts_m2ts2.m2ts ts ts_m2ts2.m2ts 2 550 "${ac3[@]}" -mpegts_m2ts_mode 1 -output_ts_offset 500
