@@ -266,4 +266,30 @@ TTransportJoint PlanTransportJoint(const TTransportEnd& End, const TTransportLea
     return Joint;
 }
 
+TTransportEnd TransportEndOf(const TTransportState& T, const TBufferModel& Waiting)
+{
+    TTransportEnd End;
+    End.LastPCR = T.LastPCR.value_or(0);
+    End.SinceLastPCR = T.Position - T.LastPCRAt;
+    End.TicksPerByte = T.TicksPerByte();
+    End.ConstantRate = T.RateLow > 0 && T.RateHigh - T.RateLow <= T.RateLow * 1e-3;
+    End.Waiting = &Waiting;
+    End.TransportEmpty = T.TransportEmpty;
+    End.PCRPID = T.PCRPID;
+    return End;
+}
+
+std::vector<TFillerPacket> FillerPackets(const TTransportJoint& Joint, const TTransportEnd& End)
+{
+    std::vector<TFillerPacket> Filler;
+    for (std::size_t I = 0; I < Joint.Filler.size(); ++I) {
+        const double NullArrival = static_cast<double>(End.LastPCR) +
+                                   (End.SinceLastPCR + static_cast<double>(I) * PacketBytes + PCRByte) *
+                                       End.TicksPerByte;
+        const std::optional<std::int64_t>& PCR = Joint.Filler[I];
+        Filler.push_back({PCR ? *PCR : std::llround(NullArrival), PCR.has_value()});
+    }
+    return Filler;
+}
+
 } // namespace vantrel

@@ -16,6 +16,7 @@
 #pragma once
 
 #include "join/AccessUnits.h"
+#include "join/JoinState.h"
 #include "mpeg/ts/TransportPacket.h"
 #include "mpeg/video/H264.h"
 
@@ -97,6 +98,13 @@ struct TTransportJoint
 // arrive before the output's last ones. A stream of constant rate goes on
 // at that rate when both files have it, its pause a whole number of packets.
 TTransportJoint PlanTransportJoint(const TTransportEnd& End, const TTransportLead& Lead);
+
+// The earlier file's end as the join's transport state has it after its
+// pass; Waiting: the units still to decode.
+TTransportEnd TransportEndOf(const TTransportState& T, const TBufferModel& Waiting);
+// The joint's packets as a file's plan keeps them: a constant rate's null
+// packets arrive a packet apart after End.
+std::vector<TFillerPacket> FillerPackets(const TTransportJoint& Joint, const TTransportEnd& End);
 
 // The longest the filler leaves between two PCRs (DVB asks for 40 ms at most).
 constexpr std::int64_t FillerPCRGap = SystemClockRate / 50;

@@ -233,6 +233,32 @@ bool TEndCodeScan::Holds(std::size_t From, std::size_t Length, std::size_t Next)
             EndRunningOn(Bytes + From, Length, m_Bytes.subspan(Next, 3), MPEGVideoEnds) > 0);
 }
 
+std::size_t CountPlainPackets(std::span<const std::uint8_t> Ahead, std::uint16_t Size, std::size_t Most,
+                              TEndCodeScan& Ends, TContinuityTracker& Continuity,
+                              const std::function<bool(std::uint16_t PID)>& Passes)
+{
+    const std::size_t Sync = SyncOffset(Size);
+    std::uint16_t Quiet = PIDCount; // whose stream was seen to pass its packets
+    std::size_t Count = 0;
+    for (std::size_t At = 0; Count < Most && At + Size + Sync < Ahead.size(); At += Size, ++Count) {
+        const std::uint8_t* H = Ahead.data() + At + Sync;
+        const std::uint16_t PID = PacketPID(H);
+        if (H[0] != SyncByte || H[Size] != SyncByte || (H[1] & 0xC0) != 0 || (H[3] & 0xF0) != 0x10 ||
+            (PID != Quiet && !Passes(PID)))
+            break;
+        // The next packet's first payload bytes, where it is the stream's.
+        const std::uint8_t* N = H + Size;
+        const bool Next = At + Sync + Size + 7 <= Ahead.size() && (N[1] & 0x80) == 0 && PacketPID(N) == PID &&
+                          (N[3] & 0x30) == 0x10;
+        const std::size_t Payload = At + Sync + 4;
+        if (Ends.Holds(Payload, TransportPacketLength - 4, Next ? Payload + Size : TEndCodeScan::Unknown) ||
+            !Continuity.TakeNext(PID, H[3] & 0x0F))
+            break;
+        Quiet = PID;
+    }
+    return Count;
+}
+
 std::size_t TStreamEdit::EditHeader(TPayloadContext& Context, const TTransportPacket& Packet,
                                     std::uint8_t* Payload)
 {

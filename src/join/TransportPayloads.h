@@ -129,6 +129,14 @@ private:
     std::size_t m_Hit; // where the next code's fourth byte may stand
 };
 
+// How many of the packets that Ahead begins with (Size bytes each, at most
+// Most) pass as they are: whole and synced, no unit start, clear, no
+// adaptation field, their PID's next counter (taken), nothing to blank
+// (Ends), of a PID whose stream Passes them.
+std::size_t CountPlainPackets(std::span<const std::uint8_t> Ahead, std::uint16_t Size, std::size_t Most,
+                              TEndCodeScan& Ends, TContinuityTracker& Continuity,
+                              const std::function<bool(std::uint16_t PID)>& Passes);
+
 // The edits of one table PID: every section of a table the join rewrites
 // (IsEditedTable) as the output has it.
 class TTableEdit

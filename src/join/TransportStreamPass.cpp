@@ -9,8 +9,6 @@
 #include "probe/MPEGInfo.h"
 
 #include <algorithm>
-#include <array>
-#include <cmath>
 #include <cstring>
 
 namespace vantrel {
@@ -183,14 +181,7 @@ void TTransportStreamPass::PlanJoint(TTransportHead& Head)
     TTransportState& T = Transport();
     TTimeCorrector& Line = m_State.Line;
     if (T.LastPCR) {
-        TTransportEnd End;
-        End.LastPCR = *T.LastPCR;
-        End.SinceLastPCR = T.Position - T.LastPCRAt;
-        End.TicksPerByte = T.TicksPerByte();
-        End.ConstantRate = T.RateLow > 0 && T.RateHigh - T.RateLow <= T.RateLow * 1e-3;
-        End.Waiting = &m_State.Buffers;
-        End.TransportEmpty = T.TransportEmpty;
-        End.PCRPID = T.PCRPID;
+        TTransportEnd End = TransportEndOf(T, m_State.Buffers);
         TTransportFilePlan& Before = m_Plan.Files[m_Settings.Index - 1].Transport;
         std::vector<std::uint16_t> Clocks;
         for (const std::uint16_t PID : m_Kept.OtherPCRPIDs)
@@ -201,16 +192,7 @@ void TTransportStreamPass::PlanJoint(TTransportHead& Head)
         Plan.Joint.Pause = Joint.Pause;
         Line.Delay(Joint.Pause);
         Own.PCRShift = 300 * Line.Offset() + Joint.Extra;
-        Own.Filler.clear();
-        for (const std::optional<std::int64_t>& Packet : Joint.Filler)
-            Own.Filler.push_back({Packet.value_or(0), Packet.has_value()});
-        // A constant rate's null packets arrive a packet apart.
-        for (std::size_t I = 0; I < Own.Filler.size(); ++I)
-            if (!Own.Filler[I].PCR)
-                Own.Filler[I].Arrival = std::llround(
-                    static_cast<double>(End.LastPCR) +
-                    (End.SinceLastPCR + static_cast<double>(I) * TransportPacketLength + PCRByte) *
-                        End.TicksPerByte);
+        Own.Filler = FillerPackets(Joint, End);
         PlanOtherClocks(Before.Clocks, T, Before.TailPCR, Own.Filler, Head, 300 * Joint.Pause + Joint.Extra);
     } else {
         Own.PCRShift = 300 * Line.Offset();
@@ -342,32 +324,17 @@ bool TTransportStreamPass::PassPlainPackets(std::int64_t Until)
         Stop = std::min(Stop, TailPCR[m_TailPCR].Before);
     // A run ends at a packet to pass the careful way, or goes on in the next
     // one where the buffer or the block was full.
+    const auto Passes = [this](std::uint16_t PID) {
+        return m_Index[PID] >= 0 && m_Shift[PID] >= 0 && m_PIDs[PID] != PIDCount &&
+               m_Streams[static_cast<std::size_t>(m_Index[PID])]->PassesAsItIs(m_Payloads);
+    };
     for (bool More = true; More && !m_Stopped;) {
         const std::span<const std::uint8_t> Ahead = m_Reader.LoadAhead();
         TEndCodeScan Ends(m_Payloads, Ahead);
-        std::size_t Count = 0, At = 0;
-        std::uint16_t QuietPID = PIDCount; // whose stream passes its packets as they are
-        for (; Count < RunPackets && At + Size + Sync < Ahead.size(); At += Size, ++Count) {
-            const std::uint8_t* H = Ahead.data() + At + Sync;
-            const std::uint16_t PID = PacketPID(H);
-            // Whole, synced, no unit start, clear, no adaptation field, next counter.
-            if (m_Reader.End() + static_cast<std::int64_t>(At + Size) > Stop || H[0] != SyncByte ||
-                H[Size] != SyncByte || (H[1] & 0xC0) != 0 || (H[3] & 0xF0) != 0x10 || m_Index[PID] < 0 ||
-                m_Shift[PID] < 0 || m_PIDs[PID] == PIDCount ||
-                (PID != QuietPID && !m_Streams[static_cast<std::size_t>(m_Index[PID])]->PassesAsItIs(m_Payloads)))
-                break;
-            // The next packet's first payload bytes, where it is the stream's.
-            const std::uint8_t* N = H + Size;
-            const bool Next = At + Sync + Size + 7 <= Ahead.size() && (N[1] & 0x80) == 0 && PacketPID(N) == PID &&
-                              (N[3] & 0x30) == 0x10;
-            const std::size_t Payload = At + Sync + 4;
-            if (Ends.Holds(Payload, TransportPacketLength - 4,
-                           Next ? Payload + Size : TEndCodeScan::Unknown) ||
-                !m_Continuity.TakeNext(PID, H[3] & 0x0F))
-                break;
-            QuietPID = PID;
-        }
-        More = Count == RunPackets || (Count > 0 && At + Size + Sync >= Ahead.size());
+        const std::int64_t Room = std::max<std::int64_t>(Stop - m_Reader.End(), 0) / Size;
+        const std::size_t Count = CountPlainPackets(Ahead, Size, std::min<std::size_t>(RunPackets, Room), Ends,
+                                                    m_Continuity, Passes);
+        More = Count == RunPackets || (Count > 0 && (Count + 1) * Size + Sync >= Ahead.size());
         if (Count == 0)
             break;
         WritePlainPackets(Ahead.data(), Count);
