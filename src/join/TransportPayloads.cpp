@@ -214,6 +214,8 @@ TEndCodeScan::TEndCodeScan(const TPayloadContext& Context, std::span<const std::
 
 std::size_t TEndCodeScan::Find(std::size_t From) const
 {
+    if (From >= m_Bytes.size())
+        return m_Bytes.size();
     const void* At = std::memchr(m_Bytes.data() + From, SequenceEndCode, m_Bytes.size() - From);
     return At ? static_cast<std::size_t>(static_cast<const std::uint8_t*>(At) - m_Bytes.data()) : m_Bytes.size();
 }
