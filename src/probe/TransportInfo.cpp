@@ -287,7 +287,10 @@ void TTransportProbe::Route(const TTransportPacket& Packet, const std::uint8_t* 
         TStreamProbe& P = *Probe->second;
         ++P.Packets;
         P.Scrambled = P.Scrambled || Packet.Scrambling != 0;
-        P.Assembler.Add(Packet, Bytes, Lost);
+        // A stream whose format and first stamps are read has nothing more
+        // to tell while the walk waits for another one.
+        if (!P.Done || P.Stamps.size() < StampsWanted)
+            P.Assembler.Add(Packet, Bytes, Lost);
     }
 }
 
