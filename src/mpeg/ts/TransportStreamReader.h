@@ -69,21 +69,17 @@ public:
                    ? m_Block.data() + (Position - m_BlockAt)
                    : nullptr;
     }
-    // The bytes buffered from where the walk stands on: a caller that
-    // passes over whole packets in them itself says how many with Skip.
-    std::span<const std::uint8_t> Ahead() const
+    // The bytes buffered from where the walk stands on, the block read anew
+    // from there when it holds less than the next packet and the sync byte
+    // after it: a caller that passes over whole packets in them itself says
+    // how many with Skip. Empty at the source's end.
+    std::span<const std::uint8_t> LoadAhead()
     {
+        Load(m_Next);
         if (m_Next < m_BlockAt || m_Next >= m_BlockAt + m_BlockCount)
             return {};
         return {m_Block.data() + (m_Next - m_BlockAt),
                 static_cast<std::size_t>(m_BlockAt + m_BlockCount - m_Next)};
-    }
-    // As Ahead, the block read anew from there when it holds less than the
-    // next packet and the sync byte after it.
-    std::span<const std::uint8_t> LoadAhead()
-    {
-        Load(m_Next);
-        return Ahead();
     }
     void Skip(std::size_t Packets) { m_Next += static_cast<std::int64_t>(Packets) * m_Size; }
     // Up to Count payload bytes of PID's packets of Size bytes from After on,
