@@ -279,7 +279,7 @@ bool TTransportStreamPass::Walk(std::int64_t From, std::int64_t Until)
             Table->Reset();
         m_Continuity.Reset();
     }
-    const std::int64_t TailFrom = m_Source.Size() - RepeatBytes;
+    const std::int64_t KeepFrom = RepeatFrom();
     while (PassPlainPackets(Until) && m_Reader.NextPacket()) {
         const TTransportPacket& P = m_Reader.Packet();
         if (Until >= 0 && P.Position >= Until) {
@@ -291,7 +291,7 @@ bool TTransportStreamPass::Walk(std::int64_t From, std::int64_t Until)
         if (++m_Walked % ReportPackets == 0 && Report(P.End()))
             return false;
         // The tail is kept as the file has it, for a next file that repeats it.
-        if (P.Position >= TailFrom)
+        if (P.Position >= KeepFrom)
             Transport().Tail.Add(m_Reader.Bytes());
         if (m_PIDs[P.PID] == PIDCount)
             continue;
@@ -339,7 +339,6 @@ bool TTransportStreamPass::PassPlainPackets(std::int64_t Until)
             break;
         WritePlainPackets(Ahead.data(), Count);
         // Progress is told about as often as elsewhere: a run is a few kilobytes.
-        m_Walked += static_cast<std::uint32_t>(Count);
         m_Stopped = Report(m_Reader.End());
     }
     return !m_Stopped;
@@ -367,11 +366,11 @@ void TTransportStreamPass::WritePlainPackets(const std::uint8_t* Packets, std::s
     const std::int64_t First = m_Reader.End(), End = First + static_cast<std::int64_t>(Count * Size);
     // Near the file's end the packets are kept for a next file that repeats
     // them, and tell the join what they carry, as elsewhere.
-    const std::int64_t TailFrom = m_Source.Size() - RepeatBytes, LearnFrom = TStreamEdit::LearnsFrom(m_Payloads);
-    const std::int64_t From = std::min(TailFrom, LearnFrom);
+    const std::int64_t KeepFrom = RepeatFrom(), LearnFrom = TStreamEdit::LearnsFrom(m_Payloads);
+    const std::int64_t From = std::min(KeepFrom, LearnFrom);
     for (std::int64_t At = From <= First ? First : End - (End - From) / Size * Size; At < End; At += Size) {
         const auto K = static_cast<std::size_t>(At - First);
-        if (At >= TailFrom)
+        if (At >= KeepFrom)
             T.Tail.Add(Packets + K);
         if (At >= LearnFrom)
             m_Streams[static_cast<std::size_t>(m_Index[PacketPID(Packets + K + Sync)])]->Learn(

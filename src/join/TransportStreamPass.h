@@ -72,6 +72,8 @@ private:
 
     void WriteCutPacket();
     void WritePacket(const TTransportPacket& Packet, const std::uint8_t* Bytes, bool Duplicate);
+    // Where the tail kept for a next file that repeats it begins.
+    std::int64_t RepeatFrom() const { return m_Source.Size() - RepeatBytes; }
     bool PassPlainPackets(std::int64_t Until);
     // The reader's next Count packets, from Packets: their PIDs and counters
     // the output's, nothing else looked at.

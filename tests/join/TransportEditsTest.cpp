@@ -278,6 +278,55 @@ TEST(TransportPayloads, AHeaderAcrossTwoPacketsIsMovedWhole)
     EXPECT_TRUE(std::equal(Header.begin() + 19, Header.end(), Written.begin() + 19)) << "the video stays";
 }
 
+// The quick way passes a run of plain video packets up to the first that
+// holds a sequence end code, or begins one that the next packet ends,
+// wherever it stands in the payload; a byte 0xB7 alone stops nothing, and
+// the last file's end codes stay.
+TEST(TransportPayloads, ARunOfPlainPacketsEndsAtAnEndCode)
+{
+    constexpr std::size_t None = SIZE_MAX;
+    const struct
+    {
+        const char* Why;
+        std::size_t At; // where the code begins in the stream's payload
+        bool Last;
+        std::size_t Passed;
+    } Cases[] = {
+        {"no end code", None, false, 5},
+        {"a byte 0xB7 alone", 184 * 2 + 50, false, 5},
+        {"at a payload's first byte", 184 * 3, false, 2},
+        {"amid a payload", 184 * 3 + 90, false, 2},
+        {"begun in the packet before", 184 * 3 - 2, false, 1},
+        {"its last byte first in the next payload", 184 * 3 - 3, false, 1},
+        {"in the last file", 184 * 3, true, 5},
+    };
+    for (const auto& Case : Cases) {
+        TBytes Data = Filled(184 * 7, 0x55);
+        if (Case.At == 184 * 2 + 50)
+            Data[Case.At] = 0xB7;
+        else if (Case.At != None)
+            std::copy_n(TBytes{0, 0, 1, 0xB7}.begin(), 4, Data.begin() + static_cast<long>(Case.At));
+        std::uint8_t Counter = 0;
+        const std::vector<TBytes> Packets = PayloadPackets(0x100, Data, Counter, false);
+        ASSERT_EQ(Packets.size(), 7u);
+        // The run begins after the packet that starts the PES packet.
+        TTransportPacket First;
+        ASSERT_TRUE(DecodeTransportPacket(Packets[0].data(), 188, 0, First));
+        TContinuityTracker Continuity;
+        Continuity.Check(First);
+        TBytes Ahead;
+        for (std::size_t I = 1; I < Packets.size(); ++I)
+            Ahead.insert(Ahead.end(), Packets[I].begin(), Packets[I].end());
+        TPayloadContext Context;
+        Context.Recalc = true;
+        Context.Last = Case.Last;
+        TEndCodeScan Ends(Context, Ahead);
+        EXPECT_EQ(CountPlainPackets(Ahead, 188, 5, Ends, Continuity, [](std::uint16_t) { return true; }),
+                  Case.Passed)
+            << Case.Why;
+    }
+}
+
 // The end of sequence and end of stream NAL units of a file before the
 // last would stop a decoder inside the joined stream: they become zeros,
 // also where a packet's end cuts them, and the last file keeps its own. An
